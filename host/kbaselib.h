@@ -1,0 +1,526 @@
+// kbaselib: the host's base library.
+//
+// Objects and interfaces, the object registry, typed properties and events,
+// configuration files and the profiler.
+//
+// Conventions used in every host header:
+//   - Ownership: "borrowed" pointers stay owned by the caller and must outlive
+//     the call (or the registration, where said); "owned" pointers pass to the
+//     callee. Strings passed in are copied unless said otherwise.
+//   - Threads: everything is for the host's user-interface thread unless a
+//     comment says "any thread".
+//   - Every interface begins with IQuery and Destroy. IQuery answers a pointer
+//     to one of the object's interfaces (as IObject*, to be static_cast to the
+//     interface asked for) or null; the second argument is reserved, pass 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define KHOST_API __declspec(dllimport)
+#else
+#define KHOST_API __attribute__((visibility("default")))
+#endif
+
+//-----------------------------------------------------------------------------
+// [SECTION] Interface identifiers
+//-----------------------------------------------------------------------------
+
+enum : unsigned long {
+  kIID_IObject = 0,       // the object itself, as IObject
+  kIID_IObjectSelf = 2,   // the object itself, as IObject (alias)
+  kIID_IRegister = 100005,
+  kIID_IKtGeometry = 100010,
+  kIID_IQzObjectHolder = 100020,
+  kIID_IKtSkinnedView = 100030,
+  kIID_IKtObject = 100040,
+  kIID_IKtLayout = 100050,
+  kIID_IKtViewContainer = 100060,
+  kIID_IKtGraphic = 100070,
+  kIID_IKtView = 100190,
+  kIID_IKtScrollBar = 100250,
+  kIID_IKtScrollBarDriven = 100255,
+  kIID_IMenuCommandExecutor = 100300,
+  kIID_ITool = 100310,
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Objects
+//-----------------------------------------------------------------------------
+
+class IObject {
+ public:
+  // Returns the interface `interfaceId` of this object, or null. Borrowed: the
+  // object keeps owning itself.
+  virtual IObject* IQuery(unsigned long interfaceId, int reserved) = 0;
+  // Ends the object. What "ends" means is the object's own business: a heap
+  // object deletes itself, a view held by value by its owner does nothing.
+  virtual void Destroy(int flags) = 0;
+
+ protected:
+  ~IObject() = default;
+};
+
+// Asks `object` for interface `I`. Null-safe.
+template <class I>
+inline I* KQueryInterface(IObject* object, unsigned long interfaceId) {
+  return object ? static_cast<I*>(object->IQuery(interfaceId, 0)) : nullptr;
+}
+
+class IRegister;
+class KEventBase;
+
+// Receiver of events. Handlers are members of a class derived from ICallback
+// taking (IRegister* sender, KEventBase* event), cast to kICallbackHandler with
+// KCALLBACK_HANDLER.
+class ICallback : public IObject {
+ protected:
+  ~ICallback() = default;
+};
+
+typedef void (ICallback::*kICallbackHandler)(IRegister* sender, KEventBase* event);
+#define KCALLBACK_HANDLER(memberFunction) static_cast<kICallbackHandler>(&memberFunction)
+
+// What an event carries. Senders own it for the duration of the firing.
+class KHOST_API KEventBase {
+ public:
+  explicit KEventBase(int eventId = 0, void* data = nullptr) : EventId(eventId), Data(data) {}
+  int EventId;
+  void* Data;
+};
+
+// Numbered events of an object (a view's IRegister).
+class IRegister : public IObject {
+ public:
+  // Subscribes `handler` of `receiver` (borrowed; must stay alive until
+  // Unregister) to event `eventId`. Handlers of higher `priority` run first;
+  // equal priorities run in subscription order. Subscribing the same triple
+  // twice keeps one subscription. Returns false for a null receiver/handler.
+  virtual bool Register(int eventId, ICallback* receiver, kICallbackHandler handler,
+                        int priority) = 0;
+  // Undoes Register for the same triple. Returns false when it was not there.
+  virtual bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) = 0;
+  // Fires event `eventId` to its subscribers, with this object as sender.
+  virtual void Broadcast(int eventId, KEventBase* event) = 0;
+
+ protected:
+  ~IRegister() = default;
+};
+
+// Host plug-in object base chain: KObject : KPlug : ICallback : IObject.
+class KHOST_API KPlug : public ICallback {
+ public:
+  KPlug();
+  virtual ~KPlug();
+  KPlug(const KPlug&) = delete;
+  KPlug& operator=(const KPlug&) = delete;
+};
+
+class KHOST_API KObject : public KPlug {
+ public:
+  KObject();
+  ~KObject() override;
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Callback lists
+//-----------------------------------------------------------------------------
+
+// An ordered list of (receiver, handler) subscriptions. Firing is re-entrant
+// and safe against Add and Remove from inside a handler: a subscription
+// removed while the list fires is not called afterwards (even later in the
+// same firing); one added while it fires is first called on the next firing.
+class KHOST_API KCallbackList {
+ public:
+  KCallbackList();
+  ~KCallbackList();
+  KCallbackList(const KCallbackList&) = delete;
+  KCallbackList& operator=(const KCallbackList&) = delete;
+
+  bool Add(ICallback* receiver, kICallbackHandler handler, int priority = 0);
+  bool Remove(ICallback* receiver, kICallbackHandler handler);
+  bool Contains(ICallback* receiver, kICallbackHandler handler) const;
+  int Count() const;  // live subscriptions
+  void Fire(IRegister* sender, KEventBase* event);
+
+ private:
+  struct Entry {
+    ICallback* Receiver;
+    kICallbackHandler Handler;
+    int Priority;
+    bool Live;
+  };
+  std::vector<Entry> mEntries;
+  int mFiring = 0;
+  bool mHasDead = false;
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Properties
+//-----------------------------------------------------------------------------
+
+enum kPropertyType {
+  kPropertyBool,
+  kPropertyInt,
+  kPropertyDouble,
+  kPropertyString,
+  kPropertyPointer,  // holds a KProperty* (an editor's edited property)
+  kPropertyEvent,
+};
+
+class KProperty;
+
+// The event a property's change handlers receive: EventId is
+// kEventPropertyChanged and Data points to the KProperty that changed.
+enum { kEventPropertyChanged = 1 };
+
+// Base of all properties. A property has a name, a type, a value it reads and
+// writes (through SetFromPointer/GetToPointer, typed in the derived
+// templates), optional named values (the items an editor offers in a
+// drop-down) and an integer range, and change handlers that run after every
+// write that changes the value.
+class KHOST_API KProperty {
+ public:
+  explicit KProperty(const char* name);
+  virtual ~KProperty();
+  KProperty(const KProperty&) = delete;
+  KProperty& operator=(const KProperty&) = delete;
+
+  const char* GetName() const { return mName.c_str(); }
+  virtual kPropertyType GetType() const = 0;
+
+  // The generic set: `value` points to a value of the property's own type
+  // (bool, int, double, a char* for a string, a KProperty* for a pointer
+  // property). Borrowed for the call. The two integers are reserved; pass 0.
+  // A null `value` is ignored.
+  virtual void SetFromPointer(const void* value, int reserved0, int reserved1) = 0;
+  // Copies the value into `out`, typed as for SetFromPointer (a string
+  // property writes a const char* valid until the next write).
+  virtual void GetToPointer(void* out) const = 0;
+
+  // The value as an integer: bool 0/1, int, double truncated toward zero
+  // (clamped to the int range; NaN gives 0), string as atoi reads it, pointer
+  // 1 when non-null; an event 0.
+  virtual int GetAsInt() const = 0;
+  // Writes an integer, converted to the property's type (strings get the
+  // decimal text). Returns false when the type takes no integer.
+  virtual bool SetFromInt(int value) = 0;
+
+  // Named values: "~"-separated texts; item i stands for the integer i.
+  void SetNamedValues(const char* tildeSeparated);
+  int GetNamedValueCount() const { return static_cast<int>(mNamedValues.size()); }
+  const char* GetNamedValue(int index) const;  // null outside 0..count-1
+
+  // Integer range for number editors; default [INT_MIN, INT_MAX], step 1.
+  void SetRange(int minimum, int maximum, int step = 1);
+  int GetMinimum() const { return mMinimum; }
+  int GetMaximum() const { return mMaximum; }
+  int GetStep() const { return mStep; }
+
+  // Change handlers (the event's Data is this property).
+  bool AddChangeHandler(ICallback* receiver, kICallbackHandler handler);
+  bool RemoveChangeHandler(ICallback* receiver, kICallbackHandler handler);
+  int GetChangeHandlerCount() const { return mChangeHandlers.Count(); }
+
+ protected:
+  void NotifyChanged();
+
+ private:
+  std::string mName;
+  std::vector<std::string> mNamedValues;
+  int mMinimum;
+  int mMaximum;
+  int mStep = 1;
+  KCallbackList mChangeHandlers;
+};
+
+// A property that owns its value. Provided for T = bool, int, double, char*
+// (the text is copied) and KProperty* (borrowed).
+template <class T>
+class KHOST_API KPropertyTemplate : public KProperty {
+ public:
+  explicit KPropertyTemplate(const char* name, T initial = T());
+  ~KPropertyTemplate() override;
+
+  KPropertyTemplate& operator=(T value);  // writes and notifies when changed
+  operator T() const;                     // reads
+  T Get() const;
+
+  kPropertyType GetType() const override;
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
+  void GetToPointer(void* out) const override;
+  int GetAsInt() const override;
+  bool SetFromInt(int value) override;
+
+ private:
+  T mValue;
+};
+
+template <>
+class KHOST_API KPropertyTemplate<char*> : public KProperty {
+ public:
+  explicit KPropertyTemplate(const char* name, const char* initial = "");
+  ~KPropertyTemplate() override;
+
+  KPropertyTemplate& operator=(const char* value);  // copies; null is ""
+  operator const char*() const { return mValue.c_str(); }
+  const char* Get() const { return mValue.c_str(); }
+
+  kPropertyType GetType() const override;
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
+  void GetToPointer(void* out) const override;
+  int GetAsInt() const override;
+  bool SetFromInt(int value) override;
+
+ private:
+  std::string mValue;
+};
+
+// A property that stores nothing itself: it reads and writes a variable of
+// its owner (borrowed; must outlive the property). Writing the variable
+// directly bypasses the property (no change handlers run); readers see the
+// new value all the same. Provided for T = bool and int.
+template <class T>
+class KHOST_API KPropertyNoValueTemplate : public KProperty {
+ public:
+  KPropertyNoValueTemplate(const char* name, T* target);
+  ~KPropertyNoValueTemplate() override;
+
+  KPropertyNoValueTemplate& operator=(T value);  // writes the target, notifies when changed
+  operator T() const;
+  T Get() const;
+
+  kPropertyType GetType() const override;
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
+  void GetToPointer(void* out) const override;
+  int GetAsInt() const override;
+  bool SetFromInt(int value) override;
+
+ private:
+  T* mTarget;
+};
+
+// An event property: subscriptions of member handlers, fired by its owner.
+class KHOST_API KPropertyEvent : public KProperty {
+ public:
+  explicit KPropertyEvent(const char* name);
+  ~KPropertyEvent() override;
+
+  // Subscribes `handler` of `receiver` (borrowed until Remove). Adding the
+  // same pair twice keeps one subscription. False for null arguments.
+  bool Add(ICallback* receiver, kICallbackHandler handler);
+  // Undoes Add for the same pair. Safe from inside a handler of this event.
+  bool Remove(ICallback* receiver, kICallbackHandler handler);
+  int GetCount() const { return mCallbacks.Count(); }
+  // Calls every subscriber in subscription order. Re-entrant.
+  void Fire(IRegister* sender, KEventBase* event);
+
+  kPropertyType GetType() const override;
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // ignored
+  void GetToPointer(void* out) const override;                                     // writes nothing
+  int GetAsInt() const override;                                                   // 0
+  bool SetFromInt(int value) override;                                             // false
+
+ private:
+  KCallbackList mCallbacks;
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Object registry
+//-----------------------------------------------------------------------------
+
+// Makes a new object; returns its interface 0, owned by the caller, who ends
+// it with Destroy. Arguments may be null.
+typedef IObject* (*kObjectFactory)(IObject* parent, char* name, void* data);
+
+// Adds a creatable class under `path` of the user-interface tree (for example
+// "UI/Tools"). All strings are copied. Registering the same path and name
+// again replaces the earlier entry's display name, factory, flag, icon and
+// object (the latest registration wins) and counts the repeat; it never adds
+// a second entry. Returns false (and registers nothing) for a null or empty
+// path or name, or a null factory. Any thread.
+KHOST_API bool Object_Register(char* path, char* name, char* displayName, kObjectFactory factory,
+                               bool flag, char* icon, KObject* object);
+
+// What the registry holds of one class (host side). Valid until the entry is
+// replaced or the registry is cleared.
+struct KRegisteredClass {
+  const char* Path;
+  const char* Name;
+  const char* DisplayName;
+  kObjectFactory Factory;
+  bool Flag;
+  const char* Icon;
+  KObject* Object;
+  int RegisterCount;  // how many times this path and name were registered
+};
+
+KHOST_API int Object_GetRegisteredCount();
+KHOST_API const KRegisteredClass* Object_GetRegistered(int index);  // null outside range
+KHOST_API const KRegisteredClass* Object_Find(const char* path, const char* name);
+// Creates an object through the registered factory; null when not registered.
+KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* parent, void* data);
+// Forgets every registration (host shutdown, tests).
+KHOST_API void Object_ClearRegistry();
+
+//-----------------------------------------------------------------------------
+// [SECTION] Configuration files
+//-----------------------------------------------------------------------------
+
+// The host's configuration folder. "@Name.txt" names the file Name.txt in it.
+// The environment variable KHOST_CONFIG_DIR, when set and not empty, overrides
+// the folder the host application sets. Default: the current directory.
+KHOST_API void KConfig_SetFolder(const char* folder);
+KHOST_API std::string KConfig_GetFolder();
+// The path a configuration file name stands for ("@Name.txt" resolved; any
+// other name is taken as a path as it stands).
+KHOST_API std::string KConfig_ResolvePath(const char* fileName);
+
+// An INI-style file: "[Section]" headers and "Key = Value" lines; lines whose
+// first non-blank character is ';' or '#' are comments. The value is the text
+// after the first '=' with surrounding blanks removed, unless it is written in
+// double quotes, in which case the text between the quotes is taken as it
+// stands. Sections and keys match case-insensitively; a later duplicate key
+// wins. Whatever cannot be read (no file, a folder, unreadable bytes, an
+// overlong line, an unclosed quote or bracket) is left out, so Get gives the
+// default for it. The file is read once, by the constructor.
+class KHOST_API KConfigFile {
+ public:
+  // `writable`: whether Set and Save may change the file. The module passes false.
+  KConfigFile(const char* fileName, bool writable);
+  ~KConfigFile();
+  KConfigFile(const KConfigFile&) = delete;
+  KConfigFile& operator=(const KConfigFile&) = delete;
+
+  // The stored text, else `defaultValue`, else "" when that is null. Never
+  // null, never throws. The pointer stays valid until this object is
+  // destroyed or the key is Set again.
+  const char* Get(const char* section, const char* key, const char* defaultValue);
+
+  bool IsLoaded() const;  // the file existed and was read
+  // Host side: change a value in memory; Save writes the file (writable only).
+  bool Set(const char* section, const char* key, const char* value);
+  bool Save();
+
+ private:
+  struct Impl;
+  Impl* mImpl;
+};
+
+//-----------------------------------------------------------------------------
+// [SECTION] Profiler
+//-----------------------------------------------------------------------------
+
+// A named, coloured unit of work.
+class KHOST_API KTaskCycle {
+ public:
+  KTaskCycle(const char* name, float red, float green, float blue);
+  virtual ~KTaskCycle();
+  KTaskCycle(const KTaskCycle&) = delete;
+  KTaskCycle& operator=(const KTaskCycle&) = delete;
+
+  const char* GetName() const { return mName.c_str(); }
+  const float* GetColor() const { return mColor; }  // red, green, blue in 0..1
+  void SetName(const char* name);
+  void SetColor(float red, float green, float blue);
+
+ private:
+  std::string mName;
+  float mColor[3];
+};
+
+// A task cycle that records measured durations and answers statistics over
+// the last BufferSize samples. Recording and reading cost O(1) whatever the
+// window size (amortised for minimum and maximum).
+//
+// Threads: AddSample, SetBufferSize, QueryAcquire/QueryRelease and the
+// statistics may be called from any thread. Between QueryAcquire and
+// QueryRelease no sample is recorded, so the statistics read in between come
+// from one moment. Children are for the user-interface thread (change them
+// only while nothing draws).
+class KHOST_API KProfilingSampling : public KTaskCycle {
+ public:
+  KProfilingSampling(const char* name, float red, float green, float blue, int bufferSize = 20);
+  ~KProfilingSampling() override;
+
+  void QueryAcquire();
+  void QueryRelease();
+  // Average, minimum and maximum of the window, in microseconds; all 0 while
+  // no sample was recorded.
+  void GetAvgMinMaxUsage(double& average, double& minimum, double& maximum);
+  // The average in microseconds, truncated.
+  uint64_t GetAvgUsage();
+
+  // Children by category (the module uses category 1).
+  virtual int GetChildCount(int category);
+  virtual KProfilingSampling* GetChild(int category, int index);  // null outside range
+  virtual bool HasChild(int category, int index);
+
+  // Host side.
+  void AddSample(double microseconds);  // negative and NaN values count as 0
+  void SetBufferSize(int size);         // clamped to 1..100000; keeps the newest samples
+  int GetBufferSize();
+  int GetSampleCount();  // samples in the window
+  void Reset();          // forgets all samples
+  void AddChild(int category, KProfilingSampling* child);  // borrowed; null ignored
+  bool RemoveChild(int category, KProfilingSampling* child);
+  void ClearChildren(int category);
+
+ private:
+  struct Impl;
+  Impl* mImpl;
+};
+
+// The host profiler: the single instance is KProfiler::TheOne().
+class KHOST_API KProfiler {
+ public:
+  static KProfiler* TheOne();
+
+  enum { kRootCycleCount = 12 };
+  // Root cycle table (borrowed; any slot may be null). Slot 0 devices (the
+  // frame period), 6 evaluation, 10 rendering; slot 7 unused.
+  KProfilingSampling* RootCycles[kRootCycleCount];
+  // The profiler's own bookkeeping cost per frame.
+  KProfilingSampling ProfilingCost;
+
+  // Profiling mode: 0 off; any other value on. Writing it sets ProfilingEnabled.
+  KPropertyTemplate<int> ProfilingType;
+  // 0: the chart shows no child cycles; otherwise the whole tree.
+  int EvaluationDepth;
+  KPropertyNoValueTemplate<int> EvaluationDepthProperty;
+  // Averaging window of every sampling in the root tree and of ProfilingCost.
+  KPropertyTemplate<int> BufferSize;
+  // true: the chart shows percentages of measured references.
+  bool FrameReference;
+  KPropertyNoValueTemplate<bool> FrameReferenceProperty;
+  // Non-zero while profiling runs (follows ProfilingType).
+  int ProfilingEnabled;
+
+  // Host side: puts `sampling` (borrowed) in slot `slot` and gives its tree
+  // the current buffer size. Out-of-range slots are ignored.
+  void SetRootCycle(int slot, KProfilingSampling* sampling);
+  // Gives every sampling of the root tree and ProfilingCost the buffer size.
+  void ApplyBufferSize();
+  // Host side: per-frame bookkeeping. EndFrame records the time spent in
+  // AddCost since BeginFrame into ProfilingCost.
+  void BeginFrame();
+  void AddCost(double microseconds);  // any thread
+  void EndFrame();
+
+ private:
+  KProfiler();
+  ~KProfiler();
+  struct Impl;
+  Impl* mImpl;
+};
+
+extern template class KPropertyTemplate<bool>;
+extern template class KPropertyTemplate<int>;
+extern template class KPropertyTemplate<double>;
+extern template class KPropertyTemplate<KProperty*>;
+extern template class KPropertyNoValueTemplate<bool>;
+extern template class KPropertyNoValueTemplate<int>;

@@ -1,0 +1,62 @@
+// kdesktop: the host's tool framework.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include "host/ktoolkit.h"
+
+class IMenuCommandExecutor : public IObject {
+ public:
+  // Runs a menu command of the tool; false when the tool has no such command.
+  virtual bool ExecuteMenuCommand(int commandId) = 0;
+
+ protected:
+  ~IMenuCommandExecutor() = default;
+};
+
+class ITool : public IObject {
+ public:
+  virtual int ToolGetStartWSize() = 0;  // the size the tool asks to open at
+  virtual int ToolGetStartHSize() = 0;
+  virtual int ToolGetMinWSize() = 0;  // the smallest size the host gives it
+  virtual int ToolGetMinHSize() = 0;
+  virtual bool ToolIsActive() = 0;
+  virtual void ToolSetActive(bool active) = 0;
+
+ protected:
+  ~ITool() = default;
+};
+
+// A tool window: a form with the tool's start size. Base chain KTool : KtForm
+// : KtLayout : KtView : KObject : KPlug : ICallback : IObject, with the
+// interfaces of KtLayout, IMenuCommandExecutor and ITool. Created on the heap;
+// the host ends it with Destroy(0), which deletes it.
+class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool {
+ public:
+  KTool();
+  ~KTool() override;
+
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;
+  void Destroy(int flags) override;
+
+  // IMenuCommandExecutor: the base tool has no commands.
+  bool ExecuteMenuCommand(int commandId) override;
+
+  // ITool
+  int ToolGetStartWSize() override { return StartWSize; }
+  int ToolGetStartHSize() override { return StartHSize; }
+  int ToolGetMinWSize() override { return MinWSize; }
+  int ToolGetMinHSize() override { return MinHSize; }
+  bool ToolIsActive() override { return mActive; }
+  void ToolSetActive(bool active) override { mActive = active; }
+
+ protected:
+  // Set by a derived tool's constructor.
+  int StartWSize = 400;
+  int StartHSize = 300;
+  int MinWSize = 200;
+  int MinHSize = 150;
+
+ private:
+  bool mActive = false;
+};

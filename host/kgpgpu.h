@@ -1,0 +1,23 @@
+// kgpgpu: the host's GPGPU manager.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include "host/kbaselib.h"
+
+class KHOST_API KGPGPUManager {
+ private:
+  bool mGPUSkinDeform = false;
+
+ public:
+  // Skin deformation runs on the GPU instead of the CPU.
+  KPropertyNoValueTemplate<bool> GPUSkinDeform;
+
+  KGPGPUManager();
+  ~KGPGPUManager();
+  KGPGPUManager(const KGPGPUManager&) = delete;
+  KGPGPUManager& operator=(const KGPGPUManager&) = delete;
+};
+
+// The process's GPGPU manager; never null.
+KHOST_API KGPGPUManager* KGPGPU_GetGPGPUManager();
