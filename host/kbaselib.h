@@ -368,6 +368,18 @@ KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* pa
 KHOST_API void Object_ClearRegistry();
 
 //-----------------------------------------------------------------------------
+// [SECTION] Module entry
+//-----------------------------------------------------------------------------
+
+// What a host asks of a module's entry point. Register (0) makes the module
+// register its classes; the other values are for the module to ignore or use.
+enum kDllOperation : int {
+  kDllOperationRegister = 0,
+  kDllOperationUnregister = 1,
+  kDllOperationShutdown = 2,
+};
+
+//-----------------------------------------------------------------------------
 // [SECTION] Configuration files
 //-----------------------------------------------------------------------------
 
