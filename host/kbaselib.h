@@ -154,9 +154,15 @@ class KHOST_API KCallbackList {
     int Priority;
     bool Live;
   };
+  // Drops removed entries and restores priority order; only while not firing.
+  void Compact();
+
   std::vector<Entry> mEntries;
   int mFiring = 0;
   bool mHasDead = false;
+  // Set by the destructor so that a firing whose handler destroyed the list
+  // stops without touching it again.
+  bool* mDestroyedFlag = nullptr;
 };
 
 //-----------------------------------------------------------------------------
@@ -478,9 +484,16 @@ class KHOST_API KProfilingSampling : public KTaskCycle {
   int GetBufferSize();
   int GetSampleCount();  // samples in the window
   void Reset();          // forgets all samples
-  void AddChild(int category, KProfilingSampling* child);  // borrowed; null ignored
+  // Borrowed. Ignored: null, a child already in that category, a category
+  // outside 0..31, and a child that is this sampling or lies above it (which
+  // would make the tree endless). A destroyed sampling leaves its parents'
+  // child lists and the profiler's root table by itself.
+  void AddChild(int category, KProfilingSampling* child);
   bool RemoveChild(int category, KProfilingSampling* child);
   void ClearChildren(int category);
+  // One past the highest category that ever held a child (categories are
+  // 0..31; AddChild ignores others).
+  int GetCategoryCount();
 
  private:
   struct Impl;

@@ -421,6 +421,7 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   Impl* mImpl;
   struct Container;  // the IKtViewContainer the layout gives its controls
   Container* mContainerImpl;
+  void DetachControls();
 };
 
 // A layout that is a window's content.

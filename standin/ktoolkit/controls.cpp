@@ -1,1 +1,513 @@
-// placeholder
+// The toolkit's controls: label, push button, drop-down list and tab strip,
+// plus the item popup the drop-downs open. All draw in the grey theme of
+// item_popup.h and hit-test input against the window rectangle of their last
+// paint.
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "host/ktoolkit.h"
+#include "item_popup.h"
+
+namespace {
+
+void Grey(unsigned char level) {
+  glColor3ub(level, level, level);
+}
+
+float F(int v) {
+  return static_cast<float>(v);
+}
+
+// A one-pixel outline just inside (x0, y0)-(x1, y1).
+void Outline(IKtGraphic* g, float x0, float y0, float x1, float y1) {
+  g->DrawRectangle(x0, y0, x1, y0 + 1.0f);
+  g->DrawRectangle(x0, y1 - 1.0f, x1, y1);
+  g->DrawRectangle(x0, y0, x0 + 1.0f, y1);
+  g->DrawRectangle(x1 - 1.0f, y0, x1, y1);
+}
+
+// "a~b~c" into its items; an empty text has none.
+void SplitItems(const char* text, std::vector<std::string>& items) {
+  items.clear();
+  if (!text || !*text) return;
+  const char* start = text;
+  for (const char* p = text;; ++p) {
+    if (*p == '~' || *p == '\0') {
+      items.emplace_back(start, static_cast<size_t>(p - start));
+      if (*p == '\0') break;
+      start = p + 1;
+    }
+  }
+}
+
+// A small downward triangle, the drop-down mark, centred at (cx, cy).
+void DropMark(IKtGraphic* g, float cx, float cy) {
+  g->BeginPrimitive(kPrimitiveTriangles);
+  glVertex2f(cx - 4.0f, cy - 2.0f);
+  glVertex2f(cx + 4.0f, cy - 2.0f);
+  glVertex2f(cx, cy + 3.0f);
+  g->EndPrimitive();
+}
+
+}  // namespace
+
+//-----------------------------------------------------------------------------
+// KtItemPopup
+//-----------------------------------------------------------------------------
+
+KtItemPopup::KtItemPopup(IKtItemPopupSource* source) : KtView(0), mSource(source) {}
+
+KtItemPopup::~KtItemPopup() {
+  // The owner closes the popup first; this only guards a forgotten close so
+  // the window never keeps a pointer to a dead view.
+  if (mOpenedOn) {
+    IKtViewContainer* container = mOpenedOn;
+    mOpenedOn = nullptr;
+    container->PopupClose(this);
+  }
+}
+
+void KtItemPopup::Destroy(int /*flags*/) {}
+
+bool KtItemPopup::Open(IKtViewContainer* container, int x, int y, int width, int height,
+                       int rowHeight) {
+  if (IsOpen()) Close();
+  const int count = mSource->PopupItemCount();
+  if (!container || count <= 0) return false;
+  mRowHeight = std::max(1, rowHeight);
+  const long long total = static_cast<long long>(count) * mRowHeight;
+  SetPos(x, y + height);
+  SetSize(std::max(width, 1), static_cast<int>(std::min<long long>(total, INT_MAX)));
+  mHover = mSource->PopupSelected();
+  mOpenedOn = container;
+  if (!container->PopupOpen(static_cast<IKtView*>(this))) {
+    mOpenedOn = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void KtItemPopup::Close() {
+  if (!mOpenedOn) return;
+  IKtViewContainer* container = mOpenedOn;
+  container->PopupClose(static_cast<IKtView*>(this));
+  // A container that did not detach the popup on close still ends it here.
+  if (mOpenedOn) Detach(container);
+}
+
+void KtItemPopup::Detach(IKtViewContainer* container) {
+  const bool wasOpen = mOpenedOn != nullptr;
+  mOpenedOn = nullptr;
+  KtView::Detach(container);
+  if (wasOpen) mSource->PopupClosed();
+}
+
+int KtItemPopup::RowAt(int windowY) const {
+  int x = 0, y = 0, w = 0, h = 0;
+  if (!GetWindowRect(x, y, w, h) || windowY < y) return -1;
+  const int row = (windowY - y) / mRowHeight;
+  return row < mSource->PopupItemCount() ? row : -1;
+}
+
+void KtItemPopup::ViewExpose(IKtGeometry* /*geometry*/) {
+  if (!IsOpen() || !KtViewExposeBegin(nullptr)) return;
+  IKtGraphic* g = GetGraphic();
+  const float w = F(GetWidth());
+  const float h = F(GetHeight());
+  Grey(kt_theme::kField);
+  g->DrawRectangle(0.0f, 0.0f, w, h);
+  const int count = mSource->PopupItemCount();
+  for (int i = 0; i < count; ++i) {
+    const float top = F(i * mRowHeight);
+    if (i == mHover) {
+      Grey(kt_theme::kHighlight);
+      g->DrawRectangle(1.0f, top, w - 1.0f, top + F(mRowHeight));
+    }
+    const char* text = mSource->PopupItem(i);
+    Grey(kt_theme::kText);
+    g->DrawString(text ? text : "", 4.0f, top + F(mRowHeight) * 0.5f, 0, GetWidth() - 2,
+                  kGraphic_Font_Style_Regular);
+  }
+  Grey(kt_theme::kEdge);
+  Outline(g, 0.0f, 0.0f, w, h);
+  KtViewExposeEnd();
+}
+
+bool KtItemPopup::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
+  if (!IsOpen()) return false;
+  const bool inside = ContainsWindowPoint(x, y);
+  const int count = mSource->PopupItemCount();
+  switch (event) {
+    case kInputMouseMove:
+      if (!inside) return false;
+      if (RowAt(y) != mHover) {
+        mHover = RowAt(y);
+        ViewRefresh(false);
+      }
+      return true;
+    case kInputMouseDown: {
+      const int row = inside ? RowAt(y) : -1;
+      Close();
+      // The pick comes last: its handlers may do anything, this popup included.
+      if (row >= 0 && button == 0) mSource->PopupPicked(row);
+      return true;
+    }
+    case kInputMouseUp:
+      return inside;
+    case kInputMouseWheel:
+      if (!inside) return false;
+      mHover = std::clamp(mHover - button, 0, std::max(0, count - 1));
+      ViewRefresh(false);
+      return true;
+    case kInputKeyDown:
+      if (button == kKeyUp || button == kKeyDown) {
+        const int step = button == kKeyUp ? -1 : 1;
+        mHover = std::clamp(mHover + step, 0, std::max(0, count - 1));
+        ViewRefresh(false);
+      } else if (button == kKeyEnter) {
+        const int row = mHover;
+        Close();
+        if (row >= 0 && row < count) mSource->PopupPicked(row);
+      } else if (button == kKeyEscape) {
+        Close();
+      }
+      return true;
+    case kInputKeyChar:
+      return true;
+    default:
+      return false;
+  }
+}
+
+//-----------------------------------------------------------------------------
+// KtStatic
+//-----------------------------------------------------------------------------
+
+KtStatic::KtStatic(kViewCreation creation) : KtView(creation), Caption("Caption", "") {}
+
+KtStatic::~KtStatic() = default;
+
+void KtStatic::ViewExpose(IKtGeometry* /*geometry*/) {
+  if (!KtViewExposeBegin(nullptr)) return;
+  Grey(kt_theme::kText);
+  GetGraphic()->DrawString(Caption.Get(), 2.0f, F(GetHeight()) * 0.5f, 0, GetWidth(),
+                           kGraphic_Font_Style_Regular);
+  KtViewExposeEnd();
+}
+
+//-----------------------------------------------------------------------------
+// KtButton
+//-----------------------------------------------------------------------------
+
+KtButton::KtButton(kViewCreation creation)
+    : KtView(creation), Caption("Caption", ""), OnClick("OnClick") {}
+
+KtButton::~KtButton() = default;
+
+void KtButton::Click() {
+  KEventBase event(0, this);
+  OnClick.Fire(static_cast<IRegister*>(this), &event);
+}
+
+void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
+  if (!KtViewExposeBegin(nullptr)) return;
+  IKtGraphic* g = GetGraphic();
+  const float w = F(GetWidth());
+  const float h = F(GetHeight());
+  const bool down = mPressed && mHover;
+  Grey(down ? kt_theme::kButtonPressed : (mHover ? kt_theme::kFieldHover : kt_theme::kButton));
+  g->DrawRectangle(0.0f, 0.0f, w, h);
+  Grey(kt_theme::kEdge);
+  Outline(g, 0.0f, 0.0f, w, h);
+  int tw = 0, th = 0;
+  const char* caption = Caption.Get();
+  g->MeasureString(caption, kGraphic_Font_Style_Regular, tw, th);
+  const float tx = std::max(3.0f, (w - F(tw)) * 0.5f);
+  Grey(kt_theme::kText);
+  g->DrawString(caption, tx + (down ? 1.0f : 0.0f), h * 0.5f + (down ? 1.0f : 0.0f), 1,
+                GetWidth() - 1, kGraphic_Font_Style_Regular);
+  KtViewExposeEnd();
+}
+
+bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
+  const bool inside = ContainsWindowPoint(x, y);
+  switch (event) {
+    case kInputMouseMove:
+      if (inside != mHover) {
+        mHover = inside;
+        ViewRefresh(false);
+      }
+      return mPressed;
+    case kInputMouseDown:
+      if (!inside || button != 0) return false;
+      mPressed = true;
+      mHover = true;
+      ViewRefresh(false);
+      return true;
+    case kInputMouseUp: {
+      if (!mPressed || button != 0) return false;
+      mPressed = false;
+      mHover = inside;
+      ViewRefresh(false);
+      if (inside) Click();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+//-----------------------------------------------------------------------------
+// KtList
+//-----------------------------------------------------------------------------
+
+struct KtList::Impl : public ICallback, public IKtItemPopupSource {
+  explicit Impl(KtList* owner) : Owner(owner), Popup(this) {}
+  virtual ~Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  IObject* IQuery(unsigned long /*interfaceId*/, int /*reserved*/) override { return nullptr; }
+  void Destroy(int /*flags*/) override {}
+
+  void OnItemsChanged(IRegister* /*sender*/, KEventBase* /*event*/) {
+    SplitItems(Owner->Items.Get(), ItemList);
+    Owner->ViewRefresh(false);
+  }
+  void OnSelectionChanged(IRegister* /*sender*/, KEventBase* /*event*/) {
+    Owner->ViewRefresh(false);
+    KEventBase event(0, Owner);
+    Owner->OnChange.Fire(static_cast<IRegister*>(Owner), &event);
+  }
+
+  int PopupItemCount() override { return static_cast<int>(ItemList.size()); }
+  const char* PopupItem(int index) override { return Owner->GetItem(index); }
+  int PopupSelected() override { return Owner->SelectedIndex.Get(); }
+  void PopupPicked(int index) override { Owner->SelectedIndex = index; }
+  void PopupClosed() override { Owner->ViewRefresh(false); }
+
+  void Step(int delta) {
+    const int count = static_cast<int>(ItemList.size());
+    if (count == 0) return;
+    const long long next = static_cast<long long>(Owner->SelectedIndex.Get()) + delta;
+    const int index = static_cast<int>(std::clamp<long long>(next, 0, count - 1));
+    if (index != Owner->SelectedIndex.Get()) Owner->SelectedIndex = index;
+  }
+
+  void OpenPopup() {
+    int x = 0, y = 0, w = 0, h = 0;
+    if (!Owner->GetContainer() || !Owner->GetWindowRect(x, y, w, h)) return;
+    Popup.Open(Owner->GetContainer(), x, y, w, h, std::max(16, h));
+  }
+
+  KtList* Owner;
+  std::vector<std::string> ItemList;
+  KtItemPopup Popup;
+  bool Focused = false;
+};
+
+KtList::KtList(kViewCreation creation)
+    : KtView(creation),
+      Items("Items", ""),
+      SelectedIndex("SelectedIndex", 0),
+      OnChange("OnChange"),
+      mImpl(new Impl(this)) {
+  Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+  SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+}
+
+KtList::~KtList() {
+  mImpl->Popup.Close();
+  Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+  SelectedIndex.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  delete mImpl;
+}
+
+int KtList::GetItemCount() const {
+  return static_cast<int>(mImpl->ItemList.size());
+}
+
+const char* KtList::GetItem(int index) const {
+  if (index < 0 || index >= GetItemCount()) return nullptr;
+  return mImpl->ItemList[static_cast<size_t>(index)].c_str();
+}
+
+int KtList::FindItem(const char* text) const {
+  if (!text) return -1;
+  for (int i = 0; i < GetItemCount(); ++i) {
+    if (mImpl->ItemList[static_cast<size_t>(i)] == text) return i;
+  }
+  return -1;
+}
+
+bool KtList::IsOpen() const {
+  return mImpl->Popup.IsOpen();
+}
+
+void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
+  if (!KtViewExposeBegin(nullptr)) return;
+  IKtGraphic* g = GetGraphic();
+  const float w = F(GetWidth());
+  const float h = F(GetHeight());
+  Grey(IsOpen() ? kt_theme::kFieldHover : kt_theme::kField);
+  g->DrawRectangle(0.0f, 0.0f, w, h);
+  Grey(kt_theme::kEdge);
+  Outline(g, 0.0f, 0.0f, w, h);
+  const char* text = GetItem(SelectedIndex.Get());
+  Grey(kt_theme::kText);
+  if (text) g->DrawString(text, 4.0f, h * 0.5f, 0, GetWidth() - 14, kGraphic_Font_Style_Regular);
+  DropMark(g, w - 8.0f, h * 0.5f);
+  KtViewExposeEnd();
+}
+
+bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
+  const bool inside = ContainsWindowPoint(x, y);
+  switch (event) {
+    case kInputMouseDown:
+      mImpl->Focused = inside;
+      if (!inside) return false;
+      if (button == 0) {
+        if (IsOpen())
+          mImpl->Popup.Close();
+        else
+          mImpl->OpenPopup();
+      }
+      return true;
+    case kInputMouseWheel:
+      if (!inside) return false;
+      mImpl->Step(-button);
+      return true;
+    case kInputKeyDown:
+      if (!mImpl->Focused) return false;
+      if (button == kKeyUp) {
+        mImpl->Step(-1);
+        return true;
+      }
+      if (button == kKeyDown) {
+        mImpl->Step(1);
+        return true;
+      }
+      if (button == kKeyEnter) {
+        mImpl->OpenPopup();
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+void KtList::Detach(IKtViewContainer* container) {
+  mImpl->Popup.Close();
+  mImpl->Focused = false;
+  KtView::Detach(container);
+}
+
+//-----------------------------------------------------------------------------
+// KtTabPanel
+//-----------------------------------------------------------------------------
+
+struct KtTabPanel::Impl : public ICallback {
+  explicit Impl(KtTabPanel* owner) : Owner(owner) {}
+  virtual ~Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  IObject* IQuery(unsigned long /*interfaceId*/, int /*reserved*/) override { return nullptr; }
+  void Destroy(int /*flags*/) override {}
+
+  void OnItemsChanged(IRegister* /*sender*/, KEventBase* /*event*/) {
+    SplitItems(Owner->Items.Get(), Tabs);
+    // Sized here so a paint only writes the edges it measured.
+    TabRight.assign(Tabs.size(), 0);
+    Measured = false;
+    Owner->ViewRefresh(false);
+  }
+  void OnSelectionChanged(IRegister* /*sender*/, KEventBase* /*event*/) {
+    Owner->ViewRefresh(false);
+    KEventBase event(0, Owner);
+    Owner->OnChange.Fire(static_cast<IRegister*>(Owner), &event);
+  }
+
+  KtTabPanel* Owner;
+  std::vector<std::string> Tabs;
+  std::vector<int> TabRight;  // right edge of each tab, view pixels
+  bool Measured = false;
+};
+
+KtTabPanel::KtTabPanel(kViewCreation creation)
+    : KtView(creation),
+      Items("Items", ""),
+      SelectedIndex("SelectedIndex", 0),
+      OnChange("OnChange"),
+      mImpl(new Impl(this)) {
+  Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+  SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+}
+
+KtTabPanel::~KtTabPanel() {
+  Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+  SelectedIndex.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  delete mImpl;
+}
+
+int KtTabPanel::GetTabCount() const {
+  return static_cast<int>(mImpl->Tabs.size());
+}
+
+const char* KtTabPanel::GetTab(int index) const {
+  if (index < 0 || index >= GetTabCount()) return nullptr;
+  return mImpl->Tabs[static_cast<size_t>(index)].c_str();
+}
+
+void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
+  if (!KtViewExposeBegin(nullptr)) return;
+  IKtGraphic* g = GetGraphic();
+  const float w = F(GetWidth());
+  const float h = F(GetHeight());
+  Grey(kt_theme::kPanel);
+  g->DrawRectangle(0.0f, 0.0f, w, h);
+  Grey(kt_theme::kEdge);
+  g->DrawRectangle(0.0f, h - 1.0f, w, h);
+  int left = 0;
+  const int selected = SelectedIndex.Get();
+  for (int i = 0; i < GetTabCount(); ++i) {
+    const char* caption = mImpl->Tabs[static_cast<size_t>(i)].c_str();
+    int tw = 0, th = 0;
+    g->MeasureString(caption, kGraphic_Font_Style_Regular, tw, th);
+    const int right = left + tw + 20;
+    mImpl->TabRight[static_cast<size_t>(i)] = right;
+    const bool isSelected = i == selected;
+    Grey(isSelected ? kt_theme::kButton : kt_theme::kField);
+    g->DrawRectangle(F(left), isSelected ? 0.0f : 2.0f, F(right - 1), h - (isSelected ? 0 : 1));
+    Grey(kt_theme::kEdge);
+    g->DrawRectangle(F(left), isSelected ? 0.0f : 2.0f, F(right - 1), isSelected ? 1.0f : 3.0f);
+    g->DrawRectangle(F(left), 0.0f, F(left + 1), h);
+    g->DrawRectangle(F(right - 2), 0.0f, F(right - 1), h);
+    Grey(isSelected ? kt_theme::kText : kt_theme::kTextDim);
+    g->DrawString(caption, F(left + 10), h * 0.5f + (isSelected ? 0.0f : 1.0f), left,
+                  std::min(right, GetWidth()), kGraphic_Font_Style_Regular);
+    left = right;
+  }
+  mImpl->Measured = true;
+  KtViewExposeEnd();
+}
+
+bool KtTabPanel::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
+  if (event != kInputMouseDown || button != 0 || !ContainsWindowPoint(x, y)) return false;
+  if (!mImpl->Measured) return true;
+  int wx = 0, wy = 0, ww = 0, wh = 0;
+  GetWindowRect(wx, wy, ww, wh);
+  const int local = x - wx;
+  for (int i = 0; i < GetTabCount(); ++i) {
+    if (local < mImpl->TabRight[static_cast<size_t>(i)]) {
+      if (SelectedIndex.Get() != i) SelectedIndex = i;
+      return true;
+    }
+  }
+  return true;
+}

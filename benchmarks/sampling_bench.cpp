@@ -1,0 +1,84 @@
+// Cost of recording a sample and of reading a sampling's statistics, at
+// window sizes 10, 1000 and 100000. Both should cost the same at every size:
+// compare the rows of one benchmark, or read the fitted complexity that
+// Google Benchmark prints after them (expected: O(1)).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "host/kbaselib.h"
+
+namespace {
+
+// Frame-like durations with noise, so that the minimum and maximum queues see
+// both rising and falling runs.
+std::vector<double> Durations() {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> noise(-2000.0, 2000.0);
+  std::vector<double> values(4096);
+  for (size_t i = 0; i < values.size(); ++i) {
+    values[i] = 16666.7 + noise(random) + static_cast<double>(i % 64) * 10.0;
+  }
+  return values;
+}
+
+void Fill(KProfilingSampling& sampling, const std::vector<double>& values, int count) {
+  for (int i = 0; i < count; ++i)
+    sampling.AddSample(values[static_cast<size_t>(i) % values.size()]);
+}
+
+void BM_AddSample(benchmark::State& state) {
+  const int window = static_cast<int>(state.range(0));
+  const std::vector<double> values = Durations();
+  KProfilingSampling sampling("Bench", 1, 1, 1, window);
+  Fill(sampling, values, window);  // a full window: every record also evicts
+  size_t i = 0;
+  for (auto _ : state) {
+    sampling.AddSample(values[i++ & 4095]);
+  }
+  state.SetComplexityN(state.range(0));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AddSample)->Arg(10)->Arg(1000)->Arg(100000)->Complexity();
+
+void BM_ReadStatistics(benchmark::State& state) {
+  const int window = static_cast<int>(state.range(0));
+  const std::vector<double> values = Durations();
+  KProfilingSampling sampling("Bench", 1, 1, 1, window);
+  Fill(sampling, values, window);
+  double average = 0, minimum = 0, maximum = 0;
+  for (auto _ : state) {
+    sampling.QueryAcquire();
+    sampling.GetAvgMinMaxUsage(average, minimum, maximum);
+    sampling.QueryRelease();
+    benchmark::DoNotOptimize(average);
+    benchmark::DoNotOptimize(minimum);
+    benchmark::DoNotOptimize(maximum);
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReadStatistics)->Arg(10)->Arg(1000)->Arg(100000)->Complexity();
+
+// Recording followed by a read, as one frame of the host and one paint.
+void BM_RecordThenRead(benchmark::State& state) {
+  const int window = static_cast<int>(state.range(0));
+  const std::vector<double> values = Durations();
+  KProfilingSampling sampling("Bench", 1, 1, 1, window);
+  Fill(sampling, values, window);
+  double average = 0, minimum = 0, maximum = 0;
+  size_t i = 0;
+  for (auto _ : state) {
+    sampling.AddSample(values[i++ & 4095]);
+    sampling.GetAvgMinMaxUsage(average, minimum, maximum);
+    benchmark::DoNotOptimize(average);
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_RecordThenRead)->Arg(10)->Arg(1000)->Arg(100000)->Complexity();
+
+}  // namespace
+
+BENCHMARK_MAIN();

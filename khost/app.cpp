@@ -1,0 +1,464 @@
+#include "khost/app.h"
+
+#include <GL/gl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/bcore.h"
+#include "host/kdesktop.h"
+#include "host/kgpgpu.h"
+#include "host/kshader.h"
+#include "khost/host_settings.h"
+#include "khost/module_loader.h"
+#include "khost/profiler_feed.h"
+#include "khost/ui_driver.h"
+#include "khost/workload.h"
+#include "ksurface.h"
+
+#ifndef KHOST_SHIPPED_CONFIG_DIR
+#define KHOST_SHIPPED_CONFIG_DIR ""
+#endif
+
+namespace khost {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Micros(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::micro>(to - from).count();
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+constexpr int kHeadlessFrames = 120;
+constexpr const char* kDefaultScreenshot = "profiling-center.png";
+
+// Window events go straight to the toolkit; a resize is applied at the start
+// of the next frame.
+class InputSink : public KSurfaceSink {
+ public:
+  explicit InputSink(KtViewHost& host) : mHost(host) {}
+  void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
+    mHost.Input(event, x, y, button, modifiers);
+  }
+  void SurfaceResized(int width, int height) override {
+    Resized = true;
+    Width = width;
+    Height = height;
+  }
+  bool Resized = false;
+  int Width = 0;
+  int Height = 0;
+
+ private:
+  KtViewHost& mHost;
+};
+
+// The display selector's choice, mapped as the panel maps it.
+KProfilingSampling* SelectedCycle(KtList* list) {
+  if (!list) return nullptr;
+  KProfiler* profiler = KProfiler::TheOne();
+  switch (list->SelectedIndex.Get()) {
+    case 1:
+      return profiler->RootCycles[6];
+    case 2:
+      return profiler->RootCycles[10];
+    case 3:
+      return profiler->RootCycles[0];
+    default:
+      return nullptr;
+  }
+}
+
+class Application {
+ public:
+  Application(const Options& options, std::ostream& out, std::ostream& err)
+      : mOptions(options), mOut(out), mErr(err) {}
+  ~Application() { Shutdown(); }
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  int Run();
+
+ private:
+  int StartHost();
+  int OpenTool();
+  int OpenSurface();
+  int Loop();
+  void Frame(bool last, std::vector<unsigned char>* capture);
+  void UpdateScene();
+  int Finish();
+  void Shutdown();
+
+  const Options& mOptions;
+  std::ostream& mOut;
+  std::ostream& mErr;
+
+  std::unique_ptr<ThreadPool> mPool;
+  std::unique_ptr<Workload> mWorkload;
+  std::unique_ptr<ProfilerFeed> mFeed;
+  int mWrittenNodeCount = -1;
+
+  LoadedModule mModule;
+  IObject* mTool = nullptr;  // interface 0 of the tool window
+  KtLayout* mToolLayout = nullptr;
+  KtLayout* mPanel = nullptr;
+  IKtView* mToolView = nullptr;
+
+  std::unique_ptr<KSurface> mSurface;
+  IKtGraphic* mGraphic = nullptr;
+  std::unique_ptr<KtViewHost> mHost;
+  std::unique_ptr<InputSink> mSink;
+  std::unique_ptr<UiDriver> mDriver;
+  bool mHeadless = true;
+  int mWidth = 0;
+  int mHeight = 0;
+
+  long long mFrameIndex = 0;
+  bool mHavePrevious = false;
+  Clock::time_point mPreviousStart;
+  double mPreviousWork = -1.0;
+  double mPreviousPresent = -1.0;
+  double mPreviousPaint = -1.0;
+  FrameTimings mTimings;
+};
+
+int Application::Run() {
+  if (int status = StartHost(); status != 0) return status;
+  if (int status = OpenTool(); status != 0) return status;
+  if (int status = OpenSurface(); status != 0) return status;
+  if (int status = Loop(); status != 0) return status;
+  return Finish();
+}
+
+int Application::StartHost() {
+  // The configuration folder: the command line, else the environment
+  // (which the host library reads itself), else the files beside the
+  // executable, else the ones shipped with the sources.
+  const std::string exeFolder = ExecutableFolder();
+  if (mOptions.ConfigDir) {
+    if (!IsDirectory(*mOptions.ConfigDir)) {
+      mErr << "khost: --config-dir: no such folder '" << *mOptions.ConfigDir << "'\n";
+      return 2;
+    }
+    // The variable outranks the folder the host sets; the command line must
+    // win, for the module's reset as well.
+    setenv("KHOST_CONFIG_DIR", mOptions.ConfigDir->c_str(), 1);
+    KConfig_SetFolder(mOptions.ConfigDir->c_str());
+  } else {
+    const char* env = std::getenv("KHOST_CONFIG_DIR");
+    if (!env || !*env) {
+      std::string folder = ".";
+      if (IsDirectory(exeFolder + "/config")) {
+        folder = exeFolder + "/config";
+      } else if (IsDirectory(KHOST_SHIPPED_CONFIG_DIR)) {
+        folder = KHOST_SHIPPED_CONFIG_DIR;
+      }
+      KConfig_SetFolder(folder.c_str());
+    }
+  }
+
+  // The registry, the profiler and the engine settings come to life here.
+  Object_GetRegisteredCount();
+  KProfiler::TheOne();
+  KEvaluateManager::TheOne();
+  KShaders_GetRenderer();
+  KGPGPU_GetGPGPUManager();
+
+  const ConfiguredSettings configured = ReadConfiguredSettings();
+  ApplyConfiguredSettings(configured);
+
+  mPool = std::make_unique<ThreadPool>(ThreadPool::DefaultWorkerCount());
+  mWorkload = std::make_unique<Workload>(*mPool, configured.Characters);
+  mFeed = std::make_unique<ProfilerFeed>();
+  mFeed->SetCharacterCount(mWorkload->GetScene().GetCharacterCount());
+  mFeed->Install();
+  mWrittenNodeCount = mWorkload->GetScene().GetNodeCount();
+  KEvaluateManager::TheOne()->NodeCount = mWrittenNodeCount;
+  return 0;
+}
+
+int Application::OpenTool() {
+  const std::string path = mOptions.ModulePath
+                               ? *mOptions.ModulePath
+                               : ExecutableFolder() + "/libtoolprofiling.so";
+  std::string error;
+  if (!mModule.Load(path, error)) {
+    mErr << "khost: " << error << "\n";
+    return 1;
+  }
+  if (!mModule.Init()) {
+    mErr << "khost: module " << path << " refused to initialise (LIBRARY_INIT returned false)\n";
+    return 1;
+  }
+  mModule.Entry(kDllOperationRegister);
+
+  const KRegisteredClass* tool = Object_Find("UI/Tools", "ProfilingCenter");
+  if (!tool || !tool->Factory) {
+    mErr << "khost: module " << path << " registered no \"ProfilingCenter\" under \"UI/Tools\"\n";
+    return 1;
+  }
+  try {
+    mTool = tool->Factory(nullptr, const_cast<char*>("ProfilingCenter"), nullptr);
+  } catch (const std::exception& e) {
+    mErr << "khost: the ProfilingCenter tool could not be created: " << e.what() << "\n";
+    return 1;
+  }
+  if (!mTool) {
+    mErr << "khost: the ProfilingCenter factory returned no tool\n";
+    return 1;
+  }
+  ITool* itool = KQueryInterface<ITool>(mTool, kIID_ITool);
+  mToolView = KQueryInterface<IKtView>(mTool, kIID_IKtView);
+  mToolLayout = dynamic_cast<KtLayout*>(mTool);
+  if (!itool || !mToolView || !mToolLayout) {
+    mErr << "khost: the ProfilingCenter tool is not a tool window\n";
+    return 1;
+  }
+  mPanel = dynamic_cast<KtLayout*>(dynamic_cast<KtView*>(mToolLayout->GetRegionView("Adaptable")));
+  mWidth = mOptions.Width ? *mOptions.Width : itool->ToolGetStartWSize();
+  mHeight = mOptions.Height ? *mOptions.Height : itool->ToolGetStartHSize();
+  if (mWidth < 1 || mHeight < 1 || mWidth > 16384 || mHeight > 16384) {
+    mErr << "khost: the tool asks for an unusable start size " << mWidth << "x" << mHeight
+         << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Application::OpenSurface() {
+  std::string error;
+  mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
+  if (!mHeadless) {
+    mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
+    if (!mSurface) {
+      mErr << "khost: no window (" << error << "); drawing headless instead\n";
+      mHeadless = true;
+    }
+  }
+  if (mHeadless) {
+    mSurface = KSurface_CreateHeadless(mWidth, mHeight, &error);
+    if (!mSurface) {
+      mErr << "khost: no headless surface: " << error << "\n";
+      return 1;
+    }
+  }
+  mWidth = mSurface->Width();
+  mHeight = mSurface->Height();
+  mGraphic = KtGraphic_CreateGL(mWidth, mHeight, &error);
+  if (!mGraphic) {
+    mErr << "khost: no graphic context: " << error << "\n";
+    return 1;
+  }
+  mHost = std::make_unique<KtViewHost>(mGraphic);
+  mHost->SetRoot(mToolView, mWidth, mHeight);
+  mSink = std::make_unique<InputSink>(*mHost);
+  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight, [this] {
+    mHost->Expose();
+  });
+  return 0;
+}
+
+void Application::UpdateScene() {
+  // A node count edited in the tool rebuilds the scene to the smallest
+  // number of characters reaching it; the count is then written back as
+  // the scene has it.
+  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
+  const int requested = evaluation->NodeCount.Get();
+  if (requested != mWrittenNodeCount) {
+    const int characters = CharactersForNodeCount(requested);
+    mWrittenNodeCount = mWorkload->Rebuild(characters);
+    mFeed->SetCharacterCount(characters);
+    evaluation->NodeCount = mWrittenNodeCount;
+  }
+}
+
+void Application::Frame(bool last, std::vector<unsigned char>* capture) {
+  KProfiler* profiler = KProfiler::TheOne();
+  const Clock::time_point start = Clock::now();
+  FrameRecord record;
+  if (mHavePrevious) {
+    record.Slots[kSlotDevices] = Micros(mPreviousStart, start);
+    record.Slots[kSlotFrame] = mPreviousWork;
+    record.Slots[kSlotPresent] = mPreviousPresent;
+    record.Slots[kSlotToolPaint] = mPreviousPaint;
+  }
+  mPreviousStart = start;
+  mHavePrevious = true;
+
+  const bool profiling = profiler->ProfilingEnabled != 0;
+  if (profiling) profiler->BeginFrame();
+
+  Clock::time_point t0 = Clock::now();
+  mSurface->PollEvents(mSink.get());
+  if (mSink->Resized) {
+    mSink->Resized = false;
+    mWidth = mSurface->Width();
+    mHeight = mSurface->Height();
+    KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
+    mHost->Resize(mWidth, mHeight);
+  }
+  Clock::time_point t1 = Clock::now();
+  record.Slots[kSlotInput] = Micros(t0, t1);
+
+  t0 = Clock::now();
+  UpdateScene();
+  const EngineSettings settings = CurrentEngineSettings();
+  t1 = Clock::now();
+  record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
+
+  mWorkload->RunFrame(mFrameIndex, settings, mTimings);
+  record.Slots[kSlotAnimation] = mTimings.Animation;
+  record.Slots[kSlotEvaluation] = mTimings.Evaluation;
+  record.Slots[kSlotDeformation] = mTimings.Deformation;
+  record.Slots[kSlotUpload] = mTimings.Upload;
+  record.Slots[kSlotRendering] = mTimings.Culling + mTimings.Submission;
+  record.Work = &mTimings;
+
+  // With profiling off nothing is recorded: the chart goes away and the
+  // header keeps the last numbers.
+  if (profiling) {
+    mFeed->Publish(record);
+    profiler->EndFrame();
+  }
+
+  t0 = Clock::now();
+  if (mPanel) {
+    mPanel->LayoutRefresh();
+  } else {
+    mToolLayout->LayoutRefresh();
+  }
+  mHost->Expose();
+  t1 = Clock::now();
+  mPreviousPaint = Micros(t0, t1);
+  if (last && capture) mSurface->ReadPixels(*capture);
+
+  const Clock::time_point presentStart = Clock::now();
+  mPreviousWork = Micros(start, presentStart);
+  mSurface->Present();
+  mPreviousPresent = Micros(presentStart, Clock::now());
+  ++mFrameIndex;
+}
+
+int Application::Loop() {
+  const bool live = !mHeadless;
+  long long frames = mOptions.Frames ? *mOptions.Frames : (live ? LLONG_MAX : kHeadlessFrames);
+  // The actions run after the first frame; at least one frame shows them.
+  if (!mOptions.Actions.empty() && frames < 2) frames = 2;
+  const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
+  std::vector<unsigned char> capture;
+
+  for (long long i = 0; i < frames; ++i) {
+    const bool last = i + 1 == frames;
+    Frame(last, wantCapture ? &capture : nullptr);
+    if (i == 0) {
+      for (const UiAction& action : mOptions.Actions) {
+        const ActionResult result = mDriver->Run(action);
+        if (!result.Ok()) {
+          mErr << "khost: " << result.Message << "\n";
+          return result.ExitCode;
+        }
+      }
+    }
+    if (live && mSurface->ShouldClose()) {
+      // The window closed before the last planned frame: capture what it
+      // shows now.
+      if (wantCapture && !last) {
+        mHost->Expose();
+        mSurface->ReadPixels(capture);
+      }
+      break;
+    }
+  }
+
+  if (wantCapture) {
+    const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
+    std::string error;
+    if (capture.empty() || !KPng_Write(path.c_str(), mSurface->Width(), mSurface->Height(),
+                                       capture.data(), &error)) {
+      mErr << "khost: cannot write screenshot " << path << ": "
+           << (error.empty() ? "the frame could not be read" : error) << "\n";
+      return 1;
+    }
+    if (!mOptions.Screenshot) {
+      std::error_code ec;
+      const std::filesystem::path full = std::filesystem::absolute(path, ec);
+      mOut << "khost: screenshot written to " << (ec ? path : full.string()) << "\n";
+    }
+  }
+  return 0;
+}
+
+int Application::Finish() {
+  mWorkload->Drain();
+  if (mOptions.StatsFile) {
+    std::ofstream file(*mOptions.StatsFile, std::ios::out | std::ios::trunc);
+    KtList* list = mDriver->FindListWithItem("DisplayAll");
+    if (!list) list = mDriver->FindFirstList();
+    if (file) WriteChartRowsCsv(CollectChartRows(SelectedCycle(list)), file);
+    file.close();
+    if (!file) {
+      mErr << "khost: cannot write statistics to " << *mOptions.StatsFile << "\n";
+      return 1;
+    }
+  }
+  if (mOptions.PrintSettings) PrintSettings(mOut);
+  mOut.flush();
+  return 0;
+}
+
+void Application::Shutdown() {
+  if (mWorkload) mWorkload->Drain();
+  mDriver.reset();
+  if (mSurface) mSurface->MakeCurrent();
+  // Detach the window from the screen, then end it the way a host does.
+  if (mHost) mHost->SetRoot(nullptr, 0, 0);
+  mHost.reset();
+  if (mTool) {
+    mTool->Destroy(0);
+    mTool = nullptr;
+    mToolLayout = nullptr;
+    mPanel = nullptr;
+    mToolView = nullptr;
+  }
+  if (mGraphic) {
+    mGraphic->Destroy(0);
+    mGraphic = nullptr;
+  }
+  mSink.reset();
+  mSurface.reset();
+  // The registry holds the module's factory: forget it before the code goes.
+  if (mModule.IsLoaded()) {
+    Object_ClearRegistry();
+    mModule.Unload();
+  }
+  mFeed.reset();
+  mWorkload.reset();
+  mPool.reset();
+}
+
+}  // namespace
+
+int RunApplication(const Options& options, std::ostream& out, std::ostream& err) {
+  try {
+    Application app(options, out, err);
+    return app.Run();
+  } catch (const std::exception& e) {
+    err << "khost: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace khost

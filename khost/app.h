@@ -1,0 +1,15 @@
+// khost's application: start-up as a host, the frame loop, and shut-down.
+#pragma once
+
+#include <ostream>
+
+#include "khost/cli.h"
+
+namespace khost {
+
+// Runs the host with parsed options; returns the process exit status (0 done,
+// 1 failure, 2 bad input). Messages go to `out` (settings, where files went)
+// and `err` (problems).
+int RunApplication(const Options& options, std::ostream& out, std::ostream& err);
+
+}  // namespace khost

@@ -1,0 +1,51 @@
+// khost's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace khost {
+
+// A scripted user action, run through the toolkit's input after the first
+// frame, in command-line order.
+struct UiAction {
+  enum Kind { kSelect, kClick, kSet };
+  Kind ActionKind = kClick;
+  std::string Caption;  // kSelect: the item; kClick, kSet: the control's caption
+  std::string Value;    // kSet only
+};
+
+struct Options {
+  bool Help = false;
+  std::optional<std::string> ModulePath;
+  std::optional<std::string> ConfigDir;
+  bool Headless = false;
+  std::optional<int> Width;  // --size; both set or neither
+  std::optional<int> Height;
+  std::optional<int> Frames;
+  std::optional<std::string> Screenshot;
+  std::vector<UiAction> Actions;
+  bool PrintSettings = false;
+  std::optional<std::string> StatsFile;
+};
+
+struct ParseResult {
+  Options Parsed;
+  std::string Error;  // empty on success; otherwise names the offending input
+  bool Ok() const { return Error.empty(); }
+};
+
+// Parses argv[1..argc-1]. A repeated single-valued flag keeps its last
+// value; --select, --click and --set accumulate in order.
+ParseResult ParseCommandLine(int argc, const char* const* argv);
+
+// Parses "WxH": two decimal integers 1..16384 joined by 'x' or 'X'.
+bool ParseSize(const std::string& text, int& width, int& height);
+// Parses a decimal integer within [minimum, maximum], with an optional sign
+// and nothing else (no blanks, no trailing text).
+bool ParseInt(const std::string& text, int minimum, int maximum, int& value);
+
+std::string UsageText(const char* programName);
+
+}  // namespace khost

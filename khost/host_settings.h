@@ -1,0 +1,50 @@
+// The host's own settings: read at start-up from "@Application.txt" and
+// "@Task.txt" with the same keys and rules as the tool's "Reset To Default",
+// and the ten settings the tool edits, for --print-settings.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "khost/workload.h"
+
+namespace khost {
+
+// Text rules of the configuration values.
+bool IsExactlyYes(const char* text);        // "Yes", case-sensitive, whole text
+bool IsYesIgnoringCase(const char* text);   // "yes" in any case, whole text
+bool IsNotSerial(const char* text);         // anything but "serial" in any case
+int ReadInteger(const char* text);          // as atoi reads it
+
+// What the two files give for the nine settings (defaults for missing keys),
+// plus the host-only scene size.
+struct ConfiguredSettings {
+  bool EarlyFrustumCulling = true;
+  bool ParallelPipeline = false;
+  int ParallelEvaluation = 0;
+  bool ParallelDeformation = false;
+  bool GPUSkinDeform = false;
+  int BufferSize = 20;
+  bool FrameReference = true;
+  int EvaluationDepth = 0;
+  int ProfilingType = 1;
+  // [Scene] Characters in "@Task.txt": how many characters the scene starts
+  // with (1 to 256; default 16).
+  int Characters = 16;
+};
+
+// Reads both files from the configuration folder.
+ConfiguredSettings ReadConfiguredSettings();
+// Writes the nine settings into the host's profiler and engine settings.
+void ApplyConfiguredSettings(const ConfiguredSettings& settings);
+
+// The engine settings as they stand in the host objects now.
+EngineSettings CurrentEngineSettings();
+
+// The ten settings as name=value lines (booleans as 0 or 1), in the order
+// FrustumCulling, ParallelPipeline, ParallelEvaluation, ParallelDeformation,
+// GPUSkinning, NodeCount, ProfilingType, EvaluationDepth, BufferSize,
+// FrameReference.
+void PrintSettings(std::ostream& out);
+
+}  // namespace khost

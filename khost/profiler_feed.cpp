@@ -1,0 +1,191 @@
+#include "khost/profiler_feed.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "host/bcore.h"
+
+namespace khost {
+
+namespace {
+
+struct SlotLook {
+  int Slot;
+  const char* Name;
+  float R, G, B;
+};
+
+// Distinct hues, light enough for the chart's white labels to stay readable
+// next to them and different from the chart's grey background and lines.
+constexpr SlotLook kSlotLooks[] = {
+    {kSlotDevices, "Devices", 0.35f, 0.65f, 1.00f},
+    {kSlotFrame, "Frame", 1.00f, 0.80f, 0.20f},
+    {kSlotPresent, "Present", 0.55f, 0.90f, 0.55f},
+    {kSlotSceneUpdate, "Scene Update", 0.75f, 0.55f, 1.00f},
+    {kSlotInput, "Input", 1.00f, 0.50f, 0.75f},
+    {kSlotAnimation, "Animation", 0.25f, 0.90f, 0.90f},
+    {kSlotEvaluation, "Evaluation", 0.20f, 0.75f, 0.30f},
+    {kSlotDeformation, "Deformation", 1.00f, 0.55f, 0.15f},
+    {kSlotUpload, "Upload", 0.90f, 0.90f, 0.30f},
+    {kSlotRendering, "Rendering", 0.95f, 0.30f, 0.30f},
+    {kSlotToolPaint, "Tool Paint", 0.45f, 0.50f, 1.00f},
+};
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+ProfilerFeed::ProfilerFeed() {
+  for (const SlotLook& look : kSlotLooks) {
+    mSlots[look.Slot] = std::make_unique<KProfilingSampling>(look.Name, look.R, look.G, look.B);
+  }
+  mCulling = std::make_unique<KProfilingSampling>("Culling", 1.00f, 0.65f, 0.55f);
+  mSubmission = std::make_unique<KProfilingSampling>("Submission", 0.80f, 0.35f, 0.65f);
+  mSlots[kSlotRendering]->AddChild(1, mCulling.get());
+  mSlots[kSlotRendering]->AddChild(1, mSubmission.get());
+}
+
+ProfilerFeed::~ProfilerFeed() {
+  Uninstall();
+  mSlots[kSlotEvaluation]->ClearChildren(1);
+  mSlots[kSlotRendering]->ClearChildren(1);
+}
+
+void ProfilerFeed::Install() {
+  KProfiler* profiler = KProfiler::TheOne();
+  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+    profiler->SetRootCycle(slot, mSlots[slot].get());  // slot 7 stays null
+  }
+  profiler->ApplyBufferSize();
+  mInstalled = true;
+}
+
+void ProfilerFeed::Uninstall() {
+  if (!mInstalled) return;
+  KProfiler* profiler = KProfiler::TheOne();
+  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+    if (profiler->RootCycles[slot] == mSlots[slot].get()) profiler->SetRootCycle(slot, nullptr);
+  }
+  mInstalled = false;
+}
+
+void ProfilerFeed::SetCharacterCount(int count) {
+  KProfilingSampling* evaluation = mSlots[kSlotEvaluation].get();
+  evaluation->ClearChildren(1);
+  mCharacters.clear();
+  mCharacters.resize(static_cast<std::size_t>(count < 0 ? 0 : count));
+  for (int i = 0; i < static_cast<int>(mCharacters.size()); ++i) {
+    CharacterCycles& c = mCharacters[static_cast<std::size_t>(i)];
+    char name[32];
+    std::snprintf(name, sizeof(name), "Character %d", i + 1);
+    // Shades of the evaluation green, alternating so neighbours differ.
+    const float shade = (i % 2 == 0) ? 0.0f : 0.15f;
+    c.Total = std::make_unique<KProfilingSampling>(name, 0.35f + shade, 0.85f, 0.40f + shade);
+    c.Skeleton = std::make_unique<KProfilingSampling>("Skeleton", 0.60f, 0.95f, 0.60f);
+    c.Constraints = std::make_unique<KProfilingSampling>("Constraints", 0.30f, 0.70f, 0.95f);
+    c.Total->AddChild(1, c.Skeleton.get());
+    c.Total->AddChild(1, c.Constraints.get());
+    evaluation->AddChild(1, c.Total.get());
+  }
+  if (mInstalled) KProfiler::TheOne()->ApplyBufferSize();
+}
+
+void ProfilerFeed::Publish(const FrameRecord& record) {
+  KProfiler* profiler = KProfiler::TheOne();
+  const Clock::time_point start = Clock::now();
+  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+    if (mSlots[slot] && record.Slots[slot] >= 0.0) mSlots[slot]->AddSample(record.Slots[slot]);
+  }
+  if (const FrameTimings* work = record.Work) {
+    const std::size_t n = std::min(work->Characters.size(), mCharacters.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      mCharacters[i].Total->AddSample(work->Characters[i].Total);
+      mCharacters[i].Skeleton->AddSample(work->Characters[i].Skeleton);
+      mCharacters[i].Constraints->AddSample(work->Characters[i].Constraints);
+    }
+    mCulling->AddSample(work->Culling);
+    mSubmission->AddSample(work->Submission);
+  }
+  profiler->AddCost(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+}
+
+KProfilingSampling* ProfilerFeed::GetSlot(int slot) const {
+  return slot >= 0 && slot < KProfiler::kRootCycleCount ? mSlots[slot].get() : nullptr;
+}
+
+KProfilingSampling* ProfilerFeed::GetCharacter(int index) const {
+  return index >= 0 && index < GetCharacterCount()
+             ? mCharacters[static_cast<std::size_t>(index)].Total.get()
+             : nullptr;
+}
+
+namespace {
+
+void CollectCycle(KProfilingSampling* cycle, double reference, int depth,
+                  std::vector<ChartRow>& rows) {
+  if (!cycle) return;
+  double average = 0.0;
+  double minimum = 0.0;
+  double maximum = 0.0;
+  cycle->QueryAcquire();
+  cycle->GetAvgMinMaxUsage(average, minimum, maximum);
+  cycle->QueryRelease();
+  // The chart leaves out a child without share (NaN counts as a share).
+  const double share = average / reference;
+  if (depth != 0 && share <= 0.0) return;
+  rows.push_back({cycle->GetName(), depth, average, minimum, maximum});
+  if (KProfiler::TheOne()->EvaluationDepth == 0) return;
+  const int count = cycle->GetChildCount(1);
+  for (int i = 0; i < count; ++i) {
+    if (cycle->HasChild(1, i)) CollectCycle(cycle->GetChild(1, i), reference, depth + 1, rows);
+  }
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
+  std::vector<ChartRow> rows;
+  KProfiler* profiler = KProfiler::TheOne();
+  if (profiler->ProfilingEnabled == 0) return rows;
+  KProfilingSampling** root = profiler->RootCycles;
+  const double upper = root[1] ? static_cast<double>(root[1]->GetAvgUsage()) : 0.0;
+  CollectCycle(root[1], upper, 0, rows);
+  CollectCycle(root[2], upper, 0, rows);
+  double lower = 16666.666666666668;
+  if (profiler->FrameReference) {
+    lower = root[0] ? static_cast<double>(root[0]->GetAvgUsage()) : 0.0;
+  } else {
+    const int divisor = static_cast<int>(KEvaluateManager::TheOne()->EvaluationRateDivisor);
+    if (divisor >= 1) lower /= static_cast<double>(divisor);
+  }
+  if (selected) {
+    CollectCycle(selected, lower, 0, rows);
+  } else {
+    for (int slot : {0, 4, 5, 6, 8, 9, 10, 11, 3}) CollectCycle(root[slot], lower, 0, rows);
+  }
+  return rows;
+}
+
+void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out) {
+  out << "name,depth,average_us,minimum_us,maximum_us\n";
+  char numbers[128];
+  for (const ChartRow& row : rows) {
+    std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f\n", row.Depth, row.Average,
+                  row.Minimum, row.Maximum);
+    out << CsvField(row.Name) << numbers;
+  }
+}
+
+}  // namespace khost

@@ -1,0 +1,99 @@
+// Feeds the host profiler: owns the task cycles khost measures, puts them in
+// the profiler's root table and records each frame's measurements.
+//
+// Root slots: 0 Devices (the frame period), 1 Frame (the CPU work of a
+// frame), 2 Present, 3 Scene Update, 4 Input, 5 Animation, 6 Evaluation
+// (children "Character N", each with "Skeleton" and "Constraints"), 8
+// Deformation, 9 Upload, 10 Rendering (children "Culling", "Submission"),
+// 11 Tool Paint. Slot 7 stays empty.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/kbaselib.h"
+#include "khost/workload.h"
+
+namespace khost {
+
+enum RootSlot : int {
+  kSlotDevices = 0,
+  kSlotFrame = 1,
+  kSlotPresent = 2,
+  kSlotSceneUpdate = 3,
+  kSlotInput = 4,
+  kSlotAnimation = 5,
+  kSlotEvaluation = 6,
+  kSlotDeformation = 8,
+  kSlotUpload = 9,
+  kSlotRendering = 10,
+  kSlotToolPaint = 11,
+};
+
+// One frame's measurements in microseconds. Slots left negative are not
+// recorded this frame.
+struct FrameRecord {
+  double Slots[KProfiler::kRootCycleCount];
+  const FrameTimings* Work = nullptr;  // evaluation children and rendering parts
+  FrameRecord() {
+    for (double& s : Slots) s = -1.0;
+  }
+};
+
+class ProfilerFeed {
+ public:
+  ProfilerFeed();
+  // Takes its cycles out of the profiler's table.
+  ~ProfilerFeed();
+  ProfilerFeed(const ProfilerFeed&) = delete;
+  ProfilerFeed& operator=(const ProfilerFeed&) = delete;
+
+  // Puts the cycles in the profiler's root table (slot 7 left empty).
+  void Install();
+  void Uninstall();
+  // One "Character N" child (with "Skeleton" and "Constraints") per
+  // character of the evaluation cycle.
+  void SetCharacterCount(int count);
+
+  // Records a frame's samples; the time this takes is reported to the
+  // profiler as its own cost (AddCost, inside BeginFrame/EndFrame).
+  void Publish(const FrameRecord& record);
+
+  KProfilingSampling* GetSlot(int slot) const;
+  KProfilingSampling* GetCharacter(int index) const;
+  int GetCharacterCount() const { return static_cast<int>(mCharacters.size()); }
+
+ private:
+  struct CharacterCycles {
+    std::unique_ptr<KProfilingSampling> Total;
+    std::unique_ptr<KProfilingSampling> Skeleton;
+    std::unique_ptr<KProfilingSampling> Constraints;
+  };
+  std::unique_ptr<KProfilingSampling> mSlots[KProfiler::kRootCycleCount];
+  std::unique_ptr<KProfilingSampling> mCulling;
+  std::unique_ptr<KProfilingSampling> mSubmission;
+  std::vector<CharacterCycles> mCharacters;
+  bool mInstalled = false;
+};
+
+// A row of the task-cycle chart: the cycles the chart shows, in its order,
+// with the rules it uses (the upper block of slots 1 and 2, then the
+// selected cycle or the nine listed slots; children when the evaluation
+// depth is not 0, a child with no share left out with its descendants).
+struct ChartRow {
+  std::string Name;
+  int Depth = 0;
+  double Average = 0.0;  // microseconds
+  double Minimum = 0.0;
+  double Maximum = 0.0;
+};
+
+// The rows the chart shows for `selected` (null: the full chart). Empty
+// while profiling is off, as the chart is then not drawn.
+std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected);
+// CSV: a header line, then one line per row.
+void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out);
+
+}  // namespace khost

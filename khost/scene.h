@@ -1,0 +1,94 @@
+// The host's scene: animated, skinned characters in front of a camera.
+//
+// Each character has its own skeleton (23 to 35 joints: a humanoid with a
+// varying number of finger and tail joints), a looping animation clip, a
+// head look-at constraint with joint limits, and a mesh of a few thousand
+// vertices (rings around every bone) with up to four weights each.
+//
+// The node count of a scene is the sum of its characters' joints.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "khost/culling.h"
+#include "khost/math3d.h"
+#include "khost/skinning.h"
+
+namespace khost {
+
+struct Joint {
+  int Parent = -1;        // index of the parent joint; -1 for the root
+  Vec3 Offset;            // bind translation relative to the parent
+  Vec3 SwingAxis;         // the axis the animation swings the joint about
+  float Amplitude = 0.0f; // swing amplitude (radians)
+  float Phase = 0.0f;     // swing phase (radians)
+  float Limit = 3.2f;     // largest rotation away from the bind pose (radians)
+};
+
+// What one evaluation produces; characters hold two so that the next frame
+// can be evaluated while this one is deformed and submitted.
+struct Pose {
+  std::vector<Quat> Local;   // animated local rotations
+  std::vector<Mat34> World;  // joint-to-world
+  std::vector<Mat34> Skin;   // World x inverse bind
+  Vec3 BoundsCenter;         // bounding sphere of the posed character
+  float BoundsRadius = 0.0f;
+};
+
+struct Character {
+  int Index = 0;
+  std::vector<Joint> Joints;
+  std::vector<Mat34> InverseBind;
+  int NeckJoint = 0;
+  int HeadJoint = 0;
+  float MeshRadius = 0.1f;  // how far the mesh reaches beyond the joints
+  Vec3 Placement;           // position of the root in the world
+  float Heading = 0.0f;     // yaw (radians)
+  float Speed = 1.0f;       // animation rate
+  std::vector<SkinVertex> Mesh;
+  Pose Poses[2];
+  // Deformation output and the vertex buffer it is "uploaded" to.
+  std::vector<Vec3> DeformedPositions;
+  std::vector<Vec3> DeformedNormals;
+  bool Visible = true;
+};
+
+// Joints a character with this index has (23 to 35).
+int JointCountForCharacter(int index);
+// The smallest number of characters (1 to kMaxCharacters) whose joints add
+// up to at least `nodes`.
+int CharactersForNodeCount(int nodes);
+enum { kMaxCharacters = 256 };
+
+class Scene {
+ public:
+  // Builds `characterCount` characters (clamped to 1..kMaxCharacters).
+  explicit Scene(int characterCount);
+
+  int GetCharacterCount() const { return static_cast<int>(mCharacters.size()); }
+  int GetNodeCount() const { return mNodeCount; }
+  std::size_t GetVertexCount() const { return mVertexCount; }
+  Character& GetCharacter(int i) { return mCharacters[static_cast<std::size_t>(i)]; }
+  const Camera& GetCamera() const { return mCamera; }
+  const Frustum& GetFrustum() const { return mFrustum; }
+
+  // The evaluation stages of one character for animation time `seconds`,
+  // into pose buffer `buffer` (0 or 1).
+  void Animate(Character& character, double seconds, int buffer) const;
+  void SolveSkeleton(Character& character, int buffer) const;
+  void SolveConstraints(Character& character, int buffer) const;
+
+ private:
+  void BuildCharacter(Character& c, int index, int total);
+  void Propagate(Character& c, Pose& pose, int from) const;
+
+  std::vector<Character> mCharacters;
+  Camera mCamera;
+  Frustum mFrustum;
+  int mNodeCount = 0;
+  std::size_t mVertexCount = 0;
+};
+
+}  // namespace khost

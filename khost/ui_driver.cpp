@@ -1,0 +1,375 @@
+#include "khost/ui_driver.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace khost {
+
+namespace {
+
+void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
+  if (depth > 32) return;  // a layout nested in itself would never end
+  const int count = layout.GetRegionCount();
+  for (int i = 0; i < count; ++i) {
+    const char* region = layout.GetRegionName(i);
+    if (!region) continue;
+    IKtView* view = layout.GetRegionView(region);
+    KtView* kt = dynamic_cast<KtView*>(view);
+    if (!kt) continue;
+    FoundControl found;
+    found.View = kt;
+    if (auto* button = dynamic_cast<KtButton*>(kt)) {
+      found.ControlKind = FoundControl::kButton;
+      found.Caption = button->Caption.Get();
+    } else if (auto* editor = dynamic_cast<KtProperty*>(kt)) {
+      found.ControlKind = FoundControl::kEditor;
+      found.Caption = editor->Caption.Get();
+    } else if (dynamic_cast<KtList*>(kt)) {
+      found.ControlKind = FoundControl::kList;
+    } else if (auto* label = dynamic_cast<KtStatic*>(kt)) {
+      found.ControlKind = FoundControl::kLabel;
+      found.Caption = label->Caption.Get();
+    } else if (auto* tabs = dynamic_cast<KtTabPanel*>(kt)) {
+      found.ControlKind = FoundControl::kTabs;
+      if (tabs->GetTabCount() == 1 && tabs->GetTab(0)) found.Caption = tabs->GetTab(0);
+    }
+    out.push_back(found);
+    if (auto* inner = dynamic_cast<KtLayout*>(kt)) Collect(*inner, out, depth + 1);
+  }
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char ca = a[i];
+    char cb = b[i];
+    if (ca >= 'A' && ca <= 'Z') ca = static_cast<char>(ca + 32);
+    if (cb >= 'A' && cb <= 'Z') cb = static_cast<char>(cb + 32);
+    if (ca != cb) return false;
+  }
+  return true;
+}
+
+ActionResult Fail(int code, std::string message) { return {code, std::move(message)}; }
+
+// Counts the clicks a button reports while an action runs.
+class ClickProbe : public ICallback {
+ public:
+  ClickProbe() = default;
+  virtual ~ClickProbe() = default;
+  ClickProbe(const ClickProbe&) = delete;
+  ClickProbe& operator=(const ClickProbe&) = delete;
+  IObject* IQuery(unsigned long, int) override { return nullptr; }
+  void Destroy(int) override {}
+  void OnClick(IRegister*, KEventBase*) { ++Clicks; }
+  int Clicks = 0;
+};
+
+}  // namespace
+
+std::vector<FoundControl> CollectControls(KtLayout& root) {
+  std::vector<FoundControl> out;
+  Collect(root, out, 0);
+  return out;
+}
+
+UiDriver::UiDriver(KtLayout& root, KtViewHost& host, int windowWidth, int windowHeight,
+                   std::function<void()> expose)
+    : mRoot(root),
+      mHost(host),
+      mWidth(windowWidth),
+      mHeight(windowHeight),
+      mExpose(std::move(expose)) {}
+
+ActionResult UiDriver::Run(const UiAction& action) {
+  mExpose();  // rectangles of the current layout
+  ActionResult result;
+  switch (action.ActionKind) {
+    case UiAction::kSelect:
+      result = Select(action);
+      break;
+    case UiAction::kClick:
+      result = Click(action);
+      break;
+    case UiAction::kSet:
+      result = Set(action);
+      break;
+  }
+  mExpose();
+  return result;
+}
+
+bool UiDriver::ClickAt(int x, int y) {
+  mHost.Input(kInputMouseMove, x, y, 0, 0);
+  const bool taken = mHost.Input(kInputMouseDown, x, y, 0, 0);
+  mHost.Input(kInputMouseUp, x, y, 0, 0);
+  return taken;
+}
+
+ActionResult UiDriver::Locate(KtView& view, const std::string& what, int& x, int& y, int& w,
+                              int& h) {
+  if (!view.GetWindowRect(x, y, w, h) || w <= 0 || h <= 0) {
+    return Fail(1, what + " is not shown in the window");
+  }
+  const int cx = x + w / 2;
+  const int cy = y + h / 2;
+  if (cx < 0 || cy < 0 || cx >= mWidth || cy >= mHeight) {
+    return Fail(1, what + " lies outside the window (" + std::to_string(mWidth) + "x" +
+                       std::to_string(mHeight) + ")");
+  }
+  return {};
+}
+
+std::vector<FoundControl> UiDriver::FindByCaption(const std::string& caption) {
+  std::vector<FoundControl> found;
+  for (const FoundControl& c : CollectControls(mRoot)) {
+    if (!c.Caption.empty() && c.Caption == caption) found.push_back(c);
+  }
+  return found;
+}
+
+std::string UiDriver::KnownCaptions() {
+  std::string list;
+  for (const FoundControl& c : CollectControls(mRoot)) {
+    if (c.Caption.empty()) continue;
+    if (!list.empty()) list += ", ";
+    list += Quote(c.Caption);
+  }
+  return list;
+}
+
+KtList* UiDriver::FindListWithItem(const std::string& item) {
+  for (const FoundControl& c : CollectControls(mRoot)) {
+    if (c.ControlKind != FoundControl::kList) continue;
+    auto* list = static_cast<KtList*>(c.View);
+    if (list->FindItem(item.c_str()) >= 0) return list;
+  }
+  return nullptr;
+}
+
+KtList* UiDriver::FindFirstList() {
+  for (const FoundControl& c : CollectControls(mRoot)) {
+    if (c.ControlKind == FoundControl::kList) return static_cast<KtList*>(c.View);
+  }
+  return nullptr;
+}
+
+ActionResult UiDriver::PickPopupRow(int index, int count, const std::string& what) {
+  mExpose();  // the popup gets its on-screen rectangle
+  KtView* popup = dynamic_cast<KtView*>(mHost.GetPopup());
+  if (!popup) return Fail(1, what + " did not open its item list");
+  int x = 0, y = 0, w = 0, h = 0;
+  if (!popup->GetWindowRect(x, y, w, h) || count <= 0 || h < count) {
+    return Fail(1, "the item list of " + what + " is not shown");
+  }
+  const int row = h / count;
+  const int cx = x + w / 2;
+  const int cy = y + row * index + row / 2;
+  if (cx < 0 || cy < 0 || cx >= mWidth || cy >= mHeight) {
+    mHost.Input(kInputKeyDown, cx, cy, kKeyEscape, 0);
+    return Fail(1, "item " + std::to_string(index) + " of " + what +
+                       " lies outside the window");
+  }
+  if (!ClickAt(cx, cy)) return Fail(1, "the item list of " + what + " did not take the click");
+  return {};
+}
+
+ActionResult UiDriver::Select(const UiAction& action) {
+  KtList* list = FindListWithItem(action.Caption);
+  if (!list) {
+    std::string items;
+    if (KtList* first = FindFirstList()) {
+      for (int i = 0; i < first->GetItemCount(); ++i) {
+        items += std::string(i ? ", " : "") + Quote(first->GetItem(i) ? first->GetItem(i) : "");
+      }
+    }
+    return Fail(2, "unknown item " + Quote(action.Caption) + " in the display selector" +
+                       (items.empty() ? std::string() : " (items: " + items + ")"));
+  }
+  const int index = list->FindItem(action.Caption.c_str());
+  const std::string what = "the display selector";
+  int x = 0, y = 0, w = 0, h = 0;
+  if (ActionResult located = Locate(*list, what, x, y, w, h); !located.Ok()) return located;
+  if (list->IsOpen()) ClickAt(x + w / 2, y + h / 2);  // start from a closed list
+  if (!ClickAt(x + w / 2, y + h / 2)) return Fail(1, what + " did not take the click");
+  if (ActionResult picked = PickPopupRow(index, list->GetItemCount(), what); !picked.Ok()) {
+    return picked;
+  }
+  if (list->SelectedIndex.Get() != index) {
+    return Fail(1, what + " did not select " + Quote(action.Caption));
+  }
+  return {};
+}
+
+ActionResult UiDriver::Click(const UiAction& action) {
+  const std::vector<FoundControl> found = FindByCaption(action.Caption);
+  if (found.empty()) {
+    return Fail(2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
+                       ")");
+  }
+  const FoundControl& c = found.front();
+  const std::string what = "control " + Quote(action.Caption);
+  int x = 0, y = 0, w = 0, h = 0;
+  if (ActionResult located = Locate(*c.View, what, x, y, w, h); !located.Ok()) return located;
+  switch (c.ControlKind) {
+    case FoundControl::kButton: {
+      auto* button = static_cast<KtButton*>(c.View);
+      ClickProbe probe;
+      button->OnClick.Add(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
+      const bool taken = ClickAt(x + w / 2, y + h / 2);
+      button->OnClick.Remove(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
+      if (!taken || probe.Clicks != 1) return Fail(1, "button " + Quote(action.Caption) +
+                                                          " did not take the click");
+      return {};
+    }
+    case FoundControl::kEditor: {
+      auto* editor = static_cast<KtProperty*>(c.View);
+      KProperty* property = editor->GetEditedProperty();
+      if (!property) return Fail(2, "editor " + Quote(action.Caption) + " edits nothing");
+      const int caption = std::max(0, editor->CaptionWidth.Get());
+      if (property->GetType() == kPropertyBool) {
+        const int before = property->GetAsInt();
+        if (!ClickAt(x + std::min(caption + 7, w - 1), y + h / 2) ||
+            property->GetAsInt() == before) {
+          return Fail(1, "check box " + Quote(action.Caption) + " did not take the click");
+        }
+        return {};
+      }
+      if (property->GetType() == kPropertyInt && property->GetNamedValueCount() > 0) {
+        // A click on a drop-down opens its item list; the next frame shows it.
+        if (!ClickAt(x + (caption + w) / 2, y + h / 2) || !mHost.GetPopup()) {
+          return Fail(1, "drop-down " + Quote(action.Caption) + " did not open");
+        }
+        return {};
+      }
+      return Fail(2, "editor " + Quote(action.Caption) +
+                         " takes a value, not a click; use --set CAPTION=VALUE");
+    }
+    case FoundControl::kTabs:
+      if (!ClickAt(x + w / 2, y + h / 2)) {
+        return Fail(1, "tab " + Quote(action.Caption) + " did not take the click");
+      }
+      return {};
+    default:
+      return Fail(2, Quote(action.Caption) + " is a label and cannot be clicked");
+  }
+}
+
+ActionResult UiDriver::Set(const UiAction& action) {
+  const std::vector<FoundControl> found = FindByCaption(action.Caption);
+  const FoundControl* editor = nullptr;
+  for (const FoundControl& c : found) {
+    if (c.ControlKind == FoundControl::kEditor) {
+      editor = &c;
+      break;
+    }
+  }
+  if (!editor) {
+    if (!found.empty()) {
+      return Fail(2, Quote(action.Caption) + " is not a property editor; use --click");
+    }
+    return Fail(2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
+                       ")");
+  }
+  auto* view = static_cast<KtProperty*>(editor->View);
+  KProperty* property = view->GetEditedProperty();
+  if (!property) return Fail(2, "editor " + Quote(action.Caption) + " edits nothing");
+  switch (property->GetType()) {
+    case kPropertyBool:
+      return SetCheckBox(*view, *property, action);
+    case kPropertyInt:
+      return property->GetNamedValueCount() > 0 ? SetDropDown(*view, *property, action)
+                                                : SetNumber(*view, *property, action);
+    default:
+      return Fail(2, "editor " + Quote(action.Caption) + " shows a value that cannot be edited");
+  }
+}
+
+ActionResult UiDriver::SetCheckBox(KtProperty& editor, KProperty& property,
+                                   const UiAction& action) {
+  if (action.Value != "0" && action.Value != "1") {
+    return Fail(2, "malformed value " + Quote(action.Value) + " for check box " +
+                       Quote(action.Caption) + " (expected 0 or 1)");
+  }
+  const int wanted = action.Value == "1" ? 1 : 0;
+  if ((property.GetAsInt() != 0 ? 1 : 0) == wanted) return {};
+  const std::string what = "check box " + Quote(action.Caption);
+  int x = 0, y = 0, w = 0, h = 0;
+  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  // The box sits at the left of the value column.
+  const int caption = std::max(0, editor.CaptionWidth.Get());
+  if (!ClickAt(x + std::min(caption + 7, w - 1), y + h / 2) ||
+      (property.GetAsInt() != 0 ? 1 : 0) != wanted) {
+    return Fail(1, what + " did not take the click");
+  }
+  return {};
+}
+
+ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
+                                   const UiAction& action) {
+  const int count = property.GetNamedValueCount();
+  int index = -1;
+  for (int i = 0; i < count && index < 0; ++i) {
+    if (property.GetNamedValue(i) && action.Value == property.GetNamedValue(i)) index = i;
+  }
+  for (int i = 0; i < count && index < 0; ++i) {
+    if (property.GetNamedValue(i) && EqualsIgnoringCase(action.Value, property.GetNamedValue(i))) {
+      index = i;
+    }
+  }
+  if (index < 0) {
+    std::string items;
+    for (int i = 0; i < count; ++i) {
+      items += std::string(i ? ", " : "") +
+               Quote(property.GetNamedValue(i) ? property.GetNamedValue(i) : "");
+    }
+    return Fail(2, "unknown item " + Quote(action.Value) + " for " + Quote(action.Caption) +
+                       " (items: " + items + ")");
+  }
+  const std::string what = "drop-down " + Quote(action.Caption);
+  int x = 0, y = 0, w = 0, h = 0;
+  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  const int caption = std::max(0, editor.CaptionWidth.Get());
+  if (mHost.GetPopup()) mHost.Input(kInputKeyDown, x, y, kKeyEscape, 0);
+  if (!ClickAt(x + (caption + w) / 2, y + h / 2)) return Fail(1, what + " did not take the click");
+  if (ActionResult picked = PickPopupRow(index, count, what); !picked.Ok()) return picked;
+  if (property.GetAsInt() != index) return Fail(1, what + " did not take " + Quote(action.Value));
+  return {};
+}
+
+ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property,
+                                 const UiAction& action) {
+  int value = 0;
+  if (!ParseInt(action.Value, INT_MIN, INT_MAX, value)) {
+    return Fail(2, "malformed value " + Quote(action.Value) + " for number field " +
+                       Quote(action.Caption) + " (expected an integer)");
+  }
+  const int low = std::min(property.GetMinimum(), property.GetMaximum());
+  const int high = std::max(property.GetMinimum(), property.GetMaximum());
+  if (value < low || value > high) {
+    return Fail(2, "value " + Quote(action.Value) + " for " + Quote(action.Caption) +
+                       " is outside " + std::to_string(low) + ".." + std::to_string(high));
+  }
+  const std::string what = "number field " + Quote(action.Caption);
+  int x = 0, y = 0, w = 0, h = 0;
+  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  // The field lies between the "-" and "+" buttons of the value column,
+  // each as wide as the editor is high (at most a quarter of the column).
+  const int caption = std::clamp(editor.CaptionWidth.Get(), 0, w);
+  const int step = std::clamp(h, 0, std::max(0, (w - caption) / 4));
+  const int fx = x + (caption + step + 1 + (w - step - 1)) / 2;
+  const int fy = y + h / 2;
+  if (!ClickAt(fx, fy)) return Fail(1, what + " did not take the click");
+  for (int i = 0; i < 16; ++i) mHost.Input(kInputKeyDown, fx, fy, kKeyBackspace, 0);
+  for (char ch : std::to_string(value)) mHost.Input(kInputKeyChar, fx, fy, ch, 0);
+  const bool taken = mHost.Input(kInputKeyDown, fx, fy, kKeyEnter, 0);
+  if (!taken || property.GetAsInt() != value) {
+    return Fail(1, what + " did not take " + Quote(action.Value));
+  }
+  return {};
+}
+
+}  // namespace khost

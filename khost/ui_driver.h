@@ -1,0 +1,74 @@
+// Scripted user actions on the tool window (--select, --click, --set), each
+// sent through the window's input path: mouse and key events at the
+// control's on-screen position, hit-tested by the toolkit as a user's would
+// be.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/kcontrols.h"
+#include "host/ktoolkit.h"
+#include "khost/cli.h"
+
+namespace khost {
+
+// A control found in the tool's layouts.
+struct FoundControl {
+  enum Kind { kButton, kEditor, kList, kLabel, kTabs, kOther };
+  Kind ControlKind = kOther;
+  KtView* View = nullptr;
+  std::string Caption;  // empty for lists and other views
+};
+
+// Every control of `root`'s regions and of the layouts inside them, in
+// region order, depth first.
+std::vector<FoundControl> CollectControls(KtLayout& root);
+
+struct ActionResult {
+  int ExitCode = 0;    // 0 done; 2 bad input (unknown caption, item, value); 1 not hittable
+  std::string Message; // names the offending caption, item or value
+  bool Ok() const { return ExitCode == 0; }
+};
+
+class UiDriver {
+ public:
+  // `expose` paints one frame of the window (the popup included), so the
+  // controls' on-screen rectangles are current.
+  UiDriver(KtLayout& root, KtViewHost& host, int windowWidth, int windowHeight,
+           std::function<void()> expose);
+
+  ActionResult Run(const UiAction& action);
+
+  // The display selector: the list offering `item` (null when none does).
+  KtList* FindListWithItem(const std::string& item);
+  // The first list of the window (null when there is none).
+  KtList* FindFirstList();
+
+ private:
+  ActionResult Select(const UiAction& action);
+  ActionResult Click(const UiAction& action);
+  ActionResult Set(const UiAction& action);
+  ActionResult SetCheckBox(KtProperty& editor, KProperty& property, const UiAction& action);
+  ActionResult SetDropDown(KtProperty& editor, KProperty& property, const UiAction& action);
+  ActionResult SetNumber(KtProperty& editor, KProperty& property, const UiAction& action);
+  // Picks row `index` of the open popup. `what` names the control in errors.
+  ActionResult PickPopupRow(int index, int count, const std::string& what);
+
+  // Mouse move, press and release of the left button at (x, y); false when
+  // the press was not taken by any view.
+  bool ClickAt(int x, int y);
+  // The centre of a control, or an error when it is not on screen.
+  ActionResult Locate(KtView& view, const std::string& what, int& x, int& y, int& w, int& h);
+  std::vector<FoundControl> FindByCaption(const std::string& caption);
+  std::string KnownCaptions();
+
+  KtLayout& mRoot;
+  KtViewHost& mHost;
+  int mWidth;
+  int mHeight;
+  std::function<void()> mExpose;
+};
+
+}  // namespace khost

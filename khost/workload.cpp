@@ -1,0 +1,252 @@
+#include "khost/workload.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+namespace khost {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Micros(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::micro>(to - from).count();
+}
+
+constexpr std::size_t kDeformChunk = 512;  // vertices per parallel work item
+
+}  // namespace
+
+Workload::Workload(ThreadPool& pool, int characterCount)
+    : mPool(pool), mScene(std::make_unique<Scene>(characterCount)) {}
+
+Workload::~Workload() {
+  try {
+    Drain();
+  } catch (...) {
+    // An evaluation that failed while shutting down has nothing left to feed.
+  }
+}
+
+void Workload::Drain() {
+  if (mPending.Valid()) {
+    mPendingFrame = -1;
+    mPending.Wait();
+  }
+}
+
+int Workload::Rebuild(int characterCount) {
+  Drain();
+  mScene = std::make_unique<Scene>(characterCount);
+  return mScene->GetNodeCount();
+}
+
+void Workload::Evaluate(long long frameIndex, bool parallel, EvalResult& out) {
+  Scene& scene = *mScene;
+  const int count = scene.GetCharacterCount();
+  const int buffer = static_cast<int>(frameIndex & 1);
+  const double seconds = static_cast<double>(frameIndex) / 60.0;
+  out.Characters.resize(static_cast<std::size_t>(count));
+
+  const auto animate = [&](std::size_t i) {
+    scene.Animate(scene.GetCharacter(static_cast<int>(i)), seconds, buffer);
+  };
+  const auto evaluate = [&](std::size_t i) {
+    Character& c = scene.GetCharacter(static_cast<int>(i));
+    const Clock::time_point t0 = Clock::now();
+    scene.SolveSkeleton(c, buffer);
+    const Clock::time_point t1 = Clock::now();
+    scene.SolveConstraints(c, buffer);
+    const Clock::time_point t2 = Clock::now();
+    out.Characters[i] = {Micros(t0, t2), Micros(t0, t1), Micros(t1, t2)};
+  };
+
+  const Clock::time_point a0 = Clock::now();
+  if (parallel) {
+    mPool.ParallelFor(static_cast<std::size_t>(count), animate);
+  } else {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
+  }
+  const Clock::time_point a1 = Clock::now();
+  if (parallel) {
+    mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
+  } else {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
+  }
+  const Clock::time_point a2 = Clock::now();
+  out.Animation = Micros(a0, a1);
+  out.Evaluation = Micros(a1, a2);
+}
+
+void Workload::Cull(int buffer, bool enabled) {
+  Scene& scene = *mScene;
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    Character& c = scene.GetCharacter(i);
+    const Pose& pose = c.Poses[buffer];
+    c.Visible = !enabled || SphereInFrustum(scene.GetFrustum(), pose.BoundsCenter,
+                                            pose.BoundsRadius);
+  }
+}
+
+void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings) {
+  Scene& scene = *mScene;
+  timings.DeformedVertices = 0;
+  // With GPU skinning the vertices are deformed by the GPU from the skin
+  // matrices that Upload sends; nothing is deformed here.
+  if (gpu) return;
+  mChunks.clear();
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    const Character& c = scene.GetCharacter(i);
+    if (!c.Visible) continue;
+    for (std::size_t begin = 0; begin < c.Mesh.size(); begin += kDeformChunk) {
+      mChunks.push_back({i, begin, std::min(c.Mesh.size(), begin + kDeformChunk)});
+    }
+    timings.DeformedVertices += c.Mesh.size();
+  }
+  const auto deform = [&](std::size_t k) {
+    const DeformChunk& chunk = mChunks[k];
+    Character& c = scene.GetCharacter(chunk.Character);
+    SkinVertices(c.Poses[buffer].Skin.data(), c.Mesh.data(), chunk.Begin, chunk.End,
+                 c.DeformedPositions.data(), c.DeformedNormals.data());
+  };
+  if (parallel) {
+    mPool.ParallelFor(mChunks.size(), deform);
+  } else {
+    for (std::size_t k = 0; k < mChunks.size(); ++k) deform(k);
+  }
+}
+
+void Workload::Upload(int buffer, bool gpu) {
+  // The staging buffer stands for the mapped GPU buffer a renderer writes.
+  // CPU skinning uploads the deformed vertices (position and normal);
+  // GPU skinning uploads only the skin matrices, 12 floats per joint, and
+  // leaves the blend to the GPU, whose work is not simulated.
+  Scene& scene = *mScene;
+  std::size_t floats = 0;
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    const Character& c = scene.GetCharacter(i);
+    if (!c.Visible) continue;
+    floats += gpu ? c.Joints.size() * 12 : c.Mesh.size() * 6;
+  }
+  if (mStaging.size() < floats) mStaging.resize(floats);
+  float* out = mStaging.data();
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    const Character& c = scene.GetCharacter(i);
+    if (!c.Visible) continue;
+    if (gpu) {
+      for (const Mat34& m : c.Poses[buffer].Skin) {
+        std::memcpy(out, &m.m[0][0], sizeof(float) * 12);
+        out += 12;
+      }
+    } else {
+      for (std::size_t k = 0; k < c.Mesh.size(); ++k) {
+        const Vec3 p = c.DeformedPositions[k];
+        const Vec3 n = c.DeformedNormals[k];
+        out[0] = p.x;
+        out[1] = p.y;
+        out[2] = p.z;
+        out[3] = n.x;
+        out[4] = n.y;
+        out[5] = n.z;
+        out += 6;
+      }
+    }
+  }
+  mUploadBytes = floats * sizeof(float);
+}
+
+void Workload::Submit(int buffer, bool gpu) {
+  // Builds the frame's draw list: a bounding box per visible character (from
+  // its deformed vertices, or from its joints when the GPU deforms), its
+  // depth and level of detail from the projected size, sorted front to back
+  // by level.
+  Scene& scene = *mScene;
+  const Camera& camera = scene.GetCamera();
+  const float focal = 1.0f / std::tan(camera.VerticalFovRadians * 0.5f);
+  mDrawList.clear();
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    const Character& c = scene.GetCharacter(i);
+    if (!c.Visible) continue;
+    Vec3 lo{1e30f, 1e30f, 1e30f};
+    Vec3 hi{-1e30f, -1e30f, -1e30f};
+    const auto grow = [&](Vec3 p) {
+      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    };
+    if (gpu) {
+      const float r = c.MeshRadius;
+      for (const Mat34& m : c.Poses[buffer].World) {
+        const Vec3 p = GetTranslation(m);
+        grow(p - Vec3{r, r, r});
+        grow(p + Vec3{r, r, r});
+      }
+    } else {
+      for (const Vec3& p : c.DeformedPositions) grow(p);
+    }
+    const Vec3 center = (lo + hi) * 0.5f;
+    const float depth = Dot(center - camera.Position, camera.Forward);
+    const float size = Length(hi - lo) * 0.5f;
+    const float projected = depth > camera.Near ? size * focal / depth : 1.0f;
+    const int lod = projected > 0.25f ? 0 : projected > 0.12f ? 1 : projected > 0.06f ? 2 : 3;
+    mDrawList.push_back({i, depth, lod, static_cast<int>(c.Mesh.size()) >> lod});
+  }
+  std::sort(mDrawList.begin(), mDrawList.end(), [](const DrawItem& a, const DrawItem& b) {
+    return a.Lod != b.Lod ? a.Lod < b.Lod : a.Depth < b.Depth;
+  });
+}
+
+void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
+                        FrameTimings& timings) {
+  const int buffer = static_cast<int>(frameIndex & 1);
+
+  // Evaluation: take the pipelined result for this frame, or evaluate now.
+  if (mPending.Valid() && mPendingFrame == frameIndex) {
+    mPending.Wait();
+    std::swap(mResult, mPendingResult);
+  } else {
+    Drain();
+    Evaluate(frameIndex, settings.ParallelEvaluation, mResult);
+  }
+  mPendingFrame = -1;
+  timings.Animation = mResult.Animation;
+  timings.Evaluation = mResult.Evaluation;
+  timings.Characters = mResult.Characters;
+
+  Clock::time_point t0 = Clock::now();
+  Cull(buffer, settings.FrustumCulling);
+  Clock::time_point t1 = Clock::now();
+  timings.Culling = Micros(t0, t1);
+  timings.VisibleCharacters = 0;
+  for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
+    timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
+  }
+
+  t0 = Clock::now();
+  Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings);
+  t1 = Clock::now();
+  timings.Deformation = Micros(t0, t1);
+
+  t0 = Clock::now();
+  Upload(buffer, settings.GPUSkinning);
+  t1 = Clock::now();
+  timings.Upload = Micros(t0, t1);
+
+  // With the parallel pipeline the next frame's evaluation runs on the pool
+  // (into the other pose buffer) while this frame is submitted and drawn.
+  if (settings.ParallelPipeline) {
+    const long long next = frameIndex + 1;
+    const bool parallel = settings.ParallelEvaluation;
+    mPendingFrame = next;
+    mPending = mPool.Submit([this, next, parallel] { Evaluate(next, parallel, mPendingResult); });
+  }
+
+  t0 = Clock::now();
+  Submit(buffer, settings.GPUSkinning);
+  t1 = Clock::now();
+  timings.Submission = Micros(t0, t1);
+  timings.DrawItems = static_cast<int>(mDrawList.size());
+}
+
+}  // namespace khost

@@ -1,0 +1,109 @@
+// One frame of the host's work on its scene: animation and evaluation,
+// early culling, deformation, upload and submission, each timed with a
+// steady clock.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "khost/scene.h"
+#include "khost/thread_pool.h"
+
+namespace khost {
+
+// The engine settings a frame runs with (read from the host's settings at
+// the start of the frame).
+struct EngineSettings {
+  bool FrustumCulling = true;
+  bool ParallelPipeline = false;
+  bool ParallelEvaluation = false;
+  bool ParallelDeformation = false;
+  bool GPUSkinning = false;
+};
+
+struct CharacterTimings {
+  double Total = 0.0;  // microseconds
+  double Skeleton = 0.0;
+  double Constraints = 0.0;
+};
+
+// Microseconds spent in each stage of one frame. Evaluation and Animation
+// are wall-clock times of the whole pass; per-character times are each
+// character's own (with parallel evaluation they overlap, so their sum
+// exceeds the pass).
+struct FrameTimings {
+  double Animation = 0.0;
+  double Evaluation = 0.0;
+  std::vector<CharacterTimings> Characters;
+  double Culling = 0.0;
+  double Deformation = 0.0;
+  double Upload = 0.0;
+  double Submission = 0.0;
+  int VisibleCharacters = 0;
+  std::size_t DeformedVertices = 0;
+  int DrawItems = 0;
+};
+
+struct DrawItem {
+  int Character = 0;
+  float Depth = 0.0f;  // distance along the camera's view direction
+  int Lod = 0;         // 0 the finest
+  int Vertices = 0;
+};
+
+class Workload {
+ public:
+  Workload(ThreadPool& pool, int characterCount);
+  // Waits for a pipelined evaluation still running.
+  ~Workload();
+  Workload(const Workload&) = delete;
+  Workload& operator=(const Workload&) = delete;
+
+  // Runs frame `frameIndex` (animation time frameIndex / 60 s) with the
+  // given settings and reports its timings.
+  void RunFrame(long long frameIndex, const EngineSettings& settings, FrameTimings& timings);
+
+  // Replaces the scene with `characterCount` characters (waits for any
+  // pipelined evaluation first). Returns the new node count.
+  int Rebuild(int characterCount);
+
+  // Finishes a pipelined evaluation, if one is running.
+  void Drain();
+
+  const Scene& GetScene() const { return *mScene; }
+  const std::vector<DrawItem>& GetDrawList() const { return mDrawList; }
+  std::size_t GetUploadBytes() const { return mUploadBytes; }
+
+ private:
+  struct EvalResult {
+    double Animation = 0.0;
+    double Evaluation = 0.0;
+    std::vector<CharacterTimings> Characters;
+  };
+  void Evaluate(long long frameIndex, bool parallel, EvalResult& out);
+  void Cull(int buffer, bool enabled);
+  void Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings);
+  void Upload(int buffer, bool gpu);
+  void Submit(int buffer, bool gpu);
+
+  ThreadPool& mPool;
+  std::unique_ptr<Scene> mScene;
+  // A pipelined evaluation of frame mPendingFrame, or none.
+  ThreadPool::Task mPending;
+  long long mPendingFrame = -1;
+  EvalResult mPendingResult;
+  EvalResult mResult;
+
+  struct DeformChunk {
+    int Character;
+    std::size_t Begin;
+    std::size_t End;
+  };
+  std::vector<DeformChunk> mChunks;
+  std::vector<float> mStaging;  // the upload buffer
+  std::size_t mUploadBytes = 0;
+  std::vector<DrawItem> mDrawList;
+};
+
+}  // namespace khost

@@ -1,0 +1,94 @@
+// ksurface: where the host application draws.
+//
+// Two kinds of surface carry an OpenGL compatibility context (immediate mode,
+// fixed function), which MakeCurrent makes current on the calling thread:
+//   - headless: an EGL context on the software renderer drawing into a
+//     framebuffer object of the requested size; needs no display, so tests and
+//     batch captures use it;
+//   - window: a GLFW window whose mouse and keyboard input is translated to
+//     the toolkit's ViewInput codes (kViewInputEvent, kKey, kInputModifier in
+//     host/ktoolkit.h) and handed to a sink.
+// Plus PNG writing and reading for captures.
+//
+// Every failure is reported as a message in *error (when error is not null)
+// and a null or false result; nothing here aborts.
+//
+// Threads: a surface is used from the thread that created it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Receives what a window reports while PollEvents runs.
+class KSurfaceSink {
+ public:
+  virtual ~KSurfaceSink() = default;
+  // One ViewInput event: event is a kViewInputEvent; x and y are framebuffer
+  // pixels from the top-left; button and modifiers as ViewInput takes them.
+  virtual void SurfaceInput(int event, int x, int y, int button, int modifiers) = 0;
+  // The drawable changed size (framebuffer pixels). Width() and Height()
+  // already answer the new size.
+  virtual void SurfaceResized(int width, int height) = 0;
+  // The user asked to close the window; ShouldClose() now answers true.
+  virtual void SurfaceCloseRequested() {}
+};
+
+class KSurface {
+ public:
+  virtual ~KSurface() = default;
+  KSurface(const KSurface&) = delete;
+  KSurface& operator=(const KSurface&) = delete;
+
+  // Drawable size in pixels.
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual bool IsWindow() const = 0;
+  // Makes the surface's context current on this thread (and, for headless,
+  // binds its framebuffer object). False when that fails.
+  virtual bool MakeCurrent() = 0;
+  // Ends a frame: swaps a window's buffers; finishes rendering for headless.
+  virtual void Present() = 0;
+  // Delivers pending window events to `sink` (may be null: the events are
+  // dropped but the surface still tracks its size and close request).
+  // Headless surfaces have no events.
+  virtual void PollEvents(KSurfaceSink* sink) = 0;
+  // True once the user asked to close the window; always false headless.
+  virtual bool ShouldClose() const = 0;
+  // Changes the drawable size: a headless surface reallocates its
+  // framebuffer (contents are lost); a window asks the window system, and
+  // the new size arrives through the sink like any user resize.
+  virtual bool Resize(int width, int height, std::string* error) = 0;
+  // The frame drawn so far, as Width() × Height() RGBA bytes, top row first.
+  // Read a window before Present (after a swap the back buffer is undefined).
+  // Makes the surface current. False (rgba emptied) on failure.
+  virtual bool ReadPixels(std::vector<unsigned char>& rgba) = 0;
+
+ protected:
+  KSurface() = default;
+};
+
+// A headless surface of width × height pixels (each 1 to 16384), current on
+// return. Null, with a reason in *error, when no EGL display or context can
+// be had.
+std::unique_ptr<KSurface> KSurface_CreateHeadless(int width, int height, std::string* error);
+
+// A window with a client area of width × height screen units, current on
+// return. Null, with a reason in *error, without a display or a context.
+std::unique_ptr<KSurface> KSurface_CreateWindow(int width, int height, const char* title,
+                                                std::string* error);
+
+// True when an X or Wayland display is named in the environment and the
+// window library initialises on it.
+bool KSurface_DisplayAvailable();
+
+// Writes width × height RGBA bytes (top row first) as an 8-bit RGBA PNG. The
+// file is written beside its final name and renamed into place, so a failed
+// write leaves an existing file as it was.
+bool KPng_Write(const char* path, int width, int height, const unsigned char* rgba,
+                std::string* error);
+
+// Reads any PNG (grey, palette, 16-bit and interlaced ones included) as 8-bit
+// RGBA, top row first. Images above 256 MiB of RGBA are refused.
+bool KPng_Read(const char* path, int& width, int& height, std::vector<unsigned char>& rgba,
+               std::string* error);

@@ -1,0 +1,10 @@
+// bcore.h must compile with nothing included before it.
+#include <type_traits>
+
+#include "host/bcore.h"
+
+static_assert(kIID_IObject == 0 && kIID_IObjectSelf == 2);
+static_assert(kIID_IKtGeometry == 100010 && kIID_IKtView == 100190);
+static_assert(kIID_IKtScrollBarDriven == 100255);
+static_assert(std::is_same_v<decltype(KEvaluateManager::EvaluationRateDivisor), unsigned int>);
+static_assert(std::is_base_of_v<KProperty, KPropertyNoValueTemplate<bool>>);

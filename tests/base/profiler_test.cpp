@@ -1,0 +1,181 @@
+// The host profiler's coupled properties and frame bookkeeping, and the
+// engine settings singletons.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "host/bcore.h"
+#include "host/kbaselib.h"
+#include "host/kgpgpu.h"
+#include "host/kshader.h"
+
+namespace {
+
+// Restores the profiler's settings and root table after each test.
+class Profiler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mProfiler = KProfiler::TheOne();
+    for (int i = 0; i < KProfiler::kRootCycleCount; ++i) mSaved[i] = mProfiler->RootCycles[i];
+  }
+  void TearDown() override {
+    for (int i = 0; i < KProfiler::kRootCycleCount; ++i) mProfiler->RootCycles[i] = mSaved[i];
+    mProfiler->ProfilingType = 1;
+    mProfiler->BufferSize = 20;
+    mProfiler->EvaluationDepth = 0;
+    mProfiler->FrameReference = true;
+  }
+  KProfiler* mProfiler = nullptr;
+  KProfilingSampling* mSaved[KProfiler::kRootCycleCount] = {};
+};
+
+}  // namespace
+
+TEST_F(Profiler, SingleInstanceWithItsDefaults) {
+  EXPECT_EQ(KProfiler::TheOne(), mProfiler);
+  EXPECT_EQ(mProfiler->ProfilingType.Get(), 1);
+  EXPECT_EQ(mProfiler->ProfilingEnabled, 1);
+  EXPECT_EQ(mProfiler->BufferSize.Get(), 20);
+  EXPECT_EQ(mProfiler->EvaluationDepth, 0);
+  EXPECT_TRUE(mProfiler->FrameReference);
+  EXPECT_EQ(mProfiler->ProfilingCost.GetBufferSize(), 20);
+
+  ASSERT_EQ(mProfiler->ProfilingType.GetNamedValueCount(), 2);
+  EXPECT_STREQ(mProfiler->ProfilingType.GetNamedValue(0), "Off");
+  EXPECT_STREQ(mProfiler->ProfilingType.GetNamedValue(1), "On");
+  EXPECT_EQ(mProfiler->EvaluationDepthProperty.GetMinimum(), 0);
+  EXPECT_EQ(mProfiler->EvaluationDepthProperty.GetMaximum(), 16);
+  EXPECT_EQ(mProfiler->BufferSize.GetMinimum(), 1);
+  EXPECT_EQ(mProfiler->BufferSize.GetMaximum(), 100000);
+
+  // The no-value properties read and write the profiler's plain members.
+  mProfiler->EvaluationDepthProperty = 3;
+  EXPECT_EQ(mProfiler->EvaluationDepth, 3);
+  mProfiler->FrameReference = false;
+  EXPECT_FALSE(mProfiler->FrameReferenceProperty.Get());
+}
+
+TEST_F(Profiler, ProfilingTypeDrivesProfilingEnabledHoweverItIsWritten) {
+  mProfiler->ProfilingType = 0;
+  EXPECT_EQ(mProfiler->ProfilingEnabled, 0);
+  const int two = 2;
+  mProfiler->ProfilingType.SetFromPointer(&two, 0, 0);
+  EXPECT_EQ(mProfiler->ProfilingEnabled, 1);
+  EXPECT_TRUE(mProfiler->ProfilingType.SetFromInt(0));
+  EXPECT_EQ(mProfiler->ProfilingEnabled, 0);
+  const int one = 1;
+  mProfiler->ProfilingType.SetFromPointer(&one, 0, 0);
+  EXPECT_EQ(mProfiler->ProfilingEnabled, 1);
+}
+
+TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
+  KProfilingSampling devices("Devices", 1, 0, 0), evaluation("Evaluation", 0, 1, 0);
+  KProfilingSampling deform("Deform", 0, 0, 1), skin("Skin", 1, 1, 0), other("Other", 0, 1, 1);
+  KProfilingSampling detached("Detached", 1, 1, 1);
+  evaluation.AddChild(1, &deform);
+  deform.AddChild(1, &skin);
+  devices.AddChild(0, &other);  // every category is walked, not only 1
+  devices.AddChild(1, &skin);   // shared between two trees
+  for (int i = 0; i < 30; ++i) devices.AddSample(i);
+
+  mProfiler->SetRootCycle(0, &devices);
+  mProfiler->SetRootCycle(6, &evaluation);
+  mProfiler->SetRootCycle(2, &evaluation);  // the same tree in two slots
+  mProfiler->SetRootCycle(-1, &detached);   // out of range: ignored
+  mProfiler->SetRootCycle(12, &detached);
+  EXPECT_EQ(mProfiler->RootCycles[0], &devices);
+
+  mProfiler->BufferSize = 5;
+  for (KProfilingSampling* s : {&devices, &evaluation, &deform, &skin, &other}) {
+    EXPECT_EQ(s->GetBufferSize(), 5) << s->GetName();
+  }
+  EXPECT_EQ(mProfiler->ProfilingCost.GetBufferSize(), 5);
+  EXPECT_EQ(detached.GetBufferSize(), 20);
+  EXPECT_EQ(devices.GetSampleCount(), 5);  // newest samples kept: 25..29
+  double average, minimum, maximum;
+  devices.GetAvgMinMaxUsage(average, minimum, maximum);
+  EXPECT_EQ(average, 27.0);
+
+  // Out-of-range values are clamped for the samplings; the property keeps
+  // what was written.
+  mProfiler->BufferSize = 0;
+  EXPECT_EQ(mProfiler->BufferSize.Get(), 0);
+  EXPECT_EQ(skin.GetBufferSize(), 1);
+  mProfiler->BufferSize = 5000000;
+  EXPECT_EQ(skin.GetBufferSize(), 100000);
+
+  // A sampling put in the table later takes the current size at once.
+  mProfiler->BufferSize = 8;
+  mProfiler->SetRootCycle(3, &detached);
+  EXPECT_EQ(detached.GetBufferSize(), 8);
+}
+
+TEST_F(Profiler, FrameBookkeepingRecordsTheAccumulatedCost) {
+  mProfiler->ProfilingCost.Reset();
+  mProfiler->BeginFrame();
+  mProfiler->AddCost(1.5);
+  mProfiler->AddCost(2.25);
+  mProfiler->AddCost(-3.0);  // ignored like a negative sample
+  mProfiler->EndFrame();
+  double average, minimum, maximum;
+  mProfiler->ProfilingCost.GetAvgMinMaxUsage(average, minimum, maximum);
+  EXPECT_EQ(mProfiler->ProfilingCost.GetSampleCount(), 1);
+  EXPECT_EQ(average, 3.75);
+
+  // Cost added before BeginFrame belongs to no frame.
+  mProfiler->AddCost(100.0);
+  mProfiler->BeginFrame();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < 1000; ++i) mProfiler->AddCost(0.001);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  mProfiler->EndFrame();
+  mProfiler->ProfilingCost.GetAvgMinMaxUsage(average, minimum, maximum);
+  EXPECT_EQ(maximum, 4.0);  // 4000 ns, nothing lost between threads
+  EXPECT_EQ(minimum, 3.75);
+
+  mProfiler->BeginFrame();
+  mProfiler->EndFrame();  // a frame without cost records 0
+  EXPECT_EQ(mProfiler->ProfilingCost.GetSampleCount(), 3);
+  mProfiler->ProfilingCost.Reset();
+}
+
+TEST(EngineSettings, DefaultsNamesAndRanges) {
+  KEvaluateManager* manager = KEvaluateManager::TheOne();
+  ASSERT_EQ(manager, KEvaluateManager::TheOne());
+  EXPECT_FALSE(manager->ParallelPipeline.Get());
+  EXPECT_EQ(manager->ParallelEvaluation.Get(), 0);
+  EXPECT_FALSE(manager->ParallelDeformation.Get());
+  EXPECT_EQ(manager->NodeCount.Get(), 0);
+  EXPECT_EQ(manager->EvaluationRateDivisor, 1u);
+  EXPECT_STREQ(manager->ParallelPipeline.GetName(), "ParallelPipeline");
+  EXPECT_STREQ(manager->ParallelEvaluation.GetName(), "ParallelEvaluation");
+  EXPECT_STREQ(manager->ParallelDeformation.GetName(), "ParallelDeformation");
+  EXPECT_STREQ(manager->NodeCount.GetName(), "NodeCount");
+  ASSERT_EQ(manager->ParallelEvaluation.GetNamedValueCount(), 2);
+  EXPECT_STREQ(manager->ParallelEvaluation.GetNamedValue(0), "Serial");
+  EXPECT_STREQ(manager->ParallelEvaluation.GetNamedValue(1), "Parallel");
+  EXPECT_EQ(manager->NodeCount.GetMinimum(), 0);
+  EXPECT_EQ(manager->NodeCount.GetMaximum(), 100000);
+
+  manager->ParallelPipeline = true;
+  EXPECT_TRUE(manager->ParallelPipeline.Get());
+  manager->ParallelPipeline = false;
+
+  KRenderer* renderer = KShaders_GetRenderer();
+  ASSERT_NE(renderer, nullptr);
+  EXPECT_EQ(renderer, KShaders_GetRenderer());
+  EXPECT_TRUE(renderer->EarlyFrustumCulling.Get());
+  EXPECT_STREQ(renderer->EarlyFrustumCulling.GetName(), "EarlyFrustumCulling");
+
+  KGPGPUManager* gpgpu = KGPGPU_GetGPGPUManager();
+  ASSERT_NE(gpgpu, nullptr);
+  EXPECT_EQ(gpgpu, KGPGPU_GetGPGPUManager());
+  EXPECT_FALSE(gpgpu->GPUSkinDeform.Get());
+  EXPECT_STREQ(gpgpu->GPUSkinDeform.GetName(), "GPUSkinDeform");
+}

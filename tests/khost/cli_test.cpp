@@ -1,0 +1,175 @@
+#include "khost/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using khost::ParseCommandLine;
+using khost::ParseResult;
+using khost::UiAction;
+
+ParseResult Parse(std::vector<std::string> args) {
+  std::vector<const char*> argv{"khost"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLine, NoArgumentsLeavesEveryDefaultOpen) {
+  const ParseResult r = Parse({});
+  ASSERT_TRUE(r.Ok()) << r.Error;
+  EXPECT_FALSE(r.Parsed.Help);
+  EXPECT_FALSE(r.Parsed.Headless);
+  EXPECT_FALSE(r.Parsed.ModulePath);
+  EXPECT_FALSE(r.Parsed.ConfigDir);
+  EXPECT_FALSE(r.Parsed.Width);
+  EXPECT_FALSE(r.Parsed.Frames);
+  EXPECT_FALSE(r.Parsed.Screenshot);
+  EXPECT_FALSE(r.Parsed.StatsFile);
+  EXPECT_FALSE(r.Parsed.PrintSettings);
+  EXPECT_TRUE(r.Parsed.Actions.empty());
+}
+
+TEST(CommandLine, EveryFlagIsParsed) {
+  const ParseResult r =
+      Parse({"--module", "/x/m.so", "--config-dir", "cfg", "--headless", "--size", "640x480",
+             "--frames", "7", "--screenshot", "out.png", "--print-settings", "--stats", "s.csv"});
+  ASSERT_TRUE(r.Ok()) << r.Error;
+  EXPECT_EQ(*r.Parsed.ModulePath, "/x/m.so");
+  EXPECT_EQ(*r.Parsed.ConfigDir, "cfg");
+  EXPECT_TRUE(r.Parsed.Headless);
+  EXPECT_EQ(*r.Parsed.Width, 640);
+  EXPECT_EQ(*r.Parsed.Height, 480);
+  EXPECT_EQ(*r.Parsed.Frames, 7);
+  EXPECT_EQ(*r.Parsed.Screenshot, "out.png");
+  EXPECT_TRUE(r.Parsed.PrintSettings);
+  EXPECT_EQ(*r.Parsed.StatsFile, "s.csv");
+}
+
+TEST(CommandLine, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
+  const ParseResult r = Parse({"--set", "Buffer Size=40", "--click", "Reset To Default",
+                               "--select", "Rendering", "--set", "A=b=c"});
+  ASSERT_TRUE(r.Ok()) << r.Error;
+  ASSERT_EQ(r.Parsed.Actions.size(), 4u);
+  EXPECT_EQ(r.Parsed.Actions[0].ActionKind, UiAction::kSet);
+  EXPECT_EQ(r.Parsed.Actions[0].Caption, "Buffer Size");
+  EXPECT_EQ(r.Parsed.Actions[0].Value, "40");
+  EXPECT_EQ(r.Parsed.Actions[1].ActionKind, UiAction::kClick);
+  EXPECT_EQ(r.Parsed.Actions[1].Caption, "Reset To Default");
+  EXPECT_EQ(r.Parsed.Actions[2].ActionKind, UiAction::kSelect);
+  EXPECT_EQ(r.Parsed.Actions[2].Caption, "Rendering");
+  EXPECT_EQ(r.Parsed.Actions[3].Caption, "A");
+  EXPECT_EQ(r.Parsed.Actions[3].Value, "b=c");
+}
+
+TEST(CommandLine, RepeatedValueFlagKeepsTheLastValue) {
+  const ParseResult r = Parse({"--frames", "3", "--frames", "9"});
+  ASSERT_TRUE(r.Ok());
+  EXPECT_EQ(*r.Parsed.Frames, 9);
+}
+
+TEST(CommandLine, HelpIsRecognisedInBothSpellings) {
+  EXPECT_TRUE(Parse({"--help"}).Parsed.Help);
+  EXPECT_TRUE(Parse({"-h"}).Parsed.Help);
+}
+
+struct BadCase {
+  std::vector<std::string> Args;
+  std::string Named;  // the error must contain this
+};
+
+TEST(CommandLine, EveryBadInputIsRefusedWithAMessageNamingIt) {
+  const std::vector<BadCase> cases = {
+      {{"--bogus"}, "--bogus"},
+      {{"-x"}, "-x"},
+      {{"stray"}, "stray"},
+      {{"--module"}, "--module"},
+      {{"--config-dir"}, "--config-dir"},
+      {{"--size"}, "--size"},
+      {{"--frames"}, "--frames"},
+      {{"--screenshot"}, "--screenshot"},
+      {{"--stats"}, "--stats"},
+      {{"--select"}, "--select"},
+      {{"--click"}, "--click"},
+      {{"--set"}, "--set"},
+      {{"--module", ""}, "--module"},
+      {{"--config-dir", ""}, "--config-dir"},
+      {{"--screenshot", ""}, "--screenshot"},
+      {{"--stats", ""}, "--stats"},
+      {{"--select", ""}, "--select"},
+      {{"--click", ""}, "--click"},
+      {{"--size", "800"}, "800"},
+      {{"--size", "800x"}, "800x"},
+      {{"--size", "x600"}, "x600"},
+      {{"--size", "0x600"}, "0x600"},
+      {{"--size", "800x0"}, "800x0"},
+      {{"--size", "-800x600"}, "-800x600"},
+      {{"--size", "+800x600"}, "+800x600"},
+      {{"--size", "800x600x2"}, "800x600x2"},
+      {{"--size", "16385x10"}, "16385x10"},
+      {{"--size", "99999999999x10"}, "99999999999x10"},
+      {{"--size", " 800x600"}, " 800x600"},
+      {{"--size", "abcxdef"}, "abcxdef"},
+      {{"--frames", "abc"}, "abc"},
+      {{"--frames", "0"}, "'0'"},
+      {{"--frames", "-5"}, "-5"},
+      {{"--frames", "12abc"}, "12abc"},
+      {{"--frames", "3.5"}, "3.5"},
+      {{"--frames", "99999999999"}, "99999999999"},
+      {{"--frames", ""}, "--frames"},
+      {{"--set", "NoEquals"}, "NoEquals"},
+      {{"--set", "=5"}, "=5"},
+      {{"--set", "Buffer Size="}, "Buffer Size"},
+  };
+  for (const BadCase& c : cases) {
+    const ParseResult r = Parse(c.Args);
+    std::string joined;
+    for (const std::string& a : c.Args) joined += "[" + a + "]";
+    EXPECT_FALSE(r.Ok()) << joined;
+    EXPECT_NE(r.Error.find(c.Named), std::string::npos) << joined << " -> " << r.Error;
+  }
+}
+
+TEST(CommandLine, AFlagValueMayLookLikeAFlag) {
+  // The value of --click is taken whatever it looks like.
+  const ParseResult r = Parse({"--click", "--headless"});
+  ASSERT_TRUE(r.Ok()) << r.Error;
+  EXPECT_FALSE(r.Parsed.Headless);
+  ASSERT_EQ(r.Parsed.Actions.size(), 1u);
+  EXPECT_EQ(r.Parsed.Actions[0].Caption, "--headless");
+}
+
+TEST(CommandLine, SizeAcceptsEitherSeparatorAndTheFullRange) {
+  int w = 0, h = 0;
+  EXPECT_TRUE(khost::ParseSize("1x1", w, h));
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 1);
+  EXPECT_TRUE(khost::ParseSize("16384X16384", w, h));
+  EXPECT_EQ(w, 16384);
+  EXPECT_EQ(h, 16384);
+}
+
+TEST(CommandLine, IntegerParsingIsStrictAboutRangeAndText) {
+  int v = 0;
+  EXPECT_TRUE(khost::ParseInt("-2147483648", INT_MIN, INT_MAX, v));
+  EXPECT_EQ(v, INT_MIN);
+  EXPECT_TRUE(khost::ParseInt("+12", 0, 100, v));
+  EXPECT_EQ(v, 12);
+  EXPECT_FALSE(khost::ParseInt("2147483648", INT_MIN, INT_MAX, v));
+  EXPECT_FALSE(khost::ParseInt("-", INT_MIN, INT_MAX, v));
+  EXPECT_FALSE(khost::ParseInt("1 ", INT_MIN, INT_MAX, v));
+  EXPECT_FALSE(khost::ParseInt("101", 0, 100, v));
+}
+
+TEST(CommandLine, UsageDocumentsEveryFlag) {
+  const std::string usage = khost::UsageText("khost");
+  for (const char* flag :
+       {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
+        "--click", "--set", "--print-settings", "--stats", "--help"}) {
+    EXPECT_NE(usage.find(flag), std::string::npos) << flag;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,560 @@
+// End-to-end: the built khost executable, run as a user runs it.
+//
+// Screenshot checks look at pixel positions that follow from the tool's
+// layout at its start size of 800 x 420:
+//   - the tool puts its settings panel ("Adaptable") at (6, 37), 788 x 382;
+//   - the panel puts the drawing view ("DrawingRegion") at (215, 9) inside
+//     it, up to 6 pixels from its right and bottom edges: the view spans
+//     window x 221..781 and y 46..411 (567 x 367);
+//   - in the view, the chart's first separator is at y 90 (scrolled to the
+//     top), the upper block holds two 15-pixel rows from y 95, the block
+//     separator follows at 127, the lower block's rows start at 130 and its
+//     closing separator lies 2 pixels below its last row. Separators run
+//     from x = 20 - 10 = 10 rightwards in grey 0.8 (204), where the view is
+//     otherwise the background grey 128; the column x 15 crosses nothing
+//     else below the header.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ksurface.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kViewLeft = 221;
+constexpr int kViewTop = 46;
+constexpr int kViewHeight = 367;
+constexpr int kChartColumn = kViewLeft + 15;
+
+struct RunResult {
+  int Status = -1;  // exit status; 128 + signal when killed by one
+  std::string Out;
+  std::string Err;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Workspace {
+ public:
+  Workspace() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    mRoot = fs::temp_directory_path() /
+            ("khost_e2e_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(mRoot);
+    fs::create_directories(mRoot);
+  }
+  ~Workspace() {
+    std::error_code ec;
+    fs::remove_all(mRoot, ec);
+  }
+  fs::path Path(const std::string& name) const { return mRoot / name; }
+
+  // A configuration folder with the two files (either may be empty text).
+  fs::path Config(const std::string& application, const std::string& task) {
+    const fs::path dir = mRoot / ("config" + std::to_string(mConfigs++));
+    fs::create_directories(dir);
+    std::ofstream(dir / "Application.txt") << application;
+    std::ofstream(dir / "Task.txt") << task;
+    return dir;
+  }
+
+  // Runs khost with `args` (in this workspace as current folder), with the
+  // given extra environment, for at most 60 seconds.
+  RunResult Run(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}) const {
+    RunResult result;
+    const fs::path out = mRoot / "stdout.txt";
+    const fs::path err = mRoot / "stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      if (chdir(mRoot.c_str()) != 0) _exit(126);
+      unsetenv("KHOST_CONFIG_DIR");
+      for (const auto& [k, v] : env) {
+        if (v.empty()) {
+          unsetenv(k.c_str());
+        } else {
+          setenv(k.c_str(), v.c_str(), 1);
+        }
+      }
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(KHOST_EXE));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(KHOST_EXE, argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Out = ReadAll(out);
+    result.Err = ReadAll(err);
+    return result;
+  }
+
+ private:
+  fs::path mRoot;
+  int mConfigs = 0;
+};
+
+std::map<std::string, std::string> ParseSettings(const std::string& text) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+struct Image {
+  int Width = 0;
+  int Height = 0;
+  std::vector<unsigned char> Rgba;
+  const unsigned char* At(int x, int y) const {
+    return &Rgba[(static_cast<std::size_t>(y) * Width + x) * 4];
+  }
+};
+
+Image Load(const fs::path& path) {
+  Image image;
+  std::string error;
+  EXPECT_TRUE(KPng_Read(path.c_str(), image.Width, image.Height, image.Rgba, &error)) << error;
+  return image;
+}
+
+bool IsGrey(const unsigned char* p, int level, int tolerance = 6) {
+  return std::abs(p[0] - level) <= tolerance && std::abs(p[1] - level) <= tolerance &&
+         std::abs(p[2] - level) <= tolerance;
+}
+
+// The view rows (view coordinates) where the chart's separators cross the
+// column x 15, below the header (the header strip covers y 0..85).
+std::vector<int> SeparatorRows(const Image& image) {
+  std::vector<int> rows;
+  for (int y = 86; y < kViewHeight; ++y) {
+    if (IsGrey(image.At(kChartColumn, kViewTop + y), 204, 12)) {
+      if (rows.empty() || y > rows.back() + 1) rows.push_back(y);
+    }
+  }
+  return rows;
+}
+
+// Separator rows match within one pixel (line rasterisation may round
+// either way).
+void ExpectSeparators(const std::vector<int>& actual, const std::vector<int>& expected,
+                      const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what << ": " << ::testing::PrintToString(actual);
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_LE(std::abs(actual[i] - expected[i]), 1)
+        << what << ": separator " << i << " at " << actual[i] << ", expected " << expected[i];
+  }
+}
+
+const char* kQuietApplication =
+    "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 0\nProfilingType = 1\n";
+const char* kSmallScene = "[Scene]\nCharacters = 2\n";
+
+TEST(KhostCommandLine, HelpDocumentsTheFlags) {
+  Workspace w;
+  const RunResult r = w.Run({"--help"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* flag : {"--module", "--config-dir", "--headless", "--size", "--frames",
+                           "--screenshot", "--select", "--click", "--set", "--print-settings",
+                           "--stats"}) {
+    EXPECT_NE(r.Out.find(flag), std::string::npos) << flag;
+  }
+}
+
+TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Named;
+  };
+  const std::vector<Case> cases = {
+      {{"--bogus"}, "--bogus"},
+      {{"--size", "800"}, "800"},
+      {{"--frames", "abc"}, "abc"},
+      {{"--frames"}, "--frames"},
+      {{"--set", "NoEquals"}, "NoEquals"},
+      {{"stray"}, "stray"},
+      {{"--config-dir", (w.Path("missing")).string()}, "missing"},
+      // Captions, items and values are checked against the open tool.
+      {{"--click", "No Such Button"}, "No Such Button"},
+      {{"--select", "Nowhere"}, "Nowhere"},
+      {{"--set", "No Such Editor=1"}, "No Such Editor"},
+      {{"--set", "Frustum Culling=2"}, "'2'"},
+      {{"--set", "Buffer Size=abc"}, "abc"},
+      {{"--set", "Buffer Size=0"}, "'0'"},
+      {{"--set", "Profiling Mode=Sometimes"}, "Sometimes"},
+      {{"--click", "Display Details"}, "Display Details"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--headless", "--frames", "2", "--config-dir",
+                                     config.string(), "--screenshot", w.Path("x.png").string()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 2) << c.Named << "\n" << r.Err;
+    EXPECT_NE(r.Err.find(c.Named), std::string::npos) << c.Named << "\n" << r.Err;
+  }
+}
+
+TEST(KhostCommandLine, MissingOrIncompleteModuleExitsWithStatus1) {
+  Workspace w;
+  const RunResult missing = w.Run({"--headless", "--module", w.Path("nothing.so").string()});
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_NE(missing.Err.find("nothing.so"), std::string::npos) << missing.Err;
+  // A real shared library that is not a module: no entry points.
+  const fs::path library = fs::path(KHOST_EXE).parent_path() / "libkbaselib.so";
+  ASSERT_TRUE(fs::exists(library));
+  const RunResult wrong = w.Run({"--headless", "--module", library.string()});
+  EXPECT_EQ(wrong.Status, 1);
+  EXPECT_NE(wrong.Err.find("EntryPointtoolprofiling"), std::string::npos) << wrong.Err;
+  // Not a shared library at all.
+  std::ofstream(w.Path("junk.so")) << "not an ELF file";
+  const RunResult junk = w.Run({"--headless", "--module", w.Path("junk.so").string()});
+  EXPECT_EQ(junk.Status, 1);
+  EXPECT_NE(junk.Err.find("junk.so"), std::string::npos) << junk.Err;
+}
+
+TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Display]\nEarlyFrustumCulling = No\nUseGPUSkinDeform = yes\n"
+      "[Benchmark]\nBufferSize = 37\nFrameReference = No\nEvaluationDepth = 2\nProfilingType = 1\n",
+      "[Evaluation]\nPipeline = Parallel\nEvaluation = 1\nDeformation = Serial\n" +
+          std::string(kSmallScene));
+  const std::map<std::string, std::string> fromFiles = {
+      {"FrustumCulling", "0"},   {"ParallelPipeline", "1"}, {"ParallelEvaluation", "1"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "1"},   {"ProfilingType", "1"},
+      {"EvaluationDepth", "2"},  {"BufferSize", "37"},      {"FrameReference", "0"}};
+
+  const std::vector<std::string> base = {"--headless", "--frames", "3", "--config-dir",
+                                         config.string(), "--screenshot",
+                                         w.Path("s.png").string(), "--print-settings"};
+  const RunResult start = w.Run(base);
+  ASSERT_EQ(start.Status, 0) << start.Err;
+  std::map<std::string, std::string> printed = ParseSettings(start.Out);
+  for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "start-up " << key;
+  EXPECT_EQ(printed.size(), 10u) << start.Out;
+
+  // Change settings through the window, then reset: the files' values return.
+  std::vector<std::string> args = base;
+  for (const char* a : {"--set", "Buffer Size=55", "--set", "Frustum Culling=1", "--set",
+                        "GPU Skinning=0", "--set", "Parallel Evaluation=Serial", "--click",
+                        "Reset To Default"}) {
+    args.push_back(a);
+  }
+  const RunResult reset = w.Run(args);
+  ASSERT_EQ(reset.Status, 0) << reset.Err;
+  printed = ParseSettings(reset.Out);
+  for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "reset " << key;
+}
+
+TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
+  Workspace w;
+  const RunResult r = w.Run({"--headless", "--frames", "2", "--config-dir", KHOST_SHIPPED_CONFIG,
+                             "--screenshot", w.Path("s.png").string(), "--print-settings"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::map<std::string, std::string> printed = ParseSettings(r.Out);
+  const std::map<std::string, std::string> expected = {
+      {"FrustumCulling", "1"},   {"ParallelPipeline", "0"}, {"ParallelEvaluation", "0"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "0"},   {"ProfilingType", "1"},
+      {"EvaluationDepth", "0"},  {"BufferSize", "20"},      {"FrameReference", "1"}};
+  for (const auto& [key, value] : expected) EXPECT_EQ(printed.at(key), value) << key;
+  EXPECT_GT(std::stoi(printed.at("NodeCount")), 0);
+}
+
+TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const RunResult r =
+      w.Run({"--headless", "--frames", "3", "--config-dir", config.string(), "--screenshot",
+             w.Path("s.png").string(), "--print-settings", "--set", "Frustum Culling=0", "--set",
+             "Parallel Deformation=1", "--set", "Buffer Size=33", "--set",
+             "Parallel Evaluation=Parallel", "--set", "Evaluation Depth=4"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::map<std::string, std::string> printed = ParseSettings(r.Out);
+  EXPECT_EQ(printed.at("FrustumCulling"), "0");
+  EXPECT_EQ(printed.at("ParallelDeformation"), "1");
+  EXPECT_EQ(printed.at("BufferSize"), "33");
+  EXPECT_EQ(printed.at("ParallelEvaluation"), "1");
+  EXPECT_EQ(printed.at("EvaluationDepth"), "4");
+}
+
+TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::vector<std::string> base = {"--headless", "--frames", "3", "--config-dir",
+                                         config.string(), "--screenshot",
+                                         w.Path("s.png").string(), "--print-settings"};
+  const RunResult before = w.Run(base);
+  ASSERT_EQ(before.Status, 0) << before.Err;
+  const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
+  EXPECT_GE(twoCharacters, 40);
+  EXPECT_LE(twoCharacters, 80);
+
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--set", "Node Count=300"});
+  const RunResult after = w.Run(args);
+  ASSERT_EQ(after.Status, 0) << after.Err;
+  // The fewest characters reaching 300 nodes: at most one skeleton (35
+  // joints) more than asked for.
+  const int nodes = std::stoi(ParseSettings(after.Out).at("NodeCount"));
+  EXPECT_GE(nodes, 300);
+  EXPECT_LT(nodes, 300 + 36);
+}
+
+// One headless capture with the display selector on `item` (empty: left
+// alone), an evaluation depth of 1 and two characters.
+std::vector<int> ChartForSelection(Workspace& w, const std::string& item, const fs::path& config) {
+  const fs::path png = w.Path("select_" + (item.empty() ? std::string("none") : item) + ".png");
+  std::vector<std::string> args = {"--headless", "--frames", "4", "--config-dir",
+                                   config.string(), "--screenshot", png.string()};
+  if (!item.empty()) args.insert(args.end(), {"--select", item});
+  const RunResult r = w.Run(args);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  const Image image = Load(png);
+  EXPECT_EQ(image.Width, 800);
+  EXPECT_EQ(image.Height, 420);
+  if (image.Rgba.empty()) return {};
+  return SeparatorRows(image);
+}
+
+TEST(KhostChart, SelectingEachDisplayItemChangesWhatTheChartShows) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  // Evaluation: its row, two characters with Skeleton and Constraints each
+  // (7 rows). Rendering: its row with Culling and Submission (3 rows).
+  // Devices: one row. The full chart: 9 rows plus 6 + 2 children, whose
+  // closing separator falls below the view.
+  const int lowerTop = 130;
+  ExpectSeparators(ChartForSelection(w, "Evaluation", config), {90, 127, lowerTop + 7 * 15 + 2},
+                   "Evaluation");
+  ExpectSeparators(ChartForSelection(w, "Rendering", config), {90, 127, lowerTop + 3 * 15 + 2},
+                   "Rendering");
+  ExpectSeparators(ChartForSelection(w, "Devices", config), {90, 127, lowerTop + 15 + 2},
+                   "Devices");
+  ExpectSeparators(ChartForSelection(w, "DisplayAll", config), {90, 127}, "DisplayAll");
+  ExpectSeparators(ChartForSelection(w, "", config), {90, 127}, "no selection");
+}
+
+TEST(KhostChart, FullChartWithoutChildrenEndsBelowItsNineRows) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  ExpectSeparators(ChartForSelection(w, "", config), {90, 127, 130 + 9 * 15 + 2}, "full chart");
+}
+
+TEST(KhostChart, ProfilingTypeZeroDrawsNoChartButKeepsTheHeader) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 0\n"
+      "ProfilingType = 0\n",
+      kSmallScene);
+  const fs::path png = w.Path("off.png");
+  const RunResult r = w.Run({"--headless", "--frames", "3", "--config-dir", config.string(),
+                             "--screenshot", png.string(), "--print-settings"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ParseSettings(r.Out).at("ProfilingType"), "0");
+  const Image image = Load(png);
+  ASSERT_FALSE(image.Rgba.empty());
+  EXPECT_TRUE(SeparatorRows(image).empty()) << ::testing::PrintToString(SeparatorRows(image));
+  // The header strip and the dark band below it are still painted.
+  EXPECT_TRUE(IsGrey(image.At(kChartColumn, kViewTop + 10), 128, 2));
+  EXPECT_TRUE(IsGrey(image.At(kChartColumn, kViewTop + 82), 68, 2));
+
+  // Switching profiling off in the window makes the chart go away too.
+  const fs::path config2 = w.Config(kQuietApplication, kSmallScene);
+  const fs::path png2 = w.Path("off2.png");
+  const RunResult r2 = w.Run({"--headless", "--frames", "3", "--config-dir", config2.string(),
+                              "--screenshot", png2.string(), "--set", "Profiling Mode=Off"});
+  ASSERT_EQ(r2.Status, 0) << r2.Err;
+  EXPECT_TRUE(SeparatorRows(Load(png2)).empty());
+}
+
+TEST(KhostChart, StatsFileListsTheChartsRows) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path csv = w.Path("stats.csv");
+  const RunResult r =
+      w.Run({"--headless", "--frames", "3", "--config-dir", config.string(), "--screenshot",
+             w.Path("s.png").string(), "--select", "Evaluation", "--stats", csv.string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  std::istringstream in(ReadAll(csv));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
+  EXPECT_EQ(lines[0], "name,depth,average_us,minimum_us,maximum_us");
+  EXPECT_EQ(lines[1].rfind("Frame,0,", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Present,0,", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3].rfind("Evaluation,0,", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[4].rfind("Character 1,1,", 0), 0u) << lines[4];
+  EXPECT_EQ(lines[5].rfind("Skeleton,2,", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6].rfind("Constraints,2,", 0), 0u) << lines[6];
+  // Every average lies between its minimum and maximum.
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> f;
+    std::stringstream s(lines[i]);
+    for (std::string x; std::getline(s, x, ',');) f.push_back(x);
+    ASSERT_EQ(f.size(), 5u) << lines[i];
+    EXPECT_LE(std::stod(f[3]), std::stod(f[2]) + 1e-3) << lines[i];
+    EXPECT_LE(std::stod(f[2]), std::stod(f[4]) + 1e-3) << lines[i];
+  }
+}
+
+TEST(KhostHeadless, WithoutAScreenshotFlagWritesTheDefaultCapture) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const RunResult r =
+      w.Run({"--frames", "2", "--config-dir", config.string()}, {{"DISPLAY", ""},
+                                                                {"WAYLAND_DISPLAY", ""}});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(w.Path("profiling-center.png")));
+  EXPECT_NE(r.Out.find("profiling-center.png"), std::string::npos) << r.Out;
+}
+
+TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path png = w.Path("small.png");
+  const RunResult r = w.Run({"--headless", "--frames", "2", "--size", "640x360", "--config-dir",
+                             config.string(), "--screenshot", png.string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const Image image = Load(png);
+  EXPECT_EQ(image.Width, 640);
+  EXPECT_EQ(image.Height, 360);
+}
+
+// An X server of our own on a free display number, ended with the test.
+class Xvfb {
+ public:
+  Xvfb() {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    for (int n = 91; n < 160; ++n) {
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (access(lock.c_str(), F_OK) == 0 || access(socket.c_str(), F_OK) == 0) continue;
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        const std::string display = ":" + std::to_string(n);
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24",
+              "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      mPid = pid;
+      for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+          mPid = -1;  // it gave up (display taken meanwhile): try the next one
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (mPid > 0 && access(socket.c_str(), F_OK) == 0) {
+        mDisplay = ":" + std::to_string(n);
+        return;
+      }
+      Stop();
+    }
+  }
+  ~Xvfb() { Stop(); }
+  const std::string& Display() const { return mDisplay; }
+
+ private:
+  void Stop() {
+    if (mPid > 0) {
+      kill(mPid, SIGTERM);
+      waitpid(mPid, nullptr, 0);
+      mPid = -1;
+    }
+  }
+  pid_t mPid = -1;
+  std::string mDisplay;
+};
+
+TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+  Xvfb server;
+  if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path live = w.Path("live.png");
+  const fs::path headless = w.Path("headless.png");
+  const RunResult a = w.Run({"--frames", "4", "--config-dir", config.string(), "--screenshot",
+                             live.string(), "--select", "Devices"},
+                            {{"DISPLAY", server.Display()}, {"WAYLAND_DISPLAY", ""}});
+  ASSERT_EQ(a.Status, 0) << a.Err;
+  EXPECT_EQ(a.Err.find("headless"), std::string::npos) << "no window was opened: " << a.Err;
+  const RunResult b = w.Run({"--headless", "--frames", "4", "--config-dir", config.string(),
+                             "--screenshot", headless.string(), "--select", "Devices"});
+  ASSERT_EQ(b.Status, 0) << b.Err;
+
+  const Image x = Load(live);
+  const Image y = Load(headless);
+  ASSERT_EQ(x.Width, y.Width);
+  ASSERT_EQ(x.Height, y.Height);
+  // The same chart layout...
+  EXPECT_EQ(SeparatorRows(x), SeparatorRows(y));
+  ExpectSeparators(SeparatorRows(x), {90, 127, 147}, "live");
+  // ...and the same left column of controls, pixel for pixel (nearly: the
+  // numbers in the chart and header differ from run to run, the controls
+  // do not).
+  int differing = 0;
+  int total = 0;
+  for (int row = 0; row < x.Height; ++row) {
+    for (int col = 0; col < kViewLeft - 6; ++col) {
+      const unsigned char* p = x.At(col, row);
+      const unsigned char* q = y.At(col, row);
+      ++total;
+      if (std::abs(p[0] - q[0]) > 8 || std::abs(p[1] - q[1]) > 8 || std::abs(p[2] - q[2]) > 8) {
+        ++differing;
+      }
+    }
+  }
+  EXPECT_LT(differing, total / 200) << differing << " of " << total << " pixels differ";
+}
+
+}  // namespace

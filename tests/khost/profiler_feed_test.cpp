@@ -1,0 +1,158 @@
+#include "khost/profiler_feed.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace khost;
+
+class ProfilerFeedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KProfiler* p = KProfiler::TheOne();
+    int on = 1;
+    p->ProfilingType.SetFromPointer(&on, 0, 0);
+    p->EvaluationDepth = 0;
+    p->FrameReference = true;
+    feed.SetCharacterCount(2);
+    feed.Install();
+  }
+  void TearDown() override {
+    feed.Uninstall();
+    KProfiler* p = KProfiler::TheOne();
+    int on = 1;
+    p->ProfilingType.SetFromPointer(&on, 0, 0);
+    p->EvaluationDepth = 0;
+  }
+
+  // One frame where every slot and child takes a distinct, non-zero time.
+  void PublishFrame(double culling = 5.0) {
+    FrameRecord record;
+    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) record.Slots[slot] = 100.0 + slot;
+    record.Slots[kSlotDevices] = 16000.0;
+    record.Slots[kSlotFrame] = 8000.0;
+    timings.Characters = {{30, 10, 20}, {40, 15, 25}};
+    timings.Culling = culling;
+    timings.Submission = 7.0;
+    record.Work = &timings;
+    KProfiler* p = KProfiler::TheOne();
+    p->BeginFrame();
+    feed.Publish(record);
+    p->EndFrame();
+  }
+
+  static std::vector<std::string> Names(const std::vector<ChartRow>& rows) {
+    std::vector<std::string> names;
+    for (const ChartRow& r : rows) names.push_back(r.Name + "/" + std::to_string(r.Depth));
+    return names;
+  }
+
+  ProfilerFeed feed;
+  FrameTimings timings;
+};
+
+TEST_F(ProfilerFeedTest, RootTableHoldsElevenNamedCyclesAndLeavesSlot7Empty) {
+  KProfiler* p = KProfiler::TheOne();
+  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+    if (slot == 7) {
+      EXPECT_EQ(p->RootCycles[slot], nullptr);
+      continue;
+    }
+    ASSERT_NE(p->RootCycles[slot], nullptr) << slot;
+    EXPECT_STRNE(p->RootCycles[slot]->GetName(), "") << slot;
+  }
+  EXPECT_STREQ(p->RootCycles[0]->GetName(), "Devices");
+  EXPECT_STREQ(p->RootCycles[6]->GetName(), "Evaluation");
+  EXPECT_STREQ(p->RootCycles[10]->GetName(), "Rendering");
+}
+
+TEST_F(ProfilerFeedTest, CycleColoursAreDistinctAndNotTheChartGreys) {
+  KProfiler* p = KProfiler::TheOne();
+  std::vector<const float*> colours;
+  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+    if (p->RootCycles[slot]) colours.push_back(p->RootCycles[slot]->GetColor());
+  }
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    const float* a = colours[i];
+    // Not a grey: the chart's background and lines are greys.
+    EXPECT_GT(std::max({a[0], a[1], a[2]}) - std::min({a[0], a[1], a[2]}), 0.2f) << i;
+    for (std::size_t j = i + 1; j < colours.size(); ++j) {
+      const float* b = colours[j];
+      const float d = std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+      EXPECT_GT(d, 0.15f) << i << " vs " << j;
+    }
+  }
+}
+
+TEST_F(ProfilerFeedTest, FullChartRowsComeInTheChartsOrder) {
+  PublishFrame();
+  const std::vector<std::string> expected = {
+      "Frame/0",     "Present/0", "Devices/0",    "Input/0",      "Animation/0", "Evaluation/0",
+      "Deformation/0", "Upload/0", "Rendering/0", "Tool Paint/0", "Scene Update/0"};
+  EXPECT_EQ(Names(CollectChartRows(nullptr)), expected);
+}
+
+TEST_F(ProfilerFeedTest, EvaluationDepthAddsTheWholeTree) {
+  PublishFrame();
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  const std::vector<std::string> expected = {
+      "Evaluation/0",  "Character 1/1", "Skeleton/2", "Constraints/2",
+      "Character 2/1", "Skeleton/2",    "Constraints/2"};
+  std::vector<std::string> names = Names(CollectChartRows(feed.GetSlot(kSlotEvaluation)));
+  names.erase(names.begin(), names.begin() + 2);  // the upper block
+  EXPECT_EQ(names, expected);
+}
+
+TEST_F(ProfilerFeedTest, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutShareAreLeftOut) {
+  KProfilingSampling* rendering = feed.GetSlot(kSlotRendering);
+  rendering->Reset();
+  for (int s = 0; s < KProfiler::kRootCycleCount; ++s) {
+    if (KProfilingSampling* c = KProfiler::TheOne()->RootCycles[s]) c->Reset();
+  }
+  PublishFrame(0.0);  // culling took no time
+  KProfiler::TheOne()->EvaluationDepth = 3;
+  const std::vector<std::string> expected = {"Frame/0", "Present/0", "Rendering/0",
+                                             "Submission/1"};
+  EXPECT_EQ(Names(CollectChartRows(rendering)), expected);
+  const std::vector<ChartRow> rows = CollectChartRows(rendering);
+  EXPECT_DOUBLE_EQ(rows[3].Average, 7.0);
+}
+
+TEST_F(ProfilerFeedTest, ProfilingOffShowsNoRows) {
+  PublishFrame();
+  int off = 0;
+  KProfiler::TheOne()->ProfilingType.SetFromPointer(&off, 0, 0);
+  EXPECT_TRUE(CollectChartRows(nullptr).empty());
+}
+
+TEST_F(ProfilerFeedTest, PublishingIsChargedToTheProfilingCost) {
+  KProfiler* p = KProfiler::TheOne();
+  const int before = p->ProfilingCost.GetSampleCount();
+  PublishFrame();
+  EXPECT_EQ(p->ProfilingCost.GetSampleCount(), std::min(before + 1, p->ProfilingCost.GetBufferSize()));
+}
+
+TEST_F(ProfilerFeedTest, RebuildingCharactersReplacesTheChildren) {
+  feed.SetCharacterCount(5);
+  KProfilingSampling* evaluation = feed.GetSlot(kSlotEvaluation);
+  EXPECT_EQ(evaluation->GetChildCount(1), 5);
+  EXPECT_STREQ(evaluation->GetChild(1, 4)->GetName(), "Character 5");
+  EXPECT_EQ(evaluation->GetChild(1, 0)->GetChildCount(1), 2);
+  feed.SetCharacterCount(1);
+  EXPECT_EQ(evaluation->GetChildCount(1), 1);
+}
+
+TEST(ChartCsv, HeaderThenOneQuotedLinePerRow) {
+  std::ostringstream out;
+  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0}, {"A, \"b\"", 2, 0.25, 0.0, 0.5}}, out);
+  EXPECT_EQ(out.str(),
+            "name,depth,average_us,minimum_us,maximum_us\n"
+            "Frame,0,1.500,1.000,2.000\n"
+            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500\n");
+}
+
+}  // namespace
