@@ -2,7 +2,8 @@
 //
 // Each input is written to a file and opened as a configuration file. Besides
 // not crashing, reading must hold these properties:
-//   - Get never returns null and hands back the default for absent keys;
+//   - Get never returns null;
+//   - Set is refused on a file opened read-only;
 //   - a value set on a writable file, once saved, reads back exactly from a
 //     fresh object, and the file's other values read back unchanged.
 
@@ -13,20 +14,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "host/kbaselib.h"
 
 namespace {
 
-const std::string& WorkFolder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/kconfig-fuzz-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made) std::abort();
-    return std::string(made);
-  }();
-  return folder;
+// A private folder for the inputs, removed when the process ends normally.
+// The path lives in a plain array so the exit handler never sees a
+// destroyed object.
+char gWorkFolder[64];
+
+const char* WorkFolder() {
+  if (!gWorkFolder[0]) {
+    std::strcpy(gWorkFolder, "/tmp/kconfig-fuzz-XXXXXX");
+    if (!::mkdtemp(gWorkFolder)) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(gWorkFolder, ignored);
+    });
+  }
+  return gWorkFolder;
 }
 
 void Check(bool condition, const char* what) {
@@ -56,7 +65,7 @@ const char* const kKeys[] = {"EarlyFrustumCulling", "BufferSize", "Pipeline", "k
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = WorkFolder() + "/input.txt";
+  const std::string path = std::string(WorkFolder()) + "/input.txt";
   WriteFile(path, data, size);
 
   std::string before[std::size(kSections)][std::size(kKeys)];

@@ -191,9 +191,8 @@ int Application::StartHost() {
 }
 
 int Application::OpenTool() {
-  const std::string path = mOptions.ModulePath
-                               ? *mOptions.ModulePath
-                               : ExecutableFolder() + "/libtoolprofiling.so";
+  const std::string path =
+      mOptions.ModulePath ? *mOptions.ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
   std::string error;
   if (!mModule.Load(path, error)) {
     mErr << "khost: " << error << "\n";
@@ -231,8 +230,7 @@ int Application::OpenTool() {
   mWidth = mOptions.Width ? *mOptions.Width : itool->ToolGetStartWSize();
   mHeight = mOptions.Height ? *mOptions.Height : itool->ToolGetStartHSize();
   if (mWidth < 1 || mHeight < 1 || mWidth > 16384 || mHeight > 16384) {
-    mErr << "khost: the tool asks for an unusable start size " << mWidth << "x" << mHeight
-         << "\n";
+    mErr << "khost: the tool asks for an unusable start size " << mWidth << "x" << mHeight << "\n";
     return 1;
   }
   return 0;
@@ -265,20 +263,19 @@ int Application::OpenSurface() {
   mHost = std::make_unique<KtViewHost>(mGraphic);
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
-  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight, [this] {
-    mHost->Expose();
-  });
+  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
+                                       [this] { mHost->Expose(); });
   return 0;
 }
 
 void Application::UpdateScene() {
-  // A node count edited in the tool rebuilds the scene to the smallest
-  // number of characters reaching it; the count is then written back as
-  // the scene has it.
+  // A node count edited in the tool rebuilds the scene to about that many
+  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
+  // the count is then written back as the scene has it.
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested);
+    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
     mWrittenNodeCount = mWorkload->Rebuild(characters);
     mFeed->SetCharacterCount(characters);
     evaluation->NodeCount = mWrittenNodeCount;
@@ -386,8 +383,8 @@ int Application::Loop() {
   if (wantCapture) {
     const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
     std::string error;
-    if (capture.empty() || !KPng_Write(path.c_str(), mSurface->Width(), mSurface->Height(),
-                                       capture.data(), &error)) {
+    if (capture.empty() ||
+        !KPng_Write(path.c_str(), mSurface->Width(), mSurface->Height(), capture.data(), &error)) {
       mErr << "khost: cannot write screenshot " << path << ": "
            << (error.empty() ? "the frame could not be read" : error) << "\n";
       return 1;

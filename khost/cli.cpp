@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kMaxSide = 16384;
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+std::string Quote(const std::string& text) {
+  return "'" + text + "'";
+}
 
 }  // namespace
 

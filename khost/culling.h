@@ -14,8 +14,8 @@ struct Plane {
 
 struct Camera {
   Vec3 Position{0.0f, 1.6f, 0.0f};
-  Vec3 Forward{0.0f, 0.0f, -1.0f};  // unit
-  Vec3 Up{0.0f, 1.0f, 0.0f};        // unit, perpendicular to Forward
+  Vec3 Forward{0.0f, 0.0f, -1.0f};        // unit
+  Vec3 Up{0.0f, 1.0f, 0.0f};              // unit, perpendicular to Forward
   float VerticalFovRadians = 1.0471976f;  // 60 degrees
   float Aspect = 16.0f / 9.0f;            // width / height
   float Near = 0.1f;

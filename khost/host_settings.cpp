@@ -26,10 +26,18 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 
 }  // namespace
 
-bool IsExactlyYes(const char* text) { return text && std::strcmp(text, "Yes") == 0; }
-bool IsYesIgnoringCase(const char* text) { return text && EqualsIgnoringCase(text, "Yes"); }
-bool IsNotSerial(const char* text) { return !text || !EqualsIgnoringCase(text, "Serial"); }
-int ReadInteger(const char* text) { return text ? std::atoi(text) : 0; }
+bool IsExactlyYes(const char* text) {
+  return text && std::strcmp(text, "Yes") == 0;
+}
+bool IsYesIgnoringCase(const char* text) {
+  return text && EqualsIgnoringCase(text, "Yes");
+}
+bool IsNotSerial(const char* text) {
+  return !text || !EqualsIgnoringCase(text, "Serial");
+}
+int ReadInteger(const char* text) {
+  return text ? std::atoi(text) : 0;
+}
 
 ConfiguredSettings ReadConfiguredSettings() {
   ConfiguredSettings s;

@@ -11,13 +11,14 @@ Quat QuatFromAxisAngle(Vec3 axis, float radians) {
 }
 
 Quat operator*(Quat a, Quat b) {
-  return {a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
-          a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
-          a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w,
-          a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
+  return {
+      a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y, a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
+      a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w, a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
 }
 
-Quat Conjugate(Quat q) { return {-q.x, -q.y, -q.z, q.w}; }
+Quat Conjugate(Quat q) {
+  return {-q.x, -q.y, -q.z, q.w};
+}
 
 Quat NormalizeQuat(Quat q) {
   const float length = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w);
@@ -31,7 +32,8 @@ Quat Nlerp(Quat a, Quat b, float t) {
   const float sign = dot < 0.0f ? -1.0f : 1.0f;
   const float u = 1.0f - t;
   const float v = t * sign;
-  return NormalizeQuat({a.x * u + b.x * v, a.y * u + b.y * v, a.z * u + b.z * v, a.w * u + b.w * v});
+  return NormalizeQuat(
+      {a.x * u + b.x * v, a.y * u + b.y * v, a.z * u + b.z * v, a.w * u + b.w * v});
 }
 
 Vec3 Rotate(Quat q, Vec3 v) {
@@ -93,7 +95,9 @@ Mat34 MatFromRotationTranslation(Quat q, Vec3 t) {
   return r;
 }
 
-Mat34 MatTranslation(Vec3 t) { return MatFromRotationTranslation(Quat{}, t); }
+Mat34 MatTranslation(Vec3 t) {
+  return MatFromRotationTranslation(Quat{}, t);
+}
 
 Mat34 operator*(const Mat34& a, const Mat34& b) {
   Mat34 r;
@@ -119,7 +123,9 @@ Vec3 TransformVector(const Mat34& a, Vec3 v) {
           a.m[2][0] * v.x + a.m[2][1] * v.y + a.m[2][2] * v.z};
 }
 
-Vec3 GetTranslation(const Mat34& a) { return {a.m[0][3], a.m[1][3], a.m[2][3]}; }
+Vec3 GetTranslation(const Mat34& a) {
+  return {a.m[0][3], a.m[1][3], a.m[2][3]};
+}
 
 Mat34 Inverse(const Mat34& a) {
   const float(*m)[4] = a.m;

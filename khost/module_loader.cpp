@@ -17,7 +17,9 @@ constexpr const char* kInitSymbol = "LIBRARY_INIT";
 
 }  // namespace
 
-LoadedModule::~LoadedModule() { Unload(); }
+LoadedModule::~LoadedModule() {
+  Unload();
+}
 
 bool LoadedModule::Load(const std::string& path, std::string& error) {
   Unload();
@@ -53,7 +55,9 @@ bool LoadedModule::Load(const std::string& path, std::string& error) {
   return true;
 }
 
-bool LoadedModule::Init() { return mInit ? mInit() : false; }
+bool LoadedModule::Init() {
+  return mInit ? mInit() : false;
+}
 
 void LoadedModule::Entry(kDllOperation operation) {
   if (mEntry) mEntry(operation);

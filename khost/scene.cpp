@@ -8,9 +8,9 @@ namespace khost {
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
-constexpr int kRings = 12;         // rings along each bone
-constexpr int kRingVertices = 8;   // vertices around each ring
-constexpr int kClipKeys = 16;      // keys of the one-second looping clip
+constexpr int kRings = 12;        // rings along each bone
+constexpr int kRingVertices = 8;  // vertices around each ring
+constexpr int kClipKeys = 16;     // keys of the one-second looping clip
 
 struct Builder {
   std::vector<Joint>& Joints;
@@ -42,11 +42,12 @@ int JointCountForCharacter(int index) {
   return 23 + 4 * (i % 3) + (i / 3) % 5;
 }
 
-int CharactersForNodeCount(int nodes) {
+int CharactersForNodeCount(int nodes, bool roundUp) {
   int total = 0;
   for (int n = 1; n <= kMaxCharacters; ++n) {
     total += JointCountForCharacter(n - 1);
-    if (total >= nodes) return n;
+    if (total == nodes) return n;
+    if (total > nodes) return roundUp ? n : std::max(1, n - 1);
   }
   return kMaxCharacters;
 }
@@ -192,8 +193,8 @@ void Scene::Animate(Character& c, double seconds, int buffer) const {
     pose.Local[j] = Nlerp(ClipKey(joint, k0), ClipKey(joint, k1), blend);
   }
   // The root turns slowly on the spot.
-  pose.Local[0] = QuatFromAxisAngle({0, 1, 0}, c.Heading + 0.3f * std::sin(static_cast<float>(
-                                                                    seconds * 0.5 + c.Index)));
+  pose.Local[0] = QuatFromAxisAngle(
+      {0, 1, 0}, c.Heading + 0.3f * std::sin(static_cast<float>(seconds * 0.5 + c.Index)));
 }
 
 void Scene::Propagate(Character& c, Pose& pose, int from) const {
@@ -211,7 +212,9 @@ void Scene::Propagate(Character& c, Pose& pose, int from) const {
   }
 }
 
-void Scene::SolveSkeleton(Character& c, int buffer) const { Propagate(c, c.Poses[buffer & 1], 0); }
+void Scene::SolveSkeleton(Character& c, int buffer) const {
+  Propagate(c, c.Poses[buffer & 1], 0);
+}
 
 namespace {
 

@@ -19,12 +19,12 @@
 namespace khost {
 
 struct Joint {
-  int Parent = -1;        // index of the parent joint; -1 for the root
-  Vec3 Offset;            // bind translation relative to the parent
-  Vec3 SwingAxis;         // the axis the animation swings the joint about
-  float Amplitude = 0.0f; // swing amplitude (radians)
-  float Phase = 0.0f;     // swing phase (radians)
-  float Limit = 3.2f;     // largest rotation away from the bind pose (radians)
+  int Parent = -1;         // index of the parent joint; -1 for the root
+  Vec3 Offset;             // bind translation relative to the parent
+  Vec3 SwingAxis;          // the axis the animation swings the joint about
+  float Amplitude = 0.0f;  // swing amplitude (radians)
+  float Phase = 0.0f;      // swing phase (radians)
+  float Limit = 3.2f;      // largest rotation away from the bind pose (radians)
 };
 
 // What one evaluation produces; characters hold two so that the next frame
@@ -57,9 +57,12 @@ struct Character {
 
 // Joints a character with this index has (23 to 35).
 int JointCountForCharacter(int index);
-// The smallest number of characters (1 to kMaxCharacters) whose joints add
-// up to at least `nodes`.
-int CharactersForNodeCount(int nodes);
+// How many characters (1 to kMaxCharacters) a scene of about `nodes` nodes
+// has. Rounding up: the fewest characters whose joints add up to at least
+// `nodes`. Rounding down: the most whose joints do not exceed `nodes` (at
+// least 1). An edit of the node count rounds in its own direction, so a step
+// down always shrinks the scene and a step up always grows it.
+int CharactersForNodeCount(int nodes, bool roundUp = true);
 enum { kMaxCharacters = 256 };
 
 class Scene {

@@ -39,7 +39,9 @@ void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
   }
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+std::string Quote(const std::string& text) {
+  return "'" + text + "'";
+}
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -53,7 +55,9 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-ActionResult Fail(int code, std::string message) { return {code, std::move(message)}; }
+ActionResult Fail(int code, std::string message) {
+  return {code, std::move(message)};
+}
 
 // Counts the clicks a button reports while an action runs.
 class ClickProbe : public ICallback {
@@ -170,8 +174,7 @@ ActionResult UiDriver::PickPopupRow(int index, int count, const std::string& wha
   const int cy = y + row * index + row / 2;
   if (cx < 0 || cy < 0 || cx >= mWidth || cy >= mHeight) {
     mHost.Input(kInputKeyDown, cx, cy, kKeyEscape, 0);
-    return Fail(1, "item " + std::to_string(index) + " of " + what +
-                       " lies outside the window");
+    return Fail(1, "item " + std::to_string(index) + " of " + what + " lies outside the window");
   }
   if (!ClickAt(cx, cy)) return Fail(1, "the item list of " + what + " did not take the click");
   return {};
@@ -207,8 +210,8 @@ ActionResult UiDriver::Select(const UiAction& action) {
 ActionResult UiDriver::Click(const UiAction& action) {
   const std::vector<FoundControl> found = FindByCaption(action.Caption);
   if (found.empty()) {
-    return Fail(2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
-                       ")");
+    return Fail(
+        2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() + ")");
   }
   const FoundControl& c = found.front();
   const std::string what = "control " + Quote(action.Caption);
@@ -221,8 +224,8 @@ ActionResult UiDriver::Click(const UiAction& action) {
       button->OnClick.Add(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
       const bool taken = ClickAt(x + w / 2, y + h / 2);
       button->OnClick.Remove(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
-      if (!taken || probe.Clicks != 1) return Fail(1, "button " + Quote(action.Caption) +
-                                                          " did not take the click");
+      if (!taken || probe.Clicks != 1)
+        return Fail(1, "button " + Quote(action.Caption) + " did not take the click");
       return {};
     }
     case FoundControl::kEditor: {
@@ -271,8 +274,8 @@ ActionResult UiDriver::Set(const UiAction& action) {
     if (!found.empty()) {
       return Fail(2, Quote(action.Caption) + " is not a property editor; use --click");
     }
-    return Fail(2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
-                       ")");
+    return Fail(
+        2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() + ")");
   }
   auto* view = static_cast<KtProperty*>(editor->View);
   KProperty* property = view->GetEditedProperty();
@@ -340,8 +343,7 @@ ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
   return {};
 }
 
-ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property,
-                                 const UiAction& action) {
+ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property, const UiAction& action) {
   int value = 0;
   if (!ParseInt(action.Value, INT_MIN, INT_MAX, value)) {
     return Fail(2, "malformed value " + Quote(action.Value) + " for number field " +

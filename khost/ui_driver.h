@@ -27,8 +27,8 @@ struct FoundControl {
 std::vector<FoundControl> CollectControls(KtLayout& root);
 
 struct ActionResult {
-  int ExitCode = 0;    // 0 done; 2 bad input (unknown caption, item, value); 1 not hittable
-  std::string Message; // names the offending caption, item or value
+  int ExitCode = 0;     // 0 done; 2 bad input (unknown caption, item, value); 1 not hittable
+  std::string Message;  // names the offending caption, item or value
   bool Ok() const { return ExitCode == 0; }
 };
 

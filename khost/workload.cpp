@@ -85,8 +85,8 @@ void Workload::Cull(int buffer, bool enabled) {
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
     Character& c = scene.GetCharacter(i);
     const Pose& pose = c.Poses[buffer];
-    c.Visible = !enabled || SphereInFrustum(scene.GetFrustum(), pose.BoundsCenter,
-                                            pose.BoundsRadius);
+    c.Visible =
+        !enabled || SphereInFrustum(scene.GetFrustum(), pose.BoundsCenter, pose.BoundsRadius);
   }
 }
 

@@ -170,9 +170,18 @@ KtProperty::KtProperty(kViewCreation creation)
       CaptionWidth("CaptionWidth", &mCaptionWidth),
       EditedProperty("EditedProperty", nullptr),
       mImpl(new Impl(this)) {
-  EditedProperty.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnEditedChanged));
-  Caption.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnLookChanged));
-  CaptionWidth.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnLookChanged));
+  // A subscription that fails to allocate must not leak the implementation:
+  // the destructor does not run for a constructor that throws.
+  try {
+    EditedProperty.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnEditedChanged));
+    Caption.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnLookChanged));
+    CaptionWidth.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnLookChanged));
+  } catch (...) {
+    EditedProperty.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnEditedChanged));
+    Caption.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnLookChanged));
+    delete mImpl;
+    throw;
+  }
 }
 
 KtProperty::~KtProperty() {

@@ -316,8 +316,16 @@ KtList::KtList(kViewCreation creation)
       SelectedIndex("SelectedIndex", 0),
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
-  Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-  SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  // A subscription that fails to allocate must not leak the implementation:
+  // the destructor does not run for a constructor that throws.
+  try {
+    Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+    SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  } catch (...) {
+    Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+    delete mImpl;
+    throw;
+  }
 }
 
 KtList::~KtList() {
@@ -445,8 +453,16 @@ KtTabPanel::KtTabPanel(kViewCreation creation)
       SelectedIndex("SelectedIndex", 0),
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
-  Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-  SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  // A subscription that fails to allocate must not leak the implementation:
+  // the destructor does not run for a constructor that throws.
+  try {
+    Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+    SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  } catch (...) {
+    Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+    delete mImpl;
+    throw;
+  }
 }
 
 KtTabPanel::~KtTabPanel() {

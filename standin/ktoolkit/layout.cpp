@@ -184,7 +184,14 @@ KtLayout::KtLayout(kViewCreation creation)
     : KtView(creation),
       LayoutRefreshEvent("LayoutRefreshEvent"),
       mImpl(new Impl),
-      mContainerImpl(new Container(this)) {}
+      mContainerImpl(nullptr) {
+  try {
+    mContainerImpl = new Container(this);
+  } catch (...) {
+    delete mImpl;  // the destructor does not run for a constructor that throws
+    throw;
+  }
+}
 
 KtLayout::~KtLayout() {
   // Views that were destroyed have already left their regions (their

@@ -57,19 +57,25 @@ void KtScrollBar::Destroy(int /*flags*/) {
   delete this;
 }
 
+// The driven view sets the range on every paint; only a real change asks for
+// another paint, so that a paint never requests the next one.
 void KtScrollBar::MinimumSet(double minimum) {
+  if (minimum == mMinimum) return;
   mMinimum = minimum;
   ViewRefresh(false);
 }
 
 void KtScrollBar::MaximumSet(double maximum) {
+  if (maximum == mMaximum) return;
   mMaximum = maximum;
   ViewRefresh(false);
 }
 
 void KtScrollBar::SliderSet(double start, double end) {
+  if (end < start) end = start;
+  if (start == mSliderStart && end == mSliderEnd) return;
   mSliderStart = start;
-  mSliderEnd = end < start ? start : end;
+  mSliderEnd = end;
   ViewRefresh(false);
 }
 

@@ -90,7 +90,7 @@ namespace {
 using ksurface::Fail;
 
 std::string gLastGlfwError;
-int gOpenWindows = 0;
+bool gGlfwReady = false;
 
 void RecordGlfwError(int code, const char* description) {
   gLastGlfwError = "GLFW error " + std::to_string(code) + ": " + (description ? description : "");
@@ -122,8 +122,6 @@ class WindowSurface final : public KSurface {
     if (mWindow) {
       glfwDestroyWindow(mWindow);
       mWindow = nullptr;
-      --gOpenWindows;
-      TerminateGlfwIfUnused();
     }
   }
 
@@ -135,8 +133,7 @@ class WindowSurface final : public KSurface {
     if (!NamedDisplay())
       return Fail(error, "no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
     if (!InitGlfw(error)) return false;
-    ++gOpenWindows;  // counted from here so that a failure below terminates
-    mCounted = true;
+    gLastGlfwError.clear();
 
     // A 3.3 compatibility profile where the driver offers profiles; the
     // default legacy context (compatibility by definition) otherwise.
@@ -171,15 +168,6 @@ class WindowSurface final : public KSurface {
     glfwSwapInterval(1);
     glfwGetFramebufferSize(mWindow, &mWidth, &mHeight);
     return true;
-  }
-
-  // Undo the count taken in Create when the window never came to be.
-  void AbandonCount() {
-    if (mCounted && !mWindow) {
-      mCounted = false;
-      --gOpenWindows;
-      TerminateGlfwIfUnused();
-    }
   }
 
   int Width() const override { return mWidth; }
@@ -315,7 +303,6 @@ class WindowSurface final : public KSurface {
   }
 
   GLFWwindow* mWindow = nullptr;
-  bool mCounted = false;
   KSurfaceSink* mSink = nullptr;
   ksurface::WheelAccumulator mWheel;
   int mWidth = 0;
@@ -327,16 +314,11 @@ class WindowSurface final : public KSurface {
 std::unique_ptr<KSurface> KSurface_CreateWindow(int width, int height, const char* title,
                                                 std::string* error) {
   auto surface = std::make_unique<WindowSurface>();
-  if (!surface->Create(width, height, title, error)) {
-    surface->AbandonCount();
-    return nullptr;
-  }
+  if (!surface->Create(width, height, title, error)) return nullptr;
   return surface;
 }
 
 bool KSurface_DisplayAvailable() {
   if (!NamedDisplay()) return false;
-  if (!InitGlfw(nullptr)) return false;
-  TerminateGlfwIfUnused();
-  return true;
+  return InitGlfw(nullptr);
 }

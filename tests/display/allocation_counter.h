@@ -3,7 +3,9 @@
 // The executable that links allocation_counter.cpp replaces the global
 // operator new and delete (every form), and, in builds without a sanitizer,
 // malloc, calloc, realloc and their aligned forms too, so C library calls
-// (formatting included) are counted as well.
+// (formatting included) are counted as well. Allocations the OpenGL driver
+// makes behind GL calls (a driver library on the stack) are not counted: the
+// driver's memory management is outside the code under test.
 #pragma once
 
 namespace kp_test {

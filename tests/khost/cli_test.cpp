@@ -49,8 +49,8 @@ TEST(CommandLine, EveryFlagIsParsed) {
 }
 
 TEST(CommandLine, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
-  const ParseResult r = Parse({"--set", "Buffer Size=40", "--click", "Reset To Default",
-                               "--select", "Rendering", "--set", "A=b=c"});
+  const ParseResult r = Parse({"--set", "Buffer Size=40", "--click", "Reset To Default", "--select",
+                               "Rendering", "--set", "A=b=c"});
   ASSERT_TRUE(r.Ok()) << r.Error;
   ASSERT_EQ(r.Parsed.Actions.size(), 4u);
   EXPECT_EQ(r.Parsed.Actions[0].ActionKind, UiAction::kSet);

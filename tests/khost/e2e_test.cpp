@@ -58,8 +58,8 @@ class Workspace {
  public:
   Workspace() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    mRoot = fs::temp_directory_path() /
-            ("khost_e2e_" + std::to_string(getpid()) + "_" + info->name());
+    mRoot =
+        fs::temp_directory_path() / ("khost_e2e_" + std::to_string(getpid()) + "_" + info->name());
     fs::remove_all(mRoot);
     fs::create_directories(mRoot);
   }
@@ -191,9 +191,9 @@ TEST(KhostCommandLine, HelpDocumentsTheFlags) {
   Workspace w;
   const RunResult r = w.Run({"--help"});
   EXPECT_EQ(r.Status, 0) << r.Err;
-  for (const char* flag : {"--module", "--config-dir", "--headless", "--size", "--frames",
-                           "--screenshot", "--select", "--click", "--set", "--print-settings",
-                           "--stats"}) {
+  for (const char* flag :
+       {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
+        "--click", "--set", "--print-settings", "--stats"}) {
     EXPECT_NE(r.Out.find(flag), std::string::npos) << flag;
   }
 }
@@ -224,8 +224,13 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--click", "Display Details"}, "Display Details"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--headless", "--frames", "2", "--config-dir",
-                                     config.string(), "--screenshot", w.Path("x.png").string()};
+    std::vector<std::string> args = {"--headless",
+                                     "--frames",
+                                     "2",
+                                     "--config-dir",
+                                     config.string(),
+                                     "--screenshot",
+                                     w.Path("x.png").string()};
     args.insert(args.end(), c.Args.begin(), c.Args.end());
     const RunResult r = w.Run(args);
     EXPECT_EQ(r.Status, 2) << c.Named << "\n" << r.Err;
@@ -259,13 +264,18 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
       "[Evaluation]\nPipeline = Parallel\nEvaluation = 1\nDeformation = Serial\n" +
           std::string(kSmallScene));
   const std::map<std::string, std::string> fromFiles = {
-      {"FrustumCulling", "0"},   {"ParallelPipeline", "1"}, {"ParallelEvaluation", "1"},
-      {"ParallelDeformation", "0"}, {"GPUSkinning", "1"},   {"ProfilingType", "1"},
-      {"EvaluationDepth", "2"},  {"BufferSize", "37"},      {"FrameReference", "0"}};
+      {"FrustumCulling", "0"},      {"ParallelPipeline", "1"}, {"ParallelEvaluation", "1"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "1"},      {"ProfilingType", "1"},
+      {"EvaluationDepth", "2"},     {"BufferSize", "37"},      {"FrameReference", "0"}};
 
-  const std::vector<std::string> base = {"--headless", "--frames", "3", "--config-dir",
-                                         config.string(), "--screenshot",
-                                         w.Path("s.png").string(), "--print-settings"};
+  const std::vector<std::string> base = {"--headless",
+                                         "--frames",
+                                         "3",
+                                         "--config-dir",
+                                         config.string(),
+                                         "--screenshot",
+                                         w.Path("s.png").string(),
+                                         "--print-settings"};
   const RunResult start = w.Run(base);
   ASSERT_EQ(start.Status, 0) << start.Err;
   std::map<std::string, std::string> printed = ParseSettings(start.Out);
@@ -274,9 +284,9 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
 
   // Change settings through the window, then reset: the files' values return.
   std::vector<std::string> args = base;
-  for (const char* a : {"--set", "Buffer Size=55", "--set", "Frustum Culling=1", "--set",
-                        "GPU Skinning=0", "--set", "Parallel Evaluation=Serial", "--click",
-                        "Reset To Default"}) {
+  for (const char* a :
+       {"--set", "Buffer Size=55", "--set", "Frustum Culling=1", "--set", "GPU Skinning=0", "--set",
+        "Parallel Evaluation=Serial", "--click", "Reset To Default"}) {
     args.push_back(a);
   }
   const RunResult reset = w.Run(args);
@@ -292,9 +302,9 @@ TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::map<std::string, std::string> printed = ParseSettings(r.Out);
   const std::map<std::string, std::string> expected = {
-      {"FrustumCulling", "1"},   {"ParallelPipeline", "0"}, {"ParallelEvaluation", "0"},
-      {"ParallelDeformation", "0"}, {"GPUSkinning", "0"},   {"ProfilingType", "1"},
-      {"EvaluationDepth", "0"},  {"BufferSize", "20"},      {"FrameReference", "1"}};
+      {"FrustumCulling", "1"},      {"ParallelPipeline", "0"}, {"ParallelEvaluation", "0"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "0"},      {"ProfilingType", "1"},
+      {"EvaluationDepth", "0"},     {"BufferSize", "20"},      {"FrameReference", "1"}};
   for (const auto& [key, value] : expected) EXPECT_EQ(printed.at(key), value) << key;
   EXPECT_GT(std::stoi(printed.at("NodeCount")), 0);
 }
@@ -319,9 +329,14 @@ TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
 TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const std::vector<std::string> base = {"--headless", "--frames", "3", "--config-dir",
-                                         config.string(), "--screenshot",
-                                         w.Path("s.png").string(), "--print-settings"};
+  const std::vector<std::string> base = {"--headless",
+                                         "--frames",
+                                         "3",
+                                         "--config-dir",
+                                         config.string(),
+                                         "--screenshot",
+                                         w.Path("s.png").string(),
+                                         "--print-settings"};
   const RunResult before = w.Run(base);
   ASSERT_EQ(before.Status, 0) << before.Err;
   const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
@@ -337,13 +352,24 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   const int nodes = std::stoi(ParseSettings(after.Out).at("NodeCount"));
   EXPECT_GE(nodes, 300);
   EXPECT_LT(nodes, 300 + 36);
+
+  // Going down (from 16 characters), the scene keeps at most the nodes
+  // asked for.
+  const fs::path bigger = w.Config(kQuietApplication, "[Scene]\nCharacters = 16\n");
+  const RunResult smaller =
+      w.Run({"--headless", "--frames", "3", "--config-dir", bigger.string(), "--screenshot",
+             w.Path("s.png").string(), "--print-settings", "--set", "Node Count=100"});
+  ASSERT_EQ(smaller.Status, 0) << smaller.Err;
+  const int fewer = std::stoi(ParseSettings(smaller.Out).at("NodeCount"));
+  EXPECT_LE(fewer, 100);
+  EXPECT_GT(fewer, 100 - 36);
 }
 
 // One headless capture with the display selector on `item` (empty: left
 // alone), an evaluation depth of 1 and two characters.
 std::vector<int> ChartForSelection(Workspace& w, const std::string& item, const fs::path& config) {
   const fs::path png = w.Path("select_" + (item.empty() ? std::string("none") : item) + ".png");
-  std::vector<std::string> args = {"--headless", "--frames", "4", "--config-dir",
+  std::vector<std::string> args = {"--headless",    "--frames",     "4",         "--config-dir",
                                    config.string(), "--screenshot", png.string()};
   if (!item.empty()) args.insert(args.end(), {"--select", item});
   const RunResult r = w.Run(args);
@@ -445,9 +471,8 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
 TEST(KhostHeadless, WithoutAScreenshotFlagWritesTheDefaultCapture) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const RunResult r =
-      w.Run({"--frames", "2", "--config-dir", config.string()}, {{"DISPLAY", ""},
-                                                                {"WAYLAND_DISPLAY", ""}});
+  const RunResult r = w.Run({"--frames", "2", "--config-dir", config.string()},
+                            {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(fs::exists(w.Path("profiling-center.png")));
   EXPECT_NE(r.Out.find("profiling-center.png"), std::string::npos) << r.Out;
@@ -480,8 +505,8 @@ class Xvfb {
         dup2(devnull, 1);
         dup2(devnull, 2);
         const std::string display = ":" + std::to_string(n);
-        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24",
-              "-nolisten", "tcp", static_cast<char*>(nullptr));
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+              "tcp", static_cast<char*>(nullptr));
         _exit(127);
       }
       mPid = pid;

@@ -21,8 +21,9 @@ class ConfigFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("KHOST_CONFIG_DIR");
-    folder = fs::temp_directory_path() / ("khost_settings_" + std::to_string(getpid()) + "_" +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = fs::temp_directory_path() /
+             ("khost_settings_" + std::to_string(getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(folder);
     KConfig_SetFolder(folder.c_str());
   }
@@ -30,9 +31,7 @@ class ConfigFolder : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(folder, ec);
   }
-  void Write(const char* name, const std::string& text) {
-    std::ofstream(folder / name) << text;
-  }
+  void Write(const char* name, const std::string& text) { std::ofstream(folder / name) << text; }
   fs::path folder;
 };
 

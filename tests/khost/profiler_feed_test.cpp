@@ -91,17 +91,17 @@ TEST_F(ProfilerFeedTest, CycleColoursAreDistinctAndNotTheChartGreys) {
 TEST_F(ProfilerFeedTest, FullChartRowsComeInTheChartsOrder) {
   PublishFrame();
   const std::vector<std::string> expected = {
-      "Frame/0",     "Present/0", "Devices/0",    "Input/0",      "Animation/0", "Evaluation/0",
-      "Deformation/0", "Upload/0", "Rendering/0", "Tool Paint/0", "Scene Update/0"};
+      "Frame/0",       "Present/0", "Devices/0",   "Input/0",      "Animation/0",   "Evaluation/0",
+      "Deformation/0", "Upload/0",  "Rendering/0", "Tool Paint/0", "Scene Update/0"};
   EXPECT_EQ(Names(CollectChartRows(nullptr)), expected);
 }
 
 TEST_F(ProfilerFeedTest, EvaluationDepthAddsTheWholeTree) {
   PublishFrame();
   KProfiler::TheOne()->EvaluationDepth = 1;
-  const std::vector<std::string> expected = {
-      "Evaluation/0",  "Character 1/1", "Skeleton/2", "Constraints/2",
-      "Character 2/1", "Skeleton/2",    "Constraints/2"};
+  const std::vector<std::string> expected = {"Evaluation/0",  "Character 1/1", "Skeleton/2",
+                                             "Constraints/2", "Character 2/1", "Skeleton/2",
+                                             "Constraints/2"};
   std::vector<std::string> names = Names(CollectChartRows(feed.GetSlot(kSlotEvaluation)));
   names.erase(names.begin(), names.begin() + 2);  // the upper block
   EXPECT_EQ(names, expected);
@@ -115,8 +115,7 @@ TEST_F(ProfilerFeedTest, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutSha
   }
   PublishFrame(0.0);  // culling took no time
   KProfiler::TheOne()->EvaluationDepth = 3;
-  const std::vector<std::string> expected = {"Frame/0", "Present/0", "Rendering/0",
-                                             "Submission/1"};
+  const std::vector<std::string> expected = {"Frame/0", "Present/0", "Rendering/0", "Submission/1"};
   EXPECT_EQ(Names(CollectChartRows(rendering)), expected);
   const std::vector<ChartRow> rows = CollectChartRows(rendering);
   EXPECT_DOUBLE_EQ(rows[3].Average, 7.0);
@@ -133,7 +132,8 @@ TEST_F(ProfilerFeedTest, PublishingIsChargedToTheProfilingCost) {
   KProfiler* p = KProfiler::TheOne();
   const int before = p->ProfilingCost.GetSampleCount();
   PublishFrame();
-  EXPECT_EQ(p->ProfilingCost.GetSampleCount(), std::min(before + 1, p->ProfilingCost.GetBufferSize()));
+  EXPECT_EQ(p->ProfilingCost.GetSampleCount(),
+            std::min(before + 1, p->ProfilingCost.GetBufferSize()));
 }
 
 TEST_F(ProfilerFeedTest, RebuildingCharactersReplacesTheChildren) {

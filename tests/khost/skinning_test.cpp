@@ -43,8 +43,8 @@ TEST(Skinning, VertexBetweenAStillAndARotatedBoneBlendsTheMatrices) {
   // Bone 1 turns 90 degrees about z around the origin: (1, 0, 0) goes to
   // (0, 1, 0). Half-and-half gives the blend of both images, (0.5, 0.5, 0),
   // and the normal the normalised blend.
-  const Mat34 skin[2] = {Mat34{}, MatFromRotationTranslation(QuatFromAxisAngle({0, 0, 1}, kHalfPi),
-                                                             {0, 0, 0})};
+  const Mat34 skin[2] = {
+      Mat34{}, MatFromRotationTranslation(QuatFromAxisAngle({0, 0, 1}, kHalfPi), {0, 0, 0})};
   const SkinVertex v = TwoBoneVertex({1, 0, 0}, {1, 0, 0}, 0.5f, 0.5f);
   Vec3 p, n;
   SkinVertices(skin, &v, 0, 1, &p, &n);

@@ -44,9 +44,8 @@ TEST(ThreadPool, ParallelForInsideATaskMakesProgressWithEveryWorkerBusy) {
   // on the task's own thread.
   ThreadPool pool(1);
   std::atomic<int> sum{0};
-  ThreadPool::Task task = pool.Submit([&] {
-    pool.ParallelFor(100, [&](std::size_t i) { sum.fetch_add(static_cast<int>(i)); });
-  });
+  ThreadPool::Task task = pool.Submit(
+      [&] { pool.ParallelFor(100, [&](std::size_t i) { sum.fetch_add(static_cast<int>(i)); }); });
   task.Wait();
   EXPECT_EQ(sum.load(), 4950);
 }

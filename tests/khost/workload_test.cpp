@@ -44,6 +44,23 @@ TEST(SceneSize, RequestedNodeCountGivesTheFewestCharactersReachingIt) {
   }
 }
 
+TEST(SceneSize, RoundingDownTakesTheMostCharactersNotExceedingTheRequest) {
+  const int first = JointCountForCharacter(0);
+  const int two = first + JointCountForCharacter(1);
+  EXPECT_EQ(CharactersForNodeCount(two - 1, false), 1);
+  EXPECT_EQ(CharactersForNodeCount(two, false), 2);
+  EXPECT_EQ(CharactersForNodeCount(two + 1, false), 2);
+  EXPECT_EQ(CharactersForNodeCount(0, false), 1);
+  EXPECT_EQ(CharactersForNodeCount(100000, false), static_cast<int>(kMaxCharacters));
+  // One step down from a scene's own count always loses a character, one
+  // step up always gains one.
+  for (int n = 2; n < 40; ++n) {
+    const int nodes = Scene(n).GetNodeCount();
+    EXPECT_EQ(CharactersForNodeCount(nodes - 1, false), n - 1) << n;
+    EXPECT_EQ(CharactersForNodeCount(nodes + 1, true), n + 1) << n;
+  }
+}
+
 TEST(SceneSize, CharacterCountIsClamped) {
   EXPECT_EQ(Scene(0).GetCharacterCount(), 1);
   EXPECT_EQ(Scene(-3).GetCharacterCount(), 1);
@@ -166,7 +183,8 @@ TEST(Workload, GpuSkinningDeformsNothingOnTheCpuAndUploadsMatrices) {
   w.RunFrame(0, s, t);
   EXPECT_EQ(t.DeformedVertices, 0u);
   std::size_t joints = 0;
-  for (int i = 0; i < 6; ++i) joints += const_cast<Scene&>(w.GetScene()).GetCharacter(i).Joints.size();
+  for (int i = 0; i < 6; ++i)
+    joints += const_cast<Scene&>(w.GetScene()).GetCharacter(i).Joints.size();
   EXPECT_EQ(w.GetUploadBytes(), joints * 12 * sizeof(float));
   EXPECT_EQ(t.DrawItems, 6);
   s.GPUSkinning = false;

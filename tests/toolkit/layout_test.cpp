@@ -165,9 +165,9 @@ TEST_P(RegionTables, SettingsPanelRegionsResolveAtEverySize) {
 INSTANTIATE_TEST_SUITE_P(Sizes, RegionTables,
                          ::testing::Values(SizeParam{800, 420}, SizeParam{1200, 700},
                                            SizeParam{788, 382}, SizeParam{1188, 662}),
-                         [](const ::testing::TestParamInfo<SizeParam>& info) {
-                           return std::to_string(info.param.Width) + "x" +
-                                  std::to_string(info.param.Height);
+                         [](const ::testing::TestParamInfo<SizeParam>& sizeInfo) {
+                           return std::to_string(sizeInfo.param.Width) + "x" +
+                                  std::to_string(sizeInfo.param.Height);
                          });
 
 TEST(LayoutSolver, WideningMovesOnlyTheRightHandRegions) {

@@ -184,3 +184,29 @@ TEST(ScrollBar, ATinySliderKeepsAGrabbableLengthAndMapsItsTravel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScrollBar, SettingTheSameRangeAsksForNoPaint) {
+  // The drawing view sets the range on every paint; repeating it must not
+  // request another paint, or the window would never stop repainting.
+  FakeGraphic graphic;
+  RecordingContainer container;
+  KtScrollBar bar;
+  bar.Attach(&container, &graphic);
+  bar.MinimumSet(0.0);
+  bar.MaximumSet(531.0);
+  bar.SliderSet(0.0, 330.0);
+  const int refreshes = container.Refreshes;
+  bar.MinimumSet(0.0);
+  bar.MaximumSet(531.0);
+  bar.SliderSet(0.0, 330.0);
+  EXPECT_EQ(container.Refreshes, refreshes);
+  bar.SliderSet(10.0, 340.0);
+  EXPECT_EQ(container.Refreshes, refreshes + 1);
+  bar.SliderSet(10.0, 5.0);  // an end before the start collapses onto it
+  EXPECT_EQ(bar.SliderEndGet(), 10.0);
+  bar.Detach(&container);
+}
+
+}  // namespace
