@@ -102,17 +102,19 @@ bool NamedDisplay() {
   return (x11 && *x11) || (wayland && *wayland);
 }
 
+// GLFW stays initialised once it initialised: ending it would unload the
+// OpenGL driver, which every later window would load again (and leak
+// checkers could no longer name the driver's own one-time allocations).
 bool InitGlfw(std::string* error) {
+  if (gGlfwReady) return true;
   glfwSetErrorCallback(RecordGlfwError);
   gLastGlfwError.clear();
-  if (glfwInit() == GLFW_TRUE) return true;
+  if (glfwInit() == GLFW_TRUE) {
+    gGlfwReady = true;
+    return true;
+  }
   return Fail(error,
               gLastGlfwError.empty() ? std::string("GLFW failed to initialise") : gLastGlfwError);
-}
-
-// GLFW is initialised while any window is open, and ended with the last.
-void TerminateGlfwIfUnused() {
-  if (gOpenWindows == 0) glfwTerminate();
 }
 
 class WindowSurface final : public KSurface {

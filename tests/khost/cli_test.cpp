@@ -17,7 +17,7 @@ ParseResult Parse(std::vector<std::string> args) {
   return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(CommandLine, NoArgumentsLeavesEveryDefaultOpen) {
+TEST(KhostCli, NoArgumentsLeavesEveryDefaultOpen) {
   const ParseResult r = Parse({});
   ASSERT_TRUE(r.Ok()) << r.Error;
   EXPECT_FALSE(r.Parsed.Help);
@@ -32,7 +32,7 @@ TEST(CommandLine, NoArgumentsLeavesEveryDefaultOpen) {
   EXPECT_TRUE(r.Parsed.Actions.empty());
 }
 
-TEST(CommandLine, EveryFlagIsParsed) {
+TEST(KhostCli, EveryFlagIsParsed) {
   const ParseResult r =
       Parse({"--module", "/x/m.so", "--config-dir", "cfg", "--headless", "--size", "640x480",
              "--frames", "7", "--screenshot", "out.png", "--print-settings", "--stats", "s.csv"});
@@ -48,7 +48,7 @@ TEST(CommandLine, EveryFlagIsParsed) {
   EXPECT_EQ(*r.Parsed.StatsFile, "s.csv");
 }
 
-TEST(CommandLine, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
+TEST(KhostCli, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
   const ParseResult r = Parse({"--set", "Buffer Size=40", "--click", "Reset To Default", "--select",
                                "Rendering", "--set", "A=b=c"});
   ASSERT_TRUE(r.Ok()) << r.Error;
@@ -64,13 +64,13 @@ TEST(CommandLine, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
   EXPECT_EQ(r.Parsed.Actions[3].Value, "b=c");
 }
 
-TEST(CommandLine, RepeatedValueFlagKeepsTheLastValue) {
+TEST(KhostCli, RepeatedValueFlagKeepsTheLastValue) {
   const ParseResult r = Parse({"--frames", "3", "--frames", "9"});
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(*r.Parsed.Frames, 9);
 }
 
-TEST(CommandLine, HelpIsRecognisedInBothSpellings) {
+TEST(KhostCli, HelpIsRecognisedInBothSpellings) {
   EXPECT_TRUE(Parse({"--help"}).Parsed.Help);
   EXPECT_TRUE(Parse({"-h"}).Parsed.Help);
 }
@@ -80,7 +80,7 @@ struct BadCase {
   std::string Named;  // the error must contain this
 };
 
-TEST(CommandLine, EveryBadInputIsRefusedWithAMessageNamingIt) {
+TEST(KhostCli, EveryBadInputIsRefusedWithAMessageNamingIt) {
   const std::vector<BadCase> cases = {
       {{"--bogus"}, "--bogus"},
       {{"-x"}, "-x"},
@@ -132,7 +132,7 @@ TEST(CommandLine, EveryBadInputIsRefusedWithAMessageNamingIt) {
   }
 }
 
-TEST(CommandLine, AFlagValueMayLookLikeAFlag) {
+TEST(KhostCli, AFlagValueMayLookLikeAFlag) {
   // The value of --click is taken whatever it looks like.
   const ParseResult r = Parse({"--click", "--headless"});
   ASSERT_TRUE(r.Ok()) << r.Error;
@@ -141,7 +141,7 @@ TEST(CommandLine, AFlagValueMayLookLikeAFlag) {
   EXPECT_EQ(r.Parsed.Actions[0].Caption, "--headless");
 }
 
-TEST(CommandLine, SizeAcceptsEitherSeparatorAndTheFullRange) {
+TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullRange) {
   int w = 0, h = 0;
   EXPECT_TRUE(khost::ParseSize("1x1", w, h));
   EXPECT_EQ(w, 1);
@@ -151,7 +151,7 @@ TEST(CommandLine, SizeAcceptsEitherSeparatorAndTheFullRange) {
   EXPECT_EQ(h, 16384);
 }
 
-TEST(CommandLine, IntegerParsingIsStrictAboutRangeAndText) {
+TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {
   int v = 0;
   EXPECT_TRUE(khost::ParseInt("-2147483648", INT_MIN, INT_MAX, v));
   EXPECT_EQ(v, INT_MIN);
@@ -163,7 +163,7 @@ TEST(CommandLine, IntegerParsingIsStrictAboutRangeAndText) {
   EXPECT_FALSE(khost::ParseInt("101", 0, 100, v));
 }
 
-TEST(CommandLine, UsageDocumentsEveryFlag) {
+TEST(KhostCli, UsageDocumentsEveryFlag) {
   const std::string usage = khost::UsageText("khost");
   for (const char* flag :
        {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",

@@ -21,7 +21,7 @@ Camera SquareCamera() {
   return c;
 }
 
-TEST(FrustumCulling, PointsInsideAndOutsideEachPlane) {
+TEST(KhostCulling, PointsInsideAndOutsideEachPlane) {
   const Frustum f = MakeFrustum(SquareCamera());
   EXPECT_TRUE(SphereInFrustum(f, {0, 0, -5}, 0.0f));
   EXPECT_FALSE(SphereInFrustum(f, {0, 0, 5}, 0.0f)) << "behind the camera";
@@ -35,7 +35,7 @@ TEST(FrustumCulling, PointsInsideAndOutsideEachPlane) {
   EXPECT_FALSE(SphereInFrustum(f, {0, -5.1f, -5}, 0.0f)) << "bottom";
 }
 
-TEST(FrustumCulling, AspectWidensOnlyTheHorizontalView) {
+TEST(KhostCulling, AspectWidensOnlyTheHorizontalView) {
   Camera c = SquareCamera();
   c.Aspect = 2.0f;
   const Frustum f = MakeFrustum(c);
@@ -44,7 +44,7 @@ TEST(FrustumCulling, AspectWidensOnlyTheHorizontalView) {
   EXPECT_FALSE(SphereInFrustum(f, {0, 5.1f, -5}, 0.0f));
 }
 
-TEST(FrustumCulling, SpheresStraddlingAPlaneCountAsVisible) {
+TEST(KhostCulling, SpheresStraddlingAPlaneCountAsVisible) {
   const Frustum f = MakeFrustum(SquareCamera());
   // Centre 0.5 outside the right plane (distance about 0.35), radius 1.
   EXPECT_TRUE(SphereInFrustum(f, {5.5f, 0, -5}, 1.0f));
@@ -54,7 +54,7 @@ TEST(FrustumCulling, SpheresStraddlingAPlaneCountAsVisible) {
   EXPECT_TRUE(SphereInFrustum(f, {0, 0, 0}, 1.5f));
 }
 
-TEST(FrustumCulling, BoxesAreCulledOnlyWhenEntirelyOutside) {
+TEST(KhostCulling, BoxesAreCulledOnlyWhenEntirelyOutside) {
   const Frustum f = MakeFrustum(SquareCamera());
   EXPECT_TRUE(BoxInFrustum(f, {-1, -1, -6}, {1, 1, -4}));
   EXPECT_TRUE(BoxInFrustum(f, {4, -1, -6}, {8, 1, -4})) << "straddles the right plane";
@@ -63,7 +63,7 @@ TEST(FrustumCulling, BoxesAreCulledOnlyWhenEntirelyOutside) {
   EXPECT_TRUE(BoxInFrustum(f, {-50, -50, -9}, {50, 50, -2})) << "larger than the view";
 }
 
-TEST(FrustumCulling, PlanesFollowATurnedCamera) {
+TEST(KhostCulling, PlanesFollowATurnedCamera) {
   Camera c = SquareCamera();
   c.Forward = {1, 0, 0};  // looking down +x
   const Frustum f = MakeFrustum(c);
@@ -74,7 +74,7 @@ TEST(FrustumCulling, PlanesFollowATurnedCamera) {
   EXPECT_FALSE(SphereInFrustum(f, {5, 0, 5.1f}, 0.0f));
 }
 
-TEST(FrustumCulling, PlaneNormalsAreUnitLength) {
+TEST(KhostCulling, PlaneNormalsAreUnitLength) {
   // Sphere tests compare distances with radii: the planes must be normalised.
   Camera c = SquareCamera();
   c.Aspect = 16.0f / 9.0f;

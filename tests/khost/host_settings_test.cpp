@@ -17,7 +17,7 @@ namespace {
 using namespace khost;
 namespace fs = std::filesystem;
 
-class ConfigFolder : public ::testing::Test {
+class KhostConfigFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("KHOST_CONFIG_DIR");
@@ -35,7 +35,7 @@ class ConfigFolder : public ::testing::Test {
   fs::path folder;
 };
 
-TEST_F(ConfigFolder, MissingFilesGiveTheDefaults) {
+TEST_F(KhostConfigFolder, MissingFilesGiveTheDefaults) {
   const ConfiguredSettings s = ReadConfiguredSettings();
   EXPECT_TRUE(s.EarlyFrustumCulling);
   EXPECT_FALSE(s.ParallelPipeline);
@@ -49,7 +49,7 @@ TEST_F(ConfigFolder, MissingFilesGiveTheDefaults) {
   EXPECT_EQ(s.Characters, 16);
 }
 
-TEST_F(ConfigFolder, ValuesFollowTheResetsTextRules) {
+TEST_F(KhostConfigFolder, ValuesFollowTheResetsTextRules) {
   Write("Application.txt",
         "[Display]\nEarlyFrustumCulling = yes\nUseGPUSkinDeform = YES\n"
         "[Benchmark]\nBufferSize =   32abc\nFrameReference = No\nEvaluationDepth = -1\n"
@@ -70,14 +70,14 @@ TEST_F(ConfigFolder, ValuesFollowTheResetsTextRules) {
   EXPECT_EQ(s.Characters, 3);
 }
 
-TEST_F(ConfigFolder, SceneSizeIsKeptInRange) {
+TEST_F(KhostConfigFolder, SceneSizeIsKeptInRange) {
   Write("Task.txt", "[Scene]\nCharacters = 100000\n");
   EXPECT_EQ(ReadConfiguredSettings().Characters, static_cast<int>(kMaxCharacters));
   Write("Task.txt", "[Scene]\nCharacters = none\n");
   EXPECT_EQ(ReadConfiguredSettings().Characters, 1);
 }
 
-TEST(TextRules, ComparisonsCoverTheWholeText) {
+TEST(KhostTextRules, ComparisonsCoverTheWholeText) {
   EXPECT_TRUE(IsExactlyYes("Yes"));
   EXPECT_FALSE(IsExactlyYes("Yes "));
   EXPECT_FALSE(IsExactlyYes("YES"));
@@ -91,7 +91,7 @@ TEST(TextRules, ComparisonsCoverTheWholeText) {
   EXPECT_EQ(ReadInteger("abc"), 0);
 }
 
-TEST_F(ConfigFolder, AppliedSettingsArePrintedAsTenLines) {
+TEST_F(KhostConfigFolder, AppliedSettingsArePrintedAsTenLines) {
   Write("Application.txt",
         "[Display]\nEarlyFrustumCulling = No\nUseGPUSkinDeform = Yes\n"
         "[Benchmark]\nBufferSize = 44\nFrameReference = No\nEvaluationDepth = 2\n"

@@ -10,7 +10,7 @@ namespace {
 
 using namespace khost;
 
-class ProfilerFeedTest : public ::testing::Test {
+class KhostProfilerFeed : public ::testing::Test {
  protected:
   void SetUp() override {
     KProfiler* p = KProfiler::TheOne();
@@ -55,7 +55,7 @@ class ProfilerFeedTest : public ::testing::Test {
   FrameTimings timings;
 };
 
-TEST_F(ProfilerFeedTest, RootTableHoldsElevenNamedCyclesAndLeavesSlot7Empty) {
+TEST_F(KhostProfilerFeed, RootTableHoldsElevenNamedCyclesAndLeavesSlot7Empty) {
   KProfiler* p = KProfiler::TheOne();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
     if (slot == 7) {
@@ -70,7 +70,7 @@ TEST_F(ProfilerFeedTest, RootTableHoldsElevenNamedCyclesAndLeavesSlot7Empty) {
   EXPECT_STREQ(p->RootCycles[10]->GetName(), "Rendering");
 }
 
-TEST_F(ProfilerFeedTest, CycleColoursAreDistinctAndNotTheChartGreys) {
+TEST_F(KhostProfilerFeed, CycleColoursAreDistinctAndNotTheChartGreys) {
   KProfiler* p = KProfiler::TheOne();
   std::vector<const float*> colours;
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
@@ -88,7 +88,7 @@ TEST_F(ProfilerFeedTest, CycleColoursAreDistinctAndNotTheChartGreys) {
   }
 }
 
-TEST_F(ProfilerFeedTest, FullChartRowsComeInTheChartsOrder) {
+TEST_F(KhostProfilerFeed, FullChartRowsComeInTheChartsOrder) {
   PublishFrame();
   const std::vector<std::string> expected = {
       "Frame/0",       "Present/0", "Devices/0",   "Input/0",      "Animation/0",   "Evaluation/0",
@@ -96,7 +96,7 @@ TEST_F(ProfilerFeedTest, FullChartRowsComeInTheChartsOrder) {
   EXPECT_EQ(Names(CollectChartRows(nullptr)), expected);
 }
 
-TEST_F(ProfilerFeedTest, EvaluationDepthAddsTheWholeTree) {
+TEST_F(KhostProfilerFeed, EvaluationDepthAddsTheWholeTree) {
   PublishFrame();
   KProfiler::TheOne()->EvaluationDepth = 1;
   const std::vector<std::string> expected = {"Evaluation/0",  "Character 1/1", "Skeleton/2",
@@ -107,7 +107,7 @@ TEST_F(ProfilerFeedTest, EvaluationDepthAddsTheWholeTree) {
   EXPECT_EQ(names, expected);
 }
 
-TEST_F(ProfilerFeedTest, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutShareAreLeftOut) {
+TEST_F(KhostProfilerFeed, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutShareAreLeftOut) {
   KProfilingSampling* rendering = feed.GetSlot(kSlotRendering);
   rendering->Reset();
   for (int s = 0; s < KProfiler::kRootCycleCount; ++s) {
@@ -121,14 +121,14 @@ TEST_F(ProfilerFeedTest, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutSha
   EXPECT_DOUBLE_EQ(rows[3].Average, 7.0);
 }
 
-TEST_F(ProfilerFeedTest, ProfilingOffShowsNoRows) {
+TEST_F(KhostProfilerFeed, ProfilingOffShowsNoRows) {
   PublishFrame();
   int off = 0;
   KProfiler::TheOne()->ProfilingType.SetFromPointer(&off, 0, 0);
   EXPECT_TRUE(CollectChartRows(nullptr).empty());
 }
 
-TEST_F(ProfilerFeedTest, PublishingIsChargedToTheProfilingCost) {
+TEST_F(KhostProfilerFeed, PublishingIsChargedToTheProfilingCost) {
   KProfiler* p = KProfiler::TheOne();
   const int before = p->ProfilingCost.GetSampleCount();
   PublishFrame();
@@ -136,7 +136,7 @@ TEST_F(ProfilerFeedTest, PublishingIsChargedToTheProfilingCost) {
             std::min(before + 1, p->ProfilingCost.GetBufferSize()));
 }
 
-TEST_F(ProfilerFeedTest, RebuildingCharactersReplacesTheChildren) {
+TEST_F(KhostProfilerFeed, RebuildingCharactersReplacesTheChildren) {
   feed.SetCharacterCount(5);
   KProfilingSampling* evaluation = feed.GetSlot(kSlotEvaluation);
   EXPECT_EQ(evaluation->GetChildCount(1), 5);
@@ -146,7 +146,7 @@ TEST_F(ProfilerFeedTest, RebuildingCharactersReplacesTheChildren) {
   EXPECT_EQ(evaluation->GetChildCount(1), 1);
 }
 
-TEST(ChartCsv, HeaderThenOneQuotedLinePerRow) {
+TEST(KhostChartCsv, HeaderThenOneQuotedLinePerRow) {
   std::ostringstream out;
   WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0}, {"A, \"b\"", 2, 0.25, 0.0, 0.5}}, out);
   EXPECT_EQ(out.str(),

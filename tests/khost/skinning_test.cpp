@@ -30,7 +30,7 @@ SkinVertex TwoBoneVertex(Vec3 position, Vec3 normal, float w0, float w1) {
   return v;
 }
 
-TEST(Skinning, VertexWithTwoTranslatedBonesMovesByTheWeightedSum) {
+TEST(KhostSkinning, VertexWithTwoTranslatedBonesMovesByTheWeightedSum) {
   const Mat34 skin[2] = {MatTranslation({1, 0, 0}), MatTranslation({0, 2, 0})};
   const SkinVertex v = TwoBoneVertex({1, 1, 1}, {0, 0, 1}, 0.25f, 0.75f);
   Vec3 p, n;
@@ -39,7 +39,7 @@ TEST(Skinning, VertexWithTwoTranslatedBonesMovesByTheWeightedSum) {
   ExpectNear(n, {0, 0, 1});
 }
 
-TEST(Skinning, VertexBetweenAStillAndARotatedBoneBlendsTheMatrices) {
+TEST(KhostSkinning, VertexBetweenAStillAndARotatedBoneBlendsTheMatrices) {
   // Bone 1 turns 90 degrees about z around the origin: (1, 0, 0) goes to
   // (0, 1, 0). Half-and-half gives the blend of both images, (0.5, 0.5, 0),
   // and the normal the normalised blend.
@@ -54,7 +54,7 @@ TEST(Skinning, VertexBetweenAStillAndARotatedBoneBlendsTheMatrices) {
   EXPECT_NEAR(Length(n), 1.0f, 1e-5f);
 }
 
-TEST(Skinning, FullWeightOnOneBoneIsThatBonesRigidTransform) {
+TEST(KhostSkinning, FullWeightOnOneBoneIsThatBonesRigidTransform) {
   const Mat34 bone = MatFromRotationTranslation(QuatFromAxisAngle({0, 1, 0}, 0.7f), {3, -1, 2});
   const Mat34 skin[2] = {MatTranslation({100, 100, 100}), bone};
   const SkinVertex v = TwoBoneVertex({0.3f, 0.4f, -0.5f}, {0, 1, 0}, 0.0f, 1.0f);
@@ -64,7 +64,7 @@ TEST(Skinning, FullWeightOnOneBoneIsThatBonesRigidTransform) {
   ExpectNear(n, TransformVector(bone, v.Normal));
 }
 
-TEST(Skinning, OnlyTheRequestedRangeIsWritten) {
+TEST(KhostSkinning, OnlyTheRequestedRangeIsWritten) {
   const Mat34 skin[1] = {MatTranslation({0, 1, 0})};
   SkinVertex v[3];
   for (SkinVertex& x : v) {
@@ -79,7 +79,7 @@ TEST(Skinning, OnlyTheRequestedRangeIsWritten) {
   ExpectNear(p[2], {9, 9, 9});
 }
 
-TEST(Skinning, BindPoseSkinMatricesLeaveTheMeshInPlace) {
+TEST(KhostSkinning, BindPoseSkinMatricesLeaveTheMeshInPlace) {
   // World x inverse bind is the identity in the bind pose.
   const Mat34 bind = MatFromRotationTranslation(QuatFromAxisAngle({1, 1, 0}, 0.4f), {0, 1.2f, 0});
   const Mat34 skin[2] = {bind * Inverse(bind), bind * Inverse(bind)};
@@ -89,14 +89,14 @@ TEST(Skinning, BindPoseSkinMatricesLeaveTheMeshInPlace) {
   ExpectNear(p, v.Position, 1e-5f);
 }
 
-TEST(SkinWeights, NormalisationScalesWeightsToOne) {
+TEST(KhostSkinWeights, NormalisationScalesWeightsToOne) {
   SkinVertex v = TwoBoneVertex({}, {}, 2.0f, 6.0f);
   EXPECT_TRUE(NormalizeInfluences(v, 2));
   EXPECT_FLOAT_EQ(v.Weights[0], 0.25f);
   EXPECT_FLOAT_EQ(v.Weights[1], 0.75f);
 }
 
-TEST(SkinWeights, BadInfluencesAreDropped) {
+TEST(KhostSkinWeights, BadInfluencesAreDropped) {
   SkinVertex v;
   v.Bones[0] = 0;
   v.Weights[0] = 1.0f;
@@ -115,7 +115,7 @@ TEST(SkinWeights, BadInfluencesAreDropped) {
   EXPECT_EQ(v.Bones[1], 0);
 }
 
-TEST(SkinWeights, AVertexWithoutWeightFollowsTheRootInsteadOfCollapsing) {
+TEST(KhostSkinWeights, AVertexWithoutWeightFollowsTheRootInsteadOfCollapsing) {
   SkinVertex v;
   v.Position = {1, 2, 3};
   EXPECT_FALSE(NormalizeInfluences(v, 4));
@@ -127,20 +127,20 @@ TEST(SkinWeights, AVertexWithoutWeightFollowsTheRootInsteadOfCollapsing) {
   ExpectNear(p, {1, 2, 4});
 }
 
-TEST(Math, QuaternionRotationMatchesItsMatrix) {
+TEST(KhostMath, QuaternionRotationMatchesItsMatrix) {
   const Quat q = QuatFromAxisAngle({0.3f, -1.0f, 0.5f}, 1.1f);
   const Vec3 v{0.2f, 0.7f, -1.4f};
   ExpectNear(Rotate(q, v), TransformVector(MatFromRotationTranslation(q, {}), v));
 }
 
-TEST(Math, InverseUndoesAnAffineTransform) {
+TEST(KhostMath, InverseUndoesAnAffineTransform) {
   Mat34 m = MatFromRotationTranslation(QuatFromAxisAngle({1, 2, 3}, 0.9f), {4, 5, 6});
   m.m[0][0] *= 2.0f;  // not rigid: a scale along one axis
   const Vec3 p{0.5f, -0.25f, 2.0f};
   ExpectNear(TransformPoint(Inverse(m), TransformPoint(m, p)), p, 1e-4f);
 }
 
-TEST(Math, ClampAngleKeepsTheAxisAndLimitsTheAngle) {
+TEST(KhostMath, ClampAngleKeepsTheAxisAndLimitsTheAngle) {
   const Quat q = QuatFromAxisAngle({0, 0, 1}, 1.5f);
   const Quat c = ClampAngle(q, 0.5f);
   EXPECT_NEAR(QuatAngle(c), 0.5f, 1e-4f);
@@ -149,13 +149,13 @@ TEST(Math, ClampAngleKeepsTheAxisAndLimitsTheAngle) {
   EXPECT_NEAR(QuatAngle(ClampAngle(QuatFromAxisAngle({0, 1, 0}, 0.2f), 0.5f)), 0.2f, 1e-4f);
 }
 
-TEST(Math, RotationBetweenTurnsOneDirectionOntoAnother) {
+TEST(KhostMath, RotationBetweenTurnsOneDirectionOntoAnother) {
   ExpectNear(Rotate(RotationBetween({1, 0, 0}, {0, 0, 1}), {1, 0, 0}), {0, 0, 1});
   // Opposite directions still give a half turn.
   ExpectNear(Rotate(RotationBetween({0, 1, 0}, {0, -1, 0}), {0, 1, 0}), {0, -1, 0}, 1e-4f);
 }
 
-TEST(Math, NlerpTakesTheShortWay) {
+TEST(KhostMath, NlerpTakesTheShortWay) {
   const Quat a = QuatFromAxisAngle({0, 0, 1}, 0.2f);
   Quat b = QuatFromAxisAngle({0, 0, 1}, 0.4f);
   b = {-b.x, -b.y, -b.z, -b.w};  // the same rotation, other hemisphere

@@ -12,7 +12,7 @@ namespace {
 
 using khost::ThreadPool;
 
-TEST(ThreadPool, ParallelForRunsEveryIndexExactlyOnce) {
+TEST(KhostThreadPool, ParallelForRunsEveryIndexExactlyOnce) {
   ThreadPool pool(3);
   for (std::size_t count : {0u, 1u, 2u, 7u, 1000u}) {
     std::vector<std::atomic<int>> hits(count);
@@ -21,7 +21,7 @@ TEST(ThreadPool, ParallelForRunsEveryIndexExactlyOnce) {
   }
 }
 
-TEST(ThreadPool, ParallelForUsesMoreThanOneThread) {
+TEST(KhostThreadPool, ParallelForUsesMoreThanOneThread) {
   ThreadPool pool(2);
   std::mutex mutex;
   std::set<std::thread::id> threads;
@@ -39,7 +39,7 @@ TEST(ThreadPool, ParallelForUsesMoreThanOneThread) {
   EXPECT_EQ(threads.size(), 2u);
 }
 
-TEST(ThreadPool, ParallelForInsideATaskMakesProgressWithEveryWorkerBusy) {
+TEST(KhostThreadPool, ParallelForInsideATaskMakesProgressWithEveryWorkerBusy) {
   // One worker: the task occupies it, and the nested loop must still finish
   // on the task's own thread.
   ThreadPool pool(1);
@@ -50,7 +50,7 @@ TEST(ThreadPool, ParallelForInsideATaskMakesProgressWithEveryWorkerBusy) {
   EXPECT_EQ(sum.load(), 4950);
 }
 
-TEST(ThreadPool, ParallelForRethrowsAfterEveryStartedCallFinished) {
+TEST(KhostThreadPool, ParallelForRethrowsAfterEveryStartedCallFinished) {
   ThreadPool pool(2);
   std::atomic<int> running{0};
   std::atomic<int> maxSeenAfter{0};
@@ -74,7 +74,7 @@ TEST(ThreadPool, ParallelForRethrowsAfterEveryStartedCallFinished) {
   EXPECT_EQ(n.load(), 10);
 }
 
-TEST(ThreadPool, SubmittedTaskRunsOnAWorkerAndWaitRethrows) {
+TEST(KhostThreadPool, SubmittedTaskRunsOnAWorkerAndWaitRethrows) {
   ThreadPool pool(1);
   std::thread::id ran;
   ThreadPool::Task ok = pool.Submit([&] { ran = std::this_thread::get_id(); });
@@ -89,7 +89,7 @@ TEST(ThreadPool, SubmittedTaskRunsOnAWorkerAndWaitRethrows) {
   bad.Wait();
 }
 
-TEST(ThreadPool, DestructionRunsTasksAlreadySubmitted) {
+TEST(KhostThreadPool, DestructionRunsTasksAlreadySubmitted) {
   std::atomic<int> done{0};
   {
     ThreadPool pool(1);
@@ -103,7 +103,7 @@ TEST(ThreadPool, DestructionRunsTasksAlreadySubmitted) {
   EXPECT_EQ(done.load(), 20);
 }
 
-TEST(ThreadPool, AtLeastOneWorker) {
+TEST(KhostThreadPool, AtLeastOneWorker) {
   ThreadPool pool(0);
   EXPECT_EQ(pool.GetWorkerCount(), 1);
   EXPECT_GE(ThreadPool::DefaultWorkerCount(), 1);

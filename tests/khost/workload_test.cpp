@@ -11,14 +11,14 @@ namespace {
 
 using namespace khost;
 
-TEST(SceneSize, JointCountsStayWithinTheSkeletonRange) {
+TEST(KhostSceneSize, JointCountsStayWithinTheSkeletonRange) {
   for (int i = 0; i < 64; ++i) {
     EXPECT_GE(JointCountForCharacter(i), 20);
     EXPECT_LE(JointCountForCharacter(i), 40);
   }
 }
 
-TEST(SceneSize, NodeCountOfAsceneIsTheSumOfItsJoints) {
+TEST(KhostSceneSize, NodeCountOfAsceneIsTheSumOfItsJoints) {
   const Scene scene(5);
   int sum = 0;
   for (int i = 0; i < 5; ++i) sum += JointCountForCharacter(i);
@@ -26,7 +26,7 @@ TEST(SceneSize, NodeCountOfAsceneIsTheSumOfItsJoints) {
   EXPECT_EQ(scene.GetCharacterCount(), 5);
 }
 
-TEST(SceneSize, RequestedNodeCountGivesTheFewestCharactersReachingIt) {
+TEST(KhostSceneSize, RequestedNodeCountGivesTheFewestCharactersReachingIt) {
   const int first = JointCountForCharacter(0);
   const int two = first + JointCountForCharacter(1);
   EXPECT_EQ(CharactersForNodeCount(-5), 1);
@@ -44,7 +44,7 @@ TEST(SceneSize, RequestedNodeCountGivesTheFewestCharactersReachingIt) {
   }
 }
 
-TEST(SceneSize, RoundingDownTakesTheMostCharactersNotExceedingTheRequest) {
+TEST(KhostSceneSize, RoundingDownTakesTheMostCharactersNotExceedingTheRequest) {
   const int first = JointCountForCharacter(0);
   const int two = first + JointCountForCharacter(1);
   EXPECT_EQ(CharactersForNodeCount(two - 1, false), 1);
@@ -61,13 +61,13 @@ TEST(SceneSize, RoundingDownTakesTheMostCharactersNotExceedingTheRequest) {
   }
 }
 
-TEST(SceneSize, CharacterCountIsClamped) {
+TEST(KhostSceneSize, CharacterCountIsClamped) {
   EXPECT_EQ(Scene(0).GetCharacterCount(), 1);
   EXPECT_EQ(Scene(-3).GetCharacterCount(), 1);
   EXPECT_EQ(Scene(100000).GetCharacterCount(), static_cast<int>(kMaxCharacters));
 }
 
-TEST(SceneMesh, EveryVertexHasNormalisedWeightsOnExistingBones) {
+TEST(KhostSceneMesh, EveryVertexHasNormalisedWeightsOnExistingBones) {
   Scene scene(3);
   for (int c = 0; c < scene.GetCharacterCount(); ++c) {
     Character& character = scene.GetCharacter(c);
@@ -85,7 +85,7 @@ TEST(SceneMesh, EveryVertexHasNormalisedWeightsOnExistingBones) {
   }
 }
 
-TEST(SceneEvaluation, ConstraintsKeepEveryJointWithinItsLimit) {
+TEST(KhostSceneEvaluation, ConstraintsKeepEveryJointWithinItsLimit) {
   Scene scene(2);
   for (int frame = 0; frame < 30; ++frame) {
     Character& c = scene.GetCharacter(1);
@@ -98,7 +98,7 @@ TEST(SceneEvaluation, ConstraintsKeepEveryJointWithinItsLimit) {
   }
 }
 
-TEST(SceneEvaluation, HeadTurnsTowardsTheCamera) {
+TEST(KhostSceneEvaluation, HeadTurnsTowardsTheCamera) {
   Scene scene(4);
   Character& c = scene.GetCharacter(2);
   scene.Animate(c, 0.25, 0);
@@ -114,7 +114,7 @@ TEST(SceneEvaluation, HeadTurnsTowardsTheCamera) {
   EXPECT_LT(angleToCamera(), before);
 }
 
-TEST(SceneEvaluation, SkinnedMeshFollowsTheCharactersPlacement) {
+TEST(KhostSceneEvaluation, SkinnedMeshFollowsTheCharactersPlacement) {
   Scene scene(3);
   Character& c = scene.GetCharacter(0);
   scene.Animate(c, 0.0, 0);
@@ -156,7 +156,7 @@ bool SameBits(const Snapshot& a, const Snapshot& b) {
   return true;
 }
 
-TEST(Workload, FrustumCullingSkipsCharactersOutsideTheView) {
+TEST(KhostWorkload, FrustumCullingSkipsCharactersOutsideTheView) {
   ThreadPool pool(1);
   Workload w(pool, 12);
   FrameTimings culled, all;
@@ -173,7 +173,7 @@ TEST(Workload, FrustumCullingSkipsCharactersOutsideTheView) {
   EXPECT_GT(all.DeformedVertices, culled.DeformedVertices);
 }
 
-TEST(Workload, GpuSkinningDeformsNothingOnTheCpuAndUploadsMatrices) {
+TEST(KhostWorkload, GpuSkinningDeformsNothingOnTheCpuAndUploadsMatrices) {
   ThreadPool pool(1);
   Workload w(pool, 6);
   EngineSettings s;
@@ -193,7 +193,7 @@ TEST(Workload, GpuSkinningDeformsNothingOnTheCpuAndUploadsMatrices) {
   EXPECT_EQ(w.GetUploadBytes(), t.DeformedVertices * 6 * sizeof(float));
 }
 
-TEST(Workload, ParallelSettingsGiveTheSameResultsAsSerial) {
+TEST(KhostWorkload, ParallelSettingsGiveTheSameResultsAsSerial) {
   ThreadPool pool(2);
   Workload serial(pool, 8);
   Workload parallel(pool, 8);
@@ -211,7 +211,7 @@ TEST(Workload, ParallelSettingsGiveTheSameResultsAsSerial) {
   }
 }
 
-TEST(Workload, PipelinedEvaluationShowsEachFramesOwnPose) {
+TEST(KhostWorkload, PipelinedEvaluationShowsEachFramesOwnPose) {
   ThreadPool pool(2);
   Workload plain(pool, 6);
   Workload piped(pool, 6);
@@ -228,7 +228,7 @@ TEST(Workload, PipelinedEvaluationShowsEachFramesOwnPose) {
   }
 }
 
-TEST(Workload, PipelineSurvivesARebuild) {
+TEST(KhostWorkload, PipelineSurvivesARebuild) {
   ThreadPool pool(1);
   Workload w(pool, 4);
   EngineSettings s;
@@ -241,7 +241,7 @@ TEST(Workload, PipelineSurvivesARebuild) {
   EXPECT_EQ(t.Characters.size(), 9u);
 }
 
-TEST(Workload, SubmissionSortsByDetailThenDepth) {
+TEST(KhostWorkload, SubmissionSortsByDetailThenDepth) {
   ThreadPool pool(1);
   Workload w(pool, 16);
   EngineSettings s;
