@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "allocation_counter.h"
+#include "common/allocation_counter.h"
 #include "display/profiling_draw_view.h"
 #include "display_test_support.h"
 #include "host/ktoolkit.h"

@@ -2,44 +2,10 @@
 // (with an open drop-down) is exposed while operator new counts.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "common/allocation_counter.h"
 #include "host/kcontrols.h"
 #include "host/kdesktop.h"
 #include "toolkit/fake_graphic.h"
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<int> gAllocations{0};
-}  // namespace
-
-// The replacement pair is malloc/free underneath; GCC cannot see that the
-// pointers freed here came from the operator new above.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -54,12 +20,10 @@ void Row(KtLayout& layout, const char* name, int y) {
 
 TEST(Paint, AllocatesNothing) {
   {  // the counter sees allocations made from the toolkit's libraries too
-    gAllocations = 0;
-    gCounting = true;
+    kp_test::ArmAllocationCounter();
     KtList probe;
     probe.Items = "a~b";
-    gCounting = false;
-    ASSERT_GT(gAllocations.load(), 0);
+    ASSERT_GT(kp_test::DisarmAllocationCounter(), 0);
   }
   FakeGraphic graphic;
   graphic.Recording = false;  // the fake itself must not allocate either
@@ -101,11 +65,9 @@ TEST(Paint, AllocatesNothing) {
   host.SetRoot(tool, 400, 300);
   host.Expose();
   auto countedPaints = [&] {
-    gAllocations = 0;
-    gCounting = true;
+    kp_test::ArmAllocationCounter();
     for (int i = 0; i < 3; ++i) host.Expose();
-    gCounting = false;
-    return gAllocations.load();
+    return kp_test::DisarmAllocationCounter();
   };
   EXPECT_EQ(countedPaints(), 0);
 
