@@ -31,20 +31,9 @@ Mode ModeOf(const KProperty* p) {
   }
 }
 
-void Grey(unsigned char level) {
-  glColor3ub(level, level, level);
-}
-
-float F(int v) {
-  return static_cast<float>(v);
-}
-
-void Outline(IKtGraphic* g, float x0, float y0, float x1, float y1) {
-  g->DrawRectangle(x0, y0, x1, y0 + 1.0f);
-  g->DrawRectangle(x0, y1 - 1.0f, x1, y1);
-  g->DrawRectangle(x0, y0, x0 + 1.0f, y1);
-  g->DrawRectangle(x1 - 1.0f, y0, x1, y1);
-}
+using kt_theme::F;
+using kt_theme::Grey;
+using kt_theme::Outline;
 
 // The property's range in order, whatever order it was given in.
 void RangeOf(const KProperty* p, long long& low, long long& high) {

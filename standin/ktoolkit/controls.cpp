@@ -14,20 +14,31 @@
 
 namespace {
 
-void Grey(unsigned char level) {
-  glColor3ub(level, level, level);
+using kt_theme::F;
+using kt_theme::Grey;
+using kt_theme::Outline;
+
+// The item controls (list, tab strip) keep their parsed items and repaint
+// through change handlers of their implementation on Items and SelectedIndex.
+// WatchItems subscribes it; when a subscription fails to allocate it releases
+// the implementation, since the destructor does not run for a constructor
+// that throws. UnwatchItems undoes WatchItems and releases it.
+template <class Impl>
+void UnwatchItems(KPropertyTemplate<char*>& items, KPropertyTemplate<int>& selected, Impl* impl) {
+  items.RemoveChangeHandler(impl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+  selected.RemoveChangeHandler(impl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  delete impl;
 }
 
-float F(int v) {
-  return static_cast<float>(v);
-}
-
-// A one-pixel outline just inside (x0, y0)-(x1, y1).
-void Outline(IKtGraphic* g, float x0, float y0, float x1, float y1) {
-  g->DrawRectangle(x0, y0, x1, y0 + 1.0f);
-  g->DrawRectangle(x0, y1 - 1.0f, x1, y1);
-  g->DrawRectangle(x0, y0, x0 + 1.0f, y1);
-  g->DrawRectangle(x1 - 1.0f, y0, x1, y1);
+template <class Impl>
+void WatchItems(KPropertyTemplate<char*>& items, KPropertyTemplate<int>& selected, Impl* impl) {
+  try {
+    items.AddChangeHandler(impl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
+    selected.AddChangeHandler(impl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
+  } catch (...) {
+    UnwatchItems(items, selected, impl);
+    throw;
+  }
 }
 
 // "a~b~c" into its items; an empty text has none.
@@ -316,23 +327,12 @@ KtList::KtList(kViewCreation creation)
       SelectedIndex("SelectedIndex", 0),
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
-  // A subscription that fails to allocate must not leak the implementation:
-  // the destructor does not run for a constructor that throws.
-  try {
-    Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-    SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
-  } catch (...) {
-    Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-    delete mImpl;
-    throw;
-  }
+  WatchItems(Items, SelectedIndex, mImpl);
 }
 
 KtList::~KtList() {
   mImpl->Popup.Close();
-  Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-  SelectedIndex.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
-  delete mImpl;
+  UnwatchItems(Items, SelectedIndex, mImpl);
 }
 
 int KtList::GetItemCount() const {
@@ -453,22 +453,11 @@ KtTabPanel::KtTabPanel(kViewCreation creation)
       SelectedIndex("SelectedIndex", 0),
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
-  // A subscription that fails to allocate must not leak the implementation:
-  // the destructor does not run for a constructor that throws.
-  try {
-    Items.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-    SelectedIndex.AddChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
-  } catch (...) {
-    Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-    delete mImpl;
-    throw;
-  }
+  WatchItems(Items, SelectedIndex, mImpl);
 }
 
 KtTabPanel::~KtTabPanel() {
-  Items.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnItemsChanged));
-  SelectedIndex.RemoveChangeHandler(mImpl, KCALLBACK_HANDLER(Impl::OnSelectionChanged));
-  delete mImpl;
+  UnwatchItems(Items, SelectedIndex, mImpl);
 }
 
 int KtTabPanel::GetTabCount() const {

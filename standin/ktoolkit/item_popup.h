@@ -4,6 +4,8 @@
 // kcontrols.
 #pragma once
 
+#include <GL/gl.h>
+
 #include "host/ktoolkit.h"
 
 // What a popup lists and whom it tells about a pick.
@@ -60,4 +62,21 @@ inline constexpr unsigned char kText = 235;
 inline constexpr unsigned char kTextDim = 180;
 inline constexpr unsigned char kTrack = 92;
 inline constexpr unsigned char kSlider = 176;
+
+// Sets the current GL colour to a grey level.
+inline void Grey(unsigned char level) {
+  glColor3ub(level, level, level);
+}
+
+inline float F(int v) {
+  return static_cast<float>(v);
+}
+
+// A one-pixel outline just inside (x0, y0)-(x1, y1).
+inline void Outline(IKtGraphic* g, float x0, float y0, float x1, float y1) {
+  g->DrawRectangle(x0, y0, x1, y0 + 1.0f);
+  g->DrawRectangle(x0, y1 - 1.0f, x1, y1);
+  g->DrawRectangle(x0, y0, x0 + 1.0f, y1);
+  g->DrawRectangle(x1 - 1.0f, y0, x1, y1);
+}
 }  // namespace kt_theme
