@@ -135,6 +135,29 @@ void MeasureAllocation() {
 
 enum class Phase { kMembers, kAfterMembers };
 
+// One attempt: builds with `make`, failing its allocation number `n`, and
+// destroys what a surviving build made. Returns whether the build failed;
+// `leaked` gets the blocks still live afterwards that were not before.
+template <class Make>
+bool BuildFailingAt(Make& make, int n, long& leaked) {
+  const long liveBefore = gLiveBlocks;
+  gBoundAtFailure = -1;
+  gOnInjectedFailure = &RecordBoundEditors;
+  gFailAfter = n;
+  bool failed = false;
+  try {
+    auto destroy = make();
+    gFailAfter = -1;
+    destroy();
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  gFailAfter = -1;
+  gOnInjectedFailure = nullptr;
+  leaked = gLiveBlocks - liveBefore;
+  return failed;
+}
+
 // Builds with `make` (which returns a function that destroys what it built),
 // failing each allocation of a construction in turn. Each attempt either
 // propagates std::bad_alloc or succeeds (and is destroyed again).
@@ -164,21 +187,8 @@ SweepResult SweepFailures(Make make, Phase phase) {
   const int to = phase == Phase::kMembers ? result.AllBoundFrom : result.Allocations;
   EXPECT_GT(result.AllBoundFrom, 0);
   for (int n = std::max(from, 0); n < to; ++n) {
-    const long liveBefore = gLiveBlocks;
-    gBoundAtFailure = -1;
-    gOnInjectedFailure = &RecordBoundEditors;
-    gFailAfter = n;
-    bool failed = false;
-    try {
-      auto destroy = make();
-      gFailAfter = -1;
-      destroy();
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-    gFailAfter = -1;
-    gOnInjectedFailure = nullptr;
-    const long leaked = gLiveBlocks - liveBefore;
+    long leaked = 0;
+    const bool failed = BuildFailingAt(make, n, leaked);
     if (failed)
       result.Failures.push_back(
           {n, gBoundAtFailure, leaked, HostHandlerCounts() == baselineCounts});
@@ -245,26 +255,13 @@ SweepResult SweepFromFreshHost(Make make, int firstFailure) {
   const std::vector<int> baselineCounts = HostHandlerCounts();
   result.Failures.reserve(4096);
   for (int n = firstFailure; n < 4096; ++n) {
-    const long liveBefore = gLiveBlocks;
-    gBoundAtFailure = -1;
-    gOnInjectedFailure = &RecordBoundEditors;
-    gFailAfter = n;
-    bool failed = false;
-    try {
-      auto destroy = make();
-      gFailAfter = -1;
-      destroy();
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-    gFailAfter = -1;
-    gOnInjectedFailure = nullptr;
+    long leaked = 0;
+    const bool failed = BuildFailingAt(make, n, leaked);
     if (!failed) {
       result.Allocations = n;
       break;
     }
-    result.Failures.push_back(
-        {n, gBoundAtFailure, gLiveBlocks - liveBefore, HostHandlerCounts() == baselineCounts});
+    result.Failures.push_back({n, gBoundAtFailure, leaked, HostHandlerCounts() == baselineCounts});
   }
   return result;
 }
