@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libglfw3-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev
+  libepoxy-dev nlohmann-json3-dev
   xvfb xauth binutils
 )
 

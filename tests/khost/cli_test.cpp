@@ -1,4 +1,4 @@
-#include "khost/cli.h"
+#include "khost/app/cli.h"
 
 #include <gtest/gtest.h>
 

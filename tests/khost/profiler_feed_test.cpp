@@ -1,4 +1,4 @@
-#include "khost/profiler_feed.h"
+#include "khost/app/profiler_feed.h"
 
 #include <gtest/gtest.h>
 

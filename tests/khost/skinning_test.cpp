@@ -1,11 +1,11 @@
-#include "khost/skinning.h"
+#include "khost/scene/skinning.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "khost/math3d.h"
+#include "khost/scene/math3d.h"
 
 namespace {
 

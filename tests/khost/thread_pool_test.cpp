@@ -1,4 +1,4 @@
-#include "khost/thread_pool.h"
+#include "khost/scene/thread_pool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "khost/workload.h"
+#include "khost/scene/workload.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "khost/scene.h"
+#include "khost/scene/scene.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // khost: the stand-in host application.
 #include <iostream>
 
-#include "khost/app.h"
-#include "khost/cli.h"
+#include "khost/app/app.h"
+#include "khost/app/cli.h"
 
 int main(int argc, char** argv) {
   const khost::ParseResult parsed = khost::ParseCommandLine(argc, argv);

@@ -1,4 +1,4 @@
-#include "khost/workload.h"
+#include "khost/scene/workload.h"
 
 #include <algorithm>
 #include <chrono>

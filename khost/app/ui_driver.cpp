@@ -1,4 +1,4 @@
-#include "khost/ui_driver.h"
+#include "khost/app/ui_driver.h"
 
 #include <algorithm>
 #include <climits>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
-#include "khost/workload.h"
+#include "khost/scene/workload.h"
 
 namespace khost {
 

@@ -1,4 +1,4 @@
-#include "khost/cli.h"
+#include "khost/app/cli.h"
 
 #include <cerrno>
 #include <climits>

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "khost/culling.h"
-#include "khost/math3d.h"
-#include "khost/skinning.h"
+#include "khost/scene/culling.h"
+#include "khost/scene/math3d.h"
+#include "khost/scene/skinning.h"
 
 namespace khost {
 

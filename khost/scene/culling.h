@@ -2,7 +2,7 @@
 // deformed and submitted.
 #pragma once
 
-#include "khost/math3d.h"
+#include "khost/scene/math3d.h"
 
 namespace khost {
 

@@ -10,7 +10,7 @@
 
 #include "host/kcontrols.h"
 #include "host/ktoolkit.h"
-#include "khost/cli.h"
+#include "khost/app/cli.h"
 
 namespace khost {
 

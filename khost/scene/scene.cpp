@@ -1,4 +1,4 @@
-#include "khost/scene.h"
+#include "khost/scene/scene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "khost/scene.h"
-#include "khost/thread_pool.h"
+#include "khost/scene/scene.h"
+#include "khost/scene/thread_pool.h"
 
 namespace khost {
 

@@ -1,4 +1,4 @@
-#include "khost/skinning.h"
+#include "khost/scene/skinning.h"
 
 #include <cmath>
 

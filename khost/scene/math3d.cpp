@@ -1,4 +1,4 @@
-#include "khost/math3d.h"
+#include "khost/scene/math3d.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "khost/workload.h"
+#include "khost/scene/workload.h"
 
 namespace khost {
 

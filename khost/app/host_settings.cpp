@@ -1,4 +1,4 @@
-#include "khost/host_settings.h"
+#include "khost/app/host_settings.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "khost/app.h"
+#include "khost/app/app.h"
 
 #include <GL/gl.h>
 #include <sys/stat.h>
@@ -16,11 +16,11 @@
 #include "host/kdesktop.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "khost/host_settings.h"
-#include "khost/module_loader.h"
-#include "khost/profiler_feed.h"
-#include "khost/ui_driver.h"
-#include "khost/workload.h"
+#include "khost/app/host_settings.h"
+#include "khost/app/module_loader.h"
+#include "khost/app/profiler_feed.h"
+#include "khost/app/ui_driver.h"
+#include "khost/scene/workload.h"
 #include "ksurface.h"
 
 #ifndef KHOST_SHIPPED_CONFIG_DIR

@@ -1,4 +1,4 @@
-#include "khost/culling.h"
+#include "khost/scene/culling.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "khost/module_loader.h"
+#include "khost/app/module_loader.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

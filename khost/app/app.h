@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "khost/cli.h"
+#include "khost/app/cli.h"
 
 namespace khost {
 
