@@ -1,8 +1,11 @@
 // The drawing view's paint with the stand-in's OpenGL graphic context on a
 // headless surface: header, chart of N rows (root cycles plus N children of
-// one of them) and scroll bar, in both label modes.
+// one of them) and scroll bar, in both label modes; and a tall chart against
+// a short one in a window that shows about 20 rows.
+#include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +83,79 @@ BENCHMARK(BM_Paint)
     ->ArgNames({"children", "percent"})
     ->ArgsProduct({{0, 100, 1000, 5000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
+
+// A tall chart against a short one, both through the same window of about
+// 20 visible chart rows: rows = the eleven root rows plus a parent's
+// children. Each iteration paints both, each finished by glFinish so the
+// rasteriser's share is counted; "ratio" is the tall paint's time over the
+// short one's, measured in the same iterations.
+void BM_TallChartAgainstShort(benchmark::State& state) {
+  const int width = 900;
+  const int height = 390;  // the chart's rows start near y 95: about 20 fit
+  const int tallRows = static_cast<int>(state.range(0));
+  constexpr int kShortRows = 20;
+  constexpr int kRootRows = 11;
+  std::string error;
+  std::unique_ptr<KSurface> surface = KSurface_CreateHeadless(width, height, &error);
+  if (!surface) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  IKtGraphic* graphic = KtGraphic_CreateGL(width, height, &error);
+  if (!graphic) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  {
+    Scene tall(tallRows - kRootRows);
+    KProfilingSampling* tallParent = tall.Parent.get();
+    Scene shortScene(kShortRows - kRootRows);  // owns the root table from here
+    KProfilingSampling* shortParent = shortScene.Parent.get();
+    KProfiler::TheOne()->FrameReference = true;
+    KtProfilingDrawView tallView;
+    KtProfilingDrawView shortView;
+    KtViewHost tallHost(graphic);
+    KtViewHost shortHost(graphic);
+    tallHost.SetRoot(static_cast<IKtView*>(&tallView), width, height);
+    shortHost.SetRoot(static_cast<IKtView*>(&shortView), width, height);
+    KProfilingSampling** parentSlot = &KProfiler::TheOne()->RootCycles[3];
+    // First-use set-up (atlases, scroll ranges) outside the timing.
+    for (int i = 0; i < 2; ++i) {
+      *parentSlot = tallParent;
+      tallHost.Expose();
+      *parentSlot = shortParent;
+      shortHost.Expose();
+    }
+    glFinish();
+    using Clock = std::chrono::steady_clock;
+    Clock::duration tallTime{};
+    Clock::duration shortTime{};
+    for (auto _ : state) {
+      *parentSlot = shortParent;
+      const Clock::time_point t0 = Clock::now();
+      shortView.ViewExpose(nullptr);
+      glFinish();
+      const Clock::time_point t1 = Clock::now();
+      *parentSlot = tallParent;
+      tallView.ViewExpose(nullptr);
+      glFinish();
+      const Clock::time_point t2 = Clock::now();
+      shortTime += t1 - t0;
+      tallTime += t2 - t1;
+    }
+    const double shortUs = std::chrono::duration<double, std::micro>(shortTime).count();
+    const double tallUs = std::chrono::duration<double, std::micro>(tallTime).count();
+    const double n = static_cast<double>(state.iterations());
+    state.counters["short_us"] = shortUs / n;
+    state.counters["tall_us"] = tallUs / n;
+    state.counters["ratio"] = shortUs > 0.0 ? tallUs / shortUs : 0.0;
+    tallHost.SetRoot(nullptr, 0, 0);
+    shortHost.SetRoot(nullptr, 0, 0);
+  }
+  graphic->Destroy(0);
+}
+
+BENCHMARK(BM_TallChartAgainstShort)->ArgName("rows")->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -575,6 +575,16 @@ KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight,
                                          std::string* error);
 KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
 
+// The context sends no rectangle or text to OpenGL that lies wholly outside
+// the current view's scissor rectangle, judging positions through the
+// model-view matrix it read when the view was set up (SetViewport, PushView,
+// PopView). Code that changes that matrix and then draws through the context
+// announces it with KtGraphic_ModelViewChangedGL (again after restoring it).
+// KtGraphic_SetSkipOffViewGL(graphic, false) sends everything, to compare
+// pixels with and without the skip. Both ignore other graphic contexts.
+KHOST_API void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic);
+KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);
+
 // The window's root: attaches one top-level view to a graphic context, sizes
 // it to the window, paints it (then the open popup) and routes input (the
 // popup first). It is the root view's container.

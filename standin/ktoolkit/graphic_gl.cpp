@@ -10,6 +10,19 @@
 //   - a kPrimitiveLines segment from (0, 5) to (50, 5) covers row 5, pixels
 //     x 0..49; one from (7, 10) to (7, 30) covers column 7, rows 10..29;
 //   - a point at (3, 4) is pixel (3, 4).
+//
+// Rectangles and text that lie wholly outside the current view's scissor
+// rectangle are not sent to OpenGL at all: a tall, scrolled chart then costs
+// what its visible rows cost. The test is conservative (a pixel's margin,
+// exact glyph extents), so what is drawn is pixel for pixel what OpenGL would
+// have drawn. It judges positions through the model-view matrix read when the
+// view was set up (SetViewport, PushView, PopView) or announced since with
+// KtGraphic_ModelViewChangedGL.
+//
+// GL state: the host leaves fixed-function defaults between paints (program
+// 0, blending off, GL_TEXTURE_2D off with texture 0 bound, texture
+// environment GL_MODULATE). DrawString relies on them, so it asks OpenGL
+// nothing, and puts them back after each line of text.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -83,6 +96,7 @@ class KtGraphicGL final : public IKtGraphic {
     }
     if (!mFonts.Build(error)) return false;
     ApplyView(mViews[0]);
+    ReadModelview();
     return true;
   }
 
@@ -96,6 +110,14 @@ class KtGraphicGL final : public IKtGraphic {
     root.height = mDrawableHeight;
     root.scissor = PixelRect{0, 0, mDrawableWidth, mDrawableHeight};
     if (mDepth == 0) ApplyView(root);
+  }
+
+  // Host side: see KtGraphic_SetSkipOffViewGL and KtGraphic_ModelViewChangedGL.
+  void SetSkipOffView(bool skip) { mSkipOffView = skip; }
+  void ReadModelview() {
+    GLdouble matrix[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, matrix);
+    SetModelview(matrix);
   }
 
   // IObject
@@ -117,6 +139,7 @@ class KtGraphicGL final : public IKtGraphic {
     const View& current = mViews[mDepth];
     View view = MakeView(current, x, y, width, height);
     ApplyView(view);
+    ReadModelview();
   }
 
   void DrawRectangle(float x0, float y0, float x1, float y1) override {
@@ -125,6 +148,7 @@ class KtGraphicGL final : public IKtGraphic {
     const float right = x0 < x1 ? x1 : x0;
     const float top = y0 < y1 ? y0 : y1;
     const float bottom = y0 < y1 ? y1 : y0;
+    if (RectangleOffView(left, top, right, bottom)) return;
     glRectf(left, top, right, bottom);
   }
 
@@ -161,6 +185,7 @@ class KtGraphicGL final : public IKtGraphic {
       ++mOverflow;
       ApplyView(MakeView(parent, x, y, width, height));
       LoadIdentityModelview();
+      SetModelview(kIdentity);
       return;
     }
     View& child = mViews[mDepth + 1];
@@ -169,6 +194,7 @@ class KtGraphicGL final : public IKtGraphic {
     ++mDepth;
     ApplyView(child);
     LoadIdentityModelview();
+    SetModelview(kIdentity);
   }
 
   void PopView() override {
@@ -176,6 +202,7 @@ class KtGraphicGL final : public IKtGraphic {
     if (mOverflow > 0) {
       --mOverflow;
       ApplyView(mViews[mDepth]);
+      ReadModelview();
       return;
     }
     if (mDepth == 0) return;  // unbalanced pop: the window stays set up
@@ -184,6 +211,7 @@ class KtGraphicGL final : public IKtGraphic {
     ApplyView(mViews[mDepth]);
     glMatrixMode(GL_MODELVIEW);
     glLoadMatrixd(leaving.savedModelview);
+    SetModelview(leaving.savedModelview);
   }
 
   void GetViewOrigin(int& x, int& y) override {
@@ -193,6 +221,18 @@ class KtGraphicGL final : public IKtGraphic {
 
  private:
   static constexpr int kMaxDepth = 128;
+  static constexpr double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  static constexpr int kMaxInkBounds = 8;
+
+  // How far the glyphs of one atlas reach from the pen position on the
+  // baseline, over every glyph that has ink.
+  struct InkBounds {
+    const FontAtlas* font = nullptr;
+    int above = 0;         // pixels above the baseline
+    int below = 0;         // pixels below it
+    int left = 0;          // leftmost ink relative to the pen (usually <= 0)
+    bool forward = false;  // no advance moves the pen to the left
+  };
 
   struct View {
     int originX = 0;  // window pixels
@@ -222,6 +262,9 @@ class KtGraphicGL final : public IKtGraphic {
   void ApplyView(const View& view) {
     const long long flippedY = static_cast<long long>(mDrawableHeight) - view.originY - view.height;
     const PixelRect& s = view.scissor;
+    mClip = s;
+    mOriginX = view.originX;
+    mOriginY = view.originY;
     glEnable(GL_SCISSOR_TEST);
     glScissor(s.x0, mDrawableHeight - s.y1, s.x1 - s.x0, s.y1 - s.y0);
     glMatrixMode(GL_PROJECTION);
@@ -267,6 +310,99 @@ class KtGraphicGL final : public IKtGraphic {
     }
   }
 
+  void SetModelview(const double (&matrix)[16]) {
+    for (int i = 0; i < 16; ++i) mModelview[i] = matrix[i];
+    // Positions can be mapped without a divide only when w stays 1.
+    mModelviewAffine = matrix[3] == 0.0 && matrix[7] == 0.0 && matrix[15] == 1.0;
+    for (double value : matrix) {
+      if (!std::isfinite(value)) mModelviewAffine = false;
+    }
+  }
+
+  // Window pixel coordinates (top-left origin) of view point (x, y): the
+  // model-view matrix, the view's origin and the projection's shift.
+  double WindowX(double x, double y) const {
+    return mOriginX + mModelview[0] * x + mModelview[4] * y + mModelview[12] + 0.375;
+  }
+  double WindowY(double x, double y) const {
+    return mOriginY + mModelview[1] * x + mModelview[5] * y + mModelview[13] + 0.375;
+  }
+
+  // True when the window box [x0, x1] × [y0, y1] misses the scissor
+  // rectangle by more than a pixel, so that no rasterisation rule could
+  // light a pixel inside it.
+  bool BoxOffView(double x0, double y0, double x1, double y1) const {
+    return x1 < mClip.x0 - 1.0 || x0 > mClip.x1 + 1.0 || y1 < mClip.y0 - 1.0 || y0 > mClip.y1 + 1.0;
+  }
+
+  bool RectangleOffView(double left, double top, double right, double bottom) const {
+    if (!mSkipOffView || !mModelviewAffine) return false;
+    if (!std::isfinite(left) || !std::isfinite(top) || !std::isfinite(right) ||
+        !std::isfinite(bottom)) {
+      return false;  // left to OpenGL, as always
+    }
+    const double xs[4] = {WindowX(left, top), WindowX(right, top), WindowX(left, bottom),
+                          WindowX(right, bottom)};
+    const double ys[4] = {WindowY(left, top), WindowY(right, top), WindowY(left, bottom),
+                          WindowY(right, bottom)};
+    double x0 = xs[0], x1 = xs[0], y0 = ys[0], y1 = ys[0];
+    for (int i = 1; i < 4; ++i) {
+      x0 = std::fmin(x0, xs[i]);
+      x1 = std::fmax(x1, xs[i]);
+      y0 = std::fmin(y0, ys[i]);
+      y1 = std::fmax(y1, ys[i]);
+    }
+    return BoxOffView(x0, y0, x1, y1);
+  }
+
+  // The ink bounds of `font`, worked out on first use (no allocation: a
+  // fixed table; a font beyond it is simply never skipped).
+  const InkBounds* InkBoundsOf(const FontAtlas& font) {
+    for (int i = 0; i < mInkBoundsCount; ++i) {
+      if (mInkBounds[i].font == &font) return &mInkBounds[i];
+    }
+    if (mInkBoundsCount == kMaxInkBounds) return nullptr;
+    InkBounds& bounds = mInkBounds[mInkBoundsCount++];
+    bounds.font = &font;
+    bounds.forward = true;
+    bool any = false;
+    // Every slot: the glyph code points and one that falls back to '?'.
+    for (uint32_t c = 0; c <= 256; ++c) {
+      const GlyphInfo& g = font.Glyph(c == 256 ? 0xFFFDu : c);
+      if (g.advance < 0) bounds.forward = false;
+      if (g.width <= 0 || g.height <= 0) continue;
+      const int below = g.height - g.top;
+      if (!any || g.top > bounds.above) bounds.above = g.top;
+      if (!any || below > bounds.below) bounds.below = below;
+      if (!any || g.left < bounds.left) bounds.left = g.left;
+      any = true;
+    }
+    return &bounds;
+  }
+
+  // True when no glyph of a line drawn with this pen, baseline and clip
+  // columns can reach the scissor rectangle. The line's right end is not
+  // known without measuring it, so to the right only the clip column bounds
+  // it.
+  bool TextOffView(const FontAtlas& font, double penX, double baseline, double clipLeft,
+                   double clipRightEnd) {
+    if (!mSkipOffView || !mModelviewAffine) return false;
+    // Rotated or sheared text: a line is not a box that is cheap to bound.
+    if (mModelview[1] != 0.0 || mModelview[4] != 0.0) return false;
+    const InkBounds* bounds = InkBoundsOf(font);
+    if (!bounds) return false;
+    const double top = baseline - bounds->above;
+    const double bottom = baseline + bounds->below;
+    double left = clipLeft;
+    if (bounds->forward && penX + bounds->left > left) left = penX + bounds->left;
+    const double right = clipRightEnd;
+    if (!(left < right)) return true;  // no glyph passes the clip columns
+    const double wx0 = WindowX(left, top), wx1 = WindowX(right, top);
+    const double wy0 = WindowY(left, top), wy1 = WindowY(left, bottom);
+    return BoxOffView(std::fmin(wx0, wx1), std::fmin(wy0, wy1), std::fmax(wx0, wx1),
+                      std::fmax(wy0, wy1));
+  }
+
   ktoolkit::FontSet mFonts;
   View mViews[kMaxDepth];
   int mDepth = 0;
@@ -276,6 +412,16 @@ class KtGraphicGL final : public IKtGraphic {
   int mMaxViewportWidth = 4096;  // the smallest limit OpenGL allows, until asked
   int mMaxViewportHeight = 4096;
   bool mInPrimitive = false;
+
+  // What the off-view test needs, cached when a view is set up.
+  bool mSkipOffView = true;
+  PixelRect mClip;  // the scissor rectangle in force, window pixels
+  int mOriginX = 0;
+  int mOriginY = 0;
+  double mModelview[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  bool mModelviewAffine = true;
+  InkBounds mInkBounds[kMaxInkBounds];
+  int mInkBoundsCount = 0;
 };
 
 void KtGraphicGL::DrawString(const char* text, float x, float y, int clipLeft, int clipRight,
@@ -299,22 +445,13 @@ void KtGraphicGL::DrawString(const char* text, float x, float y, int clipLeft, i
   // No glyph reaches further left of its pen position than this.
   const double reach = 2.0 * font.LineHeight();
 
-  const GLboolean blendWasOn = glIsEnabled(GL_BLEND);
-  const GLboolean textureWasOn = glIsEnabled(GL_TEXTURE_2D);
-  GLint blendSrcRgb = GL_ONE, blendDstRgb = GL_ZERO, blendSrcAlpha = GL_ONE,
-        blendDstAlpha = GL_ZERO, boundTexture = 0, envMode = GL_MODULATE;
-  glGetIntegerv(GL_BLEND_SRC_RGB, &blendSrcRgb);
-  glGetIntegerv(GL_BLEND_DST_RGB, &blendDstRgb);
-  glGetIntegerv(GL_BLEND_SRC_ALPHA, &blendSrcAlpha);
-  glGetIntegerv(GL_BLEND_DST_ALPHA, &blendDstAlpha);
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundTexture);
-  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envMode);
+  if (TextOffView(font, penX, baseline, left, right)) return;
 
+  // From the default state (see the top of this file) to text's and back.
   glEnable(GL_BLEND);
   glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, font.Texture());
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
 
   glBegin(GL_QUADS);
   const char* p = text;
@@ -347,12 +484,10 @@ void KtGraphicGL::DrawString(const char* text, float x, float y, int clipLeft, i
   }
   glEnd();
 
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, envMode);
-  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(boundTexture));
-  if (!textureWasOn) glDisable(GL_TEXTURE_2D);
-  glBlendFuncSeparate(static_cast<GLenum>(blendSrcRgb), static_cast<GLenum>(blendDstRgb),
-                      static_cast<GLenum>(blendSrcAlpha), static_cast<GLenum>(blendDstAlpha));
-  if (!blendWasOn) glDisable(GL_BLEND);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glDisable(GL_TEXTURE_2D);
+  glBlendFunc(GL_ONE, GL_ZERO);
+  glDisable(GL_BLEND);
 }
 
 }  // namespace
@@ -372,4 +507,12 @@ IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::strin
 
 void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight) {
   if (auto* gl = dynamic_cast<KtGraphicGL*>(graphic)) gl->Resize(drawableWidth, drawableHeight);
+}
+
+void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip) {
+  if (auto* gl = dynamic_cast<KtGraphicGL*>(graphic)) gl->SetSkipOffView(skip);
+}
+
+void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic) {
+  if (auto* gl = dynamic_cast<KtGraphicGL*>(graphic)) gl->ReadModelview();
 }

@@ -42,8 +42,10 @@ void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, double x, d
   glPushMatrix();
   glTranslated(x, y, 0.0);
   glScaled(scale, scale, 1.0);
+  KtGraphic_ModelViewChangedGL(graphic);
   graphic->DrawString(text, static_cast<float>(dx), static_cast<float>(dy), INT_MIN, INT_MAX,
                       style);
   glPopMatrix();
+  KtGraphic_ModelViewChangedGL(graphic);
   glMatrixMode(static_cast<GLenum>(matrixMode));
 }

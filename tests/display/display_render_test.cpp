@@ -167,5 +167,65 @@ TEST_F(RenderTest, PaintAllocatesNoHeapMemory) {
   EXPECT_GE(DisarmAllocationCounter(), 1);
 }
 
+TEST_F(RenderTest, SkippingOffViewDrawingLeavesATallScrolledChartUnchanged) {
+  // About 700 rows three levels deep, bars past the view's right edge,
+  // scrolled to the top, to a row boundary, mid-row and to the end, in both
+  // label modes: every pixel as the graphic context draws with the skip off.
+  std::vector<std::unique_ptr<KProfilingSampling>> cycles;
+  for (int slot : {0, 1, 2, 4, 5, 6, 8, 9, 10, 11}) {
+    cycles.push_back(MakeSampling("Root \xc3\x85 " + std::to_string(slot), {900.0 + 40 * slot},
+                                  0.1f * slot, 0.6f, 0.3f));
+    KProfiler::TheOne()->RootCycles[slot] = cycles.back().get();
+  }
+  auto parent = MakeSampling("Parent", {8000});
+  KProfiler::TheOne()->RootCycles[3] = parent.get();
+  for (int i = 0; i < 120; ++i) {
+    cycles.push_back(MakeSampling("Child gj " + std::to_string(i), {20.0 + 3 * i, 400.0 + i},
+                                  float(i % 5) / 5.0f, 0.9f, 0.2f));
+    KProfilingSampling* child = cycles.back().get();
+    parent->AddChild(1, child);
+    for (int k = 0; k < 4; ++k) {
+      cycles.push_back(MakeSampling(std::string(static_cast<size_t>(k * 9 + 1), 'W'),
+                                    {5.0 + k + i, 2500.0 * k}, 1.0f, 0.3f, float(k) / 4.0f));
+      child->AddChild(1, cycles.back().get());
+    }
+  }
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  Open(640, 330);
+
+  auto paint = [&](bool skip) {
+    KtGraphic_SetSkipOffViewGL(graphic, skip);
+    host->Expose();
+    std::vector<unsigned char> frame;
+    EXPECT_TRUE(surface->ReadPixels(frame));
+    return frame;
+  };
+  for (bool percent : {true, false}) {
+    KProfiler::TheOne()->FrameReference = percent;
+    for (float scroll : {0.0f, 150.0f, 4321.5f, 1.0e7f}) {
+      SCOPED_TRACE(testing::Message() << "percent " << percent << ", scroll " << scroll);
+      view.ScrollValueChanged(scroll);
+      host->Expose();  // the scroll range follows the chart one paint later
+      host->Expose();
+      const int position = view.GetScrollPosition();
+      const std::vector<unsigned char> skipped = paint(true);
+      const std::vector<unsigned char> everything = paint(false);
+      EXPECT_EQ(view.GetScrollPosition(), position);
+      ASSERT_EQ(skipped.size(), everything.size());
+      size_t differing = 0;
+      for (size_t i = 0; i < skipped.size(); ++i) differing += skipped[i] != everything[i];
+      EXPECT_EQ(differing, 0u) << "bytes differ";
+      pixels = skipped;
+      int barPixels = 0;  // right of the zero line at x 270, below the band
+      for (int y = 90; y < 330; ++y) {
+        for (int x = 272; x < 600; ++x) barPixels += !Near(At(x, y), kGrey);
+      }
+      EXPECT_GT(barPixels, 500);
+    }
+  }
+  EXPECT_GT(view.GetChartHeight(), 600 * 15);
+  KtGraphic_SetSkipOffViewGL(graphic, true);
+}
+
 }  // namespace
 }  // namespace kp_test

@@ -308,4 +308,76 @@ TEST_F(GraphicTest, ASecondContextWorksAlongsideTheFirst) {
   KtGraphic_ResizeGL(nullptr, 10, 10);  // ignored
 }
 
+// Rectangles and text all around a view's edges, in a plain view, a scrolled
+// SetViewport inside it, under an announced model-view translation and
+// through the scaled text helper, whose anchors sit just outside the view.
+void DrawAroundTheEdges(IKtGraphic* graphic) {
+  // Tall capitals and descenders.
+  const char* line = "\xc3\x85\xc3\x8e\xc3\x9d\xc3\x87gy|j \xc3\x89 W";
+  graphic->PushView(60, 40, 120, 80);
+  glColor3ub(200, 100, 50);
+  for (float y = -31.0f; y < 112.0f; y += 1.7f) {
+    graphic->DrawRectangle(4.0f, y, 9.0f, y + 0.9f);
+    graphic->DrawRectangle(-6.3f - y * 0.05f, y, -0.2f + y * 0.01f, y + 1.3f);
+    graphic->DrawRectangle(119.4f + y * 0.01f, y, 126.0f, y + 0.6f);
+    glColor3ub(255, 255, 255);
+    graphic->DrawString(line, 20.0f, y, INT_MIN, INT_MAX, y < 40 ? 2 : -1);
+    graphic->DrawString(line, -40.0f + y * 0.5f, y, -5, 200, 3);
+    graphic->DrawString(line, 100.0f + y * 0.3f, y, INT_MIN, INT_MAX, 1);
+    graphic->DrawString(line, 30.0f, y, 125 + static_cast<int>(y) % 3, INT_MAX, -1);
+    glColor3ub(200, 100, 50);
+  }
+  graphic->SetViewport(10, -15, 60, 50);
+  for (float y = -20.0f; y < 60.0f; y += 2.3f) {
+    graphic->DrawRectangle(-2.0f, y, 61.5f, y + 0.8f);
+    graphic->DrawString(line, 5.0f, y, INT_MIN, INT_MAX, -1);
+  }
+  graphic->SetViewport(0, 0, 120, 80);
+  glMatrixMode(GL_MODELVIEW);
+  glTranslated(0.0, -25.0, 0.0);
+  KtGraphic_ModelViewChangedGL(graphic);
+  glColor3ub(90, 200, 255);
+  graphic->DrawRectangle(50.0f, 100.0f, 60.0f, 106.0f);  // lands at y 75 to 81
+  graphic->DrawString(line, 60.0f, 110.0f, INT_MIN, INT_MAX, -1);
+  glLoadIdentity();
+  KtGraphic_ModelViewChangedGL(graphic);
+  char helperText[] = "Scaled Ag";
+  for (double y : {-12.0, -4.0, 2.0, 78.0, 84.0, 95.0}) {
+    Graphic_DrawStringCenterVertex(graphic, helperText, 40.0, y, 0.0, 0.5, 2.0,
+                                   kGraphic_Font_Style_Default);
+  }
+  // Anchored so that the unscaled line would lie above or left of the view.
+  Graphic_DrawStringCenterVertex(graphic, helperText, 10.0, 70.0, 0.0, 2.0, 2.0,
+                                 kGraphic_Font_Style_Default);
+  Graphic_DrawStringCenterVertex(graphic, helperText, 115.0, 20.0, 1.5, 0.0, 3.0,
+                                 kGraphic_Font_Style_Default);
+  graphic->PopView();
+}
+
+TEST_F(GraphicTest, SkippingOffViewDrawingChangesNoPixel) {
+  KtGraphic_SetSkipOffViewGL(sGraphic, false);
+  DrawAroundTheEdges(sGraphic);
+  const Frame everything = Read();
+  Clear();
+  KtGraphic_SetSkipOffViewGL(sGraphic, true);
+  DrawAroundTheEdges(sGraphic);
+  const Frame skipped = Read();
+  ASSERT_GT(FindInk(skipped).count, 2000);
+  int differing = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      if (!(everything.At(x, y) == skipped.At(x, y)) && ++differing <= 5) {
+        ADD_FAILURE() << "pixel (" << x << ", " << y << ") differs";
+      }
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  // Nothing at all outside the view, skipped or not.
+  const Ink ink = FindInk(skipped);
+  EXPECT_GE(ink.x0, 60);
+  EXPECT_GE(ink.y0, 40);
+  EXPECT_LE(ink.x1, 180);
+  EXPECT_LE(ink.y1, 120);
+}
+
 }  // namespace

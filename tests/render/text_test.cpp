@@ -124,39 +124,30 @@ TEST_F(TextTest, DrawsInTheCurrentColourAndLeavesItAlone) {
   EXPECT_GT(full, 10) << "stems of a 16 px bold face have fully covered pixels";
 }
 
-TEST_F(TextTest, RestoresBlendAndTextureStateBothWays) {
-  GLuint texture = 0;
-  glGenTextures(1, &texture);
-  for (bool on : {false, true}) {
-    SCOPED_TRACE(on);
-    Clear();
-    if (on) {
-      glEnable(GL_BLEND);
-      glEnable(GL_TEXTURE_2D);
-    }
-    glBlendFunc(GL_ONE, GL_ONE);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glColor3ub(255, 255, 255);
-    sGraphic->DrawString("Hello", 10, 40, INT_MIN, INT_MAX, -1);
-    EXPECT_EQ(glIsEnabled(GL_BLEND), on ? GL_TRUE : GL_FALSE);
-    EXPECT_EQ(glIsEnabled(GL_TEXTURE_2D), on ? GL_TRUE : GL_FALSE);
-    GLint value = 0;
-    glGetIntegerv(GL_BLEND_SRC, &value);
-    EXPECT_EQ(value, GL_ONE);
-    glGetIntegerv(GL_BLEND_DST, &value);
-    EXPECT_EQ(value, GL_ONE);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
-    EXPECT_EQ(static_cast<GLuint>(value), texture);
-    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &value);
-    EXPECT_EQ(value, GL_REPLACE);
-  }
-  glDisable(GL_BLEND);
-  glDisable(GL_TEXTURE_2D);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-  glBlendFunc(GL_ONE, GL_ZERO);
-  glDeleteTextures(1, &texture);
+TEST_F(TextTest, LeavesTheDefaultStateItStartsFrom) {
+  // The host keeps fixed-function defaults between paints; text starts from
+  // them and puts them back, so a rectangle after it is neither blended nor
+  // textured.
+  Clear();
+  glColor3ub(255, 255, 255);
+  sGraphic->DrawString("Hello", 10, 40, INT_MIN, INT_MAX, -1);
+  EXPECT_EQ(glIsEnabled(GL_BLEND), GL_FALSE);
+  EXPECT_EQ(glIsEnabled(GL_TEXTURE_2D), GL_FALSE);
+  GLint value = -1;
+  glGetIntegerv(GL_BLEND_SRC_RGB, &value);
+  EXPECT_EQ(value, GL_ONE);
+  glGetIntegerv(GL_BLEND_DST_ALPHA, &value);
+  EXPECT_EQ(value, GL_ZERO);
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
+  EXPECT_EQ(value, 0);
+  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &value);
+  EXPECT_EQ(value, GL_MODULATE);
+  glColor4ub(0, 255, 0, 0);  // alpha 0 would vanish under blending
+  sGraphic->DrawRectangle(100, 100, 104, 104);
+  glColor4ub(255, 255, 255, 255);
+  const Frame frame = Read();
+  EXPECT_EQ(frame.At(101, 101), (Rgba{0, 255, 0, 0}));
+  EXPECT_GT(FindInk(frame).count, 16) << "the text was drawn too";
 }
 
 TEST_F(TextTest, TitleIsLargerAndBoldIsHeavier) {
