@@ -115,6 +115,14 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
 void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, int rowHeight,
                                   KProfilingSampling* cycle, double referencePeriod, int depth) {
   if (cycle == nullptr) return;
+  if (DrawPathLength == 0) {
+    RowsLeft = kMaxRowsPerTopLevelRow;
+  } else {
+    for (int i = 0; i < DrawPathLength; ++i) {
+      if (DrawPath[i] == cycle) return;  // a cycle in the child lists
+    }
+  }
+  if (RowsLeft <= 0) return;
   const int64_t y = *cursor;
 
   double average = 0.0;
@@ -132,10 +140,19 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   // A child that used nothing is left out with its descendants. NaN (a zero
   // usage of a zero reference) does not compare as "0 or less".
   if (depth != 0 && averageShare <= 0.0) return;
+  --RowsLeft;
 
-  const int64_t averageW = TruncToInt(GetBarScale() * averageShare);
-  const int64_t minimumW = TruncToInt(GetBarScale() * minimumShare);
-  const int64_t maximumW = TruncToInt(GetBarScale() * maximumShare);
+  // A reference of zero (the devices cycle before its first sample) makes
+  // every share infinite or not a number: such rows get zero-length bars and
+  // 0 in their percentages instead of saturated lengths across the view.
+  const bool noReference = referencePeriod == 0.0;
+  const double shownMinimum = noReference ? 0.0 : minimumShare;
+  const double shownAverage = noReference ? 0.0 : averageShare;
+  const double shownMaximum = noReference ? 0.0 : maximumShare;
+
+  const int64_t averageW = TruncToInt(GetBarScale() * shownAverage);
+  const int64_t minimumW = TruncToInt(GetBarScale() * shownMinimum);
+  const int64_t maximumW = TruncToInt(GetBarScale() * shownMaximum);
   const int64_t zeroX = static_cast<int64_t>(left) + 2 * static_cast<int64_t>(GetBarScale());
 
   const float* color = cycle->GetColor();
@@ -161,8 +178,8 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   int length;
   if (KProfiler::TheOne()->FrameReference) {
     length = std::snprintf(label, sizeof label, "%s (%d%%) [%d%%,%d%%]", cycle->GetName(),
-                           TruncToInt(averageShare * 100), TruncToInt(minimumShare * 100),
-                           TruncToInt(maximumShare * 100));
+                           TruncToInt(shownAverage * 100), TruncToInt(shownMinimum * 100),
+                           TruncToInt(shownMaximum * 100));
   } else {
     length = std::snprintf(label, sizeof label, "%s (%.1fms)", cycle->GetName(), averageMs);
   }
@@ -178,12 +195,14 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   *cursor = Saturate(static_cast<int64_t>(*cursor) + rowHeight);
 
   if (KProfiler::TheOne()->EvaluationDepth == 0) return;
-  if (depth >= kMaxChildDepth) return;
+  if (depth >= kMaxChildDepth || DrawPathLength >= kMaxChildDepth) return;
   const int count = cycle->GetChildCount(1);
-  for (int index = 0; index < count; ++index) {
+  DrawPath[DrawPathLength++] = cycle;
+  for (int index = 0; index < count && RowsLeft > 0; ++index) {
     if (cycle->HasChild(1, index)) {
       DrawCycle(graphic, left, cursor, rowHeight, cycle->GetChild(1, index), referencePeriod,
                 depth + 1);
     }
   }
+  --DrawPathLength;
 }

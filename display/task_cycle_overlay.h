@@ -17,6 +17,11 @@ class KTaskCycleOverlay {
   // pathological (or, through a host bug, cyclic) tree from exhausting the
   // stack. A row at this depth is still drawn, its children are not.
   static constexpr int kMaxChildDepth = 256;
+  // Rows drawn below one top-level row, the top-level row included, at most.
+  // A tree shares no cycle between parents and stays far below this; a host
+  // whose child lists join again (the same cycle under several parents,
+  // level after level) would otherwise multiply its rows at every level.
+  static constexpr int kMaxRowsPerTopLevelRow = 65536;
 
   KTaskCycleOverlay() = default;
   KTaskCycleOverlay(const KTaskCycleOverlay&) = default;
@@ -57,4 +62,13 @@ class KTaskCycleOverlay {
   int Top = 0;
   int ChartHeight = 200;
   KProfilingSampling* SelectedCycle = nullptr;
+
+ private:
+  // While DrawCycle visits a row's children: the cycles from the top-level
+  // row down to that row. A child already on this path is not drawn again,
+  // so a cycle in the child lists ends there instead of repeating to the
+  // depth bound. Fixed size, so drawing allocates nothing.
+  KProfilingSampling* DrawPath[kMaxChildDepth] = {};
+  int DrawPathLength = 0;
+  int RowsLeft = 0;  // of the current top-level row's budget
 };

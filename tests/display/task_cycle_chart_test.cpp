@@ -329,15 +329,63 @@ TEST_F(ChartTest, MissingReferenceCyclesGiveAZeroReferenceWithoutCrashing) {
   KProfiler::TheOne()->FrameReference = true;
   Draw();
 
-  // A positive usage of a zero reference: the share is infinite and the bar
-  // and percentage clamp to the int range. Zero of zero is 0.
-  const std::vector<std::string> expected = {"Second (2147483647%) [2147483647%,2147483647%]",
-                                             "Idle (0%) [0%,0%]"};
+  // Against a zero reference every row has zero-length bars and 0 in its
+  // percentages, whatever it used.
+  const std::vector<std::string> expected = {"Second (0%) [0%,0%]", "Idle (0%) [0%,0%]"};
+  EXPECT_EQ(Labels(), expected);
+  for (const RecordedCall& rectangle : Rectangles()) {
+    EXPECT_EQ(rectangle.Args[0], 220.0);
+    EXPECT_EQ(rectangle.Args[2], 220.0);
+  }
+}
+
+TEST_F(ChartTest, FirstFrameWithoutADevicesSampleDrawsZeroBarsOnlyInTheLowerBlock) {
+  // The devices cycle has no sample yet, the others have: the lower block's
+  // reference is 0, the upper block's is not.
+  auto devices = MakeSampling("Devices", {});
+  auto frame = MakeSampling("Frame", {8000});
+  auto present = MakeSampling("Present", {2000, 6000});
+  auto input = MakeSampling("Input", {500, 1500});
+  auto child = MakeSampling("Child", {300});
+  auto idleChild = MakeSampling("Idle", {0});
+  input->AddChild(1, child.get());
+  input->AddChild(1, idleChild.get());
+  KProfiler::TheOne()->RootCycles[0] = devices.get();
+  KProfiler::TheOne()->RootCycles[1] = frame.get();
+  KProfiler::TheOne()->RootCycles[2] = present.get();
+  KProfiler::TheOne()->RootCycles[4] = input.get();
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  KProfiler::TheOne()->FrameReference = true;
+  Draw();
+
+  // Upper rows as always; the lower rows that were drawn before are drawn
+  // (the idle child's 0/0 share is not "0 or less"), each with 0.
+  const std::vector<std::string> expected = {"Frame (100%) [100%,100%]", "Present (50%) [25%,75%]",
+                                             "Devices (0%) [0%,0%]",     "Input (0%) [0%,0%]",
+                                             "Child (0%) [0%,0%]",       "Idle (0%) [0%,0%]"};
   EXPECT_EQ(Labels(), expected);
   const std::vector<RecordedCall> rectangles = Rectangles();
-  EXPECT_EQ(rectangles[0].Args[2], double(static_cast<float>(INT_MAX)));
-  EXPECT_EQ(rectangles[2].Args[0], 220.0);
-  EXPECT_EQ(rectangles[2].Args[2], 220.0);
+  ASSERT_EQ(rectangles.size(), 12u);
+  EXPECT_EQ(Describe(rectangles[2]), "DrawRectangle 220 110 270 125") << "Present's bar";
+  EXPECT_EQ(Describe(rectangles[3]), "DrawRectangle 245 115 295 120") << "Present's band";
+  for (size_t i = 4; i < rectangles.size(); ++i) {
+    EXPECT_EQ(rectangles[i].Args[0], 220.0) << Describe(rectangles[i]);
+    EXPECT_EQ(rectangles[i].Args[2], 220.0) << Describe(rectangles[i]);
+  }
+
+  // Once the devices cycle has a sample, the same rows show their shares.
+  devices->AddSample(10000);
+  Draw();
+  EXPECT_EQ(Labels()[3], "Input (10%) [5%,15%]");
+  EXPECT_EQ(Rectangles()[6].Args[2], 230.0);
+  EXPECT_EQ(Labels().size(), 5u) << "the idle child is left out again";
+
+  // Millisecond mode measures against the fixed period: unchanged.
+  devices->Reset();
+  KProfiler::TheOne()->FrameReference = false;
+  Draw();
+  EXPECT_EQ(Labels()[3], "Input (1.0ms)");
+  EXPECT_EQ(Rectangles()[6].Args[2], 226.0);
 }
 
 TEST_F(ChartTest, NonFiniteAndHugeSharesConvertByOneDefinedRule) {
@@ -443,22 +491,73 @@ TEST_F(ChartTest, DeepAndCyclicTreesStopAtTheDepthBound) {
   Draw();
   EXPECT_EQ(Strings().size(), 60u);
 
-  // A cycle that is its own child: rows down to the bound, then it stops.
-  ScriptedSampling loop("Loop");
-  loop.Slots = {{true, &loop}};
-  overlay.SetSelectedCycle(&loop);
-  Draw();
-  const std::vector<RecordedCall> strings = Strings();
-  EXPECT_EQ(strings.size(), size_t(KTaskCycleOverlay::kMaxChildDepth) + 1);
-  EXPECT_EQ(strings.back().Args[0], 20.0 + 3 * KTaskCycleOverlay::kMaxChildDepth);
-
-  // A chain far deeper than the stack would bear.
+  // A chain of distinct cycles far deeper than the stack would bear: rows
+  // down to the bound, then it stops.
   std::vector<std::unique_ptr<ScriptedSampling>> deep;
   for (int i = 0; i < 20000; ++i) deep.push_back(std::make_unique<ScriptedSampling>("D"));
   for (size_t i = 0; i + 1 < deep.size(); ++i) deep[i]->Slots = {{true, deep[i + 1].get()}};
   overlay.SetSelectedCycle(deep[0].get());
   Draw();
-  EXPECT_EQ(Strings().size(), size_t(KTaskCycleOverlay::kMaxChildDepth) + 1);
+  const std::vector<RecordedCall> strings = Strings();
+  EXPECT_EQ(strings.size(), size_t(KTaskCycleOverlay::kMaxChildDepth) + 1);
+  EXPECT_EQ(strings.back().Args[0], 20.0 + 3 * KTaskCycleOverlay::kMaxChildDepth);
+}
+
+TEST_F(ChartTest, ACycleIsDrawnOncePerPathFromItsTopLevelRow) {
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  // Itself as a child, twice: one row (it used to be 2^257 of them).
+  ScriptedSampling loop("Loop");
+  loop.Slots = {{true, &loop}, {true, &loop}};
+  // A and B list each other, and B lists C, which lists A again.
+  ScriptedSampling a("A"), b("B"), c("C");
+  a.Slots = {{true, &b}, {true, &b}};
+  b.Slots = {{true, &a}, {true, &c}, {true, &b}};
+  c.Slots = {{true, &a}, {true, &b}, {false, &c}, {true, nullptr}};
+  KProfiler::TheOne()->RootCycles[4] = &loop;
+  KProfiler::TheOne()->RootCycles[5] = &a;
+  KProfiler::TheOne()->RootCycles[6] = &c;
+  Draw();
+  std::vector<std::string> rows;
+  for (const RecordedCall& call : Strings()) {
+    rows.push_back(std::string(static_cast<size_t>((call.Args[0] - 20) / 3), '.') +
+                   call.Text.substr(0, call.Text.find(' ')));
+  }
+  const std::vector<std::string> expected = {"Loop", "A",  ".B",  "..C", ".B", "..C",
+                                             "C",    ".A", "..B", "..B", ".B", "..A"};
+  EXPECT_EQ(rows, expected);
+  // The next draw starts with an empty path: the same rows again.
+  Draw();
+  EXPECT_EQ(Strings().size(), expected.size());
+
+  // The same cycle under two parents is not a cycle: both paths draw it.
+  auto shared = MakeSampling("Shared", {10});
+  auto left = MakeSampling("Left", {10});
+  auto right = MakeSampling("Right", {10});
+  auto top = MakeSampling("Top", {10});
+  left->AddChild(1, shared.get());
+  right->AddChild(1, shared.get());
+  top->AddChild(1, left.get());
+  top->AddChild(1, right.get());
+  overlay.SetSelectedCycle(top.get());
+  Draw();
+  EXPECT_EQ(Strings().size(), 5u);
+}
+
+TEST_F(ChartTest, ChildListsThatJoinAgainStopAtTheRowBudget) {
+  // Twenty levels, each listing the next level's cycle twice: a million
+  // paths without a repeated cycle. The rows stop at the budget.
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  std::vector<std::unique_ptr<ScriptedSampling>> levels;
+  for (int i = 0; i < 20; ++i) levels.push_back(std::make_unique<ScriptedSampling>("J"));
+  for (size_t i = 0; i + 1 < levels.size(); ++i) {
+    levels[i]->Slots = {{true, levels[i + 1].get()}, {true, levels[i + 1].get()}};
+  }
+  KProfiler::TheOne()->RootCycles[4] = levels[0].get();
+  KProfiler::TheOne()->RootCycles[5] = levels[18].get();
+  Draw();
+  EXPECT_EQ(Strings().size(), size_t(KTaskCycleOverlay::kMaxRowsPerTopLevelRow) + 3u)
+      << "the budget, then level 18 with its two children";
+  EXPECT_EQ(overlay.ChartHeight, 5 + 5 + 15 * (KTaskCycleOverlay::kMaxRowsPerTopLevelRow + 3));
 }
 
 }  // namespace
