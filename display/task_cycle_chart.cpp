@@ -117,6 +117,7 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   if (cycle == nullptr) return;
   if (DrawPathLength == 0) {
     RowsLeft = kMaxRowsPerTopLevelRow;
+    ChildIndicesLeft = kMaxChildIndicesPerTopLevelRow;
   } else {
     for (int i = 0; i < DrawPathLength; ++i) {
       if (DrawPath[i] == cycle) return;  // a cycle in the child lists
@@ -174,14 +175,17 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
 
   glColor3f(1.0f, 1.0f, 1.0f);
 
+  // The name is read no further than the buffer can hold (%.*s), so a very
+  // long name costs no more than a short one; the label is the same.
   char label[kLabelSize];
   int length;
   if (KProfiler::TheOne()->FrameReference) {
-    length = std::snprintf(label, sizeof label, "%s (%d%%) [%d%%,%d%%]", cycle->GetName(),
-                           TruncToInt(shownAverage * 100), TruncToInt(shownMinimum * 100),
-                           TruncToInt(shownMaximum * 100));
+    length = std::snprintf(label, sizeof label, "%.*s (%d%%) [%d%%,%d%%]", kLabelSize - 1,
+                           cycle->GetName(), TruncToInt(shownAverage * 100),
+                           TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
   } else {
-    length = std::snprintf(label, sizeof label, "%s (%.1fms)", cycle->GetName(), averageMs);
+    length = std::snprintf(label, sizeof label, "%.*s (%.1fms)", kLabelSize - 1, cycle->GetName(),
+                           averageMs);
   }
   if (length < 0) {
     label[0] = '\0';
@@ -198,7 +202,8 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   if (depth >= kMaxChildDepth || DrawPathLength >= kMaxChildDepth) return;
   const int count = cycle->GetChildCount(1);
   DrawPath[DrawPathLength++] = cycle;
-  for (int index = 0; index < count && RowsLeft > 0; ++index) {
+  for (int index = 0; index < count && RowsLeft > 0 && ChildIndicesLeft > 0; ++index) {
+    --ChildIndicesLeft;
     if (cycle->HasChild(1, index)) {
       DrawCycle(graphic, left, cursor, rowHeight, cycle->GetChild(1, index), referencePeriod,
                 depth + 1);

@@ -22,6 +22,9 @@ class KTaskCycleOverlay {
   // whose child lists join again (the same cycle under several parents,
   // level after level) would otherwise multiply its rows at every level.
   static constexpr int kMaxRowsPerTopLevelRow = 65536;
+  // Child indices looked at below one top-level row, at most: a child count
+  // far beyond the children a cycle has costs no more than this.
+  static constexpr int kMaxChildIndicesPerTopLevelRow = 1 << 20;
 
   KTaskCycleOverlay() = default;
   KTaskCycleOverlay(const KTaskCycleOverlay&) = default;
@@ -70,5 +73,6 @@ class KTaskCycleOverlay {
   // depth bound. Fixed size, so drawing allocates nothing.
   KProfilingSampling* DrawPath[kMaxChildDepth] = {};
   int DrawPathLength = 0;
-  int RowsLeft = 0;  // of the current top-level row's budget
+  int RowsLeft = 0;  // of the current top-level row's budgets
+  int ChildIndicesLeft = 0;
 };

@@ -53,6 +53,11 @@ int Scaled(const Placement& p) {
   return static_cast<int>(v);
 }
 
+int ClampToInt(float value) {
+  return static_cast<int>(std::clamp(static_cast<double>(value), static_cast<double>(INT_MIN),
+                                     static_cast<double>(INT_MAX)));
+}
+
 int SaturatedAdd(int a, int b) {
   const long long s = static_cast<long long>(a) + b;
   return static_cast<int>(std::clamp<long long>(s, INT_MIN, INT_MAX));
@@ -116,9 +121,16 @@ struct KtLayout::Impl {
     SolvedHeight = height;
   }
 
+  // Right minus left of edges anywhere in the int range: a saturated
+  // non-negative size, never a wrapped difference.
+  static int Extent(int from, int to) {
+    const long long size = static_cast<long long>(to) - from;
+    return static_cast<int>(std::clamp<long long>(size, 0, INT_MAX));
+  }
+
   static void Place(Region& r) {
-    const int w = std::max(0, r.Right - r.Left);
-    const int h = std::max(0, r.Bottom - r.Top);
+    const int w = Extent(r.Left, r.Right);
+    const int h = Extent(r.Top, r.Bottom);
     if (r.Kt) {
       r.Kt->SetPos(r.Left, r.Top);
       r.Kt->SetSize(w, h);
@@ -408,10 +420,11 @@ void KtLayout::ViewExpose(IKtGeometry* /*geometry*/) {
   for (const Region& r : mImpl->Regions) {
     const Border& b = r.Frame;
     if (!b.Set || !b.Visible) continue;
-    const float x0 = static_cast<float>(r.Left + b.Inset);
-    const float y0 = static_cast<float>(r.Top + b.Inset);
-    const float x1 = static_cast<float>(r.Right - b.Inset);
-    const float y1 = static_cast<float>(r.Bottom - b.Inset);
+    // Edges and insets anywhere in the int range: summed in double.
+    const float x0 = static_cast<float>(static_cast<double>(r.Left) + b.Inset);
+    const float y0 = static_cast<float>(static_cast<double>(r.Top) + b.Inset);
+    const float x1 = static_cast<float>(static_cast<double>(r.Right) - b.Inset);
+    const float y1 = static_cast<float>(static_cast<double>(r.Bottom) - b.Inset);
     if (x1 <= x0 || y1 <= y0) continue;
     const float lw = static_cast<float>(b.LineWidth);
     if (lw > 0.0f) {
@@ -431,7 +444,7 @@ void KtLayout::ViewExpose(IKtGeometry* /*geometry*/) {
       g->DrawRectangle(tx - 3.0f, ty - static_cast<float>(th) * 0.5f,
                        tx + static_cast<float>(tw) + 3.0f, ty + static_cast<float>(th) * 0.5f);
       glColor3ub(kt_theme::kText, kt_theme::kText, kt_theme::kText);
-      g->DrawString(r.Title.c_str(), tx, ty, static_cast<int>(x0), static_cast<int>(x1),
+      g->DrawString(r.Title.c_str(), tx, ty, ClampToInt(x0), ClampToInt(x1),
                     kGraphic_Font_Style_Regular);
     }
   }
