@@ -125,7 +125,7 @@ int MakeCount(Input& in) {
   if (pick < 200) return 1;
   if (pick < 224) return 2;
   if (pick < 232) return 3 + pick % 6;
-  if (pick < 248) return -static_cast<int>(pick % 3) - (pick & 1 ? INT_MAX : 0);
+  if (pick < 248) return (pick & 1) ? INT_MIN + pick % 3 : -(pick % 3) - 1;
   if (pick == 255 && in.Byte() == 255) return in.Bit() ? INT_MAX : (1 << 21);
   return 200 + pick;
 }

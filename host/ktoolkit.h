@@ -27,8 +27,9 @@
 // stand-in treats both alike.
 typedef int kViewCreation;
 
-// Placement attach kinds of KtLayout::AddRegion.
-enum ktLayoutAttach {
+// Placement attach kinds of KtLayout::AddRegion. Any int is a valid value
+// (unknown kinds count as 7), hence the fixed underlying type.
+enum ktLayoutAttach : int {
   kLayoutAttachLeft = 0,    // the reference's left edge
   kLayoutAttachRight = 1,   // the reference's right edge
   kLayoutAttachTop = 2,     // the reference's top edge
