@@ -239,6 +239,16 @@ int Application::OpenTool() {
 int Application::OpenSurface() {
   std::string error;
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
+  if (mHeadless && !mOptions.Headless) {
+    // A display was named but could not be opened: say so, or the user
+    // waits for a window that never comes.
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 && *x11) || (wayland && *wayland)) {
+      mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
+           << ((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
+    }
+  }
   if (!mHeadless) {
     mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
