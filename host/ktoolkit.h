@@ -557,7 +557,8 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
   double SliderStartGet() const { return mSliderStart; }
   double SliderEndGet() const { return mSliderEnd; }
   IKtScrollBarDriven* DrivenGet() const { return mDriven; }
-  // The slider's rectangle in window pixels (from the last expose); false
+  // The slider's extent in window pixels (from the last expose; it is drawn
+  // one pixel inside at each end, and a press anywhere in it drags); false
   // before the first expose or when there is nothing to scroll.
   bool GetSliderWindowRect(int& x, int& y, int& width, int& height) const;
 

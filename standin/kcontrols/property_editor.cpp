@@ -555,11 +555,6 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
         m.Watched->SetFromInt(m.Watched->GetAsInt() ? 0 : 1);
         return true;
       }
-      if (mode == Mode::kNumber && ((button >= '0' && button <= '9') || button == '-')) {
-        m.StartTyping();
-        m.TypeChar(button);
-        return true;
-      }
       return false;
     case kInputKeyDown:
       if (!HasFocus()) return false;
@@ -585,10 +580,6 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
           return true;
         }
         return false;
-      }
-      if (button == kKeyEnter && mode == Mode::kNumber) {
-        m.StartTyping();
-        return true;
       }
       if (button == kKeyEnter && mode == Mode::kNamed && GetContainer()) {
         m.Popup.Open(GetContainer(), wx + geo.CaptionRight, wy, ww - geo.CaptionRight, wh,

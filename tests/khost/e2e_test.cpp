@@ -482,12 +482,12 @@ TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
   const fs::path png = w.Path("small.png");
-  const RunResult r = w.Run({"--headless", "--frames", "2", "--size", "640x360", "--config-dir",
+  const RunResult r = w.Run({"--headless", "--frames", "2", "--size", "900x400", "--config-dir",
                              config.string(), "--screenshot", png.string()});
   ASSERT_EQ(r.Status, 0) << r.Err;
   const Image image = Load(png);
-  EXPECT_EQ(image.Width, 640);
-  EXPECT_EQ(image.Height, 360);
+  EXPECT_EQ(image.Width, 900);
+  EXPECT_EQ(image.Height, 400);
 }
 
 // An X server of our own on a free display number, ended with the test.
