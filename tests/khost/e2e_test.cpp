@@ -583,3 +583,52 @@ TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window manager would hold the window to its size limits; with none (as
+// under a bare Xvfb) the surface itself grows a smaller window back.
+TEST(KhostLive, TheToolsMinimumSizeHoldsLiveAndOnTheCommandLine) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+  Xvfb server;
+  if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::map<std::string, std::string> live = {{"DISPLAY", server.Display()},
+                                                   {"WAYLAND_DISPLAY", ""}};
+  const RunResult small =
+      w.Run({"--frames", "2", "--config-dir", config.string(), "--size", "500x300"}, live);
+  EXPECT_EQ(small.Status, 2) << small.Err;
+  const std::string said = "below the tool's minimum size ";
+  const std::size_t at = small.Err.find(said);
+  ASSERT_NE(at, std::string::npos) << small.Err;
+  int minWidth = 0, minHeight = 0;
+  ASSERT_EQ(std::sscanf(small.Err.c_str() + at + said.size(), "%dx%d", &minWidth, &minHeight), 2);
+  EXPECT_GT(minWidth, 500);
+  EXPECT_GT(minHeight, 300);
+  // Exactly the minimum is a size khost opens.
+  const std::string exact = std::to_string(minWidth) + "x" + std::to_string(minHeight);
+  const RunResult fits =
+      w.Run({"--frames", "2", "--config-dir", config.string(), "--size", exact}, live);
+  EXPECT_EQ(fits.Status, 0) << fits.Err;
+
+  // A live window with that minimum cannot be made smaller.
+  setenv("DISPLAY", server.Display().c_str(), 1);
+  unsetenv("WAYLAND_DISPLAY");
+  std::string error;
+  {
+    auto window = KSurface_CreateWindow(minWidth, minHeight, "minimum", &error);
+    ASSERT_NE(window, nullptr) << error;
+    window->SetMinimumSize(minWidth, minHeight);
+    ASSERT_TRUE(window->Resize(minWidth - 200, minHeight - 100, &error)) << error;
+    for (int i = 0; i < 50; ++i) {
+      window->PollEvents(nullptr);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(window->Width(), minWidth);
+    EXPECT_GE(window->Height(), minHeight);
+  }
+  unsetenv("DISPLAY");
+}
+
+}  // namespace
