@@ -632,3 +632,28 @@ TEST(KhostLive, TheToolsMinimumSizeHoldsLiveAndOnTheCommandLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KhostMessages, TheSelectorsLabelPointsToSelectAndAnUnreachableDisplayIsNamed) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  for (const std::vector<std::string>& action :
+       {std::vector<std::string>{"--click", "Display Details"},
+        std::vector<std::string>{"--set", "Display Details=Evaluation"}}) {
+    std::vector<std::string> args = {"--headless", "--frames", "2", "--config-dir",
+                                     config.string()};
+    args.insert(args.end(), action.begin(), action.end());
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_NE(r.Err.find("--select"), std::string::npos) << r.Err;
+  }
+  // A display that is named but does not exist: said, then headless.
+  const RunResult r = w.Run({"--frames", "2", "--config-dir", config.string(), "--screenshot",
+                             w.Path("nodisplay.png").string()},
+                            {{"DISPLAY", ":251"}, {"WAYLAND_DISPLAY", ""}});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Err.find("cannot open the display DISPLAY=:251"), std::string::npos) << r.Err;
+}
+
+}  // namespace
