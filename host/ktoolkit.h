@@ -276,8 +276,7 @@ class KHOST_API KtView : public KObject,
   IObject* GetHeldObject() override;
 
   // IRegister
-  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler,
-                int priority) override;
+  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler, int priority) override;
   bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) override;
   void Broadcast(int eventId, KEventBase* event) override;
   int GetRegisteredCount(int eventId);  // subscriptions of one event
@@ -295,8 +294,8 @@ class KHOST_API KtView : public KObject,
   void SetSize(int width, int height) override;
 
   // IKtView
-  void GetGraphicType(int& type, bool& flag) override;  // 0, false
-  void ViewExpose(IKtGeometry* geometry) override;      // paints nothing
+  void GetGraphicType(int& type, bool& flag) override;                          // 0, false
+  void ViewExpose(IKtGeometry* geometry) override;                              // paints nothing
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // false
   void ViewRefresh(bool immediate) override;
   void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;
@@ -390,8 +389,7 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
                  const char* xRelativeTo, float xMultiplier, int y, ktLayoutAttach yAttach,
                  const char* yRelativeTo, float yMultiplier, int width, ktLayoutAttach widthAttach,
                  const char* widthRelativeTo, float widthMultiplier, int height,
-                 ktLayoutAttach heightAttach, const char* heightRelativeTo,
-                 float heightMultiplier);
+                 ktLayoutAttach heightAttach, const char* heightRelativeTo, float heightMultiplier);
   // Puts a control (borrowed until ClearControl or its destruction) in a
   // region, replacing what was there. False for an unknown region.
   bool SetControl(const char* region, KtView& control);
@@ -581,8 +579,8 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
 //-----------------------------------------------------------------------------
 
 // Width and height in pixels of one line of `text` in `style`.
-KHOST_API void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width,
-                                           int& height, kGraphic_Font_Style style);
+KHOST_API void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width, int& height,
+                                           kGraphic_Font_Style style);
 // Draws `text` anchored at the vertex (x, y): alignX and alignY are the
 // fractions of the text's width and height by which it moves left and up
 // from the anchor (0, 0: the left end of the line's vertical middle at the
@@ -636,8 +634,7 @@ KHOST_API void KtRepeat_Run();
 // for a drawable of the given size. Loads the fonts (fontconfig, FreeType) and
 // builds their glyph atlases once. Null on failure, with a reason in *error.
 // Owned by the caller: end it with Destroy(0) while the context is current.
-KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight,
-                                         std::string* error);
+KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::string* error);
 KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
 
 // The window's root: attaches one top-level view to a graphic context, sizes

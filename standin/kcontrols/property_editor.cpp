@@ -397,7 +397,8 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
       Grey(kt_theme::kText);
       m.ValueCut = Graphic_DrawStringFitted(g, text, bx + box + 5.0f, mid,
                                             geo.Width - kt_theme::kTextGap, kStyle);
-      if (HasFocus()) kt_theme::FocusRing(g, bx - 1.0f, by - 1.0f, bx + box + 1.0f, by + box + 1.0f);
+      if (HasFocus())
+        kt_theme::FocusRing(g, bx - 1.0f, by - 1.0f, bx + box + 1.0f, by + box + 1.0f);
       break;
     }
     case Mode::kNamed: {

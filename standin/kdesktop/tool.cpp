@@ -1,8 +1,8 @@
 // KTool: the base of a tool window, a form that also answers the tool and
 // menu-command interfaces.
-#include "host/kdesktop.h"
-
 #include <algorithm>
+
+#include "host/kdesktop.h"
 
 KTool::KTool() : KtForm(0) {}
 

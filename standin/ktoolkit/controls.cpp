@@ -394,9 +394,8 @@ void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
   const float w = F(GetWidth());
   const float h = F(GetHeight());
   const Impl& m = *mImpl;
-  Grey(m.Pressed && m.Hover
-           ? kt_theme::kButtonPressed
-           : ((IsOpen() || m.Hover) ? kt_theme::kFieldHover : kt_theme::kField));
+  Grey(m.Pressed && m.Hover ? kt_theme::kButtonPressed
+                            : ((IsOpen() || m.Hover) ? kt_theme::kFieldHover : kt_theme::kField));
   g->DrawRectangle(0.0f, 0.0f, w, h);
   Grey(kt_theme::kEdge);
   Outline(g, 0.0f, 0.0f, w, h);

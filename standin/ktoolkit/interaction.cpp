@@ -10,8 +10,7 @@
 namespace {
 
 double SteadyNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 double (*gNow)() = SteadyNow;

@@ -175,7 +175,7 @@ TEST(ScrollBar, ATinySliderKeepsAGrabbableLengthAndMapsItsTravel) {
   int x = 0, y = 0, w = 0, h = 0;
   ASSERT_TRUE(bar.GetSliderWindowRect(x, y, w, h));
   EXPECT_EQ(h, 10);  // 8 pixels drawn, inside a pixel of inset at each end
-  bar.ViewInput(kInputMouseDown, 5, 1, 0, 0);        // the first drawn row
+  bar.ViewInput(kInputMouseDown, 5, 1, 0, 0);       // the first drawn row
   bar.ViewInput(kInputMouseMove, 5, 1 + 90, 0, 0);  // the whole travel
   bar.ViewInput(kInputMouseUp, 5, 91, 0, 0);
   ASSERT_FALSE(driven.Values.empty());
