@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -193,7 +194,8 @@ TEST(KhostCommandLine, HelpDocumentsTheFlags) {
   EXPECT_EQ(r.Status, 0) << r.Err;
   for (const char* flag :
        {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
-        "--click", "--set", "--print-settings", "--stats"}) {
+        "--click", "--set", "--print-settings", "--stats", "--record", "--trace", "--compare",
+        "--compare-block", "--compare-depth", "--compare-csv"}) {
     EXPECT_NE(r.Out.find(flag), std::string::npos) << flag;
   }
 }
@@ -222,6 +224,11 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--set", "Buffer Size=0"}, "'0'"},
       {{"--set", "Profiling Mode=Sometimes"}, "Sometimes"},
       {{"--click", "Display Details"}, "Display Details"},
+      // Both values of a comparison are tried before the first block.
+      {{"--compare", "No Such Editor=1,2", "--frames", "29", "--compare-block", "7"},
+       "No Such Editor"},
+      {{"--compare", "Frustum Culling=1,7", "--frames", "29", "--compare-block", "7"}, "'7'"},
+      {{"--compare", "Frustum Culling=0,1", "--compare-block", "200"}, "too few"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--headless",
@@ -482,12 +489,170 @@ TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
   const fs::path png = w.Path("small.png");
-  const RunResult r = w.Run({"--headless", "--frames", "2", "--size", "640x360", "--config-dir",
+  const RunResult r = w.Run({"--headless", "--frames", "2", "--size", "900x400", "--config-dir",
                              config.string(), "--screenshot", png.string()});
   ASSERT_EQ(r.Status, 0) << r.Err;
   const Image image = Load(png);
-  EXPECT_EQ(image.Width, 640);
-  EXPECT_EQ(image.Height, 360);
+  EXPECT_EQ(image.Width, 900);
+  EXPECT_EQ(image.Height, 400);
+}
+
+std::vector<std::vector<std::string>> ReadCsv(const fs::path& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(ReadAll(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    for (char c : line) {
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        fields.push_back(field);
+        field.clear();
+      } else {
+        field += c;
+      }
+    }
+    fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+TEST(KhostMeasure, ComparingNodeCountsFindsEvaluationAndDeformationSlower) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path csv = w.Path("compare.csv");
+  // Four blocks of each value, 10 frames each (4 counted): few enough for
+  // the sanitizer builds, enough for an interval that excludes 1.
+  const RunResult r =
+      w.Run({"--headless", "--frames", "81", "--config-dir", config.string(), "--screenshot",
+             w.Path("c.png").string(), "--compare", "Node Count=400,1845", "--compare-block", "10",
+             "--compare-csv", csv.string(), "--print-settings"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("A = 400, B = 1845; 4 blocks of A and 4 of B"), std::string::npos) << r.Out;
+  // The run ends in a block of B: the scene has B's node count.
+  EXPECT_GE(std::stoi(ParseSettings(r.Out)["NodeCount"]), 1845) << r.Out;
+  const auto rows = ReadCsv(csv);
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"cycle", "depth", "median_a_us", "median_b_us",
+                                               "ratio", "ci_low", "ci_high", "verdict"}));
+  std::vector<std::string> cycles;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), 8u);
+    cycles.push_back(row[0]);
+    EXPECT_EQ(row[1], "0");  // top level only by default
+    const double a = std::stod(row[2]);
+    const double b = std::stod(row[3]);
+    const double ratio = std::stod(row[4]);
+    EXPECT_NEAR(ratio, b / a, 1e-3 * ratio + 1e-3) << row[0];
+    EXPECT_LE(std::stod(row[5]), ratio + 1e-3) << row[0];
+    EXPECT_GE(std::stod(row[6]), ratio - 1e-3) << row[0];
+    if (row[0] == "Evaluation" || row[0] == "Deformation") {
+      EXPECT_EQ(row[7], "slower") << row[0];
+      EXPECT_GT(ratio, 2.0) << row[0];
+      EXPECT_GT(std::stod(row[5]), 1.0) << row[0];
+    }
+  }
+  EXPECT_EQ(cycles, (std::vector<std::string>{"Frame", "Present", "Devices", "Input", "Animation",
+                                              "Evaluation", "Deformation", "Upload", "Rendering",
+                                              "Tool Paint", "Scene Update"}));
+  // The same table on standard output.
+  EXPECT_NE(r.Out.find("Deformation"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("slower"), std::string::npos) << r.Out;
+}
+
+TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path record = w.Path("frames.csv");
+  const fs::path trace = w.Path("trace.json");
+  const fs::path stats = w.Path("stats.csv");
+  constexpr int kFrames = 6;
+  // Work on the pool too: parallel evaluation, deformation and the pipeline.
+  const RunResult r =
+      w.Run({"--headless", "--frames", std::to_string(kFrames), "--config-dir", config.string(),
+             "--screenshot", w.Path("r.png").string(), "--set", "Parallel Evaluation=Parallel",
+             "--set", "Parallel Deformation=1", "--set", "Parallel Pipeline=1", "--record",
+             record.string(), "--trace", trace.string(), "--stats", stats.string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+
+  // The chart's rows, as --stats lists them: name and depth.
+  std::vector<std::pair<std::string, std::string>> chart;
+  for (const auto& row : ReadCsv(stats)) {
+    if (row[0] != "name") chart.emplace_back(row[0], row[1]);
+  }
+  ASSERT_EQ(chart.size(), 11u + 2u * 3u + 2u);  // two characters, rendering's two parts
+
+  const auto rows = ReadCsv(record);
+  ASSERT_EQ(rows.size(), 1u + kFrames * chart.size());
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"frame", "time_ms", "cycle", "depth", "duration_us"}));
+  double lastTime = -1.0;
+  for (int frame = 0; frame < kFrames; ++frame) {
+    std::vector<std::pair<std::string, std::string>> cycles;
+    for (std::size_t k = 0; k < chart.size(); ++k) {
+      const auto& row = rows[1 + frame * chart.size() + k];
+      ASSERT_EQ(row.size(), 5u);
+      EXPECT_EQ(row[0], std::to_string(frame));
+      const double time = std::stod(row[1]);
+      if (k == 0) {
+        EXPECT_GT(time, lastTime);
+        lastTime = time;
+      }
+      EXPECT_EQ(time, lastTime);
+      EXPECT_GE(std::stod(row[4]), 0.0) << row[2];
+      const std::size_t slash = row[2].rfind('/');
+      cycles.emplace_back(slash == std::string::npos ? row[2] : row[2].substr(slash + 1), row[3]);
+    }
+    EXPECT_EQ(cycles, chart) << "frame " << frame;
+  }
+  EXPECT_EQ(rows[1 + 4][2], "Animation");
+  EXPECT_EQ(rows[1 + 7][2], "Evaluation/Character 1/Skeleton");
+
+  // The trace: complete events with name, ts and dur, each child inside
+  // one of its parent's events of the same frame, pool work inside its
+  // cycle, some of it off the loop's thread.
+  const nlohmann::json document = nlohmann::json::parse(ReadAll(trace));
+  const nlohmann::json& events = document.at("traceEvents");
+  std::map<std::pair<long long, std::string>, std::vector<std::pair<double, double>>> spans;
+  int complete = 0;
+  int loopThread = -1;
+  for (const auto& e : events) {
+    ASSERT_TRUE(e.contains("name") && e.contains("ts") && e.contains("dur")) << e.dump();
+    if (e.at("ph") != "X") continue;
+    ++complete;
+    ASSERT_GE(e.at("dur").get<double>(), 0.0);
+    if (e.at("name") == "Frame") loopThread = e.at("tid").get<int>();
+    if (e.at("cat") == "cycle") {
+      spans[{e.at("args").at("frame").get<long long>(), e.at("args").at("cycle")}].emplace_back(
+          e.at("ts").get<double>(), e.at("ts").get<double>() + e.at("dur").get<double>());
+    }
+  }
+  EXPECT_GE(complete, kFrames * static_cast<int>(chart.size()));
+  bool offLoop = false;
+  for (const auto& e : events) {
+    if (e.at("ph") != "X") continue;
+    const std::string path = e.at("args").at("cycle");
+    const std::size_t slash = path.rfind('/');
+    if (e.at("tid").get<int>() != loopThread) offLoop = true;
+    const bool pool = e.at("cat") == "pool";
+    if (slash == std::string::npos && !pool) continue;
+    const std::string parent = pool ? path : path.substr(0, slash);
+    const auto found = spans.find({e.at("args").at("frame").get<long long>(), parent});
+    ASSERT_NE(found, spans.end()) << e.dump();
+    const double begin = e.at("ts").get<double>();
+    const double end = begin + e.at("dur").get<double>();
+    bool inside = false;
+    for (const auto& [b, x] : found->second) inside |= b <= begin + 1e-3 && end <= x + 1e-3;
+    EXPECT_TRUE(inside) << e.dump();
+  }
+  EXPECT_TRUE(offLoop) << "no event on a pool thread";
 }
 
 // An X server of our own on a free display number, ended with the test.
@@ -580,6 +745,80 @@ TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
     }
   }
   EXPECT_LT(differing, total / 200) << differing << " of " << total << " pixels differ";
+}
+
+}  // namespace
+
+namespace {
+
+// A window manager would hold the window to its size limits; with none (as
+// under a bare Xvfb) the surface itself grows a smaller window back.
+TEST(KhostLive, TheToolsMinimumSizeHoldsLiveAndOnTheCommandLine) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+  Xvfb server;
+  if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::map<std::string, std::string> live = {{"DISPLAY", server.Display()},
+                                                   {"WAYLAND_DISPLAY", ""}};
+  const RunResult small =
+      w.Run({"--frames", "2", "--config-dir", config.string(), "--size", "500x300"}, live);
+  EXPECT_EQ(small.Status, 2) << small.Err;
+  const std::string said = "below the tool's minimum size ";
+  const std::size_t at = small.Err.find(said);
+  ASSERT_NE(at, std::string::npos) << small.Err;
+  int minWidth = 0, minHeight = 0;
+  ASSERT_EQ(std::sscanf(small.Err.c_str() + at + said.size(), "%dx%d", &minWidth, &minHeight), 2);
+  EXPECT_GT(minWidth, 500);
+  EXPECT_GT(minHeight, 300);
+  // Exactly the minimum is a size khost opens.
+  const std::string exact = std::to_string(minWidth) + "x" + std::to_string(minHeight);
+  const RunResult fits =
+      w.Run({"--frames", "2", "--config-dir", config.string(), "--size", exact}, live);
+  EXPECT_EQ(fits.Status, 0) << fits.Err;
+
+  // A live window with that minimum cannot be made smaller.
+  setenv("DISPLAY", server.Display().c_str(), 1);
+  unsetenv("WAYLAND_DISPLAY");
+  std::string error;
+  {
+    auto window = KSurface_CreateWindow(minWidth, minHeight, "minimum", &error);
+    ASSERT_NE(window, nullptr) << error;
+    window->SetMinimumSize(minWidth, minHeight);
+    ASSERT_TRUE(window->Resize(minWidth - 200, minHeight - 100, &error)) << error;
+    for (int i = 0; i < 50; ++i) {
+      window->PollEvents(nullptr);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(window->Width(), minWidth);
+    EXPECT_GE(window->Height(), minHeight);
+  }
+  unsetenv("DISPLAY");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KhostMessages, TheSelectorsLabelPointsToSelectAndAnUnreachableDisplayIsNamed) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  for (const std::vector<std::string>& action :
+       {std::vector<std::string>{"--click", "Display Details"},
+        std::vector<std::string>{"--set", "Display Details=Evaluation"}}) {
+    std::vector<std::string> args = {"--headless", "--frames", "2", "--config-dir",
+                                     config.string()};
+    args.insert(args.end(), action.begin(), action.end());
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_NE(r.Err.find("--select"), std::string::npos) << r.Err;
+  }
+  // A display that is named but does not exist: said, then headless.
+  const RunResult r = w.Run({"--frames", "2", "--config-dir", config.string(), "--screenshot",
+                             w.Path("nodisplay.png").string()},
+                            {{"DISPLAY", ":251"}, {"WAYLAND_DISPLAY", ""}});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Err.find("cannot open the display DISPLAY=:251"), std::string::npos) << r.Err;
 }
 
 }  // namespace
