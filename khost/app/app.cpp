@@ -1,8 +1,8 @@
 #include "khost/app/app.h"
 
-#include <GL/gl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -20,6 +20,8 @@
 #include "khost/app/module_loader.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/ui_driver.h"
+#include "khost/app/ui_schedule.h"
+#include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 
@@ -43,16 +45,23 @@ bool IsDirectory(const std::string& path) {
 }
 
 constexpr int kHeadlessFrames = 120;
+constexpr int kDefaultViewportWidth = 640;
+constexpr int kMaxSide = 16384;
 constexpr const char* kDefaultScreenshot = "profiling-center.png";
 
-// Window events go straight to the toolkit; a resize is applied at the start
-// of the next frame.
+// Window events go straight to the toolkit, moved into the tool's own
+// coordinates (it lies ToolX pixels right of the window's left edge); a
+// resize is applied at the start of the next frame. Anything but a mouse
+// move marks the tool for a repaint this frame.
 class InputSink : public KSurfaceSink {
  public:
   explicit InputSink(KtViewHost& host) : mHost(host) {}
   void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
-    mHost.Input(event, x, y, button, modifiers);
+    mHost.Input(event, x - ToolX, y, button, modifiers);
+    if (event != kInputMouseMove) Touched = true;
   }
+  int ToolX = 0;
+  bool Touched = false;
   void SurfaceResized(int width, int height) override {
     Resized = true;
     Width = width;
@@ -97,7 +106,11 @@ class Application {
   int OpenTool();
   int OpenSurface();
   int Loop();
-  void Frame(bool last, std::vector<unsigned char>* capture);
+  void Frame(bool last, std::vector<unsigned char>* capture,
+             std::vector<unsigned char>* windowCapture);
+  void PublishPrevious(Clock::time_point start);
+  void PaintTool();
+  bool ApplyLayout(int windowWidth, int windowHeight, std::string* error);
   void UpdateScene();
   int Finish();
   void Shutdown();
@@ -123,16 +136,28 @@ class Application {
   std::unique_ptr<InputSink> mSink;
   std::unique_ptr<UiDriver> mDriver;
   bool mHeadless = true;
-  int mWidth = 0;
+  int mWidth = 0;  // the tool window's size
   int mHeight = 0;
+  int mToolWidth = 0;  // the tool's width as asked for, kept on resizes
+  bool mWithViewport = true;
+  int mViewportWidth = 0;
+  int mViewportHeight = 0;
+  std::unique_ptr<Viewport> mViewport;
+  std::unique_ptr<ToolLayer> mToolLayer;
+  UiSchedule mUiSchedule{30};
+  bool mToolDirty = true;
+  Clock::time_point mLoopStart;
 
   long long mFrameIndex = 0;
-  bool mHavePrevious = false;
   Clock::time_point mPreviousStart;
   double mPreviousWork = -1.0;
   double mPreviousPresent = -1.0;
   double mPreviousPaint = -1.0;
   FrameTimings mTimings;
+  // The last frame's record, published once the next frame has measured
+  // its period.
+  FrameRecord mRecord;
+  bool mRecordPending = false;
 };
 
 int Application::Run() {
@@ -238,23 +263,62 @@ int Application::OpenTool() {
 
 int Application::OpenSurface() {
   std::string error;
+  mToolWidth = mWidth;
+  mViewportWidth = mOptions.ViewportWidth ? *mOptions.ViewportWidth : kDefaultViewportWidth;
+  mViewportHeight = mOptions.ViewportHeight ? *mOptions.ViewportHeight : mHeight;
+  mWithViewport = mViewportWidth > 0 && mViewportHeight > 0;
+  if (!mWithViewport) mViewportWidth = mViewportHeight = 0;
+  const int windowWidth = mViewportWidth + mWidth;
+  const int windowHeight = std::max(mViewportHeight, mHeight);
+  if (windowWidth > kMaxSide) {
+    mErr << "khost: --viewport " << mViewportWidth << "x" << mViewportHeight
+         << " beside the tool's " << mWidth << " pixels makes a window " << windowWidth
+         << " wide, more than " << kMaxSide << "\n";
+    return 2;
+  }
+  mUiSchedule = UiSchedule(mOptions.UiRate);
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
   if (!mHeadless) {
-    mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
+    mSurface = KSurface_CreateWindow(windowWidth, windowHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
       mErr << "khost: no window (" << error << "); drawing headless instead\n";
       mHeadless = true;
     }
   }
   if (mHeadless) {
-    mSurface = KSurface_CreateHeadless(mWidth, mHeight, &error);
+    mSurface = KSurface_CreateHeadless(windowWidth, windowHeight, &error);
     if (!mSurface) {
       mErr << "khost: no headless surface: " << error << "\n";
       return 1;
     }
   }
-  mWidth = mSurface->Width();
-  mHeight = mSurface->Height();
+  if (mWithViewport) {
+    mViewport = Viewport::Create(&error);
+    if (!mViewport) {
+      mErr << "khost: no viewport: " << error << " (--viewport 0x0 runs without one)\n";
+      return 1;
+    }
+    mWorkload->SetRenderer(mViewport.get());
+  }
+  // A window the window system sized differently is laid out as a resize.
+  if (mSurface->Width() != windowWidth || mSurface->Height() != windowHeight) {
+    mViewportHeight = mSurface->Height();
+    mHeight = mSurface->Height();
+    mWidth = mWithViewport ? std::min(mToolWidth, mSurface->Width()) : mSurface->Width();
+    mViewportWidth = mWithViewport ? mSurface->Width() - mWidth : 0;
+  }
+  mToolLayer = ToolLayer::Create(std::max(1, mWidth), std::max(1, mHeight), &error);
+  if (!mToolLayer) {
+    mErr << "khost: no tool layer: " << error << "\n";
+    return 1;
+  }
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, mSurface->Height());
+    if (mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
+  }
   mGraphic = KtGraphic_CreateGL(mWidth, mHeight, &error);
   if (!mGraphic) {
     mErr << "khost: no graphic context: " << error << "\n";
@@ -263,9 +327,66 @@ int Application::OpenSurface() {
   mHost = std::make_unique<KtViewHost>(mGraphic);
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
-  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
-                                       [this] { mHost->Expose(); });
+  mSink->ToolX = mViewportWidth;
+  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight, [this] {
+    mToolLayer->Begin();
+    mHost->Expose();
+    mToolLayer->End();
+    mToolDirty = true;
+  });
   return 0;
+}
+
+bool Application::ApplyLayout(int windowWidth, int windowHeight, std::string* error) {
+  // The tool keeps the width it was given and takes the window's height;
+  // the viewport takes the rest.
+  mHeight = windowHeight;
+  mWidth = mWithViewport ? std::min(mToolWidth, windowWidth) : windowWidth;
+  mViewportWidth = mWithViewport ? windowWidth - mWidth : 0;
+  mViewportHeight = mWithViewport ? windowHeight : 0;
+  if (!mToolLayer->Resize(std::max(1, mWidth), std::max(1, mHeight), error)) return false;
+  KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
+  mHost->Resize(mWidth, mHeight);
+  mSink->ToolX = mViewportWidth;
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, windowHeight);
+    if (mViewportWidth > 0 && mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
+  }
+  mToolDirty = true;
+  return true;
+}
+
+void Application::PaintTool() {
+  mToolLayer->Begin();
+  if (mPanel) {
+    mPanel->LayoutRefresh();
+  } else {
+    mToolLayout->LayoutRefresh();
+  }
+  mHost->Expose();
+  mToolLayer->End();
+}
+
+void Application::PublishPrevious(Clock::time_point start) {
+  // A frame's record is complete once the next frame starts: its period
+  // (Devices), its CPU work, its present and its tool paint are known.
+  if (!mRecordPending) return;
+  mRecordPending = false;
+  mRecord.Slots[kSlotDevices] = Micros(mPreviousStart, start);
+  mRecord.Slots[kSlotFrame] = mPreviousWork;
+  mRecord.Slots[kSlotPresent] = mPreviousPresent;
+  mRecord.Slots[kSlotToolPaint] = mPreviousPaint;
+  mRecord.Work = &mTimings;
+  // With profiling off nothing is recorded: the chart goes away and the
+  // header keeps the last numbers.
+  KProfiler* profiler = KProfiler::TheOne();
+  if (profiler->ProfilingEnabled == 0) return;
+  profiler->BeginFrame();
+  mFeed->Publish(mRecord);
+  profiler->EndFrame();
 }
 
 void Application::UpdateScene() {
@@ -282,30 +403,22 @@ void Application::UpdateScene() {
   }
 }
 
-void Application::Frame(bool last, std::vector<unsigned char>* capture) {
-  KProfiler* profiler = KProfiler::TheOne();
+void Application::Frame(bool last, std::vector<unsigned char>* capture,
+                        std::vector<unsigned char>* windowCapture) {
   const Clock::time_point start = Clock::now();
-  FrameRecord record;
-  if (mHavePrevious) {
-    record.Slots[kSlotDevices] = Micros(mPreviousStart, start);
-    record.Slots[kSlotFrame] = mPreviousWork;
-    record.Slots[kSlotPresent] = mPreviousPresent;
-    record.Slots[kSlotToolPaint] = mPreviousPaint;
-  }
+  PublishPrevious(start);
   mPreviousStart = start;
-  mHavePrevious = true;
 
-  const bool profiling = profiler->ProfilingEnabled != 0;
-  if (profiling) profiler->BeginFrame();
-
+  FrameRecord record;
   Clock::time_point t0 = Clock::now();
+  mSink->Touched = false;
   mSurface->PollEvents(mSink.get());
   if (mSink->Resized) {
     mSink->Resized = false;
-    mWidth = mSurface->Width();
-    mHeight = mSurface->Height();
-    KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
-    mHost->Resize(mWidth, mHeight);
+    std::string error;
+    if (!ApplyLayout(mSurface->Width(), mSurface->Height(), &error)) {
+      mErr << "khost: the window's new size cannot be used: " << error << "\n";
+    }
   }
   Clock::time_point t1 = Clock::now();
   record.Slots[kSlotInput] = Micros(t0, t1);
@@ -316,31 +429,40 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   t1 = Clock::now();
   record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
 
-  mWorkload->RunFrame(mFrameIndex, settings, mTimings);
+  // Scene time: a fixed step headless, so runs repeat exactly; the wall
+  // clock live.
+  const double seconds = mHeadless ? static_cast<double>(mFrameIndex) / 60.0
+                                   : std::chrono::duration<double>(start - mLoopStart).count();
+  // Parts of the window neither the viewport nor the tool covers.
+  if (mViewportHeight < mSurface->Height() || mHeight < mSurface->Height()) {
+    ClearWindow(mSurface->Width(), mSurface->Height());
+  }
+  mWorkload->RunFrame(mFrameIndex, seconds, settings, mTimings);
   record.Slots[kSlotAnimation] = mTimings.Animation;
   record.Slots[kSlotEvaluation] = mTimings.Evaluation;
   record.Slots[kSlotDeformation] = mTimings.Deformation;
   record.Slots[kSlotUpload] = mTimings.Upload;
   record.Slots[kSlotRendering] = mTimings.Culling + mTimings.Submission;
-  record.Work = &mTimings;
+  mRecord = record;
+  mRecordPending = true;
 
-  // With profiling off nothing is recorded: the chart goes away and the
-  // header keeps the last numbers.
-  if (profiling) {
-    mFeed->Publish(record);
-    profiler->EndFrame();
-  }
-
-  t0 = Clock::now();
-  if (mPanel) {
-    mPanel->LayoutRefresh();
+  // The tool repaints at the user-interface rate, at once after input, and
+  // on the last frame so that captures show the latest numbers; between
+  // repaints its last picture is shown again and "Tool Paint" records 0.
+  const bool scheduled = mUiSchedule.Due(seconds);
+  if (scheduled || last || mToolDirty || mSink->Touched) {
+    t0 = Clock::now();
+    PaintTool();
+    t1 = Clock::now();
+    mPreviousPaint = Micros(t0, t1);
+    if (scheduled) mUiSchedule.Painted(seconds);
+    mToolDirty = false;
   } else {
-    mToolLayout->LayoutRefresh();
+    mPreviousPaint = 0.0;
   }
-  mHost->Expose();
-  t1 = Clock::now();
-  mPreviousPaint = Micros(t0, t1);
-  if (last && capture) mSurface->ReadPixels(*capture);
+  mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+  if (last && capture) mToolLayer->Read(*capture);
+  if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
 
   const Clock::time_point presentStart = Clock::now();
   mPreviousWork = Micros(start, presentStart);
@@ -355,11 +477,14 @@ int Application::Loop() {
   // The actions run after the first frame; at least one frame shows them.
   if (!mOptions.Actions.empty() && frames < 2) frames = 2;
   const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
+  const bool wantWindow = mOptions.WindowScreenshot.has_value();
   std::vector<unsigned char> capture;
+  std::vector<unsigned char> windowCapture;
+  mLoopStart = Clock::now();
 
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
-    Frame(last, wantCapture ? &capture : nullptr);
+    Frame(last, wantCapture ? &capture : nullptr, wantWindow ? &windowCapture : nullptr);
     if (i == 0) {
       for (const UiAction& action : mOptions.Actions) {
         const ActionResult result = mDriver->Run(action);
@@ -368,13 +493,16 @@ int Application::Loop() {
           return result.ExitCode;
         }
       }
+      if (!mOptions.Actions.empty()) mToolDirty = true;
     }
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
       // shows now.
-      if (wantCapture && !last) {
-        mHost->Expose();
-        mSurface->ReadPixels(capture);
+      if (!last) {
+        PaintTool();
+        mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+        if (wantCapture) mToolLayer->Read(capture);
+        if (wantWindow) mSurface->ReadPixels(windowCapture);
       }
       break;
     }
@@ -383,8 +511,8 @@ int Application::Loop() {
   if (wantCapture) {
     const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
     std::string error;
-    if (capture.empty() ||
-        !KPng_Write(path.c_str(), mSurface->Width(), mSurface->Height(), capture.data(), &error)) {
+    if (capture.empty() || !KPng_Write(path.c_str(), mToolLayer->Width(), mToolLayer->Height(),
+                                       capture.data(), &error)) {
       mErr << "khost: cannot write screenshot " << path << ": "
            << (error.empty() ? "the frame could not be read" : error) << "\n";
       return 1;
@@ -393,6 +521,15 @@ int Application::Loop() {
       std::error_code ec;
       const std::filesystem::path full = std::filesystem::absolute(path, ec);
       mOut << "khost: screenshot written to " << (ec ? path : full.string()) << "\n";
+    }
+  }
+  if (wantWindow) {
+    std::string error;
+    if (windowCapture.empty() || !KPng_Write(mOptions.WindowScreenshot->c_str(), mSurface->Width(),
+                                             mSurface->Height(), windowCapture.data(), &error)) {
+      mErr << "khost: cannot write window screenshot " << *mOptions.WindowScreenshot << ": "
+           << (error.empty() ? "the frame could not be read" : error) << "\n";
+      return 1;
     }
   }
   return 0;
@@ -420,6 +557,9 @@ void Application::Shutdown() {
   if (mWorkload) mWorkload->Drain();
   mDriver.reset();
   if (mSurface) mSurface->MakeCurrent();
+  if (mWorkload) mWorkload->SetRenderer(nullptr);
+  mViewport.reset();
+  mToolLayer.reset();
   // Detach the window from the screen, then end it the way a host does.
   if (mHost) mHost->SetRoot(nullptr, 0, 0);
   mHost.reset();
