@@ -460,12 +460,14 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   } else {
     mPreviousPaint = 0.0;
   }
-  mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
   if (last && capture) mToolLayer->Read(*capture);
-  if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
 
+  // Presenting: the tool's picture goes beside the viewport (the renderer
+  // finishes the frame's drawing before it can copy it), then the swap.
   const Clock::time_point presentStart = Clock::now();
   mPreviousWork = Micros(start, presentStart);
+  mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+  if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
   mSurface->Present();
   mPreviousPresent = Micros(presentStart, Clock::now());
   ++mFrameIndex;
