@@ -292,14 +292,14 @@ int Application::OpenSurface() {
       return 1;
     }
   }
-  if (mWithViewport) {
-    mViewport = Viewport::Create(&error);
-    if (!mViewport) {
-      mErr << "khost: no viewport: " << error << " (--viewport 0x0 runs without one)\n";
-      return 1;
-    }
-    mWorkload->SetRenderer(mViewport.get());
+  // Without a viewport on screen the characters still go to the GPU's
+  // buffers each frame; only the drawing is left out.
+  mViewport = Viewport::Create(&error);
+  if (!mViewport) {
+    mErr << "khost: no viewport renderer: " << error << "\n";
+    return 1;
   }
+  mWorkload->SetRenderer(mViewport.get());
   // A window the window system sized differently is laid out as a resize.
   if (mSurface->Width() != windowWidth || mSurface->Height() != windowHeight) {
     mViewportHeight = mSurface->Height();
