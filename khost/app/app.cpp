@@ -446,6 +446,13 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   mRecord = record;
   mRecordPending = true;
 
+  // The viewport's drawing goes to the renderer now, as the first part of
+  // presenting: a software renderer rasterises it here, and would otherwise
+  // do so inside the tool's paint when drawing moves to the tool's layer.
+  const Clock::time_point submitStart = Clock::now();
+  FlushDrawing();
+  const double submitted = Micros(submitStart, Clock::now());
+
   // The tool repaints at the user-interface rate, at once after input, and
   // on the last frame so that captures show the latest numbers; between
   // repaints its last picture is shown again and "Tool Paint" records 0.
@@ -462,14 +469,14 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   }
   if (last && capture) mToolLayer->Read(*capture);
 
-  // Presenting: the tool's picture goes beside the viewport (the renderer
-  // finishes the frame's drawing before it can copy it), then the swap.
+  // Presenting: the tool's picture goes beside the viewport, then the swap.
+  // Present counts the viewport's submission above as well; Frame does not.
   const Clock::time_point presentStart = Clock::now();
-  mPreviousWork = Micros(start, presentStart);
+  mPreviousWork = Micros(start, presentStart) - submitted;
   mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
   if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
   mSurface->Present();
-  mPreviousPresent = Micros(presentStart, Clock::now());
+  mPreviousPresent = submitted + Micros(presentStart, Clock::now());
   ++mFrameIndex;
 }
 

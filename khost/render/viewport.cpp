@@ -514,6 +514,10 @@ void Viewport::RestoreDefaultState() {
   glDisable(GL_TEXTURE_2D);
 }
 
+void FlushDrawing() {
+  glFlush();
+}
+
 void ClearWindow(int width, int height) {
   glDisable(GL_SCISSOR_TEST);
   glViewport(0, 0, width, height);

@@ -137,6 +137,10 @@ class ToolLayer {
   int mHeight = 0;
 };
 
+// Hands the drawing issued so far to the renderer (glFlush). A software
+// renderer rasterises it before returning.
+void FlushDrawing();
+
 // Clears the whole bound drawable of width x height pixels to the window's
 // background grey (what shows where neither viewport nor tool lies).
 void ClearWindow(int width, int height);
