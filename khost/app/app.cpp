@@ -17,6 +17,7 @@
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
 #include "khost/app/host_settings.h"
+#include "khost/app/measured_run.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/ui_driver.h"
@@ -108,7 +109,8 @@ class Application {
   int Loop();
   void Frame(bool last, std::vector<unsigned char>* capture,
              std::vector<unsigned char>* windowCapture);
-  void PublishPrevious(Clock::time_point start);
+  // The previous frame's period (up to `now`), work, present and paint.
+  void PreviousFrameInto(FrameRecord& record, Clock::time_point now) const;
   void PaintTool();
   bool ApplyLayout(int windowWidth, int windowHeight, std::string* error);
   void UpdateScene();
@@ -138,6 +140,8 @@ class Application {
   bool mHeadless = true;
   int mWidth = 0;  // the tool window's size
   int mHeight = 0;
+  int mMinWidth = 0;  // the tool's minimum size
+  int mMinHeight = 0;
   int mToolWidth = 0;  // the tool's width as asked for, kept on resizes
   bool mWithViewport = true;
   int mViewportWidth = 0;
@@ -149,15 +153,15 @@ class Application {
   Clock::time_point mLoopStart;
 
   long long mFrameIndex = 0;
+  bool mHavePrevious = false;
   Clock::time_point mPreviousStart;
   double mPreviousWork = -1.0;
   double mPreviousPresent = -1.0;
   double mPreviousPaint = -1.0;
+  Clock::time_point mPreviousPresentStart;
+  Clock::time_point mPreviousPaintStart;
   FrameTimings mTimings;
-  // The last frame's record, published once the next frame has measured
-  // its period.
-  FrameRecord mRecord;
-  bool mRecordPending = false;
+  MeasuredRun mMeasured;
 };
 
 int Application::Run() {
@@ -258,6 +262,17 @@ int Application::OpenTool() {
     mErr << "khost: the tool asks for an unusable start size " << mWidth << "x" << mHeight << "\n";
     return 1;
   }
+  // Below its minimum the tool would hide controls; a start size below it
+  // grows to it, an asked size below it is refused.
+  mMinWidth = std::clamp(itool->ToolGetMinWSize(), 1, 16384);
+  mMinHeight = std::clamp(itool->ToolGetMinHSize(), 1, 16384);
+  if (mOptions.Width && (mWidth < mMinWidth || mHeight < mMinHeight)) {
+    mErr << "khost: --size " << mWidth << "x" << mHeight << " is below the tool's minimum size "
+         << mMinWidth << "x" << mMinHeight << "\n";
+    return 2;
+  }
+  mWidth = std::max(mWidth, mMinWidth);
+  mHeight = std::max(mHeight, mMinHeight);
   return 0;
 }
 
@@ -278,6 +293,16 @@ int Application::OpenSurface() {
   }
   mUiSchedule = UiSchedule(mOptions.UiRate);
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
+  if (mHeadless && !mOptions.Headless) {
+    // A display was named but could not be opened: say so, or the user
+    // waits for a window that never comes.
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 && *x11) || (wayland && *wayland)) {
+      mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
+           << ((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
+    }
+  }
   if (!mHeadless) {
     mSurface = KSurface_CreateWindow(windowWidth, windowHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
@@ -292,6 +317,9 @@ int Application::OpenSurface() {
       return 1;
     }
   }
+  // The tool keeps at least its minimum size; the viewport may shrink to
+  // nothing.
+  mSurface->SetMinimumSize(mMinWidth, mMinHeight);
   // Without a viewport on screen the characters still go to the GPU's
   // buffers each frame; only the drawing is left out.
   mViewport = Viewport::Create(&error);
@@ -370,46 +398,37 @@ void Application::PaintTool() {
   mToolLayer->End();
 }
 
-void Application::PublishPrevious(Clock::time_point start) {
-  // A frame's record is complete once the next frame starts: its period
-  // (Devices), its CPU work, its present and its tool paint are known.
-  if (!mRecordPending) return;
-  mRecordPending = false;
-  mRecord.Slots[kSlotDevices] = Micros(mPreviousStart, start);
-  mRecord.Slots[kSlotFrame] = mPreviousWork;
-  mRecord.Slots[kSlotPresent] = mPreviousPresent;
-  mRecord.Slots[kSlotToolPaint] = mPreviousPaint;
-  mRecord.Work = &mTimings;
-  // With profiling off nothing is recorded: the chart goes away and the
-  // header keeps the last numbers.
-  KProfiler* profiler = KProfiler::TheOne();
-  if (profiler->ProfilingEnabled == 0) return;
-  profiler->BeginFrame();
-  mFeed->Publish(mRecord);
-  profiler->EndFrame();
-}
-
-void Application::UpdateScene() {
-  // A node count edited in the tool rebuilds the scene to about that many
-  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
-  // the count is then written back as the scene has it.
-  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
-  const int requested = evaluation->NodeCount.Get();
-  if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
-    mWrittenNodeCount = mWorkload->Rebuild(characters);
-    mFeed->SetCharacterCount(characters);
-    evaluation->NodeCount = mWrittenNodeCount;
+void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) const {
+  if (!mHavePrevious) return;
+  record.Slots[kSlotDevices] = Micros(mPreviousStart, now);
+  record.Slots[kSlotFrame] = mPreviousWork;
+  record.Slots[kSlotPresent] = mPreviousPresent;
+  record.Slots[kSlotToolPaint] = mPreviousPaint;
+  record.Starts[kSlotDevices] = mPreviousStart;
+  record.Starts[kSlotFrame] = mPreviousStart;
+  record.Starts[kSlotPresent] = mPreviousPresentStart;
+  record.Starts[kSlotToolPaint] = mPreviousPaintStart;
+  for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
+    record.OfPreviousFrame[slot] = true;
   }
 }
 
 void Application::Frame(bool last, std::vector<unsigned char>* capture,
                         std::vector<unsigned char>* windowCapture) {
+  KProfiler* profiler = KProfiler::TheOne();
   const Clock::time_point start = Clock::now();
-  PublishPrevious(start);
-  mPreviousStart = start;
-
   FrameRecord record;
+  record.FrameStart = start;
+  // The first frame has no period measured before it: publishing starts
+  // with the second, so every published frame has every cycle's sample.
+  const bool whole = mHavePrevious;
+  PreviousFrameInto(record, start);
+  mPreviousStart = start;
+  mHavePrevious = true;
+
+  const bool profiling = profiler->ProfilingEnabled != 0 && whole;
+  if (profiling) profiler->BeginFrame();
+
   Clock::time_point t0 = Clock::now();
   mSink->Touched = false;
   mSurface->PollEvents(mSink.get());
@@ -422,12 +441,14 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   }
   Clock::time_point t1 = Clock::now();
   record.Slots[kSlotInput] = Micros(t0, t1);
+  record.Starts[kSlotInput] = t0;
 
   t0 = Clock::now();
   UpdateScene();
   const EngineSettings settings = CurrentEngineSettings();
   t1 = Clock::now();
   record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
+  record.Starts[kSlotSceneUpdate] = t0;
 
   // Scene time: a fixed step headless, so runs repeat exactly; the wall
   // clock live.
@@ -443,8 +464,22 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   record.Slots[kSlotDeformation] = mTimings.Deformation;
   record.Slots[kSlotUpload] = mTimings.Upload;
   record.Slots[kSlotRendering] = mTimings.Culling + mTimings.Submission;
-  mRecord = record;
-  mRecordPending = true;
+  record.Starts[kSlotAnimation] = mTimings.AnimationStart;
+  record.Starts[kSlotEvaluation] = mTimings.EvaluationStart;
+  record.Threads[kSlotAnimation] = mTimings.EvaluationThread;
+  record.Threads[kSlotEvaluation] = mTimings.EvaluationThread;
+  record.Starts[kSlotDeformation] = mTimings.DeformationStart;
+  record.Starts[kSlotUpload] = mTimings.UploadStart;
+  record.Starts[kSlotRendering] = mTimings.CullingStart;
+  record.Work = &mTimings;
+
+  // With profiling off nothing is recorded: the chart goes away and the
+  // header keeps the last numbers.
+  if (profiling) {
+    mFeed->Publish(record);
+    profiler->EndFrame();
+  }
+  mMeasured.Observe(mFrameIndex, record);
 
   // The viewport's drawing goes to the renderer now, as the first part of
   // presenting: a software renderer rasterises it here, and would otherwise
@@ -462,10 +497,12 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
     PaintTool();
     t1 = Clock::now();
     mPreviousPaint = Micros(t0, t1);
+    mPreviousPaintStart = t0;
     if (scheduled) mUiSchedule.Painted(seconds);
     mToolDirty = false;
   } else {
     mPreviousPaint = 0.0;
+    mPreviousPaintStart = Clock::now();
   }
   if (last && capture) mToolLayer->Read(*capture);
 
@@ -473,6 +510,7 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
   // Present counts the viewport's submission above as well; Frame does not.
   const Clock::time_point presentStart = Clock::now();
   mPreviousWork = Micros(start, presentStart) - submitted;
+  mPreviousPresentStart = submitStart;
   mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
   if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
   mSurface->Present();
@@ -482,27 +520,47 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
 
 int Application::Loop() {
   const bool live = !mHeadless;
-  long long frames = mOptions.Frames ? *mOptions.Frames : (live ? LLONG_MAX : kHeadlessFrames);
+  long long frames = mOptions.Frames       ? *mOptions.Frames
+                     : mOptions.Comparison ? kDefaultCompareFrames
+                     : live                ? LLONG_MAX
+                                           : kHeadlessFrames;
   // The actions run after the first frame; at least one frame shows them.
   if (!mOptions.Actions.empty() && frames < 2) frames = 2;
   const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
   const bool wantWindow = mOptions.WindowScreenshot.has_value();
   std::vector<unsigned char> capture;
   std::vector<unsigned char> windowCapture;
+  if (int status = mMeasured.Open(mOptions, frames, mErr); status != 0) return status;
+  std::vector<UiAction> startActions = mOptions.Actions;
+  if (const ComparisonRun* comparison = mMeasured.Comparison()) {
+    // Both values are tried once before the first block, so a value the
+    // editor refuses stops the run at once.
+    const CompareSpec& spec = comparison->Spec();
+    startActions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
+  }
   mLoopStart = Clock::now();
 
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
     Frame(last, wantCapture ? &capture : nullptr, wantWindow ? &windowCapture : nullptr);
     if (i == 0) {
-      for (const UiAction& action : mOptions.Actions) {
+      for (const UiAction& action : startActions) {
         const ActionResult result = mDriver->Run(action);
         if (!result.Ok()) {
           mErr << "khost: " << result.Message << "\n";
           return result.ExitCode;
         }
       }
-      if (!mOptions.Actions.empty()) mToolDirty = true;
+      if (!startActions.empty()) mToolDirty = true;
+    }
+    if (const std::optional<std::string> value = mMeasured.SwitchAfter(i)) {
+      const ActionResult result =
+          mDriver->Run({UiAction::kSet, mMeasured.Comparison()->Spec().Caption, *value});
+      if (!result.Ok()) {
+        mErr << "khost: --compare: " << result.Message << "\n";
+        return result.ExitCode;
+      }
+      mToolDirty = true;
     }
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
@@ -516,6 +574,10 @@ int Application::Loop() {
       break;
     }
   }
+
+  FrameRecord tail;
+  PreviousFrameInto(tail, Clock::now());
+  if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
 
   if (wantCapture) {
     const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;

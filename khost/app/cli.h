@@ -16,6 +16,10 @@ struct UiAction {
   std::string Value;    // kSet only
 };
 
+constexpr int kDefaultCompareBlock = 30;
+constexpr int kMinimumCompareBlock = 7;
+constexpr int kDefaultCompareFrames = 600;
+
 struct Options {
   bool Help = false;
   std::optional<std::string> ModulePath;
@@ -35,6 +39,18 @@ struct Options {
   // --ui-rate: tool repaints per second of scene time; 0 every frame.
   int UiRate = 30;
   std::optional<std::string> WindowScreenshot;
+  std::optional<std::string> RecordFile;
+  std::optional<std::string> TraceFile;
+  // --compare "CAPTION=A,B" and its companions (which need it).
+  struct Compare {
+    std::string Caption;
+    std::string ValueA;
+    std::string ValueB;
+  };
+  std::optional<Compare> Comparison;
+  std::optional<int> CompareBlock;
+  std::optional<int> CompareDepth;
+  std::optional<std::string> CompareCsv;
 };
 
 struct ParseResult {
