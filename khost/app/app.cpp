@@ -413,6 +413,20 @@ void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) 
   }
 }
 
+void Application::UpdateScene() {
+  // A node count edited in the tool rebuilds the scene to about that many
+  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
+  // the count is then written back as the scene has it.
+  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
+  const int requested = evaluation->NodeCount.Get();
+  if (requested != mWrittenNodeCount) {
+    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
+    mWrittenNodeCount = mWorkload->Rebuild(characters);
+    mFeed->SetCharacterCount(characters);
+    evaluation->NodeCount = mWrittenNodeCount;
+  }
+}
+
 void Application::Frame(bool last, std::vector<unsigned char>* capture,
                         std::vector<unsigned char>* windowCapture) {
   KProfiler* profiler = KProfiler::TheOne();
