@@ -1,6 +1,5 @@
 #include "khost/app/app.h"
 
-#include <GL/gl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -22,6 +21,8 @@
 #include "khost/app/module_loader.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/ui_driver.h"
+#include "khost/app/ui_schedule.h"
+#include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 
@@ -45,16 +46,23 @@ bool IsDirectory(const std::string& path) {
 }
 
 constexpr int kHeadlessFrames = 120;
+constexpr int kDefaultViewportWidth = 640;
+constexpr int kMaxSide = 16384;
 constexpr const char* kDefaultScreenshot = "profiling-center.png";
 
-// Window events go straight to the toolkit; a resize is applied at the start
-// of the next frame.
+// Window events go straight to the toolkit, moved into the tool's own
+// coordinates (it lies ToolX pixels right of the window's left edge); a
+// resize is applied at the start of the next frame. Anything but a mouse
+// move marks the tool for a repaint this frame.
 class InputSink : public KSurfaceSink {
  public:
   explicit InputSink(KtViewHost& host) : mHost(host) {}
   void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
-    mHost.Input(event, x, y, button, modifiers);
+    mHost.Input(event, x - ToolX, y, button, modifiers);
+    if (event != kInputMouseMove) Touched = true;
   }
+  int ToolX = 0;
+  bool Touched = false;
   void SurfaceResized(int width, int height) override {
     Resized = true;
     Width = width;
@@ -99,9 +107,12 @@ class Application {
   int OpenTool();
   int OpenSurface();
   int Loop();
-  void Frame(bool last, std::vector<unsigned char>* capture);
+  void Frame(bool last, std::vector<unsigned char>* capture,
+             std::vector<unsigned char>* windowCapture);
   // The previous frame's period (up to `now`), work, present and paint.
   void PreviousFrameInto(FrameRecord& record, Clock::time_point now) const;
+  void PaintTool();
+  bool ApplyLayout(int windowWidth, int windowHeight, std::string* error);
   void UpdateScene();
   int Finish();
   void Shutdown();
@@ -127,10 +138,19 @@ class Application {
   std::unique_ptr<InputSink> mSink;
   std::unique_ptr<UiDriver> mDriver;
   bool mHeadless = true;
-  int mWidth = 0;
+  int mWidth = 0;  // the tool window's size
   int mHeight = 0;
   int mMinWidth = 0;  // the tool's minimum size
   int mMinHeight = 0;
+  int mToolWidth = 0;  // the tool's width as asked for, kept on resizes
+  bool mWithViewport = true;
+  int mViewportWidth = 0;
+  int mViewportHeight = 0;
+  std::unique_ptr<Viewport> mViewport;
+  std::unique_ptr<ToolLayer> mToolLayer;
+  UiSchedule mUiSchedule{30};
+  bool mToolDirty = true;
+  Clock::time_point mLoopStart;
 
   long long mFrameIndex = 0;
   bool mHavePrevious = false;
@@ -258,6 +278,20 @@ int Application::OpenTool() {
 
 int Application::OpenSurface() {
   std::string error;
+  mToolWidth = mWidth;
+  mViewportWidth = mOptions.ViewportWidth ? *mOptions.ViewportWidth : kDefaultViewportWidth;
+  mViewportHeight = mOptions.ViewportHeight ? *mOptions.ViewportHeight : mHeight;
+  mWithViewport = mViewportWidth > 0 && mViewportHeight > 0;
+  if (!mWithViewport) mViewportWidth = mViewportHeight = 0;
+  const int windowWidth = mViewportWidth + mWidth;
+  const int windowHeight = std::max(mViewportHeight, mHeight);
+  if (windowWidth > kMaxSide) {
+    mErr << "khost: --viewport " << mViewportWidth << "x" << mViewportHeight
+         << " beside the tool's " << mWidth << " pixels makes a window " << windowWidth
+         << " wide, more than " << kMaxSide << "\n";
+    return 2;
+  }
+  mUiSchedule = UiSchedule(mOptions.UiRate);
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
   if (mHeadless && !mOptions.Headless) {
     // A display was named but could not be opened: say so, or the user
@@ -270,22 +304,49 @@ int Application::OpenSurface() {
     }
   }
   if (!mHeadless) {
-    mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
+    mSurface = KSurface_CreateWindow(windowWidth, windowHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
       mErr << "khost: no window (" << error << "); drawing headless instead\n";
       mHeadless = true;
     }
   }
   if (mHeadless) {
-    mSurface = KSurface_CreateHeadless(mWidth, mHeight, &error);
+    mSurface = KSurface_CreateHeadless(windowWidth, windowHeight, &error);
     if (!mSurface) {
       mErr << "khost: no headless surface: " << error << "\n";
       return 1;
     }
   }
+  // The tool keeps at least its minimum size; the viewport may shrink to
+  // nothing.
   mSurface->SetMinimumSize(mMinWidth, mMinHeight);
-  mWidth = mSurface->Width();
-  mHeight = mSurface->Height();
+  // Without a viewport on screen the characters still go to the GPU's
+  // buffers each frame; only the drawing is left out.
+  mViewport = Viewport::Create(&error);
+  if (!mViewport) {
+    mErr << "khost: no viewport renderer: " << error << "\n";
+    return 1;
+  }
+  mWorkload->SetRenderer(mViewport.get());
+  // A window the window system sized differently is laid out as a resize.
+  if (mSurface->Width() != windowWidth || mSurface->Height() != windowHeight) {
+    mViewportHeight = mSurface->Height();
+    mHeight = mSurface->Height();
+    mWidth = mWithViewport ? std::min(mToolWidth, mSurface->Width()) : mSurface->Width();
+    mViewportWidth = mWithViewport ? mSurface->Width() - mWidth : 0;
+  }
+  mToolLayer = ToolLayer::Create(std::max(1, mWidth), std::max(1, mHeight), &error);
+  if (!mToolLayer) {
+    mErr << "khost: no tool layer: " << error << "\n";
+    return 1;
+  }
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, mSurface->Height());
+    if (mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
+  }
   mGraphic = KtGraphic_CreateGL(mWidth, mHeight, &error);
   if (!mGraphic) {
     mErr << "khost: no graphic context: " << error << "\n";
@@ -294,23 +355,47 @@ int Application::OpenSurface() {
   mHost = std::make_unique<KtViewHost>(mGraphic);
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
-  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
-                                       [this] { mHost->Expose(); });
+  mSink->ToolX = mViewportWidth;
+  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight, [this] {
+    mToolLayer->Begin();
+    mHost->Expose();
+    mToolLayer->End();
+    mToolDirty = true;
+  });
   return 0;
 }
 
-void Application::UpdateScene() {
-  // A node count edited in the tool rebuilds the scene to about that many
-  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
-  // the count is then written back as the scene has it.
-  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
-  const int requested = evaluation->NodeCount.Get();
-  if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
-    mWrittenNodeCount = mWorkload->Rebuild(characters);
-    mFeed->SetCharacterCount(characters);
-    evaluation->NodeCount = mWrittenNodeCount;
+bool Application::ApplyLayout(int windowWidth, int windowHeight, std::string* error) {
+  // The tool keeps the width it was given and takes the window's height;
+  // the viewport takes the rest.
+  mHeight = windowHeight;
+  mWidth = mWithViewport ? std::min(mToolWidth, windowWidth) : windowWidth;
+  mViewportWidth = mWithViewport ? windowWidth - mWidth : 0;
+  mViewportHeight = mWithViewport ? windowHeight : 0;
+  if (!mToolLayer->Resize(std::max(1, mWidth), std::max(1, mHeight), error)) return false;
+  KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
+  mHost->Resize(mWidth, mHeight);
+  mSink->ToolX = mViewportWidth;
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, windowHeight);
+    if (mViewportWidth > 0 && mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
   }
+  mToolDirty = true;
+  return true;
+}
+
+void Application::PaintTool() {
+  mToolLayer->Begin();
+  if (mPanel) {
+    mPanel->LayoutRefresh();
+  } else {
+    mToolLayout->LayoutRefresh();
+  }
+  mHost->Expose();
+  mToolLayer->End();
 }
 
 void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) const {
@@ -328,26 +413,45 @@ void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) 
   }
 }
 
-void Application::Frame(bool last, std::vector<unsigned char>* capture) {
+void Application::UpdateScene() {
+  // A node count edited in the tool rebuilds the scene to about that many
+  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
+  // the count is then written back as the scene has it.
+  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
+  const int requested = evaluation->NodeCount.Get();
+  if (requested != mWrittenNodeCount) {
+    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
+    mWrittenNodeCount = mWorkload->Rebuild(characters);
+    mFeed->SetCharacterCount(characters);
+    evaluation->NodeCount = mWrittenNodeCount;
+  }
+}
+
+void Application::Frame(bool last, std::vector<unsigned char>* capture,
+                        std::vector<unsigned char>* windowCapture) {
   KProfiler* profiler = KProfiler::TheOne();
   const Clock::time_point start = Clock::now();
   FrameRecord record;
   record.FrameStart = start;
+  // The first frame has no period measured before it: publishing starts
+  // with the second, so every published frame has every cycle's sample.
+  const bool whole = mHavePrevious;
   PreviousFrameInto(record, start);
   mPreviousStart = start;
   mHavePrevious = true;
 
-  const bool profiling = profiler->ProfilingEnabled != 0;
+  const bool profiling = profiler->ProfilingEnabled != 0 && whole;
   if (profiling) profiler->BeginFrame();
 
   Clock::time_point t0 = Clock::now();
+  mSink->Touched = false;
   mSurface->PollEvents(mSink.get());
   if (mSink->Resized) {
     mSink->Resized = false;
-    mWidth = mSurface->Width();
-    mHeight = mSurface->Height();
-    KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
-    mHost->Resize(mWidth, mHeight);
+    std::string error;
+    if (!ApplyLayout(mSurface->Width(), mSurface->Height(), &error)) {
+      mErr << "khost: the window's new size cannot be used: " << error << "\n";
+    }
   }
   Clock::time_point t1 = Clock::now();
   record.Slots[kSlotInput] = Micros(t0, t1);
@@ -360,7 +464,15 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
   record.Starts[kSlotSceneUpdate] = t0;
 
-  mWorkload->RunFrame(mFrameIndex, settings, mTimings);
+  // Scene time: a fixed step headless, so runs repeat exactly; the wall
+  // clock live.
+  const double seconds = mHeadless ? static_cast<double>(mFrameIndex) / 60.0
+                                   : std::chrono::duration<double>(start - mLoopStart).count();
+  // Parts of the window neither the viewport nor the tool covers.
+  if (mViewportHeight < mSurface->Height() || mHeight < mSurface->Height()) {
+    ClearWindow(mSurface->Width(), mSurface->Height());
+  }
+  mWorkload->RunFrame(mFrameIndex, seconds, settings, mTimings);
   record.Slots[kSlotAnimation] = mTimings.Animation;
   record.Slots[kSlotEvaluation] = mTimings.Evaluation;
   record.Slots[kSlotDeformation] = mTimings.Deformation;
@@ -383,23 +495,40 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   }
   mMeasured.Observe(mFrameIndex, record);
 
-  t0 = Clock::now();
-  if (mPanel) {
-    mPanel->LayoutRefresh();
-  } else {
-    mToolLayout->LayoutRefresh();
-  }
-  mHost->Expose();
-  t1 = Clock::now();
-  mPreviousPaint = Micros(t0, t1);
-  mPreviousPaintStart = t0;
-  if (last && capture) mSurface->ReadPixels(*capture);
+  // The viewport's drawing goes to the renderer now, as the first part of
+  // presenting: a software renderer rasterises it here, and would otherwise
+  // do so inside the tool's paint when drawing moves to the tool's layer.
+  const Clock::time_point submitStart = Clock::now();
+  FlushDrawing();
+  const double submitted = Micros(submitStart, Clock::now());
 
+  // The tool repaints at the user-interface rate, at once after input, and
+  // on the last frame so that captures show the latest numbers; between
+  // repaints its last picture is shown again and "Tool Paint" records 0.
+  const bool scheduled = mUiSchedule.Due(seconds);
+  if (scheduled || last || mToolDirty || mSink->Touched) {
+    t0 = Clock::now();
+    PaintTool();
+    t1 = Clock::now();
+    mPreviousPaint = Micros(t0, t1);
+    mPreviousPaintStart = t0;
+    if (scheduled) mUiSchedule.Painted(seconds);
+    mToolDirty = false;
+  } else {
+    mPreviousPaint = 0.0;
+    mPreviousPaintStart = Clock::now();
+  }
+  if (last && capture) mToolLayer->Read(*capture);
+
+  // Presenting: the tool's picture goes beside the viewport, then the swap.
+  // Present counts the viewport's submission above as well; Frame does not.
   const Clock::time_point presentStart = Clock::now();
-  mPreviousWork = Micros(start, presentStart);
-  mPreviousPresentStart = presentStart;
+  mPreviousWork = Micros(start, presentStart) - submitted;
+  mPreviousPresentStart = submitStart;
+  mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+  if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
   mSurface->Present();
-  mPreviousPresent = Micros(presentStart, Clock::now());
+  mPreviousPresent = submitted + Micros(presentStart, Clock::now());
   ++mFrameIndex;
 }
 
@@ -412,7 +541,9 @@ int Application::Loop() {
   // The actions run after the first frame; at least one frame shows them.
   if (!mOptions.Actions.empty() && frames < 2) frames = 2;
   const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
+  const bool wantWindow = mOptions.WindowScreenshot.has_value();
   std::vector<unsigned char> capture;
+  std::vector<unsigned char> windowCapture;
   if (int status = mMeasured.Open(mOptions, frames, mErr); status != 0) return status;
   std::vector<UiAction> startActions = mOptions.Actions;
   if (const ComparisonRun* comparison = mMeasured.Comparison()) {
@@ -421,10 +552,11 @@ int Application::Loop() {
     const CompareSpec& spec = comparison->Spec();
     startActions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }
+  mLoopStart = Clock::now();
 
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
-    Frame(last, wantCapture ? &capture : nullptr);
+    Frame(last, wantCapture ? &capture : nullptr, wantWindow ? &windowCapture : nullptr);
     if (i == 0) {
       for (const UiAction& action : startActions) {
         const ActionResult result = mDriver->Run(action);
@@ -433,6 +565,7 @@ int Application::Loop() {
           return result.ExitCode;
         }
       }
+      if (!startActions.empty()) mToolDirty = true;
     }
     if (const std::optional<std::string> value = mMeasured.SwitchAfter(i)) {
       const ActionResult result =
@@ -441,17 +574,21 @@ int Application::Loop() {
         mErr << "khost: --compare: " << result.Message << "\n";
         return result.ExitCode;
       }
+      mToolDirty = true;
     }
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
       // shows now.
-      if (wantCapture && !last) {
-        mHost->Expose();
-        mSurface->ReadPixels(capture);
+      if (!last) {
+        PaintTool();
+        mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+        if (wantCapture) mToolLayer->Read(capture);
+        if (wantWindow) mSurface->ReadPixels(windowCapture);
       }
       break;
     }
   }
+
   FrameRecord tail;
   PreviousFrameInto(tail, Clock::now());
   if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
@@ -459,8 +596,8 @@ int Application::Loop() {
   if (wantCapture) {
     const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
     std::string error;
-    if (capture.empty() ||
-        !KPng_Write(path.c_str(), mSurface->Width(), mSurface->Height(), capture.data(), &error)) {
+    if (capture.empty() || !KPng_Write(path.c_str(), mToolLayer->Width(), mToolLayer->Height(),
+                                       capture.data(), &error)) {
       mErr << "khost: cannot write screenshot " << path << ": "
            << (error.empty() ? "the frame could not be read" : error) << "\n";
       return 1;
@@ -469,6 +606,15 @@ int Application::Loop() {
       std::error_code ec;
       const std::filesystem::path full = std::filesystem::absolute(path, ec);
       mOut << "khost: screenshot written to " << (ec ? path : full.string()) << "\n";
+    }
+  }
+  if (wantWindow) {
+    std::string error;
+    if (windowCapture.empty() || !KPng_Write(mOptions.WindowScreenshot->c_str(), mSurface->Width(),
+                                             mSurface->Height(), windowCapture.data(), &error)) {
+      mErr << "khost: cannot write window screenshot " << *mOptions.WindowScreenshot << ": "
+           << (error.empty() ? "the frame could not be read" : error) << "\n";
+      return 1;
     }
   }
   return 0;
@@ -496,6 +642,9 @@ void Application::Shutdown() {
   if (mWorkload) mWorkload->Drain();
   mDriver.reset();
   if (mSurface) mSurface->MakeCurrent();
+  if (mWorkload) mWorkload->SetRenderer(nullptr);
+  mViewport.reset();
+  mToolLayer.reset();
   // Detach the window from the screen, then end it the way a host does.
   if (mHost) mHost->SetRoot(nullptr, 0, 0);
   mHost.reset();
