@@ -10,8 +10,9 @@
 //   - "[Name]" starts section Name (blanks around Name removed; text after the
 //     first ']' ignored). A later header of the same section (in any case)
 //     continues it.
-//   - A '[' line without ']' is unusable: it and every key line after it are
-//     left out until the next well-formed section header. Keeping those keys
+//   - A '[' line without ']', or an unreadable line whose first non-blank
+//     character is '[' (a damaged header), is unusable: it and every key
+//     line after it are left out until the next well-formed section header. Keeping those keys
 //     in the section before would let a damaged header silently override
 //     that section's values.
 //   - Key lines before any section header belong to section "".
@@ -38,6 +39,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -259,7 +261,13 @@ void KConfigFile::Impl::Parse(const std::string& content) {
     const int index = lineIndex++;
 
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.size() > kMaxLineLength || HasControlCharacter(line)) continue;
+    if (line.size() > kMaxLineLength || HasControlCharacter(line)) {
+      // A damaged section header ends the section before it, like an
+      // unclosed '['.
+      const std::string_view text = Trim(line.substr(0, std::min(line.size(), kMaxLineLength)));
+      if (!text.empty() && text[0] == '[') skipping = true;
+      continue;
+    }
     const std::string_view text = Trim(line);
     if (text.empty() || text[0] == ';' || text[0] == '#') continue;
 

@@ -119,20 +119,20 @@ TEST_F(Config, QuotedValuesAreTakenAsTheyStand) {
   EXPECT_STREQ(file.Get("S", "Plain", "x"), "a \"b\" c");  // quotes inside stay
 }
 
-TEST_F(Config, UnclosedSectionHeaderDropsKeysUntilTheNextHeader) {
-  Write("U.txt",
-        "[Good]\n"
-        "A = 1\n"
-        "[Broken\n"
-        "A = 2\n"
-        "B = 3\n"
-        "[Next]\n"
-        "C = 4\n");
-  KConfigFile file("@U.txt", false);
-  EXPECT_STREQ(file.Get("Good", "A", "x"), "1");  // not overridden by the damaged section
-  EXPECT_STREQ(file.Get("Good", "B", "x"), "x");
-  EXPECT_STREQ(file.Get("Broken", "A", "x"), "x");
-  EXPECT_STREQ(file.Get("Next", "C", "x"), "4");
+TEST_F(Config, DamagedSectionHeaderDropsKeysUntilTheNextHeader) {
+  // Unclosed, holding a control character, longer than a line may be.
+  for (const std::string& broken : {std::string("[Broken"), std::string("  [Bro\x01ken]"),
+                                    "[" + std::string(70 * 1024, 'b') + "]"}) {
+    Write("U.txt", "[Good]\nA = 1\n" + broken + "\nA = 2\nB = 3\n[Next]\nC = 4\n[Good]\nD = 5\n");
+    KConfigFile file("@U.txt", false);
+    const std::string what = broken.substr(0, 12);
+    EXPECT_STREQ(file.Get("Good", "A", "x"), "1") << what;  // not overridden
+    EXPECT_STREQ(file.Get("Good", "B", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("Good", "D", "x"), "5") << what;
+    EXPECT_STREQ(file.Get("Broken", "A", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("", "A", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("Next", "C", "x"), "4") << what;
+  }
 }
 
 TEST_F(Config, BinaryBytesAndOverlongLinesAreLeftOutAndTheRestIsRead) {
