@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -48,6 +49,7 @@ constexpr int kChartColumn = kViewLeft + 15;
 
 struct RunResult {
   int Status = -1;  // exit status; 128 + signal when killed by one
+  long PeakKb = 0;  // the largest resident set, in KiB
   std::string Out;
   std::string Err;
 };
@@ -113,16 +115,18 @@ class Workspace {
       _exit(127);
     }
     int status = 0;
+    rusage usage{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        wait4(pid, &status, 0, &usage);
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.PeakKb = usage.ru_maxrss;
     result.Out = ReadAll(out);
     result.Err = ReadAll(err);
     return result;
@@ -696,6 +700,30 @@ TEST(KhostHeadless, WithoutAScreenshotFlagWritesTheDefaultCapture) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(fs::exists(w.Path("profiling-center.png")));
   EXPECT_NE(r.Out.find("profiling-center.png"), std::string::npos) << r.Out;
+}
+
+TEST(KhostHeadless, ManyScriptedActionsCostNoMoreMemoryThanOne) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  std::vector<std::string> args = {"--headless",
+                                   "--frames",
+                                   "2",
+                                   "--config-dir",
+                                   config.string(),
+                                   "--screenshot",
+                                   w.Path("s.png").string()};
+  std::vector<std::string> one = args;
+  one.insert(one.end(), {"--select", "Evaluation"});
+  for (int i = 0; i < 100; ++i) {
+    args.insert(args.end(), {"--select", i % 2 ? "Evaluation" : "Rendering", "--set",
+                             "Buffer Size=" + std::to_string(30 + i)});
+  }
+  const RunResult single = w.Run(one);
+  const RunResult many = w.Run(args);
+  ASSERT_EQ(single.Status, 0) << single.Err;
+  ASSERT_EQ(many.Status, 0) << many.Err;
+  EXPECT_LT(many.PeakKb, single.PeakKb * 3 / 2)
+      << "200 actions: " << many.PeakKb << " KiB, one: " << single.PeakKb << " KiB";
 }
 
 TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {
