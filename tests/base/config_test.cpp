@@ -2,6 +2,7 @@
 // configuration folder, and writing back.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +133,40 @@ TEST_F(Config, DamagedSectionHeaderDropsKeysUntilTheNextHeader) {
     EXPECT_STREQ(file.Get("Broken", "A", "x"), "x") << what;
     EXPECT_STREQ(file.Get("", "A", "x"), "x") << what;
     EXPECT_STREQ(file.Get("Next", "C", "x"), "4") << what;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kOwnAllocator = true;
+#else
+constexpr bool kOwnAllocator = false;
+#endif
+
+// Heap bytes in use, as the C library counts them.
+size_t HeapInUse() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+TEST_F(Config, AFileAtTheSizeCapCostsASmallMultipleOfItsSize) {
+  if (kOwnAllocator) GTEST_SKIP() << "the sanitizer's allocator is not counted";
+  constexpr size_t kCap = 16u * 1024u * 1024u;
+  // Two million one-line sections, and four million keys in one section.
+  const std::string head = "[Benchmark]\nBufferSize = 30\n";
+  std::string sections = head;
+  for (int i = 0; sections.size() < kCap - 16; ++i) sections += "[s" + std::to_string(i) + "]\n";
+  std::string keys = head + "[K]\n";
+  while (keys.size() < kCap - 16) keys += "a=b\n";
+  for (const std::string* content : {&sections, &keys}) {
+    Write("Big.txt", *content);
+    for (const bool writable : {false, true}) {
+      const size_t before = HeapInUse();
+      KConfigFile file("@Big.txt", writable);
+      const size_t cost = HeapInUse() - before;
+      EXPECT_STREQ(file.Get("Benchmark", "BufferSize", "x"), "30");
+      EXPECT_STREQ(file.Get("k", "A", "none"), content == &keys ? "b" : "none");
+      EXPECT_LT(cost, 4 * content->size()) << (content == &keys ? "keys" : "sections");
+    }
   }
 }
 
