@@ -17,6 +17,7 @@
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
 #include "khost/app/host_settings.h"
+#include "khost/app/measured_run.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/output_file.h"
 #include "khost/app/profiler_feed.h"
@@ -125,6 +126,8 @@ class Application {
   int WriteScreenshot(const std::vector<unsigned char>& capture);
   void DrawAndFinish();
   void Frame(bool last, std::vector<unsigned char>* capture);
+  // The previous frame's period (up to `now`), work, present and paint.
+  void PreviousFrameInto(FrameRecord& record, Clock::time_point now) const;
   void UpdateScene();
   int Finish();
   void Shutdown();
@@ -161,7 +164,10 @@ class Application {
   double mPreviousWork = -1.0;
   double mPreviousPresent = -1.0;
   double mPreviousPaint = -1.0;
+  Clock::time_point mPreviousPresentStart;
+  Clock::time_point mPreviousPaintStart;
   FrameTimings mTimings;
+  MeasuredRun mMeasured;
 };
 
 int Application::Run() {
@@ -360,16 +366,27 @@ void Application::UpdateScene() {
   }
 }
 
+void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) const {
+  if (!mHavePrevious) return;
+  record.Slots[kSlotDevices] = Micros(mPreviousStart, now);
+  record.Slots[kSlotFrame] = mPreviousWork;
+  record.Slots[kSlotPresent] = mPreviousPresent;
+  record.Slots[kSlotToolPaint] = mPreviousPaint;
+  record.Starts[kSlotDevices] = mPreviousStart;
+  record.Starts[kSlotFrame] = mPreviousStart;
+  record.Starts[kSlotPresent] = mPreviousPresentStart;
+  record.Starts[kSlotToolPaint] = mPreviousPaintStart;
+  for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
+    record.OfPreviousFrame[slot] = true;
+  }
+}
+
 void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   KProfiler* profiler = KProfiler::TheOne();
   const Clock::time_point start = Clock::now();
   FrameRecord record;
-  if (mHavePrevious) {
-    record.Slots[kSlotDevices] = Micros(mPreviousStart, start);
-    record.Slots[kSlotFrame] = mPreviousWork;
-    record.Slots[kSlotPresent] = mPreviousPresent;
-    record.Slots[kSlotToolPaint] = mPreviousPaint;
-  }
+  record.FrameStart = start;
+  PreviousFrameInto(record, start);
   mPreviousStart = start;
   mHavePrevious = true;
 
@@ -387,12 +404,14 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   }
   Clock::time_point t1 = Clock::now();
   record.Slots[kSlotInput] = Micros(t0, t1);
+  record.Starts[kSlotInput] = t0;
 
   t0 = Clock::now();
   UpdateScene();
   const EngineSettings settings = CurrentEngineSettings();
   t1 = Clock::now();
   record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
+  record.Starts[kSlotSceneUpdate] = t0;
 
   mWorkload->RunFrame(mFrameIndex, settings, mTimings);
   record.Slots[kSlotAnimation] = mTimings.Animation;
@@ -400,6 +419,13 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   record.Slots[kSlotDeformation] = mTimings.Deformation;
   record.Slots[kSlotUpload] = mTimings.Upload;
   record.Slots[kSlotRendering] = mTimings.Culling + mTimings.Submission;
+  record.Starts[kSlotAnimation] = mTimings.AnimationStart;
+  record.Starts[kSlotEvaluation] = mTimings.EvaluationStart;
+  record.Threads[kSlotAnimation] = mTimings.EvaluationThread;
+  record.Threads[kSlotEvaluation] = mTimings.EvaluationThread;
+  record.Starts[kSlotDeformation] = mTimings.DeformationStart;
+  record.Starts[kSlotUpload] = mTimings.UploadStart;
+  record.Starts[kSlotRendering] = mTimings.CullingStart;
   record.Work = &mTimings;
 
   // With profiling off nothing is recorded: the chart goes away and the
@@ -408,6 +434,7 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
     mFeed->Publish(record);
     profiler->EndFrame();
   }
+  mMeasured.Observe(mFrameIndex, record);
 
   t0 = Clock::now();
   if (mPanel) {
@@ -418,10 +445,12 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   mHost->Expose();
   t1 = Clock::now();
   mPreviousPaint = Micros(t0, t1);
+  mPreviousPaintStart = t0;
   if (last && capture) mSurface->ReadPixels(*capture);
 
   const Clock::time_point presentStart = Clock::now();
   mPreviousWork = Micros(start, presentStart);
+  mPreviousPresentStart = presentStart;
   mSurface->Present();
   mPreviousPresent = Micros(presentStart, Clock::now());
   ++mFrameIndex;
@@ -429,22 +458,41 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
 
 int Application::Loop() {
   const bool live = !mHeadless;
-  long long frames = mOptions.Frames ? *mOptions.Frames : (live ? LLONG_MAX : kHeadlessFrames);
+  long long frames = mOptions.Frames       ? *mOptions.Frames
+                     : mOptions.Comparison ? kDefaultCompareFrames
+                     : live                ? LLONG_MAX
+                                           : kHeadlessFrames;
   // The actions run after the first frame; at least one frame shows them.
   if (!mOptions.Actions.empty() && frames < 2) frames = 2;
   const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
   std::vector<unsigned char> capture;
+  if (int status = mMeasured.Open(mOptions, frames, mErr); status != 0) return status;
+  std::vector<UiAction> startActions = mOptions.Actions;
+  if (const ComparisonRun* comparison = mMeasured.Comparison()) {
+    // Both values are tried once before the first block, so a value the
+    // editor refuses stops the run at once.
+    const CompareSpec& spec = comparison->Spec();
+    startActions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
+  }
 
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
     Frame(last, wantCapture ? &capture : nullptr);
     if (i == 0) {
-      for (const UiAction& action : mOptions.Actions) {
+      for (const UiAction& action : startActions) {
         const ActionResult result = mDriver->Run(action);
         if (!result.Ok()) {
           mErr << "khost: " << result.Message << "\n";
           return result.ExitCode;
         }
+      }
+    }
+    if (const std::optional<std::string> value = mMeasured.SwitchAfter(i)) {
+      const ActionResult result =
+          mDriver->Run({UiAction::kSet, mMeasured.Comparison()->Spec().Caption, *value});
+      if (!result.Ok()) {
+        mErr << "khost: --compare: " << result.Message << "\n";
+        return result.ExitCode;
       }
     }
     if (live && mSurface->ShouldClose()) {
@@ -457,6 +505,9 @@ int Application::Loop() {
       break;
     }
   }
+  FrameRecord tail;
+  PreviousFrameInto(tail, Clock::now());
+  if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
 
   return wantCapture ? WriteScreenshot(capture) : 0;
 }

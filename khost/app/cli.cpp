@@ -89,9 +89,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
   };
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i] ? argv[i] : "";
-    const bool takesValue = flag == "--module" || flag == "--config-dir" || flag == "--size" ||
-                            flag == "--frames" || flag == "--screenshot" || flag == "--select" ||
-                            flag == "--click" || flag == "--set" || flag == "--stats";
+    const bool takesValue =
+        flag == "--module" || flag == "--config-dir" || flag == "--size" || flag == "--frames" ||
+        flag == "--screenshot" || flag == "--select" || flag == "--click" || flag == "--set" ||
+        flag == "--stats" || flag == "--record" || flag == "--trace" || flag == "--compare" ||
+        flag == "--compare-block" || flag == "--compare-depth" || flag == "--compare-csv";
     std::string value;
     if (takesValue) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
@@ -135,6 +137,36 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     } else if (flag == "--stats") {
       if (value.empty()) return fail("--stats: empty file name");
       o.StatsFile = value;
+    } else if (flag == "--record" || flag == "--trace" || flag == "--compare-csv") {
+      if (value.empty()) return fail(flag + ": empty file name");
+      (flag == "--record" ? o.RecordFile : flag == "--trace" ? o.TraceFile : o.CompareCsv) = value;
+    } else if (flag == "--compare") {
+      const std::size_t eq = value.find('=');
+      const std::size_t comma = eq == std::string::npos ? eq : value.find(',', eq + 1);
+      if (eq == std::string::npos || comma == std::string::npos) {
+        return fail("--compare: malformed " + Quote(value) + " (expected CAPTION=A,B)");
+      }
+      Options::Compare compare{value.substr(0, eq), value.substr(eq + 1, comma - eq - 1),
+                               value.substr(comma + 1)};
+      if (compare.Caption.empty()) return fail("--compare: empty caption in " + Quote(value));
+      if (compare.ValueA.empty() || compare.ValueB.empty()) {
+        return fail("--compare: empty value in " + Quote(value));
+      }
+      o.Comparison = compare;
+    } else if (flag == "--compare-block") {
+      int n = 0;
+      if (!ParseInt(value, kMinimumCompareBlock, 1000000, n)) {
+        return fail("--compare-block: malformed block length " + Quote(value) +
+                    " (expected an integer from " + std::to_string(kMinimumCompareBlock) +
+                    ": 5 settling frames, one counted, one carrying the switch)");
+      }
+      o.CompareBlock = n;
+    } else if (flag == "--compare-depth") {
+      int n = 0;
+      if (!ParseInt(value, 0, 2, n)) {
+        return fail("--compare-depth: malformed depth " + Quote(value) + " (expected 0, 1 or 2)");
+      }
+      o.CompareDepth = n;
     } else if (flag == "--select") {
       if (value.empty()) return fail("--select: empty item");
       o.Actions.push_back({UiAction::kSelect, value, ""});
@@ -155,6 +187,19 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
       return fail("unknown option " + Quote(flag));
     } else {
       return fail("unexpected argument " + Quote(flag));
+    }
+  }
+  if (!o.Comparison) {
+    if (o.CompareBlock) return fail("--compare-block needs --compare");
+    if (o.CompareDepth) return fail("--compare-depth needs --compare");
+    if (o.CompareCsv) return fail("--compare-csv needs --compare");
+  } else if (o.Frames) {
+    const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultCompareBlock;
+    const long long needed = 1 + 4 * block;
+    if (*o.Frames < needed) {
+      return fail("--frames: " + std::to_string(*o.Frames) + " frames are too few to compare in " +
+                  std::to_string(block) + "-frame blocks (at least " + std::to_string(needed) +
+                  ": two blocks of each value after the first frame)");
     }
   }
   return result;
@@ -194,6 +239,31 @@ std::string UsageText(const char* programName) {
          "  --print-settings     on exit, print the ten settings as name=value lines\n"
          "  --stats FILE         on exit, write the chart's task cycles as CSV: name,\n"
          "                       depth, average, minimum, maximum (microseconds)\n"
+         "  --record FILE        write every frame's measured durations as CSV while\n"
+         "                       running (flushed at least once a second): frame,\n"
+         "                       time_ms, cycle (its path, such as\n"
+         "                       Evaluation/Character 1/Skeleton), depth, duration_us;\n"
+         "                       one line per cycle that ran, in the chart's order\n"
+         "  --trace FILE         write the frames as a trace (JSON trace event format,\n"
+         "                       for trace viewers): one event per cycle per frame\n"
+         "                       with its real start and duration, on the track of\n"
+         "                       the thread that ran it\n"
+         "  --compare CAPTION=A,B\n"
+         "                       measure what a setting changes: alternate blocks of\n"
+         "                       frames with the editor CAPTION at A and at B (values\n"
+         "                       as for --set, switched through the window's input)\n"
+         "                       and print, per top-level cycle, the median of A and\n"
+         "                       of B, the ratio B/A with a 95% interval (bootstrap\n"
+         "                       over blocks) and a verdict: faster, slower or no\n"
+         "                       clear difference; --frames defaults to 600\n"
+         "  --compare-block K    frames per block (default 30, at least 7); the first\n"
+         "                       5 frames after a switch, the frame that carries a\n"
+         "                       switch and the run's last frame are not counted\n"
+         "  --compare-depth D    also list child cycles down to depth D (0 to 2,\n"
+         "                       default 0)\n"
+         "  --compare-csv FILE   also write the table as CSV: cycle, depth,\n"
+         "                       median_a_us, median_b_us, ratio, ci_low, ci_high,\n"
+         "                       verdict\n"
          "  --help               show this text\n"
          "\n"
          "Exit status: 0 success, 1 failure (module, surface or file), 2 bad input.\n";

@@ -16,6 +16,10 @@ struct UiAction {
   std::string Value;    // kSet only
 };
 
+constexpr int kDefaultCompareBlock = 30;
+constexpr int kMinimumCompareBlock = 7;
+constexpr int kDefaultCompareFrames = 600;
+
 struct Options {
   bool Help = false;
   std::optional<std::string> ModulePath;
@@ -28,6 +32,18 @@ struct Options {
   std::vector<UiAction> Actions;
   bool PrintSettings = false;
   std::optional<std::string> StatsFile;
+  std::optional<std::string> RecordFile;
+  std::optional<std::string> TraceFile;
+  // --compare "CAPTION=A,B" and its companions (which need it).
+  struct Compare {
+    std::string Caption;
+    std::string ValueA;
+    std::string ValueB;
+  };
+  std::optional<Compare> Comparison;
+  std::optional<int> CompareBlock;
+  std::optional<int> CompareDepth;
+  std::optional<std::string> CompareCsv;
 };
 
 struct ParseResult {

@@ -111,6 +111,13 @@ void ProfilerFeed::Publish(const FrameRecord& record) {
   profiler->AddCost(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
 }
 
+const char* SlotName(int slot) {
+  for (const SlotLook& look : kSlotLooks) {
+    if (look.Slot == slot) return look.Name;
+  }
+  return nullptr;
+}
+
 KProfilingSampling* ProfilerFeed::GetSlot(int slot) const {
   return slot >= 0 && slot < KProfiler::kRootCycleCount ? mSlots[slot].get() : nullptr;
 }
@@ -143,6 +150,8 @@ void CollectCycle(KProfilingSampling* cycle, double reference, int depth,
   }
 }
 
+}  // namespace
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -152,8 +161,6 @@ std::string CsvField(const std::string& text) {
   }
   return quoted + "\"";
 }
-
-}  // namespace
 
 std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
   std::vector<ChartRow> rows;

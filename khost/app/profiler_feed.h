@@ -33,14 +33,35 @@ enum RootSlot : int {
 };
 
 // One frame's measurements in microseconds. Slots left negative are not
-// recorded this frame.
+// recorded this frame. Each slot also keeps where its interval began and
+// the thread it ran on; a slot flagged OfPreviousFrame measured the frame
+// before (its period, work, present and paint are complete only once the
+// next frame starts). Rendering is culling plus submission, measured apart:
+// its parts' intervals are in Work.
 struct FrameRecord {
   double Slots[KProfiler::kRootCycleCount];
+  TimePoint Starts[KProfiler::kRootCycleCount];
+  int Threads[KProfiler::kRootCycleCount];
+  bool OfPreviousFrame[KProfiler::kRootCycleCount];
+  TimePoint FrameStart{};              // when the frame that publishes this began
   const FrameTimings* Work = nullptr;  // evaluation children and rendering parts
   FrameRecord() {
     for (double& s : Slots) s = -1.0;
+    for (TimePoint& t : Starts) t = TimePoint{};
+    for (int& t : Threads) t = 0;
+    for (bool& p : OfPreviousFrame) p = false;
   }
 };
+
+// The name of a root slot's cycle (null for the empty slot 7 and outside
+// the table).
+const char* SlotName(int slot);
+
+// The root slots in the order the full chart lists them: the upper block,
+// then the lower.
+constexpr int kChartSlotOrder[] = {kSlotFrame,     kSlotPresent,    kSlotDevices,     kSlotInput,
+                                   kSlotAnimation, kSlotEvaluation, kSlotDeformation, kSlotUpload,
+                                   kSlotRendering, kSlotToolPaint,  kSlotSceneUpdate};
 
 class ProfilerFeed {
  public:
@@ -93,6 +114,9 @@ struct ChartRow {
 // The rows the chart shows for `selected` (null: the full chart). Empty
 // while profiling is off, as the chart is then not drawn.
 std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected);
+// A CSV field: quoted (with doubled quotes) when it holds a comma, a quote
+// or a line break.
+std::string CsvField(const std::string& text);
 // CSV: a header line, then one line per row.
 void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out);
 

@@ -5,6 +5,10 @@
 
 namespace khost {
 
+namespace {
+thread_local int tWorkerNumber = 0;
+}  // namespace
+
 struct ThreadPool::Task::State {
   std::mutex Mutex;
   std::condition_variable Done;
@@ -27,7 +31,7 @@ void ThreadPool::Task::Wait() {
 ThreadPool::ThreadPool(int workerCount) {
   const int count = std::max(1, workerCount);
   mWorkers.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) mWorkers.emplace_back([this] { WorkerLoop(); });
+  for (int i = 0; i < count; ++i) mWorkers.emplace_back([this, i] { WorkerLoop(i + 1); });
 }
 
 ThreadPool::~ThreadPool() {
@@ -44,7 +48,12 @@ int ThreadPool::DefaultWorkerCount() {
   return hardware > 1 ? static_cast<int>(hardware) - 1 : 1;
 }
 
-void ThreadPool::WorkerLoop() {
+int ThreadPool::CurrentWorker() {
+  return tWorkerNumber;
+}
+
+void ThreadPool::WorkerLoop(int number) {
+  tWorkerNumber = number;
   for (;;) {
     std::function<void()> job;
     {

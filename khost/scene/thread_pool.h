@@ -54,8 +54,12 @@ class ThreadPool {
   // (the calling thread works too), at least 1.
   static int DefaultWorkerCount();
 
+  // The calling thread's number: 1..GetWorkerCount() on a worker of a pool,
+  // 0 on any other thread (the host's loop).
+  static int CurrentWorker();
+
  private:
-  void WorkerLoop();
+  void WorkerLoop(int number);
 
   std::mutex mMutex;
   std::condition_variable mWake;

@@ -17,6 +17,29 @@ double Micros(Clock::time_point from, Clock::time_point to) {
 
 constexpr std::size_t kDeformChunk = 512;  // vertices per parallel work item
 
+// The items of one parallel pass, one span per thread: a thread claims
+// items until none is left, so its items run back to back.
+void SpansPerThread(const std::vector<WorkSpan>& items, std::vector<WorkSpan>& threads) {
+  threads.clear();
+  std::vector<TimePoint> ends;
+  for (const WorkSpan& item : items) {
+    const TimePoint end =
+        item.Start + std::chrono::round<Clock::duration>(
+                         std::chrono::duration<double, std::micro>(item.Duration));
+    std::size_t k = 0;
+    while (k < threads.size() && threads[k].Thread != item.Thread) ++k;
+    if (k == threads.size()) {
+      threads.push_back({item.Start, 0.0, item.Thread});
+      ends.push_back(end);
+    } else {
+      threads[k].Start = std::min(threads[k].Start, item.Start);
+      ends[k] = std::max(ends[k], end);
+    }
+  }
+  for (std::size_t k = 0; k < threads.size(); ++k)
+    threads[k].Duration = Micros(threads[k].Start, ends[k]);
+}
+
 }  // namespace
 
 Workload::Workload(ThreadPool& pool, int characterCount)
@@ -49,9 +72,13 @@ void Workload::Evaluate(long long frameIndex, bool parallel, EvalResult& out) {
   const int buffer = static_cast<int>(frameIndex & 1);
   const double seconds = static_cast<double>(frameIndex) / 60.0;
   out.Characters.resize(static_cast<std::size_t>(count));
+  out.AnimationItems.resize(static_cast<std::size_t>(count));
+  out.Thread = ThreadPool::CurrentWorker();
 
   const auto animate = [&](std::size_t i) {
+    const Clock::time_point t0 = Clock::now();
     scene.Animate(scene.GetCharacter(static_cast<int>(i)), seconds, buffer);
+    out.AnimationItems[i] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
@@ -60,7 +87,8 @@ void Workload::Evaluate(long long frameIndex, bool parallel, EvalResult& out) {
     const Clock::time_point t1 = Clock::now();
     scene.SolveConstraints(c, buffer);
     const Clock::time_point t2 = Clock::now();
-    out.Characters[i] = {Micros(t0, t2), Micros(t0, t1), Micros(t1, t2)};
+    out.Characters[i] = {Micros(t0, t2), Micros(t0, t1), Micros(t1, t2), t0,
+                         ThreadPool::CurrentWorker()};
   };
 
   const Clock::time_point a0 = Clock::now();
@@ -78,6 +106,9 @@ void Workload::Evaluate(long long frameIndex, bool parallel, EvalResult& out) {
   const Clock::time_point a2 = Clock::now();
   out.Animation = Micros(a0, a1);
   out.Evaluation = Micros(a1, a2);
+  out.AnimationStart = a0;
+  out.EvaluationStart = a1;
+  SpansPerThread(out.AnimationItems, out.AnimationWork);
 }
 
 void Workload::Cull(int buffer, bool enabled) {
@@ -93,6 +124,7 @@ void Workload::Cull(int buffer, bool enabled) {
 void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings) {
   Scene& scene = *mScene;
   timings.DeformedVertices = 0;
+  timings.DeformationWork.clear();
   // With GPU skinning the vertices are deformed by the GPU from the skin
   // matrices that Upload sends; nothing is deformed here.
   if (gpu) return;
@@ -105,17 +137,21 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
     }
     timings.DeformedVertices += c.Mesh.size();
   }
+  mChunkSpans.resize(mChunks.size());
   const auto deform = [&](std::size_t k) {
+    const Clock::time_point t0 = Clock::now();
     const DeformChunk& chunk = mChunks[k];
     Character& c = scene.GetCharacter(chunk.Character);
     SkinVertices(c.Poses[buffer].Skin.data(), c.Mesh.data(), chunk.Begin, chunk.End,
                  c.DeformedPositions.data(), c.DeformedNormals.data());
+    mChunkSpans[k] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
   if (parallel) {
     mPool.ParallelFor(mChunks.size(), deform);
   } else {
     for (std::size_t k = 0; k < mChunks.size(); ++k) deform(k);
   }
+  SpansPerThread(mChunkSpans, timings.DeformationWork);
 }
 
 void Workload::Upload(int buffer, bool gpu) {
@@ -213,11 +249,16 @@ void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
   timings.Animation = mResult.Animation;
   timings.Evaluation = mResult.Evaluation;
   timings.Characters = mResult.Characters;
+  timings.AnimationStart = mResult.AnimationStart;
+  timings.EvaluationStart = mResult.EvaluationStart;
+  timings.EvaluationThread = mResult.Thread;
+  timings.AnimationWork = mResult.AnimationWork;
 
   Clock::time_point t0 = Clock::now();
   Cull(buffer, settings.FrustumCulling);
   Clock::time_point t1 = Clock::now();
   timings.Culling = Micros(t0, t1);
+  timings.CullingStart = t0;
   timings.VisibleCharacters = 0;
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
@@ -227,11 +268,13 @@ void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
   Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings);
   t1 = Clock::now();
   timings.Deformation = Micros(t0, t1);
+  timings.DeformationStart = t0;
 
   t0 = Clock::now();
   Upload(buffer, settings.GPUSkinning);
   t1 = Clock::now();
   timings.Upload = Micros(t0, t1);
+  timings.UploadStart = t0;
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
   // (into the other pose buffer) while this frame is submitted and drawn.
@@ -246,6 +289,7 @@ void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
   Submit(buffer, settings.GPUSkinning);
   t1 = Clock::now();
   timings.Submission = Micros(t0, t1);
+  timings.SubmissionStart = t0;
   timings.DrawItems = static_cast<int>(mDrawList.size());
 }
 

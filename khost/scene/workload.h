@@ -3,6 +3,7 @@
 // steady clock.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -22,16 +23,32 @@ struct EngineSettings {
   bool GPUSkinning = false;
 };
 
+using TimePoint = std::chrono::steady_clock::time_point;
+
+// A stretch of work: where it began, how long it took (microseconds) and
+// the thread it ran on (ThreadPool::CurrentWorker: 0 the host's loop).
+struct WorkSpan {
+  TimePoint Start{};
+  double Duration = 0.0;
+  int Thread = 0;
+};
+
+// One character's evaluation: the skeleton is solved from Start, the
+// constraints right after it.
 struct CharacterTimings {
   double Total = 0.0;  // microseconds
   double Skeleton = 0.0;
   double Constraints = 0.0;
+  TimePoint Start{};
+  int Thread = 0;
 };
 
 // Microseconds spent in each stage of one frame. Evaluation and Animation
 // are wall-clock times of the whole pass; per-character times are each
 // character's own (with parallel evaluation they overlap, so their sum
-// exceeds the pass).
+// exceeds the pass). Each stage also keeps where it began; animation and
+// evaluation run on EvaluationThread (a worker when pipelined). The work
+// lists hold one span per thread that took part in a parallel pass.
 struct FrameTimings {
   double Animation = 0.0;
   double Evaluation = 0.0;
@@ -40,6 +57,15 @@ struct FrameTimings {
   double Deformation = 0.0;
   double Upload = 0.0;
   double Submission = 0.0;
+  TimePoint AnimationStart{};
+  TimePoint EvaluationStart{};
+  int EvaluationThread = 0;
+  TimePoint CullingStart{};
+  TimePoint DeformationStart{};
+  TimePoint UploadStart{};
+  TimePoint SubmissionStart{};
+  std::vector<WorkSpan> AnimationWork;
+  std::vector<WorkSpan> DeformationWork;
   int VisibleCharacters = 0;
   std::size_t DeformedVertices = 0;
   int DrawItems = 0;
@@ -80,6 +106,11 @@ class Workload {
     double Animation = 0.0;
     double Evaluation = 0.0;
     std::vector<CharacterTimings> Characters;
+    TimePoint AnimationStart{};
+    TimePoint EvaluationStart{};
+    int Thread = 0;
+    std::vector<WorkSpan> AnimationItems;  // one per character
+    std::vector<WorkSpan> AnimationWork;
   };
   void Evaluate(long long frameIndex, bool parallel, EvalResult& out);
   void Cull(int buffer, bool enabled);
@@ -101,7 +132,8 @@ class Workload {
     std::size_t End;
   };
   std::vector<DeformChunk> mChunks;
-  std::vector<float> mStaging;  // the upload buffer
+  std::vector<WorkSpan> mChunkSpans;  // one per chunk
+  std::vector<float> mStaging;        // the upload buffer
   std::size_t mUploadBytes = 0;
   std::vector<DrawItem> mDrawList;
 };

@@ -132,6 +132,48 @@ TEST(KhostCli, EveryBadInputIsRefusedWithAMessageNamingIt) {
   }
 }
 
+TEST(KhostCli, ComparisonFlagsAreParsedAndCheckedTogether) {
+  const ParseResult r =
+      Parse({"--compare", "Parallel Evaluation=Serial,Parallel", "--compare-block", "12",
+             "--compare-depth", "1", "--compare-csv", "c.csv", "--frames", "49", "--record",
+             "r.csv", "--trace", "t.json"});
+  ASSERT_TRUE(r.Ok()) << r.Error;
+  EXPECT_EQ(r.Parsed.Comparison->Caption, "Parallel Evaluation");
+  EXPECT_EQ(r.Parsed.Comparison->ValueA, "Serial");
+  EXPECT_EQ(r.Parsed.Comparison->ValueB, "Parallel");
+  EXPECT_EQ(*r.Parsed.CompareBlock, 12);
+  EXPECT_EQ(*r.Parsed.CompareDepth, 1);
+  EXPECT_EQ(*r.Parsed.CompareCsv, "c.csv");
+  EXPECT_EQ(*r.Parsed.RecordFile, "r.csv");
+  EXPECT_EQ(*r.Parsed.TraceFile, "t.json");
+  // Only the first comma after the caption separates the values.
+  EXPECT_EQ(Parse({"--compare", "A=B=1,2"}).Parsed.Comparison->ValueA, "B=1");
+
+  const std::vector<BadCase> cases = {
+      {{"--compare", "Node Count"}, "Node Count"},
+      {{"--compare", "Node Count=400"}, "Node Count=400"},
+      {{"--compare", "=1,2"}, "=1,2"},
+      {{"--compare", "Node Count=,2"}, "Node Count=,2"},
+      {{"--compare", "Node Count=1,"}, "Node Count=1,"},
+      {{"--compare", "X=1,2", "--compare-block", "6"}, "'6'"},
+      {{"--compare", "X=1,2", "--compare-depth", "3"}, "'3'"},
+      {{"--compare", "X=1,2", "--frames", "120"}, "120"},
+      {{"--compare", "X=1,2", "--compare-block", "10", "--frames", "40"}, "40"},
+      {{"--compare-block", "10"}, "needs --compare"},
+      {{"--compare-csv", "c.csv"}, "needs --compare"},
+      {{"--compare-depth", "1"}, "needs --compare"},
+      {{"--record", ""}, "--record"},
+      {{"--trace"}, "--trace"},
+  };
+  for (const BadCase& c : cases) {
+    const ParseResult bad = Parse(c.Args);
+    EXPECT_FALSE(bad.Ok()) << c.Named;
+    EXPECT_NE(bad.Error.find(c.Named), std::string::npos) << c.Named << " -> " << bad.Error;
+  }
+  // Enough frames for two blocks of each value after the first frame.
+  EXPECT_TRUE(Parse({"--compare", "X=1,2", "--compare-block", "10", "--frames", "41"}).Ok());
+}
+
 TEST(KhostCli, AFlagValueMayLookLikeAFlag) {
   // The value of --click is taken whatever it looks like.
   const ParseResult r = Parse({"--click", "--headless"});
@@ -209,7 +251,8 @@ TEST(KhostCli, UsageDocumentsEveryFlag) {
   const std::string usage = khost::UsageText("khost");
   for (const char* flag :
        {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
-        "--click", "--set", "--print-settings", "--stats", "--help"}) {
+        "--click", "--set", "--print-settings", "--stats", "--record", "--trace", "--compare",
+        "--compare-block", "--compare-depth", "--compare-csv", "--help"}) {
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
   }
 }

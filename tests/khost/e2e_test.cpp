@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -202,7 +203,8 @@ TEST(KhostCommandLine, HelpDocumentsTheFlags) {
   EXPECT_EQ(r.Status, 0) << r.Err;
   for (const char* flag :
        {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
-        "--click", "--set", "--print-settings", "--stats"}) {
+        "--click", "--set", "--print-settings", "--stats", "--record", "--trace", "--compare",
+        "--compare-block", "--compare-depth", "--compare-csv"}) {
     EXPECT_NE(r.Out.find(flag), std::string::npos) << flag;
   }
 }
@@ -234,6 +236,11 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--set", "Buffer Size=0"}, "'0'"},
       {{"--set", "Profiling Mode=Sometimes"}, "Sometimes"},
       {{"--click", "Display Details"}, "Display Details"},
+      // Both values of a comparison are tried before the first block.
+      {{"--compare", "No Such Editor=1,2", "--frames", "29", "--compare-block", "7"},
+       "No Such Editor"},
+      {{"--compare", "Frustum Culling=1,7", "--frames", "29", "--compare-block", "7"}, "'7'"},
+      {{"--compare", "Frustum Culling=0,1", "--compare-block", "200"}, "too few"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--headless",
@@ -736,6 +743,163 @@ TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {
   const Image image = Load(png);
   EXPECT_EQ(image.Width, 640);
   EXPECT_EQ(image.Height, 360);
+}
+
+std::vector<std::vector<std::string>> ReadCsv(const fs::path& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(ReadAll(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    for (char c : line) {
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        fields.push_back(field);
+        field.clear();
+      } else {
+        field += c;
+      }
+    }
+    fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+TEST(KhostMeasure, ComparingNodeCountsFindsEvaluationAndDeformationSlower) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path csv = w.Path("compare.csv");
+  // Three blocks of each value, 8 frames each (2 counted).
+  const RunResult r =
+      w.Run({"--headless", "--frames", "49", "--config-dir", config.string(), "--screenshot",
+             w.Path("c.png").string(), "--compare", "Node Count=400,1845", "--compare-block", "8",
+             "--compare-csv", csv.string(), "--print-settings"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("A = 400, B = 1845; 3 blocks of A and 3 of B"), std::string::npos) << r.Out;
+  // The run ends in a block of B: the scene has B's node count.
+  EXPECT_GE(std::stoi(ParseSettings(r.Out)["NodeCount"]), 1845) << r.Out;
+  const auto rows = ReadCsv(csv);
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"cycle", "depth", "median_a_us", "median_b_us",
+                                               "ratio", "ci_low", "ci_high", "verdict"}));
+  std::vector<std::string> cycles;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), 8u);
+    cycles.push_back(row[0]);
+    EXPECT_EQ(row[1], "0");  // top level only by default
+    const double a = std::stod(row[2]);
+    const double b = std::stod(row[3]);
+    const double ratio = std::stod(row[4]);
+    EXPECT_NEAR(ratio, b / a, 1e-3 * ratio + 1e-3) << row[0];
+    EXPECT_LE(std::stod(row[5]), ratio + 1e-3) << row[0];
+    EXPECT_GE(std::stod(row[6]), ratio - 1e-3) << row[0];
+    if (row[0] == "Evaluation" || row[0] == "Deformation") {
+      EXPECT_EQ(row[7], "slower") << row[0];
+      EXPECT_GT(ratio, 2.0) << row[0];
+      EXPECT_GT(std::stod(row[5]), 1.0) << row[0];
+    }
+  }
+  EXPECT_EQ(cycles, (std::vector<std::string>{"Frame", "Present", "Devices", "Input", "Animation",
+                                              "Evaluation", "Deformation", "Upload", "Rendering",
+                                              "Tool Paint", "Scene Update"}));
+  // The same table on standard output.
+  EXPECT_NE(r.Out.find("Deformation"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("slower"), std::string::npos) << r.Out;
+}
+
+TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path record = w.Path("frames.csv");
+  const fs::path trace = w.Path("trace.json");
+  const fs::path stats = w.Path("stats.csv");
+  constexpr int kFrames = 6;
+  // Work on the pool too: parallel evaluation, deformation and the pipeline.
+  const RunResult r =
+      w.Run({"--headless", "--frames", std::to_string(kFrames), "--config-dir", config.string(),
+             "--screenshot", w.Path("r.png").string(), "--set", "Parallel Evaluation=Parallel",
+             "--set", "Parallel Deformation=1", "--set", "Parallel Pipeline=1", "--record",
+             record.string(), "--trace", trace.string(), "--stats", stats.string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+
+  // The chart's rows, as --stats lists them: name and depth.
+  std::vector<std::pair<std::string, std::string>> chart;
+  for (const auto& row : ReadCsv(stats)) {
+    if (row[0] != "name") chart.emplace_back(row[0], row[1]);
+  }
+  ASSERT_EQ(chart.size(), 11u + 2u * 3u + 2u);  // two characters, rendering's two parts
+
+  const auto rows = ReadCsv(record);
+  ASSERT_EQ(rows.size(), 1u + kFrames * chart.size());
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"frame", "time_ms", "cycle", "depth", "duration_us"}));
+  double lastTime = -1.0;
+  for (int frame = 0; frame < kFrames; ++frame) {
+    std::vector<std::pair<std::string, std::string>> cycles;
+    for (std::size_t k = 0; k < chart.size(); ++k) {
+      const auto& row = rows[1 + frame * chart.size() + k];
+      ASSERT_EQ(row.size(), 5u);
+      EXPECT_EQ(row[0], std::to_string(frame));
+      const double time = std::stod(row[1]);
+      if (k == 0) {
+        EXPECT_GT(time, lastTime);
+        lastTime = time;
+      }
+      EXPECT_EQ(time, lastTime);
+      EXPECT_GE(std::stod(row[4]), 0.0) << row[2];
+      const std::size_t slash = row[2].rfind('/');
+      cycles.emplace_back(slash == std::string::npos ? row[2] : row[2].substr(slash + 1), row[3]);
+    }
+    EXPECT_EQ(cycles, chart) << "frame " << frame;
+  }
+  EXPECT_EQ(rows[1 + 4][2], "Animation");
+  EXPECT_EQ(rows[1 + 7][2], "Evaluation/Character 1/Skeleton");
+
+  // The trace: complete events with name, ts and dur, each child inside
+  // one of its parent's events of the same frame, pool work inside its
+  // cycle, some of it off the loop's thread.
+  const nlohmann::json document = nlohmann::json::parse(ReadAll(trace));
+  const nlohmann::json& events = document.at("traceEvents");
+  std::map<std::pair<long long, std::string>, std::vector<std::pair<double, double>>> spans;
+  int complete = 0;
+  int loopThread = -1;
+  for (const auto& e : events) {
+    ASSERT_TRUE(e.contains("name") && e.contains("ts") && e.contains("dur")) << e.dump();
+    if (e.at("ph") != "X") continue;
+    ++complete;
+    ASSERT_GE(e.at("dur").get<double>(), 0.0);
+    if (e.at("name") == "Frame") loopThread = e.at("tid").get<int>();
+    if (e.at("cat") == "cycle") {
+      spans[{e.at("args").at("frame").get<long long>(), e.at("args").at("cycle")}].emplace_back(
+          e.at("ts").get<double>(), e.at("ts").get<double>() + e.at("dur").get<double>());
+    }
+  }
+  EXPECT_GE(complete, kFrames * static_cast<int>(chart.size()));
+  bool offLoop = false;
+  for (const auto& e : events) {
+    if (e.at("ph") != "X") continue;
+    const std::string path = e.at("args").at("cycle");
+    const std::size_t slash = path.rfind('/');
+    if (e.at("tid").get<int>() != loopThread) offLoop = true;
+    const bool pool = e.at("cat") == "pool";
+    if (slash == std::string::npos && !pool) continue;
+    const std::string parent = pool ? path : path.substr(0, slash);
+    const auto found = spans.find({e.at("args").at("frame").get<long long>(), parent});
+    ASSERT_NE(found, spans.end()) << e.dump();
+    const double begin = e.at("ts").get<double>();
+    const double end = begin + e.at("dur").get<double>();
+    bool inside = false;
+    for (const auto& [b, x] : found->second) inside |= b <= begin + 1e-3 && end <= x + 1e-3;
+    EXPECT_TRUE(inside) << e.dump();
+  }
+  EXPECT_TRUE(offLoop) << "no event on a pool thread";
 }
 
 // An X server of our own on a free display number, ended with the test.

@@ -1,0 +1,42 @@
+// Statistics of an interleaved A/B run: the frames come in blocks, each run
+// with one setting, and frames within a block are correlated (the machine's
+// load, caches and clocks drift slowly), so the block is the unit that is
+// resampled.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace khost {
+
+// The median of `values` (the mean of the middle two for an even count);
+// 0 for none. Reorders `values`.
+double MedianInPlace(std::vector<double>& values);
+
+enum class Verdict { kFaster, kSlower, kNoClearDifference };
+const char* VerdictText(Verdict verdict);  // "faster", "slower", "no clear difference"
+
+struct BlockComparison {
+  double MedianA = 0.0;  // over all frames of A's blocks
+  double MedianB = 0.0;
+  double Ratio = 1.0;  // MedianB / MedianA
+  double Low = 0.0;    // the 95 % interval of the ratio
+  double High = 0.0;
+  Verdict Result =
+      Verdict::kNoClearDifference;  // B against A; no clear difference when 1 is inside
+};
+
+// Compares the blocks of A with those of B: the ratio of the medians and its
+// 95 % percentile interval from `resamples` stratified bootstrap draws of
+// whole blocks (each side's blocks drawn with replacement), widened on the
+// log scale for the few blocks a run has (Student's t over the normal
+// quantile, and the bootstrap's (n - 1) / n shrinkage of the variance). Deterministic
+// for a given `seed`. Both medians 0 give a ratio of 1; only A's 0 gives an
+// infinite ratio. With fewer than two non-empty blocks on a side there is
+// no interval: it spans 0 to infinity and the verdict is no clear
+// difference.
+BlockComparison CompareBlocks(const std::vector<std::vector<double>>& a,
+                              const std::vector<std::vector<double>>& b, std::uint64_t seed,
+                              int resamples = 2000);
+
+}  // namespace khost

@@ -1,0 +1,121 @@
+#include "khost/app/frame_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace khost;
+using std::chrono::microseconds;
+
+// Keeps what the capture hands on.
+class Keep : public FrameSink {
+ public:
+  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override {
+    Frames.push_back(frame);
+    Cycles = cycles;
+  }
+  // The frame's sample of `path` (Cycle -1 when the frame lists none).
+  CycleSample Find(std::size_t frame, const std::string& path) const {
+    for (const CycleSample& c : Frames[frame].Cycles) {
+      if (Cycles[static_cast<std::size_t>(c.Cycle)].Path == path) return c;
+    }
+    CycleSample none;
+    none.Cycle = -1;
+    return none;
+  }
+  std::vector<FrameSample> Frames;
+  std::vector<CapturedCycle> Cycles;
+};
+
+const TimePoint kOrigin = TimePoint{} + std::chrono::seconds(100);
+
+// Frame `index` starts at index * 10 ms; its work follows the loop's order.
+FrameRecord Record(int index, FrameTimings& work) {
+  const TimePoint start = kOrigin + microseconds(10000 * index);
+  FrameRecord r;
+  r.FrameStart = start;
+  r.Slots[kSlotInput] = 5;
+  r.Starts[kSlotInput] = start + microseconds(1);
+  r.Slots[kSlotSceneUpdate] = 2;
+  r.Starts[kSlotSceneUpdate] = start + microseconds(6);
+  work.Characters = {{30, 10, 20, start + microseconds(120), 1}};
+  work.EvaluationStart = start + microseconds(110);
+  work.Evaluation = 50;
+  work.CullingStart = start + microseconds(200);
+  work.Culling = 4;
+  work.SubmissionStart = start + microseconds(400);
+  work.Submission = 6;
+  r.Slots[kSlotEvaluation] = work.Evaluation;
+  r.Starts[kSlotEvaluation] = work.EvaluationStart;
+  r.Slots[kSlotRendering] = work.Culling + work.Submission;
+  r.Starts[kSlotRendering] = work.CullingStart;
+  r.Work = &work;
+  if (index > 0) {
+    // The frame before: its period, and its work of 3 ms from its start.
+    const TimePoint previous = kOrigin + microseconds(10000 * (index - 1));
+    r.Slots[kSlotDevices] = 10000;
+    r.Starts[kSlotDevices] = previous;
+    r.Slots[kSlotFrame] = 3000 + index;
+    r.Starts[kSlotFrame] = previous;
+    r.OfPreviousFrame[kSlotDevices] = true;
+    r.OfPreviousFrame[kSlotFrame] = true;
+  }
+  return r;
+}
+
+TEST(KhostFrameCapture, SlotsOfThePreviousFrameJoinTheFrameTheyMeasured) {
+  FrameCapture capture;
+  Keep keep;
+  capture.AddSink(&keep);
+  FrameTimings work;
+  capture.Observe(0, Record(0, work));
+  EXPECT_TRUE(keep.Frames.empty());  // frame 0 waits for its period
+  capture.Observe(1, Record(1, work));
+  ASSERT_EQ(keep.Frames.size(), 1u);
+  FrameRecord tail;
+  tail.Slots[kSlotFrame] = 4000;
+  tail.Starts[kSlotFrame] = kOrigin + microseconds(10000);
+  tail.OfPreviousFrame[kSlotFrame] = true;
+  tail.Slots[kSlotInput] = 99;  // not the last frame's: ignored
+  capture.Finish(tail);
+  ASSERT_EQ(keep.Frames.size(), 2u);
+
+  EXPECT_EQ(keep.Frames[0].Index, 0);
+  EXPECT_EQ(keep.Frames[1].StartNs, 10000000);
+  EXPECT_EQ(keep.Find(0, "Frame").Micros, 3001);  // published by frame 1
+  EXPECT_EQ(keep.Find(0, "Devices").Micros, 10000);
+  EXPECT_EQ(keep.Find(1, "Frame").Micros, 4000);
+  EXPECT_EQ(keep.Find(1, "Devices").Cycle, -1);  // not measured: not listed
+  EXPECT_EQ(keep.Find(1, "Input").Micros, 5);
+
+  // The chart's order, parents before children, paths from the root.
+  std::vector<std::string> paths;
+  for (const CycleSample& c : keep.Frames[0].Cycles) {
+    paths.push_back(keep.Cycles[static_cast<std::size_t>(c.Cycle)].Path);
+  }
+  EXPECT_EQ(paths, (std::vector<std::string>{
+                       "Frame", "Devices", "Input", "Evaluation", "Evaluation/Character 1",
+                       "Evaluation/Character 1/Skeleton", "Evaluation/Character 1/Constraints",
+                       "Rendering", "Rendering/Culling", "Rendering/Submission", "Scene Update"}));
+
+  // Where each part ran: the constraints follow the skeleton to the
+  // nanosecond on the character's thread; rendering is its two parts.
+  const CycleSample skeleton = keep.Find(0, "Evaluation/Character 1/Skeleton");
+  const CycleSample constraints = keep.Find(0, "Evaluation/Character 1/Constraints");
+  EXPECT_EQ(skeleton.Parts[0].StartNs, 120000);
+  EXPECT_EQ(constraints.Parts[0].StartNs, 130000);
+  EXPECT_EQ(constraints.Parts[0].EndNs, 150000);
+  EXPECT_EQ(constraints.Parts[0].Thread, 1);
+  const CycleSample rendering = keep.Find(0, "Rendering");
+  ASSERT_EQ(rendering.PartCount, 2);
+  EXPECT_EQ(rendering.Parts[0].StartNs, 200000);
+  EXPECT_EQ(rendering.Parts[0].EndNs, 204000);
+  EXPECT_EQ(rendering.Parts[1].StartNs, 400000);
+  EXPECT_EQ(rendering.Parts[1].EndNs, 406000);
+}
+
+}  // namespace
