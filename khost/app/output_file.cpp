@@ -52,6 +52,40 @@ OutputFile::~OutputFile() {
   Abandon();
 }
 
+OutputFile::Buffer::Buffer(OutputFile& owner) : mOwner(owner) {
+  setp(mData, mData + sizeof mData);
+}
+
+bool OutputFile::Buffer::Drain() {
+  const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+  setp(mData, mData + sizeof mData);
+  if (size == 0 || !Error.empty()) return Error.empty();
+  std::string error;
+  if (!mOwner.Write(mData, size, error)) Error = error;
+  return Error.empty();
+}
+
+OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
+  if (!Drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+int OutputFile::Buffer::sync() {
+  return Drain() ? 0 : -1;
+}
+
+std::ostream& OutputFile::Stream() {
+  if (!mStream) {
+    mBuffer = std::make_unique<Buffer>(*this);
+    mStream = std::make_unique<std::ostream>(mBuffer.get());
+  }
+  return *mStream;
+}
+
 bool OutputFile::Fail(std::string& error, const std::string& reason, int code) {
   error = "cannot write " + QuoteArgument(mPath) + ": " + reason;
   if (code != 0) error += std::string(" (") + std::strerror(code) + ")";
@@ -68,6 +102,8 @@ void OutputFile::Abandon() {
 
 bool OutputFile::Open(const std::string& path, std::string& error) {
   Abandon();
+  mStream.reset();
+  mBuffer.reset();
   mPath = path;
   mTarget.clear();
   mFailed = false;
@@ -183,6 +219,14 @@ bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
 
 bool OutputFile::Commit(std::string& error) {
   if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mStream) {
+    mStream->flush();
+    if (!mBuffer->Error.empty()) {
+      error = mBuffer->Error;
+      Abandon();
+      return false;
+    }
+  }
   if (mFailed) {
     Abandon();
     return Fail(error, "an earlier write failed", 0);

@@ -17,6 +17,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 namespace khost {
@@ -39,13 +42,32 @@ class OutputFile {
   bool Write(const std::string& text, std::string& error) {
     return Write(text.data(), text.size(), error);
   }
-  // Ends the output: a replaced file takes its new content in one step, a
-  // stream is closed. False, with a message, when the content did not reach
-  // the target whole (a replaced file then keeps its old content).
+  // The output as a stream, for writers that take one: what goes in is
+  // buffered and passed to Write (a flush passes it on at once). A failed
+  // write sets the stream's badbit; Commit reports it.
+  std::ostream& Stream();
+
+  // Ends the output (flushing the stream first): a replaced file takes its new content in one step,
+  // a stream is closed. False, with a message, when the content did not reach the target whole (a
+  // replaced file then keeps its old content).
   bool Commit(std::string& error);
 
  private:
   enum class Kind { kNone, kReplace, kStream };
+  class Buffer : public std::streambuf {
+   public:
+    explicit Buffer(OutputFile& owner);
+    std::string Error;  // the first failure, for Commit
+
+   protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+
+   private:
+    bool Drain();
+    OutputFile& mOwner;
+    char mData[16384];
+  };
   bool Fail(std::string& error, const std::string& reason, int code);
   bool CreateTemporary(std::string& error);
   void Abandon();
@@ -56,6 +78,8 @@ class OutputFile {
   std::string mTemporary;  // kReplace: the temporary, once created
   int mFd = -1;            // the temporary or the stream
   bool mFailed = false;    // a write failed: Commit must not replace the target
+  std::unique_ptr<Buffer> mBuffer;
+  std::unique_ptr<std::ostream> mStream;
 };
 
 }  // namespace khost
