@@ -39,11 +39,11 @@ enum ktLayoutAttach {
 // Font styles of the text functions.
 typedef int kGraphic_Font_Style;
 enum : int {
-  kGraphic_Font_Style_Default = -1,  // regular, 12 px
-  kGraphic_Font_Style_Regular = 0,   // regular, 12 px
-  kGraphic_Font_Style_Bold = 1,      // bold, 12 px
+  kGraphic_Font_Style_Default = -1,  // condensed, 12 px: statistics and chart text
+  kGraphic_Font_Style_Regular = 0,   // condensed, 11 px: the controls' text
+  kGraphic_Font_Style_Bold = 1,      // condensed bold, 11 px
   kGraphic_Font_Style_Title = 2,     // bold, 16 px
-  kGraphic_Font_Style_Small = 3,     // regular, 10 px
+  kGraphic_Font_Style_Small = 3,     // condensed, 10 px
 };
 
 // Primitive kinds of IKtGraphic::BeginPrimitive.
@@ -73,6 +73,11 @@ enum kKey : int {
   kKeyUp = 4,
   kKeyDown = 5,
   kKeyTab = 6,
+  kKeyLeft = 7,
+  kKeyRight = 8,
+  kKeyHome = 9,
+  kKeyEnd = 10,
+  kKeyDelete = 11,
 };
 
 enum kInputModifier : int {
@@ -271,8 +276,7 @@ class KHOST_API KtView : public KObject,
   IObject* GetHeldObject() override;
 
   // IRegister
-  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler,
-                int priority) override;
+  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler, int priority) override;
   bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) override;
   void Broadcast(int eventId, KEventBase* event) override;
   int GetRegisteredCount(int eventId);  // subscriptions of one event
@@ -290,8 +294,8 @@ class KHOST_API KtView : public KObject,
   void SetSize(int width, int height) override;
 
   // IKtView
-  void GetGraphicType(int& type, bool& flag) override;  // 0, false
-  void ViewExpose(IKtGeometry* geometry) override;      // paints nothing
+  void GetGraphicType(int& type, bool& flag) override;                          // 0, false
+  void ViewExpose(IKtGeometry* geometry) override;                              // paints nothing
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // false
   void ViewRefresh(bool immediate) override;
   void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;
@@ -321,6 +325,18 @@ class KHOST_API KtView : public KObject,
   KtLayout* GetParentLayout() const { return mParentLayout; }
   void SetParentLayout(KtLayout* layout) { mParentLayout = layout; }
 
+  // Toolkit side: keyboard focus. One view of the process holds it at a time
+  // (user-interface thread only). A focusable control takes it when clicked;
+  // KtViewHost moves it with Tab and Shift+Tab and drops it on a click that
+  // no control takes. Keys reach a control only while it has the focus.
+  void SetFocusable(bool focusable) { mFocusable = focusable; }
+  bool IsFocusable() const { return mFocusable; }
+  bool HasFocus() const;
+  // Gives this view the focus; the view that had it and this one repaint.
+  void TakeFocus();
+  static KtView* GetFocusedView();
+  static void ClearFocus();
+
  private:
   int mPosX = 0;
   int mPosY = 0;
@@ -331,6 +347,7 @@ class KHOST_API KtView : public KObject,
   int mWindowX = 0;
   int mWindowY = 0;
   bool mExposedOnce = false;
+  bool mFocusable = false;
   int mSkin = 0;
   int mRefreshCount = 0;
   IKtViewContainer* mContainer = nullptr;
@@ -372,8 +389,7 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
                  const char* xRelativeTo, float xMultiplier, int y, ktLayoutAttach yAttach,
                  const char* yRelativeTo, float yMultiplier, int width, ktLayoutAttach widthAttach,
                  const char* widthRelativeTo, float widthMultiplier, int height,
-                 ktLayoutAttach heightAttach, const char* heightRelativeTo,
-                 float heightMultiplier);
+                 ktLayoutAttach heightAttach, const char* heightRelativeTo, float heightMultiplier);
   // Puts a control (borrowed until ClearControl or its destruction) in a
   // region, replacing what was there. False for an unknown region.
   bool SetControl(const char* region, KtView& control);
@@ -402,6 +418,11 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   bool HasBorder(const char* region) const;
   // Toolkit side: a destroyed view leaves every region that held it.
   void ForgetView(KtView* view);
+  // Toolkit side: whether, at a size of width × height, every region that
+  // holds a view lies inside the layout with a size above zero, every layout
+  // held fits its region the same way, and `leafFits` (when not null)
+  // accepts the size every other view would get. Changes nothing.
+  bool FitsAt(int width, int height, bool (*leafFits)(IKtView* view, int width, int height)) const;
 
   // IKtObject, IKtLayout
   const char* GetObjectName() override;
@@ -442,6 +463,10 @@ class KHOST_API KtStatic : public KtView {
   ~KtStatic() override;
   KPropertyTemplate<char*> Caption;
   void ViewExpose(IKtGeometry* geometry) override;
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
+
+ private:
+  bool mCut = false;  // the last paint cut the caption
 };
 
 // A push button: OnClick fires when the left button is pressed and released
@@ -459,6 +484,7 @@ class KHOST_API KtButton : public KtView {
  private:
   bool mPressed = false;
   bool mHover = false;
+  bool mCut = false;  // the last paint cut the caption
 };
 
 // A drop-down list: a click opens the item list below the control (as a
@@ -529,7 +555,8 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
   double SliderStartGet() const { return mSliderStart; }
   double SliderEndGet() const { return mSliderEnd; }
   IKtScrollBarDriven* DrivenGet() const { return mDriven; }
-  // The slider's rectangle in window pixels (from the last expose); false
+  // The slider's extent in window pixels (from the last expose; it is drawn
+  // one pixel inside at each end, and a press anywhere in it drags); false
   // before the first expose or when there is nothing to scroll.
   bool GetSliderWindowRect(int& x, int& y, int& width, int& height) const;
 
@@ -552,8 +579,8 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
 //-----------------------------------------------------------------------------
 
 // Width and height in pixels of one line of `text` in `style`.
-KHOST_API void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width,
-                                           int& height, kGraphic_Font_Style style);
+KHOST_API void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width, int& height,
+                                           kGraphic_Font_Style style);
 // Draws `text` anchored at the vertex (x, y): alignX and alignY are the
 // fractions of the text's width and height by which it moves left and up
 // from the anchor (0, 0: the left end of the line's vertical middle at the
@@ -563,6 +590,42 @@ KHOST_API void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, d
                                               double alignX, double alignY, double scale,
                                               kGraphic_Font_Style style);
 
+// Toolkit side: draws `text` from x on the line middle y in `style`, whole
+// when it fits left of `right`, otherwise the longest beginning that fits
+// followed by an ellipsis (U+2026), so that no glyph is ever cut. Returns
+// true when the text was cut. Allocates nothing.
+KHOST_API bool Graphic_DrawStringFitted(IKtGraphic* graphic, const char* text, float x, float y,
+                                        int right, int style);
+
+//-----------------------------------------------------------------------------
+// [SECTION] Toolkit side: time, hover tooltips and held-button repeats
+//-----------------------------------------------------------------------------
+
+// Seconds on a steady clock. Tests may replace the clock (null restores it).
+KHOST_API double KtClock_Now();
+KHOST_API void KtClock_Set(double (*now)());
+
+// A control whose text is cut offers its whole text while the pointer rests
+// over it (window pixels of the pointer); KtViewHost shows it in a tooltip
+// once the pointer has rested kToolTipDelay seconds, inside the window.
+// Withdraw takes back what `view` offered (nothing when it offered nothing).
+inline constexpr double kToolTipDelay = 0.5;
+KHOST_API void KtToolTip_Offer(KtView* view, const char* text, int x, int y);
+KHOST_API void KtToolTip_Withdraw(KtView* view);
+// The text shown now (null while nothing is shown).
+KHOST_API const char* KtToolTip_Shown();
+// Where the shown tooltip's pointer rests (window pixels); false when none.
+KHOST_API bool KtToolTip_Anchor(int& x, int& y);
+
+// A held button's repeat: `tick(view, context)` runs first after `delay`
+// seconds, then every `interval` seconds, from KtViewHost::Expose, until
+// KtRepeat_Stop(view) or another KtRepeat_Start.
+KHOST_API void KtRepeat_Start(KtView* view, void (*tick)(KtView* view, void* context),
+                              void* context, double delay, double interval);
+KHOST_API void KtRepeat_Stop(KtView* view);
+// Runs the repeat when it is due; KtViewHost::Expose calls it.
+KHOST_API void KtRepeat_Run();
+
 //-----------------------------------------------------------------------------
 // [SECTION] Host side: the window's graphic context and view host
 //-----------------------------------------------------------------------------
@@ -571,8 +634,7 @@ KHOST_API void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, d
 // for a drawable of the given size. Loads the fonts (fontconfig, FreeType) and
 // builds their glyph atlases once. Null on failure, with a reason in *error.
 // Owned by the caller: end it with Destroy(0) while the context is current.
-KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight,
-                                         std::string* error);
+KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::string* error);
 KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
 
 // The window's root: attaches one top-level view to a graphic context, sizes
@@ -593,9 +655,17 @@ class KHOST_API KtViewHost : public IKtViewContainer {
   void SetRoot(IKtView* view, int width, int height);
   IKtView* GetRoot() const { return mRoot; }
   void Resize(int width, int height);
-  // Clears the window and paints the root view and the popup.
+  // Clears the window and paints the root view, the popup and a due
+  // tooltip (running a due held-button repeat first).
   void Expose();
+  // Routes input: the popup first, then the root view. Tab and Shift+Tab
+  // move the keyboard focus; a click no control takes drops it.
   bool Input(int event, int x, int y, int button, int modifiers);
+  // Moves the focus to the next (or previous) focusable control under the
+  // root that has been painted, in the order of the root's layouts: the
+  // regions' order, and members of one object in their declaration order.
+  // False when there is none.
+  bool MoveFocus(bool backwards);
 
   // IKtViewContainer
   void ViewRefreshRequest(IKtView* view, bool immediate) override;

@@ -8,7 +8,7 @@ packages=(
   cmake g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libglfw3-dev
-  libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libepoxy-dev nlohmann-json3-dev
   xvfb xauth binutils
 )

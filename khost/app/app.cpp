@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -157,6 +158,8 @@ class Application {
   bool mHeadless = true;
   int mWidth = 0;
   int mHeight = 0;
+  int mMinWidth = 0;  // the tool's minimum size
+  int mMinHeight = 0;
 
   long long mFrameIndex = 0;
   bool mHavePrevious = false;
@@ -289,12 +292,33 @@ int Application::OpenTool() {
     mErr << "khost: the tool asks for an unusable start size: " << problem << "\n";
     return 1;
   }
+  // Below its minimum the tool would hide controls; a start size below it
+  // grows to it, an asked size below it is refused.
+  mMinWidth = std::clamp(itool->ToolGetMinWSize(), 1, 16384);
+  mMinHeight = std::clamp(itool->ToolGetMinHSize(), 1, 16384);
+  if (mOptions.Width && (mWidth < mMinWidth || mHeight < mMinHeight)) {
+    mErr << "khost: --size " << mWidth << "x" << mHeight << " is below the tool's minimum size "
+         << mMinWidth << "x" << mMinHeight << "\n";
+    return 2;
+  }
+  mWidth = std::max(mWidth, mMinWidth);
+  mHeight = std::max(mHeight, mMinHeight);
   return 0;
 }
 
 int Application::OpenSurface() {
   std::string error;
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
+  if (mHeadless && !mOptions.Headless) {
+    // A display was named but could not be opened: say so, or the user
+    // waits for a window that never comes.
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 && *x11) || (wayland && *wayland)) {
+      mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
+           << ((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
+    }
+  }
   if (!mHeadless) {
     mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
@@ -309,6 +333,7 @@ int Application::OpenSurface() {
       return 1;
     }
   }
+  mSurface->SetMinimumSize(mMinWidth, mMinHeight);
   mWidth = mSurface->Width();
   mHeight = mSurface->Height();
   mGraphic = KtGraphic_CreateGL(mWidth, mHeight, &error);

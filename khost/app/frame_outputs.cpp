@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 namespace khost {
 
@@ -48,21 +47,31 @@ bool FrameRecorder::Finish() {
 
 TraceWriter::TraceWriter(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
   mOut << "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[";
+  mEvent = {{"name", ""}, {"cat", ""},
+            {"ph", "X"},  {"ts", 0.0},
+            {"dur", 0.0}, {"pid", static_cast<int>(getpid())},
+            {"tid", 0},   {"args", {{"frame", 0LL}, {"cycle", ""}}}};
+  mName = &mEvent["name"];
+  mCategory = &mEvent["cat"];
+  mTs = &mEvent["ts"];
+  mDur = &mEvent["dur"];
+  mTid = &mEvent["tid"];
+  mFrame = &mEvent["args"]["frame"];
+  mPath = &mEvent["args"]["cycle"];
 }
 
 void TraceWriter::Event(const std::string& name, const char* category, const Interval& span,
                         long long frame, const std::string& path) {
-  nlohmann::json event = {
-      {"name", name},
-      {"cat", category},
-      {"ph", "X"},
-      {"ts", static_cast<double>(span.StartNs) / 1000.0},
-      {"dur", static_cast<double>(span.EndNs - span.StartNs) / 1000.0},
-      {"pid", static_cast<int>(getpid())},
-      {"tid", TraceThread(span.Thread)},
-      {"args", {{"frame", frame}, {"cycle", path}}},
-  };
-  mOut << (mFirst ? "\n" : ",\n") << event.dump();
+  mName->get_ref<std::string&>().assign(name);
+  mCategory->get_ref<std::string&>().assign(category);
+  *mTs = static_cast<double>(span.StartNs) / 1000.0;
+  *mDur = static_cast<double>(span.EndNs - span.StartNs) / 1000.0;
+  *mTid = TraceThread(span.Thread);
+  *mFrame = frame;
+  mPath->get_ref<std::string&>().assign(path);
+  mText.assign(mFirst ? "\n" : ",\n");
+  mText += mEvent.dump();
+  mOut << mText;
   mFirst = false;
   mThreads.insert(span.Thread);
 }

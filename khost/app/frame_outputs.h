@@ -4,8 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <set>
+#include <string>
 
 #include "khost/app/frame_capture.h"
 
@@ -43,6 +45,17 @@ class TraceWriter : public FrameSink {
   std::ostream& mOut;
   bool mFirst = true;
   std::set<int> mThreads;
+  // One event, filled in place for each write: its members stay where they
+  // are, so a write changes values instead of building a document.
+  nlohmann::json mEvent;
+  nlohmann::json* mName = nullptr;
+  nlohmann::json* mCategory = nullptr;
+  nlohmann::json* mTs = nullptr;
+  nlohmann::json* mDur = nullptr;
+  nlohmann::json* mTid = nullptr;
+  nlohmann::json* mFrame = nullptr;
+  nlohmann::json* mPath = nullptr;
+  std::string mText;
   std::chrono::steady_clock::time_point mLastFlush;
 };
 

@@ -59,6 +59,24 @@ ActionResult Fail(int code, std::string message) {
   return {code, std::move(message)};
 }
 
+// "'a', 'b', 'c'": the items of a list, for messages.
+std::string QuotedItems(KtList* list) {
+  std::string items;
+  for (int i = 0; list && i < list->GetItemCount(); ++i) {
+    items += std::string(i ? ", " : "") + Quote(list->GetItem(i) ? list->GetItem(i) : "");
+  }
+  return items;
+}
+
+// What to tell a user who clicks or sets a label: the label names the
+// display selector, whose items --select chooses.
+std::string LabelHint(const std::string& caption, KtList* selector) {
+  if (!selector) return Quote(caption) + " is a label and cannot be clicked";
+  const std::string items = QuotedItems(selector);
+  return Quote(caption) + " is the display selector's label; choose what it shows with --select " +
+         "ITEM" + (items.empty() ? std::string() : " (items: " + items + ")");
+}
+
 // Counts the clicks a button reports while an action runs.
 class ClickProbe : public ICallback {
  public:
@@ -183,12 +201,7 @@ ActionResult UiDriver::PickPopupRow(int index, int count, const std::string& wha
 ActionResult UiDriver::Select(const UiAction& action) {
   KtList* list = FindListWithItem(action.Caption);
   if (!list) {
-    std::string items;
-    if (KtList* first = FindFirstList()) {
-      for (int i = 0; i < first->GetItemCount(); ++i) {
-        items += std::string(i ? ", " : "") + Quote(first->GetItem(i) ? first->GetItem(i) : "");
-      }
-    }
+    const std::string items = QuotedItems(FindFirstList());
     return Fail(2, "unknown item " + Quote(action.Caption) + " in the display selector" +
                        (items.empty() ? std::string() : " (items: " + items + ")"));
   }
@@ -257,7 +270,7 @@ ActionResult UiDriver::Click(const UiAction& action) {
       }
       return {};
     default:
-      return Fail(2, Quote(action.Caption) + " is a label and cannot be clicked");
+      return Fail(2, LabelHint(action.Caption, FindFirstList()));
   }
 }
 
@@ -271,6 +284,9 @@ ActionResult UiDriver::Set(const UiAction& action) {
     }
   }
   if (!editor) {
+    if (!found.empty() && found.front().ControlKind == FoundControl::kLabel) {
+      return Fail(2, LabelHint(action.Caption, FindFirstList()));
+    }
     if (!found.empty()) {
       return Fail(2, Quote(action.Caption) + " is not a property editor; use --click");
     }

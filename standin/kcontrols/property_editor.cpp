@@ -44,6 +44,13 @@ void RangeOf(const KProperty* p, long long& low, long long& high) {
 
 constexpr int kMaxTyped = 11;  // "-2147483648"
 
+// Holding "-" or "+" steps again after this delay, then at this interval.
+constexpr double kRepeatDelay = 0.4;
+constexpr double kRepeatInterval = 0.06;
+
+// The parts of the editor the pointer can be over or press.
+enum class Part { kNone, kCaption, kCheckBox, kDropDown, kMinus, kPlus, kField, kValue };
+
 }  // namespace
 
 // Horizontal pieces of the editor, in view pixels.
@@ -80,6 +87,9 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
     if (Watched) Watched->RemoveChangeHandler(this, KCALLBACK_HANDLER(Impl::OnValueChanged));
     Watched = property;
     if (Watched) Watched->AddChangeHandler(this, KCALLBACK_HANDLER(Impl::OnValueChanged));
+    // Only an editor that edits takes the keyboard focus.
+    const Mode mode = ModeOf(Watched);
+    Owner->SetFocusable(mode == Mode::kBool || mode == Mode::kNamed || mode == Mode::kNumber);
   }
 
   // IKtItemPopupSource: the named values of the edited property.
@@ -118,10 +128,32 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
     WriteClamped(static_cast<long long>(Watched->GetAsInt()) + direction * step);
   }
 
+  // The part under a point `local` pixels from the editor's left edge.
+  Part PartAt(int local) const {
+    const EditorGeometry geo = Geometry();
+    if (local < geo.CaptionRight) return Part::kCaption;
+    switch (ModeOf(Watched)) {
+      case Mode::kBool:
+        return Part::kCheckBox;
+      case Mode::kNamed:
+        return Part::kDropDown;
+      case Mode::kNumber:
+        if (local < geo.CaptionRight + geo.StepWidth) return Part::kMinus;
+        if (local >= geo.Width - geo.StepWidth) return Part::kPlus;
+        return Part::kField;
+      default:
+        return Part::kValue;
+    }
+  }
+
+  // Editing starts with the current value selected: typing replaces it.
   void StartTyping() {
     Typing = true;
-    TypedLength = 0;
-    Typed[0] = '\0';
+    const int written =
+        std::snprintf(Typed, sizeof(Typed), "%d", Watched ? Watched->GetAsInt() : 0);
+    TypedLength = std::clamp(written, 0, kMaxTyped);
+    Caret = TypedLength;
+    Selected = TypedLength > 0;
     Owner->ViewRefresh(false);
   }
   void StopTyping() {
@@ -135,14 +167,97 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
     if (hasDigits) WriteClamped(std::strtoll(Typed, nullptr, 10));
     Owner->ViewRefresh(false);
   }
+  // Removes the selected text (all of it: only the whole value is ever
+  // selected).
+  void RemoveSelection() {
+    if (!Selected) return;
+    Selected = false;
+    TypedLength = 0;
+    Caret = 0;
+    Typed[0] = '\0';
+  }
   void TypeChar(int codePoint) {
-    if (TypedLength >= kMaxTyped) return;
     const bool digit = codePoint >= '0' && codePoint <= '9';
-    const bool sign = codePoint == '-' && TypedLength == 0;
-    if (!digit && !sign) return;
-    Typed[TypedLength++] = static_cast<char>(codePoint);
-    Typed[TypedLength] = '\0';
+    if (!digit && codePoint != '-') return;
+    RemoveSelection();
+    const bool sign = codePoint == '-' && Caret == 0 && (TypedLength == 0 || Typed[0] != '-');
+    if ((!digit && !sign) || TypedLength >= kMaxTyped) return;
+    // Nothing goes before a sign.
+    if (digit && Caret == 0 && TypedLength > 0 && Typed[0] == '-') return;
+    std::memmove(Typed + Caret + 1, Typed + Caret, static_cast<size_t>(TypedLength - Caret + 1));
+    Typed[Caret] = static_cast<char>(codePoint);
+    ++TypedLength;
+    ++Caret;
     Owner->ViewRefresh(false);
+  }
+  // The editing keys of a field being typed into.
+  void EditKey(int key) {
+    switch (key) {
+      case kKeyBackspace:
+        if (Selected) {
+          RemoveSelection();
+        } else if (Caret > 0) {
+          std::memmove(Typed + Caret - 1, Typed + Caret,
+                       static_cast<size_t>(TypedLength - Caret + 1));
+          --TypedLength;
+          --Caret;
+        }
+        break;
+      case kKeyDelete:
+        if (Selected) {
+          RemoveSelection();
+        } else if (Caret < TypedLength) {
+          std::memmove(Typed + Caret, Typed + Caret + 1, static_cast<size_t>(TypedLength - Caret));
+          --TypedLength;
+        }
+        break;
+      case kKeyLeft:
+        Caret = Selected ? 0 : std::max(0, Caret - 1);
+        Selected = false;
+        break;
+      case kKeyRight:
+        Caret = Selected ? TypedLength : std::min(TypedLength, Caret + 1);
+        Selected = false;
+        break;
+      case kKeyHome:
+        Caret = 0;
+        Selected = false;
+        break;
+      case kKeyEnd:
+        Caret = TypedLength;
+        Selected = false;
+        break;
+      default:
+        return;
+    }
+    Owner->ViewRefresh(false);
+  }
+
+  // A named value one step up or down, kept among the names.
+  void StepNamed(int direction) {
+    if (!Watched || ModeOf(Watched) != Mode::kNamed) return;
+    const int count = Watched->GetNamedValueCount();
+    const int next = std::clamp(Watched->GetAsInt() + direction, 0, std::max(0, count - 1));
+    if (next != Watched->GetAsInt()) Watched->SetFromInt(next);
+  }
+
+  // The held "-" or "+" steps again while the pointer stays on it.
+  static void RepeatStep(KtView* /*view*/, void* context) {
+    Impl& m = *static_cast<Impl*>(context);
+    if (m.Pressed == Part::kMinus && m.Hover == Part::kMinus) m.Step(-1);
+    if (m.Pressed == Part::kPlus && m.Hover == Part::kPlus) m.Step(1);
+  }
+
+  // The shade of a pressable part: darker while pressed with the pointer on
+  // it, lighter under the pointer.
+  unsigned char Shade(Part part, unsigned char normal, unsigned char hover) const {
+    if (Pressed == part && Hover == part) return kt_theme::kButtonPressed;
+    return Hover == part ? hover : normal;
+  }
+
+  // Leaving the focus ends typing without writing, as a click elsewhere does.
+  void DropTypingWithoutFocus() {
+    if (Typing && !Owner->HasFocus()) Typing = false;
   }
 
   KtProperty* Owner;
@@ -151,6 +266,12 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
   bool Typing = false;
   char Typed[kMaxTyped + 1] = {};
   int TypedLength = 0;
+  int Caret = 0;          // insertion point in Typed
+  bool Selected = false;  // the whole typed text is selected
+  Part Hover = Part::kNone;
+  Part Pressed = Part::kNone;  // the part the left button went down on, while held
+  bool CaptionCut = false;     // what the last paint cut
+  bool ValueCut = false;
 };
 
 KtProperty::KtProperty(kViewCreation creation)
@@ -236,30 +357,35 @@ const char* KtProperty::FormatValue(char* buffer, int size) const {
 
 void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
   if (!KtViewExposeBegin(nullptr)) return;
+  Impl& m = *mImpl;
+  m.DropTypingWithoutFocus();
   IKtGraphic* g = GetGraphic();
-  const EditorGeometry geo = mImpl->Geometry();
+  const EditorGeometry geo = m.Geometry();
   const float h = F(GetHeight());
   const float mid = h * 0.5f;
   const float left = F(geo.CaptionRight);
   const float right = F(geo.Width);
+  constexpr int kStyle = kGraphic_Font_Style_Regular;
 
   Grey(kt_theme::kText);
-  g->DrawString(Caption.Get(), 2.0f, mid, 0, geo.CaptionRight - 2, kGraphic_Font_Style_Regular);
+  m.CaptionCut = Graphic_DrawStringFitted(g, Caption.Get(), 2.0f, mid,
+                                          geo.CaptionRight - kt_theme::kTextGap, kStyle);
+  m.ValueCut = false;
 
   char text[128];
   FormatValue(text, static_cast<int>(sizeof(text)));
-  switch (ModeOf(mImpl->Watched)) {
+  switch (ModeOf(m.Watched)) {
     case Mode::kNone:
       break;
     case Mode::kBool: {
       const float box = std::max(0.0f, std::min(h - 2.0f, 13.0f));
       const float bx = left + 1.0f;
       const float by = (h - box) * 0.5f;
-      Grey(kt_theme::kField);
+      Grey(m.Shade(Part::kCheckBox, kt_theme::kField, kt_theme::kFieldHover));
       g->DrawRectangle(bx, by, bx + box, by + box);
       Grey(kt_theme::kEdge);
       Outline(g, bx, by, bx + box, by + box);
-      if (mImpl->Watched->GetAsInt()) {
+      if (m.Watched->GetAsInt()) {
         Grey(kt_theme::kText);
         g->BeginPrimitive(kPrimitiveLines);
         glVertex2f(bx + box * 0.2f, by + box * 0.5f);
@@ -269,33 +395,37 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
         g->EndPrimitive();
       }
       Grey(kt_theme::kText);
-      g->DrawString(text, bx + box + 5.0f, mid, geo.CaptionRight, geo.Width,
-                    kGraphic_Font_Style_Regular);
+      m.ValueCut = Graphic_DrawStringFitted(g, text, bx + box + 5.0f, mid,
+                                            geo.Width - kt_theme::kTextGap, kStyle);
+      if (HasFocus())
+        kt_theme::FocusRing(g, bx - 1.0f, by - 1.0f, bx + box + 1.0f, by + box + 1.0f);
       break;
     }
     case Mode::kNamed: {
-      Grey(mImpl->Popup.IsOpen() ? kt_theme::kFieldHover : kt_theme::kField);
+      Grey(m.Popup.IsOpen() ? kt_theme::kFieldHover
+                            : m.Shade(Part::kDropDown, kt_theme::kField, kt_theme::kFieldHover));
       g->DrawRectangle(left, 0.0f, right, h);
       Grey(kt_theme::kEdge);
       Outline(g, left, 0.0f, right, h);
       Grey(kt_theme::kText);
-      g->DrawString(text, left + 4.0f, mid, geo.CaptionRight, geo.Width - 14,
-                    kGraphic_Font_Style_Regular);
+      m.ValueCut = Graphic_DrawStringFitted(g, text, left + 4.0f, mid, geo.Width - 14, kStyle);
       g->BeginPrimitive(kPrimitiveTriangles);
       glVertex2f(right - 12.0f, mid - 2.0f);
       glVertex2f(right - 4.0f, mid - 2.0f);
       glVertex2f(right - 8.0f, mid + 3.0f);
       g->EndPrimitive();
+      if (HasFocus()) kt_theme::FocusRing(g, left, 0.0f, right, h);
       break;
     }
     case Mode::kNumber: {
       const float sw = F(geo.StepWidth);
       const float fl = F(geo.FieldLeft());
       const float fr = F(geo.FieldRight());
-      Grey(kt_theme::kButton);
+      Grey(m.Shade(Part::kMinus, kt_theme::kButton, kt_theme::kButtonHover));
       g->DrawRectangle(left, 0.0f, left + sw, h);
+      Grey(m.Shade(Part::kPlus, kt_theme::kButton, kt_theme::kButtonHover));
       g->DrawRectangle(right - sw, 0.0f, right, h);
-      Grey(mImpl->Typing ? kt_theme::kHighlight : kt_theme::kField);
+      Grey(m.Typing ? kt_theme::kHighlight : kt_theme::kField);
       g->DrawRectangle(fl, 0.0f, fr, h);
       Grey(kt_theme::kEdge);
       Outline(g, left, 0.0f, left + sw, h);
@@ -314,21 +444,32 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
       glVertex2f(pcx, mid - arm);
       glVertex2f(pcx, mid + arm);
       g->EndPrimitive();
-      const char* shown = mImpl->Typing ? mImpl->Typed : text;
-      g->DrawString(shown, fl + 4.0f, mid, geo.FieldLeft(), geo.FieldRight(),
-                    kGraphic_Font_Style_Regular);
-      if (mImpl->Typing) {
+      if (m.Typing) {
         int tw = 0, th = 0;
-        g->MeasureString(mImpl->Typed, kGraphic_Font_Style_Regular, tw, th);
-        const float cx = std::min(fl + 5.0f + F(tw), fr - 2.0f);
+        g->MeasureString(m.Typed, kStyle, tw, th);
+        if (m.Selected && tw > 0) {
+          glColor3ub(60, 100, 170);
+          g->DrawRectangle(fl + 3.0f, 2.0f, std::min(fl + 5.0f + F(tw), fr - 1.0f), h - 2.0f);
+        }
+        Grey(kt_theme::kText);
+        g->DrawString(m.Typed, fl + 4.0f, mid, geo.FieldLeft(), geo.FieldRight(), kStyle);
+        char before[kMaxTyped + 1];
+        std::memcpy(before, m.Typed, static_cast<size_t>(m.Caret));
+        before[m.Caret] = '\0';
+        g->MeasureString(before, kStyle, tw, th);
+        const float cx = std::min(fl + 4.0f + F(tw), fr - 2.0f);
         g->DrawRectangle(cx, 2.0f, cx + 1.0f, h - 2.0f);
+      } else {
+        m.ValueCut = Graphic_DrawStringFitted(g, text, fl + 4.0f, mid,
+                                              geo.FieldRight() - kt_theme::kTextGap, kStyle);
       }
+      if (HasFocus()) kt_theme::FocusRing(g, fl, 0.0f, fr, h);
       break;
     }
     case Mode::kShown:
       Grey(kt_theme::kTextDim);
-      g->DrawString(text, left + 4.0f, mid, geo.CaptionRight, geo.Width,
-                    kGraphic_Font_Style_Regular);
+      m.ValueCut = Graphic_DrawStringFitted(g, text, left + 4.0f, mid,
+                                            geo.Width - kt_theme::kTextGap, kStyle);
       break;
   }
   KtViewExposeEnd();
@@ -336,6 +477,7 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   Impl& m = *mImpl;
+  m.DropTypingWithoutFocus();
   int wx = 0, wy = 0, ww = 0, wh = 0;
   const bool exposed = GetWindowRect(wx, wy, ww, wh);
   const bool inside = exposed && ContainsWindowPoint(x, y);
@@ -344,12 +486,31 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
   const Mode mode = ModeOf(m.Watched);
 
   switch (event) {
+    case kInputMouseMove: {
+      const Part over = inside ? m.PartAt(local) : Part::kNone;
+      if (over != m.Hover) {
+        m.Hover = over;
+        ViewRefresh(false);
+      }
+      char text[128];
+      if (over == Part::kCaption && m.CaptionCut) {
+        KtToolTip_Offer(this, Caption.Get(), x, y);
+      } else if (over != Part::kNone && over != Part::kCaption && m.ValueCut && !m.Typing) {
+        KtToolTip_Offer(this, FormatValue(text, static_cast<int>(sizeof(text))), x, y);
+      } else {
+        KtToolTip_Withdraw(this);
+      }
+      return m.Pressed != Part::kNone;
+    }
     case kInputMouseDown: {
       const bool inField =
           inside && mode == Mode::kNumber && local >= geo.FieldLeft() && local < geo.FieldRight();
       if (m.Typing && !inField) m.StopTyping();  // a click elsewhere drops the typed text
       if (!inside) return false;
+      if (IsFocusable()) TakeFocus();
       if (button != 0 || local < geo.CaptionRight) return true;
+      m.Hover = m.PartAt(local);
+      m.Pressed = m.Hover;
       switch (mode) {
         case Mode::kBool:
           m.Watched->SetFromInt(m.Watched->GetAsInt() ? 0 : 1);
@@ -362,37 +523,71 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
                          std::max(16, wh));
           break;
         case Mode::kNumber:
-          if (local < geo.CaptionRight + geo.StepWidth)
-            m.Step(-1);
-          else if (local >= geo.Width - geo.StepWidth)
-            m.Step(1);
-          else if (inField && !m.Typing)
+          if (m.Pressed == Part::kMinus || m.Pressed == Part::kPlus) {
+            m.Step(m.Pressed == Part::kMinus ? -1 : 1);
+            KtRepeat_Start(this, &Impl::RepeatStep, &m, kRepeatDelay, kRepeatInterval);
+          } else if (inField && !m.Typing) {
             m.StartTyping();
+          }
           break;
         default:
           break;
       }
+      ViewRefresh(false);
       return true;
     }
+    case kInputMouseUp:
+      if (m.Pressed == Part::kNone || button != 0) return false;
+      m.Pressed = Part::kNone;
+      KtRepeat_Stop(this);
+      ViewRefresh(false);
+      return true;
     case kInputMouseWheel:
       if (!inside || mode != Mode::kNumber || local < geo.CaptionRight) return false;
       if (!m.Typing) m.Step(button > 0 ? 1 : (button < 0 ? -1 : 0));
       return true;
     case kInputKeyChar:
-      if (!m.Typing) return false;
-      m.TypeChar(button);
-      return true;
-    case kInputKeyDown:
-      if (!m.Typing) return false;
-      if (button == kKeyEnter) {
-        m.CommitTyping();
-      } else if (button == kKeyEscape) {
-        m.StopTyping();
-      } else if (button == kKeyBackspace && m.TypedLength > 0) {
-        m.Typed[--m.TypedLength] = '\0';
-        ViewRefresh(false);
+      if (!HasFocus()) return false;
+      if (m.Typing) {
+        m.TypeChar(button);
+        return true;
       }
-      return true;
+      if (mode == Mode::kBool && button == ' ') {
+        m.Watched->SetFromInt(m.Watched->GetAsInt() ? 0 : 1);
+        return true;
+      }
+      return false;
+    case kInputKeyDown:
+      if (!HasFocus()) return false;
+      if (m.Typing) {
+        if (button == kKeyEnter) {
+          m.CommitTyping();
+        } else if (button == kKeyEscape) {
+          m.StopTyping();
+        } else {
+          m.EditKey(button);
+        }
+        return true;
+      }
+      if (button == kKeyUp || button == kKeyDown) {
+        const int direction = button == kKeyUp ? 1 : -1;
+        if (mode == Mode::kNumber) {
+          m.Step(direction);
+          return true;
+        }
+        if (mode == Mode::kNamed) {
+          // Down moves to the next name in the list, as in the list itself.
+          m.StepNamed(-direction);
+          return true;
+        }
+        return false;
+      }
+      if (button == kKeyEnter && mode == Mode::kNamed && GetContainer()) {
+        m.Popup.Open(GetContainer(), wx + geo.CaptionRight, wy, ww - geo.CaptionRight, wh,
+                     std::max(16, wh));
+        return true;
+      }
+      return false;
     default:
       return false;
   }
@@ -401,5 +596,7 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
 void KtProperty::Detach(IKtViewContainer* container) {
   mImpl->Popup.Close();
   mImpl->Typing = false;
+  mImpl->Hover = Part::kNone;
+  mImpl->Pressed = Part::kNone;
   KtView::Detach(container);
 }

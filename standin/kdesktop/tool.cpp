@@ -1,5 +1,7 @@
 // KTool: the base of a tool window, a form that also answers the tool and
 // menu-command interfaces.
+#include <algorithm>
+
 #include "host/kdesktop.h"
 
 KTool::KTool() : KtForm(0) {}
@@ -18,4 +20,48 @@ void KTool::Destroy(int /*flags*/) {
 
 bool KTool::ExecuteMenuCommand(int /*commandId*/) {
   return false;
+}
+
+namespace {
+
+constexpr int kLargest = 16384;  // the largest window the host opens
+
+bool DrawingViewFits(IKtView* view, int width, int height) {
+  int type = 0;
+  bool paintsItself = false;
+  view->GetGraphicType(type, paintsItself);
+  if (!paintsItself) return true;
+  return width >= KTool::kDrawingMinWidth && height >= KTool::kDrawingMinHeight;
+}
+
+// The smallest value of one dimension at which the layout fits, the other
+// held at `other` (the largest size, so that it never limits the search).
+// Every placement grows or stays with the layout's size, so fitting is
+// monotonic and a bisection finds the edge.
+int SmallestFitting(const KtLayout& layout, bool width) {
+  auto fits = [&](int value) {
+    return width ? layout.FitsAt(value, kLargest, DrawingViewFits)
+                 : layout.FitsAt(kLargest, value, DrawingViewFits);
+  };
+  if (!fits(kLargest)) return 1;  // never fits: no minimum to offer
+  int low = 0;                    // does not fit (an empty window never does)
+  int high = kLargest;            // fits
+  while (high - low > 1) {
+    const int middle = low + (high - low) / 2;
+    if (fits(middle))
+      high = middle;
+    else
+      low = middle;
+  }
+  return high;
+}
+
+}  // namespace
+
+int KTool::ToolGetMinWSize() {
+  return std::max(MinWSize, SmallestFitting(*this, true));
+}
+
+int KTool::ToolGetMinHSize() {
+  return std::max(MinHSize, SmallestFitting(*this, false));
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -140,8 +141,8 @@ void KtItemPopup::ViewExpose(IKtGeometry* /*geometry*/) {
     }
     const char* text = mSource->PopupItem(i);
     Grey(kt_theme::kText);
-    g->DrawString(text ? text : "", 4.0f, top + F(mRowHeight) * 0.5f, 0, GetWidth() - 2,
-                  kGraphic_Font_Style_Regular);
+    Graphic_DrawStringFitted(g, text ? text : "", 4.0f, top + F(mRowHeight) * 0.5f,
+                             GetWidth() - kt_theme::kTextGap, kGraphic_Font_Style_Regular);
   }
   Grey(kt_theme::kEdge);
   Outline(g, 0.0f, 0.0f, w, h);
@@ -205,9 +206,19 @@ KtStatic::~KtStatic() = default;
 void KtStatic::ViewExpose(IKtGeometry* /*geometry*/) {
   if (!KtViewExposeBegin(nullptr)) return;
   Grey(kt_theme::kText);
-  GetGraphic()->DrawString(Caption.Get(), 2.0f, F(GetHeight()) * 0.5f, 0, GetWidth(),
-                           kGraphic_Font_Style_Regular);
+  mCut = Graphic_DrawStringFitted(GetGraphic(), Caption.Get(), 2.0f, F(GetHeight()) * 0.5f,
+                                  GetWidth() - kt_theme::kTextGap, kGraphic_Font_Style_Regular);
   KtViewExposeEnd();
+}
+
+bool KtStatic::ViewInput(int event, int x, int y, int /*button*/, int /*modifiers*/) {
+  if (event == kInputMouseMove) {
+    if (mCut && ContainsWindowPoint(x, y))
+      KtToolTip_Offer(this, Caption.Get(), x, y);
+    else
+      KtToolTip_Withdraw(this);
+  }
+  return false;
 }
 
 //-----------------------------------------------------------------------------
@@ -215,7 +226,9 @@ void KtStatic::ViewExpose(IKtGeometry* /*geometry*/) {
 //-----------------------------------------------------------------------------
 
 KtButton::KtButton(kViewCreation creation)
-    : KtView(creation), Caption("Caption", ""), OnClick("OnClick") {}
+    : KtView(creation), Caption("Caption", ""), OnClick("OnClick") {
+  SetFocusable(true);
+}
 
 KtButton::~KtButton() = default;
 
@@ -230,17 +243,20 @@ void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
   const float w = F(GetWidth());
   const float h = F(GetHeight());
   const bool down = mPressed && mHover;
-  Grey(down ? kt_theme::kButtonPressed : (mHover ? kt_theme::kFieldHover : kt_theme::kButton));
+  Grey(down ? kt_theme::kButtonPressed : (mHover ? kt_theme::kButtonHover : kt_theme::kButton));
   g->DrawRectangle(0.0f, 0.0f, w, h);
   Grey(kt_theme::kEdge);
   Outline(g, 0.0f, 0.0f, w, h);
   int tw = 0, th = 0;
   const char* caption = Caption.Get();
   g->MeasureString(caption, kGraphic_Font_Style_Regular, tw, th);
-  const float tx = std::max(3.0f, (w - F(tw)) * 0.5f);
+  const float tx = std::max(4.0f, std::floor((w - F(tw)) * 0.5f));
+  const float shift = down ? 1.0f : 0.0f;
   Grey(kt_theme::kText);
-  g->DrawString(caption, tx + (down ? 1.0f : 0.0f), h * 0.5f + (down ? 1.0f : 0.0f), 1,
-                GetWidth() - 1, kGraphic_Font_Style_Regular);
+  mCut = Graphic_DrawStringFitted(g, caption, tx + shift, h * 0.5f + shift,
+                                  GetWidth() - 4 + static_cast<int>(shift),
+                                  kGraphic_Font_Style_Regular);
+  if (HasFocus()) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
   KtViewExposeEnd();
 }
 
@@ -252,9 +268,14 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
         mHover = inside;
         ViewRefresh(false);
       }
+      if (inside && mCut)
+        KtToolTip_Offer(this, Caption.Get(), x, y);
+      else
+        KtToolTip_Withdraw(this);
       return mPressed;
     case kInputMouseDown:
       if (!inside || button != 0) return false;
+      TakeFocus();
       mPressed = true;
       mHover = true;
       ViewRefresh(false);
@@ -267,6 +288,14 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
       if (inside) Click();
       return true;
     }
+    case kInputKeyChar:
+      if (!HasFocus() || button != ' ') return false;
+      Click();
+      return true;
+    case kInputKeyDown:
+      if (!HasFocus() || button != kKeyEnter) return false;
+      Click();
+      return true;
     default:
       return false;
   }
@@ -318,7 +347,9 @@ struct KtList::Impl : public ICallback, public IKtItemPopupSource {
   KtList* Owner;
   std::vector<std::string> ItemList;
   KtItemPopup Popup;
-  bool Focused = false;
+  bool Hover = false;
+  bool Pressed = false;  // the left button went down on the box and is held
+  bool Cut = false;      // the last paint cut the shown item
 };
 
 KtList::KtList(kViewCreation creation)
@@ -328,6 +359,7 @@ KtList::KtList(kViewCreation creation)
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
   WatchItems(Items, SelectedIndex, mImpl);
+  SetFocusable(true);
 }
 
 KtList::~KtList() {
@@ -361,46 +393,70 @@ void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
   IKtGraphic* g = GetGraphic();
   const float w = F(GetWidth());
   const float h = F(GetHeight());
-  Grey(IsOpen() ? kt_theme::kFieldHover : kt_theme::kField);
+  const Impl& m = *mImpl;
+  Grey(m.Pressed && m.Hover ? kt_theme::kButtonPressed
+                            : ((IsOpen() || m.Hover) ? kt_theme::kFieldHover : kt_theme::kField));
   g->DrawRectangle(0.0f, 0.0f, w, h);
   Grey(kt_theme::kEdge);
   Outline(g, 0.0f, 0.0f, w, h);
   const char* text = GetItem(SelectedIndex.Get());
   Grey(kt_theme::kText);
-  if (text) g->DrawString(text, 4.0f, h * 0.5f, 0, GetWidth() - 14, kGraphic_Font_Style_Regular);
+  mImpl->Cut = text && Graphic_DrawStringFitted(g, text, 4.0f, h * 0.5f, GetWidth() - 14,
+                                                kGraphic_Font_Style_Regular);
   DropMark(g, w - 8.0f, h * 0.5f);
+  if (HasFocus()) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
   KtViewExposeEnd();
 }
 
 bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
+  Impl& m = *mImpl;
   const bool inside = ContainsWindowPoint(x, y);
   switch (event) {
+    case kInputMouseMove: {
+      if (inside != m.Hover) {
+        m.Hover = inside;
+        ViewRefresh(false);
+      }
+      const char* text = GetItem(SelectedIndex.Get());
+      if (inside && m.Cut && text)
+        KtToolTip_Offer(this, text, x, y);
+      else
+        KtToolTip_Withdraw(this);
+      return false;
+    }
     case kInputMouseDown:
-      mImpl->Focused = inside;
       if (!inside) return false;
+      TakeFocus();
       if (button == 0) {
+        m.Pressed = true;
         if (IsOpen())
-          mImpl->Popup.Close();
+          m.Popup.Close();
         else
-          mImpl->OpenPopup();
+          m.OpenPopup();
+        ViewRefresh(false);
       }
       return true;
+    case kInputMouseUp:
+      if (!m.Pressed || button != 0) return false;
+      m.Pressed = false;
+      ViewRefresh(false);
+      return inside;
     case kInputMouseWheel:
       if (!inside) return false;
-      mImpl->Step(-button);
+      m.Step(-button);
       return true;
     case kInputKeyDown:
-      if (!mImpl->Focused) return false;
+      if (!HasFocus()) return false;
       if (button == kKeyUp) {
-        mImpl->Step(-1);
+        m.Step(-1);
         return true;
       }
       if (button == kKeyDown) {
-        mImpl->Step(1);
+        m.Step(1);
         return true;
       }
       if (button == kKeyEnter) {
-        mImpl->OpenPopup();
+        m.OpenPopup();
         return true;
       }
       return false;
@@ -411,7 +467,8 @@ bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
 
 void KtList::Detach(IKtViewContainer* container) {
   mImpl->Popup.Close();
-  mImpl->Focused = false;
+  mImpl->Hover = false;
+  mImpl->Pressed = false;
   KtView::Detach(container);
 }
 

@@ -23,15 +23,20 @@ bool Fail(std::string* error, const std::string& message) {
 
 struct StyleDefinition {
   bool bold;
+  bool condensed;
   int pixelSize;
 };
 
-// Indexed by style + 1 for -1..2, then style 3.
-constexpr StyleDefinition kStyles[4] = {
-    {false, 12},  // -1 and 0: regular
-    {true, 12},   // 1: bold
-    {true, 16},   // 2: title
-    {false, 10},  // 3: small
+// Indexed by FontSet::AtlasIndex. The default style (statistics and chart
+// text) and the controls' regular style use the condensed face, so that
+// numbers and captions fit the fixed columns they are drawn in; the title
+// stays a full-width bold face so that it reads apart from everything else.
+constexpr StyleDefinition kStyles[FontSet::kAtlasCount] = {
+    {false, true, 12},  // -1 (and unknown values): default, chart and statistics text
+    {false, true, 11},  // 0: regular, the controls' captions and values
+    {true, true, 11},   // 1: bold
+    {true, false, 16},  // 2: title
+    {false, true, 10},  // 3: small
 };
 
 struct FontFile {
@@ -66,11 +71,12 @@ bool TakeMatch(FT_Library library, FcPattern* match, bool bold, FontFile& out) {
 // The best match for a family and weight; fontconfig substitutes its own
 // choice of a similar family when the one named is not installed.
 bool MatchFamily(FcConfig* config, FT_Library library, const char* family, bool bold,
-                 FontFile& out) {
+                 bool condensed, FontFile& out) {
   FcPattern* pattern = FcPatternCreate();
   if (!pattern) return false;
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pattern, FC_WIDTH, condensed ? FC_WIDTH_CONDENSED : FC_WIDTH_NORMAL);
   FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
   FcConfigSubstitute(config, pattern, FcMatchPattern);
@@ -99,13 +105,16 @@ bool AnyScalableFont(FcConfig* config, FT_Library library, bool bold, FontFile& 
   return ok;
 }
 
-bool FindFont(FcConfig* config, FT_Library library, bool bold, FontFile& out) {
-  return MatchFamily(config, library, "DejaVu Sans", bold, out) ||
-         MatchFamily(config, library, "sans-serif", bold, out) ||
+// A condensed face where one is installed (fonts-dejavu-extra); fontconfig
+// falls back to the normal width of the family otherwise.
+bool FindFont(FcConfig* config, FT_Library library, bool bold, bool condensed, FontFile& out) {
+  return MatchFamily(config, library, "DejaVu Sans", bold, condensed, out) ||
+         MatchFamily(config, library, "sans-serif", bold, condensed, out) ||
          AnyScalableFont(config, library, bold, out);
 }
 
 uint32_t CodePointOfSlot(int slot) {
+  if (slot == kEllipsisSlot) return kEllipsis;
   return slot < 95 ? static_cast<uint32_t>(32 + slot) : static_cast<uint32_t>(160 + slot - 95);
 }
 
@@ -232,6 +241,7 @@ bool RenderStyle(FT_Face face, const StyleDefinition& style, bool embolden, Font
 int FontAtlas::Slot(uint32_t codePoint) {
   if (codePoint >= 32 && codePoint <= 126) return static_cast<int>(codePoint - 32);
   if (codePoint >= 160 && codePoint <= 255) return static_cast<int>(codePoint - 160 + 95);
+  if (codePoint == kEllipsis) return kEllipsisSlot;
   return '?' - 32;
 }
 
@@ -249,17 +259,12 @@ void FontAtlas::Assign(const GlyphInfo (&glyphs)[kGlyphCount], unsigned int text
 
 FontSet::~FontSet() = default;
 
+int FontSet::AtlasIndex(int style) {
+  return style >= 0 && style <= 3 ? style + 1 : 0;
+}
+
 const FontAtlas& FontSet::ForStyle(int style) const {
-  switch (style) {
-    case 1:
-      return mAtlases[1];
-    case 2:
-      return mAtlases[2];
-    case 3:
-      return mAtlases[3];
-    default:
-      return mAtlases[0];
-  }
+  return mAtlases[AtlasIndex(style)];
 }
 
 void FontSet::Release() {
@@ -281,9 +286,11 @@ bool FontSet::Build(std::string* error) {
     FcConfigDestroy(config);
     return Fail(error, "FreeType could not start");
   }
-  FontFile files[2];
-  const bool found =
-      FindFont(config, library, false, files[0]) && FindFont(config, library, true, files[1]);
+  FontFile files[kAtlasCount];
+  bool found = true;
+  for (int i = 0; i < kAtlasCount && found; ++i) {
+    found = FindFont(config, library, kStyles[i].bold, kStyles[i].condensed, files[i]);
+  }
   FcConfigDestroy(config);
   if (!found) {
     FT_Done_FreeType(library);
@@ -294,19 +301,16 @@ bool FontSet::Build(std::string* error) {
 
   bool ok = true;
   std::vector<Bitmap> bitmaps;
-  for (int weight = 0; weight < 2 && ok; ++weight) {
-    const FontFile& file = files[weight];
+  for (int i = 0; i < kAtlasCount && ok; ++i) {
+    const FontFile& file = files[i];
     FT_Face face = nullptr;
     if (FT_New_Face(library, file.path.c_str(), file.index, &face) != 0) {
       ok = Fail(error, "FreeType cannot open " + file.path);
       break;
     }
     FT_Select_Charmap(face, FT_ENCODING_UNICODE);
-    for (int style = 0; style < 4 && ok; ++style) {
-      if (kStyles[style].bold != (weight == 1)) continue;
-      ok = RenderStyle(face, kStyles[style], file.needsEmbolden, mAtlases[style], bitmaps, error);
-      if (!ok && error) *error = file.path + ": " + *error;
-    }
+    ok = RenderStyle(face, kStyles[i], file.needsEmbolden, mAtlases[i], bitmaps, error);
+    if (!ok && error) *error = file.path + ": " + *error;
     FT_Done_Face(face);
   }
   FT_Done_FreeType(library);
@@ -314,8 +318,8 @@ bool FontSet::Build(std::string* error) {
     Release();
     return false;
   }
-  mRegularFile = files[0].path;
-  mBoldFile = files[1].path;
+  mRegularFile = files[AtlasIndex(0)].path;
+  mBoldFile = files[AtlasIndex(1)].path;
   return true;
 }
 

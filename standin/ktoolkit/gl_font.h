@@ -20,9 +20,12 @@ struct GlyphInfo {
   int advance = 0;
 };
 
-// Code points with a glyph of their own: 32..126 and 160..255. Every other
-// code point draws as '?'.
-constexpr int kGlyphCount = (126 - 32 + 1) + (255 - 160 + 1);
+// Code points with a glyph of their own: 32..126, 160..255 and the
+// horizontal ellipsis that ends a text cut to fit. Every other code point
+// draws as '?'.
+constexpr uint32_t kEllipsis = 0x2026;
+constexpr int kEllipsisSlot = (126 - 32 + 1) + (255 - 160 + 1);
+constexpr int kGlyphCount = kEllipsisSlot + 1;
 
 class FontAtlas {
  public:
@@ -53,10 +56,14 @@ class FontAtlas {
   int mPixelSize = 0;
 };
 
-// The atlases of the font styles: -1 and 0 regular 12 px, 1 bold 12 px,
-// 2 bold 16 px, 3 regular 10 px; other values take the regular 12 px one.
+// The atlases of the font styles: -1 condensed 12 px, 0 condensed 11 px,
+// 1 condensed bold 11 px, 2 bold 16 px, 3 condensed 10 px; other values take
+// the -1 one.
 class FontSet {
  public:
+  static constexpr int kAtlasCount = 5;
+  static int AtlasIndex(int style);  // index into the atlases for a style
+
   FontSet() = default;
   ~FontSet();  // the textures must be released with Release() first
   FontSet(const FontSet&) = delete;
@@ -74,7 +81,7 @@ class FontSet {
   const std::string& BoldFile() const { return mBoldFile; }
 
  private:
-  FontAtlas mAtlases[4];
+  FontAtlas mAtlases[kAtlasCount];
   std::string mRegularFile;
   std::string mBoldFile;
 };

@@ -55,6 +55,7 @@ inline constexpr unsigned char kPanel = 128;
 inline constexpr unsigned char kField = 84;
 inline constexpr unsigned char kFieldHover = 100;
 inline constexpr unsigned char kButton = 104;
+inline constexpr unsigned char kButtonHover = 122;
 inline constexpr unsigned char kButtonPressed = 70;
 inline constexpr unsigned char kEdge = 168;
 inline constexpr unsigned char kHighlight = 60;
@@ -79,4 +80,13 @@ inline void Outline(IKtGraphic* g, float x0, float y0, float x1, float y1) {
   g->DrawRectangle(x0, y0, x0 + 1.0f, y1);
   g->DrawRectangle(x1 - 1.0f, y0, x1, y1);
 }
+// The keyboard-focus ring: a light blue outline one pixel inside
+// (x0, y0)-(x1, y1).
+inline void FocusRing(IKtGraphic* g, float x0, float y0, float x1, float y1) {
+  glColor3ub(120, 180, 255);
+  Outline(g, x0 + 1.0f, y0 + 1.0f, x1 - 1.0f, y1 - 1.0f);
+}
+
+// Space between a text cut to fit and what follows it.
+inline constexpr int kTextGap = 3;
 }  // namespace kt_theme

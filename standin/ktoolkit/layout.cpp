@@ -75,11 +75,11 @@ struct KtLayout::Impl {
   }
 
   // The coordinate of an edge of the reference (the layout is 0..width,
-  // 0..height).
-  int Edge(const Placement& p, int width, int height) const {
+  // 0..height) among `regions`, solved up to the reference.
+  static int Edge(const std::vector<Region>& regions, const Placement& p, int width, int height) {
     int left = 0, top = 0, right = width, bottom = height;
     if (p.Reference >= 0) {
-      const Region& r = Regions[static_cast<size_t>(p.Reference)];
+      const Region& r = regions[static_cast<size_t>(p.Reference)];
       left = r.Left;
       top = r.Top;
       right = r.Right;
@@ -99,19 +99,20 @@ struct KtLayout::Impl {
     }
   }
 
-  void Solve(size_t index, int width, int height) {
-    Region& r = Regions[index];
-    r.Left = SaturatedAdd(Edge(r.X, width, height), Scaled(r.X));
-    r.Top = SaturatedAdd(Edge(r.Y, width, height), Scaled(r.Y));
-    r.Right = r.W.Attach == kLayoutAttachNone ? SaturatedAdd(r.Left, Scaled(r.W))
-                                              : SaturatedAdd(Edge(r.W, width, height), Scaled(r.W));
+  static void Solve(std::vector<Region>& regions, size_t index, int width, int height) {
+    Region& r = regions[index];
+    r.Left = SaturatedAdd(Edge(regions, r.X, width, height), Scaled(r.X));
+    r.Top = SaturatedAdd(Edge(regions, r.Y, width, height), Scaled(r.Y));
+    r.Right = r.W.Attach == kLayoutAttachNone
+                  ? SaturatedAdd(r.Left, Scaled(r.W))
+                  : SaturatedAdd(Edge(regions, r.W, width, height), Scaled(r.W));
     r.Bottom = r.H.Attach == kLayoutAttachNone
                    ? SaturatedAdd(r.Top, Scaled(r.H))
-                   : SaturatedAdd(Edge(r.H, width, height), Scaled(r.H));
+                   : SaturatedAdd(Edge(regions, r.H, width, height), Scaled(r.H));
   }
 
   void SolveAll(int width, int height) {
-    for (size_t i = 0; i < Regions.size(); ++i) Solve(i, width, height);
+    for (size_t i = 0; i < Regions.size(); ++i) Solve(Regions, i, width, height);
     SolvedWidth = width;
     SolvedHeight = height;
   }
@@ -252,7 +253,7 @@ bool KtLayout::AddRegion(const char* name, const char* title, int x, ktLayoutAtt
   r.Name = name;
   if (title) r.Title = title;
   mImpl->Regions.push_back(std::move(r));
-  mImpl->Solve(mImpl->Regions.size() - 1, GetWidth(), GetHeight());
+  Impl::Solve(mImpl->Regions, mImpl->Regions.size() - 1, GetWidth(), GetHeight());
   return true;
 }
 
@@ -382,6 +383,25 @@ const char* KtLayout::GetObjectName() {
 void KtLayout::LayoutRegions() {
   mImpl->SolveAll(GetWidth(), GetHeight());
   for (Region& r : mImpl->Regions) Impl::Place(r);
+}
+
+bool KtLayout::FitsAt(int width, int height,
+                      bool (*leafFits)(IKtView* view, int width, int height)) const {
+  std::vector<Region> regions = mImpl->Regions;
+  for (size_t i = 0; i < regions.size(); ++i) Impl::Solve(regions, i, width, height);
+  for (const Region& r : regions) {
+    if (!r.View) continue;
+    if (r.Left < 0 || r.Top < 0 || r.Right > width || r.Bottom > height) return false;
+    const int w = r.Right - r.Left;
+    const int h = r.Bottom - r.Top;
+    if (w <= 0 || h <= 0) return false;
+    if (const auto* inner = dynamic_cast<const KtLayout*>(r.Kt)) {
+      if (!inner->FitsAt(w, h, leafFits)) return false;
+    } else if (leafFits && !leafFits(r.View, w, h)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void KtLayout::SetWidth(int width) {

@@ -1,7 +1,8 @@
 // KtScrollBar: a vertical track with a slider covering [start, end] of the
 // range [minimum, maximum]. The slider's pixel length is its share of the
-// range (at least kMinSliderPixels), and its travel maps linearly onto the
-// starts it may take, [minimum, maximum - (end - start)].
+// range (at least kMinSliderPixels of it visible, however long the range),
+// and its travel maps linearly onto the starts it may take,
+// [minimum, maximum - (end - start)].
 #include <GL/gl.h>
 
 #include <algorithm>
@@ -12,7 +13,10 @@
 
 namespace {
 
-constexpr double kMinSliderPixels = 8.0;
+// The slider is drawn one pixel inside its extent at each end; the smallest
+// extent keeps 8 visible pixels to grab.
+constexpr double kSliderInset = 1.0;
+constexpr double kMinSliderPixels = 8.0 + 2.0 * kSliderInset;
 
 struct SliderGeometry {
   double Top = 0.0;     // view pixels
@@ -40,6 +44,20 @@ SliderGeometry ComputeSlider(double minimum, double maximum, double start, doubl
     s.Top = std::clamp((start - minimum) / s.Span, 0.0, 1.0) * s.Travel;
   }
   return s;
+}
+
+// The window rows [top, bottom) a press grabs the slider in: its whole
+// extent, rounded outwards, so every pixel drawn for it is inside.
+void SliderRows(const SliderGeometry& s, int windowY, int& top, int& bottom) {
+  top = windowY + static_cast<int>(std::floor(s.Top));
+  bottom = windowY + static_cast<int>(std::ceil(s.Top + s.Length));
+}
+
+// The window rectangle of the view the bar drives, when it is a view that
+// has been painted: the wheel anywhere over it scrolls.
+bool DrivenContains(IKtScrollBarDriven* driven, int x, int y) {
+  const auto* view = dynamic_cast<const KtView*>(driven);
+  return view && view->ContainsWindowPoint(x, y);
 }
 
 }  // namespace
@@ -118,7 +136,8 @@ void KtScrollBar::ViewExpose(IKtGeometry* /*geometry*/) {
   const unsigned char shade = mDragging ? kt_theme::kEdge : kt_theme::kSlider;
   glColor3ub(shade, shade, shade);
   const float top = static_cast<float>(s.Top);
-  g->DrawRectangle(2.0f, top + 1.0f, w - 2.0f, top + static_cast<float>(s.Length) - 1.0f);
+  const float inset = static_cast<float>(kSliderInset);
+  g->DrawRectangle(2.0f, top + inset, w - 2.0f, top + static_cast<float>(s.Length) - inset);
   KtViewExposeEnd();
 }
 
@@ -130,8 +149,8 @@ bool KtScrollBar::ViewInput(int event, int x, int y, int button, int /*modifiers
     case kInputMouseDown: {
       if (!exposed || !ContainsWindowPoint(x, y)) return false;
       if (button != 0 || !s.Scrollable) return true;
-      const int sliderTop = wy + static_cast<int>(std::lround(s.Top));
-      const int sliderBottom = sliderTop + static_cast<int>(std::lround(s.Length));
+      int sliderTop = 0, sliderBottom = 0;
+      SliderRows(s, wy, sliderTop, sliderBottom);
       if (y >= sliderTop && y < sliderBottom) {
         mDragging = true;
         mDragOffsetY = y - sliderTop;
@@ -160,7 +179,9 @@ bool KtScrollBar::ViewInput(int event, int x, int y, int button, int /*modifiers
       return true;
     }
     case kInputMouseWheel: {
-      if (!exposed || !ContainsWindowPoint(x, y)) return false;
+      // The driven view hands its input to the bar: a wheel over the view
+      // scrolls it as well as a wheel over the bar itself.
+      if (!exposed || !(ContainsWindowPoint(x, y) || DrivenContains(mDriven, x, y))) return false;
       if (!s.Scrollable) return true;
       // One step is a tenth of the visible part (at least one unit).
       const double step = std::max(1.0, (mSliderEnd - mSliderStart) / 10.0);

@@ -2,8 +2,10 @@
 // operations.
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "host/ktoolkit.h"
 
@@ -46,4 +48,40 @@ void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, double x, d
                       style);
   glPopMatrix();
   glMatrixMode(static_cast<GLenum>(matrixMode));
+}
+
+bool Graphic_DrawStringFitted(IKtGraphic* graphic, const char* text, float x, float y, int right,
+                              int style) {
+  if (!graphic || !text || !*text) return false;
+  const int room = right - static_cast<int>(std::floor(x + 0.5f));
+  int width = 0;
+  int height = 0;
+  graphic->MeasureString(text, style, width, height);
+  if (width <= room) {
+    graphic->DrawString(text, x, y, INT_MIN, INT_MAX, style);
+    return false;
+  }
+  // The longest beginning (cut at a character boundary, trailing spaces
+  // dropped) that fits together with the ellipsis.
+  static constexpr char kEllipsis[] = "\xE2\x80\xA6";
+  constexpr size_t kEllipsisBytes = sizeof(kEllipsis) - 1;
+  char line[256];
+  size_t length = std::min(std::strlen(text), sizeof(line) - kEllipsisBytes - 1);
+  while (length > 0) {
+    --length;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    size_t kept = length;
+    while (kept > 0 && text[kept - 1] == ' ') --kept;
+    if (kept == 0) break;
+    std::memcpy(line, text, kept);
+    std::memcpy(line + kept, kEllipsis, kEllipsisBytes + 1);
+    graphic->MeasureString(line, style, width, height);
+    if (width <= room) {
+      graphic->DrawString(line, x, y, INT_MIN, INT_MAX, style);
+      return true;
+    }
+  }
+  graphic->MeasureString(kEllipsis, style, width, height);
+  if (width <= room) graphic->DrawString(kEllipsis, x, y, INT_MIN, INT_MAX, style);
+  return true;
 }

@@ -23,9 +23,38 @@ struct KtView::EventTable {
 
 KtView::KtView(kViewCreation /*creation*/) {}
 
+namespace {
+KtView* gFocused = nullptr;  // the view with the keyboard focus
+}  // namespace
+
 KtView::~KtView() {
+  if (gFocused == this) gFocused = nullptr;
+  KtToolTip_Withdraw(this);
+  KtRepeat_Stop(this);
   if (mParentLayout) mParentLayout->ForgetView(this);
   delete mEvents;
+}
+
+bool KtView::HasFocus() const {
+  return gFocused == this;
+}
+
+void KtView::TakeFocus() {
+  if (gFocused == this) return;
+  KtView* previous = gFocused;
+  gFocused = this;
+  if (previous) previous->ViewRefresh(false);
+  ViewRefresh(false);
+}
+
+KtView* KtView::GetFocusedView() {
+  return gFocused;
+}
+
+void KtView::ClearFocus() {
+  KtView* previous = gFocused;
+  gFocused = nullptr;
+  if (previous) previous->ViewRefresh(false);
 }
 
 IObject* KtView::IQuery(unsigned long interfaceId, int /*reserved*/) {
@@ -142,6 +171,11 @@ void KtView::Attach(IKtViewContainer* container, IKtGraphic* graphic) {
 }
 
 void KtView::Detach(IKtViewContainer* /*container*/) {
+  // A view that leaves the window keeps neither the focus, nor a tooltip,
+  // nor a repeat.
+  if (gFocused == this) gFocused = nullptr;
+  KtToolTip_Withdraw(this);
+  KtRepeat_Stop(this);
   mContainer = nullptr;
   mGraphic = nullptr;
 }

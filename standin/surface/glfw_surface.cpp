@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -28,6 +29,16 @@ int TranslateKey(int glfwKey) {
       return kKeyDown;
     case GLFW_KEY_TAB:
       return kKeyTab;
+    case GLFW_KEY_LEFT:
+      return kKeyLeft;
+    case GLFW_KEY_RIGHT:
+      return kKeyRight;
+    case GLFW_KEY_HOME:
+      return kKeyHome;
+    case GLFW_KEY_END:
+      return kKeyEnd;
+    case GLFW_KEY_DELETE:
+      return kKeyDelete;
     default:
       return 0;
   }
@@ -201,8 +212,21 @@ class WindowSurface final : public KSurface {
       return Fail(error, "window size " + std::to_string(width) + "x" + std::to_string(height) +
                              " is outside 1..16384");
     }
-    glfwSetWindowSize(mWindow, width, height);
+    glfwSetWindowSize(mWindow, std::max(width, mMinWidth), std::max(height, mMinHeight));
     return true;
+  }
+
+  void SetMinimumSize(int width, int height) override {
+    mMinWidth = std::max(0, width);
+    mMinHeight = std::max(0, height);
+    if (!mWindow) return;
+    glfwSetWindowSizeLimits(mWindow, mMinWidth > 0 ? mMinWidth : GLFW_DONT_CARE,
+                            mMinHeight > 0 ? mMinHeight : GLFW_DONT_CARE, GLFW_DONT_CARE,
+                            GLFW_DONT_CARE);
+    int w = 0, h = 0;
+    glfwGetWindowSize(mWindow, &w, &h);
+    if (w < mMinWidth || h < mMinHeight)
+      glfwSetWindowSize(mWindow, std::max(w, mMinWidth), std::max(h, mMinHeight));
   }
 
   bool ReadPixels(std::vector<unsigned char>& rgba) override {
@@ -216,6 +240,9 @@ class WindowSurface final : public KSurface {
   }
 
  private:
+  int mMinWidth = 0;
+  int mMinHeight = 0;
+
   static WindowSurface* Self(GLFWwindow* window) {
     return static_cast<WindowSurface*>(glfwGetWindowUserPointer(window));
   }
@@ -258,6 +285,15 @@ class WindowSurface final : public KSurface {
   static void OnFramebufferSize(GLFWwindow* window, int width, int height) {
     WindowSurface* self = Self(window);
     if (!self) return;
+    // Without a window manager to hold the size limits, a window can still be
+    // made smaller: grow it back, and report the size it returns to.
+    int windowWidth = 0, windowHeight = 0;
+    glfwGetWindowSize(window, &windowWidth, &windowHeight);
+    if (windowWidth < self->mMinWidth || windowHeight < self->mMinHeight) {
+      glfwSetWindowSize(window, std::max(windowWidth, self->mMinWidth),
+                        std::max(windowHeight, self->mMinHeight));
+      return;
+    }
     self->mWidth = width < 0 ? 0 : width;
     self->mHeight = height < 0 ? 0 : height;
     if (self->mSink) self->mSink->SurfaceResized(self->mWidth, self->mHeight);

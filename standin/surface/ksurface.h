@@ -66,6 +66,11 @@ class KSurface {
   // framebuffer (contents are lost); a window asks the window system, and
   // the new size arrives through the sink like any user resize.
   virtual bool Resize(int width, int height, std::string* error) = 0;
+  // The smallest size the user may give a window (window pixels; 0 for no
+  // limit). A window refuses sizes below it: the window system's size limits,
+  // and a request for a smaller size grows to the minimum. Headless
+  // surfaces have no user and ignore it.
+  virtual void SetMinimumSize(int /*width*/, int /*height*/) {}
   // The frame drawn so far, as Width() × Height() RGBA bytes, top row first.
   // Read a window before Present (after a swap the back buffer is undefined).
   // Makes the surface current. False (rgba emptied) on failure.

@@ -175,13 +175,17 @@ TEST(ProfilingDrawView, InputGoesToTheScrollBarUnchanged) {
   view.Attach(&container, &graphic);
   view.ViewExpose(nullptr);  // the bar learns where it is on screen
 
-  // Outside the bar: neither uses it.
-  EXPECT_FALSE(view.ViewInput(kInputMouseWheel, 10, 200, -1, 0));
-  EXPECT_FALSE(view.GetScrollBar()->ViewInput(kInputMouseWheel, 10, 200, -1, 0));
+  // Outside the view: neither uses it; keys are not the bar's.
+  EXPECT_FALSE(view.ViewInput(kInputMouseWheel, 10, 500, -1, 0));
+  EXPECT_FALSE(view.GetScrollBar()->ViewInput(kInputMouseWheel, 10, 500, -1, 0));
   EXPECT_FALSE(view.ViewInput(kInputKeyChar, 290, 200, 'a', 0));
-  // A wheel step over the bar scrolls the view through the bar.
+  // A wheel step over the chart scrolls the view through the bar.
+  EXPECT_TRUE(view.ViewInput(kInputMouseWheel, 10, 200, -1, 0));
+  const int overChart = view.GetScrollPosition();
+  EXPECT_GT(overChart, 0);
+  // And so does one over the bar itself.
   EXPECT_TRUE(view.ViewInput(kInputMouseWheel, 290, 200, -1, 0));
-  EXPECT_GT(view.GetScrollPosition(), 0);
+  EXPECT_GT(view.GetScrollPosition(), overChart);
   EXPECT_EQ(double(view.GetScrollPosition()), std::trunc(view.GetScrollBar()->SliderStartGet()));
   view.Detach(&container);
 }

@@ -35,7 +35,7 @@ TEST(Button, FiresOnceForAPressAndReleaseOverIt) {
   button.Caption = "Reset To Default";
   EventCounter clicks;
   button.OnClick.Add(&clicks, KCALLBACK_HANDLER(EventCounter::OnEvent));
-  Window window(button, 20, 40, 100, 15);
+  Window window(button, 20, 40, 130, 15);
   EXPECT_TRUE(window.Graphic.DrewText("Reset To Default"));
 
   EXPECT_TRUE(window.Click(30, 45));

@@ -174,10 +174,10 @@ TEST(ScrollBar, ATinySliderKeepsAGrabbableLengthAndMapsItsTravel) {
   bar.ViewExpose(nullptr);
   int x = 0, y = 0, w = 0, h = 0;
   ASSERT_TRUE(bar.GetSliderWindowRect(x, y, w, h));
-  EXPECT_EQ(h, 8);
-  bar.ViewInput(kInputMouseDown, 5, 2, 0, 0);
-  bar.ViewInput(kInputMouseMove, 5, 2 + 92, 0, 0);  // the whole travel
-  bar.ViewInput(kInputMouseUp, 5, 94, 0, 0);
+  EXPECT_EQ(h, 10);  // 8 pixels drawn, inside a pixel of inset at each end
+  bar.ViewInput(kInputMouseDown, 5, 1, 0, 0);       // the first drawn row
+  bar.ViewInput(kInputMouseMove, 5, 1 + 90, 0, 0);  // the whole travel
+  bar.ViewInput(kInputMouseUp, 5, 91, 0, 0);
   ASSERT_FALSE(driven.Values.empty());
   EXPECT_FLOAT_EQ(driven.Values.back(), 9990.0f);
   bar.Detach(&container);

@@ -1,0 +1,91 @@
+// The per-frame cost of keeping the measured frames (--record, --trace,
+// --compare) against the baseline of publishing the same frame to the
+// profiler, for a 64-character scene.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ostream>
+#include <streambuf>
+
+#include "khost/app/comparison_run.h"
+#include "khost/app/frame_capture.h"
+#include "khost/app/frame_outputs.h"
+#include "khost/app/profiler_feed.h"
+
+namespace {
+
+using namespace khost;
+
+constexpr int kCharacters = 64;
+
+// Counts the bytes and drops them, as a fast disk would take them.
+class NullBuffer : public std::streambuf {
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  int overflow(int c) override { return c; }
+};
+
+struct Frames {
+  FrameTimings Work;
+  FrameRecord Record(long long index) {
+    const TimePoint start = TimePoint{} + std::chrono::microseconds(16000 * index);
+    FrameRecord r;
+    r.FrameStart = start;
+    Work.Characters.resize(kCharacters);
+    for (int i = 0; i < kCharacters; ++i) {
+      Work.Characters[static_cast<std::size_t>(i)] = {
+          6.0, 1.5, 4.5, start + std::chrono::microseconds(100 + 7 * i), i % 2};
+    }
+    Work.CullingStart = start + std::chrono::microseconds(600);
+    Work.SubmissionStart = start + std::chrono::microseconds(2000);
+    Work.DeformationWork = {{start + std::chrono::microseconds(700), 800.0, 1}};
+    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+      if (slot == 7) continue;
+      r.Slots[slot] = 100.0 + slot;
+      r.Starts[slot] = start;
+    }
+    for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
+      r.OfPreviousFrame[slot] = true;
+    }
+    r.Work = &Work;
+    return r;
+  }
+};
+
+void BM_PublishToProfiler(benchmark::State& state) {
+  ProfilerFeed feed;
+  feed.SetCharacterCount(kCharacters);
+  feed.Install();
+  Frames frames;
+  long long index = 0;
+  for (auto _ : state) {
+    const FrameRecord record = frames.Record(index++);
+    KProfiler::TheOne()->BeginFrame();
+    feed.Publish(record);
+    KProfiler::TheOne()->EndFrame();
+  }
+}
+BENCHMARK(BM_PublishToProfiler);
+
+void BM_Capture(benchmark::State& state) {
+  const bool record = state.range(0) & 1;
+  const bool trace = state.range(0) & 2;
+  const bool compare = state.range(0) & 4;
+  NullBuffer buffer;
+  std::ostream sink(&buffer);
+  FrameCapture capture;
+  FrameRecorder recorder(sink);
+  TraceWriter writer(sink);
+  ComparisonRun comparison({"Node Count", "400", "1845", 30, 2}, 1LL << 40);
+  if (record) capture.AddSink(&recorder);
+  if (trace) capture.AddSink(&writer);
+  if (compare) capture.AddSink(&comparison);
+  Frames frames;
+  long long index = 0;
+  for (auto _ : state) capture.Observe(index, frames.Record(index)), ++index;
+}
+BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->ArgName("outputs");
+
+}  // namespace
+
+BENCHMARK_MAIN();
