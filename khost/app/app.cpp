@@ -1,6 +1,5 @@
 #include "khost/app/app.h"
 
-#include <GL/gl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,6 +22,8 @@
 #include "khost/app/output_file.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/ui_driver.h"
+#include "khost/app/ui_schedule.h"
+#include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 
@@ -69,16 +70,23 @@ bool CallModule(const std::string& what, Call&& call, std::string& error) {
 }
 
 constexpr int kHeadlessFrames = 120;
+constexpr int kDefaultViewportWidth = 640;
+constexpr int kMaxSide = 16384;
 constexpr const char* kDefaultScreenshot = "profiling-center.png";
 
-// Window events go straight to the toolkit; a resize is applied at the start
-// of the next frame.
+// Window events go straight to the toolkit, moved into the tool's own
+// coordinates (it lies ToolX pixels right of the window's left edge); a
+// resize is applied at the start of the next frame. Anything but a mouse
+// move marks the tool for a repaint this frame.
 class InputSink : public KSurfaceSink {
  public:
   explicit InputSink(KtViewHost& host) : mHost(host) {}
   void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
-    mHost.Input(event, x, y, button, modifiers);
+    mHost.Input(event, x - ToolX, y, button, modifiers);
+    if (event != kInputMouseMove) Touched = true;
   }
+  int ToolX = 0;
+  bool Touched = false;
   void SurfaceResized(int width, int height) override {
     Resized = true;
     Width = width;
@@ -124,11 +132,15 @@ class Application {
   int OpenSurface();
   int OpenOutputs();
   int Loop();
-  int WriteScreenshot(const std::vector<unsigned char>& capture);
+  int WritePng(OutputFile& file, const char* flag, int width, int height,
+               const std::vector<unsigned char>& pixels);
   void DrawAndFinish();
-  void Frame(bool last, std::vector<unsigned char>* capture);
+  void Frame(bool last, std::vector<unsigned char>* capture,
+             std::vector<unsigned char>* windowCapture);
   // The previous frame's period (up to `now`), work, present and paint.
   void PreviousFrameInto(FrameRecord& record, Clock::time_point now) const;
+  void PaintTool();
+  bool ApplyLayout(int windowWidth, int windowHeight, std::string* error);
   void UpdateScene();
   int Finish();
   void Shutdown();
@@ -154,12 +166,22 @@ class Application {
   std::unique_ptr<InputSink> mSink;
   std::unique_ptr<UiDriver> mDriver;
   OutputFile mScreenshot;
+  OutputFile mWindowScreenshot;
   OutputFile mStats;
   bool mHeadless = true;
-  int mWidth = 0;
+  int mWidth = 0;  // the tool window's size
   int mHeight = 0;
   int mMinWidth = 0;  // the tool's minimum size
   int mMinHeight = 0;
+  int mToolWidth = 0;  // the tool's width as asked for, kept on resizes
+  bool mWithViewport = true;
+  int mViewportWidth = 0;
+  int mViewportHeight = 0;
+  std::unique_ptr<Viewport> mViewport;
+  std::unique_ptr<ToolLayer> mToolLayer;
+  UiSchedule mUiSchedule{30};
+  bool mToolDirty = true;
+  Clock::time_point mLoopStart;
 
   long long mFrameIndex = 0;
   bool mHavePrevious = false;
@@ -308,6 +330,25 @@ int Application::OpenTool() {
 
 int Application::OpenSurface() {
   std::string error;
+  mToolWidth = mWidth;
+  mViewportWidth = mOptions.ViewportWidth ? *mOptions.ViewportWidth : kDefaultViewportWidth;
+  mViewportHeight = mOptions.ViewportHeight ? *mOptions.ViewportHeight : mHeight;
+  mWithViewport = mViewportWidth > 0 && mViewportHeight > 0;
+  if (!mWithViewport) mViewportWidth = mViewportHeight = 0;
+  const int windowWidth = mViewportWidth + mWidth;
+  const int windowHeight = std::max(mViewportHeight, mHeight);
+  if (windowWidth > kMaxSide) {
+    mErr << "khost: --viewport " << mViewportWidth << "x" << mViewportHeight
+         << " beside the tool's " << mWidth << " pixels makes a window " << windowWidth
+         << " wide, more than " << kMaxSide << "\n";
+    return 2;
+  }
+  if (const std::string problem = SizeProblem(windowWidth, windowHeight);
+      mOptions.WindowScreenshot && !problem.empty()) {
+    mErr << "khost: --window-screenshot: the whole window's " << problem << "\n";
+    return 2;
+  }
+  mUiSchedule = UiSchedule(mOptions.UiRate);
   mHeadless = mOptions.Headless || !KSurface_DisplayAvailable();
   if (mHeadless && !mOptions.Headless) {
     // A display was named but could not be opened: say so, or the user
@@ -320,22 +361,49 @@ int Application::OpenSurface() {
     }
   }
   if (!mHeadless) {
-    mSurface = KSurface_CreateWindow(mWidth, mHeight, "ProfilingCenter Tool", &error);
+    mSurface = KSurface_CreateWindow(windowWidth, windowHeight, "ProfilingCenter Tool", &error);
     if (!mSurface) {
       mErr << "khost: no window (" << error << "); drawing headless instead\n";
       mHeadless = true;
     }
   }
   if (mHeadless) {
-    mSurface = KSurface_CreateHeadless(mWidth, mHeight, &error);
+    mSurface = KSurface_CreateHeadless(windowWidth, windowHeight, &error);
     if (!mSurface) {
       mErr << "khost: no headless surface: " << error << "\n";
       return 1;
     }
   }
+  // The tool keeps at least its minimum size; the viewport may shrink to
+  // nothing.
   mSurface->SetMinimumSize(mMinWidth, mMinHeight);
-  mWidth = mSurface->Width();
-  mHeight = mSurface->Height();
+  // Without a viewport on screen the characters still go to the GPU's
+  // buffers each frame; only the drawing is left out.
+  mViewport = Viewport::Create(&error);
+  if (!mViewport) {
+    mErr << "khost: no viewport renderer: " << error << "\n";
+    return 1;
+  }
+  mWorkload->SetRenderer(mViewport.get());
+  // A window the window system sized differently is laid out as a resize.
+  if (mSurface->Width() != windowWidth || mSurface->Height() != windowHeight) {
+    mViewportHeight = mSurface->Height();
+    mHeight = mSurface->Height();
+    mWidth = mWithViewport ? std::min(mToolWidth, mSurface->Width()) : mSurface->Width();
+    mViewportWidth = mWithViewport ? mSurface->Width() - mWidth : 0;
+  }
+  mToolLayer = ToolLayer::Create(std::max(1, mWidth), std::max(1, mHeight), &error);
+  if (!mToolLayer) {
+    mErr << "khost: no tool layer: " << error << "\n";
+    return 1;
+  }
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, mSurface->Height());
+    if (mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
+  }
   mGraphic = KtGraphic_CreateGL(mWidth, mHeight, &error);
   if (!mGraphic) {
     mErr << "khost: no graphic context: " << error << "\n";
@@ -344,6 +412,7 @@ int Application::OpenSurface() {
   mHost = std::make_unique<KtViewHost>(mGraphic);
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
+  mSink->ToolX = mViewportWidth;
   mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
                                        [this] { DrawAndFinish(); });
   return 0;
@@ -352,7 +421,10 @@ int Application::OpenSurface() {
 void Application::DrawAndFinish() {
   // Scripted input draws outside the frame loop; finishing each of these
   // drawings keeps the renderer from piling up their commands.
+  mToolLayer->Begin();
   mHost->Expose();
+  mToolLayer->End();
+  mToolDirty = true;
   glFinish();
 }
 
@@ -367,11 +439,63 @@ int Application::OpenOutputs() {
       return 1;
     }
   }
+  if (mOptions.WindowScreenshot && !mWindowScreenshot.Open(*mOptions.WindowScreenshot, error)) {
+    mErr << "khost: --window-screenshot: " << error << "\n";
+    return 1;
+  }
   if (mOptions.StatsFile && !mStats.Open(*mOptions.StatsFile, error)) {
     mErr << "khost: --stats: " << error << "\n";
     return 1;
   }
   return 0;
+}
+
+bool Application::ApplyLayout(int windowWidth, int windowHeight, std::string* error) {
+  // The tool keeps the width it was given and takes the window's height;
+  // the viewport takes the rest.
+  mHeight = windowHeight;
+  mWidth = mWithViewport ? std::min(mToolWidth, windowWidth) : windowWidth;
+  mViewportWidth = mWithViewport ? windowWidth - mWidth : 0;
+  mViewportHeight = mWithViewport ? windowHeight : 0;
+  if (!mToolLayer->Resize(std::max(1, mWidth), std::max(1, mHeight), error)) return false;
+  KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
+  mHost->Resize(mWidth, mHeight);
+  mSink->ToolX = mViewportWidth;
+  if (mViewport) {
+    mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, windowHeight);
+    if (mViewportWidth > 0 && mViewportHeight > 0) {
+      mWorkload->SetCameraAspect(static_cast<float>(mViewportWidth) /
+                                 static_cast<float>(mViewportHeight));
+    }
+  }
+  mToolDirty = true;
+  return true;
+}
+
+void Application::PaintTool() {
+  mToolLayer->Begin();
+  if (mPanel) {
+    mPanel->LayoutRefresh();
+  } else {
+    mToolLayout->LayoutRefresh();
+  }
+  mHost->Expose();
+  mToolLayer->End();
+}
+
+void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) const {
+  if (!mHavePrevious) return;
+  record.Slots[kSlotDevices] = Micros(mPreviousStart, now);
+  record.Slots[kSlotFrame] = mPreviousWork;
+  record.Slots[kSlotPresent] = mPreviousPresent;
+  record.Slots[kSlotToolPaint] = mPreviousPaint;
+  record.Starts[kSlotDevices] = mPreviousStart;
+  record.Starts[kSlotFrame] = mPreviousStart;
+  record.Starts[kSlotPresent] = mPreviousPresentStart;
+  record.Starts[kSlotToolPaint] = mPreviousPaintStart;
+  for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
+    record.OfPreviousFrame[slot] = true;
+  }
 }
 
 void Application::UpdateScene() {
@@ -391,41 +515,31 @@ void Application::UpdateScene() {
   }
 }
 
-void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) const {
-  if (!mHavePrevious) return;
-  record.Slots[kSlotDevices] = Micros(mPreviousStart, now);
-  record.Slots[kSlotFrame] = mPreviousWork;
-  record.Slots[kSlotPresent] = mPreviousPresent;
-  record.Slots[kSlotToolPaint] = mPreviousPaint;
-  record.Starts[kSlotDevices] = mPreviousStart;
-  record.Starts[kSlotFrame] = mPreviousStart;
-  record.Starts[kSlotPresent] = mPreviousPresentStart;
-  record.Starts[kSlotToolPaint] = mPreviousPaintStart;
-  for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
-    record.OfPreviousFrame[slot] = true;
-  }
-}
-
-void Application::Frame(bool last, std::vector<unsigned char>* capture) {
+void Application::Frame(bool last, std::vector<unsigned char>* capture,
+                        std::vector<unsigned char>* windowCapture) {
   KProfiler* profiler = KProfiler::TheOne();
   const Clock::time_point start = Clock::now();
   FrameRecord record;
   record.FrameStart = start;
+  // The first frame has no period measured before it: publishing starts
+  // with the second, so every published frame has every cycle's sample.
+  const bool whole = mHavePrevious;
   PreviousFrameInto(record, start);
   mPreviousStart = start;
   mHavePrevious = true;
 
-  const bool profiling = profiler->ProfilingEnabled != 0;
+  const bool profiling = profiler->ProfilingEnabled != 0 && whole;
   if (profiling) profiler->BeginFrame();
 
   Clock::time_point t0 = Clock::now();
+  mSink->Touched = false;
   mSurface->PollEvents(mSink.get());
   if (mSink->Resized) {
     mSink->Resized = false;
-    mWidth = mSurface->Width();
-    mHeight = mSurface->Height();
-    KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
-    mHost->Resize(mWidth, mHeight);
+    std::string error;
+    if (!ApplyLayout(mSurface->Width(), mSurface->Height(), &error)) {
+      mErr << "khost: the window's new size cannot be used: " << error << "\n";
+    }
   }
   Clock::time_point t1 = Clock::now();
   record.Slots[kSlotInput] = Micros(t0, t1);
@@ -438,7 +552,15 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   record.Slots[kSlotSceneUpdate] = Micros(t0, t1);
   record.Starts[kSlotSceneUpdate] = t0;
 
-  mWorkload->RunFrame(mFrameIndex, settings, mTimings);
+  // Scene time: a fixed step headless, so runs repeat exactly; the wall
+  // clock live.
+  const double seconds = mHeadless ? static_cast<double>(mFrameIndex) / 60.0
+                                   : std::chrono::duration<double>(start - mLoopStart).count();
+  // Parts of the window neither the viewport nor the tool covers.
+  if (mViewportHeight < mSurface->Height() || mHeight < mSurface->Height()) {
+    ClearWindow(mSurface->Width(), mSurface->Height());
+  }
+  mWorkload->RunFrame(mFrameIndex, seconds, settings, mTimings);
   record.Slots[kSlotAnimation] = mTimings.Animation;
   record.Slots[kSlotEvaluation] = mTimings.Evaluation;
   record.Slots[kSlotDeformation] = mTimings.Deformation;
@@ -461,23 +583,40 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture) {
   }
   mMeasured.Observe(mFrameIndex, record);
 
-  t0 = Clock::now();
-  if (mPanel) {
-    mPanel->LayoutRefresh();
-  } else {
-    mToolLayout->LayoutRefresh();
-  }
-  mHost->Expose();
-  t1 = Clock::now();
-  mPreviousPaint = Micros(t0, t1);
-  mPreviousPaintStart = t0;
-  if (last && capture) mSurface->ReadPixels(*capture);
+  // The viewport's drawing goes to the renderer now, as the first part of
+  // presenting: a software renderer rasterises it here, and would otherwise
+  // do so inside the tool's paint when drawing moves to the tool's layer.
+  const Clock::time_point submitStart = Clock::now();
+  FlushDrawing();
+  const double submitted = Micros(submitStart, Clock::now());
 
+  // The tool repaints at the user-interface rate, at once after input, and
+  // on the last frame so that captures show the latest numbers; between
+  // repaints its last picture is shown again and "Tool Paint" records 0.
+  const bool scheduled = mUiSchedule.Due(seconds);
+  if (scheduled || last || mToolDirty || mSink->Touched) {
+    t0 = Clock::now();
+    PaintTool();
+    t1 = Clock::now();
+    mPreviousPaint = Micros(t0, t1);
+    mPreviousPaintStart = t0;
+    if (scheduled) mUiSchedule.Painted(seconds);
+    mToolDirty = false;
+  } else {
+    mPreviousPaint = 0.0;
+    mPreviousPaintStart = Clock::now();
+  }
+  if (last && capture) mToolLayer->Read(*capture);
+
+  // Presenting: the tool's picture goes beside the viewport, then the swap.
+  // Present counts the viewport's submission above as well; Frame does not.
   const Clock::time_point presentStart = Clock::now();
-  mPreviousWork = Micros(start, presentStart);
-  mPreviousPresentStart = presentStart;
+  mPreviousWork = Micros(start, presentStart) - submitted;
+  mPreviousPresentStart = submitStart;
+  mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+  if (last && windowCapture) mSurface->ReadPixels(*windowCapture);
   mSurface->Present();
-  mPreviousPresent = Micros(presentStart, Clock::now());
+  mPreviousPresent = submitted + Micros(presentStart, Clock::now());
   ++mFrameIndex;
 }
 
@@ -490,7 +629,9 @@ int Application::Loop() {
   // The actions run after the first frame; at least one frame shows them.
   if (!mOptions.Actions.empty() && frames < 2) frames = 2;
   const bool wantCapture = mOptions.Screenshot.has_value() || mHeadless;
+  const bool wantWindow = mOptions.WindowScreenshot.has_value();
   std::vector<unsigned char> capture;
+  std::vector<unsigned char> windowCapture;
   if (int status = mMeasured.Open(mOptions, frames, mErr); status != 0) return status;
   std::vector<UiAction> startActions = mOptions.Actions;
   if (const ComparisonRun* comparison = mMeasured.Comparison()) {
@@ -499,10 +640,11 @@ int Application::Loop() {
     const CompareSpec& spec = comparison->Spec();
     startActions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }
+  mLoopStart = Clock::now();
 
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
-    Frame(last, wantCapture ? &capture : nullptr);
+    Frame(last, wantCapture ? &capture : nullptr, wantWindow ? &windowCapture : nullptr);
     if (i == 0) {
       for (const UiAction& action : startActions) {
         const ActionResult result = mDriver->Run(action);
@@ -511,6 +653,7 @@ int Application::Loop() {
           return result.ExitCode;
         }
       }
+      if (!startActions.empty()) mToolDirty = true;
     }
     if (const std::optional<std::string> value = mMeasured.SwitchAfter(i)) {
       const ActionResult result =
@@ -519,46 +662,53 @@ int Application::Loop() {
         mErr << "khost: --compare: " << result.Message << "\n";
         return result.ExitCode;
       }
+      mToolDirty = true;
     }
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
       // shows now.
-      if (wantCapture && !last) {
-        mHost->Expose();
-        mSurface->ReadPixels(capture);
+      if (!last) {
+        PaintTool();
+        mToolLayer->Show(mViewportWidth, 0, mSurface->Height());
+        if (wantCapture) mToolLayer->Read(capture);
+        if (wantWindow) mSurface->ReadPixels(windowCapture);
       }
       break;
     }
   }
+
   FrameRecord tail;
   PreviousFrameInto(tail, Clock::now());
   if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
 
-  return wantCapture ? WriteScreenshot(capture) : 0;
-}
-
-int Application::WriteScreenshot(const std::vector<unsigned char>& capture) {
-  std::string error;
-  std::vector<unsigned char> png;
-  if (capture.empty()) error = "the frame could not be read";
-  if (error.empty() &&
-      KPng_Encode(mSurface->Width(), mSurface->Height(), capture.data(), png, &error)) {
-    if (mScreenshot.Write(png.data(), png.size(), error) && mScreenshot.Commit(error)) {
-      error.clear();
-    }
-  } else if (error.empty()) {
-    error = "the capture could not be encoded";
-  }
-  if (!error.empty()) {
-    mErr << "khost: --screenshot: " << error << "\n";
+  if (wantCapture && WritePng(mScreenshot, "--screenshot", mToolLayer->Width(),
+                              mToolLayer->Height(), capture) != 0) {
     return 1;
   }
-  if (!mOptions.Screenshot) {
+  if (wantCapture && !mOptions.Screenshot) {
     std::error_code ec;
     const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
     mOut << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
   }
+  if (wantWindow && WritePng(mWindowScreenshot, "--window-screenshot", mSurface->Width(),
+                             mSurface->Height(), windowCapture) != 0) {
+    return 1;
+  }
   return 0;
+}
+
+int Application::WritePng(OutputFile& file, const char* flag, int width, int height,
+                          const std::vector<unsigned char>& pixels) {
+  std::string error;
+  std::vector<unsigned char> png;
+  if (pixels.empty()) {
+    error = "the frame could not be read";
+  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
+             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
+    return 0;
+  }
+  mErr << "khost: " << flag << ": " << error << "\n";
+  return 1;
 }
 
 int Application::Finish() {
@@ -586,6 +736,9 @@ void Application::Shutdown() {
   if (mWorkload) mWorkload->Drain();
   mDriver.reset();
   if (mSurface) mSurface->MakeCurrent();
+  if (mWorkload) mWorkload->SetRenderer(nullptr);
+  mViewport.reset();
+  mToolLayer.reset();
   // Detach the window from the screen, then end it the way a host does.
   if (mHost) mHost->SetRoot(nullptr, 0, 0);
   mHost.reset();

@@ -93,7 +93,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         flag == "--module" || flag == "--config-dir" || flag == "--size" || flag == "--frames" ||
         flag == "--screenshot" || flag == "--select" || flag == "--click" || flag == "--set" ||
         flag == "--stats" || flag == "--record" || flag == "--trace" || flag == "--compare" ||
-        flag == "--compare-block" || flag == "--compare-depth" || flag == "--compare-csv";
+        flag == "--compare-block" || flag == "--compare-depth" || flag == "--compare-csv" ||
+        flag == "--viewport" || flag == "--ui-rate" || flag == "--window-screenshot";
     std::string value;
     if (takesValue) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
@@ -134,6 +135,31 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     } else if (flag == "--screenshot") {
       if (value.empty()) return fail("--screenshot: empty file name");
       o.Screenshot = value;
+    } else if (flag == "--window-screenshot") {
+      if (value.empty()) return fail("--window-screenshot: empty file name");
+      o.WindowScreenshot = value;
+    } else if (flag == "--viewport") {
+      int w = 0;
+      int h = 0;
+      if (value == "0x0" || value == "0X0") {
+        o.ViewportWidth = 0;
+        o.ViewportHeight = 0;
+      } else if (ParseSize(value, w, h) && !SizeProblem(w, h).empty()) {
+        return fail("--viewport: " + SizeProblem(w, h));
+      } else if (ParseSize(value, w, h)) {
+        o.ViewportWidth = w;
+        o.ViewportHeight = h;
+      } else {
+        return fail("--viewport: malformed size " + Quote(value) +
+                    " (expected WxH, 1 to 16384 each, or 0x0 for none)");
+      }
+    } else if (flag == "--ui-rate") {
+      int hz = 0;
+      if (!ParseInt(value, 0, 1000, hz)) {
+        return fail("--ui-rate: malformed rate " + Quote(value) +
+                    " (expected repaints per second, 0 to 1000; 0 every frame)");
+      }
+      o.UiRate = hz;
     } else if (flag == "--stats") {
       if (value.empty()) return fail("--stats: empty file name");
       o.StatsFile = value;
@@ -221,14 +247,24 @@ std::string UsageText(const char* programName) {
          "                       KHOST_CONFIG_DIR variable, else config/ beside the\n"
          "                       executable, else the shipped config/ folder)\n"
          "  --headless           draw off screen (the default without a display)\n"
-         "  --size WxH           window size in pixels, digits only (default: the\n"
-         "                       tool's start size); each side 1 to 16384, at most\n"
-         "                       8192x8192 pixels in all, and not below the tool's\n"
+         "  --size WxH           the tool window's size in pixels, digits only\n"
+         "                       (default: its start size); each side 1 to 16384, at\n"
+         "                       most 8192x8192 pixels in all, and not below its\n"
          "                       minimum, which khost names when refusing a smaller one\n"
+         "  --viewport WxH       the 3D viewport's size, left of the tool (default:\n"
+         "                       640 wide, the tool's height; 0x0: no viewport)\n"
+         "  --ui-rate HZ         tool repaints per second of scene time (default 30;\n"
+         "                       0: every frame); input and the last frame repaint\n"
+         "                       it at once. Scene time is the wall clock live and\n"
+         "                       1/60 s per frame headless\n"
          "  --frames N           frames to run, digits only (headless default 120;\n"
          "                       live: until the window closes)\n"
-         "  --screenshot FILE    write the window's client area after the last frame\n"
-         "                       as PNG (headless default: ./profiling-center.png)\n"
+         "  --screenshot FILE    write the tool window's client area after the last\n"
+         "                       frame as PNG (headless default:\n"
+         "                       ./profiling-center.png)\n"
+         "  --window-screenshot FILE\n"
+         "                       write the whole window (viewport and tool) after\n"
+         "                       the last frame as PNG\n"
          "  --select ITEM        pick ITEM in the display selector\n"
          "  --click CAPTION      click the control with that caption\n"
          "  --set CAPTION=VALUE  edit the property editor with that caption: 0 or 1\n"

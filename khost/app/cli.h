@@ -32,6 +32,13 @@ struct Options {
   std::vector<UiAction> Actions;
   bool PrintSettings = false;
   std::optional<std::string> StatsFile;
+  // --viewport: the 3D viewport's size; 0x0 runs without one. Unset: 640
+  // wide and as tall as the tool.
+  std::optional<int> ViewportWidth;
+  std::optional<int> ViewportHeight;
+  // --ui-rate: tool repaints per second of scene time; 0 every frame.
+  int UiRate = 30;
+  std::optional<std::string> WindowScreenshot;
   std::optional<std::string> RecordFile;
   std::optional<std::string> TraceFile;
   // --compare "CAPTION=A,B" and its companions (which need it).

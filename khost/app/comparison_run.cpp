@@ -141,9 +141,8 @@ void ComparisonRun::WriteCsv(const std::vector<ComparisonRow>& rows, std::ostrea
     out << CsvField(row.Cycle.Path) << ',' << row.Cycle.Depth << ','
         << (row.HasA ? Number(row.Stats.MedianA, 3) : "") << ','
         << (row.HasB ? Number(row.Stats.MedianB, 3) : "") << ','
-        << (both ? Number(row.Stats.Ratio, 4) : "") << ','
-        << (both ? Number(row.Stats.Low, 4) : "") << ','
-        << (both ? Number(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
+        << (both ? Number(row.Stats.Ratio, 4) : "") << ',' << (both ? Number(row.Stats.Low, 4) : "")
+        << ',' << (both ? Number(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
   }
 }
 

@@ -8,9 +8,9 @@ namespace khost {
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
-constexpr int kRings = 12;        // rings along each bone
-constexpr int kRingVertices = 8;  // vertices around each ring
-constexpr int kClipKeys = 16;     // keys of the one-second looping clip
+constexpr int kRings = kMeshRings;
+constexpr int kRingVertices = kMeshRingVertices;
+constexpr int kClipKeys = 16;  // keys of the one-second looping clip
 
 struct Builder {
   std::vector<Joint>& Joints;
@@ -61,6 +61,12 @@ Scene::Scene(int characterCount) {
     mNodeCount += static_cast<int>(mCharacters[static_cast<std::size_t>(i)].Joints.size());
     mVertexCount += mCharacters[static_cast<std::size_t>(i)].Mesh.size();
   }
+}
+
+void Scene::SetCameraAspect(float aspect) {
+  if (!(aspect > 0.0f) || !std::isfinite(aspect)) return;
+  mCamera.Aspect = aspect;
+  mFrustum = MakeFrustum(mCamera);
 }
 
 void Scene::BuildCharacter(Character& c, int index, int total) {

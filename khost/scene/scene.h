@@ -65,6 +65,11 @@ int JointCountForCharacter(int index);
 int CharactersForNodeCount(int nodes, bool roundUp = true);
 enum { kMaxCharacters = 256 };
 
+// A character's mesh is a run of tube segments, one per bone below the
+// pelvis: kMeshRings rings along the bone, each of kMeshRingVertices
+// vertices, ring after ring. Renderers build their triangles from this.
+enum { kMeshRings = 12, kMeshRingVertices = 8 };
+
 class Scene {
  public:
   // Builds `characterCount` characters (clamped to 1..kMaxCharacters).
@@ -76,6 +81,9 @@ class Scene {
   Character& GetCharacter(int i) { return mCharacters[static_cast<std::size_t>(i)]; }
   const Camera& GetCamera() const { return mCamera; }
   const Frustum& GetFrustum() const { return mFrustum; }
+  // The camera's width / height (the viewport's shape); the culling
+  // frustum follows. Values that are not positive and finite are ignored.
+  void SetCameraAspect(float aspect);
 
   // The evaluation stages of one character for animation time `seconds`,
   // into pose buffer `buffer` (0 or 1).

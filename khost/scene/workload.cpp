@@ -63,14 +63,21 @@ void Workload::Drain() {
 int Workload::Rebuild(int characterCount) {
   Drain();
   mScene = std::make_unique<Scene>(characterCount);
+  if (mAspect > 0.0f) mScene->SetCameraAspect(mAspect);
   return mScene->GetNodeCount();
 }
 
-void Workload::Evaluate(long long frameIndex, bool parallel, EvalResult& out) {
+void Workload::SetCameraAspect(float aspect) {
+  if (!(aspect > 0.0f) || !std::isfinite(aspect)) return;
+  Drain();
+  mAspect = aspect;
+  mScene->SetCameraAspect(aspect);
+}
+
+void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, EvalResult& out) {
   Scene& scene = *mScene;
   const int count = scene.GetCharacterCount();
   const int buffer = static_cast<int>(frameIndex & 1);
-  const double seconds = static_cast<double>(frameIndex) / 60.0;
   out.Characters.resize(static_cast<std::size_t>(count));
   out.AnimationItems.resize(static_cast<std::size_t>(count));
   out.Thread = ThreadPool::CurrentWorker();
@@ -155,11 +162,15 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
 }
 
 void Workload::Upload(int buffer, bool gpu) {
-  // The staging buffer stands for the mapped GPU buffer a renderer writes.
-  // CPU skinning uploads the deformed vertices (position and normal);
-  // GPU skinning uploads only the skin matrices, 12 floats per joint, and
-  // leaves the blend to the GPU, whose work is not simulated.
+  // CPU skinning uploads the deformed vertices (position and normal); GPU
+  // skinning uploads only the skin matrices, 12 floats per joint, and the
+  // vertex shader blends. Without a renderer they go to a staging buffer
+  // in the layout a renderer would map.
   Scene& scene = *mScene;
+  if (mRenderer) {
+    mUploadBytes = mRenderer->Upload(scene, buffer, gpu);
+    return;
+  }
   std::size_t floats = 0;
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
     const Character& c = scene.GetCharacter(i);
@@ -231,11 +242,21 @@ void Workload::Submit(int buffer, bool gpu) {
   std::sort(mDrawList.begin(), mDrawList.end(), [](const DrawItem& a, const DrawItem& b) {
     return a.Lod != b.Lod ? a.Lod < b.Lod : a.Depth < b.Depth;
   });
+  if (mRenderer) mRenderer->Draw(scene, mDrawList, gpu);
 }
 
 void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
                         FrameTimings& timings) {
+  RunFrame(frameIndex, static_cast<double>(frameIndex) / 60.0, settings, timings);
+}
+
+void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettings& settings,
+                        FrameTimings& timings) {
   const int buffer = static_cast<int>(frameIndex & 1);
+  const double step = mPreviousSeconds >= 0.0 && seconds > mPreviousSeconds
+                          ? seconds - mPreviousSeconds
+                          : 1.0 / 60.0;
+  mPreviousSeconds = seconds;
 
   // Evaluation: take the pipelined result for this frame, or evaluate now.
   if (mPending.Valid() && mPendingFrame == frameIndex) {
@@ -243,7 +264,7 @@ void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
     std::swap(mResult, mPendingResult);
   } else {
     Drain();
-    Evaluate(frameIndex, settings.ParallelEvaluation, mResult);
+    Evaluate(frameIndex, seconds, settings.ParallelEvaluation, mResult);
   }
   mPendingFrame = -1;
   timings.Animation = mResult.Animation;
@@ -280,9 +301,12 @@ void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
   // (into the other pose buffer) while this frame is submitted and drawn.
   if (settings.ParallelPipeline) {
     const long long next = frameIndex + 1;
+    const double nextSeconds = seconds + step;
     const bool parallel = settings.ParallelEvaluation;
     mPendingFrame = next;
-    mPending = mPool.Submit([this, next, parallel] { Evaluate(next, parallel, mPendingResult); });
+    mPending = mPool.Submit([this, next, nextSeconds, parallel] {
+      Evaluate(next, nextSeconds, parallel, mPendingResult);
+    });
   }
 
   t0 = Clock::now();

@@ -78,6 +78,20 @@ struct DrawItem {
   int Vertices = 0;
 };
 
+// Where a frame's characters go on the GPU. Workload calls it on the thread
+// that runs RunFrame (the one that owns the GL context), inside the stages
+// it times: Upload in "Upload", Draw in "Submission".
+class FrameRenderer {
+ public:
+  virtual ~FrameRenderer() = default;
+  // Sends what the visible characters of pose buffer `buffer` need to the
+  // GPU: their deformed vertices, or with GPU skinning their skin matrices.
+  // Returns the bytes sent.
+  virtual std::size_t Upload(Scene& scene, int buffer, bool gpuSkinning) = 0;
+  // Draws the draw list, one draw call per item, from what Upload sent.
+  virtual void Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gpuSkinning) = 0;
+};
+
 class Workload {
  public:
   Workload(ThreadPool& pool, int characterCount);
@@ -86,9 +100,20 @@ class Workload {
   Workload(const Workload&) = delete;
   Workload& operator=(const Workload&) = delete;
 
-  // Runs frame `frameIndex` (animation time frameIndex / 60 s) with the
+  // Runs frame `frameIndex` at animation time frameIndex / 60 s with the
   // given settings and reports its timings.
   void RunFrame(long long frameIndex, const EngineSettings& settings, FrameTimings& timings);
+  // The same at animation time `seconds`. With the parallel pipeline the
+  // next frame is evaluated ahead at `seconds` plus this frame's step
+  // (1/60 s for the first frame).
+  void RunFrame(long long frameIndex, double seconds, const EngineSettings& settings,
+                FrameTimings& timings);
+
+  // The renderer the frame's upload and draw calls go to (borrowed; null:
+  // the vertices go to a CPU staging buffer and nothing is drawn).
+  void SetRenderer(FrameRenderer* renderer) { mRenderer = renderer; }
+  // The camera's width / height, kept across rebuilds.
+  void SetCameraAspect(float aspect);
 
   // Replaces the scene with `characterCount` characters (waits for any
   // pipelined evaluation first). Returns the new node count.
@@ -112,7 +137,7 @@ class Workload {
     std::vector<WorkSpan> AnimationItems;  // one per character
     std::vector<WorkSpan> AnimationWork;
   };
-  void Evaluate(long long frameIndex, bool parallel, EvalResult& out);
+  void Evaluate(long long frameIndex, double seconds, bool parallel, EvalResult& out);
   void Cull(int buffer, bool enabled);
   void Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings);
   void Upload(int buffer, bool gpu);
@@ -120,6 +145,9 @@ class Workload {
 
   ThreadPool& mPool;
   std::unique_ptr<Scene> mScene;
+  FrameRenderer* mRenderer = nullptr;
+  float mAspect = 0.0f;  // 0: the camera's own
+  double mPreviousSeconds = -1.0;
   // A pipelined evaluation of frame mPendingFrame, or none.
   ThreadPool::Task mPending;
   long long mPendingFrame = -1;

@@ -30,6 +30,9 @@ TEST(KhostCli, NoArgumentsLeavesEveryDefaultOpen) {
   EXPECT_FALSE(r.Parsed.StatsFile);
   EXPECT_FALSE(r.Parsed.PrintSettings);
   EXPECT_TRUE(r.Parsed.Actions.empty());
+  EXPECT_FALSE(r.Parsed.ViewportWidth);
+  EXPECT_FALSE(r.Parsed.WindowScreenshot);
+  EXPECT_EQ(r.Parsed.UiRate, 30);
 }
 
 TEST(KhostCli, EveryFlagIsParsed) {
@@ -46,6 +49,14 @@ TEST(KhostCli, EveryFlagIsParsed) {
   EXPECT_EQ(*r.Parsed.Screenshot, "out.png");
   EXPECT_TRUE(r.Parsed.PrintSettings);
   EXPECT_EQ(*r.Parsed.StatsFile, "s.csv");
+
+  const ParseResult v = Parse({"--viewport", "320x200", "--ui-rate", "0", "--window-screenshot",
+                               "w.png", "--viewport", "0x0"});
+  ASSERT_TRUE(v.Ok()) << v.Error;
+  EXPECT_EQ(*v.Parsed.ViewportWidth, 0);  // the last one wins: no viewport
+  EXPECT_EQ(*v.Parsed.ViewportHeight, 0);
+  EXPECT_EQ(v.Parsed.UiRate, 0);
+  EXPECT_EQ(*v.Parsed.WindowScreenshot, "w.png");
 }
 
 TEST(KhostCli, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
@@ -122,6 +133,16 @@ TEST(KhostCli, EveryBadInputIsRefusedWithAMessageNamingIt) {
       {{"--set", "NoEquals"}, "NoEquals"},
       {{"--set", "=5"}, "=5"},
       {{"--set", "Buffer Size="}, "Buffer Size"},
+      {{"--viewport"}, "--viewport"},
+      {{"--viewport", "0x200"}, "0x200"},
+      {{"--viewport", "320x0"}, "320x0"},
+      {{"--viewport", "-320x200"}, "-320x200"},
+      {{"--viewport", "big"}, "big"},
+      {{"--ui-rate", "-1"}, "-1"},
+      {{"--ui-rate", "1001"}, "1001"},
+      {{"--ui-rate", "fast"}, "fast"},
+      {{"--ui-rate", "2.5"}, "2.5"},
+      {{"--window-screenshot", ""}, "--window-screenshot"},
   };
   for (const BadCase& c : cases) {
     const ParseResult r = Parse(c.Args);
@@ -249,10 +270,13 @@ TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {
 
 TEST(KhostCli, UsageDocumentsEveryFlag) {
   const std::string usage = khost::UsageText("khost");
-  for (const char* flag :
-       {"--module", "--config-dir", "--headless", "--size", "--frames", "--screenshot", "--select",
-        "--click", "--set", "--print-settings", "--stats", "--record", "--trace", "--compare",
-        "--compare-block", "--compare-depth", "--compare-csv", "--help"}) {
+  for (const char* flag : {"--module",         "--config-dir",  "--headless",
+                           "--size",           "--frames",      "--screenshot",
+                           "--select",         "--click",       "--set",
+                           "--print-settings", "--stats",       "--record",
+                           "--trace",          "--compare",     "--compare-block",
+                           "--compare-depth",  "--compare-csv", "--help",
+                           "--viewport",       "--ui-rate",     "--window-screenshot"}) {
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
   }
 }

@@ -1,0 +1,625 @@
+#include "khost/render/viewport.h"
+
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace khost {
+
+namespace {
+
+constexpr int kMaxBones = 64;      // joints per character the bone block holds
+constexpr int kLevels = 4;         // levels of detail
+constexpr float kGroundHalf = 60;  // metres
+constexpr int kGridHalf = 30;      // grid lines every metre out to this
+constexpr GLuint kBoneBinding = 0;
+
+// Sky, ground and grid: a light blue above a dull green-grey, so the
+// saturated character colours stand out against both.
+constexpr float kSky[3] = {0.62f, 0.72f, 0.86f};
+constexpr float kGround[3] = {0.40f, 0.45f, 0.40f};
+constexpr float kGrid[3] = {0.28f, 0.32f, 0.28f};
+constexpr float kAlbedos[][3] = {
+    {0.95f, 0.50f, 0.15f}, {0.85f, 0.20f, 0.25f}, {0.95f, 0.80f, 0.20f},
+    {0.80f, 0.30f, 0.75f}, {0.15f, 0.55f, 0.90f}, {0.95f, 0.95f, 0.90f},
+};
+// Towards the light: above, behind and left of the camera, so the faces
+// turned to the camera are lit.
+constexpr float kLight[3] = {-0.37f, 0.79f, 0.49f};
+
+const char* const kMeshVertex = R"(#version 330 core
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+uniform mat4 uViewProjection;
+out vec3 vNormal;
+void main() {
+  vNormal = aNormal;
+  gl_Position = uViewProjection * vec4(aPosition, 1.0);
+}
+)";
+
+// The linear-blend skinning of the CPU path: the weighted sum of the skin
+// matrices (rows of a 3x4 matrix, three vec4 per bone) applied to the bind
+// position and normal.
+const char* const kSkinVertex = R"(#version 330 core
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+layout(location = 2) in uvec4 aBones;
+layout(location = 3) in vec4 aWeights;
+layout(std140) uniform Bones {
+  vec4 uRows[3 * 64];
+};
+uniform mat4 uViewProjection;
+out vec3 vNormal;
+void main() {
+  vec4 r0 = vec4(0.0);
+  vec4 r1 = vec4(0.0);
+  vec4 r2 = vec4(0.0);
+  for (int i = 0; i < 4; ++i) {
+    float w = aWeights[i];
+    if (w == 0.0) continue;
+    int b = int(aBones[i]) * 3;
+    r0 += w * uRows[b];
+    r1 += w * uRows[b + 1];
+    r2 += w * uRows[b + 2];
+  }
+  vec4 p = vec4(aPosition, 1.0);
+  vec3 position = vec3(dot(r0, p), dot(r1, p), dot(r2, p));
+  vNormal = vec3(dot(r0.xyz, aNormal), dot(r1.xyz, aNormal), dot(r2.xyz, aNormal));
+  gl_Position = uViewProjection * vec4(position, 1.0);
+}
+)";
+
+const char* const kMeshFragment = R"(#version 330 core
+in vec3 vNormal;
+uniform vec3 uLight;
+uniform vec3 uAlbedo;
+out vec4 oColour;
+void main() {
+  vec3 n = normalize(vNormal);
+  float diffuse = max(dot(n, uLight), 0.0);
+  oColour = vec4(uAlbedo * (0.3 + 0.7 * diffuse), 1.0);
+}
+)";
+
+const char* const kGroundVertex = R"(#version 330 core
+layout(location = 0) in vec3 aPosition;
+uniform mat4 uViewProjection;
+void main() {
+  gl_Position = uViewProjection * vec4(aPosition, 1.0);
+}
+)";
+
+const char* const kGroundFragment = R"(#version 330 core
+uniform vec3 uColour;
+out vec4 oColour;
+void main() {
+  oColour = vec4(uColour, 1.0);
+}
+)";
+
+GLuint Compile(GLenum stage, const char* source, std::string* error) {
+  const GLuint shader = glCreateShader(stage);
+  glShaderSource(shader, 1, &source, nullptr);
+  glCompileShader(shader);
+  GLint ok = GL_FALSE;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (ok != GL_TRUE) {
+    char log[1024] = {0};
+    glGetShaderInfoLog(shader, sizeof(log) - 1, nullptr, log);
+    if (error) *error = std::string("a viewport shader does not compile: ") + log;
+    glDeleteShader(shader);
+    return 0;
+  }
+  return shader;
+}
+
+GLuint Link(const char* vertex, const char* fragment, std::string* error) {
+  const GLuint vs = Compile(GL_VERTEX_SHADER, vertex, error);
+  if (!vs) return 0;
+  const GLuint fs = Compile(GL_FRAGMENT_SHADER, fragment, error);
+  if (!fs) {
+    glDeleteShader(vs);
+    return 0;
+  }
+  const GLuint program = glCreateProgram();
+  glAttachShader(program, vs);
+  glAttachShader(program, fs);
+  glLinkProgram(program);
+  glDeleteShader(vs);
+  glDeleteShader(fs);
+  GLint ok = GL_FALSE;
+  glGetProgramiv(program, GL_LINK_STATUS, &ok);
+  if (ok != GL_TRUE) {
+    char log[1024] = {0};
+    glGetProgramInfoLog(program, sizeof(log) - 1, nullptr, log);
+    if (error) *error = std::string("a viewport shader does not link: ") + log;
+    glDeleteProgram(program);
+    return 0;
+  }
+  return program;
+}
+
+// Column-major 4x4 matrices, as glUniformMatrix4fv takes them.
+void Multiply(const float* a, const float* b, float* out) {
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) {
+      float sum = 0.0f;
+      for (int k = 0; k < 4; ++k) sum += a[k * 4 + r] * b[c * 4 + k];
+      out[c * 4 + r] = sum;
+    }
+  }
+}
+
+// The projection and view of `camera`, the ones its culling frustum bounds.
+void CameraMatrix(const Camera& camera, float* viewProjection) {
+  const Vec3 f = Normalize(camera.Forward);
+  const Vec3 s = Normalize(Cross(f, camera.Up));
+  const Vec3 u = Cross(s, f);
+  const Vec3 e = camera.Position;
+  const float view[16] = {s.x, u.x, -f.x, 0, s.y,        u.y,        -f.y,      0,
+                          s.z, u.z, -f.z, 0, -Dot(s, e), -Dot(u, e), Dot(f, e), 1};
+  const float focal = 1.0f / std::tan(camera.VerticalFovRadians * 0.5f);
+  const float n = camera.Near;
+  const float fa = camera.Far;
+  float projection[16] = {0};
+  projection[0] = focal / camera.Aspect;
+  projection[5] = focal;
+  projection[10] = (fa + n) / (n - fa);
+  projection[11] = -1.0f;
+  projection[14] = 2.0f * fa * n / (n - fa);
+  Multiply(projection, view, viewProjection);
+}
+
+struct BindVertex {
+  float Position[3];
+  float Normal[3];
+  uint16_t Bones[4];
+  float Weights[4];
+};
+
+}  // namespace
+
+std::vector<unsigned> Viewport::MeshIndices(std::size_t vertexCount, int lod) {
+  lod = std::clamp(lod, 0, kLevels - 1);
+  const int ringStep = 1 << lod;
+  const int around = lod >= 2 ? 2 : 1;
+  std::vector<int> rings;
+  for (int r = 0; r < kMeshRings; r += ringStep) rings.push_back(r);
+  if (rings.back() != kMeshRings - 1) rings.push_back(kMeshRings - 1);
+  const std::size_t segmentSize = static_cast<std::size_t>(kMeshRings) * kMeshRingVertices;
+  const std::size_t segments = vertexCount / segmentSize;
+  std::vector<unsigned> indices;
+  indices.reserve(segments * (rings.size() - 1) * (kMeshRingVertices / around) * 6);
+  for (std::size_t s = 0; s < segments; ++s) {
+    const unsigned base = static_cast<unsigned>(s * segmentSize);
+    for (std::size_t i = 0; i + 1 < rings.size(); ++i) {
+      const unsigned ra = base + static_cast<unsigned>(rings[i] * kMeshRingVertices);
+      const unsigned rb = base + static_cast<unsigned>(rings[i + 1] * kMeshRingVertices);
+      for (int k = 0; k < kMeshRingVertices; k += around) {
+        const unsigned k0 = static_cast<unsigned>(k);
+        const unsigned k1 = static_cast<unsigned>((k + around) % kMeshRingVertices);
+        indices.insert(indices.end(), {ra + k0, rb + k0, rb + k1, ra + k0, rb + k1, ra + k1});
+      }
+    }
+  }
+  return indices;
+}
+
+std::unique_ptr<Viewport> Viewport::Create(std::string* error) {
+  std::unique_ptr<Viewport> viewport(new Viewport());
+  if (!viewport->Build(error)) return nullptr;
+  return viewport;
+}
+
+bool Viewport::Build(std::string* error) {
+  if (epoxy_gl_version() < 33) {
+    if (error)
+      *error = "the viewport needs OpenGL 3.3; the context offers " +
+               std::to_string(epoxy_gl_version() / 10) + "." +
+               std::to_string(epoxy_gl_version() % 10);
+    return false;
+  }
+  mMeshProgram = Link(kMeshVertex, kMeshFragment, error);
+  if (!mMeshProgram) return false;
+  mSkinProgram = Link(kSkinVertex, kMeshFragment, error);
+  if (!mSkinProgram) return false;
+  mGroundProgram = Link(kGroundVertex, kGroundFragment, error);
+  if (!mGroundProgram) return false;
+  mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
+  mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
+  mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
+  mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
+  mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
+  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
+  mGroundViewProjection = glGetUniformLocation(mGroundProgram, "uViewProjection");
+  mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
+  const GLuint block = glGetUniformBlockIndex(mSkinProgram, "Bones");
+  if (block == GL_INVALID_INDEX) {
+    if (error) *error = "the skinning shader lost its bone block";
+    return false;
+  }
+  glUniformBlockBinding(mSkinProgram, block, kBoneBinding);
+
+  GLint alignment = 256;
+  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
+  if (alignment < 1) alignment = 256;
+  const GLsizeiptr block_bytes = static_cast<GLsizeiptr>(kMaxBones) * 3 * 4 * sizeof(float);
+  mBoneStride = (block_bytes + alignment - 1) / alignment * alignment;
+  glGenBuffers(1, &mBoneBuffer);
+
+  // The ground: two triangles, then the grid's lines just above them.
+  std::vector<float> ground = {-kGroundHalf, 0, -kGroundHalf, kGroundHalf,  0, -kGroundHalf,
+                               kGroundHalf,  0, kGroundHalf,  -kGroundHalf, 0, -kGroundHalf,
+                               kGroundHalf,  0, kGroundHalf,  -kGroundHalf, 0, kGroundHalf};
+  mGroundQuadVertices = 6;
+  for (int i = -kGridHalf; i <= kGridHalf; ++i) {
+    const float v = static_cast<float>(i);
+    const float h = static_cast<float>(kGridHalf);
+    ground.insert(ground.end(), {v, 0.0f, -h, v, 0.0f, h, -h, 0.0f, v, h, 0.0f, v});
+  }
+  mGridVertices = static_cast<GLsizei>(ground.size() / 3) - mGroundQuadVertices;
+  glGenVertexArrays(1, &mGroundArray);
+  glBindVertexArray(mGroundArray);
+  glGenBuffers(1, &mGroundBuffer);
+  glBindBuffer(GL_ARRAY_BUFFER, mGroundBuffer);
+  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(ground.size() * sizeof(float)),
+               ground.data(), GL_STATIC_DRAW);
+  glEnableVertexAttribArray(0);
+  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 3 * sizeof(float), nullptr);
+  RestoreDefaultState();
+  if (glGetError() != GL_NO_ERROR) {
+    if (error) *error = "the viewport's GL objects could not be made";
+    return false;
+  }
+  return true;
+}
+
+Viewport::~Viewport() {
+  ReleaseCharacters();
+  if (mGroundArray) glDeleteVertexArrays(1, &mGroundArray);
+  if (mGroundBuffer) glDeleteBuffers(1, &mGroundBuffer);
+  if (mBoneBuffer) glDeleteBuffers(1, &mBoneBuffer);
+  if (mMeshProgram) glDeleteProgram(mMeshProgram);
+  if (mSkinProgram) glDeleteProgram(mSkinProgram);
+  if (mGroundProgram) glDeleteProgram(mGroundProgram);
+}
+
+void Viewport::SetRectangle(int x, int y, int width, int height, int drawableHeight) {
+  mX = x;
+  mY = y;
+  mWidth = std::max(0, width);
+  mHeight = std::max(0, height);
+  mDrawableHeight = drawableHeight;
+}
+
+void Viewport::ReleaseCharacters() {
+  for (CharacterBuffers& b : mCharacters) {
+    const GLuint buffers[3] = {b.Deformed, b.BindPose, b.Indices};
+    const GLuint arrays[2] = {b.CpuArray, b.GpuArray};
+    glDeleteBuffers(3, buffers);
+    glDeleteVertexArrays(2, arrays);
+  }
+  mCharacters.clear();
+}
+
+void Viewport::SyncScene(Scene& scene) {
+  // A rebuilt scene is a new object (made while the old one still lived),
+  // so its address differs from the last one seen.
+  if (mScene == &scene && mCharacters.size() == static_cast<std::size_t>(scene.GetCharacterCount()))
+    return;
+  ReleaseCharacters();
+  mCharacters.resize(static_cast<std::size_t>(scene.GetCharacterCount()));
+  mScene = &scene;
+}
+
+Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu) {
+  CharacterBuffers& b = mCharacters[static_cast<std::size_t>(index)];
+  const Character& c = scene.GetCharacter(index);
+  if (!b.Indices) {
+    std::vector<unsigned> all;
+    for (int lod = 0; lod < kLevels; ++lod) {
+      const std::vector<unsigned> level = MeshIndices(c.Mesh.size(), lod);
+      b.LodFirst[lod] = static_cast<GLsizei>(all.size());
+      b.LodCount[lod] = static_cast<GLsizei>(level.size());
+      all.insert(all.end(), level.begin(), level.end());
+    }
+    glGenBuffers(1, &b.Indices);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(all.size() * sizeof(unsigned)),
+                 all.data(), GL_STATIC_DRAW);
+    b.Vertices = c.Mesh.size();
+  }
+  if (!gpu && !b.CpuArray) {
+    glGenBuffers(1, &b.Deformed);
+    glGenVertexArrays(1, &b.CpuArray);
+    glBindVertexArray(b.CpuArray);
+    glBindBuffer(GL_ARRAY_BUFFER, b.Deformed);
+    const GLsizeiptr half = static_cast<GLsizeiptr>(b.Vertices * sizeof(Vec3));
+    glBufferData(GL_ARRAY_BUFFER, 2 * half, nullptr, GL_STREAM_DRAW);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(Vec3), nullptr);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(Vec3),
+                          reinterpret_cast<const void*>(half));
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
+    glBindVertexArray(0);
+  }
+  if (gpu && !b.GpuArray) {
+    std::vector<BindVertex> vertices(c.Mesh.size());
+    for (std::size_t k = 0; k < c.Mesh.size(); ++k) {
+      const SkinVertex& v = c.Mesh[k];
+      BindVertex& out = vertices[k];
+      out.Position[0] = v.Position.x;
+      out.Position[1] = v.Position.y;
+      out.Position[2] = v.Position.z;
+      out.Normal[0] = v.Normal.x;
+      out.Normal[1] = v.Normal.y;
+      out.Normal[2] = v.Normal.z;
+      for (int i = 0; i < kMaxInfluences; ++i) {
+        // A bone the bone block cannot hold is dropped (the character
+        // builder makes at most 35).
+        const bool held = v.Bones[i] < kMaxBones;
+        out.Bones[i] = held ? v.Bones[i] : 0;
+        out.Weights[i] = held ? v.Weights[i] : 0.0f;
+      }
+    }
+    glGenBuffers(1, &b.BindPose);
+    glGenVertexArrays(1, &b.GpuArray);
+    glBindVertexArray(b.GpuArray);
+    glBindBuffer(GL_ARRAY_BUFFER, b.BindPose);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(BindVertex)),
+                 vertices.data(), GL_STATIC_DRAW);
+    const GLsizei stride = sizeof(BindVertex);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride,
+                          reinterpret_cast<const void*>(offsetof(BindVertex, Position)));
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride,
+                          reinterpret_cast<const void*>(offsetof(BindVertex, Normal)));
+    glEnableVertexAttribArray(2);
+    glVertexAttribIPointer(2, 4, GL_UNSIGNED_SHORT, stride,
+                           reinterpret_cast<const void*>(offsetof(BindVertex, Bones)));
+    glEnableVertexAttribArray(3);
+    glVertexAttribPointer(3, 4, GL_FLOAT, GL_FALSE, stride,
+                          reinterpret_cast<const void*>(offsetof(BindVertex, Weights)));
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
+    glBindVertexArray(0);
+  }
+  return b;
+}
+
+std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
+  SyncScene(scene);
+  const int count = scene.GetCharacterCount();
+  std::size_t bytes = 0;
+  if (gpuSkinning) {
+    // One slot of the bone buffer per character; the visible ones get
+    // their skin matrices (three rows of four floats per joint).
+    const GLsizeiptr size = mBoneStride * count;
+    glBindBuffer(GL_UNIFORM_BUFFER, mBoneBuffer);
+    if (mBoneBufferSize < size) {
+      glBufferData(GL_UNIFORM_BUFFER, size, nullptr, GL_STREAM_DRAW);
+      mBoneBufferSize = size;
+    }
+    auto* mapped = static_cast<unsigned char*>(glMapBufferRange(
+        GL_UNIFORM_BUFFER, 0, size, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT));
+    for (int i = 0; mapped && i < count; ++i) {
+      Character& c = scene.GetCharacter(i);
+      if (!c.Visible) continue;
+      Buffers(scene, i, true);
+      const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
+      const std::size_t joints = std::min<std::size_t>(skin.size(), kMaxBones);
+      std::memcpy(mapped + static_cast<std::size_t>(mBoneStride) * static_cast<std::size_t>(i),
+                  skin.data(), joints * sizeof(Mat34));
+      bytes += joints * sizeof(Mat34);
+    }
+    glBindBuffer(GL_UNIFORM_BUFFER, mBoneBuffer);
+    if (mapped) glUnmapBuffer(GL_UNIFORM_BUFFER);
+    glBindBuffer(GL_UNIFORM_BUFFER, 0);
+  } else {
+    for (int i = 0; i < count; ++i) {
+      Character& c = scene.GetCharacter(i);
+      if (!c.Visible) continue;
+      CharacterBuffers& b = Buffers(scene, i, false);
+      const GLsizeiptr half = static_cast<GLsizeiptr>(b.Vertices * sizeof(Vec3));
+      glBindBuffer(GL_ARRAY_BUFFER, b.Deformed);
+      // A fresh store each frame: the driver need not wait for the last
+      // frame's draws to finish reading the old one.
+      glBufferData(GL_ARRAY_BUFFER, 2 * half, nullptr, GL_STREAM_DRAW);
+      glBufferSubData(GL_ARRAY_BUFFER, 0, half, c.DeformedPositions.data());
+      glBufferSubData(GL_ARRAY_BUFFER, half, half, c.DeformedNormals.data());
+      bytes += 2 * static_cast<std::size_t>(half);
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+  }
+  glBindVertexArray(0);
+  return bytes;
+}
+
+void Viewport::DrawGround(const float* viewProjection) {
+  glUseProgram(mGroundProgram);
+  glUniformMatrix4fv(mGroundViewProjection, 1, GL_FALSE, viewProjection);
+  glBindVertexArray(mGroundArray);
+  glUniform3fv(mGroundColour, 1, kGround);
+  glDrawArrays(GL_TRIANGLES, 0, mGroundQuadVertices);
+  glUniform3fv(mGroundColour, 1, kGrid);
+  glDrawArrays(GL_LINES, mGroundQuadVertices, mGridVertices);
+}
+
+void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gpuSkinning) {
+  mDrawCalls = 0;
+  if (mWidth <= 0 || mHeight <= 0) return;
+  SyncScene(scene);
+  const int glY = mDrawableHeight - mY - mHeight;
+  glViewport(mX, glY, mWidth, mHeight);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(mX, glY, mWidth, mHeight);
+  glClearColor(kSky[0], kSky[1], kSky[2], 1.0f);
+  glClearDepth(1.0);
+  glDepthMask(GL_TRUE);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  float viewProjection[16];
+  CameraMatrix(scene.GetCamera(), viewProjection);
+  // The ground lies under everything: drawn first without depth.
+  glDisable(GL_DEPTH_TEST);
+  DrawGround(viewProjection);
+
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LESS);
+  const GLuint program = gpuSkinning ? mSkinProgram : mMeshProgram;
+  glUseProgram(program);
+  glUniformMatrix4fv(gpuSkinning ? mSkinViewProjection : mMeshViewProjection, 1, GL_FALSE,
+                     viewProjection);
+  glUniform3fv(gpuSkinning ? mSkinLight : mMeshLight, 1, kLight);
+  const GLint albedo = gpuSkinning ? mSkinAlbedo : mMeshAlbedo;
+  const int count = scene.GetCharacterCount();
+  for (const DrawItem& item : drawList) {
+    if (item.Character < 0 || item.Character >= count) continue;
+    const CharacterBuffers& b = mCharacters[static_cast<std::size_t>(item.Character)];
+    const GLuint array = gpuSkinning ? b.GpuArray : b.CpuArray;
+    if (!array) continue;  // not uploaded this frame
+    const int lod = std::clamp(item.Lod, 0, kLevels - 1);
+    glBindVertexArray(array);
+    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
+    glUniform3fv(albedo, 1, kAlbedos[look]);
+    if (gpuSkinning) {
+      glBindBufferRange(GL_UNIFORM_BUFFER, kBoneBinding, mBoneBuffer, mBoneStride * item.Character,
+                        mBoneStride);
+    }
+    glDrawElements(GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
+                   reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) *
+                                                 sizeof(unsigned)));
+    ++mDrawCalls;
+  }
+  RestoreDefaultState();
+}
+
+void Viewport::RestoreDefaultState() {
+  glUseProgram(0);
+  glBindVertexArray(0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindBufferBase(GL_UNIFORM_BUFFER, kBoneBinding, 0);
+  glBindBuffer(GL_UNIFORM_BUFFER, 0);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glDisable(GL_BLEND);
+  glDisable(GL_SCISSOR_TEST);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glDisable(GL_TEXTURE_2D);
+}
+
+void FlushDrawing() {
+  glFlush();
+}
+
+void ClearWindow(int width, int height) {
+  glDisable(GL_SCISSOR_TEST);
+  glViewport(0, 0, width, height);
+  glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+}
+
+// ---------------------------------------------------------------------------
+
+std::unique_ptr<ToolLayer> ToolLayer::Create(int width, int height, std::string* error) {
+  std::unique_ptr<ToolLayer> layer(new ToolLayer());
+  if (!layer->Resize(width, height, error)) return nullptr;
+  return layer;
+}
+
+ToolLayer::~ToolLayer() {
+  if (mFramebuffer) glDeleteFramebuffers(1, &mFramebuffer);
+  if (mColour) glDeleteRenderbuffers(1, &mColour);
+}
+
+bool ToolLayer::Resize(int width, int height, std::string* error) {
+  if (width < 1 || height < 1) {
+    if (error) *error = "the tool layer needs a size of at least 1x1";
+    return false;
+  }
+  GLint draw = 0;
+  GLint read = 0;
+  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw);
+  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
+  if (!mFramebuffer) glGenFramebuffers(1, &mFramebuffer);
+  if (!mColour) glGenRenderbuffers(1, &mColour);
+  glBindRenderbuffer(GL_RENDERBUFFER, mColour);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  glBindRenderbuffer(GL_RENDERBUFFER, 0);
+  glBindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, mColour);
+  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+  if (status == GL_FRAMEBUFFER_COMPLETE) {
+    glDisable(GL_SCISSOR_TEST);
+    glViewport(0, 0, width, height);
+    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(draw));
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
+  if (status != GL_FRAMEBUFFER_COMPLETE) {
+    if (error) *error = "the tool layer's framebuffer is incomplete";
+    return false;
+  }
+  mWidth = width;
+  mHeight = height;
+  return true;
+}
+
+void ToolLayer::Begin() {
+  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &mPreviousDraw);
+  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &mPreviousRead);
+  glBindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
+}
+
+void ToolLayer::End() {
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(mPreviousDraw));
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(mPreviousRead));
+}
+
+void ToolLayer::Show(int x, int y, int drawableHeight) {
+  GLint read = 0;
+  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, mFramebuffer);
+  glDisable(GL_SCISSOR_TEST);  // the scissor would clip the copy
+  const int top = drawableHeight - y;
+  glBlitFramebuffer(0, 0, mWidth, mHeight, x, top - mHeight, x + mWidth, top, GL_COLOR_BUFFER_BIT,
+                    GL_NEAREST);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
+}
+
+bool ToolLayer::Read(std::vector<unsigned char>& rgba) {
+  GLint read = 0;
+  GLint alignment = 4;
+  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
+  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, mFramebuffer);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+  const std::size_t stride = static_cast<std::size_t>(mWidth) * 4;
+  rgba.assign(stride * static_cast<std::size_t>(mHeight), 0);
+  glReadPixels(0, 0, mWidth, mHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+  const bool ok = glGetError() == GL_NO_ERROR;
+  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
+  if (!ok) {
+    rgba.clear();
+    return false;
+  }
+  // GL's rows run bottom-up.
+  for (int top = 0, bottom = mHeight - 1; top < bottom; ++top, --bottom) {
+    std::swap_ranges(rgba.begin() + static_cast<std::ptrdiff_t>(stride) * top,
+                     rgba.begin() + static_cast<std::ptrdiff_t>(stride) * (top + 1),
+                     rgba.begin() + static_cast<std::ptrdiff_t>(stride) * bottom);
+  }
+  return true;
+}
+
+}  // namespace khost

@@ -1,0 +1,148 @@
+// The host's 3D viewport: draws the scene's skinned characters with OpenGL
+// shaders from the scene's camera (the one the culling frustum is built
+// from), over a ground plane with a grid, lit by one directional light.
+//
+// Characters are drawn from GL buffer objects that Upload fills each frame:
+// with CPU skinning the deformed positions and normals; with GPU skinning
+// the skin matrices (a uniform buffer block per character) that the vertex
+// shader blends the bind-pose vertices with, as the CPU skinning does.
+//
+// All calls need the GL context current on the calling thread. After Draw
+// the context is back in its default state (program 0, vertex array 0, no
+// array or uniform buffer bound, depth test, face culling, blending and 2D
+// texturing off, texture unit 0 with texture 0), so immediate-mode drawing
+// after it is unaffected.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "khost/scene/workload.h"
+
+namespace khost {
+
+class Viewport final : public FrameRenderer {
+ public:
+  // Compiles the shaders and builds the ground on the current context.
+  // Null, with a reason in *error, when the context cannot run them.
+  static std::unique_ptr<Viewport> Create(std::string* error);
+  // Deletes its GL objects: the context must be current.
+  ~Viewport() override;
+  Viewport(const Viewport&) = delete;
+  Viewport& operator=(const Viewport&) = delete;
+
+  // Where the viewport lies in the drawable: window pixels from the
+  // top-left, in a drawable `drawableHeight` pixels tall.
+  void SetRectangle(int x, int y, int width, int height, int drawableHeight);
+  int Width() const { return mWidth; }
+  int Height() const { return mHeight; }
+
+  std::size_t Upload(Scene& scene, int buffer, bool gpuSkinning) override;
+  // Clears the viewport, draws the ground and grid, then one draw call per
+  // item of the draw list at the item's level of detail.
+  void Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gpuSkinning) override;
+
+  // Character draw calls issued by the last Draw.
+  int LastDrawCalls() const { return mDrawCalls; }
+
+  // Triangle indices of a character's mesh of `vertexCount` vertices (whole
+  // tube segments) at level of detail `lod` (0 finest .. 3): every
+  // (1 << lod)-th ring plus the last, all vertices around from level 2 on
+  // every second.
+  static std::vector<unsigned> MeshIndices(std::size_t vertexCount, int lod);
+
+ private:
+  Viewport() = default;
+  bool Build(std::string* error);
+
+  struct CharacterBuffers {
+    unsigned Deformed = 0;  // CPU skinning: positions, then normals
+    unsigned BindPose = 0;  // GPU skinning: position, normal, bones, weights
+    unsigned Indices = 0;
+    unsigned CpuArray = 0;
+    unsigned GpuArray = 0;
+    std::size_t Vertices = 0;
+    int LodFirst[4] = {0, 0, 0, 0};
+    int LodCount[4] = {0, 0, 0, 0};
+  };
+  void SyncScene(Scene& scene);
+  void ReleaseCharacters();
+  CharacterBuffers& Buffers(Scene& scene, int index, bool gpu);
+  void DrawGround(const float* viewProjection);
+  void RestoreDefaultState();
+
+  unsigned mMeshProgram = 0;
+  unsigned mSkinProgram = 0;
+  unsigned mGroundProgram = 0;
+  int mMeshViewProjection = -1;
+  int mMeshLight = -1;
+  int mMeshAlbedo = -1;
+  int mSkinViewProjection = -1;
+  int mSkinLight = -1;
+  int mSkinAlbedo = -1;
+  int mGroundViewProjection = -1;
+  int mGroundColour = -1;
+  unsigned mGroundBuffer = 0;
+  unsigned mGroundArray = 0;
+  int mGroundQuadVertices = 0;
+  int mGridVertices = 0;
+  unsigned mBoneBuffer = 0;
+  std::ptrdiff_t mBoneStride = 0;  // bytes per character slot in mBoneBuffer
+  std::ptrdiff_t mBoneBufferSize = 0;
+
+  const Scene* mScene = nullptr;
+  std::vector<CharacterBuffers> mCharacters;
+
+  int mX = 0;
+  int mY = 0;
+  int mWidth = 0;
+  int mHeight = 0;
+  int mDrawableHeight = 0;
+  int mDrawCalls = 0;
+};
+
+// A colour buffer the tool window paints into at its own rate, shown in
+// the drawable every frame: the tool's last paint stays on screen between
+// repaints whatever the window system does with the back buffer.
+class ToolLayer {
+ public:
+  static std::unique_ptr<ToolLayer> Create(int width, int height, std::string* error);
+  ~ToolLayer();
+  ToolLayer(const ToolLayer&) = delete;
+  ToolLayer& operator=(const ToolLayer&) = delete;
+
+  bool Resize(int width, int height, std::string* error);
+  int Width() const { return mWidth; }
+  int Height() const { return mHeight; }
+
+  // Directs drawing into the layer until End, which returns to the
+  // framebuffer that was bound before.
+  void Begin();
+  void End();
+  // Copies the layer into the bound framebuffer with its top-left corner at
+  // window pixel (x, y) of a drawable `drawableHeight` pixels tall.
+  void Show(int x, int y, int drawableHeight);
+  // The layer's pixels, Width() x Height() RGBA, top row first.
+  bool Read(std::vector<unsigned char>& rgba);
+
+ private:
+  ToolLayer() = default;
+  unsigned mFramebuffer = 0;
+  unsigned mColour = 0;
+  int mPreviousDraw = 0;
+  int mPreviousRead = 0;
+  int mWidth = 0;
+  int mHeight = 0;
+};
+
+// Hands the drawing issued so far to the renderer (glFlush). A software
+// renderer rasterises it before returning.
+void FlushDrawing();
+
+// Clears the whole bound drawable of width x height pixels to the window's
+// background grey (what shows where neither viewport nor tool lies).
+void ClearWindow(int width, int height);
+
+}  // namespace khost
