@@ -1,5 +1,6 @@
 #include "khost/app/app.h"
 
+#include <epoxy/gl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
