@@ -31,8 +31,8 @@
 //-----------------------------------------------------------------------------
 
 enum : unsigned long {
-  kIID_IObject = 0,       // the object itself, as IObject
-  kIID_IObjectSelf = 2,   // the object itself, as IObject (alias)
+  kIID_IObject = 0,      // the object itself, as IObject
+  kIID_IObjectSelf = 2,  // the object itself, as IObject (alias)
   kIID_IRegister = 100005,
   kIID_IKtGeometry = 100010,
   kIID_IQzObjectHolder = 100020,
@@ -221,7 +221,9 @@ class KHOST_API KProperty {
   int GetNamedValueCount() const { return static_cast<int>(mNamedValues.size()); }
   const char* GetNamedValue(int index) const;  // null outside 0..count-1
 
-  // Integer range for number editors; default [INT_MIN, INT_MAX], step 1.
+  // Integer range; default [INT_MIN, INT_MAX], step 1. An integer property
+  // keeps its value within it: every write through the property stores the
+  // nearest value in range.
   void SetRange(int minimum, int maximum, int step = 1);
   int GetMinimum() const { return mMinimum; }
   int GetMaximum() const { return mMaximum; }
@@ -234,6 +236,7 @@ class KHOST_API KProperty {
 
  protected:
   void NotifyChanged();
+  int KeepInRange(int value) const;  // the nearest value within the range
 
  private:
   std::string mName;
@@ -327,9 +330,9 @@ class KHOST_API KPropertyEvent : public KProperty {
 
   kPropertyType GetType() const override;
   void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // ignored
-  void GetToPointer(void* out) const override;                                     // writes nothing
-  int GetAsInt() const override;                                                   // 0
-  bool SetFromInt(int value) override;                                             // false
+  void GetToPointer(void* out) const override;                                    // writes nothing
+  int GetAsInt() const override;                                                  // 0
+  bool SetFromInt(int value) override;                                            // false
 
  private:
   KCallbackList mCallbacks;
@@ -370,6 +373,9 @@ KHOST_API const KRegisteredClass* Object_GetRegistered(int index);  // null outs
 KHOST_API const KRegisteredClass* Object_Find(const char* path, const char* name);
 // Creates an object through the registered factory; null when not registered.
 KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* parent, void* data);
+// Forgets the registration of one class (a host unloading the module that
+// registered it); false when none is registered under that path and name.
+KHOST_API bool Object_Unregister(const char* path, const char* name);
 // Forgets every registration (host shutdown, tests).
 KHOST_API void Object_ClearRegistry();
 
@@ -530,6 +536,9 @@ class KHOST_API KProfiler {
   void SetRootCycle(int slot, KProfilingSampling* sampling);
   // Gives every sampling of the root tree and ProfilingCost the buffer size.
   void ApplyBufferSize();
+  // Host side: brings EvaluationDepth, which may be written directly, back
+  // within its property's range (through the property, so editors follow).
+  void KeepEvaluationDepthInRange();
   // Host side: per-frame bookkeeping. EndFrame records the time spent in
   // AddCost since BeginFrame into ProfilingCost.
   void BeginFrame();

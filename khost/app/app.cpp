@@ -1,5 +1,6 @@
 #include "khost/app/app.h"
 
+#include <epoxy/gl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,8 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "khost/app/host_settings.h"
 #include "khost/app/measured_run.h"
 #include "khost/app/module_loader.h"
+#include "khost/app/output_file.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/ui_driver.h"
 #include "khost/app/ui_schedule.h"
@@ -43,6 +45,29 @@ double Micros(Clock::time_point from, Clock::time_point to) {
 bool IsDirectory(const std::string& path) {
   struct stat info {};
   return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Why `path` cannot be the configuration folder; empty when it can.
+std::string ConfigFolderProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return "no such folder " + QuoteArgument(path);
+  if (!S_ISDIR(info.st_mode)) return QuoteArgument(path) + " is not a folder";
+  return "";
+}
+
+// Runs a call into the module's code, which may throw anything; false, with
+// a message saying what threw, when it does.
+template <class Call>
+bool CallModule(const std::string& what, Call&& call, std::string& error) {
+  try {
+    call();
+    return true;
+  } catch (const std::exception& e) {
+    error = what + " threw: " + e.what();
+  } catch (...) {
+    error = what + " threw something that is not a standard exception";
+  }
+  return false;
 }
 
 constexpr int kHeadlessFrames = 120;
@@ -106,7 +131,11 @@ class Application {
   int StartHost();
   int OpenTool();
   int OpenSurface();
+  int OpenOutputs();
   int Loop();
+  int WritePng(OutputFile& file, const char* flag, int width, int height,
+               const std::vector<unsigned char>& pixels);
+  void DrawAndFinish();
   void Frame(bool last, std::vector<unsigned char>* capture,
              std::vector<unsigned char>* windowCapture);
   // The previous frame's period (up to `now`), work, present and paint.
@@ -137,6 +166,9 @@ class Application {
   std::unique_ptr<KtViewHost> mHost;
   std::unique_ptr<InputSink> mSink;
   std::unique_ptr<UiDriver> mDriver;
+  OutputFile mScreenshot;
+  OutputFile mWindowScreenshot;
+  OutputFile mStats;
   bool mHeadless = true;
   int mWidth = 0;  // the tool window's size
   int mHeight = 0;
@@ -168,6 +200,7 @@ int Application::Run() {
   if (int status = StartHost(); status != 0) return status;
   if (int status = OpenTool(); status != 0) return status;
   if (int status = OpenSurface(); status != 0) return status;
+  if (int status = OpenOutputs(); status != 0) return status;
   if (int status = Loop(); status != 0) return status;
   return Finish();
 }
@@ -178,8 +211,8 @@ int Application::StartHost() {
   // executable, else the ones shipped with the sources.
   const std::string exeFolder = ExecutableFolder();
   if (mOptions.ConfigDir) {
-    if (!IsDirectory(*mOptions.ConfigDir)) {
-      mErr << "khost: --config-dir: no such folder '" << *mOptions.ConfigDir << "'\n";
+    if (const std::string problem = ConfigFolderProblem(*mOptions.ConfigDir); !problem.empty()) {
+      mErr << "khost: --config-dir: " << problem << "\n";
       return 2;
     }
     // The variable outranks the folder the host sets; the command line must
@@ -188,7 +221,12 @@ int Application::StartHost() {
     KConfig_SetFolder(mOptions.ConfigDir->c_str());
   } else {
     const char* env = std::getenv("KHOST_CONFIG_DIR");
-    if (!env || !*env) {
+    if (env && *env) {
+      if (const std::string problem = ConfigFolderProblem(env); !problem.empty()) {
+        mErr << "khost: KHOST_CONFIG_DIR: " << problem << "\n";
+        return 2;
+      }
+    } else {
       std::string folder = ".";
       if (IsDirectory(exeFolder + "/config")) {
         folder = exeFolder + "/config";
@@ -227,21 +265,36 @@ int Application::OpenTool() {
     mErr << "khost: " << error << "\n";
     return 1;
   }
-  if (!mModule.Init()) {
-    mErr << "khost: module " << path << " refused to initialise (LIBRARY_INIT returned false)\n";
+  bool initialised = false;
+  if (!CallModule(
+          "LIBRARY_INIT of module " + QuoteArgument(path), [&] { initialised = mModule.Init(); },
+          error) ||
+      !CallModule(
+          "EntryPointtoolprofiling of module " + QuoteArgument(path),
+          [&] {
+            if (initialised) mModule.Entry(kDllOperationRegister);
+          },
+          error)) {
+    mErr << "khost: " << error << "\n";
     return 1;
   }
-  mModule.Entry(kDllOperationRegister);
+  if (!initialised) {
+    mErr << "khost: module " << QuoteArgument(path)
+         << " refused to initialise (LIBRARY_INIT returned false)\n";
+    return 1;
+  }
 
   const KRegisteredClass* tool = Object_Find("UI/Tools", "ProfilingCenter");
   if (!tool || !tool->Factory) {
-    mErr << "khost: module " << path << " registered no \"ProfilingCenter\" under \"UI/Tools\"\n";
+    mErr << "khost: module " << QuoteArgument(path)
+         << " registered no \"ProfilingCenter\" under \"UI/Tools\"\n";
     return 1;
   }
-  try {
-    mTool = tool->Factory(nullptr, const_cast<char*>("ProfilingCenter"), nullptr);
-  } catch (const std::exception& e) {
-    mErr << "khost: the ProfilingCenter tool could not be created: " << e.what() << "\n";
+  if (!CallModule(
+          "the module's ProfilingCenter factory",
+          [&] { mTool = tool->Factory(nullptr, const_cast<char*>("ProfilingCenter"), nullptr); },
+          error)) {
+    mErr << "khost: the ProfilingCenter tool could not be created: " << error << "\n";
     return 1;
   }
   if (!mTool) {
@@ -258,8 +311,8 @@ int Application::OpenTool() {
   mPanel = dynamic_cast<KtLayout*>(dynamic_cast<KtView*>(mToolLayout->GetRegionView("Adaptable")));
   mWidth = mOptions.Width ? *mOptions.Width : itool->ToolGetStartWSize();
   mHeight = mOptions.Height ? *mOptions.Height : itool->ToolGetStartHSize();
-  if (mWidth < 1 || mHeight < 1 || mWidth > 16384 || mHeight > 16384) {
-    mErr << "khost: the tool asks for an unusable start size " << mWidth << "x" << mHeight << "\n";
+  if (const std::string problem = SizeProblem(mWidth, mHeight); !problem.empty()) {
+    mErr << "khost: the tool asks for an unusable start size: " << problem << "\n";
     return 1;
   }
   // Below its minimum the tool would hide controls; a start size below it
@@ -289,6 +342,11 @@ int Application::OpenSurface() {
     mErr << "khost: --viewport " << mViewportWidth << "x" << mViewportHeight
          << " beside the tool's " << mWidth << " pixels makes a window " << windowWidth
          << " wide, more than " << kMaxSide << "\n";
+    return 2;
+  }
+  if (const std::string problem = SizeProblem(windowWidth, windowHeight);
+      mOptions.WindowScreenshot && !problem.empty()) {
+    mErr << "khost: --window-screenshot: the whole window's " << problem << "\n";
     return 2;
   }
   mUiSchedule = UiSchedule(mOptions.UiRate);
@@ -356,12 +414,40 @@ int Application::OpenSurface() {
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
   mSink->ToolX = mViewportWidth;
-  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight, [this] {
-    mToolLayer->Begin();
-    mHost->Expose();
-    mToolLayer->End();
-    mToolDirty = true;
-  });
+  mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
+                                       [this] { DrawAndFinish(); });
+  return 0;
+}
+
+void Application::DrawAndFinish() {
+  // Scripted input draws outside the frame loop; finishing each of these
+  // drawings keeps the renderer from piling up their commands.
+  mToolLayer->Begin();
+  mHost->Expose();
+  mToolLayer->End();
+  mToolDirty = true;
+  glFinish();
+}
+
+int Application::OpenOutputs() {
+  // Checked before any frame runs, so that a path that cannot take the
+  // output costs nothing and destroys nothing.
+  std::string error;
+  if (mOptions.Screenshot || mHeadless) {
+    const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
+    if (!mScreenshot.Open(path, error)) {
+      mErr << "khost: --screenshot: " << error << "\n";
+      return 1;
+    }
+  }
+  if (mOptions.WindowScreenshot && !mWindowScreenshot.Open(*mOptions.WindowScreenshot, error)) {
+    mErr << "khost: --window-screenshot: " << error << "\n";
+    return 1;
+  }
+  if (mOptions.StatsFile && !mStats.Open(*mOptions.StatsFile, error)) {
+    mErr << "khost: --stats: " << error << "\n";
+    return 1;
+  }
   return 0;
 }
 
@@ -417,6 +503,9 @@ void Application::UpdateScene() {
   // A node count edited in the tool rebuilds the scene to about that many
   // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
   // the count is then written back as the scene has it.
+  // The evaluation depth may have been written past its property (the
+  // module's reset does): bring it into range before anything draws.
+  KProfiler::TheOne()->KeepEvaluationDepthInRange();
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {
@@ -593,43 +682,49 @@ int Application::Loop() {
   PreviousFrameInto(tail, Clock::now());
   if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
 
-  if (wantCapture) {
-    const std::string path = mOptions.Screenshot ? *mOptions.Screenshot : kDefaultScreenshot;
-    std::string error;
-    if (capture.empty() || !KPng_Write(path.c_str(), mToolLayer->Width(), mToolLayer->Height(),
-                                       capture.data(), &error)) {
-      mErr << "khost: cannot write screenshot " << path << ": "
-           << (error.empty() ? "the frame could not be read" : error) << "\n";
-      return 1;
-    }
-    if (!mOptions.Screenshot) {
-      std::error_code ec;
-      const std::filesystem::path full = std::filesystem::absolute(path, ec);
-      mOut << "khost: screenshot written to " << (ec ? path : full.string()) << "\n";
-    }
+  if (wantCapture && WritePng(mScreenshot, "--screenshot", mToolLayer->Width(),
+                              mToolLayer->Height(), capture) != 0) {
+    return 1;
   }
-  if (wantWindow) {
-    std::string error;
-    if (windowCapture.empty() || !KPng_Write(mOptions.WindowScreenshot->c_str(), mSurface->Width(),
-                                             mSurface->Height(), windowCapture.data(), &error)) {
-      mErr << "khost: cannot write window screenshot " << *mOptions.WindowScreenshot << ": "
-           << (error.empty() ? "the frame could not be read" : error) << "\n";
-      return 1;
-    }
+  if (wantCapture && !mOptions.Screenshot) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
+    mOut << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
+  }
+  if (wantWindow && WritePng(mWindowScreenshot, "--window-screenshot", mSurface->Width(),
+                             mSurface->Height(), windowCapture) != 0) {
+    return 1;
   }
   return 0;
 }
 
+int Application::WritePng(OutputFile& file, const char* flag, int width, int height,
+                          const std::vector<unsigned char>& pixels) {
+  std::string error;
+  std::vector<unsigned char> png;
+  if (pixels.empty()) {
+    error = "the frame could not be read";
+  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
+             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
+    return 0;
+  }
+  mErr << "khost: " << flag << ": " << error << "\n";
+  return 1;
+}
+
 int Application::Finish() {
   mWorkload->Drain();
-  if (mOptions.StatsFile) {
-    std::ofstream file(*mOptions.StatsFile, std::ios::out | std::ios::trunc);
+  if (mStats.IsOpen()) {
     KtList* list = mDriver->FindListWithItem("DisplayAll");
     if (!list) list = mDriver->FindFirstList();
-    if (file) WriteChartRowsCsv(CollectChartRows(SelectedCycle(list)), file);
-    file.close();
-    if (!file) {
-      mErr << "khost: cannot write statistics to " << *mOptions.StatsFile << "\n";
+    std::ostringstream csv;
+    WriteChartRowsCsv(CollectChartRows(SelectedCycle(list)), csv);
+    // What went to standard output so far comes first when the statistics
+    // go there too.
+    mOut.flush();
+    std::string error;
+    if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
+      mErr << "khost: --stats: " << error << "\n";
       return 1;
     }
   }

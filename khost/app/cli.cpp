@@ -4,17 +4,50 @@
 #include <climits>
 #include <cstdlib>
 
+#include "ksurface.h"
+
 namespace khost {
 
 namespace {
 
-constexpr int kMaxSide = 16384;
+// How much of an argument a message quotes.
+constexpr std::size_t kMaxQuoted = 200;
 
 std::string Quote(const std::string& text) {
-  return "'" + text + "'";
+  return QuoteArgument(text);
 }
 
 }  // namespace
+
+std::string QuoteArgument(const std::string& text) {
+  if (text.size() <= kMaxQuoted) return "'" + text + "'";
+  // Cut at a character boundary, not inside a UTF-8 sequence.
+  std::size_t cut = kMaxQuoted;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return "'" + text.substr(0, cut) + "...' (" + std::to_string(text.size()) + " bytes)";
+}
+
+long long MaxWindowPixels() {
+  return static_cast<long long>(kPngMaxRgbaBytes / 4);
+}
+
+std::string SizeProblem(int width, int height) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (width < 1 || height < 1 || width > kSurfaceMaxSide || height > kSurfaceMaxSide) {
+    return "size " + size + " is outside 1 to " + std::to_string(kSurfaceMaxSide) +
+           " pixels a side";
+  }
+  if (static_cast<long long>(width) * height > MaxWindowPixels()) {
+    return "size " + size + " has more than " + std::to_string(MaxWindowPixels()) +
+           " pixels (8192x8192), the most a PNG capture takes";
+  }
+  return "";
+}
+
+bool ParseCount(const std::string& text, int minimum, int maximum, int& value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  return ParseInt(text, minimum, maximum, value);
+}
 
 bool ParseInt(const std::string& text, int minimum, int maximum, int& value) {
   if (text.empty()) return false;
@@ -36,15 +69,12 @@ bool ParseInt(const std::string& text, int minimum, int maximum, int& value) {
 bool ParseSize(const std::string& text, int& width, int& height) {
   const std::size_t x = text.find_first_of("xX");
   if (x == std::string::npos) return false;
-  const std::string w = text.substr(0, x);
-  const std::string h = text.substr(x + 1);
-  // Signs are not part of a size.
-  if (w.empty() || h.empty() || w[0] == '+' || w[0] == '-' || h[0] == '+' || h[0] == '-') {
-    return false;
-  }
   int pw = 0;
   int ph = 0;
-  if (!ParseInt(w, 1, kMaxSide, pw) || !ParseInt(h, 1, kMaxSide, ph)) return false;
+  if (!ParseCount(text.substr(0, x), 0, INT_MAX, pw) ||
+      !ParseCount(text.substr(x + 1), 0, INT_MAX, ph)) {
+    return false;
+  }
   width = pw;
   height = ph;
   return true;
@@ -88,15 +118,18 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
       int w = 0;
       int h = 0;
       if (!ParseSize(value, w, h)) {
-        return fail("--size: malformed size " + Quote(value) + " (expected WxH, 1 to 16384 each)");
+        return fail("--size: malformed size " + Quote(value) + " (expected WxH in digits)");
+      }
+      if (const std::string problem = SizeProblem(w, h); !problem.empty()) {
+        return fail("--size: " + problem);
       }
       o.Width = w;
       o.Height = h;
     } else if (flag == "--frames") {
       int n = 0;
-      if (!ParseInt(value, 1, INT_MAX, n)) {
+      if (!ParseCount(value, 1, INT_MAX, n)) {
         return fail("--frames: malformed frame count " + Quote(value) +
-                    " (expected a positive integer)");
+                    " (expected a positive integer in digits)");
       }
       o.Frames = n;
     } else if (flag == "--screenshot") {
@@ -111,6 +144,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
       if (value == "0x0" || value == "0X0") {
         o.ViewportWidth = 0;
         o.ViewportHeight = 0;
+      } else if (ParseSize(value, w, h) && !SizeProblem(w, h).empty()) {
+        return fail("--viewport: " + SizeProblem(w, h));
       } else if (ParseSize(value, w, h)) {
         o.ViewportWidth = w;
         o.ViewportHeight = h;
@@ -212,17 +247,18 @@ std::string UsageText(const char* programName) {
          "                       KHOST_CONFIG_DIR variable, else config/ beside the\n"
          "                       executable, else the shipped config/ folder)\n"
          "  --headless           draw off screen (the default without a display)\n"
-         "  --size WxH           the tool window's size (default: its start size; not\n"
-         "                       below its minimum, which khost names when refusing\n"
-         "                       a smaller one)\n"
+         "  --size WxH           the tool window's size in pixels, digits only\n"
+         "                       (default: its start size); each side 1 to 16384, at\n"
+         "                       most 8192x8192 pixels in all, and not below its\n"
+         "                       minimum, which khost names when refusing a smaller one\n"
          "  --viewport WxH       the 3D viewport's size, left of the tool (default:\n"
          "                       640 wide, the tool's height; 0x0: no viewport)\n"
          "  --ui-rate HZ         tool repaints per second of scene time (default 30;\n"
          "                       0: every frame); input and the last frame repaint\n"
          "                       it at once. Scene time is the wall clock live and\n"
          "                       1/60 s per frame headless\n"
-         "  --frames N           frames to run (headless default 120; live: until the\n"
-         "                       window closes)\n"
+         "  --frames N           frames to run, digits only (headless default 120;\n"
+         "                       live: until the window closes)\n"
          "  --screenshot FILE    write the tool window's client area after the last\n"
          "                       frame as PNG (headless default:\n"
          "                       ./profiling-center.png)\n"

@@ -27,7 +27,7 @@ struct Options {
   bool Headless = false;
   std::optional<int> Width;  // --size; both set or neither
   std::optional<int> Height;
-  std::optional<int> Frames;
+  std::optional<int> Frames;  // at least 1
   std::optional<std::string> Screenshot;
   std::vector<UiAction> Actions;
   bool PrintSettings = false;
@@ -63,11 +63,27 @@ struct ParseResult {
 // value; --select, --click and --set accumulate in order.
 ParseResult ParseCommandLine(int argc, const char* const* argv);
 
-// Parses "WxH": two decimal integers 1..16384 joined by 'x' or 'X'.
+// Parses "WxH": two counts (see ParseCount) joined by 'x' or 'X'. Says
+// nothing of whether the size can be drawn: SizeProblem does.
 bool ParseSize(const std::string& text, int& width, int& height);
 // Parses a decimal integer within [minimum, maximum], with an optional sign
 // and nothing else (no blanks, no trailing text).
 bool ParseInt(const std::string& text, int minimum, int maximum, int& value);
+// Parses a count or a size: decimal digits only (no sign, no blanks), within
+// [minimum, maximum].
+bool ParseCount(const std::string& text, int minimum, int maximum, int& value);
+
+// The largest window khost draws and captures: kSurfaceMaxSide pixels a
+// side, and at most MaxWindowPixels() pixels in all so that the capture can
+// be written as PNG.
+long long MaxWindowPixels();
+// Empty when a window of width x height can be drawn and captured;
+// otherwise why not, naming the limit.
+std::string SizeProblem(int width, int height);
+
+// `text` in single quotes for a message, cut to about 200 characters with
+// an ellipsis.
+std::string QuoteArgument(const std::string& text);
 
 std::string UsageText(const char* programName);
 

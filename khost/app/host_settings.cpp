@@ -1,6 +1,7 @@
 #include "khost/app/host_settings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,7 +37,11 @@ bool IsNotSerial(const char* text) {
   return !text || !EqualsIgnoringCase(text, "Serial");
 }
 int ReadInteger(const char* text) {
-  return text ? std::atoi(text) : 0;
+  if (!text) return 0;
+  // strtol reads what atoi reads and reports a value beyond the int range
+  // instead of leaving it undefined; that value is clamped.
+  const long value = std::strtol(text, nullptr, 10);
+  return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
 }
 
 ConfiguredSettings ReadConfiguredSettings() {
@@ -68,7 +73,7 @@ void ApplyConfiguredSettings(const ConfiguredSettings& s) {
   KProfiler* profiler = KProfiler::TheOne();
   profiler->BufferSize = s.BufferSize;
   profiler->FrameReference = s.FrameReference;
-  profiler->EvaluationDepth = s.EvaluationDepth;
+  profiler->EvaluationDepthProperty = s.EvaluationDepth;
   int profilingType = s.ProfilingType;
   profiler->ProfilingType.SetFromPointer(&profilingType, 0, 0);
 }

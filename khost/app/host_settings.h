@@ -14,7 +14,7 @@ namespace khost {
 bool IsExactlyYes(const char* text);       // "Yes", case-sensitive, whole text
 bool IsYesIgnoringCase(const char* text);  // "yes" in any case, whole text
 bool IsNotSerial(const char* text);        // anything but "serial" in any case
-int ReadInteger(const char* text);         // as atoi reads it
+int ReadInteger(const char* text);         // as atoi reads it; beyond int clamped
 
 // What the two files give for the nine settings (defaults for missing keys),
 // plus the host-only scene size.

@@ -16,29 +16,31 @@ int MeasuredRun::Open(const Options& options, long long frames, std::ostream& er
       return 2;
     }
     mComparison = std::make_unique<ComparisonRun>(spec, frames);
-    mCompareCsv = options.CompareCsv;
+    std::string error;
+    if (options.CompareCsv && !mCompareCsv.Open(*options.CompareCsv, error)) {
+      err << "khost: --compare-csv: " << error << "\n";
+      return 1;
+    }
     mCapture.AddSink(mComparison.get());
     mActive = true;
   }
   if (options.RecordFile) {
-    mRecordPath = *options.RecordFile;
-    mRecordFile.open(mRecordPath, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!mRecordFile) {
-      err << "khost: --record: cannot write " << mRecordPath << "\n";
+    std::string error;
+    if (!mRecordFile.Open(*options.RecordFile, error)) {
+      err << "khost: --record: " << error << "\n";
       return 1;
     }
-    mRecorder = std::make_unique<FrameRecorder>(mRecordFile);
+    mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
     mCapture.AddSink(mRecorder.get());
     mActive = true;
   }
   if (options.TraceFile) {
-    mTracePath = *options.TraceFile;
-    mTraceFile.open(mTracePath, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!mTraceFile) {
-      err << "khost: --trace: cannot write " << mTracePath << "\n";
+    std::string error;
+    if (!mTraceFile.Open(*options.TraceFile, error)) {
+      err << "khost: --trace: " << error << "\n";
       return 1;
     }
-    mTrace = std::make_unique<TraceWriter>(mTraceFile);
+    mTrace = std::make_unique<TraceWriter>(mTraceFile.Stream());
     mCapture.AddSink(mTrace.get());
     mActive = true;
   }
@@ -49,13 +51,23 @@ int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream
   if (!mActive) return 0;
   mCapture.Finish(tail);
   int status = 0;
-  if (mRecorder && !mRecorder->Finish()) {
-    err << "khost: --record: cannot write " << mRecordPath << "\n";
-    status = 1;
+  // Committed even when finishing failed: that reports the failure and
+  // removes the unfinished temporary.
+  if (mRecorder) {
+    std::string error;
+    const bool finished = mRecorder->Finish();
+    if (!mRecordFile.Commit(error) || !finished) {
+      err << "khost: --record: " << error << "\n";
+      status = 1;
+    }
   }
-  if (mTrace && !mTrace->Finish()) {
-    err << "khost: --trace: cannot write " << mTracePath << "\n";
-    status = 1;
+  if (mTrace) {
+    std::string error;
+    const bool finished = mTrace->Finish();
+    if (!mTraceFile.Commit(error) || !finished) {
+      err << "khost: --trace: " << error << "\n";
+      status = 1;
+    }
   }
   if (mComparison) {
     if (mComparison->BlockCount(0) < 2 || mComparison->BlockCount(1) < 2) {
@@ -64,12 +76,14 @@ int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream
     }
     const std::vector<ComparisonRow> rows = mComparison->Results(mCapture.Cycles());
     mComparison->PrintTable(rows, out);
-    if (mCompareCsv) {
-      std::ofstream file(*mCompareCsv, std::ios::out | std::ios::trunc | std::ios::binary);
-      if (file) ComparisonRun::WriteCsv(rows, file);
-      file.close();
-      if (!file) {
-        err << "khost: --compare-csv: cannot write " << *mCompareCsv << "\n";
+    if (mCompareCsv.IsOpen()) {
+      // What went to standard output so far comes first when the table
+      // goes there too.
+      out.flush();
+      ComparisonRun::WriteCsv(rows, mCompareCsv.Stream());
+      std::string csvError;
+      if (!mCompareCsv.Commit(csvError)) {
+        err << "khost: --compare-csv: " << csvError << "\n";
         status = 1;
       }
     }

@@ -3,7 +3,6 @@
 // frame from the loop.
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -13,6 +12,7 @@
 #include "khost/app/comparison_run.h"
 #include "khost/app/frame_capture.h"
 #include "khost/app/frame_outputs.h"
+#include "khost/app/output_file.h"
 
 namespace khost {
 
@@ -42,14 +42,12 @@ class MeasuredRun {
  private:
   bool mActive = false;
   FrameCapture mCapture;
-  std::string mRecordPath;
-  std::ofstream mRecordFile;
+  OutputFile mRecordFile;
   std::unique_ptr<FrameRecorder> mRecorder;
-  std::string mTracePath;
-  std::ofstream mTraceFile;
+  OutputFile mTraceFile;
   std::unique_ptr<TraceWriter> mTrace;
   std::unique_ptr<ComparisonRun> mComparison;
-  std::optional<std::string> mCompareCsv;
+  OutputFile mCompareCsv;
 };
 
 }  // namespace khost

@@ -40,7 +40,7 @@ void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
 }
 
 std::string Quote(const std::string& text) {
-  return "'" + text + "'";
+  return QuoteArgument(text);
 }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {

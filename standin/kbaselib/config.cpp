@@ -10,8 +10,9 @@
 //   - "[Name]" starts section Name (blanks around Name removed; text after the
 //     first ']' ignored). A later header of the same section (in any case)
 //     continues it.
-//   - A '[' line without ']' is unusable: it and every key line after it are
-//     left out until the next well-formed section header. Keeping those keys
+//   - A '[' line without ']', or an unreadable line whose first non-blank
+//     character is '[' (a damaged header), is unusable: it and every key
+//     line after it are left out until the next well-formed section header. Keeping those keys
 //     in the section before would let a damaged header silently override
 //     that section's values.
 //   - Key lines before any section header belong to section "".
@@ -38,7 +39,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -87,26 +90,92 @@ bool HasControlCharacter(std::string_view text) {
   return false;
 }
 
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
+// What one line of a file is, by the reading rules above.
+enum class LineKind { kOther, kHeader, kBrokenHeader, kKey };
 
-struct Entry {
-  std::string Key;
-  std::string Value;
-  int Line = -1;  // line of the definition that counts; -1 for a key added by Set
-  bool Dirty = false;
+struct ParsedLine {
+  LineKind Kind = LineKind::kOther;
+  std::string_view Name;   // kHeader: the section
+  std::string_view Key;    // kKey
+  std::string_view Value;  // kKey
 };
 
-struct Section {
-  std::string Name;
-  std::vector<std::unique_ptr<Entry>> Entries;
-  std::unordered_map<std::string, Entry*> Index;
-  int LastLine = -1;  // last line that belongs to the section; -1 when new
+// `line` without its '\n'.
+ParsedLine ParseLine(std::string_view line) {
+  ParsedLine parsed;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.size() > kMaxLineLength || HasControlCharacter(line)) {
+    const std::string_view text = Trim(line.substr(0, std::min(line.size(), kMaxLineLength)));
+    if (!text.empty() && text[0] == '[') parsed.Kind = LineKind::kBrokenHeader;
+    return parsed;
+  }
+  const std::string_view text = Trim(line);
+  if (text.empty() || text[0] == ';' || text[0] == '#') return parsed;
+  if (text[0] == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos) {
+      parsed.Kind = LineKind::kBrokenHeader;
+    } else {
+      parsed.Kind = LineKind::kHeader;
+      parsed.Name = Trim(text.substr(1, close - 1));
+    }
+    return parsed;
+  }
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos) return parsed;
+  const std::string_view key = Trim(text.substr(0, equals));
+  if (key.empty()) return parsed;
+  std::string_view value = Trim(text.substr(equals + 1));
+  if (!value.empty() && value.front() == '"') {
+    const size_t closeQuote = value.rfind('"');
+    if (closeQuote == 0) return parsed;  // unclosed quote
+    value = value.substr(1, closeQuote - 1);
+  }
+  parsed.Kind = LineKind::kKey;
+  parsed.Key = key;
+  parsed.Value = value;
+  return parsed;
+}
+
+char LowerChar(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+  }
+  return true;
+}
+
+// FNV-1a of the text in lower case: names compare without case.
+uint32_t HashIgnoringCase(std::string_view text) {
+  uint32_t hash = 2166136261u;
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(LowerChar(c));
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+// A header or key line that counts, kept as its offset in the file's text
+// and the hash of its section name or key: eight bytes a line, so that a
+// file at the size cap costs a small multiple of its size however it is
+// made up. Everything else is parsed again from the text when asked for.
+struct Item {
+  static constexpr uint32_t kHeaderBit = 0x80000000u;
+  uint32_t Start;  // offset of the line; kHeaderBit set for a header
+  uint32_t Hash;
+  bool IsHeader() const { return (Start & kHeaderBit) != 0; }
+  uint32_t Offset() const { return Start & ~kHeaderBit; }
+};
+
+// A value given by Set.
+struct Override {
+  std::string Section;
+  std::string Key;
+  std::string Value;
 };
 
 std::string FormatValue(const std::string& value) {
@@ -115,8 +184,8 @@ std::string FormatValue(const std::string& value) {
   return quote ? "\"" + value + "\"" : value;
 }
 
-std::string FormatEntry(const Entry& entry) {
-  return entry.Key + " = " + FormatValue(entry.Value);
+std::string FormatEntry(std::string_view key, const std::string& value) {
+  return std::string(key) + " = " + FormatValue(value);
 }
 
 }  // namespace
@@ -157,46 +226,59 @@ struct KConfigFile::Impl {
   bool Loaded = false;
   // The file exists but was not read whole: saving would destroy content.
   bool SaveBlocked = false;
-  std::vector<std::string> Lines;  // the file as read, kept for saving
-  std::vector<std::unique_ptr<Section>> Sections;
-  std::unordered_map<std::string, Section*> Index;
+  std::string Content;   // the file as read, kept for lookups and saving
+  size_t TextStart = 0;  // after a byte order mark
+  std::vector<Item> Items;
+  // Values handed out by Get, by item, so that each stays put.
+  std::unordered_map<uint32_t, std::string> Handed;
+  std::vector<std::unique_ptr<Override>> Overrides;
 
-  Section* FindSection(std::string_view name) {
-    auto it = Index.find(Lower(name));
-    return it == Index.end() ? nullptr : it->second;
+  std::string_view LineAt(uint32_t offset) const {
+    const size_t end = Content.find('\n', offset);
+    return std::string_view(Content).substr(
+        offset, (end == std::string::npos ? Content.size() : end) - offset);
   }
 
-  Section* GetSection(std::string_view name) {
-    if (Section* found = FindSection(name)) return found;
-    auto section = std::make_unique<Section>();
-    section->Name = std::string(name);
-    Section* raw = section.get();
-    Sections.push_back(std::move(section));
-    Index.emplace(Lower(name), raw);
-    return raw;
+  // The item that defines `key` in `section` (the last definition counts),
+  // and the last item that belongs to the section; -1 when there is none.
+  void Find(std::string_view section, std::string_view key, long& definition,
+            long& lastOfSection) const {
+    definition = -1;
+    lastOfSection = -1;
+    const uint32_t sectionHash = HashIgnoringCase(section);
+    const uint32_t keyHash = HashIgnoringCase(key);
+    bool inSection = section.empty();  // keys before any header are in ""
+    for (size_t i = 0; i < Items.size(); ++i) {
+      const Item& item = Items[i];
+      if (item.IsHeader()) {
+        inSection = item.Hash == sectionHash &&
+                    EqualsIgnoringCase(ParseLine(LineAt(item.Offset())).Name, section);
+        if (inSection) lastOfSection = static_cast<long>(i);
+        continue;
+      }
+      if (!inSection) continue;
+      lastOfSection = static_cast<long>(i);
+      if (item.Hash == keyHash && EqualsIgnoringCase(ParseLine(LineAt(item.Offset())).Key, key)) {
+        definition = static_cast<long>(i);
+      }
+    }
   }
 
-  static Entry* FindEntry(Section& section, std::string_view key) {
-    auto it = section.Index.find(Lower(key));
-    return it == section.Index.end() ? nullptr : it->second;
+  Override* FindOverride(std::string_view section, std::string_view key) {
+    for (auto& o : Overrides) {
+      if (EqualsIgnoringCase(o->Section, section) && EqualsIgnoringCase(o->Key, key)) {
+        return o.get();
+      }
+    }
+    return nullptr;
   }
 
-  static Entry* GetEntry(Section& section, std::string_view key) {
-    if (Entry* found = FindEntry(section, key)) return found;
-    auto entry = std::make_unique<Entry>();
-    entry->Key = std::string(key);
-    Entry* raw = entry.get();
-    section.Entries.push_back(std::move(entry));
-    section.Index.emplace(Lower(key), raw);
-    return raw;
-  }
-
-  bool ReadFile(std::string& content);
-  void Parse(const std::string& content);
+  bool ReadFile();
+  void Parse();
   bool Save();
 };
 
-bool KConfigFile::Impl::ReadFile(std::string& content) {
+bool KConfigFile::Impl::ReadFile() {
   // Non-blocking open so that a pipe in the file's place cannot hang us; only
   // regular files are read.
   const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -210,8 +292,13 @@ bool KConfigFile::Impl::ReadFile(std::string& content) {
     SaveBlocked = true;
     return false;
   }
+  std::string& content = Content;
   content.clear();
   char buffer[65536];
+  // Room for the whole file (up to the cap) and one more read, so the text
+  // is never copied while it grows.
+  content.reserve(std::min(static_cast<size_t>(std::max<off_t>(info.st_size, 0)), kMaxFileBytes) +
+                  sizeof buffer + 1);
   bool ok = true;
   while (content.size() <= kMaxFileBytes) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -239,58 +326,31 @@ bool KConfigFile::Impl::ReadFile(std::string& content) {
   return true;
 }
 
-void KConfigFile::Impl::Parse(const std::string& content) {
-  Section* current = nullptr;  // null: before any header (section "")
-  bool skipping = false;       // after an unclosed '[' line
-  size_t start = 0;
-  int lineIndex = 0;
-  if (content.compare(0, 3, kByteOrderMark) == 0) start = 3;
-  const size_t firstLineStart = start;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    std::string_view line(content.data() + start, end - start);
-    if (Writable) {
-      // The byte order mark is written back with the first line.
-      const size_t keepFrom = (start == firstLineStart) ? 0 : start;
-      Lines.emplace_back(content.data() + keepFrom, end - keepFrom);
+void KConfigFile::Impl::Parse() {
+  TextStart = Content.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
+  Items.reserve(static_cast<size_t>(std::count(Content.begin(), Content.end(), '\n')) + 1);
+  bool skipping = false;  // after a damaged header
+  size_t start = TextStart;
+  while (start < Content.size()) {
+    size_t end = Content.find('\n', start);
+    if (end == std::string::npos) end = Content.size();
+    const ParsedLine line = ParseLine(std::string_view(Content).substr(start, end - start));
+    const uint32_t offset = static_cast<uint32_t>(start);
+    switch (line.Kind) {
+      case LineKind::kHeader:
+        Items.push_back({offset | Item::kHeaderBit, HashIgnoringCase(line.Name)});
+        skipping = false;
+        break;
+      case LineKind::kBrokenHeader:
+        skipping = true;
+        break;
+      case LineKind::kKey:
+        if (!skipping) Items.push_back({offset, HashIgnoringCase(line.Key)});
+        break;
+      case LineKind::kOther:
+        break;
     }
     start = end + 1;
-    const int index = lineIndex++;
-
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.size() > kMaxLineLength || HasControlCharacter(line)) continue;
-    const std::string_view text = Trim(line);
-    if (text.empty() || text[0] == ';' || text[0] == '#') continue;
-
-    if (text[0] == '[') {
-      const size_t close = text.find(']');
-      if (close == std::string_view::npos) {
-        skipping = true;
-        continue;
-      }
-      current = GetSection(Trim(text.substr(1, close - 1)));
-      current->LastLine = index;
-      skipping = false;
-      continue;
-    }
-    if (skipping) continue;
-
-    const size_t equals = text.find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::string_view key = Trim(text.substr(0, equals));
-    if (key.empty()) continue;
-    std::string_view value = Trim(text.substr(equals + 1));
-    if (!value.empty() && value.front() == '"') {
-      const size_t closeQuote = value.rfind('"');
-      if (closeQuote == 0) continue;  // unclosed quote
-      value = value.substr(1, closeQuote - 1);
-    }
-    Section* section = current ? current : GetSection("");
-    Entry* entry = GetEntry(*section, key);
-    entry->Value = std::string(value);
-    entry->Line = index;
-    section->LastLine = index;
   }
 }
 
@@ -298,47 +358,53 @@ bool KConfigFile::Impl::Save() {
   if (!Writable || SaveBlocked) return false;
 
   // What replaces each line that defines a changed key, and what follows the
-  // last line of each section that gained keys.
-  std::unordered_map<int, std::string> replaced;
-  std::unordered_map<int, std::string> appended;
-  std::string top;   // new keys of section "" when it has no line yet
-  std::string tail;  // new sections
-  for (const auto& section : Sections) {
-    std::string added;
-    for (const auto& entry : section->Entries) {
-      if (entry->Line >= 0) {
-        if (entry->Dirty) replaced[entry->Line] = FormatEntry(*entry);
-      } else {
-        added += FormatEntry(*entry);
-        added += '\n';
-      }
-    }
-    if (section->LastLine >= 0) {
-      if (!added.empty()) appended[section->LastLine] += added;
-    } else if (section->Name.empty()) {
-      top += added;
+  // last line of each section that gained keys (by line offset).
+  std::unordered_map<uint32_t, std::string> replaced;
+  std::unordered_map<uint32_t, std::string> appended;
+  std::string top;  // new keys of section "" when it has no line yet
+  // New sections, in the order they were first given.
+  std::vector<std::pair<std::string, std::string>> added;
+  for (const auto& o : Overrides) {
+    long definition = -1;
+    long lastOfSection = -1;
+    Find(o->Section, o->Key, definition, lastOfSection);
+    if (definition >= 0) {
+      const uint32_t offset = Items[static_cast<size_t>(definition)].Offset();
+      replaced[offset] = FormatEntry(ParseLine(LineAt(offset)).Key, o->Value);
+    } else if (lastOfSection >= 0) {
+      appended[Items[static_cast<size_t>(lastOfSection)].Offset()] +=
+          FormatEntry(o->Key, o->Value) + '\n';
+    } else if (o->Section.empty()) {
+      top += FormatEntry(o->Key, o->Value) + '\n';
     } else {
-      tail += '[' + section->Name + "]\n" + added;
+      auto it = std::find_if(added.begin(), added.end(), [&](const auto& section) {
+        return EqualsIgnoringCase(section.first, o->Section);
+      });
+      if (it == added.end()) it = added.insert(added.end(), {o->Section, std::string()});
+      it->second += FormatEntry(o->Key, o->Value) + '\n';
     }
   }
 
   // A byte order mark must stay at the very start, before any added keys.
-  const bool byteOrderMark = !Lines.empty() && Lines[0].compare(0, 3, kByteOrderMark) == 0;
-  std::string output = byteOrderMark ? kByteOrderMark : "";
+  std::string output = Content.substr(0, TextStart);
   output += top;
-  for (size_t i = 0; i < Lines.size(); ++i) {
-    const int index = static_cast<int>(i);
-    auto replacement = replaced.find(index);
+  size_t start = TextStart;
+  while (start < Content.size()) {
+    size_t end = Content.find('\n', start);
+    if (end == std::string::npos) end = Content.size();
+    const uint32_t offset = static_cast<uint32_t>(start);
+    auto replacement = replaced.find(offset);
     if (replacement != replaced.end()) {
       output += replacement->second;
     } else {
-      output.append(Lines[i], (i == 0 && byteOrderMark) ? 3 : 0);
+      output.append(Content, start, end - start);
     }
     output += '\n';
-    auto extra = appended.find(index);
+    auto extra = appended.find(offset);
     if (extra != appended.end()) output += extra->second;
+    start = end + 1;
   }
-  output += tail;
+  for (const auto& [name, keys] : added) output += '[' + name + "]\n" + keys;
 
   // Write beside the file, then replace it in one step.
   std::string temporary = Path + ".XXXXXX";
@@ -372,17 +438,15 @@ KConfigFile::KConfigFile(const char* fileName, bool writable) : mImpl(new (std::
       mImpl->SaveBlocked = true;
       return;
     }
-    std::string content;
-    if (mImpl->ReadFile(content)) {
-      mImpl->Parse(content);
+    if (mImpl->ReadFile()) {
+      mImpl->Parse();
       mImpl->Loaded = true;
     }
   } catch (...) {
     // Out of memory while reading: what was read is dropped, Get gives the
     // defaults, and the file is protected from being saved over.
-    mImpl->Lines.clear();
-    mImpl->Sections.clear();
-    mImpl->Index.clear();
+    mImpl->Content.clear();
+    mImpl->Items.clear();
     mImpl->Loaded = false;
     mImpl->SaveBlocked = true;
   }
@@ -396,10 +460,18 @@ const char* KConfigFile::Get(const char* section, const char* key, const char* d
   const char* fallback = defaultValue ? defaultValue : "";
   if (!mImpl || !section || !key) return fallback;
   try {
-    Section* found = mImpl->FindSection(section);
-    if (!found) return fallback;
-    Entry* entry = Impl::FindEntry(*found, key);
-    return entry ? entry->Value.c_str() : fallback;
+    if (Override* o = mImpl->FindOverride(section, key)) return o->Value.c_str();
+    long definition = -1;
+    long lastOfSection = -1;
+    mImpl->Find(section, key, definition, lastOfSection);
+    if (definition < 0) return fallback;
+    const uint32_t index = static_cast<uint32_t>(definition);
+    auto handed = mImpl->Handed.find(index);
+    if (handed == mImpl->Handed.end()) {
+      const ParsedLine line = ParseLine(mImpl->LineAt(mImpl->Items[index].Offset()));
+      handed = mImpl->Handed.emplace(index, std::string(line.Value)).first;
+    }
+    return handed->second.c_str();
   } catch (...) {
     return fallback;
   }
@@ -428,9 +500,12 @@ bool KConfigFile::Set(const char* section, const char* key, const char* value) {
   if (keyText.size() + valueText.size() + 5 > kMaxLineLength) return false;
   if (sectionText.size() + 2 > kMaxLineLength) return false;
   try {
-    Entry* entry = Impl::GetEntry(*mImpl->GetSection(sectionText), keyText);
-    entry->Value = std::string(valueText);
-    entry->Dirty = true;
+    if (Override* o = mImpl->FindOverride(sectionText, keyText)) {
+      o->Value = std::string(valueText);
+      return true;
+    }
+    mImpl->Overrides.push_back(std::make_unique<Override>(
+        Override{std::string(sectionText), std::string(keyText), std::string(valueText)}));
     return true;
   } catch (...) {
     return false;

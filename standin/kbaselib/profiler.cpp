@@ -419,6 +419,10 @@ void KProfiler::ApplyBufferSize() {
   ApplyToTree(&ProfilingCost, size, visited);
 }
 
+void KProfiler::KeepEvaluationDepthInRange() {
+  EvaluationDepthProperty = EvaluationDepth;
+}
+
 void KProfiler::BeginFrame() {
   mImpl->FrameCostNs.store(0, std::memory_order_relaxed);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "host/kbaselib.h"
@@ -130,6 +131,10 @@ const char* KProperty::GetNamedValue(int index) const {
   return mNamedValues[static_cast<size_t>(index)].c_str();
 }
 
+int KProperty::KeepInRange(int value) const {
+  return value < mMinimum ? mMinimum : (value > mMaximum ? mMaximum : value);
+}
+
 void KProperty::SetRange(int minimum, int maximum, int step) {
   if (minimum > maximum) std::swap(minimum, maximum);
   mMinimum = minimum;
@@ -163,6 +168,7 @@ KPropertyTemplate<T>::~KPropertyTemplate() = default;
 
 template <class T>
 KPropertyTemplate<T>& KPropertyTemplate<T>::operator=(T value) {
+  if constexpr (std::is_same_v<T, int>) value = KeepInRange(value);
   if (SameValue(mValue, value)) return *this;
   mValue = value;
   NotifyChanged();
@@ -265,6 +271,7 @@ KPropertyNoValueTemplate<T>::~KPropertyNoValueTemplate() = default;
 
 template <class T>
 KPropertyNoValueTemplate<T>& KPropertyNoValueTemplate<T>::operator=(T value) {
+  if constexpr (std::is_same_v<T, int>) value = KeepInRange(value);
   if (!mTarget || *mTarget == value) return *this;
   *mTarget = value;
   NotifyChanged();

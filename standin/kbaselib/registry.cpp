@@ -123,6 +123,21 @@ IObject* Object_Create(const char* path, const char* name, IObject* parent, void
   return factory(parent, nameCopy.data(), data);
 }
 
+bool Object_Unregister(const char* path, const char* name) {
+  if (!path || !name) return false;
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.Mutex);
+  for (auto it = registry.Entries.begin(); it != registry.Entries.end(); ++it) {
+    if ((*it)->Path == path && (*it)->Name == name) {
+      // Kept like a replaced record, so a pointer obtained before never dangles.
+      registry.Replaced.push_back(std::move(*it));
+      registry.Entries.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 void Object_ClearRegistry() {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.Mutex);

@@ -116,7 +116,7 @@ struct FramebufferFunctions {
   }
 };
 
-constexpr int kMaxHeadlessSize = 16384;
+constexpr int kMaxHeadlessSize = kSurfaceMaxSide;
 
 class HeadlessSurface final : public KSurface {
  public:

@@ -139,7 +139,7 @@ class WindowSurface final : public KSurface {
   }
 
   bool Create(int width, int height, const char* title, std::string* error) {
-    if (width < 1 || height < 1 || width > 16384 || height > 16384) {
+    if (width < 1 || height < 1 || width > kSurfaceMaxSide || height > kSurfaceMaxSide) {
       return Fail(error, "window size " + std::to_string(width) + "x" + std::to_string(height) +
                              " is outside 1..16384");
     }
@@ -208,7 +208,7 @@ class WindowSurface final : public KSurface {
 
   bool Resize(int width, int height, std::string* error) override {
     if (!mWindow) return Fail(error, "the window is gone");
-    if (width < 1 || height < 1 || width > 16384 || height > 16384) {
+    if (width < 1 || height < 1 || width > kSurfaceMaxSide || height > kSurfaceMaxSide) {
       return Fail(error, "window size " + std::to_string(width) + "x" + std::to_string(height) +
                              " is outside 1..16384");
     }

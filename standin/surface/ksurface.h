@@ -16,9 +16,16 @@
 // Threads: a surface is used from the thread that created it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
+
+// The largest side of a surface, in pixels.
+constexpr int kSurfaceMaxSide = 16384;
+// The most RGBA bytes a capture may hold to be written or read as PNG
+// (8192 x 8192 pixels).
+constexpr std::size_t kPngMaxRgbaBytes = std::size_t{256} * 1024 * 1024;
 
 // Receives what a window reports while PollEvents runs.
 class KSurfaceSink {
@@ -73,7 +80,7 @@ class KSurface {
   KSurface() = default;
 };
 
-// A headless surface of width × height pixels (each 1 to 16384), current on
+// A headless surface of width × height pixels (each 1 to kSurfaceMaxSide), current on
 // return. Null, with a reason in *error, when no EGL display or context can
 // be had.
 std::unique_ptr<KSurface> KSurface_CreateHeadless(int width, int height, std::string* error);
@@ -87,9 +94,14 @@ std::unique_ptr<KSurface> KSurface_CreateWindow(int width, int height, const cha
 // window library initialises on it.
 bool KSurface_DisplayAvailable();
 
+// Encodes width × height RGBA bytes (top row first) as an 8-bit RGBA PNG in
+// memory. False (png emptied) for a size beyond kPngMaxRgbaBytes.
+bool KPng_Encode(int width, int height, const unsigned char* rgba, std::vector<unsigned char>& png,
+                 std::string* error);
+
 // Writes width × height RGBA bytes (top row first) as an 8-bit RGBA PNG. The
-// file is written beside its final name and renamed into place, so a failed
-// write leaves an existing file as it was.
+// file is written to a uniquely named temporary beside its final name and
+// renamed into place, so a failed write leaves an existing file as it was.
 bool KPng_Write(const char* path, int width, int height, const unsigned char* rgba,
                 std::string* error);
 

@@ -2,9 +2,12 @@
 // Uses libpng's simplified interface, which reports errors as messages
 // instead of jumping out of the caller.
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ksurface.h"
@@ -16,7 +19,7 @@ using ksurface::Fail;
 
 // Captures are screen-sized; anything far beyond is a damaged or hostile
 // file, not an image to allocate for.
-constexpr size_t kMaxRgbaBytes = size_t{256} * 1024 * 1024;
+constexpr size_t kMaxRgbaBytes = kPngMaxRgbaBytes;
 
 std::string ImageMessage(const png_image& image, const char* what, const char* path) {
   std::string text = std::string(what) + " " + path;
@@ -24,16 +27,23 @@ std::string ImageMessage(const png_image& image, const char* what, const char* p
   return text;
 }
 
+bool SizeWritable(int width, int height) {
+  return width >= 1 && height >= 1 &&
+         static_cast<size_t>(width) * static_cast<size_t>(height) * 4 <= kMaxRgbaBytes;
+}
+
+std::string SizeText(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
 }  // namespace
 
-bool KPng_Write(const char* path, int width, int height, const unsigned char* rgba,
-                std::string* error) {
-  if (!path || !*path) return Fail(error, "PNG write: no file name");
-  if (!rgba) return Fail(error, std::string("PNG write ") + path + ": no pixels");
-  if (width < 1 || height < 1 ||
-      static_cast<size_t>(width) * static_cast<size_t>(height) * 4 > kMaxRgbaBytes) {
-    return Fail(error, std::string("PNG write ") + path + ": size " + std::to_string(width) + "x" +
-                           std::to_string(height) + " is not writable");
+bool KPng_Encode(int width, int height, const unsigned char* rgba, std::vector<unsigned char>& png,
+                 std::string* error) {
+  png.clear();
+  if (!rgba) return Fail(error, "PNG encode: no pixels");
+  if (!SizeWritable(width, height)) {
+    return Fail(error, "PNG encode: size " + SizeText(width, height) + " is not writable");
   }
   png_image image;
   std::memset(&image, 0, sizeof(image));
@@ -41,22 +51,59 @@ bool KPng_Write(const char* path, int width, int height, const unsigned char* rg
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGBA;
-
-  // Written beside the target and renamed over it, so a failure part way
-  // never leaves a truncated file under the final name.
-  const std::string temporary = std::string(path) + ".part";
   const png_int_32 stride = static_cast<png_int_32>(width) * 4;
-  if (!png_image_write_to_file(&image, temporary.c_str(), 0, rgba, stride, nullptr)) {
-    const std::string message = ImageMessage(image, "PNG write", path);
-    png_image_free(&image);
-    std::remove(temporary.c_str());
-    return Fail(error, message);
+  // The first call measures, the second writes.
+  png_alloc_size_t size = 0;
+  if (png_image_write_to_memory(&image, nullptr, &size, 0, rgba, stride, nullptr) && size > 0) {
+    png.resize(size);
+    if (png_image_write_to_memory(&image, png.data(), &size, 0, rgba, stride, nullptr)) {
+      png.resize(size);
+      return true;
+    }
   }
-  if (std::rename(temporary.c_str(), path) != 0) {
-    std::remove(temporary.c_str());
-    return Fail(error, std::string("PNG write ") + path + ": " + std::strerror(errno));
+  const std::string message =
+      ImageMessage(image, "PNG encode", ("of " + SizeText(width, height)).c_str());
+  png_image_free(&image);
+  png.clear();
+  return Fail(error, message);
+}
+
+bool KPng_Write(const char* path, int width, int height, const unsigned char* rgba,
+                std::string* error) {
+  if (!path || !*path) return Fail(error, "PNG write: no file name");
+  if (!rgba) return Fail(error, std::string("PNG write ") + path + ": no pixels");
+  if (!SizeWritable(width, height)) {
+    return Fail(error, std::string("PNG write ") + path + ": size " + SizeText(width, height) +
+                           " is not writable");
   }
-  return true;
+  std::vector<unsigned char> png;
+  std::string reason;
+  if (!KPng_Encode(width, height, rgba, png, &reason)) {
+    return Fail(error, std::string("PNG write ") + path + ": " + reason);
+  }
+  // Written to a uniquely named file beside the target and renamed over it,
+  // so a failure part way never leaves a truncated file under the final name
+  // and never touches another file.
+  std::string temporary = std::string(path) + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return Fail(error, std::string("PNG write ") + path + ": " + std::strerror(errno));
+  size_t written = 0;
+  bool ok = ::fchmod(fd, 0644) == 0;
+  while (ok && written < png.size()) {
+    const ssize_t put = ::write(fd, png.data() + written, png.size() - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      ok = false;
+      break;
+    }
+    written += static_cast<size_t>(put);
+  }
+  const int savedErrno = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && ::rename(temporary.c_str(), path) == 0) return true;
+  const int reason2 = ok ? errno : savedErrno;
+  ::unlink(temporary.c_str());
+  return Fail(error, std::string("PNG write ") + path + ": " + std::strerror(reason2));
 }
 
 bool KPng_Read(const char* path, int& width, int& height, std::vector<unsigned char>& rgba,

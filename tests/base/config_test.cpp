@@ -2,6 +2,7 @@
 // configuration folder, and writing back.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,20 +120,54 @@ TEST_F(Config, QuotedValuesAreTakenAsTheyStand) {
   EXPECT_STREQ(file.Get("S", "Plain", "x"), "a \"b\" c");  // quotes inside stay
 }
 
-TEST_F(Config, UnclosedSectionHeaderDropsKeysUntilTheNextHeader) {
-  Write("U.txt",
-        "[Good]\n"
-        "A = 1\n"
-        "[Broken\n"
-        "A = 2\n"
-        "B = 3\n"
-        "[Next]\n"
-        "C = 4\n");
-  KConfigFile file("@U.txt", false);
-  EXPECT_STREQ(file.Get("Good", "A", "x"), "1");  // not overridden by the damaged section
-  EXPECT_STREQ(file.Get("Good", "B", "x"), "x");
-  EXPECT_STREQ(file.Get("Broken", "A", "x"), "x");
-  EXPECT_STREQ(file.Get("Next", "C", "x"), "4");
+TEST_F(Config, DamagedSectionHeaderDropsKeysUntilTheNextHeader) {
+  // Unclosed, holding a control character, longer than a line may be.
+  for (const std::string& broken : {std::string("[Broken"), std::string("  [Bro\x01ken]"),
+                                    "[" + std::string(70 * 1024, 'b') + "]"}) {
+    Write("U.txt", "[Good]\nA = 1\n" + broken + "\nA = 2\nB = 3\n[Next]\nC = 4\n[Good]\nD = 5\n");
+    KConfigFile file("@U.txt", false);
+    const std::string what = broken.substr(0, 12);
+    EXPECT_STREQ(file.Get("Good", "A", "x"), "1") << what;  // not overridden
+    EXPECT_STREQ(file.Get("Good", "B", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("Good", "D", "x"), "5") << what;
+    EXPECT_STREQ(file.Get("Broken", "A", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("", "A", "x"), "x") << what;
+    EXPECT_STREQ(file.Get("Next", "C", "x"), "4") << what;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kOwnAllocator = true;
+#else
+constexpr bool kOwnAllocator = false;
+#endif
+
+// Heap bytes in use, as the C library counts them.
+size_t HeapInUse() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+TEST_F(Config, AFileAtTheSizeCapCostsASmallMultipleOfItsSize) {
+  if (kOwnAllocator) GTEST_SKIP() << "the sanitizer's allocator is not counted";
+  constexpr size_t kCap = 16u * 1024u * 1024u;
+  // Two million one-line sections, and four million keys in one section.
+  const std::string head = "[Benchmark]\nBufferSize = 30\n";
+  std::string sections = head;
+  for (int i = 0; sections.size() < kCap - 16; ++i) sections += "[s" + std::to_string(i) + "]\n";
+  std::string keys = head + "[K]\n";
+  while (keys.size() < kCap - 16) keys += "a=b\n";
+  for (const std::string* content : {&sections, &keys}) {
+    Write("Big.txt", *content);
+    for (const bool writable : {false, true}) {
+      const size_t before = HeapInUse();
+      KConfigFile file("@Big.txt", writable);
+      const size_t cost = HeapInUse() - before;
+      EXPECT_STREQ(file.Get("Benchmark", "BufferSize", "x"), "30");
+      EXPECT_STREQ(file.Get("k", "A", "none"), content == &keys ? "b" : "none");
+      EXPECT_LT(cost, 4 * content->size()) << (content == &keys ? "keys" : "sections");
+    }
+  }
 }
 
 TEST_F(Config, BinaryBytesAndOverlongLinesAreLeftOutAndTheRestIsRead) {

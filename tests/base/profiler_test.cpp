@@ -98,13 +98,22 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
   devices.GetAvgMinMaxUsage(average, minimum, maximum);
   EXPECT_EQ(average, 27.0);
 
-  // Out-of-range values are clamped for the samplings; the property keeps
-  // what was written.
+  // Out-of-range values are clamped, in the property as in the samplings,
+  // so an editor shows the size in effect, whoever wrote it.
   mProfiler->BufferSize = 0;
-  EXPECT_EQ(mProfiler->BufferSize.Get(), 0);
+  EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
   EXPECT_EQ(skin.GetBufferSize(), 1);
   mProfiler->BufferSize = 5000000;
+  EXPECT_EQ(mProfiler->BufferSize.Get(), 100000);
   EXPECT_EQ(skin.GetBufferSize(), 100000);
+  int generic = -7;
+  mProfiler->BufferSize.SetFromPointer(&generic, 0, 0);
+  EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
+  mProfiler->EvaluationDepth = 99;  // written past the property
+  mProfiler->KeepEvaluationDepthInRange();
+  EXPECT_EQ(mProfiler->EvaluationDepth, 16);
+  EXPECT_EQ(mProfiler->EvaluationDepthProperty.SetFromInt(-3), true);
+  EXPECT_EQ(mProfiler->EvaluationDepth, 0);
 
   // A sampling put in the table later takes the current size at once.
   mProfiler->BufferSize = 8;

@@ -204,7 +204,7 @@ TEST(KhostCli, AFlagValueMayLookLikeAFlag) {
   EXPECT_EQ(r.Parsed.Actions[0].Caption, "--headless");
 }
 
-TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullRange) {
+TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullSideRange) {
   int w = 0, h = 0;
   EXPECT_TRUE(khost::ParseSize("1x1", w, h));
   EXPECT_EQ(w, 1);
@@ -212,6 +212,48 @@ TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullRange) {
   EXPECT_TRUE(khost::ParseSize("16384X16384", w, h));
   EXPECT_EQ(w, 16384);
   EXPECT_EQ(h, 16384);
+}
+
+TEST(KhostCli, SizeIsLimitedToWhatCanBeDrawnAndCaptured) {
+  for (const char* good : {"16384x4096", "8192x8192", "1x16384"}) {
+    const ParseResult r = Parse({"--size", good});
+    EXPECT_TRUE(r.Ok()) << good << ": " << r.Error;
+  }
+  // Each side fits a surface, but the capture would exceed what the PNG
+  // writer takes: refused up front, naming the limit.
+  for (const char* big : {"8193x8192", "16384x16384"}) {
+    const ParseResult r = Parse({"--size", big});
+    EXPECT_FALSE(r.Ok()) << big;
+    EXPECT_NE(r.Error.find(big), std::string::npos) << r.Error;
+    EXPECT_NE(r.Error.find("8192x8192"), std::string::npos) << r.Error;
+  }
+  EXPECT_NE(Parse({"--size", "16385x1"}).Error.find("16384"), std::string::npos);
+  EXPECT_NE(khost::UsageText("khost").find("8192x8192"), std::string::npos);
+}
+
+TEST(KhostCli, CountsAndSizesFollowOneRuleAndLongArgumentsAreCut) {
+  // Digits only, for a frame count as for a size.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--frames", "+5"}, {"--size", "+5x10"}, {"--size", "5x+10"}, {"--frames", "-0"}}) {
+    EXPECT_FALSE(Parse(args).Ok()) << args[1];
+  }
+  EXPECT_EQ(*Parse({"--frames", "05"}).Parsed.Frames, 5);
+  EXPECT_EQ(*Parse({"--size", "05x010"}).Parsed.Height, 10);
+
+  const std::string huge(100000, 'z');
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{huge}, {"--frames", huge}, {"--set", huge}}) {
+    const ParseResult r = Parse(args);
+    ASSERT_FALSE(r.Ok());
+    EXPECT_LT(r.Error.size(), 400u);
+    EXPECT_NE(r.Error.find(std::string(150, 'z') + "..."), std::string::npos) << r.Error;
+  }
+  // A cut never splits a UTF-8 character.
+  std::string accents = "a";
+  for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
+  const std::string quoted = khost::QuoteArgument(accents);
+  EXPECT_EQ(quoted.find("..."), 200u) << quoted.substr(0, 20);
+  EXPECT_EQ(khost::QuoteArgument("short"), "'short'");
 }
 
 TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {

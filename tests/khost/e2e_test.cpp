@@ -16,10 +16,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -47,6 +52,7 @@ constexpr int kChartColumn = kViewLeft + 15;
 
 struct RunResult {
   int Status = -1;  // exit status; 128 + signal when killed by one
+  long PeakKb = 0;  // the largest resident set, in KiB
   std::string Out;
   std::string Err;
 };
@@ -112,16 +118,18 @@ class Workspace {
       _exit(127);
     }
     int status = 0;
+    rusage usage{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        wait4(pid, &status, 0, &usage);
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.PeakKb = usage.ru_maxrss;
     result.Out = ReadAll(out);
     result.Err = ReadAll(err);
     return result;
@@ -219,6 +227,9 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--set", "NoEquals"}, "NoEquals"},
       {{"stray"}, "stray"},
       {{"--config-dir", (w.Path("missing")).string()}, "missing"},
+      {{"--frames", "+5"}, "+5"},
+      {{"--size", "8193x8192"}, "8192x8192"},
+      {{"--click", std::string(100000, 'q')}, std::string(190, 'q') + "..."},
       // Captions, items and values are checked against the open tool.
       {{"--click", "No Such Button"}, "No Such Button"},
       {{"--select", "Nowhere"}, "Nowhere"},
@@ -270,6 +281,184 @@ TEST(KhostCommandLine, MissingOrIncompleteModuleExitsWithStatus1) {
   EXPECT_NE(junk.Err.find("junk.so"), std::string::npos) << junk.Err;
 }
 
+TEST(KhostCommandLine, BrokenModulesGiveAMessageAndStatus1) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::vector<std::string> base = {"--headless",
+                                         "--frames",
+                                         "2",
+                                         "--config-dir",
+                                         config.string(),
+                                         "--screenshot",
+                                         w.Path("s.png").string()};
+  // Truncated copies of the real module: refused before the loader maps them.
+  const std::string module = ReadAll(fs::path(KHOST_EXE).parent_path() / "libtoolprofiling.so");
+  ASSERT_GT(module.size(), 20000u);
+  for (const std::size_t size : {std::size_t{1000}, std::size_t{5000}, std::size_t{20000}}) {
+    const fs::path cut = w.Path("cut.so");
+    std::ofstream(cut, std::ios::binary) << module.substr(0, size);
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--module", cut.string()});
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 1) << size << " bytes: " << r.Err;
+    EXPECT_NE(r.Err.find("cut.so"), std::string::npos) << r.Err;
+  }
+  // A module that throws from its entry points or its factory, an int as
+  // well as a standard exception.
+  for (const char* what : {"init", "entry", "factory", "tool"}) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--module", KHOST_THROWING_MODULE});
+    const RunResult r = w.Run(args, {{"KHOST_TEST_THROW", what}});
+    EXPECT_EQ(r.Status, 1) << what << ": " << r.Err;
+    EXPECT_NE(r.Err.find("threw"), std::string::npos) << what << ": " << r.Err;
+  }
+  // A bare name is a file in the current folder, not a library the loader
+  // would find elsewhere.
+  std::ofstream(w.Path("libm.so.6")) << "not a library";
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--module", "libm.so.6"});
+  const RunResult bare = w.Run(args);
+  EXPECT_EQ(bare.Status, 1) << bare.Err;
+  EXPECT_NE(bare.Err.find("not an ELF"), std::string::npos) << bare.Err;
+}
+
+TEST(KhostCommandLine, ConfigurationFolderProblemsAreNamed) {
+  Workspace w;
+  std::ofstream(w.Path("plain.txt")) << "x";
+  const RunResult file = w.Run({"--headless", "--config-dir", w.Path("plain.txt").string()});
+  EXPECT_EQ(file.Status, 2);
+  EXPECT_NE(file.Err.find("is not a folder"), std::string::npos) << file.Err;
+  const RunResult env = w.Run({"--headless", "--screenshot", w.Path("s.png").string()},
+                              {{"KHOST_CONFIG_DIR", w.Path("missing").string()}});
+  EXPECT_EQ(env.Status, 2) << env.Err;
+  EXPECT_NE(env.Err.find("KHOST_CONFIG_DIR"), std::string::npos) << env.Err;
+  EXPECT_NE(env.Err.find("missing"), std::string::npos) << env.Err;
+  EXPECT_FALSE(fs::exists(w.Path("s.png")));
+}
+
+// Reads a FIFO from a thread until its writer has written and closed it (or
+// 60 seconds pass).
+class FifoReader {
+ public:
+  explicit FifoReader(const fs::path& path) {
+    mFd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    mThread = std::thread([this] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      char buffer[4096];
+      while (std::chrono::steady_clock::now() < deadline && !mStop) {
+        const ssize_t got = read(mFd, buffer, sizeof buffer);
+        if (got > 0) {
+          mText.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 && !mText.empty()) {
+          break;  // the writer closed it
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      }
+    });
+  }
+  ~FifoReader() { Finish(); }
+  std::string Finish() {
+    if (mThread.joinable()) mThread.join();
+    if (mFd >= 0) close(mFd);
+    mFd = -1;
+    return mText;
+  }
+  void Stop() { mStop = true; }
+
+ private:
+  int mFd = -1;
+  std::atomic<bool> mStop{false};
+  std::string mText;
+  std::thread mThread;
+};
+
+std::vector<std::string> FolderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(KhostOutputs, FilesAndLinksAreReplacedWholeAndNothingElseIsTouched) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path out = w.Path("out");
+  fs::create_directories(out);
+  std::ofstream(out / "shot.png") << "old picture";
+  std::ofstream(out / "shot.png.part") << "someone else's";
+  std::ofstream(out / "real.csv") << "old table";
+  fs::create_symlink("real.csv", out / "link.csv");
+  const RunResult r =
+      w.Run({"--headless", "--frames", "2", "--config-dir", config.string(), "--screenshot",
+             (out / "shot.png").string(), "--stats", (out / "link.csv").string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Load(out / "shot.png").Width, 800);
+  EXPECT_EQ(ReadAll(out / "shot.png.part"), "someone else's");
+  EXPECT_TRUE(fs::is_symlink(out / "link.csv"));
+  EXPECT_EQ(ReadAll(out / "real.csv").rfind("name,depth,", 0), 0u);
+  // No temporary is left behind.
+  EXPECT_EQ(FolderEntries(out),
+            (std::vector<std::string>{"link.csv", "real.csv", "shot.png", "shot.png.part"}));
+
+  // A failed write keeps the old content and leaves no temporary.
+  if (access("/dev/full", W_OK) == 0) {
+    const RunResult full = w.Run({"--headless", "--frames", "2", "--config-dir", config.string(),
+                                  "--screenshot", "/dev/full"});
+    EXPECT_EQ(full.Status, 1) << full.Err;
+    EXPECT_NE(full.Err.find("/dev/full"), std::string::npos) << full.Err;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  }
+}
+
+TEST(KhostOutputs, StreamsAreWrittenInPlaceAndUnopenableOutputsAreRefusedUpFront) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  {
+    FifoReader reader(fifo);
+    const RunResult r = w.Run({"--headless", "--frames", "2", "--config-dir", config.string(),
+                               "--screenshot", "/dev/null", "--stats", fifo.string()});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    if (r.Status != 0) reader.Stop();
+    EXPECT_EQ(reader.Finish().rfind("name,depth,", 0), 0u);
+  }
+  // Standard output takes the statistics after what khost printed before.
+  const RunResult out =
+      w.Run({"--headless", "--frames", "2", "--config-dir", config.string(), "--screenshot",
+             w.Path("s.png").string(), "--stats", "/dev/stdout", "--print-settings"});
+  ASSERT_EQ(out.Status, 0) << out.Err;
+  EXPECT_EQ(out.Out.rfind("name,depth,", 0), 0u) << out.Out;
+  EXPECT_NE(out.Out.find("\nBufferSize=20\n"), std::string::npos) << out.Out;
+
+  // A FIFO nobody reads, a folder and a socket are refused before the run
+  // (a million frames would not end within the test's time).
+  const fs::path socketPath = w.Path("sock");
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  fs::create_directories(w.Path("folder"));
+  for (const std::string& flag : {std::string("--screenshot"), std::string("--stats")}) {
+    for (const fs::path& path : {fifo, w.Path("folder"), socketPath}) {
+      std::vector<std::string> args = {"--headless",    "--frames", "1000000",    "--config-dir",
+                                       config.string(), flag,       path.string()};
+      if (flag == "--stats") args.insert(args.end(), {"--screenshot", "/dev/null"});
+      const RunResult r = w.Run(args);
+      EXPECT_EQ(r.Status, 1) << flag << " " << path << ": " << r.Err;
+      EXPECT_NE(r.Err.find(path.filename().string()), std::string::npos) << r.Err;
+    }
+  }
+  close(sock);
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+  EXPECT_EQ(fs::status(socketPath).type(), fs::file_type::socket);
+  EXPECT_TRUE(fs::is_directory(w.Path("folder")));
+}
+
 TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
   Workspace w;
   const fs::path config = w.Config(
@@ -307,6 +496,40 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
   ASSERT_EQ(reset.Status, 0) << reset.Err;
   printed = ParseSettings(reset.Out);
   for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "reset " << key;
+}
+
+TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
+  Workspace w;
+  struct Case {
+    std::string BufferText;
+    std::string DepthText;
+    std::string Buffer;  // in effect, and shown
+    std::string Depth;
+  };
+  for (const Case& c : {Case{"99999999999", "99", "100000", "16"}, Case{"-1", "-5", "1", "0"}}) {
+    const fs::path config = w.Config(
+        "[Benchmark]\nBufferSize = " + c.BufferText + "\nEvaluationDepth = " + c.DepthText + "\n",
+        kSmallScene);
+    const std::vector<std::string> base = {"--headless",
+                                           "--frames",
+                                           "2",
+                                           "--config-dir",
+                                           config.string(),
+                                           "--screenshot",
+                                           w.Path("s.png").string(),
+                                           "--print-settings"};
+    const RunResult start = w.Run(base);
+    ASSERT_EQ(start.Status, 0) << start.Err;
+    EXPECT_EQ(ParseSettings(start.Out)["BufferSize"], c.Buffer) << "start-up " << c.BufferText;
+    EXPECT_EQ(ParseSettings(start.Out)["EvaluationDepth"], c.Depth) << "start-up " << c.DepthText;
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--set", "Buffer Size=7", "--set", "Evaluation Depth=3", "--click",
+                             "Reset To Default"});
+    const RunResult reset = w.Run(args);
+    ASSERT_EQ(reset.Status, 0) << reset.Err;
+    EXPECT_EQ(ParseSettings(reset.Out)["BufferSize"], c.Buffer) << "reset " << c.BufferText;
+    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.Depth) << "reset " << c.DepthText;
+  }
 }
 
 TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
@@ -490,6 +713,30 @@ TEST(KhostHeadless, WithoutAScreenshotFlagWritesTheDefaultCapture) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(fs::exists(w.Path("profiling-center.png")));
   EXPECT_NE(r.Out.find("profiling-center.png"), std::string::npos) << r.Out;
+}
+
+TEST(KhostHeadless, ManyScriptedActionsCostNoMoreMemoryThanOne) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  std::vector<std::string> args = {"--headless",
+                                   "--frames",
+                                   "2",
+                                   "--config-dir",
+                                   config.string(),
+                                   "--screenshot",
+                                   w.Path("s.png").string()};
+  std::vector<std::string> one = args;
+  one.insert(one.end(), {"--select", "Evaluation"});
+  for (int i = 0; i < 100; ++i) {
+    args.insert(args.end(), {"--select", i % 2 ? "Evaluation" : "Rendering", "--set",
+                             "Buffer Size=" + std::to_string(30 + i)});
+  }
+  const RunResult single = w.Run(one);
+  const RunResult many = w.Run(args);
+  ASSERT_EQ(single.Status, 0) << single.Err;
+  ASSERT_EQ(many.Status, 0) << many.Err;
+  EXPECT_LT(many.PeakKb, single.PeakKb * 3 / 2)
+      << "200 actions: " << many.PeakKb << " KiB, one: " << single.PeakKb << " KiB";
 }
 
 TEST(KhostHeadless, SizeFlagSetsTheCaptureSize) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +90,10 @@ TEST(KhostTextRules, ComparisonsCoverTheWholeText) {
   EXPECT_TRUE(IsNotSerial("Serial2"));
   EXPECT_EQ(ReadInteger("  -7x"), -7);
   EXPECT_EQ(ReadInteger("abc"), 0);
+  // Beyond the int range: clamped, as the module's reset reads it.
+  EXPECT_EQ(ReadInteger("99999999999"), INT_MAX);
+  EXPECT_EQ(ReadInteger(" -99999999999"), INT_MIN);
+  EXPECT_EQ(ReadInteger("2147483647"), INT_MAX);
 }
 
 TEST_F(KhostConfigFolder, AppliedSettingsArePrintedAsTenLines) {

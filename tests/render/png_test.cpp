@@ -134,11 +134,12 @@ TEST_F(PngTest, BadWritesFailWithAMessage) {
 
 TEST_F(PngTest, AFailedWriteLeavesTheExistingFileIntact) {
   const std::vector<unsigned char> first = Pattern(8, 8);
-  const std::string path = Path("keep.png");
+  // A name so long that no temporary beside it can be made: the second
+  // write cannot even start.
+  const std::string path = Path((std::string(250, 'k') + ".png").c_str());
   std::string error;
-  ASSERT_TRUE(KPng_Write(path.c_str(), 8, 8, first.data(), &error)) << error;
-  // Block the temporary name so the second write cannot even start.
-  ASSERT_EQ(mkdir((path + ".part").c_str(), 0700), 0);
+  ASSERT_TRUE(KPng_Write(Path("short.png").c_str(), 8, 8, first.data(), &error)) << error;
+  ASSERT_EQ(std::rename(Path("short.png").c_str(), path.c_str()), 0);
   const std::vector<unsigned char> second(16 * 16 * 4, 9);
   EXPECT_FALSE(KPng_Write(path.c_str(), 16, 16, second.data(), &error));
   int w = 0, h = 0;
@@ -146,6 +147,15 @@ TEST_F(PngTest, AFailedWriteLeavesTheExistingFileIntact) {
   ASSERT_TRUE(KPng_Read(path.c_str(), w, h, back, &error)) << error;
   EXPECT_EQ(w, 8);
   EXPECT_EQ(back, first);
+
+  // A file named like a temporary is someone else's: never touched.
+  const std::string keep = Path("keep.png");
+  std::ofstream(keep + ".part") << "other";
+  ASSERT_TRUE(KPng_Write(keep.c_str(), 8, 8, first.data(), &error)) << error;
+  std::ifstream other(keep + ".part");
+  std::string text;
+  other >> text;
+  EXPECT_EQ(text, "other");
 }
 
 }  // namespace

@@ -1,0 +1,257 @@
+#include "khost/app/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "khost/app/cli.h"
+
+namespace khost {
+
+namespace {
+
+// Links followed at most, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+
+// The descriptor a name stands for when it names one of this process's open
+// files (/dev/stdout, /dev/fd/3, /proc/self/fd/3); -1 otherwise. Such a name
+// is written through that descriptor, at its position, instead of being
+// opened anew (which would restart at the start of a redirected file).
+int DescriptorNamed(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0 || path.size() == length) continue;
+    int value = 0;
+    if (ParseCount(path.substr(length), 0, INT_MAX, value)) return value;
+  }
+  return -1;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  Abandon();
+}
+
+OutputFile::Buffer::Buffer(OutputFile& owner) : mOwner(owner) {
+  setp(mData, mData + sizeof mData);
+}
+
+bool OutputFile::Buffer::Drain() {
+  const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+  setp(mData, mData + sizeof mData);
+  if (size == 0 || !Error.empty()) return Error.empty();
+  std::string error;
+  if (!mOwner.Write(mData, size, error)) Error = error;
+  return Error.empty();
+}
+
+OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
+  if (!Drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+int OutputFile::Buffer::sync() {
+  return Drain() ? 0 : -1;
+}
+
+std::ostream& OutputFile::Stream() {
+  if (!mStream) {
+    mBuffer = std::make_unique<Buffer>(*this);
+    mStream = std::make_unique<std::ostream>(mBuffer.get());
+  }
+  return *mStream;
+}
+
+bool OutputFile::Fail(std::string& error, const std::string& reason, int code) {
+  error = "cannot write " + QuoteArgument(mPath) + ": " + reason;
+  if (code != 0) error += std::string(" (") + std::strerror(code) + ")";
+  return false;
+}
+
+void OutputFile::Abandon() {
+  if (mFd >= 0) ::close(mFd);
+  mFd = -1;
+  if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
+  mTemporary.clear();
+  mKind = Kind::kNone;
+}
+
+bool OutputFile::Open(const std::string& path, std::string& error) {
+  Abandon();
+  mStream.reset();
+  mBuffer.reset();
+  mPath = path;
+  mTarget.clear();
+  mFailed = false;
+  if (path.empty()) return Fail(error, "empty file name", 0);
+
+  if (const int named = DescriptorNamed(path); named >= 0) {
+    const int flags = ::fcntl(named, F_GETFL);
+    if (flags < 0) return Fail(error, "that descriptor is not open", 0);
+    if ((flags & O_ACCMODE) == O_RDONLY) return Fail(error, "that descriptor is read-only", 0);
+    mFd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
+    if (mFd < 0) return Fail(error, "cannot use that descriptor", errno);
+    mKind = Kind::kStream;
+    return true;
+  }
+
+  std::string current = path;
+  for (int hop = 0;; ++hop) {
+    if (hop > kMaxLinkHops) return Fail(error, "too many symbolic links", 0);
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0) {
+      if (errno != ENOENT) return Fail(error, "cannot inspect it", errno);
+      break;  // nothing there yet: a new file
+    }
+    if (S_ISLNK(info.st_mode)) {
+      char buffer[PATH_MAX];
+      const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+      if (length <= 0) return Fail(error, "cannot read the symbolic link", errno);
+      std::string link(buffer, static_cast<std::size_t>(length));
+      current = link[0] == '/' ? link : FolderOf(current) + "/" + link;
+      continue;
+    }
+    if (S_ISREG(info.st_mode)) break;
+    if (S_ISDIR(info.st_mode)) return Fail(error, "it is a folder", 0);
+    if (S_ISSOCK(info.st_mode)) return Fail(error, "it is a socket", 0);
+    // A FIFO or a device: written in place, never waited on while opening.
+    mFd = ::open(current.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (mFd < 0) {
+      if (errno == ENXIO && S_ISFIFO(info.st_mode)) {
+        return Fail(error, "it is a FIFO that nobody reads", 0);
+      }
+      return Fail(error, "cannot open it", errno);
+    }
+    struct stat opened {};
+    if (::fstat(mFd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
+      Abandon();
+      return Fail(error, "it changed while being opened", 0);
+    }
+    // Writes may wait for a slow reader; only the opening must not.
+    const int flags = ::fcntl(mFd, F_GETFL);
+    if (flags >= 0) ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
+    mKind = Kind::kStream;
+    return true;
+  }
+
+  if (NameOf(current).empty()) return Fail(error, "it names a folder", 0);
+  const std::string folder = FolderOf(current);
+  struct stat folderInfo {};
+  if (::stat(folder.c_str(), &folderInfo) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " cannot be reached", errno);
+  }
+  if (!S_ISDIR(folderInfo.st_mode)) {
+    return Fail(error, QuoteArgument(folder) + " is not a folder", 0);
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " is not writable", errno);
+  }
+  mTarget = current;
+  mKind = Kind::kReplace;
+  return true;
+}
+
+bool OutputFile::CreateTemporary(std::string& error) {
+  std::string name = FolderOf(mTarget) + "/." + NameOf(mTarget) + ".XXXXXX";
+  mFd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (mFd < 0) {
+    mFailed = true;
+    return Fail(error, "cannot create a temporary file beside it", errno);
+  }
+  mTemporary = name;
+  // The new content keeps the old file's permissions and owner; a new file
+  // gets the usual ones.
+  struct stat info {};
+  if (::stat(mTarget.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::fchown(mFd, info.st_uid, info.st_gid) != 0) {
+      // Not the owner: the file becomes ours, as any rewrite by us would.
+    }
+    ::fchmod(mFd, info.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(mFd, 0666 & ~mask);
+  }
+  return true;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mFailed) return Fail(error, "an earlier write failed", 0);
+  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) return false;
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t put = ::write(mFd, bytes + written, size - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      mFailed = true;
+      return Fail(error, "writing failed", put < 0 ? errno : EIO);
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool OutputFile::Commit(std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mStream) {
+    mStream->flush();
+    if (!mBuffer->Error.empty()) {
+      error = mBuffer->Error;
+      Abandon();
+      return false;
+    }
+  }
+  if (mFailed) {
+    Abandon();
+    return Fail(error, "an earlier write failed", 0);
+  }
+  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) {
+    Abandon();
+    return false;
+  }
+  const int fd = mFd;
+  mFd = -1;
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int code = errno;
+    Abandon();
+    return Fail(error, "writing failed", code);
+  }
+  if (mKind == Kind::kReplace) {
+    if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
+      const int code = errno;
+      Abandon();
+      return Fail(error, "cannot move the new content into place", code);
+    }
+    mTemporary.clear();
+  }
+  mKind = Kind::kNone;
+  return true;
+}
+
+}  // namespace khost

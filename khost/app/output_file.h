@@ -1,0 +1,85 @@
+// A file khost writes (a screenshot, statistics, any later output), chosen
+// by the user on the command line.
+//
+// Nothing at the path is ever replaced by something of another kind:
+//   - a regular file, a path where nothing is yet, or a symbolic link to
+//     either, is replaced atomically: the content goes to a uniquely named
+//     temporary in the target's folder, which is renamed over the target
+//     when Commit succeeds and removed otherwise; a link stays a link and
+//     its target gets the content;
+//   - anything else that opens for writing without blocking (a FIFO with a
+//     reader, a terminal, /dev/null, /dev/stdout and the other /dev/fd
+//     names) is written in place as a stream;
+//   - what cannot (a FIFO with no reader, a folder, a socket) is refused by
+//     Open.
+// Nothing blocks on opening. Open early (before the run) so that a bad path
+// is refused before any work is done.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+namespace khost {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();  // an uncommitted temporary is removed
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Checks `path` and, for a stream, opens it. False, with a message naming
+  // the path and the reason in `error`, when it cannot be written.
+  bool Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return mKind != Kind::kNone; }
+  const std::string& Path() const { return mPath; }
+
+  // Appends bytes; may be called any number of times before Commit.
+  bool Write(const void* data, std::size_t size, std::string& error);
+  bool Write(const std::string& text, std::string& error) {
+    return Write(text.data(), text.size(), error);
+  }
+  // The output as a stream, for writers that take one: what goes in is
+  // buffered and passed to Write (a flush passes it on at once). A failed
+  // write sets the stream's badbit; Commit reports it.
+  std::ostream& Stream();
+
+  // Ends the output (flushing the stream first): a replaced file takes its new content in one step,
+  // a stream is closed. False, with a message, when the content did not reach the target whole (a
+  // replaced file then keeps its old content).
+  bool Commit(std::string& error);
+
+ private:
+  enum class Kind { kNone, kReplace, kStream };
+  class Buffer : public std::streambuf {
+   public:
+    explicit Buffer(OutputFile& owner);
+    std::string Error;  // the first failure, for Commit
+
+   protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+
+   private:
+    bool Drain();
+    OutputFile& mOwner;
+    char mData[16384];
+  };
+  bool Fail(std::string& error, const std::string& reason, int code);
+  bool CreateTemporary(std::string& error);
+  void Abandon();
+
+  Kind mKind = Kind::kNone;
+  std::string mPath;       // as the user gave it, for messages
+  std::string mTarget;     // kReplace: the file that gets the content (links followed)
+  std::string mTemporary;  // kReplace: the temporary, once created
+  int mFd = -1;            // the temporary or the stream
+  bool mFailed = false;    // a write failed: Commit must not replace the target
+  std::unique_ptr<Buffer> mBuffer;
+  std::unique_ptr<std::ostream> mStream;
+};
+
+}  // namespace khost
