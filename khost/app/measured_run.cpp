@@ -31,6 +31,12 @@ int MeasuredRun::Open(const Options& options, long long frames, std::ostream& er
       return 1;
     }
     mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
+    // The recording stands at its path from the start (the header), so a
+    // killed run leaves what it recorded there.
+    if (!mRecordFile.PlaceNow(error)) {
+      err << "khost: --record: " << error << "\n";
+      return 1;
+    }
     mCapture.AddSink(mRecorder.get());
     mActive = true;
   }

@@ -217,6 +217,27 @@ bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
   return true;
 }
 
+bool OutputFile::PlaceNow(std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mStream) mStream->flush();
+  if (mBuffer && !mBuffer->Error.empty()) {
+    error = mBuffer->Error;
+    return false;
+  }
+  if (mFailed) return Fail(error, "an earlier write failed", 0);
+  if (mKind != Kind::kReplace) return true;
+  if (mFd < 0 && !CreateTemporary(error)) return false;
+  if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
+    const int code = errno;
+    Abandon();
+    return Fail(error, "cannot move the new content into place", code);
+  }
+  // The descriptor still names the file, now at the target.
+  mTemporary.clear();
+  mKind = Kind::kStream;
+  return true;
+}
+
 bool OutputFile::Commit(std::string& error) {
   if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
   if (mStream) {

@@ -47,6 +47,12 @@ class OutputFile {
   // write sets the stream's badbit; Commit reports it.
   std::ostream& Stream();
 
+  // For outputs that grow while the run goes (a recording): a replaced file
+  // takes what was written so far in one step now, and later writes append
+  // to it in place, so a run that is killed keeps what it wrote at the path.
+  // A stream is unchanged. False, with a message, when that fails.
+  bool PlaceNow(std::string& error);
+
   // Ends the output (flushing the stream first): a replaced file takes its new content in one step,
   // a stream is closed. False, with a message, when the content did not reach the target whole (a
   // replaced file then keeps its old content).

@@ -962,6 +962,24 @@ class Xvfb {
   std::string mDisplay;
 };
 
+TEST(KhostMeasure, AKilledRunKeepsItsRecordingAtThePath) {
+  Workspace w;
+  const fs::path record = w.Path("frames.csv");
+  std::ofstream(record) << "an older recording\n";
+  // Far more frames than the run gets through before it is killed.
+  const RunResult r = w.Run({"--headless", "--frames", "1000000", "--config-dir",
+                             KHOST_SHIPPED_CONFIG, "--record", record.string()},
+                            {}, 8);
+  ASSERT_EQ(r.Status, 128 + SIGKILL) << r.Err;
+  const std::string text = ReadAll(record);
+  EXPECT_EQ(text.rfind("frame,time_ms,cycle,depth,duration_us\n", 0), 0u) << text.substr(0, 200);
+  EXPECT_EQ(text.find("older"), std::string::npos);
+  // Nothing is left beside it.
+  for (const auto& entry : fs::directory_iterator(w.Path("."))) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".frames.csv", 0), std::string::npos);
+  }
+}
+
 TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
   Xvfb server;
