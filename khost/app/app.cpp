@@ -190,6 +190,7 @@ class Application {
   double mPreviousWork = -1.0;
   double mPreviousPresent = -1.0;
   double mPreviousPaint = -1.0;
+  bool mPreviousPainted = false;
   Clock::time_point mPreviousPresentStart;
   Clock::time_point mPreviousPaintStart;
   FrameTimings mTimings;
@@ -490,6 +491,7 @@ void Application::PreviousFrameInto(FrameRecord& record, Clock::time_point now) 
   record.Slots[kSlotFrame] = mPreviousWork;
   record.Slots[kSlotPresent] = mPreviousPresent;
   record.Slots[kSlotToolPaint] = mPreviousPaint;
+  record.NotRun[kSlotToolPaint] = !mPreviousPainted;
   record.Starts[kSlotDevices] = mPreviousStart;
   record.Starts[kSlotFrame] = mPreviousStart;
   record.Starts[kSlotPresent] = mPreviousPresentStart;
@@ -600,11 +602,13 @@ void Application::Frame(bool last, std::vector<unsigned char>* capture,
     PaintTool();
     t1 = Clock::now();
     mPreviousPaint = Micros(t0, t1);
+    mPreviousPainted = true;
     mPreviousPaintStart = t0;
     if (scheduled) mUiSchedule.Painted(seconds);
     mToolDirty = false;
   } else {
     mPreviousPaint = 0.0;
+    mPreviousPainted = false;
     mPreviousPaintStart = Clock::now();
   }
   if (last && capture) mToolLayer->Read(*capture);

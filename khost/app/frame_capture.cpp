@@ -72,7 +72,10 @@ Interval FrameCapture::Span(TimePoint start, double micros, int thread) const {
 
 void FrameCapture::TakeSlots(const FrameRecord& record, bool previous) {
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    if (record.OfPreviousFrame[slot] != previous || record.Slots[slot] < 0.0) continue;
+    if (record.OfPreviousFrame[slot] != previous || record.Slots[slot] < 0.0 ||
+        record.NotRun[slot]) {
+      continue;
+    }
     mSlots[slot] = {record.Slots[slot], record.Starts[slot], record.Threads[slot]};
   }
 }

@@ -43,6 +43,9 @@ struct FrameRecord {
   TimePoint Starts[KProfiler::kRootCycleCount];
   int Threads[KProfiler::kRootCycleCount];
   bool OfPreviousFrame[KProfiler::kRootCycleCount];
+  // The slot's work did not run in its frame (a frame that does not repaint
+  // the tool): the profiler records the 0, recordings leave the cycle out.
+  bool NotRun[KProfiler::kRootCycleCount];
   TimePoint FrameStart{};              // when the frame that publishes this began
   const FrameTimings* Work = nullptr;  // evaluation children and rendering parts
   FrameRecord() {
@@ -50,6 +53,7 @@ struct FrameRecord {
     for (TimePoint& t : Starts) t = TimePoint{};
     for (int& t : Threads) t = 0;
     for (bool& p : OfPreviousFrame) p = false;
+    for (bool& n : NotRun) n = false;
   }
 };
 
