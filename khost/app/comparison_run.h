@@ -56,7 +56,7 @@ class ComparisonRun : public FrameSink {
   int BlockCount(int side) const;
   int CountedFrames(int side) const;
 
-  // One row per cycle down to the spec's depth, in the chart's order.
+  // One row per cycle down to the comparison's depth, in the chart's order.
   std::vector<ComparisonRow> Results(const std::vector<CapturedCycle>& cycles) const;
 
   void PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const;
