@@ -1,20 +1,12 @@
-// Stand-alone driver for the command-line fuzz target, for builds without a
-// fuzzing engine: feeds it generated command lines (the real flags with
-// good, bad, extreme and damaged values, and stray bytes), or the files
-// named on the command line.
-//
-//   cli_fuzz [--runs N] [--seed S] [FILE...]
-//
-// N defaults to KP_FUZZ_RUNS or 3000; S to a fixed seed, so a run repeats.
+// Generator for the command-line fuzz target's stand-alone driver: command
+// lines of the real flags with good, bad, extreme and damaged values, and
+// stray bytes. Flags are those of driver.h (default 3000 inputs).
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+#include "driver.h"
 
 namespace {
 
@@ -65,7 +57,7 @@ std::string Value(std::mt19937_64& random, const std::string& flag) {
 }
 
 // NUL-separated arguments, as the target splits them.
-std::string MakeInput(std::mt19937_64& random) {
+std::string MakeInput(std::mt19937_64& random, std::size_t /*maxLength*/) {
   static const std::vector<std::string> flags = {
       "--help",       "-h",           "--headless", "--print-settings",
       "--module",     "--config-dir", "--size",     "--frames",
@@ -87,50 +79,8 @@ std::string MakeInput(std::mt19937_64& random) {
   return input;
 }
 
-bool ReadNumber(const char* text, unsigned long long& value) {
-  char* end = nullptr;
-  value = std::strtoull(text, &end, 10);
-  return end && end != text && *end == '\0';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* countText = std::getenv("KP_FUZZ_RUNS");
-  unsigned long long runs = countText ? std::strtoull(countText, nullptr, 10) : 3000;
-  unsigned long long seed = 20261208u;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if ((arg == "--runs" || arg == "--seed") && i + 1 < argc) {
-      unsigned long long value = 0;
-      if (!ReadNumber(argv[++i], value)) {
-        std::fprintf(stderr, "cli fuzz: %s takes a number\n", arg.c_str());
-        return 2;
-      }
-      (arg == "--runs" ? runs : seed) = value;
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (!files.empty()) {
-    for (const std::string& name : files) {
-      std::string data;
-      if (std::FILE* in = std::fopen(name.c_str(), "rb")) {
-        char buffer[65536];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) data.append(buffer, got);
-        std::fclose(in);
-      }
-      LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    }
-    return 0;
-  }
-  std::mt19937_64 random(seed);
-  for (unsigned long long i = 0; i < runs; ++i) {
-    const std::string input = MakeInput(random);
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-  }
-  std::printf("cli fuzz: %llu generated command lines passed (seed %llu)\n", runs, seed);
-  return 0;
+  return kp_fuzz::RunDriver(argc, argv, {"cli", 3000, 20261208u}, MakeInput);
 }
