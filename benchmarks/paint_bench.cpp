@@ -48,20 +48,31 @@ struct Scene {
   }
 };
 
+// A headless surface and the GL graphic context drawing into it; on failure
+// the benchmark is skipped with the reason and Graphic stays null.
+struct GlTarget {
+  std::unique_ptr<KSurface> Surface;
+  IKtGraphic* Graphic = nullptr;
+
+  GlTarget(int width, int height, benchmark::State& state) {
+    std::string error;
+    Surface = KSurface_CreateHeadless(width, height, &error);
+    if (Surface) Graphic = KtGraphic_CreateGL(width, height, &error);
+    if (!Graphic) state.SkipWithError(error.c_str());
+  }
+  ~GlTarget() {
+    if (Graphic) Graphic->Destroy(0);
+  }
+  GlTarget(const GlTarget&) = delete;
+  GlTarget& operator=(const GlTarget&) = delete;
+};
+
 void BM_Paint(benchmark::State& state) {
   const int width = 900;
   const int height = 600;
-  std::string error;
-  std::unique_ptr<KSurface> surface = KSurface_CreateHeadless(width, height, &error);
-  if (!surface) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  IKtGraphic* graphic = KtGraphic_CreateGL(width, height, &error);
-  if (!graphic) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  GlTarget target(width, height, state);
+  if (!target.Graphic) return;
+  IKtGraphic* graphic = target.Graphic;
   {
     Scene scene(static_cast<int>(state.range(0)));
     KProfiler::TheOne()->FrameReference = state.range(1) != 0;
@@ -72,11 +83,10 @@ void BM_Paint(benchmark::State& state) {
     for (auto _ : state) {
       view.ViewExpose(nullptr);
     }
-    surface->Present();
+    target.Surface->Present();
     state.SetItemsProcessed(state.iterations() * (state.range(0) + 11));
     host.SetRoot(nullptr, 0, 0);
   }
-  graphic->Destroy(0);
 }
 
 BENCHMARK(BM_Paint)
@@ -95,17 +105,9 @@ void BM_TallChartAgainstShort(benchmark::State& state) {
   const int tallRows = static_cast<int>(state.range(0));
   constexpr int kShortRows = 20;
   constexpr int kRootRows = 11;
-  std::string error;
-  std::unique_ptr<KSurface> surface = KSurface_CreateHeadless(width, height, &error);
-  if (!surface) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  IKtGraphic* graphic = KtGraphic_CreateGL(width, height, &error);
-  if (!graphic) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  GlTarget target(width, height, state);
+  if (!target.Graphic) return;
+  IKtGraphic* graphic = target.Graphic;
   {
     Scene tall(tallRows - kRootRows);
     KProfilingSampling* tallParent = tall.Parent.get();
@@ -152,7 +154,6 @@ void BM_TallChartAgainstShort(benchmark::State& state) {
     tallHost.SetRoot(nullptr, 0, 0);
     shortHost.SetRoot(nullptr, 0, 0);
   }
-  graphic->Destroy(0);
 }
 
 BENCHMARK(BM_TallChartAgainstShort)->ArgName("rows")->Arg(1000)->Unit(benchmark::kMicrosecond);
