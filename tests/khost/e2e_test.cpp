@@ -79,6 +79,17 @@ class Workspace {
   }
   fs::path Path(const std::string& name) const { return mRoot / name; }
 
+  // The arguments of a headless run of `frames` frames on the configuration
+  // folder `config` that writes the tool's picture to s.png here, then `more`.
+  std::vector<std::string> Headless(int frames, const fs::path& config,
+                                    const std::vector<std::string>& more = {}) const {
+    std::vector<std::string> args = {"--headless",          "--frames",      std::to_string(frames),
+                                     "--config-dir",        config.string(), "--screenshot",
+                                     Path("s.png").string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
   // A configuration folder with the two files (either may be empty text).
   fs::path Config(const std::string& application, const std::string& task) {
     const fs::path dir = mRoot / ("config" + std::to_string(mConfigs++));
@@ -249,15 +260,7 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--compare", "Frustum Culling=0,1", "--compare-block", "200"}, "too few"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--headless",
-                                     "--frames",
-                                     "2",
-                                     "--config-dir",
-                                     config.string(),
-                                     "--screenshot",
-                                     w.Path("x.png").string()};
-    args.insert(args.end(), c.Args.begin(), c.Args.end());
-    const RunResult r = w.Run(args);
+    const RunResult r = w.Run(w.Headless(2, config, c.Args));
     EXPECT_EQ(r.Status, 2) << c.Named << "\n" << r.Err;
     EXPECT_NE(r.Err.find(c.Named), std::string::npos) << c.Named << "\n" << r.Err;
   }
@@ -284,13 +287,7 @@ TEST(KhostCommandLine, MissingOrIncompleteModuleExitsWithStatus1) {
 TEST(KhostCommandLine, BrokenModulesGiveAMessageAndStatus1) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const std::vector<std::string> base = {"--headless",
-                                         "--frames",
-                                         "2",
-                                         "--config-dir",
-                                         config.string(),
-                                         "--screenshot",
-                                         w.Path("s.png").string()};
+  const std::vector<std::string> base = w.Headless(2, config);
   // Truncated copies of the real module: refused before the loader maps them.
   const std::string module = ReadAll(fs::path(KHOST_EXE).parent_path() / "libtoolprofiling.so");
   ASSERT_GT(module.size(), 20000u);
@@ -428,8 +425,7 @@ TEST(KhostOutputs, StreamsAreWrittenInPlaceAndUnopenableOutputsAreRefusedUpFront
   }
   // Standard output takes the statistics after what khost printed before.
   const RunResult out =
-      w.Run({"--headless", "--frames", "2", "--config-dir", config.string(), "--screenshot",
-             w.Path("s.png").string(), "--stats", "/dev/stdout", "--print-settings"});
+      w.Run(w.Headless(2, config, {"--stats", "/dev/stdout", "--print-settings"}));
   ASSERT_EQ(out.Status, 0) << out.Err;
   EXPECT_EQ(out.Out.rfind("name,depth,", 0), 0u) << out.Out;
   EXPECT_NE(out.Out.find("\nBufferSize=20\n"), std::string::npos) << out.Out;
@@ -471,14 +467,7 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
       {"ParallelDeformation", "0"}, {"GPUSkinning", "1"},      {"ProfilingType", "1"},
       {"EvaluationDepth", "2"},     {"BufferSize", "37"},      {"FrameReference", "0"}};
 
-  const std::vector<std::string> base = {"--headless",
-                                         "--frames",
-                                         "3",
-                                         "--config-dir",
-                                         config.string(),
-                                         "--screenshot",
-                                         w.Path("s.png").string(),
-                                         "--print-settings"};
+  const std::vector<std::string> base = w.Headless(3, config, {"--print-settings"});
   const RunResult start = w.Run(base);
   ASSERT_EQ(start.Status, 0) << start.Err;
   std::map<std::string, std::string> printed = ParseSettings(start.Out);
@@ -510,14 +499,7 @@ TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
     const fs::path config = w.Config(
         "[Benchmark]\nBufferSize = " + c.BufferText + "\nEvaluationDepth = " + c.DepthText + "\n",
         kSmallScene);
-    const std::vector<std::string> base = {"--headless",
-                                           "--frames",
-                                           "2",
-                                           "--config-dir",
-                                           config.string(),
-                                           "--screenshot",
-                                           w.Path("s.png").string(),
-                                           "--print-settings"};
+    const std::vector<std::string> base = w.Headless(2, config, {"--print-settings"});
     const RunResult start = w.Run(base);
     ASSERT_EQ(start.Status, 0) << start.Err;
     EXPECT_EQ(ParseSettings(start.Out)["BufferSize"], c.Buffer) << "start-up " << c.BufferText;
@@ -534,8 +516,7 @@ TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
 
 TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
   Workspace w;
-  const RunResult r = w.Run({"--headless", "--frames", "2", "--config-dir", KHOST_SHIPPED_CONFIG,
-                             "--screenshot", w.Path("s.png").string(), "--print-settings"});
+  const RunResult r = w.Run(w.Headless(2, KHOST_SHIPPED_CONFIG, {"--print-settings"}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::map<std::string, std::string> printed = ParseSettings(r.Out);
   const std::map<std::string, std::string> expected = {
@@ -549,11 +530,10 @@ TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
 TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const RunResult r =
-      w.Run({"--headless", "--frames", "3", "--config-dir", config.string(), "--screenshot",
-             w.Path("s.png").string(), "--print-settings", "--set", "Frustum Culling=0", "--set",
-             "Parallel Deformation=1", "--set", "Buffer Size=33", "--set",
-             "Parallel Evaluation=Parallel", "--set", "Evaluation Depth=4"});
+  const RunResult r = w.Run(w.Headless(
+      3, config,
+      {"--print-settings", "--set", "Frustum Culling=0", "--set", "Parallel Deformation=1", "--set",
+       "Buffer Size=33", "--set", "Parallel Evaluation=Parallel", "--set", "Evaluation Depth=4"}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::map<std::string, std::string> printed = ParseSettings(r.Out);
   EXPECT_EQ(printed.at("FrustumCulling"), "0");
@@ -566,14 +546,7 @@ TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
 TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const std::vector<std::string> base = {"--headless",
-                                         "--frames",
-                                         "3",
-                                         "--config-dir",
-                                         config.string(),
-                                         "--screenshot",
-                                         w.Path("s.png").string(),
-                                         "--print-settings"};
+  const std::vector<std::string> base = w.Headless(3, config, {"--print-settings"});
   const RunResult before = w.Run(base);
   ASSERT_EQ(before.Status, 0) << before.Err;
   const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
@@ -594,8 +567,7 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   // asked for.
   const fs::path bigger = w.Config(kQuietApplication, "[Scene]\nCharacters = 16\n");
   const RunResult smaller =
-      w.Run({"--headless", "--frames", "3", "--config-dir", bigger.string(), "--screenshot",
-             w.Path("s.png").string(), "--print-settings", "--set", "Node Count=100"});
+      w.Run(w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100"}));
   ASSERT_EQ(smaller.Status, 0) << smaller.Err;
   const int fewer = std::stoi(ParseSettings(smaller.Out).at("NodeCount"));
   EXPECT_LE(fewer, 100);
@@ -680,8 +652,7 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
       kSmallScene);
   const fs::path csv = w.Path("stats.csv");
   const RunResult r =
-      w.Run({"--headless", "--frames", "3", "--config-dir", config.string(), "--screenshot",
-             w.Path("s.png").string(), "--select", "Evaluation", "--stats", csv.string()});
+      w.Run(w.Headless(3, config, {"--select", "Evaluation", "--stats", csv.string()}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   std::istringstream in(ReadAll(csv));
   std::vector<std::string> lines;
@@ -723,13 +694,7 @@ TEST(KhostHeadless, ManyScriptedActionsCostNoMoreMemoryThanOne) {
 #endif
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  std::vector<std::string> args = {"--headless",
-                                   "--frames",
-                                   "2",
-                                   "--config-dir",
-                                   config.string(),
-                                   "--screenshot",
-                                   w.Path("s.png").string()};
+  std::vector<std::string> args = w.Headless(2, config);
   std::vector<std::string> one = args;
   one.insert(one.end(), {"--select", "Evaluation"});
   for (int i = 0; i < 100; ++i) {
