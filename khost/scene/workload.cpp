@@ -237,7 +237,7 @@ void Workload::Submit(int buffer, bool gpu) {
     const float size = Length(hi - lo) * 0.5f;
     const float projected = depth > camera.Near ? size * focal / depth : 1.0f;
     const int lod = projected > 0.25f ? 0 : projected > 0.12f ? 1 : projected > 0.06f ? 2 : 3;
-    mDrawList.push_back({i, depth, lod, static_cast<int>(c.Mesh.size()) >> lod});
+    mDrawList.push_back({i, depth, lod});
   }
   std::sort(mDrawList.begin(), mDrawList.end(), [](const DrawItem& a, const DrawItem& b) {
     return a.Lod != b.Lod ? a.Lod < b.Lod : a.Depth < b.Depth;

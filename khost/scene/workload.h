@@ -75,7 +75,6 @@ struct DrawItem {
   int Character = 0;
   float Depth = 0.0f;  // distance along the camera's view direction
   int Lod = 0;         // 0 the finest
-  int Vertices = 0;
 };
 
 // Where a frame's characters go on the GPU. Workload calls it on the thread
