@@ -327,6 +327,44 @@ TEST_F(ToolWindow, ClicksAndTabMoveTheKeyboardFocus) {
   EXPECT_EQ(KtView::GetFocusedView(), nullptr);
 }
 
+TEST_F(ToolWindow, AHeldPlusRepeatsAfterADelayWhileThePointerStaysOnIt) {
+  ASSERT_NO_FATAL_FAILURE(Open(800, 420));
+  KProfiler* profiler = KProfiler::TheOne();
+  int x = 0, y = 0, w = 0, h = 0;
+  Rect(panel->BufferSizeEditor, x, y, w, h);
+  const int plusX = x + w - 4;
+  const int midY = y + h / 2;
+  const int start = profiler->BufferSize.Get();
+
+  host->Input(kInputMouseDown, plusX, midY, 0, 0);
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 1);  // the press steps once
+  gNow += 0.3;                                       // still inside the delay
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 1);
+  // Past the delay, one step per due frame, however late the frame.
+  gNow += 0.2;
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 2);
+  gNow += 5.0;
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 3);
+  // Off the button the repeat pauses; back on it, it goes on.
+  host->Input(kInputMouseMove, x + 10, midY, 0, 0);
+  gNow += 1.0;
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 3);
+  host->Input(kInputMouseMove, plusX, midY, 0, 0);
+  gNow += 1.0;
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 4);
+  // Released, it stops.
+  host->Input(kInputMouseUp, plusX, midY, 0, 0);
+  gNow += 1.0;
+  Expose();
+  EXPECT_EQ(profiler->BufferSize.Get(), start + 4);
+}
+
 TEST_F(ToolWindow, TheWheelOverTheChartScrollsIt) {
   // Enough child rows under the evaluation cycle for a chart taller than the
   // view.
