@@ -128,8 +128,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     } else if (flag == "--frames") {
       int n = 0;
       if (!ParseCount(value, 1, INT_MAX, n)) {
-        return fail("--frames: malformed frame count " + Quote(value) +
-                    " (expected a positive integer in digits)");
+        return fail("--frames: frame count " + Quote(value) +
+                    " is not a whole number from 1 to 2147483647 in digits");
       }
       o.Frames = n;
     } else if (flag == "--screenshot") {

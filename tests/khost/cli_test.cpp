@@ -128,7 +128,7 @@ TEST(KhostCli, EveryBadInputIsRefusedWithAMessageNamingIt) {
       {{"--frames", "-5"}, "-5"},
       {{"--frames", "12abc"}, "12abc"},
       {{"--frames", "3.5"}, "3.5"},
-      {{"--frames", "99999999999"}, "99999999999"},
+      {{"--frames", "99999999999"}, "from 1 to 2147483647"},
       {{"--frames", ""}, "--frames"},
       {{"--set", "NoEquals"}, "NoEquals"},
       {{"--set", "=5"}, "=5"},
