@@ -2,11 +2,14 @@
 
 #include <epoxy/gl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -52,6 +55,25 @@ std::string ConfigFolderProblem(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return "no such folder " + QuoteArgument(path);
   if (!S_ISDIR(info.st_mode)) return QuoteArgument(path) + " is not a folder";
+  return "";
+}
+
+// Why the configuration file at `path` is there but cannot be read, so its
+// settings take their defaults; empty when it is a readable file or is
+// missing (a missing file gives the defaults, as intended).
+std::string ConfigFileProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) {
+      return lstat(path.c_str(), &info) == 0 ? "is a link that leads nowhere" : "";
+    }
+    return std::string("cannot be reached (") + std::strerror(errno) + ")";
+  }
+  if (S_ISDIR(info.st_mode)) return "is a folder";
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (access(path.c_str(), R_OK) != 0) {
+    return std::string("cannot be read (") + std::strerror(errno) + ")";
+  }
   return "";
 }
 
@@ -245,6 +267,13 @@ int Application::StartHost() {
   KShaders_GetRenderer();
   KGPGPU_GetGPGPUManager();
 
+  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+    const std::string path = KConfig_ResolvePath(name);
+    if (const std::string problem = ConfigFileProblem(path); !problem.empty()) {
+      mErr << "khost: configuration file " << QuoteArgument(path) << " " << problem
+           << "; its settings take their defaults\n";
+    }
+  }
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 

@@ -331,6 +331,22 @@ TEST(KhostCommandLine, ConfigurationFolderProblemsAreNamed) {
   EXPECT_NE(env.Err.find("KHOST_CONFIG_DIR"), std::string::npos) << env.Err;
   EXPECT_NE(env.Err.find("missing"), std::string::npos) << env.Err;
   EXPECT_FALSE(fs::exists(w.Path("s.png")));
+
+  // Files in the folder that are there but cannot be read are named; the run
+  // goes on with their defaults, and a reset leaves them as they are.
+  const fs::path config = w.Config("", kSmallScene);
+  fs::remove(config / "Application.txt");
+  fs::create_directory(config / "Application.txt");
+  fs::remove(config / "Task.txt");
+  fs::create_symlink(config / "gone.txt", config / "Task.txt");
+  const RunResult odd =
+      w.Run(w.Headless(2, config, {"--print-settings", "--click", "Reset To Default"}));
+  EXPECT_EQ(odd.Status, 0) << odd.Err;
+  EXPECT_NE(odd.Err.find("Application.txt' is a folder"), std::string::npos) << odd.Err;
+  EXPECT_NE(odd.Err.find("Task.txt' is a link that leads nowhere"), std::string::npos) << odd.Err;
+  EXPECT_EQ(ParseSettings(odd.Out)["BufferSize"], "20") << odd.Out;
+  EXPECT_TRUE(fs::is_directory(config / "Application.txt"));
+  EXPECT_TRUE(fs::is_symlink(config / "Task.txt"));
 }
 
 // Reads a FIFO from a thread until its writer has written and closed it (or
