@@ -1,0 +1,77 @@
+// khost's exit statuses and the one way its errors travel.
+//
+//   ExitStatus   the process's exit statuses, named once
+//   Error        a message naming what went wrong, and the status it leads to
+//   Status       the outcome of a step that returns nothing: ok or an Error
+//   Result<T>    the outcome of a step that returns a T: a T or an Error
+//
+// Every step of khost that can fail returns a Status or a Result; the
+// message is printed once, by whoever ends the run, as "khost: MESSAGE".
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace khost {
+
+enum class ExitStatus : int {
+  kSuccess = 0,   // the run did what was asked
+  kFailure = 1,   // something the run needed could not be done
+  kBadInput = 2,  // the command line, or what it names, is not usable
+};
+
+constexpr int ExitCode(ExitStatus status) {
+  return static_cast<int>(status);
+}
+
+struct Error {
+  ExitStatus Code = ExitStatus::kFailure;
+  std::string Message;  // names the input or file at fault; no "khost: " prefix
+};
+
+inline Error Failure(std::string message) {
+  return Error{ExitStatus::kFailure, std::move(message)};
+}
+inline Error BadInput(std::string message) {
+  return Error{ExitStatus::kBadInput, std::move(message)};
+}
+
+class [[nodiscard]] Status {
+ public:
+  Status() = default;                                            // ok
+  Status(Error error) : mError(std::move(error)), mOk(false) {}  // NOLINT: implicit on purpose
+
+  bool Ok() const { return mOk; }
+  explicit operator bool() const { return mOk; }
+  const Error& GetError() const { return mError; }
+  ExitStatus Code() const { return mOk ? ExitStatus::kSuccess : mError.Code; }
+
+ private:
+  Error mError;
+  bool mOk = true;
+};
+
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : mValue(std::move(value)) {}      // NOLINT: implicit on purpose
+  Result(Error error) : mValue(std::move(error)) {}  // NOLINT: implicit on purpose
+
+  bool Ok() const { return std::holds_alternative<T>(mValue); }
+  explicit operator bool() const { return Ok(); }
+  T& Value() { return std::get<T>(mValue); }
+  const T& Value() const { return std::get<T>(mValue); }
+  T& operator*() { return Value(); }
+  const T& operator*() const { return Value(); }
+  T* operator->() { return &Value(); }
+  const T* operator->() const { return &Value(); }
+  const Error& GetError() const { return std::get<Error>(mValue); }
+  // The error as a Status, to pass it up from a step that returns nothing.
+  Status AsStatus() const { return Ok() ? Status() : Status(GetError()); }
+
+ private:
+  std::variant<T, Error> mValue;
+};
+
+}  // namespace khost
