@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "khost/render/viewport.h"
 #include "khost/scene/thread_pool.h"
@@ -27,11 +28,12 @@ void BM_ViewportFrameCpuVsGpuSkinning(benchmark::State& state) {
     state.SkipWithError(error.c_str());
     return;
   }
-  std::unique_ptr<khost::Viewport> viewport = khost::Viewport::Create(&error);
-  if (!viewport) {
-    state.SkipWithError(error.c_str());
+  khost::Result<std::unique_ptr<khost::Viewport>> created = khost::Viewport::Create();
+  if (!created) {
+    state.SkipWithError(created.GetError().Message.c_str());
     return;
   }
+  std::unique_ptr<khost::Viewport> viewport = std::move(*created);
   viewport->SetRectangle(0, 0, width, height, height);
   khost::ThreadPool pool(khost::ThreadPool::DefaultWorkerCount());
   khost::Workload workload(pool, static_cast<int>(state.range(0)));

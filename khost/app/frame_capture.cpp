@@ -72,11 +72,11 @@ Interval FrameCapture::Span(TimePoint start, double micros, int thread) const {
 
 void FrameCapture::TakeSlots(const FrameRecord& record, bool previous) {
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    if (record.OfPreviousFrame[slot] != previous || record.Slots[slot] < 0.0 ||
-        record.NotRun[slot]) {
+    const SlotTiming timing = record.Slot(slot);
+    if (record.OfPreviousFrame[slot] != previous || timing.Micros < 0.0 || record.NotRun[slot]) {
       continue;
     }
-    mSlots[slot] = {record.Slots[slot], record.Starts[slot], record.Threads[slot]};
+    mSlots[slot] = {timing.Micros, timing.Start, timing.Thread};
   }
 }
 

@@ -1,6 +1,10 @@
 #include "khost/app/host_settings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +13,47 @@
 #include "host/kbaselib.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "khost/app/cli.h"
+#include "khost/app/module_loader.h"
+
+#ifndef KHOST_SHIPPED_CONFIG_DIR
+#define KHOST_SHIPPED_CONFIG_DIR ""
+#endif
 
 namespace khost {
 
 namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Why `path` cannot be the configuration folder; empty when it can.
+std::string ConfigFolderProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return "no such folder " + QuoteArgument(path);
+  if (!S_ISDIR(info.st_mode)) return QuoteArgument(path) + " is not a folder";
+  return "";
+}
+
+// Why the configuration file at `path` is there but cannot be read; empty
+// when it is a readable file or is missing.
+std::string ConfigFileProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) {
+      return lstat(path.c_str(), &info) == 0 ? "is a link that leads nowhere" : "";
+    }
+    return std::string("cannot be reached (") + std::strerror(errno) + ")";
+  }
+  if (S_ISDIR(info.st_mode)) return "is a folder";
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (access(path.c_str(), R_OK) != 0) {
+    return std::string("cannot be read (") + std::strerror(errno) + ")";
+  }
+  return "";
+}
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
   for (;; ++a, ++b) {
@@ -26,6 +67,47 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 }
 
 }  // namespace
+
+Status ResolveConfigFolder(const std::optional<std::string>& commandLine) {
+  if (commandLine) {
+    if (const std::string problem = ConfigFolderProblem(*commandLine); !problem.empty()) {
+      return BadInput("--config-dir: " + problem);
+    }
+    // The variable outranks the folder the host sets; the command line must
+    // win, for the module's reset as well.
+    setenv("KHOST_CONFIG_DIR", commandLine->c_str(), 1);
+    KConfig_SetFolder(commandLine->c_str());
+    return {};
+  }
+  const char* env = std::getenv("KHOST_CONFIG_DIR");
+  if (env && *env) {
+    if (const std::string problem = ConfigFolderProblem(env); !problem.empty()) {
+      return BadInput("KHOST_CONFIG_DIR: " + problem);
+    }
+    return {};
+  }
+  const std::string exeFolder = ExecutableFolder();
+  std::string folder = ".";
+  if (IsDirectory(exeFolder + "/config")) {
+    folder = exeFolder + "/config";
+  } else if (IsDirectory(KHOST_SHIPPED_CONFIG_DIR)) {
+    folder = KHOST_SHIPPED_CONFIG_DIR;
+  }
+  KConfig_SetFolder(folder.c_str());
+  return {};
+}
+
+std::vector<std::string> UnreadableConfigFiles() {
+  std::vector<std::string> warnings;
+  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+    const std::string path = KConfig_ResolvePath(name);
+    if (const std::string problem = ConfigFileProblem(path); !problem.empty()) {
+      warnings.push_back("configuration file " + QuoteArgument(path) + " " + problem +
+                         "; its settings take their defaults");
+    }
+  }
+  return warnings;
+}
 
 bool IsExactlyYes(const char* text) {
   return text && std::strcmp(text, "Yes") == 0;

@@ -1,14 +1,30 @@
-// The host's own settings: read at start-up from "@Application.txt" and
-// "@Task.txt" with the same keys and rules as the tool's "Reset To Default",
-// and the ten settings the tool edits, for --print-settings.
+// The host's own settings: the configuration folder they are read from,
+// read at start-up from "@Application.txt" and "@Task.txt" with the same
+// keys and rules as the tool's "Reset To Default", and the ten settings the
+// tool edits, for --print-settings.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "khost/app/status.h"
 #include "khost/scene/workload.h"
 
 namespace khost {
+
+// Chooses the configuration folder: `commandLine` (--config-dir) when
+// given, else KHOST_CONFIG_DIR (which the host library reads itself), else
+// a "config" folder beside the executable, else the one shipped with the
+// sources, else the current folder. A folder named on the command line or
+// in the environment that is missing or not a folder is bad input.
+Status ResolveConfigFolder(const std::optional<std::string>& commandLine);
+
+// One warning per configuration file of the chosen folder that is there
+// but cannot be read (its settings then take their defaults), naming the
+// file and why. A missing file gives the defaults as intended: no warning.
+std::vector<std::string> UnreadableConfigFiles();
 
 // Text rules of the configuration values.
 bool IsExactlyYes(const char* text);       // "Yes", case-sensitive, whole text

@@ -2,83 +2,90 @@
 
 namespace khost {
 
-int MeasuredRun::Open(const Options& options, long long frames, std::ostream& err) {
-  if (options.Comparison) {
-    CompareSpec spec;
-    spec.Caption = options.Comparison->Caption;
-    spec.ValueA = options.Comparison->ValueA;
-    spec.ValueB = options.Comparison->ValueB;
-    spec.Block = options.CompareBlock ? *options.CompareBlock : kDefaultCompareBlock;
-    spec.Depth = options.CompareDepth ? *options.CompareDepth : 0;
-    if (frames < ComparisonRun::MinimumFrames(spec.Block)) {
-      err << "khost: --compare: " << frames << " frames are too few for " << spec.Block
-          << "-frame blocks (at least " << ComparisonRun::MinimumFrames(spec.Block) << ")\n";
-      return 2;
+namespace {
+
+// Opens `file` at `path` for `flag`.
+Status OpenFile(OutputFile& file, const std::string& path, const char* flag) {
+  std::string error;
+  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
+  return {};
+}
+
+// Commits `file` for `flag`; `finished` says whether its writer finished.
+Status CommitFile(OutputFile& file, bool finished, const char* flag) {
+  std::string error;
+  if (!file.Commit(error) || !finished) return Failure(std::string(flag) + ": " + error);
+  return {};
+}
+
+}  // namespace
+
+Status MeasuredRun::Check(const MeasuredRequest& request, long long frames) {
+  if (request.Compare) {
+    const int block = request.Compare->Block;
+    if (frames < ComparisonRun::MinimumFrames(block)) {
+      return BadInput("--compare: " + std::to_string(frames) + " frames are too few for " +
+                      std::to_string(block) + "-frame blocks (at least " +
+                      std::to_string(ComparisonRun::MinimumFrames(block)) + ")");
     }
-    mComparison = std::make_unique<ComparisonRun>(spec, frames);
-    std::string error;
-    if (options.CompareCsv && !mCompareCsv.Open(*options.CompareCsv, error)) {
-      err << "khost: --compare-csv: " << error << "\n";
-      return 1;
+  }
+  return {};
+}
+
+Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
+  if (Status checked = Check(request, frames); !checked) return checked;
+  if (request.Compare) {
+    mComparison = std::make_unique<ComparisonRun>(*request.Compare, frames);
+    if (request.CompareCsv) {
+      if (Status opened = OpenFile(mCompareCsv, *request.CompareCsv, "--compare-csv"); !opened) {
+        return opened;
+      }
     }
     mCapture.AddSink(mComparison.get());
     mActive = true;
   }
-  if (options.RecordFile) {
-    std::string error;
-    if (!mRecordFile.Open(*options.RecordFile, error)) {
-      err << "khost: --record: " << error << "\n";
-      return 1;
-    }
+  if (request.Record) {
+    if (Status opened = OpenFile(mRecordFile, *request.Record, "--record"); !opened) return opened;
     mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
-    // The recording stands at its path from the start (the header), so a
-    // killed run leaves what it recorded there.
-    if (!mRecordFile.PlaceNow(error)) {
-      err << "khost: --record: " << error << "\n";
-      return 1;
-    }
     mCapture.AddSink(mRecorder.get());
     mActive = true;
   }
-  if (options.TraceFile) {
-    std::string error;
-    if (!mTraceFile.Open(*options.TraceFile, error)) {
-      err << "khost: --trace: " << error << "\n";
-      return 1;
-    }
+  if (request.Trace) {
+    if (Status opened = OpenFile(mTraceFile, *request.Trace, "--trace"); !opened) return opened;
     mTrace = std::make_unique<TraceWriter>(mTraceFile.Stream());
     mCapture.AddSink(mTrace.get());
     mActive = true;
   }
-  return 0;
+  return {};
 }
 
-int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream& err) {
-  if (!mActive) return 0;
+Status MeasuredRun::PlaceRecording() {
+  if (!mRecorder) return {};
+  // The recording stands at its path from here on (the header and what was
+  // recorded so far), so a killed run leaves what it recorded there.
+  std::string error;
+  if (!mRecordFile.PlaceNow(error)) return Failure("--record: " + error);
+  return {};
+}
+
+Status MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out) {
+  if (!mActive) return {};
   mCapture.Finish(tail);
-  int status = 0;
+  Status status;
   // Committed even when finishing failed: that reports the failure and
   // removes the unfinished temporary.
   if (mRecorder) {
-    std::string error;
     const bool finished = mRecorder->Finish();
-    if (!mRecordFile.Commit(error) || !finished) {
-      err << "khost: --record: " << error << "\n";
-      status = 1;
-    }
+    status = Both(status, CommitFile(mRecordFile, finished, "--record"));
   }
   if (mTrace) {
-    std::string error;
     const bool finished = mTrace->Finish();
-    if (!mTraceFile.Commit(error) || !finished) {
-      err << "khost: --trace: " << error << "\n";
-      status = 1;
-    }
+    status = Both(status, CommitFile(mTraceFile, finished, "--trace"));
   }
   if (mComparison) {
     if (mComparison->BlockCount(0) < 2 || mComparison->BlockCount(1) < 2) {
-      err << "khost: --compare: the run ended before two blocks of each value were measured\n";
-      return 1;
+      return Both(status, Failure("--compare: the run ended before two blocks of each value "
+                                  "were measured"));
     }
     const std::vector<ComparisonRow> rows = mComparison->Results(mCapture.Cycles());
     mComparison->PrintTable(rows, out);
@@ -87,11 +94,7 @@ int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream
       // goes there too.
       out.flush();
       ComparisonRun::WriteCsv(rows, mCompareCsv.Stream());
-      std::string csvError;
-      if (!mCompareCsv.Commit(csvError)) {
-        err << "khost: --compare-csv: " << csvError << "\n";
-        status = 1;
-      }
+      status = Both(status, CommitFile(mCompareCsv, true, "--compare-csv"));
     }
   }
   return status;

@@ -8,21 +8,36 @@
 #include <ostream>
 #include <string>
 
-#include "khost/app/cli.h"
 #include "khost/app/comparison_run.h"
 #include "khost/app/frame_capture.h"
 #include "khost/app/frame_outputs.h"
 #include "khost/app/output_file.h"
+#include "khost/app/status.h"
 
 namespace khost {
 
+// The measured outputs a run asks for.
+struct MeasuredRequest {
+  std::optional<CompareSpec> Compare;
+  std::optional<std::string> CompareCsv;  // with Compare only
+  std::optional<std::string> Record;
+  std::optional<std::string> Trace;
+};
+
 class MeasuredRun {
  public:
-  // Opens the output files the options name. Returns 0, or the exit status
-  // after writing to `err` what is wrong (1 a file that cannot be written,
-  // 2 too few frames to compare).
-  int Open(const Options& options, long long frames, std::ostream& err);
+  // Whether a run of `frames` frames can give what `request` asks; bad
+  // input (too few frames to compare) otherwise.
+  static Status Check(const MeasuredRequest& request, long long frames);
+  // Opens the output files `request` names; a failure names the flag and
+  // the file that cannot be written.
+  Status Open(const MeasuredRequest& request, long long frames);
   bool Active() const { return mActive; }
+
+  // Puts the recording at its path as it stands now, so that a run killed
+  // later keeps what it recorded there. Called once the run's input has all
+  // been accepted, so that a refused input leaves the file there alone.
+  Status PlaceRecording();
 
   // The record frame `frameIndex` published.
   void Observe(long long frameIndex, const FrameRecord& record) {
@@ -35,9 +50,9 @@ class MeasuredRun {
   const ComparisonRun* Comparison() const { return mComparison.get(); }
 
   // Ends the run (`tail`: the last frame's own slots), prints the
-  // comparison's table to `out` and closes the files. Returns the exit
-  // status, after writing to `err` what failed.
-  int Finish(const FrameRecord& tail, std::ostream& out, std::ostream& err);
+  // comparison's table to `out` and closes the files; a failure names every
+  // output that could not be finished.
+  Status Finish(const FrameRecord& tail, std::ostream& out);
 
  private:
   bool mActive = false;

@@ -122,20 +122,17 @@ LoadedModule::~LoadedModule() {
   Unload();
 }
 
-bool LoadedModule::Load(const std::string& path, std::string& error) {
+Status LoadedModule::Load(const std::string& path) {
   Unload();
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    error = "module not found: " + QuoteArgument(path);
-    return false;
+    return Failure("module not found: " + QuoteArgument(path));
   }
   if (!S_ISREG(info.st_mode)) {
-    error = "module is not a file: " + QuoteArgument(path);
-    return false;
+    return Failure("module is not a file: " + QuoteArgument(path));
   }
   if (const std::string problem = LibraryProblem(path); !problem.empty()) {
-    error = "cannot load module " + QuoteArgument(path) + ": it " + problem;
-    return false;
+    return Failure("cannot load module " + QuoteArgument(path) + ": it " + problem);
   }
   // A name without a folder is a file in the current folder, as on the
   // command line; the loader would search its library path for it instead.
@@ -144,9 +141,8 @@ bool LoadedModule::Load(const std::string& path, std::string& error) {
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* reason = dlerror();
-    error =
-        "cannot load module " + QuoteArgument(path) + ": " + (reason ? reason : "unknown reason");
-    return false;
+    return Failure("cannot load module " + QuoteArgument(path) + ": " +
+                   (reason ? reason : "unknown reason"));
   }
   void* entry = dlsym(handle, kEntrySymbol);
   void* init = dlsym(handle, kInitSymbol);
@@ -154,15 +150,14 @@ bool LoadedModule::Load(const std::string& path, std::string& error) {
     std::string missing;
     if (!entry) missing = "EntryPointtoolprofiling(kDllOperation)";
     if (!init) missing += std::string(missing.empty() ? "" : " and ") + "LIBRARY_INIT()";
-    error = "module " + QuoteArgument(path) + " does not export " + missing;
     ForgetFactoriesOf(handle);
     dlclose(handle);
-    return false;
+    return Failure("module " + QuoteArgument(path) + " does not export " + missing);
   }
   mHandle = handle;
   mEntry = reinterpret_cast<void (*)(kDllOperation)>(entry);
   mInit = reinterpret_cast<bool (*)()>(init);
-  return true;
+  return {};
 }
 
 bool LoadedModule::Init() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/kbaselib.h"
+#include "khost/app/status.h"
 
 namespace khost {
 
@@ -16,10 +17,10 @@ class LoadedModule {
   LoadedModule& operator=(const LoadedModule&) = delete;
 
   // Loads `path` (the module registers its classes while it loads) and looks
-  // up both entry points. False, with a message naming the path and what is
-  // missing in `error`, when the file cannot be loaded or lacks an entry
-  // point (the module is then unloaded again).
-  bool Load(const std::string& path, std::string& error);
+  // up both entry points. A failure names the path and what is missing when
+  // the file cannot be loaded or lacks an entry point (the module is then
+  // unloaded again).
+  Status Load(const std::string& path);
   bool IsLoaded() const { return mHandle != nullptr; }
 
   // LIBRARY_INIT(): the module's go-ahead.

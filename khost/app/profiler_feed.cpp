@@ -92,11 +92,35 @@ void ProfilerFeed::SetCharacterCount(int count) {
   if (mInstalled) KProfiler::TheOne()->ApplyBufferSize();
 }
 
+bool IsWorkloadSlot(int slot) {
+  return slot == kSlotAnimation || slot == kSlotEvaluation || slot == kSlotDeformation ||
+         slot == kSlotUpload || slot == kSlotRendering;
+}
+
+SlotTiming FrameRecord::Slot(int slot) const {
+  if (slot < 0 || slot >= KProfiler::kRootCycleCount) return {};
+  if (!Work || !IsWorkloadSlot(slot)) return {Slots[slot], Starts[slot], Threads[slot]};
+  const FrameTimings& w = *Work;
+  switch (slot) {
+    case kSlotAnimation:
+      return {w.Animation, w.AnimationStart, w.EvaluationThread};
+    case kSlotEvaluation:
+      return {w.Evaluation, w.EvaluationStart, w.EvaluationThread};
+    case kSlotDeformation:
+      return {w.Deformation, w.DeformationStart, 0};
+    case kSlotUpload:
+      return {w.Upload, w.UploadStart, 0};
+    default:  // kSlotRendering
+      return {w.Culling + w.Submission, w.CullingStart, 0};
+  }
+}
+
 void ProfilerFeed::Publish(const FrameRecord& record) {
   KProfiler* profiler = KProfiler::TheOne();
   const Clock::time_point start = Clock::now();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    if (mSlots[slot] && record.Slots[slot] >= 0.0) mSlots[slot]->AddSample(record.Slots[slot]);
+    const double micros = record.Slot(slot).Micros;
+    if (mSlots[slot] && micros >= 0.0) mSlots[slot]->AddSample(micros);
   }
   if (const FrameTimings* work = record.Work) {
     const std::size_t n = std::min(work->Characters.size(), mCharacters.size());

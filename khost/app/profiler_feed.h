@@ -32,12 +32,25 @@ enum RootSlot : int {
   kSlotToolPaint = 11,
 };
 
+// One slot's measurement: microseconds (negative: not recorded), where its
+// interval began and the thread it ran on.
+struct SlotTiming {
+  double Micros = -1.0;
+  TimePoint Start{};
+  int Thread = 0;
+};
+
 // One frame's measurements in microseconds. Slots left negative are not
 // recorded this frame. Each slot also keeps where its interval began and
 // the thread it ran on; a slot flagged OfPreviousFrame measured the frame
 // before (its period, work, present and paint are complete only once the
-// next frame starts). Rendering is culling plus submission, measured apart:
-// its parts' intervals are in Work.
+// next frame starts).
+//
+// The workload's stages (Animation, Evaluation, Deformation, Upload,
+// Rendering) are read from Work, the workload's own timings, when it is
+// set, and from the slot arrays only when it is not: the loop hands the
+// timings over once and nothing copies them. Rendering is culling plus
+// submission, measured apart; its parts' intervals are in Work.
 struct FrameRecord {
   double Slots[KProfiler::kRootCycleCount];
   TimePoint Starts[KProfiler::kRootCycleCount];
@@ -55,7 +68,12 @@ struct FrameRecord {
     for (bool& p : OfPreviousFrame) p = false;
     for (bool& n : NotRun) n = false;
   }
+  // Slot `slot`'s measurement, a workload stage's from Work when set.
+  SlotTiming Slot(int slot) const;
 };
+
+// Whether `slot` is one of the workload's stages, measured in FrameTimings.
+bool IsWorkloadSlot(int slot);
 
 // The name of a root slot's cycle (null for the empty slot 7 and outside
 // the table).

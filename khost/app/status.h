@@ -74,4 +74,13 @@ class [[nodiscard]] Result {
   std::variant<T, Error> mValue;
 };
 
+// Both outcomes of two independent steps: the first failure's status, and
+// when both failed, both messages, the second on a line of its own with the
+// prefix the printer gives the first.
+inline Status Both(Status first, const Status& second) {
+  if (second.Ok()) return first;
+  if (first.Ok()) return second;
+  return Error{first.Code(), first.GetError().Message + "\nkhost: " + second.GetError().Message};
+}
+
 }  // namespace khost

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 
 namespace khost {
 
@@ -101,7 +102,7 @@ void main() {
 }
 )";
 
-GLuint Compile(GLenum stage, const char* source, std::string* error) {
+Result<GLuint> Compile(GLenum stage, const char* source) {
   const GLuint shader = glCreateShader(stage);
   glShaderSource(shader, 1, &source, nullptr);
   glCompileShader(shader);
@@ -110,21 +111,22 @@ GLuint Compile(GLenum stage, const char* source, std::string* error) {
   if (ok != GL_TRUE) {
     char log[1024] = {0};
     glGetShaderInfoLog(shader, sizeof(log) - 1, nullptr, log);
-    if (error) *error = std::string("a viewport shader does not compile: ") + log;
     glDeleteShader(shader);
-    return 0;
+    return Failure(std::string("a viewport shader does not compile: ") + log);
   }
   return shader;
 }
 
-GLuint Link(const char* vertex, const char* fragment, std::string* error) {
-  const GLuint vs = Compile(GL_VERTEX_SHADER, vertex, error);
-  if (!vs) return 0;
-  const GLuint fs = Compile(GL_FRAGMENT_SHADER, fragment, error);
-  if (!fs) {
+Result<GLuint> Link(const char* vertex, const char* fragment) {
+  const Result<GLuint> compiledVertex = Compile(GL_VERTEX_SHADER, vertex);
+  if (!compiledVertex) return compiledVertex.GetError();
+  const GLuint vs = *compiledVertex;
+  const Result<GLuint> compiledFragment = Compile(GL_FRAGMENT_SHADER, fragment);
+  if (!compiledFragment) {
     glDeleteShader(vs);
-    return 0;
+    return compiledFragment.GetError();
   }
+  const GLuint fs = *compiledFragment;
   const GLuint program = glCreateProgram();
   glAttachShader(program, vs);
   glAttachShader(program, fs);
@@ -136,9 +138,8 @@ GLuint Link(const char* vertex, const char* fragment, std::string* error) {
   if (ok != GL_TRUE) {
     char log[1024] = {0};
     glGetProgramInfoLog(program, sizeof(log) - 1, nullptr, log);
-    if (error) *error = std::string("a viewport shader does not link: ") + log;
     glDeleteProgram(program);
-    return 0;
+    return Failure(std::string("a viewport shader does not link: ") + log);
   }
   return program;
 }
@@ -209,26 +210,26 @@ std::vector<unsigned> Viewport::MeshIndices(std::size_t vertexCount, int lod) {
   return indices;
 }
 
-std::unique_ptr<Viewport> Viewport::Create(std::string* error) {
+Result<std::unique_ptr<Viewport>> Viewport::Create() {
   std::unique_ptr<Viewport> viewport(new Viewport());
-  if (!viewport->Build(error)) return nullptr;
+  if (Status built = viewport->Build(); !built) return built.GetError();
   return viewport;
 }
 
-bool Viewport::Build(std::string* error) {
+Status Viewport::Build() {
   if (epoxy_gl_version() < 33) {
-    if (error)
-      *error = "the viewport needs OpenGL 3.3; the context offers " +
-               std::to_string(epoxy_gl_version() / 10) + "." +
-               std::to_string(epoxy_gl_version() % 10);
-    return false;
+    return Failure("the viewport needs OpenGL 3.3; the context offers " +
+                   std::to_string(epoxy_gl_version() / 10) + "." +
+                   std::to_string(epoxy_gl_version() % 10));
   }
-  mMeshProgram = Link(kMeshVertex, kMeshFragment, error);
-  if (!mMeshProgram) return false;
-  mSkinProgram = Link(kSkinVertex, kMeshFragment, error);
-  if (!mSkinProgram) return false;
-  mGroundProgram = Link(kGroundVertex, kGroundFragment, error);
-  if (!mGroundProgram) return false;
+  for (auto [program, vertex, fragment] :
+       {std::tuple{&mMeshProgram, kMeshVertex, kMeshFragment},
+        std::tuple{&mSkinProgram, kSkinVertex, kMeshFragment},
+        std::tuple{&mGroundProgram, kGroundVertex, kGroundFragment}}) {
+    const Result<GLuint> linked = Link(vertex, fragment);
+    if (!linked) return linked.AsStatus();
+    *program = *linked;
+  }
   mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
   mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
   mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
@@ -239,8 +240,7 @@ bool Viewport::Build(std::string* error) {
   mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
   const GLuint block = glGetUniformBlockIndex(mSkinProgram, "Bones");
   if (block == GL_INVALID_INDEX) {
-    if (error) *error = "the skinning shader lost its bone block";
-    return false;
+    return Failure("the skinning shader lost its bone block");
   }
   glUniformBlockBinding(mSkinProgram, block, kBoneBinding);
 
@@ -272,10 +272,9 @@ bool Viewport::Build(std::string* error) {
   glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 3 * sizeof(float), nullptr);
   RestoreDefaultState();
   if (glGetError() != GL_NO_ERROR) {
-    if (error) *error = "the viewport's GL objects could not be made";
-    return false;
+    return Failure("the viewport's GL objects could not be made");
   }
-  return true;
+  return {};
 }
 
 Viewport::~Viewport() {
@@ -512,114 +511,6 @@ void Viewport::RestoreDefaultState() {
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, 0);
   glDisable(GL_TEXTURE_2D);
-}
-
-void FlushDrawing() {
-  glFlush();
-}
-
-void ClearWindow(int width, int height) {
-  glDisable(GL_SCISSOR_TEST);
-  glViewport(0, 0, width, height);
-  glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT);
-}
-
-// ---------------------------------------------------------------------------
-
-std::unique_ptr<ToolLayer> ToolLayer::Create(int width, int height, std::string* error) {
-  std::unique_ptr<ToolLayer> layer(new ToolLayer());
-  if (!layer->Resize(width, height, error)) return nullptr;
-  return layer;
-}
-
-ToolLayer::~ToolLayer() {
-  if (mFramebuffer) glDeleteFramebuffers(1, &mFramebuffer);
-  if (mColour) glDeleteRenderbuffers(1, &mColour);
-}
-
-bool ToolLayer::Resize(int width, int height, std::string* error) {
-  if (width < 1 || height < 1) {
-    if (error) *error = "the tool layer needs a size of at least 1x1";
-    return false;
-  }
-  GLint draw = 0;
-  GLint read = 0;
-  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw);
-  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
-  if (!mFramebuffer) glGenFramebuffers(1, &mFramebuffer);
-  if (!mColour) glGenRenderbuffers(1, &mColour);
-  glBindRenderbuffer(GL_RENDERBUFFER, mColour);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  glBindRenderbuffer(GL_RENDERBUFFER, 0);
-  glBindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, mColour);
-  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-  if (status == GL_FRAMEBUFFER_COMPLETE) {
-    glDisable(GL_SCISSOR_TEST);
-    glViewport(0, 0, width, height);
-    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-  }
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(draw));
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
-  if (status != GL_FRAMEBUFFER_COMPLETE) {
-    if (error) *error = "the tool layer's framebuffer is incomplete";
-    return false;
-  }
-  mWidth = width;
-  mHeight = height;
-  return true;
-}
-
-void ToolLayer::Begin() {
-  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &mPreviousDraw);
-  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &mPreviousRead);
-  glBindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
-}
-
-void ToolLayer::End() {
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(mPreviousDraw));
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(mPreviousRead));
-}
-
-void ToolLayer::Show(int x, int y, int drawableHeight) {
-  GLint read = 0;
-  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, mFramebuffer);
-  glDisable(GL_SCISSOR_TEST);  // the scissor would clip the copy
-  const int top = drawableHeight - y;
-  glBlitFramebuffer(0, 0, mWidth, mHeight, x, top - mHeight, x + mWidth, top, GL_COLOR_BUFFER_BIT,
-                    GL_NEAREST);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
-}
-
-bool ToolLayer::Read(std::vector<unsigned char>& rgba) {
-  GLint read = 0;
-  GLint alignment = 4;
-  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, mFramebuffer);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
-  }
-  const std::size_t stride = static_cast<std::size_t>(mWidth) * 4;
-  rgba.assign(stride * static_cast<std::size_t>(mHeight), 0);
-  glReadPixels(0, 0, mWidth, mHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-  const bool ok = glGetError() == GL_NO_ERROR;
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
-  if (!ok) {
-    rgba.clear();
-    return false;
-  }
-  // GL's rows run bottom-up.
-  for (int top = 0, bottom = mHeight - 1; top < bottom; ++top, --bottom) {
-    std::swap_ranges(rgba.begin() + static_cast<std::ptrdiff_t>(stride) * top,
-                     rgba.begin() + static_cast<std::ptrdiff_t>(stride) * (top + 1),
-                     rgba.begin() + static_cast<std::ptrdiff_t>(stride) * bottom);
-  }
-  return true;
 }
 
 }  // namespace khost

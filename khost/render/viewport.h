@@ -16,18 +16,18 @@
 
 #include <cstddef>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "khost/app/status.h"
 #include "khost/scene/workload.h"
 
 namespace khost {
 
 class Viewport final : public FrameRenderer {
  public:
-  // Compiles the shaders and builds the ground on the current context.
-  // Null, with a reason in *error, when the context cannot run them.
-  static std::unique_ptr<Viewport> Create(std::string* error);
+  // Compiles the shaders and builds the ground on the current context; an
+  // error naming the reason when the context cannot run them.
+  static Result<std::unique_ptr<Viewport>> Create();
   // Deletes its GL objects: the context must be current.
   ~Viewport() override;
   Viewport(const Viewport&) = delete;
@@ -55,7 +55,7 @@ class Viewport final : public FrameRenderer {
 
  private:
   Viewport() = default;
-  bool Build(std::string* error);
+  Status Build();
 
   struct CharacterBuffers {
     unsigned Deformed = 0;  // CPU skinning: positions, then normals
@@ -102,47 +102,5 @@ class Viewport final : public FrameRenderer {
   int mDrawableHeight = 0;
   int mDrawCalls = 0;
 };
-
-// A colour buffer the tool window paints into at its own rate, shown in
-// the drawable every frame: the tool's last paint stays on screen between
-// repaints whatever the window system does with the back buffer.
-class ToolLayer {
- public:
-  static std::unique_ptr<ToolLayer> Create(int width, int height, std::string* error);
-  ~ToolLayer();
-  ToolLayer(const ToolLayer&) = delete;
-  ToolLayer& operator=(const ToolLayer&) = delete;
-
-  bool Resize(int width, int height, std::string* error);
-  int Width() const { return mWidth; }
-  int Height() const { return mHeight; }
-
-  // Directs drawing into the layer until End, which returns to the
-  // framebuffer that was bound before.
-  void Begin();
-  void End();
-  // Copies the layer into the bound framebuffer with its top-left corner at
-  // window pixel (x, y) of a drawable `drawableHeight` pixels tall.
-  void Show(int x, int y, int drawableHeight);
-  // The layer's pixels, Width() x Height() RGBA, top row first.
-  bool Read(std::vector<unsigned char>& rgba);
-
- private:
-  ToolLayer() = default;
-  unsigned mFramebuffer = 0;
-  unsigned mColour = 0;
-  int mPreviousDraw = 0;
-  int mPreviousRead = 0;
-  int mWidth = 0;
-  int mHeight = 0;
-};
-
-// Hands the drawing issued so far to the renderer (glFlush). A software
-// renderer rasterises it before returning.
-void FlushDrawing();
-
-// Clears the whole bound drawable of width x height pixels to the window's
-// background grey (what shows where neither viewport nor tool lies).
-void ClearWindow(int width, int height);
 
 }  // namespace khost

@@ -11,9 +11,11 @@ namespace {
 TEST(KhostModuleLoader, ARefusedModuleLeavesNoFactoryInTheRegistry) {
   Object_ClearRegistry();
   khost::LoadedModule module;
-  std::string error;
   // It registers "ProfilingCenter" while it loads, then lacks an entry point.
-  EXPECT_FALSE(module.Load(KHOST_PARTIAL_MODULE, error));
+  const khost::Status loaded = module.Load(KHOST_PARTIAL_MODULE);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(loaded.Code(), khost::ExitStatus::kFailure);
+  const std::string& error = loaded.GetError().Message;
   EXPECT_NE(error.find("EntryPointtoolprofiling"), std::string::npos) << error;
   EXPECT_FALSE(module.IsLoaded());
   EXPECT_EQ(Object_Find("UI/Tools", "ProfilingCenter"), nullptr);
@@ -23,7 +25,7 @@ TEST(KhostModuleLoader, ARefusedModuleLeavesNoFactoryInTheRegistry) {
   Object_Register(
       const_cast<char*>("UI/Host"), const_cast<char*>("Own"), nullptr,
       [](IObject*, char*, void*) -> IObject* { return nullptr; }, false, nullptr, nullptr);
-  EXPECT_FALSE(module.Load(KHOST_PARTIAL_MODULE, error));
+  EXPECT_FALSE(module.Load(KHOST_PARTIAL_MODULE));
   EXPECT_NE(Object_Find("UI/Host", "Own"), nullptr);
   EXPECT_EQ(Object_GetRegisteredCount(), 1);
   Object_ClearRegistry();

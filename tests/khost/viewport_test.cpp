@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "khost/scene/thread_pool.h"
@@ -31,8 +32,9 @@ class ViewportTest : public ::testing::Test {
     std::string error;
     mSurface = KSurface_CreateHeadless(kWidth, kHeight, &error);
     if (!mSurface) GTEST_SKIP() << "no headless surface: " << error;
-    mViewport = Viewport::Create(&error);
-    ASSERT_TRUE(mViewport) << error;
+    khost::Result<std::unique_ptr<Viewport>> created = Viewport::Create();
+    ASSERT_TRUE(created) << created.GetError().Message;
+    mViewport = std::move(*created);
     mViewport->SetRectangle(0, 0, kWidth, kHeight, kHeight);
     mPool = std::make_unique<khost::ThreadPool>(2);
     mWorkload = std::make_unique<Workload>(*mPool, kCharacters);

@@ -1,0 +1,95 @@
+#include "khost/app/run_outputs.h"
+
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "khost/app/profiler_feed.h"
+#include "ksurface.h"
+
+namespace khost {
+
+namespace {
+
+Status OpenFile(OutputFile& file, const std::string& path, const char* flag) {
+  std::string error;
+  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
+  return {};
+}
+
+}  // namespace
+
+Status RunOutputs::Open(const OutputRequest& request, long long frames) {
+  if (Status checked = MeasuredRun::Check(request.Measured, frames); !checked) return checked;
+  mWantTool = request.Screenshot || request.DefaultScreenshot;
+  mDefaultScreenshot = !request.Screenshot && request.DefaultScreenshot;
+  mWantWindow = request.WindowScreenshot.has_value();
+  if (mWantTool) {
+    const std::string path = request.Screenshot ? *request.Screenshot : kDefaultScreenshot;
+    if (Status opened = OpenFile(mScreenshot, path, "--screenshot"); !opened) return opened;
+  }
+  if (mWantWindow) {
+    if (Status opened =
+            OpenFile(mWindowScreenshot, *request.WindowScreenshot, "--window-screenshot");
+        !opened) {
+      return opened;
+    }
+  }
+  if (request.Stats) {
+    if (Status opened = OpenFile(mStats, *request.Stats, "--stats"); !opened) return opened;
+  }
+  return mMeasured.Open(request.Measured, frames);
+}
+
+Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
+                            const std::vector<unsigned char>& pixels) {
+  std::string error;
+  std::vector<unsigned char> png;
+  if (pixels.empty()) {
+    error = "the frame could not be read";
+  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
+             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
+    return {};
+  }
+  return Failure(std::string(flag) + ": " + error);
+}
+
+Status RunOutputs::Finish(const Ending& ending, std::ostream& out) {
+  FrameRecord none;
+  if (Status measured = mMeasured.Finish(ending.Tail ? *ending.Tail : none, out); !measured) {
+    return measured;
+  }
+  if (mWantTool) {
+    if (Status written =
+            WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
+        !written) {
+      return written;
+    }
+    if (mDefaultScreenshot) {
+      std::error_code ec;
+      const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
+      out << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
+    }
+  }
+  if (mWantWindow) {
+    if (Status written = WritePng(mWindowScreenshot, "--window-screenshot", ending.WindowWidth,
+                                  ending.WindowHeight, mWindowPixels);
+        !written) {
+      return written;
+    }
+  }
+  if (mStats.IsOpen()) {
+    std::ostringstream csv;
+    WriteChartRowsCsv(CollectChartRows(ending.SelectedCycle), csv);
+    // What went to standard output so far comes first when the statistics
+    // go there too.
+    out.flush();
+    std::string error;
+    if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
+      return Failure("--stats: " + error);
+    }
+  }
+  return {};
+}
+
+}  // namespace khost
