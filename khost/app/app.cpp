@@ -1,7 +1,6 @@
 #include "khost/app/app.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -13,11 +12,13 @@
 #include "host/kshader.h"
 #include "khost/app/frame_clock.h"
 #include "khost/app/host_settings.h"
+#include "khost/app/input_sink.h"
 #include "khost/app/module_bridge.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_outputs.h"
+#include "khost/app/run_plan.h"
 #include "khost/app/status.h"
 #include "khost/app/ui_driver.h"
 #include "khost/app/window_layout.h"
@@ -29,85 +30,6 @@
 namespace khost {
 
 namespace {
-
-constexpr int kHeadlessFrames = 120;
-constexpr int kDefaultViewportWidth = 640;
-
-// What a run is asked to do: the command line's options as the parts of
-// the application take them. The only place that reads Options.
-struct RunPlan {
-  std::optional<std::string> ConfigDir;
-  std::string ModulePath;
-  std::optional<int> ToolWidth;  // --size: both or neither
-  std::optional<int> ToolHeight;
-  int ViewportWidth = kDefaultViewportWidth;
-  std::optional<int> ViewportHeight;  // unset: as tall as the tool
-  int UiRate = 30;
-  bool Headless = false;
-  std::optional<long long> Frames;
-  std::vector<UiAction> Actions;
-  bool PrintSettings = false;
-  OutputRequest Outputs;  // DefaultScreenshot is set once the surface is known
-};
-
-RunPlan PlanRun(const Options& options) {
-  RunPlan plan;
-  plan.ConfigDir = options.ConfigDir;
-  plan.ModulePath =
-      options.ModulePath ? *options.ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
-  plan.ToolWidth = options.Width;
-  plan.ToolHeight = options.Height;
-  if (options.ViewportWidth) plan.ViewportWidth = *options.ViewportWidth;
-  plan.ViewportHeight = options.ViewportHeight;
-  plan.UiRate = options.UiRate;
-  plan.Headless = options.Headless;
-  if (options.Frames) plan.Frames = *options.Frames;
-  plan.Actions = options.Actions;
-  plan.PrintSettings = options.PrintSettings;
-  plan.Outputs.Screenshot = options.Screenshot;
-  plan.Outputs.WindowScreenshot = options.WindowScreenshot;
-  plan.Outputs.Stats = options.StatsFile;
-  MeasuredRequest& measured = plan.Outputs.Measured;
-  if (options.Comparison) {
-    CompareSpec spec;
-    spec.Caption = options.Comparison->Caption;
-    spec.ValueA = options.Comparison->ValueA;
-    spec.ValueB = options.Comparison->ValueB;
-    spec.Block = options.CompareBlock ? *options.CompareBlock : kDefaultCompareBlock;
-    spec.Depth = options.CompareDepth ? *options.CompareDepth : 0;
-    measured.Compare = spec;
-    measured.CompareCsv = options.CompareCsv;
-  }
-  measured.Record = options.RecordFile;
-  measured.Trace = options.TraceFile;
-  return plan;
-}
-
-// Window events go straight to the toolkit, moved into the tool's own
-// coordinates (it lies ToolX pixels right of the window's left edge); a
-// resize is applied at the start of the next frame. Anything but a mouse
-// move marks the tool for a repaint this frame.
-class InputSink : public KSurfaceSink {
- public:
-  explicit InputSink(KtViewHost& host) : mHost(host) {}
-  void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
-    mHost.Input(event, x - ToolX, y, button, modifiers);
-    if (event != kInputMouseMove) Touched = true;
-  }
-  void SurfaceResized(int width, int height) override {
-    Resized = true;
-    Width = width;
-    Height = height;
-  }
-  int ToolX = 0;
-  bool Touched = false;
-  bool Resized = false;
-  int Width = 0;
-  int Height = 0;
-
- private:
-  KtViewHost& mHost;
-};
 
 Status AsStatus(const ActionResult& result, const std::string& prefix = "") {
   if (result.Ok()) return {};
@@ -304,13 +226,7 @@ Status Application::OpenSurface() {
 }
 
 Status Application::OpenOutputs() {
-  const bool live = !mHeadless;
-  mFrames = mPlan.Frames                     ? *mPlan.Frames
-            : mPlan.Outputs.Measured.Compare ? kDefaultCompareFrames
-            : live                           ? LLONG_MAX
-                                             : kHeadlessFrames;
-  // The actions run after the first frame; at least one frame shows them.
-  if (!mPlan.Actions.empty() && mFrames < 2) mFrames = 2;
+  mFrames = mPlan.FramesToRun(!mHeadless);
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
   return mOutputs.Open(request, mFrames);
