@@ -989,6 +989,31 @@ TEST(KhostMeasure, AKilledRunKeepsItsRecordingAtThePath) {
   }
 }
 
+TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path record = w.Path("frames.csv");
+  // Actions and a comparison's values are checked against the open tool
+  // after the first frame, once the recording is already open.
+  const std::vector<std::vector<std::string>> refused = {
+      {"--set", "No Such Editor=1"},
+      {"--select", "Nowhere"},
+      {"--compare", "Frustum Culling=1,7", "--frames", "29", "--compare-block", "7"}};
+  for (const std::vector<std::string>& extra : refused) {
+    std::ofstream(record) << "an older recording\n";
+    std::vector<std::string> args = {"--headless",   "--frames",      "3",
+                                     "--config-dir", config.string(), "--record",
+                                     record.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 2) << extra[1] << ": " << r.Err;
+    EXPECT_EQ(ReadAll(record), "an older recording\n") << extra[1];
+    for (const auto& entry : fs::directory_iterator(w.Path("."))) {
+      EXPECT_EQ(entry.path().filename().string().rfind(".frames.csv", 0), std::string::npos);
+    }
+  }
+}
+
 TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
   Xvfb server;
