@@ -19,6 +19,7 @@
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_outputs.h"
 #include "khost/app/run_plan.h"
+#include "khost/app/scene_engine.h"
 #include "khost/app/status.h"
 #include "khost/app/ui_driver.h"
 #include "khost/app/window_layout.h"
@@ -59,8 +60,9 @@ class Application {
 
   // The steps of a frame.
   void Frame(bool last);
+  bool StartFrame(FrameRecord& record);
+  void SubmitViewport();
   void PollInput();
-  EngineSettings UpdateScene();
   double SceneSeconds() const;
   void RunWorkload(FrameRecord& record, double seconds, const EngineSettings& settings);
   void Publish(const FrameRecord& record, bool profiling);
@@ -83,12 +85,7 @@ class Application {
   std::ostream& mOut;
   std::ostream& mErr;
 
-  // The host's engine: the scene's workload and the profiler's cycles.
-  std::unique_ptr<ThreadPool> mPool;
-  std::unique_ptr<Workload> mWorkload;
-  std::unique_ptr<ProfilerFeed> mFeed;
-  int mWrittenNodeCount = -1;
-  FrameTimings mTimings;
+  std::unique_ptr<SceneEngine> mEngine;
 
   // The module's tool, and the window it is shown in beside the viewport.
   ModuleBridge mModule;
@@ -135,13 +132,7 @@ Status Application::StartHost() {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
-  mPool = std::make_unique<ThreadPool>(ThreadPool::DefaultWorkerCount());
-  mWorkload = std::make_unique<Workload>(*mPool, configured.Characters);
-  mFeed = std::make_unique<ProfilerFeed>();
-  mFeed->SetCharacterCount(mWorkload->GetScene().GetCharacterCount());
-  mFeed->Install();
-  mWrittenNodeCount = mWorkload->GetScene().GetNodeCount();
-  KEvaluateManager::TheOne()->NodeCount = mWrittenNodeCount;
+  mEngine = std::make_unique<SceneEngine>(configured.Characters);
   return {};
 }
 
@@ -202,7 +193,7 @@ Status Application::OpenSurface() {
   Result<std::unique_ptr<Viewport>> viewport = Viewport::Create();
   if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
   mViewport = std::move(*viewport);
-  mWorkload->SetRenderer(mViewport.get());
+  mEngine->SetRenderer(mViewport.get());
   // A window the window system sized differently is laid out as a resize.
   if (mSurface->Width() != mLayout.WindowWidth() || mSurface->Height() != mLayout.WindowHeight()) {
     mLayout = mLayout.Resized(mSurface->Width(), mSurface->Height());
@@ -237,7 +228,7 @@ void Application::PlaceViewport() {
   mViewport->SetRectangle(viewport.X, viewport.Y, viewport.Width, viewport.Height,
                           mLayout.WindowHeight());
   if (const float aspect = mLayout.ViewportAspect(); aspect > 0.0f) {
-    mWorkload->SetCameraAspect(aspect);
+    mEngine->SetCameraAspect(aspect);
   }
 }
 
@@ -275,31 +266,26 @@ void Application::DrawAndFinish() {
 
 void Application::Frame(bool last) {
   FrameRecord record;
+  const bool profiling = StartFrame(record);
+  TimeSlot(record, kSlotInput, [&] { PollInput(); });
+  EngineSettings settings;
+  TimeSlot(record, kSlotSceneUpdate, [&] { settings = mEngine->Update(); });
+  const double seconds = SceneSeconds();
+  RunWorkload(record, seconds, settings);
+  Publish(record, profiling);
+  SubmitViewport();
+  RepaintTool(seconds, last);
+  Present(last);
+  ++mFrameIndex;
+}
+
+bool Application::StartFrame(FrameRecord& record) {
   // The first frame has no period measured before it: publishing starts
   // with the second, so every published frame has every cycle's sample.
   const bool whole = mClock.StartFrame(record);
   const bool profiling = whole && KProfiler::TheOne()->ProfilingEnabled != 0;
   if (profiling) KProfiler::TheOne()->BeginFrame();
-  TimeSlot(record, kSlotInput, [&] { PollInput(); });
-  EngineSettings settings;
-  TimeSlot(record, kSlotSceneUpdate, [&] { settings = UpdateScene(); });
-  const double seconds = SceneSeconds();
-  RunWorkload(record, seconds, settings);
-  Publish(record, profiling);
-  // The viewport's drawing goes to the renderer now, as the first part of
-  // presenting: a software renderer rasterises it here, and would otherwise
-  // do so inside the tool's paint when drawing moves to the tool's layer.
-  const TimePoint submitStart = FrameClockType::now();
-  FlushDrawing();
-  const double submitted = MicrosBetween(submitStart, FrameClockType::now());
-  RepaintTool(seconds, last);
-  if (std::vector<unsigned char>* capture = mOutputs.ToolCapture(); last && capture) {
-    mToolLayer->Read(*capture);
-  }
-  mClock.PresentStarts(submitStart, submitted);
-  Present(last);
-  mClock.Presented();
-  ++mFrameIndex;
+  return profiling;
 }
 
 void Application::PollInput() {
@@ -315,24 +301,6 @@ void Application::PollInput() {
   }
 }
 
-EngineSettings Application::UpdateScene() {
-  // A node count edited in the tool rebuilds the scene to about that many
-  // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
-  // the count is then written back as the scene has it.
-  // The evaluation depth may have been written past its property (the
-  // module's reset does): bring it into range before anything draws.
-  KProfiler::TheOne()->KeepEvaluationDepthInRange();
-  KEvaluateManager* evaluation = KEvaluateManager::TheOne();
-  const int requested = evaluation->NodeCount.Get();
-  if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
-    mWrittenNodeCount = mWorkload->Rebuild(characters);
-    mFeed->SetCharacterCount(characters);
-    evaluation->NodeCount = mWrittenNodeCount;
-  }
-  return CurrentEngineSettings();
-}
-
 double Application::SceneSeconds() const {
   // Scene time: a fixed step headless, so runs repeat exactly; the wall
   // clock live.
@@ -343,18 +311,26 @@ double Application::SceneSeconds() const {
 void Application::RunWorkload(FrameRecord& record, double seconds, const EngineSettings& settings) {
   // Parts of the window neither the viewport nor the tool covers.
   if (mLayout.LeavesGaps()) ClearWindow(mSurface->Width(), mSurface->Height());
-  mWorkload->RunFrame(mFrameIndex, seconds, settings, mTimings);
-  record.Work = &mTimings;
+  record.Work = &mEngine->RunFrame(mFrameIndex, seconds, settings);
 }
 
 void Application::Publish(const FrameRecord& record, bool profiling) {
   // With profiling off nothing is recorded: the chart goes away and the
   // header keeps the last numbers.
   if (profiling) {
-    mFeed->Publish(record);
+    mEngine->Publish(record);
     KProfiler::TheOne()->EndFrame();
   }
   mOutputs.Measured().Observe(mFrameIndex, record);
+}
+
+void Application::SubmitViewport() {
+  // The viewport's drawing goes to the renderer now, as the first part of
+  // presenting: a software renderer rasterises it here, and would otherwise
+  // do so inside the tool's paint when drawing moves to the tool's layer.
+  const TimePoint start = FrameClockType::now();
+  FlushDrawing();
+  mClock.ViewportSubmitted(start, MicrosBetween(start, FrameClockType::now()));
 }
 
 void Application::RepaintTool(double seconds, bool last) {
@@ -371,12 +347,18 @@ void Application::RepaintTool(double seconds, bool last) {
 }
 
 void Application::Present(bool last) {
+  // The last frame's tool picture is captured as painted.
+  if (std::vector<unsigned char>* capture = mOutputs.ToolCapture(); last && capture) {
+    mToolLayer->Read(*capture);
+  }
   // The tool's picture goes beside the viewport, then the swap.
+  mClock.PresentStarts();
   mToolLayer->Show(mLayout.Tool().X, 0, mSurface->Height());
   if (std::vector<unsigned char>* capture = mOutputs.WindowCapture(); last && capture) {
     mSurface->ReadPixels(*capture);
   }
   mSurface->Present();
+  mClock.Presented();
 }
 
 Status Application::RunStartActions() {
@@ -444,7 +426,7 @@ Status Application::Finish() {
   ending.WindowWidth = mSurface->Width();
   ending.WindowHeight = mSurface->Height();
   // The statistics read the cycles once the workload's last frame is done.
-  mWorkload->Drain();
+  mEngine->Drain();
   ending.SelectedCycle = mModule.SelectedCycle();
   if (Status finished = mOutputs.Finish(ending, mOut); !finished) return finished;
   if (mPlan.PrintSettings) PrintSettings(mOut);
@@ -453,10 +435,10 @@ Status Application::Finish() {
 }
 
 void Application::Shutdown() {
-  if (mWorkload) mWorkload->Drain();
+  if (mEngine) mEngine->Drain();
   mDriver.reset();
   if (mSurface) mSurface->MakeCurrent();
-  if (mWorkload) mWorkload->SetRenderer(nullptr);
+  if (mEngine) mEngine->SetRenderer(nullptr);
   mViewport.reset();
   mToolLayer.reset();
   // Detach the window from the screen, then end it the way a host does.
@@ -470,9 +452,7 @@ void Application::Shutdown() {
   mSink.reset();
   mSurface.reset();
   mModule.Unload();
-  mFeed.reset();
-  mWorkload.reset();
-  mPool.reset();
+  mEngine.reset();
 }
 
 }  // namespace

@@ -24,11 +24,14 @@ void FrameClock::NotPainted() {
   mPaintStart = FrameClockType::now();
 }
 
-void FrameClock::PresentStarts(TimePoint submitStart, double submitted) {
+void FrameClock::ViewportSubmitted(TimePoint start, double micros) {
+  mPresentStart = start;
+  mSubmitted = micros;
+}
+
+void FrameClock::PresentStarts() {
   mSwapStart = FrameClockType::now();
-  mWork = MicrosBetween(mStart, mSwapStart) - submitted;
-  mSubmitted = submitted;
-  mPresentStart = submitStart;
+  mWork = MicrosBetween(mStart, mSwapStart) - mSubmitted;
 }
 
 void FrameClock::Presented() {

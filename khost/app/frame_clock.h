@@ -40,10 +40,11 @@ class FrameClock {
   void Painted(TimePoint start, double micros);
   void NotPainted();
 
-  // Presenting begins now. The viewport's drawing was handed to the renderer
-  // from `submitStart` for `submitted` microseconds before: it counts as
-  // presenting, not as the frame's work.
-  void PresentStarts(TimePoint submitStart, double submitted);
+  // The viewport's drawing was handed to the renderer from `start` for
+  // `micros`: the first part of presenting, not the frame's work.
+  void ViewportSubmitted(TimePoint start, double micros);
+  // The rest of presenting begins now: the frame's work ends.
+  void PresentStarts();
   // The swap is done: presenting ends now.
   void Presented();
 

@@ -1,0 +1,53 @@
+// The host's engine: the scene's workload on its thread pool, the profiler
+// cycles it is measured in, and the scene's size kept in step with the node
+// count the tool edits.
+#pragma once
+
+#include <memory>
+
+#include "khost/app/profiler_feed.h"
+#include "khost/scene/thread_pool.h"
+#include "khost/scene/workload.h"
+
+namespace khost {
+
+class SceneEngine {
+ public:
+  // A scene of `characters` characters on a pool as large as the machine,
+  // its cycles in the profiler's table and its node count written to the
+  // evaluation settings.
+  explicit SceneEngine(int characters);
+  // Waits for the last frame's work, then takes the cycles out of the
+  // profiler's table.
+  ~SceneEngine();
+  SceneEngine(const SceneEngine&) = delete;
+  SceneEngine& operator=(const SceneEngine&) = delete;
+
+  // Brings the scene in step with the settings before a frame, and returns
+  // the engine settings the frame runs with. A node count edited in the
+  // tool rebuilds the scene to about that many nodes, rounded in the
+  // direction of the edit (see CharactersForNodeCount); the count is then
+  // written back as the scene has it.
+  EngineSettings Update();
+  // Runs frame `frame` at scene time `seconds`; its timings stay valid
+  // until the next frame.
+  const FrameTimings& RunFrame(long long frame, double seconds, const EngineSettings& settings);
+  // Records a frame's measurements in the profiler's cycles.
+  void Publish(const FrameRecord& record) { mFeed.Publish(record); }
+
+  // Where the frames draw (borrowed; null: nowhere), and the camera's
+  // width over height.
+  void SetRenderer(FrameRenderer* renderer) { mWorkload->SetRenderer(renderer); }
+  void SetCameraAspect(float aspect) { mWorkload->SetCameraAspect(aspect); }
+  // Waits for work still running from the last frame.
+  void Drain() { mWorkload->Drain(); }
+
+ private:
+  ThreadPool mPool;
+  std::unique_ptr<Workload> mWorkload;
+  ProfilerFeed mFeed;
+  int mWrittenNodeCount = -1;
+  FrameTimings mTimings;
+};
+
+}  // namespace khost
