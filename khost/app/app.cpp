@@ -58,14 +58,14 @@ class Application {
   Status Finish();
   void Shutdown();
 
-  // The steps of a frame.
+  // A frame, and its steps in order.
   void Frame(bool last);
   bool StartFrame(FrameRecord& record);
-  void SubmitViewport();
   void PollInput();
   double SceneSeconds() const;
   void RunWorkload(FrameRecord& record, double seconds, const EngineSettings& settings);
   void Publish(const FrameRecord& record, bool profiling);
+  void SubmitViewport();
   void RepaintTool(double seconds, bool last);
   void Present(bool last);
 
@@ -85,6 +85,7 @@ class Application {
   std::ostream& mOut;
   std::ostream& mErr;
 
+  // The scene's workload and the profiler's cycles it is measured in.
   std::unique_ptr<SceneEngine> mEngine;
 
   // The module's tool, and the window it is shown in beside the viewport.
