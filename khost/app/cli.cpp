@@ -77,7 +77,7 @@ Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
     }
     case ValueKind::kText:
     case ValueKind::kPath:
-    case ValueKind::kImageOutput:
+    case ValueKind::kFileOutput:
     case ValueKind::kTextOutput:
       break;
   }
@@ -89,9 +89,9 @@ Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
         break;
       case ValueKind::kPath:
         return BadInput("'-' names no file khost reads; write ./- for a file of that name");
-      case ValueKind::kImageOutput:
-        return BadInput("'-' (standard output) is not taken for a PNG image; write ./- for a " +
-                        std::string("file of that name"));
+      case ValueKind::kFileOutput:
+        return BadInput(
+            "'-' (standard output) is not taken here; write ./- for a file of that name");
       default:
         break;
     }
@@ -105,7 +105,7 @@ Status CheckNotAnOption(const Flag& flag, const std::string& text) {
   if (!FindFlag(text)) return {};
   std::string message = "option " + std::string(flag.Name) + " needs a value (" +
                         std::string(flag.Value) + "), not the option " + Quote(text);
-  if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kImageOutput ||
+  if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput ||
       flag.Kind == ValueKind::kTextOutput) {
     message += "; write ./" + text + " for a file of that name";
   }

@@ -17,13 +17,13 @@ namespace khost {
 struct Options;
 
 enum class ValueKind {
-  kNone,         // a switch: takes no value
-  kNumber,       // a number (see cli_values.h) within [Min, Max]
-  kSize,         // WxH, each side a number within [Min, Max]
-  kText,         // any text but the empty one
-  kPath,         // a file or folder khost reads; "-" is refused
-  kImageOutput,  // a file khost writes as PNG; "-" is refused
-  kTextOutput,   // a text file khost writes; "-" is standard output
+  kNone,        // a switch: takes no value
+  kNumber,      // a number (see cli_values.h) within [Min, Max]
+  kSize,        // WxH, each side a number within [Min, Max]
+  kText,        // any text but the empty one
+  kPath,        // a file or folder khost reads; "-" is refused
+  kFileOutput,  // a file khost writes as PNG; "-" is refused
+  kTextOutput,  // a text file khost writes; "-" is standard output
 };
 
 // The name under which a text output given as "-" reaches Options: it is

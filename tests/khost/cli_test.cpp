@@ -475,10 +475,10 @@ TEST(KhostCliTable, EveryValueIsCheckedByItsKind) {
       }
       case ValueKind::kText:
       case ValueKind::kPath:
-      case ValueKind::kImageOutput:
+      case ValueKind::kFileOutput:
       case ValueKind::kTextOutput:
         refused("", {"empty " + std::string(flag.Noun)});
-        if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kImageOutput) {
+        if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput) {
           refused("-", {"'-'", "./-"});
         } else if (flag.Kind == ValueKind::kTextOutput) {
           taken("-");
