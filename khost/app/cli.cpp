@@ -173,7 +173,7 @@ Result<Options> ParseCommandLine(int argc, const char* const* argv) {
 namespace {
 
 constexpr std::size_t kHelpColumn = 23;  // where a flag's help text starts
-constexpr std::size_t kHelpWidth = 78;   // the longest line
+constexpr std::size_t kHelpWidth = 76;   // the longest line
 
 // Appends `text` word-wrapped between the columns `left` and kHelpWidth,
 // continuing the current line, which is `column` long; '\n' starts a new
@@ -252,7 +252,7 @@ std::string UsageText(const char* programName) {
       column = 0;
     }
     std::string help(flag.Help);
-    if (flag.Kind == ValueKind::kTextOutput) help += "\n(- for standard output)";
+    if (flag.Kind == ValueKind::kTextOutput) help += "; '-' is standard output";
     AppendWrapped(out, help, column, kHelpColumn);
   }
   out += "\n";
