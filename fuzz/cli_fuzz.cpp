@@ -5,18 +5,21 @@
 //   - a refusal names its cause in a message of bounded length, however long
 //     the arguments are (quoted arguments are cut);
 //   - what is accepted is usable: a size is one the surfaces and the PNG
-//     writer can take, a frame count is positive, actions have a caption
-//     (and --set a value);
+//     writer can take, numbers lie in their flag's range, actions have a
+//     caption (and --set a value), no value is one of khost's options, and
+//     "-" reaches only the text outputs, as standard output;
 //   - accepted options written back as a command line parse to the same
 //     options.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "khost/app/cli.h"
+#include "khost/app/cli_flags.h"
 
 namespace {
 
@@ -29,7 +32,7 @@ constexpr std::size_t kMaxMessage = 600;
   std::abort();
 }
 
-khost::ParseResult Parse(const std::vector<std::string>& args) {
+khost::Result<khost::Options> Parse(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"khost"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   return khost::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
@@ -50,6 +53,21 @@ std::vector<std::string> Unparse(const khost::Options& o) {
   if (o.Frames) args.insert(args.end(), {"--frames", std::to_string(*o.Frames)});
   if (o.Screenshot) args.insert(args.end(), {"--screenshot", *o.Screenshot});
   if (o.StatsFile) args.insert(args.end(), {"--stats", *o.StatsFile});
+  if (o.ViewportWidth) {
+    args.insert(args.end(), {"--viewport", std::to_string(*o.ViewportWidth) + "x" +
+                                               std::to_string(o.ViewportHeight.value_or(-1))});
+  }
+  args.insert(args.end(), {"--ui-rate", std::to_string(o.UiRate)});
+  if (o.WindowScreenshot) args.insert(args.end(), {"--window-screenshot", *o.WindowScreenshot});
+  if (o.RecordFile) args.insert(args.end(), {"--record", *o.RecordFile});
+  if (o.TraceFile) args.insert(args.end(), {"--trace", *o.TraceFile});
+  if (o.Comparison) {
+    const khost::Options::Compare& c = *o.Comparison;
+    args.insert(args.end(), {"--compare", c.Caption + "=" + c.ValueA + "," + c.ValueB});
+  }
+  if (o.CompareBlock) args.insert(args.end(), {"--compare-block", std::to_string(*o.CompareBlock)});
+  if (o.CompareDepth) args.insert(args.end(), {"--compare-depth", std::to_string(*o.CompareDepth)});
+  if (o.CompareCsv) args.insert(args.end(), {"--compare-csv", *o.CompareCsv});
   for (const khost::UiAction& a : o.Actions) {
     switch (a.ActionKind) {
       case khost::UiAction::kSelect:
@@ -70,7 +88,17 @@ bool Same(const khost::Options& a, const khost::Options& b) {
   if (a.Help != b.Help || a.Headless != b.Headless || a.PrintSettings != b.PrintSettings ||
       a.ModulePath != b.ModulePath || a.ConfigDir != b.ConfigDir || a.Width != b.Width ||
       a.Height != b.Height || a.Frames != b.Frames || a.Screenshot != b.Screenshot ||
-      a.StatsFile != b.StatsFile || a.Actions.size() != b.Actions.size()) {
+      a.StatsFile != b.StatsFile || a.Actions.size() != b.Actions.size() ||
+      a.ViewportWidth != b.ViewportWidth || a.ViewportHeight != b.ViewportHeight ||
+      a.UiRate != b.UiRate || a.WindowScreenshot != b.WindowScreenshot ||
+      a.RecordFile != b.RecordFile || a.TraceFile != b.TraceFile ||
+      a.Comparison.has_value() != b.Comparison.has_value() || a.CompareBlock != b.CompareBlock ||
+      a.CompareDepth != b.CompareDepth || a.CompareCsv != b.CompareCsv) {
+    return false;
+  }
+  if (a.Comparison && (a.Comparison->Caption != b.Comparison->Caption ||
+                       a.Comparison->ValueA != b.Comparison->ValueA ||
+                       a.Comparison->ValueB != b.Comparison->ValueB)) {
     return false;
   }
   for (std::size_t i = 0; i < a.Actions.size(); ++i) {
@@ -86,12 +114,36 @@ void CheckAccepted(const khost::Options& o) {
   if (o.Width && !khost::SizeProblem(*o.Width, *o.Height).empty()) {
     Broken("unusable size accepted", std::to_string(*o.Width) + "x" + std::to_string(*o.Height));
   }
-  if (o.Frames && *o.Frames < 1) Broken("frame count below 1", std::to_string(*o.Frames));
-  for (const auto* text : {&o.ModulePath, &o.ConfigDir, &o.Screenshot, &o.StatsFile}) {
-    if (*text && (*text)->empty()) Broken("empty path accepted", "");
+  if (o.ViewportWidth.has_value() != o.ViewportHeight.has_value()) {
+    Broken("viewport width without height", "");
+  }
+  if (o.ViewportWidth && (*o.ViewportWidth != 0 || *o.ViewportHeight != 0) &&
+      !khost::SizeProblem(*o.ViewportWidth, *o.ViewportHeight).empty()) {
+    Broken("unusable viewport accepted",
+           std::to_string(*o.ViewportWidth) + "x" + std::to_string(*o.ViewportHeight));
+  }
+  const auto inRange = [](const char* flag, const std::optional<int>& value) {
+    const khost::Flag* row = khost::FindFlag(flag);
+    if (value && (*value < row->Min || *value > row->Max)) {
+      Broken("number out of its range accepted", std::string(flag) + " " + std::to_string(*value));
+    }
+  };
+  inRange("--frames", o.Frames);
+  inRange("--ui-rate", o.UiRate);
+  inRange("--compare-block", o.CompareBlock);
+  inRange("--compare-depth", o.CompareDepth);
+  for (const auto* text : {&o.ModulePath, &o.ConfigDir, &o.Screenshot, &o.StatsFile,
+                           &o.WindowScreenshot, &o.RecordFile, &o.TraceFile, &o.CompareCsv}) {
+    if (!*text) continue;
+    if ((*text)->empty()) Broken("empty path accepted", "");
+    if (**text == "-") Broken("'-' reached a path", "");
+    if (khost::FindFlag(**text)) Broken("an option taken as a path", **text);
   }
   for (const khost::UiAction& a : o.Actions) {
     if (a.Caption.empty()) Broken("action without a caption", "");
+    if (a.ActionKind != khost::UiAction::kSet && khost::FindFlag(a.Caption)) {
+      Broken("an option taken as a caption", a.Caption);
+    }
     if (a.ActionKind == khost::UiAction::kSet &&
         (a.Value.empty() || a.Caption.find('=') != std::string::npos)) {
       Broken("malformed --set accepted", a.Caption + "=" + a.Value);
@@ -115,14 +167,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (args.size() < kMaxArguments && (!current.empty() || size == 0)) args.push_back(current);
 
-  const khost::ParseResult result = Parse(args);
+  const khost::Result<khost::Options> result = Parse(args);
   if (!result.Ok()) {
-    if (result.Error.size() > kMaxMessage) Broken("refusal message too long", result.Error);
+    const khost::Error& error = result.GetError();
+    if (error.Code != khost::ExitStatus::kBadInput) Broken("refusal not bad input", error.Message);
+    if (error.Message.size() > kMaxMessage) Broken("refusal message too long", error.Message);
     return 0;
   }
-  CheckAccepted(result.Parsed);
-  const khost::ParseResult again = Parse(Unparse(result.Parsed));
-  if (!again.Ok()) Broken("written-back options refused", again.Error);
-  if (!Same(result.Parsed, again.Parsed)) Broken("written-back options differ", "");
+  CheckAccepted(*result);
+  const khost::Result<khost::Options> again = Parse(Unparse(*result));
+  if (!again.Ok()) Broken("written-back options refused", again.GetError().Message);
+  if (!Same(*result, *again)) Broken("written-back options differ", "");
   return 0;
 }

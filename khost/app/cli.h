@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "khost/app/cli_values.h"
+#include "khost/app/status.h"
+
 namespace khost {
 
 // A scripted user action, run through the toolkit's input after the first
@@ -53,38 +56,13 @@ struct Options {
   std::optional<std::string> CompareCsv;
 };
 
-struct ParseResult {
-  Options Parsed;
-  std::string Error;  // empty on success; otherwise names the offending input
-  bool Ok() const { return Error.empty(); }
-};
+// Parses argv[1..argc-1] by the flag table (cli_flags.h). --select, --click
+// and --set accumulate in order; every other flag that takes a value may be
+// given once. A refusal is an Error with ExitStatus::kBadInput whose
+// message names the offending input.
+Result<Options> ParseCommandLine(int argc, const char* const* argv);
 
-// Parses argv[1..argc-1]. A repeated single-valued flag keeps its last
-// value; --select, --click and --set accumulate in order.
-ParseResult ParseCommandLine(int argc, const char* const* argv);
-
-// Parses "WxH": two counts (see ParseCount) joined by 'x' or 'X'. Says
-// nothing of whether the size can be drawn: SizeProblem does.
-bool ParseSize(const std::string& text, int& width, int& height);
-// Parses a decimal integer within [minimum, maximum], with an optional sign
-// and nothing else (no blanks, no trailing text).
-bool ParseInt(const std::string& text, int minimum, int maximum, int& value);
-// Parses a count or a size: decimal digits only (no sign, no blanks), within
-// [minimum, maximum].
-bool ParseCount(const std::string& text, int minimum, int maximum, int& value);
-
-// The largest window khost draws and captures: kSurfaceMaxSide pixels a
-// side, and at most MaxWindowPixels() pixels in all so that the capture can
-// be written as PNG.
-long long MaxWindowPixels();
-// Empty when a window of width x height can be drawn and captured;
-// otherwise why not, naming the limit.
-std::string SizeProblem(int width, int height);
-
-// `text` in single quotes for a message, cut to about 200 characters with
-// an ellipsis.
-std::string QuoteArgument(const std::string& text);
-
+// The --help text, made from the flag table.
 std::string UsageText(const char* programName);
 
 }  // namespace khost

@@ -4,20 +4,21 @@
 
 #include "khost/app/app.h"
 #include "khost/app/cli.h"
+#include "khost/app/status.h"
 
 int main(int argc, char** argv) {
   // A reader of an output that goes away makes the write fail with a
   // message instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
-  const khost::ParseResult parsed = khost::ParseCommandLine(argc, argv);
-  if (!parsed.Ok()) {
-    std::cerr << "khost: " << parsed.Error << "\n"
+  const khost::Result<khost::Options> parsed = khost::ParseCommandLine(argc, argv);
+  if (!parsed) {
+    std::cerr << "khost: " << parsed.GetError().Message << "\n"
               << "Run 'khost --help' for the options.\n";
-    return 2;
+    return khost::ExitCode(parsed.GetError().Code);
   }
-  if (parsed.Parsed.Help) {
+  if (parsed->Help) {
     std::cout << khost::UsageText("khost");
-    return 0;
+    return khost::ExitCode(khost::ExitStatus::kSuccess);
   }
-  return khost::RunApplication(parsed.Parsed, std::cout, std::cerr);
+  return khost::RunApplication(*parsed, std::cout, std::cerr);
 }

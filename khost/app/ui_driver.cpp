@@ -361,15 +361,18 @@ ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
 
 ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property, const UiAction& action) {
   int value = 0;
-  if (!ParseInt(action.Value, INT_MIN, INT_MAX, value)) {
-    return Fail(2, "malformed value " + Quote(action.Value) + " for number field " +
-                       Quote(action.Caption) + " (expected an integer)");
-  }
   const int low = std::min(property.GetMinimum(), property.GetMaximum());
   const int high = std::max(property.GetMinimum(), property.GetMaximum());
-  if (value < low || value > high) {
-    return Fail(2, "value " + Quote(action.Value) + " for " + Quote(action.Caption) +
-                       " is outside " + std::to_string(low) + ".." + std::to_string(high));
+  switch (ReadNumber(action.Value, low, high, value)) {
+    case ValueRead::kOk:
+      break;
+    case ValueRead::kMalformed:
+      return Fail(2, "malformed value " + Quote(action.Value) + " for number field " +
+                         Quote(action.Caption) + " (expected an integer in digits)");
+    case ValueRead::kOutOfRange:
+      return Fail(2, "value " + Quote(action.Value) + " for " + Quote(action.Caption) +
+                         " is out of range (" + std::to_string(low) + ".." + std::to_string(high) +
+                         ")");
   }
   const std::string what = "number field " + Quote(action.Caption);
   int x = 0, y = 0, w = 0, h = 0;

@@ -2,14 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
 #include <string>
 #include <vector>
 
+#include "khost/app/cli_flags.h"
+
 namespace {
 
+using khost::Options;
 using khost::ParseCommandLine;
-using khost::ParseResult;
 using khost::UiAction;
+using ParseResult = khost::Result<Options>;
 
 ParseResult Parse(std::vector<std::string> args) {
   std::vector<const char*> argv{"khost"};
@@ -17,73 +23,86 @@ ParseResult Parse(std::vector<std::string> args) {
   return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
+// The refusal's message; empty when the command line was taken.
+std::string Message(const ParseResult& r) {
+  return r.Ok() ? std::string() : r.GetError().Message;
+}
+
 TEST(KhostCli, NoArgumentsLeavesEveryDefaultOpen) {
   const ParseResult r = Parse({});
-  ASSERT_TRUE(r.Ok()) << r.Error;
-  EXPECT_FALSE(r.Parsed.Help);
-  EXPECT_FALSE(r.Parsed.Headless);
-  EXPECT_FALSE(r.Parsed.ModulePath);
-  EXPECT_FALSE(r.Parsed.ConfigDir);
-  EXPECT_FALSE(r.Parsed.Width);
-  EXPECT_FALSE(r.Parsed.Frames);
-  EXPECT_FALSE(r.Parsed.Screenshot);
-  EXPECT_FALSE(r.Parsed.StatsFile);
-  EXPECT_FALSE(r.Parsed.PrintSettings);
-  EXPECT_TRUE(r.Parsed.Actions.empty());
-  EXPECT_FALSE(r.Parsed.ViewportWidth);
-  EXPECT_FALSE(r.Parsed.WindowScreenshot);
-  EXPECT_EQ(r.Parsed.UiRate, 30);
+  ASSERT_TRUE(r.Ok()) << Message(r);
+  EXPECT_FALSE(r->Help);
+  EXPECT_FALSE(r->Headless);
+  EXPECT_FALSE(r->ModulePath);
+  EXPECT_FALSE(r->ConfigDir);
+  EXPECT_FALSE(r->Width);
+  EXPECT_FALSE(r->Frames);
+  EXPECT_FALSE(r->Screenshot);
+  EXPECT_FALSE(r->StatsFile);
+  EXPECT_FALSE(r->PrintSettings);
+  EXPECT_TRUE(r->Actions.empty());
+  EXPECT_FALSE(r->ViewportWidth);
+  EXPECT_FALSE(r->WindowScreenshot);
+  EXPECT_EQ(r->UiRate, 30);
 }
 
 TEST(KhostCli, EveryFlagIsParsed) {
   const ParseResult r =
       Parse({"--module", "/x/m.so", "--config-dir", "cfg", "--headless", "--size", "640x480",
              "--frames", "7", "--screenshot", "out.png", "--print-settings", "--stats", "s.csv"});
-  ASSERT_TRUE(r.Ok()) << r.Error;
-  EXPECT_EQ(*r.Parsed.ModulePath, "/x/m.so");
-  EXPECT_EQ(*r.Parsed.ConfigDir, "cfg");
-  EXPECT_TRUE(r.Parsed.Headless);
-  EXPECT_EQ(*r.Parsed.Width, 640);
-  EXPECT_EQ(*r.Parsed.Height, 480);
-  EXPECT_EQ(*r.Parsed.Frames, 7);
-  EXPECT_EQ(*r.Parsed.Screenshot, "out.png");
-  EXPECT_TRUE(r.Parsed.PrintSettings);
-  EXPECT_EQ(*r.Parsed.StatsFile, "s.csv");
+  ASSERT_TRUE(r.Ok()) << Message(r);
+  EXPECT_EQ(*r->ModulePath, "/x/m.so");
+  EXPECT_EQ(*r->ConfigDir, "cfg");
+  EXPECT_TRUE(r->Headless);
+  EXPECT_EQ(*r->Width, 640);
+  EXPECT_EQ(*r->Height, 480);
+  EXPECT_EQ(*r->Frames, 7);
+  EXPECT_EQ(*r->Screenshot, "out.png");
+  EXPECT_TRUE(r->PrintSettings);
+  EXPECT_EQ(*r->StatsFile, "s.csv");
 
-  const ParseResult v = Parse({"--viewport", "320x200", "--ui-rate", "0", "--window-screenshot",
-                               "w.png", "--viewport", "0x0"});
-  ASSERT_TRUE(v.Ok()) << v.Error;
-  EXPECT_EQ(*v.Parsed.ViewportWidth, 0);  // the last one wins: no viewport
-  EXPECT_EQ(*v.Parsed.ViewportHeight, 0);
-  EXPECT_EQ(v.Parsed.UiRate, 0);
-  EXPECT_EQ(*v.Parsed.WindowScreenshot, "w.png");
+  const ParseResult v =
+      Parse({"--viewport", "320x200", "--ui-rate", "0", "--window-screenshot", "w.png"});
+  ASSERT_TRUE(v.Ok()) << Message(v);
+  EXPECT_EQ(*v->ViewportWidth, 320);
+  EXPECT_EQ(*v->ViewportHeight, 200);
+  for (const char* none : {"0x0", "0X0"}) {
+    const ParseResult n = Parse({"--viewport", none});
+    ASSERT_TRUE(n.Ok()) << Message(n);
+    EXPECT_EQ(*n->ViewportWidth, 0);  // no viewport
+    EXPECT_EQ(*n->ViewportHeight, 0);
+  }
+  EXPECT_EQ(v->UiRate, 0);
+  EXPECT_EQ(*v->WindowScreenshot, "w.png");
 }
 
 TEST(KhostCli, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
   const ParseResult r = Parse({"--set", "Buffer Size=40", "--click", "Reset To Default", "--select",
                                "Rendering", "--set", "A=b=c"});
-  ASSERT_TRUE(r.Ok()) << r.Error;
-  ASSERT_EQ(r.Parsed.Actions.size(), 4u);
-  EXPECT_EQ(r.Parsed.Actions[0].ActionKind, UiAction::kSet);
-  EXPECT_EQ(r.Parsed.Actions[0].Caption, "Buffer Size");
-  EXPECT_EQ(r.Parsed.Actions[0].Value, "40");
-  EXPECT_EQ(r.Parsed.Actions[1].ActionKind, UiAction::kClick);
-  EXPECT_EQ(r.Parsed.Actions[1].Caption, "Reset To Default");
-  EXPECT_EQ(r.Parsed.Actions[2].ActionKind, UiAction::kSelect);
-  EXPECT_EQ(r.Parsed.Actions[2].Caption, "Rendering");
-  EXPECT_EQ(r.Parsed.Actions[3].Caption, "A");
-  EXPECT_EQ(r.Parsed.Actions[3].Value, "b=c");
+  ASSERT_TRUE(r.Ok()) << Message(r);
+  ASSERT_EQ(r->Actions.size(), 4u);
+  EXPECT_EQ(r->Actions[0].ActionKind, UiAction::kSet);
+  EXPECT_EQ(r->Actions[0].Caption, "Buffer Size");
+  EXPECT_EQ(r->Actions[0].Value, "40");
+  EXPECT_EQ(r->Actions[1].ActionKind, UiAction::kClick);
+  EXPECT_EQ(r->Actions[1].Caption, "Reset To Default");
+  EXPECT_EQ(r->Actions[2].ActionKind, UiAction::kSelect);
+  EXPECT_EQ(r->Actions[2].Caption, "Rendering");
+  EXPECT_EQ(r->Actions[3].Caption, "A");
+  EXPECT_EQ(r->Actions[3].Value, "b=c");
 }
 
-TEST(KhostCli, RepeatedValueFlagKeepsTheLastValue) {
+TEST(KhostCli, RepeatedValueFlagIsRefused) {
+  // A second value would silently replace the first: refused, naming it.
   const ParseResult r = Parse({"--frames", "3", "--frames", "9"});
-  ASSERT_TRUE(r.Ok());
-  EXPECT_EQ(*r.Parsed.Frames, 9);
+  ASSERT_FALSE(r.Ok());
+  EXPECT_EQ(r.GetError().Code, khost::ExitStatus::kBadInput);
+  EXPECT_NE(Message(r).find("--frames is given more than once"), std::string::npos) << Message(r);
 }
 
 TEST(KhostCli, HelpIsRecognisedInBothSpellings) {
-  EXPECT_TRUE(Parse({"--help"}).Parsed.Help);
-  EXPECT_TRUE(Parse({"-h"}).Parsed.Help);
+  EXPECT_TRUE(Parse({"--help"})->Help);
+  EXPECT_TRUE(Parse({"-h"})->Help);
 }
 
 struct BadCase {
@@ -149,7 +168,7 @@ TEST(KhostCli, EveryBadInputIsRefusedWithAMessageNamingIt) {
     std::string joined;
     for (const std::string& a : c.Args) joined += "[" + a + "]";
     EXPECT_FALSE(r.Ok()) << joined;
-    EXPECT_NE(r.Error.find(c.Named), std::string::npos) << joined << " -> " << r.Error;
+    EXPECT_NE(Message(r).find(c.Named), std::string::npos) << joined << " -> " << Message(r);
   }
 }
 
@@ -158,17 +177,17 @@ TEST(KhostCli, ComparisonFlagsAreParsedAndCheckedTogether) {
       Parse({"--compare", "Parallel Evaluation=Serial,Parallel", "--compare-block", "12",
              "--compare-depth", "1", "--compare-csv", "c.csv", "--frames", "49", "--record",
              "r.csv", "--trace", "t.json"});
-  ASSERT_TRUE(r.Ok()) << r.Error;
-  EXPECT_EQ(r.Parsed.Comparison->Caption, "Parallel Evaluation");
-  EXPECT_EQ(r.Parsed.Comparison->ValueA, "Serial");
-  EXPECT_EQ(r.Parsed.Comparison->ValueB, "Parallel");
-  EXPECT_EQ(*r.Parsed.CompareBlock, 12);
-  EXPECT_EQ(*r.Parsed.CompareDepth, 1);
-  EXPECT_EQ(*r.Parsed.CompareCsv, "c.csv");
-  EXPECT_EQ(*r.Parsed.RecordFile, "r.csv");
-  EXPECT_EQ(*r.Parsed.TraceFile, "t.json");
+  ASSERT_TRUE(r.Ok()) << Message(r);
+  EXPECT_EQ(r->Comparison->Caption, "Parallel Evaluation");
+  EXPECT_EQ(r->Comparison->ValueA, "Serial");
+  EXPECT_EQ(r->Comparison->ValueB, "Parallel");
+  EXPECT_EQ(*r->CompareBlock, 12);
+  EXPECT_EQ(*r->CompareDepth, 1);
+  EXPECT_EQ(*r->CompareCsv, "c.csv");
+  EXPECT_EQ(*r->RecordFile, "r.csv");
+  EXPECT_EQ(*r->TraceFile, "t.json");
   // Only the first comma after the caption separates the values.
-  EXPECT_EQ(Parse({"--compare", "A=B=1,2"}).Parsed.Comparison->ValueA, "B=1");
+  EXPECT_EQ(Parse({"--compare", "A=B=1,2"})->Comparison->ValueA, "B=1");
 
   const std::vector<BadCase> cases = {
       {{"--compare", "Node Count"}, "Node Count"},
@@ -189,19 +208,26 @@ TEST(KhostCli, ComparisonFlagsAreParsedAndCheckedTogether) {
   for (const BadCase& c : cases) {
     const ParseResult bad = Parse(c.Args);
     EXPECT_FALSE(bad.Ok()) << c.Named;
-    EXPECT_NE(bad.Error.find(c.Named), std::string::npos) << c.Named << " -> " << bad.Error;
+    EXPECT_NE(Message(bad).find(c.Named), std::string::npos) << c.Named << " -> " << Message(bad);
   }
   // Enough frames for two blocks of each value after the first frame.
   EXPECT_TRUE(Parse({"--compare", "X=1,2", "--compare-block", "10", "--frames", "41"}).Ok());
 }
 
-TEST(KhostCli, AFlagValueMayLookLikeAFlag) {
-  // The value of --click is taken whatever it looks like.
+TEST(KhostCli, AFlagValueMayLookLikeAFlagButNotBeOne) {
+  // A value that is one of khost's options means the value was left out.
   const ParseResult r = Parse({"--click", "--headless"});
-  ASSERT_TRUE(r.Ok()) << r.Error;
-  EXPECT_FALSE(r.Parsed.Headless);
-  ASSERT_EQ(r.Parsed.Actions.size(), 1u);
-  EXPECT_EQ(r.Parsed.Actions[0].Caption, "--headless");
+  ASSERT_FALSE(r.Ok());
+  EXPECT_NE(Message(r).find("--click"), std::string::npos) << Message(r);
+  EXPECT_NE(Message(r).find("'--headless'"), std::string::npos) << Message(r);
+  // Anything else is taken whatever it looks like.
+  const ParseResult dashes = Parse({"--click", "--headless=1", "--select", "-", "--stats", "./-"});
+  ASSERT_TRUE(dashes.Ok()) << Message(dashes);
+  EXPECT_FALSE(dashes->Headless);
+  ASSERT_EQ(dashes->Actions.size(), 2u);
+  EXPECT_EQ(dashes->Actions[0].Caption, "--headless=1");
+  EXPECT_EQ(dashes->Actions[1].Caption, "-");
+  EXPECT_EQ(*dashes->StatsFile, "./-");
 }
 
 TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullSideRange) {
@@ -217,17 +243,17 @@ TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullSideRange) {
 TEST(KhostCli, SizeIsLimitedToWhatCanBeDrawnAndCaptured) {
   for (const char* good : {"16384x4096", "8192x8192", "1x16384"}) {
     const ParseResult r = Parse({"--size", good});
-    EXPECT_TRUE(r.Ok()) << good << ": " << r.Error;
+    EXPECT_TRUE(r.Ok()) << good << ": " << Message(r);
   }
   // Each side fits a surface, but the capture would exceed what the PNG
   // writer takes: refused up front, naming the limit.
   for (const char* big : {"8193x8192", "16384x16384"}) {
     const ParseResult r = Parse({"--size", big});
     EXPECT_FALSE(r.Ok()) << big;
-    EXPECT_NE(r.Error.find(big), std::string::npos) << r.Error;
-    EXPECT_NE(r.Error.find("8192x8192"), std::string::npos) << r.Error;
+    EXPECT_NE(Message(r).find(big), std::string::npos) << Message(r);
+    EXPECT_NE(Message(r).find("8192x8192"), std::string::npos) << Message(r);
   }
-  EXPECT_NE(Parse({"--size", "16385x1"}).Error.find("16384"), std::string::npos);
+  EXPECT_NE(Message(Parse({"--size", "16385x1"})).find("16384"), std::string::npos);
   EXPECT_NE(khost::UsageText("khost").find("8192x8192"), std::string::npos);
 }
 
@@ -237,16 +263,16 @@ TEST(KhostCli, CountsAndSizesFollowOneRuleAndLongArgumentsAreCut) {
            {"--frames", "+5"}, {"--size", "+5x10"}, {"--size", "5x+10"}, {"--frames", "-0"}}) {
     EXPECT_FALSE(Parse(args).Ok()) << args[1];
   }
-  EXPECT_EQ(*Parse({"--frames", "05"}).Parsed.Frames, 5);
-  EXPECT_EQ(*Parse({"--size", "05x010"}).Parsed.Height, 10);
+  EXPECT_EQ(*Parse({"--frames", "05"})->Frames, 5);
+  EXPECT_EQ(*Parse({"--size", "05x010"})->Height, 10);
 
   const std::string huge(100000, 'z');
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{huge}, {"--frames", huge}, {"--set", huge}}) {
     const ParseResult r = Parse(args);
     ASSERT_FALSE(r.Ok());
-    EXPECT_LT(r.Error.size(), 400u);
-    EXPECT_NE(r.Error.find(std::string(150, 'z') + "..."), std::string::npos) << r.Error;
+    EXPECT_LT(Message(r).size(), 400u);
+    EXPECT_NE(Message(r).find(std::string(150, 'z') + "..."), std::string::npos) << Message(r);
   }
   // A cut never splits a UTF-8 character.
   std::string accents = "a";
@@ -260,8 +286,18 @@ TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {
   int v = 0;
   EXPECT_TRUE(khost::ParseInt("-2147483648", INT_MIN, INT_MAX, v));
   EXPECT_EQ(v, INT_MIN);
-  EXPECT_TRUE(khost::ParseInt("+12", 0, 100, v));
-  EXPECT_EQ(v, 12);
+  // No '+' anywhere, and a '-' only before a negative number.
+  EXPECT_FALSE(khost::ParseInt("+12", 0, 100, v));
+  EXPECT_FALSE(khost::ParseInt("-0", -5, 5, v));
+  EXPECT_TRUE(khost::ParseInt("-05", -5, 5, v));
+  EXPECT_EQ(v, -5);
+  // Well written but too large, however long: out of range, not malformed.
+  EXPECT_EQ(khost::ReadNumber(std::string(1000, '9'), INT_MIN, INT_MAX, v),
+            khost::ValueRead::kOutOfRange);
+  EXPECT_EQ(khost::ReadNumber("-2147483649", INT_MIN, INT_MAX, v), khost::ValueRead::kOutOfRange);
+  EXPECT_EQ(khost::ReadNumber("1e3", INT_MIN, INT_MAX, v), khost::ValueRead::kMalformed);
+  EXPECT_EQ(khost::ReadSize("5x99999999999", 1, 10, v, v), khost::ValueRead::kOutOfRange);
+  EXPECT_EQ(khost::ReadSize("5x-", 1, 10, v, v), khost::ValueRead::kMalformed);
   EXPECT_FALSE(khost::ParseInt("2147483648", INT_MIN, INT_MAX, v));
   EXPECT_FALSE(khost::ParseInt("-", INT_MIN, INT_MAX, v));
   EXPECT_FALSE(khost::ParseInt("1 ", INT_MIN, INT_MAX, v));
@@ -278,6 +314,232 @@ TEST(KhostCli, UsageDocumentsEveryFlag) {
                            "--compare-depth",  "--compare-csv", "--help",
                            "--viewport",       "--ui-rate",     "--window-screenshot"}) {
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
+  }
+}
+
+// The tests below go over the flag table, so a flag added to it is tested
+// the same way.
+
+using khost::Flag;
+using khost::ValueKind;
+
+// `args` after what `flag` needs to be given at all.
+std::vector<std::string> With(const Flag& flag, std::vector<std::string> args) {
+  if (flag.Needs.empty()) return args;
+  const Flag* needed = khost::FindFlag(flag.Needs);
+  std::vector<std::string> all{std::string(needed->Name), std::string(needed->Example)};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+
+std::vector<std::string> Given(const Flag& flag, const std::string& value) {
+  if (flag.Kind == ValueKind::kNone) return With(flag, {std::string(flag.Name)});
+  return With(flag, {std::string(flag.Name), value});
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string joined;
+  for (const std::string& a : args) joined += "[" + a + "]";
+  return joined;
+}
+
+// Refused as bad input, the message holding every one of `named`.
+void ExpectRefused(const std::vector<std::string>& args, const std::vector<std::string>& named) {
+  const ParseResult r = Parse(args);
+  ASSERT_FALSE(r.Ok()) << Joined(args);
+  EXPECT_EQ(r.GetError().Code, khost::ExitStatus::kBadInput) << Joined(args);
+  for (const std::string& part : named) {
+    EXPECT_NE(Message(r).find(part), std::string::npos)
+        << Joined(args) << " -> " << Message(r) << "\n  should name " << part;
+  }
+}
+
+std::string RangeOf(const Flag& flag) {
+  return "from " + std::to_string(flag.Min) + " to " + std::to_string(flag.Max);
+}
+
+TEST(KhostCliTable, RowsAreCompleteAndNamesUnique) {
+  std::vector<std::string_view> spellings;
+  for (const Flag& flag : khost::Flags()) {
+    SCOPED_TRACE(std::string(flag.Name));
+    EXPECT_EQ(flag.Name.substr(0, 2), "--");
+    EXPECT_NE(flag.Store, nullptr);
+    EXPECT_FALSE(flag.Help.empty());
+    const bool takesValue = flag.Kind != ValueKind::kNone;
+    EXPECT_EQ(flag.Value.empty(), !takesValue);
+    EXPECT_EQ(flag.Noun.empty(), !takesValue);
+    EXPECT_EQ(flag.Example.empty(), !takesValue);
+    if (flag.Kind == ValueKind::kNumber || flag.Kind == ValueKind::kSize) {
+      EXPECT_LE(flag.Min, flag.Max);
+    }
+    if (!flag.Needs.empty()) {
+      EXPECT_NE(khost::FindFlag(flag.Needs), nullptr);
+    }
+    for (std::string_view spelling : {flag.Name, flag.Alias}) {
+      if (spelling.empty()) continue;
+      EXPECT_EQ(std::count(spellings.begin(), spellings.end(), spelling), 0);
+      spellings.push_back(spelling);
+      EXPECT_EQ(khost::FindFlag(spelling), &flag);
+    }
+  }
+}
+
+TEST(KhostCliTable, EveryFlagTakesItsExampleAndRepeatsOnlyWhenItMay) {
+  for (const Flag& flag : khost::Flags()) {
+    const std::vector<std::string> once = Given(flag, std::string(flag.Example));
+    const ParseResult r = Parse(once);
+    EXPECT_TRUE(r.Ok()) << Joined(once) << ": " << Message(r);
+
+    std::vector<std::string> twice = once;
+    twice.push_back(std::string(flag.Name));
+    if (flag.Kind != ValueKind::kNone) twice.push_back(std::string(flag.Example));
+    if (flag.Repeats) {
+      const ParseResult again = Parse(twice);
+      EXPECT_TRUE(again.Ok()) << Joined(twice) << ": " << Message(again);
+    } else {
+      ExpectRefused(twice, {std::string(flag.Name) + " is given more than once"});
+    }
+    if (!flag.Needs.empty()) {
+      std::vector<std::string> alone(once.begin() + 2, once.end());
+      ExpectRefused(alone, {std::string(flag.Name) + " needs " + std::string(flag.Needs)});
+    }
+  }
+}
+
+TEST(KhostCliTable, AValueIsNeitherMissingNorAnotherOption) {
+  for (const Flag& flag : khost::Flags()) {
+    if (flag.Kind == ValueKind::kNone) continue;
+    const std::string name(flag.Name);
+    ExpectRefused({name}, {"option " + name + " needs a value"});
+    // Left at the end after a needed flag too.
+    ExpectRefused(With(flag, {name}), {name});
+    for (const Flag& other : khost::Flags()) {
+      for (std::string_view spelling : {other.Name, other.Alias}) {
+        if (spelling.empty()) continue;
+        ExpectRefused(Given(flag, std::string(spelling)),
+                      {"option " + name + " needs a value", "'" + std::string(spelling) + "'"});
+      }
+    }
+  }
+}
+
+TEST(KhostCliTable, EveryValueIsCheckedByItsKind) {
+  for (const Flag& flag : khost::Flags()) {
+    const std::string name(flag.Name);
+    SCOPED_TRACE(name);
+    auto refused = [&](const std::string& value, std::vector<std::string> named) {
+      named.push_back(name + ": ");
+      ExpectRefused(Given(flag, value), named);
+    };
+    auto taken = [&](const std::string& value) {
+      const ParseResult r = Parse(Given(flag, value));
+      EXPECT_TRUE(r.Ok()) << Joined(Given(flag, value)) << ": " << Message(r);
+    };
+    const std::string below = std::to_string(static_cast<long long>(flag.Min) - 1);
+    const std::string above = std::to_string(static_cast<long long>(flag.Max) + 1);
+    switch (flag.Kind) {
+      case ValueKind::kNone:
+        break;
+      case ValueKind::kNumber:
+        for (const std::string bad : {"", "abc", "+5", "+0", " 5", "5 ", "1e3", "0x10", "-0", "3.5",
+                                      "--5", "\xd9\xa5", "5\xc3\xa9"}) {
+          refused(bad, {"malformed", "'" + bad + "'", RangeOf(flag)});
+        }
+        for (const std::string& far : {below, above, std::string("99999999999"),
+                                       std::string("-99999999999"), std::string(400, '7')}) {
+          refused(far, {"is out of range", RangeOf(flag)});
+        }
+        taken(std::to_string(flag.Min));
+        taken(std::to_string(flag.Max));
+        taken("0" + std::to_string(flag.Max));
+        break;
+      case ValueKind::kSize: {
+        const std::string side = std::to_string(flag.Min);
+        for (const std::string bad : {"", "800", "800x", "x600", "+8x6", "8x+6", "8x6x2", " 8x6",
+                                      "8 x6", "abcxdef", "8*6", "-0x5", "0x10x", "5X-"}) {
+          refused(bad, {"malformed", "'" + bad + "'", RangeOf(flag) + " pixels a side"});
+        }
+        for (const std::string& far :
+             {below + "x" + side, side + "x" + above, "-5x" + side, "99999999999x" + side}) {
+          refused(far, {"is out of range", "'" + far + "'", RangeOf(flag) + " pixels a side"});
+        }
+        taken(side + "X" + side);
+        if (flag.Max >= 8193) refused("8193x8192", {"8193x8192", "8192x8192"});
+        if (!flag.Off.empty()) {
+          std::string upper(flag.Off);
+          for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+          taken(std::string(flag.Off));
+          taken(upper);
+        }
+        break;
+      }
+      case ValueKind::kText:
+      case ValueKind::kPath:
+      case ValueKind::kFileOutput:
+      case ValueKind::kTextOutput:
+        refused("", {"empty " + std::string(flag.Noun)});
+        if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput) {
+          refused("-", {"'-'", "./-"});
+        } else if (flag.Kind == ValueKind::kTextOutput) {
+          taken("-");
+        }
+        break;
+    }
+  }
+}
+
+TEST(KhostCliTable, DashIsStandardOutputForOneTextOutputAtATime) {
+  std::vector<const Flag*> outputs;
+  for (const Flag& flag : khost::Flags()) {
+    if (flag.Kind == ValueKind::kTextOutput) outputs.push_back(&flag);
+  }
+  ASSERT_GE(outputs.size(), 4u);
+  for (const Flag* a : outputs) {
+    for (const Flag* b : outputs) {
+      if (a == b) continue;
+      std::vector<std::string> args =
+          With(*a, With(*b, {std::string(a->Name), "-", std::string(b->Name), "-"}));
+      if (args.size() > 6) args.erase(args.begin(), args.begin() + 2);  // --compare once
+      ExpectRefused(args, {std::string(a->Name), std::string(b->Name), "standard output"});
+    }
+  }
+  // What "-" becomes: written in place through standard output.
+  const ParseResult r =
+      Parse({"--compare", "X=1,2", "--stats", "-", "--record", "r.csv", "--compare-csv", "./-"});
+  ASSERT_TRUE(r.Ok()) << Message(r);
+  EXPECT_EQ(*r->StatsFile, khost::kStandardOutputName);
+  EXPECT_EQ(*r->RecordFile, "r.csv");
+  EXPECT_EQ(*r->CompareCsv, "./-");
+  EXPECT_EQ(*Parse({"--trace", "-"})->TraceFile, khost::kStandardOutputName);
+}
+
+TEST(KhostCliTable, UsageIsMadeFromTheTable) {
+  const std::string usage = khost::UsageText("khost");
+  for (const Flag& flag : khost::Flags()) {
+    std::string head = "  " + std::string(flag.Name);
+    if (!flag.Alias.empty()) head += ", " + std::string(flag.Alias);
+    if (!flag.Value.empty()) head += " " + std::string(flag.Value);
+    EXPECT_NE(usage.find("\n" + head + (head.size() < 22 ? " " : "\n")), std::string::npos) << head;
+  }
+  std::size_t start = 0;
+  while (start < usage.size()) {
+    const std::size_t end = usage.find('\n', start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end - start, 78u) << usage.substr(start, end - start);
+    start = end + 1;
+  }
+  // The rules for "-", repeats and numbers are told (wherever lines break).
+  std::string words;
+  for (std::size_t i = 0; i < usage.size(); ++i) {
+    if (std::isspace(static_cast<unsigned char>(usage[i]))) {
+      if (!words.empty() && words.back() != ' ') words += ' ';
+    } else {
+      words += usage[i];
+    }
+  }
+  for (const char* rule :
+       {"; '-' is standard output", "./-", "only --select, --click and --set repeat", "no +"}) {
+    EXPECT_NE(words.find(rule), std::string::npos) << rule;
   }
 }
 

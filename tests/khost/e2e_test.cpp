@@ -83,9 +83,15 @@ class Workspace {
   // folder `config` that writes the tool's picture to s.png here, then `more`.
   std::vector<std::string> Headless(int frames, const fs::path& config,
                                     const std::vector<std::string>& more = {}) const {
-    std::vector<std::string> args = {"--headless",          "--frames",      std::to_string(frames),
-                                     "--config-dir",        config.string(), "--screenshot",
-                                     Path("s.png").string()};
+    // A flag is given once: a default that `more` gives itself is left out.
+    std::vector<std::string> args = {"--headless"};
+    const auto add = [&](const char* flag, const std::string& value) {
+      if (std::find(more.begin(), more.end(), flag) == more.end())
+        args.insert(args.end(), {flag, value});
+    };
+    add("--frames", std::to_string(frames));
+    add("--config-dir", config.string());
+    add("--screenshot", Path("s.png").string());
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -248,6 +254,14 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
       {{"--set", "Frustum Culling=2"}, "'2'"},
       {{"--set", "Buffer Size=abc"}, "abc"},
       {{"--set", "Buffer Size=0"}, "'0'"},
+      // One rule for numbers: no '+', and a long number is out of range.
+      {{"--set", "Buffer Size=+40"}, "'+40'"},
+      {{"--set", "Buffer Size=99999999999"}, "out of range"},
+      {{"--ui-rate", "+30"}, "'+30'"},
+      // An option in a value's place, a repeat, a PNG to standard output.
+      {{"--record", "--print-settings"}, "'--print-settings'"},
+      {{"--stats", "a.csv", "--stats", "b.csv"}, "more than once"},
+      {{"--window-screenshot", "-"}, "./-"},
       {{"--set", "Profiling Mode=Sometimes"}, "Sometimes"},
       {{"--click", "Display Details"}, "Display Details"},
       {{"--viewport", "0x10"}, "0x10"},
@@ -263,6 +277,10 @@ TEST(KhostCommandLine, BadInputExitsWithStatus2AndNamesIt) {
     const RunResult r = w.Run(w.Headless(2, config, c.Args));
     EXPECT_EQ(r.Status, 2) << c.Named << "\n" << r.Err;
     EXPECT_NE(r.Err.find(c.Named), std::string::npos) << c.Named << "\n" << r.Err;
+  }
+  // Nothing was written for a refused command line.
+  for (const char* file : {"--print-settings", "-", "a.csv", "b.csv"}) {
+    EXPECT_FALSE(fs::exists(w.Path(file))) << file;
   }
 }
 
@@ -439,12 +457,15 @@ TEST(KhostOutputs, StreamsAreWrittenInPlaceAndUnopenableOutputsAreRefusedUpFront
     if (r.Status != 0) reader.Stop();
     EXPECT_EQ(reader.Finish().rfind("name,depth,", 0), 0u);
   }
-  // Standard output takes the statistics after what khost printed before.
-  const RunResult out =
-      w.Run(w.Headless(2, config, {"--stats", "/dev/stdout", "--print-settings"}));
-  ASSERT_EQ(out.Status, 0) << out.Err;
-  EXPECT_EQ(out.Out.rfind("name,depth,", 0), 0u) << out.Out;
-  EXPECT_NE(out.Out.find("\nBufferSize=20\n"), std::string::npos) << out.Out;
+  // Standard output takes the statistics after what khost printed before;
+  // "-" names it (not a file of that name).
+  for (const char* stdoutName : {"/dev/stdout", "-"}) {
+    const RunResult out = w.Run(w.Headless(2, config, {"--stats", stdoutName, "--print-settings"}));
+    ASSERT_EQ(out.Status, 0) << out.Err;
+    EXPECT_EQ(out.Out.rfind("name,depth,", 0), 0u) << out.Out;
+    EXPECT_NE(out.Out.find("\nBufferSize=20\n"), std::string::npos) << out.Out;
+    EXPECT_FALSE(fs::exists(w.Path("-")));
+  }
 
   // A FIFO nobody reads, a folder and a socket are refused before the run
   // (a million frames would not end within the test's time).
