@@ -534,9 +534,6 @@ void Application::UpdateScene() {
   // A node count edited in the tool rebuilds the scene to about that many
   // nodes, rounded in the direction of the edit (see CharactersForNodeCount);
   // the count is then written back as the scene has it.
-  // The evaluation depth may have been written past its property (the
-  // module's reset does): bring it into range before anything draws.
-  KProfiler::TheOne()->KeepEvaluationDepthInRange();
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {

@@ -503,13 +503,15 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
   for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "reset " << key;
 }
 
+// The reset stores the evaluation depth into the profiler's value itself,
+// past its property: the file's value stands as written there.
 TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
   Workspace w;
   struct Case {
     std::string BufferText;
     std::string DepthText;
     std::string Buffer;  // in effect, and shown
-    std::string Depth;
+    std::string Depth;   // at start-up, through the property
   };
   for (const Case& c : {Case{"99999999999", "99", "100000", "16"}, Case{"-1", "-5", "1", "0"}}) {
     const fs::path config = w.Config(
@@ -526,8 +528,28 @@ TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
     const RunResult reset = w.Run(args);
     ASSERT_EQ(reset.Status, 0) << reset.Err;
     EXPECT_EQ(ParseSettings(reset.Out)["BufferSize"], c.Buffer) << "reset " << c.BufferText;
-    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.Depth) << "reset " << c.DepthText;
+    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.DepthText) << "reset " << c.DepthText;
   }
+}
+
+TEST(KhostSettings, ResetToANegativeEvaluationDepthKeepsItAndTheChartShowsTheTree) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = -1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path csv = w.Path("stats.csv");
+  const RunResult r = w.Run(w.Headless(6, config,
+                                       {"--print-settings", "--select", "Evaluation", "--click",
+                                        "Reset To Default", "--stats", csv.string()}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ParseSettings(r.Out)["EvaluationDepth"], "-1") << r.Out;
+  // Frame, Present, Evaluation and its two characters with two children each.
+  std::istringstream in(ReadAll(csv));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
+  EXPECT_EQ(lines[4].rfind("Character 1,1,", 0), 0u) << lines[4];
 }
 
 TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
