@@ -191,6 +191,7 @@ class Application {
   OutputFile mScreenshot;
   OutputFile mWindowScreenshot;
   OutputFile mStats;
+  int mOutputStatus = 0;  // 1 when an output written at the end of the loop failed
   bool mHeadless = true;
   int mWidth = 0;  // the tool window's size
   int mHeight = 0;
@@ -225,7 +226,8 @@ int Application::Run() {
   if (int status = OpenSurface(); status != 0) return status;
   if (int status = OpenOutputs(); status != 0) return status;
   if (int status = Loop(); status != 0) return status;
-  return Finish();
+  const int finished = Finish();
+  return mOutputStatus != 0 ? mOutputStatus : finished;
 }
 
 int Application::StartHost() {
@@ -710,20 +712,20 @@ int Application::Loop() {
 
   FrameRecord tail;
   PreviousFrameInto(tail, Clock::now());
-  if (int status = mMeasured.Finish(tail, mOut, mErr); status != 0) return status;
-
+  // An output that cannot be finished does not keep the others from being
+  // written; the run's status is then 1.
+  mOutputStatus = mMeasured.Finish(tail, mOut, mErr);
   if (wantCapture && WritePng(mScreenshot, "--screenshot", mToolLayer->Width(),
                               mToolLayer->Height(), capture) != 0) {
-    return 1;
-  }
-  if (wantCapture && !mOptions.Screenshot) {
+    mOutputStatus = 1;
+  } else if (wantCapture && !mOptions.Screenshot) {
     std::error_code ec;
     const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
     mOut << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
   }
   if (wantWindow && WritePng(mWindowScreenshot, "--window-screenshot", mSurface->Width(),
                              mSurface->Height(), windowCapture) != 0) {
-    return 1;
+    mOutputStatus = 1;
   }
   return 0;
 }

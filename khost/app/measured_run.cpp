@@ -63,6 +63,8 @@ int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream
     std::string error;
     const bool finished = mRecorder->Finish();
     if (!mRecordFile.Commit(error) || !finished) {
+      if (error.empty())
+        error = "cannot write " + QuoteArgument(mRecordFile.Path()) + ": writing failed";
       err << "khost: --record: " << error << "\n";
       status = 1;
     }
@@ -71,6 +73,8 @@ int MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out, std::ostream
     std::string error;
     const bool finished = mTrace->Finish();
     if (!mTraceFile.Commit(error) || !finished) {
+      if (error.empty())
+        error = "cannot write " + QuoteArgument(mTraceFile.Path()) + ": writing failed";
       err << "khost: --trace: " << error << "\n";
       status = 1;
     }
