@@ -678,6 +678,8 @@ int Application::Loop() {
   for (long long i = 0; i < frames; ++i) {
     const bool last = i + 1 == frames;
     Frame(last, wantCapture ? &capture : nullptr, wantWindow ? &windowCapture : nullptr);
+    // A recording or trace that failed ends the run with the next frame.
+    if (mMeasured.OutputFailed() && frames > i + 2) frames = i + 2;
     if (i == 0) {
       for (const UiAction& action : startActions) {
         const ActionResult result = mDriver->Run(action);

@@ -45,6 +45,8 @@ class OutputFile {
   // the path and the reason in `error`, when it cannot be written.
   bool Open(const std::string& path, std::string& error);
   bool IsOpen() const { return mKind != Kind::kNone; }
+  // A write failed: the output cannot be finished (Commit reports why).
+  bool Failed() const { return mFailed; }
   const std::string& Path() const { return mPath; }
 
   // Appends bytes; may be called any number of times before Commit.
