@@ -520,7 +520,9 @@ class KHOST_API KProfiler {
 
   // Profiling mode: 0 off; any other value on. Writing it sets ProfilingEnabled.
   KPropertyTemplate<int> ProfilingType;
-  // 0: the chart shows no child cycles; otherwise the whole tree.
+  // 0: the chart shows no child cycles; otherwise the whole tree. A value
+  // written here directly stands as written; the property keeps what is
+  // written through it within its range.
   int EvaluationDepth;
   KPropertyNoValueTemplate<int> EvaluationDepthProperty;
   // Averaging window of every sampling in the root tree and of ProfilingCost.
@@ -536,9 +538,6 @@ class KHOST_API KProfiler {
   void SetRootCycle(int slot, KProfilingSampling* sampling);
   // Gives every sampling of the root tree and ProfilingCost the buffer size.
   void ApplyBufferSize();
-  // Host side: brings EvaluationDepth, which may be written directly, back
-  // within its property's range (through the property, so editors follow).
-  void KeepEvaluationDepthInRange();
   // Host side: per-frame bookkeeping. EndFrame records the time spent in
   // AddCost since BeginFrame into ProfilingCost.
   void BeginFrame();

@@ -403,6 +403,8 @@ Status Application::Loop() {
   for (long long i = 0; i < mFrames; ++i) {
     const bool last = i + 1 == mFrames;
     Frame(last);
+    // A recording or trace that failed ends the run with the next frame.
+    if (mOutputs.Measured().OutputFailed() && mFrames > i + 2) mFrames = i + 2;
     if (i == 0) {
       if (Status done = RunStartActions(); !done) return done;
     }

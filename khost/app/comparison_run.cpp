@@ -92,7 +92,16 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
     row.Cycle = cycles[id];
     row.HasA = !sides[0].empty();
     row.HasB = !sides[1].empty();
-    if (row.HasA && row.HasB) row.Stats = CompareBlocks(sides[0], sides[1], Seed(cycles[id].Path));
+    if (row.HasA && row.HasB) {
+      row.Stats = CompareBlocks(sides[0], sides[1], Seed(cycles[id].Path));
+    } else {
+      // Measured on one side only: that side's median stands alone.
+      std::vector<double> pooled;
+      for (const std::vector<double>& block : sides[row.HasA ? 0 : 1]) {
+        pooled.insert(pooled.end(), block.begin(), block.end());
+      }
+      (row.HasA ? row.Stats.MedianA : row.Stats.MedianB) = MedianInPlace(pooled);
+    }
     rows.push_back(std::move(row));
   }
   std::sort(rows.begin(), rows.end(), [](const ComparisonRow& x, const ComparisonRow& y) {

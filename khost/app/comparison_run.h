@@ -31,7 +31,7 @@ struct ComparisonRow {
   CapturedCycle Cycle;
   bool HasA = false;  // measured in some counted frame of A
   bool HasB = false;
-  BlockComparison Stats;  // valid when both
+  BlockComparison Stats;  // valid when both; otherwise only the median of the side measured
 };
 
 class ComparisonRun : public FrameSink {

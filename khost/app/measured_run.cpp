@@ -14,7 +14,10 @@ Status OpenFile(OutputFile& file, const std::string& path, const char* flag) {
 // Commits `file` for `flag`; `finished` says whether its writer finished.
 Status CommitFile(OutputFile& file, bool finished, const char* flag) {
   std::string error;
-  if (!file.Commit(error) || !finished) return Failure(std::string(flag) + ": " + error);
+  if (!file.Commit(error) || !finished) {
+    if (error.empty()) error = "cannot write " + QuoteArgument(file.Path()) + ": writing failed";
+    return Failure(std::string(flag) + ": " + error);
+  }
   return {};
 }
 

@@ -48,6 +48,9 @@ class MeasuredRun {
     return mComparison ? mComparison->SwitchAfter(frameIndex) : std::nullopt;
   }
   const ComparisonRun* Comparison() const { return mComparison.get(); }
+  // An output written during the run failed (its reader stalled, the disk
+  // filled): the run may as well end.
+  bool OutputFailed() const { return mRecordFile.Failed() || mTraceFile.Failed(); }
 
   // Ends the run (`tail`: the last frame's own slots), prints the
   // comparison's table to `out` and closes the files; a failure names every

@@ -1,11 +1,16 @@
 #include "khost/app/output_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +51,26 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A short name for a temporary beside the target: the target's own name may
+// be as long as the system allows, so the temporary's is not derived from it.
+std::string TemporaryName(const std::string& folder) {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  const unsigned long long mix = static_cast<unsigned long long>(now) * 0x9E3779B97F4A7C15ull ^
+                                 (static_cast<unsigned long long>(::getpid()) << 20) ^
+                                 counter.fetch_add(1);
+  char name[32];
+  std::snprintf(name, sizeof name, ".khost-%010llx", mix & 0xFFFFFFFFFFull);
+  return folder + "/" + name;
+}
+
+// Whether writes to `fd` may wait on a reader (a pipe, a socket, a device),
+// as writes to a regular file never do.
+bool MayStall(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -56,17 +81,27 @@ OutputFile::Buffer::Buffer(OutputFile& owner) : mOwner(owner) {
   setp(mData, mData + sizeof mData);
 }
 
-bool OutputFile::Buffer::Drain() {
+bool OutputFile::Buffer::Drain(bool wholeLines) {
   const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+  std::size_t passed = size;
+  if (wholeLines) {
+    // Up to the last line end; a line longer than the buffer goes as it is.
+    const char* end = pptr();
+    while (end != pbase() && end[-1] != '\n') --end;
+    if (end != pbase()) passed = static_cast<std::size_t>(end - pbase());
+  }
+  if (passed != 0 && Error.empty()) {
+    std::string error;
+    if (!mOwner.Write(mData, passed, error)) Error = error;
+  }
+  std::memmove(mData, mData + passed, size - passed);
   setp(mData, mData + sizeof mData);
-  if (size == 0 || !Error.empty()) return Error.empty();
-  std::string error;
-  if (!mOwner.Write(mData, size, error)) Error = error;
+  pbump(static_cast<int>(size - passed));
   return Error.empty();
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
-  if (!Drain()) return traits_type::eof();
+  if (!Drain(true)) return traits_type::eof();
   if (!traits_type::eq_int_type(c, traits_type::eof())) {
     *pptr() = traits_type::to_char_type(c);
     pbump(1);
@@ -75,7 +110,7 @@ OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
 }
 
 int OutputFile::Buffer::sync() {
-  return Drain() ? 0 : -1;
+  return Drain(false) ? 0 : -1;
 }
 
 std::ostream& OutputFile::Stream() {
@@ -93,7 +128,7 @@ bool OutputFile::Fail(std::string& error, const std::string& reason, int code) {
 }
 
 void OutputFile::Abandon() {
-  if (mFd >= 0) ::close(mFd);
+  if (mFd >= 0) ::close(mFd);  // an unnamed temporary goes with its descriptor
   mFd = -1;
   if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
   mTemporary.clear();
@@ -107,6 +142,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
   mPath = path;
   mTarget.clear();
   mFailed = false;
+  mWaitForReader = false;
   if (path.empty()) return Fail(error, "empty file name", 0);
 
   if (const int named = DescriptorNamed(path); named >= 0) {
@@ -115,6 +151,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
     if ((flags & O_ACCMODE) == O_RDONLY) return Fail(error, "that descriptor is read-only", 0);
     mFd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
     if (mFd < 0) return Fail(error, "cannot use that descriptor", errno);
+    mWaitForReader = MayStall(mFd);
     mKind = Kind::kStream;
     return true;
   }
@@ -154,6 +191,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
     // Writes may wait for a slow reader; only the opening must not.
     const int flags = ::fcntl(mFd, F_GETFL);
     if (flags >= 0) ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
+    mWaitForReader = MayStall(mFd);
     mKind = Kind::kStream;
     return true;
   }
@@ -176,13 +214,25 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
 }
 
 bool OutputFile::CreateTemporary(std::string& error) {
-  std::string name = FolderOf(mTarget) + "/." + NameOf(mTarget) + ".XXXXXX";
-  mFd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (mFd < 0) {
-    mFailed = true;
-    return Fail(error, "cannot create a temporary file beside it", errno);
+  const std::string folder = FolderOf(mTarget);
+  // Unnamed until Commit: a run that ends early, or a folder removed or made
+  // read-only meanwhile, leaves nothing behind.
+  mFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (mFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: a named temporary.
+    std::string name = TemporaryName(folder) + "XXXXXX";
+    mFd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (mFd >= 0) mTemporary = name;
   }
-  mTemporary = name;
+  if (mFd < 0) {
+    const int code = errno;
+    mFailed = true;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+      return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+    }
+    return Fail(error, "cannot create a temporary file beside it", code);
+  }
   // The new content keeps the old file's permissions and owner; a new file
   // gets the usual ones.
   struct stat info {};
@@ -199,20 +249,77 @@ bool OutputFile::CreateTemporary(std::string& error) {
   return true;
 }
 
+bool OutputFile::NameTemporary(std::string& error) {
+  if (!mTemporary.empty()) return true;
+  const std::string folder = FolderOf(mTarget);
+  const std::string self = "/proc/self/fd/" + std::to_string(mFd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(folder);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+        ::linkat(mFd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+      mTemporary = name;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  const int code = errno;
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+  }
+  return Fail(error, "cannot move the new content into place", code);
+}
+
+bool OutputFile::MoveIntoPlace(std::string& error) {
+  if (!NameTemporary(error)) return false;
+  if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
+    const int code = errno;
+    struct stat info {};
+    if (::stat(FolderOf(mTarget).c_str(), &info) != 0) {
+      return Fail(error, "its folder " + QuoteArgument(FolderOf(mTarget)) + " is gone", 0);
+    }
+    return Fail(error, "cannot move the new content into place", code);
+  }
+  mTemporary.clear();
+  return true;
+}
+
+bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& error) {
+  std::size_t written = 0;
+  while (written < size) {
+    std::size_t chunk = size - written;
+    if (mWaitForReader) {
+      // A reader that takes nothing for a while is given up on. Once the
+      // descriptor is ready, a write of at most PIPE_BUF bytes does not wait.
+      pollfd ready{mFd, POLLOUT, 0};
+      const int polled = ::poll(&ready, 1, kStalledSeconds * 1000);
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled == 0) {
+        return Fail(error,
+                    "its reader took nothing for " + std::to_string(kStalledSeconds) + " seconds",
+                    0);
+      }
+      chunk = std::min<std::size_t>(chunk, PIPE_BUF);
+    }
+    const ssize_t put = ::write(mFd, bytes + written, chunk);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return Fail(error, "writing failed", put < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
   if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
   if (mFailed) return Fail(error, "an earlier write failed", 0);
   if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) return false;
-  const char* bytes = static_cast<const char*>(data);
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t put = ::write(mFd, bytes + written, size - written);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      mFailed = true;
-      return Fail(error, "writing failed", put < 0 ? errno : EIO);
-    }
-    written += static_cast<std::size_t>(put);
+  // A file of ours that a write fails on is cut back to what it held
+  // before, so that it ends where a whole write ended.
+  const off_t before = mKind == Kind::kStream ? -1 : ::lseek(mFd, 0, SEEK_CUR);
+  if (!WriteAll(static_cast<const char*>(data), size, error)) {
+    mFailed = true;
+    if (before >= 0 && ::ftruncate(mFd, before) == 0) ::lseek(mFd, before, SEEK_SET);
+    return false;
   }
   return true;
 }
@@ -227,14 +334,12 @@ bool OutputFile::PlaceNow(std::string& error) {
   if (mFailed) return Fail(error, "an earlier write failed", 0);
   if (mKind != Kind::kReplace) return true;
   if (mFd < 0 && !CreateTemporary(error)) return false;
-  if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
-    const int code = errno;
+  if (!MoveIntoPlace(error)) {
     Abandon();
-    return Fail(error, "cannot move the new content into place", code);
+    return false;
   }
   // The descriptor still names the file, now at the target.
-  mTemporary.clear();
-  mKind = Kind::kStream;
+  mKind = Kind::kPlaced;
   return true;
 }
 
@@ -256,6 +361,27 @@ bool OutputFile::Commit(std::string& error) {
     Abandon();
     return false;
   }
+  if (mKind == Kind::kPlaced) {
+    // Written in place: what was written is lost if the file no longer
+    // stands at the path (its folder removed, the file replaced).
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(mFd, &opened) != 0 || ::stat(mTarget.c_str(), &named) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+      const std::string folder = FolderOf(mTarget);
+      struct stat info {};
+      Abandon();
+      if (::stat(folder.c_str(), &info) != 0) {
+        return Fail(error, "its folder " + QuoteArgument(folder) + " was removed during the run",
+                    0);
+      }
+      return Fail(error, "it was removed or replaced during the run", 0);
+    }
+  }
+  if (mKind == Kind::kReplace && !NameTemporary(error)) {
+    Abandon();
+    return false;
+  }
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0 && errno != EINTR) {
@@ -263,13 +389,9 @@ bool OutputFile::Commit(std::string& error) {
     Abandon();
     return Fail(error, "writing failed", code);
   }
-  if (mKind == Kind::kReplace) {
-    if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
-      const int code = errno;
-      Abandon();
-      return Fail(error, "cannot move the new content into place", code);
-    }
-    mTemporary.clear();
+  if (mKind == Kind::kReplace && !MoveIntoPlace(error)) {
+    Abandon();
+    return false;
   }
   mKind = Kind::kNone;
   return true;

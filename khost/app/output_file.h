@@ -3,17 +3,24 @@
 //
 // Nothing at the path is ever replaced by something of another kind:
 //   - a regular file, a path where nothing is yet, or a symbolic link to
-//     either, is replaced atomically: the content goes to a uniquely named
-//     temporary in the target's folder, which is renamed over the target
-//     when Commit succeeds and removed otherwise; a link stays a link and
-//     its target gets the content;
+//     either, is replaced atomically: the content goes to a temporary in the
+//     target's folder (unnamed where the file system allows, so that nothing
+//     is left behind whatever happens to the folder), which is moved over the
+//     target when Commit succeeds and dropped otherwise; a link stays a link
+//     and its target gets the content;
 //   - anything else that opens for writing without blocking (a FIFO with a
 //     reader, a terminal, /dev/null, /dev/stdout and the other /dev/fd
-//     names) is written in place as a stream;
+//     names) is written in place as a stream; a stream whose reader takes
+//     nothing for kStalledSeconds fails;
 //   - what cannot (a FIFO with no reader, a folder, a socket) is refused by
 //     Open.
 // Nothing blocks on opening. Open early (before the run) so that a bad path
 // is refused before any work is done.
+//
+// Text written through Stream() reaches the file in whole lines (but for a
+// line longer than the buffer), and a file being placed or replaced that a
+// write fails on is cut back to what was written before, so an output that a
+// kill or a full disk interrupts ends at its last whole line.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +33,9 @@ namespace khost {
 
 class OutputFile {
  public:
+  // How long a stream's reader may take nothing before the output fails.
+  static constexpr int kStalledSeconds = 5;
+
   OutputFile() = default;
   ~OutputFile();  // an uncommitted temporary is removed
   OutputFile(const OutputFile&) = delete;
@@ -35,6 +45,8 @@ class OutputFile {
   // the path and the reason in `error`, when it cannot be written.
   bool Open(const std::string& path, std::string& error);
   bool IsOpen() const { return mKind != Kind::kNone; }
+  // A write failed: the output cannot be finished (Commit reports why).
+  bool Failed() const { return mFailed; }
   const std::string& Path() const { return mPath; }
 
   // Appends bytes; may be called any number of times before Commit.
@@ -53,13 +65,15 @@ class OutputFile {
   // A stream is unchanged. False, with a message, when that fails.
   bool PlaceNow(std::string& error);
 
-  // Ends the output (flushing the stream first): a replaced file takes its new content in one step,
-  // a stream is closed. False, with a message, when the content did not reach the target whole (a
-  // replaced file then keeps its old content).
+  // Ends the output (flushing the stream first): a replaced file takes its
+  // new content in one step, a stream is closed. False, with a message, when
+  // the content did not reach the target whole (a replaced file then keeps
+  // its old content; a placed file that was removed or replaced meanwhile is
+  // reported, as its content is lost).
   bool Commit(std::string& error);
 
  private:
-  enum class Kind { kNone, kReplace, kStream };
+  enum class Kind { kNone, kReplace, kPlaced, kStream };
   class Buffer : public std::streambuf {
    public:
     explicit Buffer(OutputFile& owner);
@@ -70,20 +84,26 @@ class OutputFile {
     int sync() override;
 
    private:
-    bool Drain();
+    // Passes on the buffered text: all of it, or (`wholeLines`) up to its
+    // last line end, keeping the rest for later.
+    bool Drain(bool wholeLines);
     OutputFile& mOwner;
     char mData[16384];
   };
   bool Fail(std::string& error, const std::string& reason, int code);
   bool CreateTemporary(std::string& error);
+  bool NameTemporary(std::string& error);
+  bool MoveIntoPlace(std::string& error);
+  bool WriteAll(const char* bytes, std::size_t size, std::string& error);
   void Abandon();
 
   Kind mKind = Kind::kNone;
   std::string mPath;       // as the user gave it, for messages
-  std::string mTarget;     // kReplace: the file that gets the content (links followed)
-  std::string mTemporary;  // kReplace: the temporary, once created
-  int mFd = -1;            // the temporary or the stream
-  bool mFailed = false;    // a write failed: Commit must not replace the target
+  std::string mTarget;     // kReplace, kPlaced: the file that gets the content (links followed)
+  std::string mTemporary;  // kReplace: the temporary's name, once it has one
+  int mFd = -1;            // the temporary, the placed file or the stream
+  bool mWaitForReader = false;  // kStream: a pipe, socket or device whose reader may stall
+  bool mFailed = false;         // a write failed: Commit must not replace the target
   std::unique_ptr<Buffer> mBuffer;
   std::unique_ptr<std::ostream> mStream;
 };

@@ -55,28 +55,23 @@ Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int h
 }
 
 Status RunOutputs::Finish(const Ending& ending, std::ostream& out) {
+  // An output that cannot be finished does not keep the others from being
+  // written; every failure is reported and the run's status is then 1.
   FrameRecord none;
-  if (Status measured = mMeasured.Finish(ending.Tail ? *ending.Tail : none, out); !measured) {
-    return measured;
-  }
+  Status status = mMeasured.Finish(ending.Tail ? *ending.Tail : none, out);
   if (mWantTool) {
-    if (Status written =
-            WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
-        !written) {
-      return written;
-    }
-    if (mDefaultScreenshot) {
+    Status written =
+        WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
+    if (written && mDefaultScreenshot) {
       std::error_code ec;
       const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
       out << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
     }
+    status = Both(status, written);
   }
   if (mWantWindow) {
-    if (Status written = WritePng(mWindowScreenshot, "--window-screenshot", ending.WindowWidth,
-                                  ending.WindowHeight, mWindowPixels);
-        !written) {
-      return written;
-    }
+    status = Both(status, WritePng(mWindowScreenshot, "--window-screenshot", ending.WindowWidth,
+                                   ending.WindowHeight, mWindowPixels));
   }
   if (mStats.IsOpen()) {
     std::ostringstream csv;
@@ -86,10 +81,10 @@ Status RunOutputs::Finish(const Ending& ending, std::ostream& out) {
     out.flush();
     std::string error;
     if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
-      return Failure("--stats: " + error);
+      status = Both(status, Failure("--stats: " + error));
     }
   }
-  return {};
+  return status;
 }
 
 }  // namespace khost

@@ -20,9 +20,6 @@ SceneEngine::~SceneEngine() {
 }
 
 EngineSettings SceneEngine::Update() {
-  // The evaluation depth may have been written past its property (the
-  // module's reset does): bring it into range before anything draws.
-  KProfiler::TheOne()->KeepEvaluationDepthInRange();
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {

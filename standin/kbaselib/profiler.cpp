@@ -32,13 +32,14 @@ int64_t MicrosecondsToNs(double microseconds) {
   return std::llround(ns);
 }
 
-// A fixed-capacity ring of sample sequence numbers, used as the double-ended
-// queue of a sliding-window minimum or maximum. It never holds more entries
-// than the window, so it never grows after construction.
+// A ring of sample sequence numbers, used as the double-ended queue of a
+// sliding-window minimum or maximum. It never holds more entries than the
+// window; its storage grows with what it holds, so a large window costs
+// memory only as samples arrive.
 class SequenceDeque {
  public:
-  void Reset(size_t capacity) {
-    mItems.assign(capacity, 0);
+  void Reset() {
+    mItems = {};
     mHead = 0;
     mSize = 0;
   }
@@ -51,11 +52,18 @@ class SequenceDeque {
   }
   void PopBack() { --mSize; }
   void PushBack(uint64_t sequence) {
+    if (mSize == mItems.size()) Grow();
     mItems[(mHead + mSize) % mItems.size()] = sequence;
     ++mSize;
   }
 
  private:
+  void Grow() {
+    std::vector<uint64_t> items(std::max<size_t>(16, 2 * mItems.size()));
+    for (size_t i = 0; i < mSize; ++i) items[i] = mItems[(mHead + i) % mItems.size()];
+    mItems = std::move(items);
+    mHead = 0;
+  }
   std::vector<uint64_t> mItems;
   size_t mHead = 0;
   size_t mSize = 0;
@@ -91,7 +99,9 @@ void KTaskCycle::SetColor(float red, float green, float blue) {
 // KProfilingSampling
 //
 // The window is a ring of the last `capacity` samples in integer nanoseconds;
-// sample number s lives in slot s % capacity. The running sum is exact, so
+// sample number s lives in slot s % capacity. The ring grows as samples
+// arrive (while it is not yet full, sample s is its entry s), so a large
+// window costs no memory up front. The running sum is exact, so
 // the average never drifts however long the sampling runs. Minimum and
 // maximum come from monotonic queues of sample numbers: each sample enters
 // and leaves each queue once, so recording is amortised O(1), and the front
@@ -122,9 +132,9 @@ struct KProfilingSampling::Impl {
 
   void Resize(size_t capacity) {
     Capacity = capacity;
-    Ring.assign(capacity, 0);
-    MinQueue.Reset(capacity);
-    MaxQueue.Reset(capacity);
+    Ring = {};
+    MinQueue.Reset();
+    MaxQueue.Reset();
     Next = 0;
     Count = 0;
     Sum = 0;
@@ -140,7 +150,11 @@ struct KProfilingSampling::Impl {
     } else {
       ++Count;
     }
-    Ring[sequence % Capacity] = ns;
+    if (Ring.size() < Capacity) {
+      Ring.push_back(ns);  // not yet full: sample `sequence` is entry `sequence`
+    } else {
+      Ring[sequence % Capacity] = ns;
+    }
     Sum += ns;
     while (!MinQueue.Empty() && At(MinQueue.Back()) >= ns) MinQueue.PopBack();
     MinQueue.PushBack(sequence);
@@ -417,10 +431,6 @@ void KProfiler::ApplyBufferSize() {
   std::unordered_set<KProfilingSampling*> visited;
   for (KProfilingSampling* root : RootCycles) ApplyToTree(root, size, visited);
   ApplyToTree(&ProfilingCost, size, visited);
-}
-
-void KProfiler::KeepEvaluationDepthInRange() {
-  EvaluationDepthProperty = EvaluationDepth;
 }
 
 void KProfiler::BeginFrame() {

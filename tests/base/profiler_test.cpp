@@ -109,11 +109,16 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
   int generic = -7;
   mProfiler->BufferSize.SetFromPointer(&generic, 0, 0);
   EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
-  mProfiler->EvaluationDepth = 99;  // written past the property
-  mProfiler->KeepEvaluationDepthInRange();
-  EXPECT_EQ(mProfiler->EvaluationDepth, 16);
+  // A depth written past the property stands as written, and the property
+  // reads it back unchanged; what goes through the property is kept in range.
+  mProfiler->EvaluationDepth = -1;
+  EXPECT_EQ(mProfiler->EvaluationDepthProperty.GetAsInt(), -1);
+  mProfiler->EvaluationDepth = 99;
+  EXPECT_EQ(mProfiler->EvaluationDepthProperty.Get(), 99);
   EXPECT_EQ(mProfiler->EvaluationDepthProperty.SetFromInt(-3), true);
   EXPECT_EQ(mProfiler->EvaluationDepth, 0);
+  mProfiler->EvaluationDepthProperty = 40;
+  EXPECT_EQ(mProfiler->EvaluationDepth, 16);
 
   // A sampling put in the table later takes the current size at once.
   mProfiler->BufferSize = 8;

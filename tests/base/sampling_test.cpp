@@ -2,6 +2,7 @@
 // average, resizing, children, and concurrent recording and reading.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -86,7 +88,7 @@ TEST(Sampling, WindowSlidesAndExtremesFollowWhenTheOldOnesLeave) {
 
 TEST(Sampling, MatchesANaiveWindowOverLongRandomRuns) {
   std::mt19937_64 random(12345);
-  for (int size : {1, 2, 7, 64}) {
+  for (int size : {1, 2, 7, 64, 300}) {
     KProfilingSampling s("S", 1, 1, 1, size);
     std::deque<int64_t> window;
     // Runs of rising, falling and random values exercise both queues.
@@ -187,6 +189,33 @@ TEST(Sampling, ResizingKeepsTheNewestSamples) {
   EXPECT_EQ(s.GetSampleCount(), 1);
   KProfilingSampling clamped("C", 1, 1, 1, -4);
   EXPECT_EQ(clamped.GetBufferSize(), 1);
+}
+
+// The largest window costs memory only as samples arrive: a tree of a
+// thousand samplings at 100000 samples would otherwise take gigabytes up
+// front.
+TEST(Sampling, ALargeWindowAllocatesAsSamplesArrive) {
+  const auto inUse = [] { return static_cast<long long>(mallinfo2().uordblks); };
+  const long long before = inUse();
+  std::vector<std::unique_ptr<KProfilingSampling>> samplings;
+  for (int i = 0; i < 100; ++i) {
+    samplings.push_back(std::make_unique<KProfilingSampling>("S", 1, 1, 1, 100000));
+    samplings.back()->AddSample(1.0);
+  }
+  EXPECT_LT(inUse() - before, 4 << 20);  // about 240 MB if allocated up front
+  EXPECT_EQ(samplings[0]->GetBufferSize(), 100000);
+  // Shrinking and growing the window again keeps the newest samples.
+  KProfilingSampling& s = *samplings[0];
+  for (int i = 2; i <= 50; ++i) s.AddSample(static_cast<double>(i));
+  s.SetBufferSize(10);
+  s.SetBufferSize(100000);
+  for (int i = 51; i <= 60; ++i) s.AddSample(static_cast<double>(i));
+  double average = 0, minimum = 0, maximum = 0;
+  s.GetAvgMinMaxUsage(average, minimum, maximum);
+  EXPECT_EQ(s.GetSampleCount(), 20);
+  EXPECT_DOUBLE_EQ(minimum, 41.0);
+  EXPECT_DOUBLE_EQ(maximum, 60.0);
+  EXPECT_DOUBLE_EQ(average, 50.5);
 }
 
 TEST(Sampling, ChildrenByCategory) {

@@ -492,6 +492,104 @@ TEST(KhostOutputs, StreamsAreWrittenInPlaceAndUnopenableOutputsAreRefusedUpFront
   EXPECT_TRUE(fs::is_directory(w.Path("folder")));
 }
 
+// Every row of a recording has its five fields and ends with a line end.
+void ExpectWholeRows(const std::string& text) {
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    ASSERT_EQ(std::count(line.begin(), line.end(), ','), 4) << line;
+  }
+}
+
+TEST(KhostOutputs, AnOutputThatCannotBeFinishedIsNamedAndTheOthersAreWritten) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  // The output folder removed during the run: the recording (already in
+  // place) and the trace (not yet) are both lost and named; the statistics
+  // and the screenshot elsewhere are written all the same.
+  const fs::path out = w.Path("out");
+  fs::create_directories(out);
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(out / "r.csv") && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::error_code ec;
+    removed = fs::remove_all(out, ec) > 0;
+  });
+  const RunResult r =
+      w.Run(w.Headless(300, config,
+                       {"--record", (out / "r.csv").string(), "--trace", (out / "t.json").string(),
+                        "--stats", w.Path("s.csv").string()}));
+  remover.join();
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: cannot write '" + (out / "r.csv").string()), std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Err.find("--trace: cannot write '" + (out / "t.json").string()), std::string::npos)
+      << r.Err;
+  EXPECT_EQ(ReadAll(w.Path("s.csv")).rfind("name,depth,", 0), 0u);
+  EXPECT_EQ(Load(w.Path("s.png")).Width, 800);
+
+  // A name as long as the system allows is taken: the temporary's name is
+  // not derived from it.
+  const std::string longName(255, 'n');
+  const RunResult longRun = w.Run(w.Headless(2, config, {"--stats", w.Path(longName).string()}));
+  EXPECT_EQ(longRun.Status, 0) << longRun.Err;
+  EXPECT_EQ(ReadAll(w.Path(longName)).rfind("name,depth,", 0), 0u);
+
+  // A full file system (a tiny one, where this test may mount it): the
+  // recording keeps its whole rows and nothing else is left behind.
+  const fs::path tiny = w.Path("tiny");
+  fs::create_directories(tiny);
+  if (getuid() == 0 &&
+      system(("mount -t tmpfs -o size=64k tmpfs '" + tiny.string() + "' 2>/dev/null").c_str()) ==
+          0) {
+    const RunResult full = w.Run(
+        w.Headless(300, config,
+                   {"--record", (tiny / "r.csv").string(), "--stats", (tiny / "s.csv").string()}));
+    EXPECT_EQ(full.Status, 1) << full.Err;
+    EXPECT_NE(full.Err.find("--record: cannot write"), std::string::npos) << full.Err;
+    ExpectWholeRows(ReadAll(tiny / "r.csv"));
+    // The statistics, written after the recording was cut back, may fit:
+    // then they are whole, else named; either way no temporary is left.
+    if (fs::exists(tiny / "s.csv")) {
+      const std::string stats = ReadAll(tiny / "s.csv");
+      EXPECT_EQ(stats.rfind("name,depth,", 0), 0u);
+      EXPECT_EQ(stats.back(), '\n');
+      EXPECT_EQ(FolderEntries(tiny), (std::vector<std::string>{"r.csv", "s.csv"}));
+    } else {
+      EXPECT_NE(full.Err.find("--stats: cannot write"), std::string::npos) << full.Err;
+      EXPECT_EQ(FolderEntries(tiny), std::vector<std::string>{"r.csv"});
+    }
+    EXPECT_EQ(system(("umount '" + tiny.string() + "'").c_str()), 0);
+  }
+}
+
+TEST(KhostOutputs, AStreamWhoseReaderStopsReadingIsGivenUp) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Opened for reading, never read: the pipe fills and stays full.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const auto start = std::chrono::steady_clock::now();
+  // The run ends once the output fails, however many frames it was to run.
+  const RunResult r = w.Run(w.Headless(1000000, config, {"--record", fifo.string()}), {}, 50);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  close(reader);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: cannot write '" + fifo.string() + "': its reader took nothing"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_GE(seconds, 5.0);
+  EXPECT_EQ(Load(w.Path("s.png")).Width, 800);
+}
+
 TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
   Workspace w;
   const fs::path config = w.Config(
@@ -524,13 +622,15 @@ TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
   for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "reset " << key;
 }
 
+// The reset stores the evaluation depth into the profiler's value itself,
+// past its property: the file's value stands as written there.
 TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
   Workspace w;
   struct Case {
     std::string BufferText;
     std::string DepthText;
     std::string Buffer;  // in effect, and shown
-    std::string Depth;
+    std::string Depth;   // at start-up, through the property
   };
   for (const Case& c : {Case{"99999999999", "99", "100000", "16"}, Case{"-1", "-5", "1", "0"}}) {
     const fs::path config = w.Config(
@@ -547,8 +647,28 @@ TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
     const RunResult reset = w.Run(args);
     ASSERT_EQ(reset.Status, 0) << reset.Err;
     EXPECT_EQ(ParseSettings(reset.Out)["BufferSize"], c.Buffer) << "reset " << c.BufferText;
-    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.Depth) << "reset " << c.DepthText;
+    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.DepthText) << "reset " << c.DepthText;
   }
+}
+
+TEST(KhostSettings, ResetToANegativeEvaluationDepthKeepsItAndTheChartShowsTheTree) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = -1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path csv = w.Path("stats.csv");
+  const RunResult r = w.Run(w.Headless(6, config,
+                                       {"--print-settings", "--select", "Evaluation", "--click",
+                                        "Reset To Default", "--stats", csv.string()}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ParseSettings(r.Out)["EvaluationDepth"], "-1") << r.Out;
+  // Frame, Present, Evaluation and its two characters with two children each.
+  std::istringstream in(ReadAll(csv));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
+  EXPECT_EQ(lines[4].rfind("Character 1,1,", 0), 0u) << lines[4];
 }
 
 TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
@@ -1004,9 +1124,13 @@ TEST(KhostMeasure, AKilledRunKeepsItsRecordingAtThePath) {
   const std::string text = ReadAll(record);
   EXPECT_EQ(text.rfind("frame,time_ms,cycle,depth,duration_us\n", 0), 0u) << text.substr(0, 200);
   EXPECT_EQ(text.find("older"), std::string::npos);
+  // It is written in whole rows, so the kill leaves no torn last row.
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n') << text.substr(text.size() - std::min<std::size_t>(text.size(), 80));
   // Nothing is left beside it.
   for (const auto& entry : fs::directory_iterator(w.Path("."))) {
     EXPECT_EQ(entry.path().filename().string().rfind(".frames.csv", 0), std::string::npos);
+    EXPECT_EQ(entry.path().filename().string().rfind(".khost-", 0), std::string::npos);
   }
 }
 

@@ -1,0 +1,34 @@
+// Whether the files a run would write collide with each other or with the
+// files it reads, checked before anything is opened or written.
+//
+// Two outputs collide when they are the same file: the same path once
+// symbolic links are followed (for a name not yet there, its folder's), or
+// the same device and inode (hard links, /dev/stdout and the file or pipe
+// it stands for). One would silently overwrite the other. That holds for
+// streams too: two outputs to one pipe or terminal would interleave their
+// text into one unreadable whole. Only /dev/null may be shared, as nothing
+// reads what goes there.
+//
+// An output collides with an input (the module, a configuration file the
+// host reads, the scene file) that is the same file: writing it would
+// destroy what the run, or the next, reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "khost/app/status.h"
+
+namespace khost {
+
+struct NamedPath {
+  std::string What;  // how messages name it: a flag ("--record") or an input ("the module")
+  std::string Path;
+};
+
+// Ok, or a usage error (exit status 2) whose message names both colliding
+// files and how they were given.
+Status CheckOutputPaths(const std::vector<NamedPath>& outputs,
+                        const std::vector<NamedPath>& inputs);
+
+}  // namespace khost

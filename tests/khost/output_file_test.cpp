@@ -1,0 +1,116 @@
+#include "khost/app/output_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using khost::OutputFile;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class KhostOutputFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mRoot = fs::temp_directory_path() / ("khost_output_file_" + std::to_string(getpid()));
+    fs::remove_all(mRoot);
+    fs::create_directories(mRoot);
+  }
+  void TearDown() override { fs::remove_all(mRoot); }
+
+  // Writes `lines` rows through the stream of an output at `path` in a child
+  // whose files may not grow past `limit` bytes (a disk that fills up);
+  // placed first when `place`. The child's exit status: 0 when Commit
+  // succeeded, 1 when it reported the failure.
+  int WriteLimited(const fs::path& path, int lines, rlim_t limit, bool place) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+      const rlimit size{limit, limit};
+      setrlimit(RLIMIT_FSIZE, &size);
+      OutputFile file;
+      std::string error;
+      if (!file.Open(path.string(), error)) _exit(3);
+      if (place && !file.PlaceNow(error)) _exit(4);
+      for (int i = 0; i < lines; ++i) file.Stream() << i << ",12.345,Evaluation/Character,2\n";
+      _exit(file.Commit(error) ? 0 : (error.find(path.string()) != std::string::npos ? 1 : 5));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  fs::path mRoot;
+};
+
+TEST_F(KhostOutputFile, AFullDiskLeavesAPlacedFileAtItsLastWholeLineAndAReplacedOneUntouched) {
+  const fs::path placed = mRoot / "frames.csv";
+  std::ofstream(placed) << "an older recording\n";
+  ASSERT_EQ(WriteLimited(placed, 20000, 50000, true), 1);
+  const std::string text = ReadAll(placed);
+  ASSERT_GT(text.size(), 30000u);
+  EXPECT_LE(text.size(), 50000u);
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(text.rfind("0,12.345,", 0), 0u);
+  const std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+  EXPECT_NE(last.find(",12.345,Evaluation/Character,2\n"), std::string::npos) << last;
+
+  const fs::path replaced = mRoot / "trace.json";
+  std::ofstream(replaced) << "old";
+  ASSERT_EQ(WriteLimited(replaced, 20000, 50000, false), 1);
+  EXPECT_EQ(ReadAll(replaced), "old");
+  EXPECT_EQ(Entries(mRoot), (std::vector<std::string>{"frames.csv", "trace.json"}));
+
+  // Within the limit, both get everything.
+  ASSERT_EQ(WriteLimited(placed, 100, 50000, true), 0);
+  ASSERT_EQ(WriteLimited(replaced, 100, 50000, false), 0);
+  const std::string whole = ReadAll(placed);
+  EXPECT_EQ(whole, ReadAll(replaced));
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 100);
+}
+
+TEST_F(KhostOutputFile, LinesLongerThanTheBufferAndMixedWritesArriveInOrder) {
+  const fs::path path = mRoot / "out.txt";
+  OutputFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(path.string(), error)) << error;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string line =
+        (i % 700 == 0 ? std::string(40000, static_cast<char>('a' + i % 26)) : std::to_string(i)) +
+        "\n";
+    file.Stream() << line;
+    expected += line;
+  }
+  file.Stream() << "no line end";
+  expected += "no line end";
+  ASSERT_TRUE(file.Commit(error)) << error;
+  EXPECT_EQ(ReadAll(path), expected);
+}
+
+}  // namespace
