@@ -15,6 +15,7 @@
 #include "khost/app/input_sink.h"
 #include "khost/app/module_bridge.h"
 #include "khost/app/module_loader.h"
+#include "khost/app/output_paths.h"
 #include "khost/app/profiler_feed.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_outputs.h"
@@ -53,6 +54,8 @@ class Application {
   Status OpenTool();
   Status OpenSurface();
   Status OpenOutputs();
+  // The files the run reads, which no output may replace.
+  std::vector<NamedPath> InputPaths() const;
   // The frames, then the outputs' end.
   Status Loop();
   Status Finish();
@@ -221,7 +224,16 @@ Status Application::OpenOutputs() {
   mFrames = mPlan.FramesToRun(!mHeadless);
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
+  if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
   return mOutputs.Open(request, mFrames);
+}
+
+std::vector<NamedPath> Application::InputPaths() const {
+  std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
+  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+    inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
+  }
+  return inputs;
 }
 
 void Application::PlaceViewport() {
@@ -431,7 +443,7 @@ Status Application::Finish() {
   // The statistics read the cycles once the workload's last frame is done.
   mEngine->Drain();
   ending.SelectedCycle = mModule.SelectedCycle();
-  if (Status finished = mOutputs.Finish(ending, mOut); !finished) return finished;
+  if (Status finished = mOutputs.Finish(ending, mOut, mErr); !finished) return finished;
   if (mPlan.PrintSettings) PrintSettings(mOut);
   mOut.flush();
   return {};

@@ -1,5 +1,7 @@
 #include "khost/app/measured_run.h"
 
+#include "khost/app/cli_values.h"
+
 namespace khost {
 
 namespace {

@@ -24,6 +24,11 @@ Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   mWantTool = request.Screenshot || request.DefaultScreenshot;
   mDefaultScreenshot = !request.Screenshot && request.DefaultScreenshot;
   mWantWindow = request.WindowScreenshot.has_value();
+  mTextToStdout = false;
+  for (const auto* path : {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
+                           &request.Measured.CompareCsv}) {
+    if (*path && **path == "/dev/stdout") mTextToStdout = true;
+  }
   if (mWantTool) {
     const std::string path = request.Screenshot ? *request.Screenshot : kDefaultScreenshot;
     if (Status opened = OpenFile(mScreenshot, path, "--screenshot"); !opened) return opened;
@@ -41,6 +46,24 @@ Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   return mMeasured.Open(request.Measured, frames);
 }
 
+std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
+  std::vector<NamedPath> paths;
+  if (request.Screenshot) {
+    paths.push_back({"--screenshot", *request.Screenshot});
+  } else if (request.DefaultScreenshot) {
+    paths.push_back({"the default screenshot", kDefaultScreenshot});
+  }
+  const auto add = [&](const char* flag, const std::optional<std::string>& path) {
+    if (path) paths.push_back({flag, *path});
+  };
+  add("--window-screenshot", request.WindowScreenshot);
+  add("--stats", request.Stats);
+  add("--record", request.Measured.Record);
+  add("--trace", request.Measured.Trace);
+  add("--compare-csv", request.Measured.CompareCsv);
+  return paths;
+}
+
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
                             const std::vector<unsigned char>& pixels) {
   std::string error;
@@ -54,18 +77,19 @@ Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int h
   return Failure(std::string(flag) + ": " + error);
 }
 
-Status RunOutputs::Finish(const Ending& ending, std::ostream& out) {
+Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream& err) {
+  std::ostream& notes = mTextToStdout ? err : out;
   // An output that cannot be finished does not keep the others from being
   // written; every failure is reported and the run's status is then 1.
   FrameRecord none;
-  Status status = mMeasured.Finish(ending.Tail ? *ending.Tail : none, out);
+  Status status = mMeasured.Finish(ending.Tail ? *ending.Tail : none, notes);
   if (mWantTool) {
     Status written =
         WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
     if (written && mDefaultScreenshot) {
       std::error_code ec;
       const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
-      out << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
+      notes << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
     }
     status = Both(status, written);
   }

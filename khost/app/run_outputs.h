@@ -13,6 +13,7 @@
 #include "host/kbaselib.h"
 #include "khost/app/measured_run.h"
 #include "khost/app/output_file.h"
+#include "khost/app/output_paths.h"
 #include "khost/app/status.h"
 
 namespace khost {
@@ -29,6 +30,9 @@ struct OutputRequest {
 };
 
 inline constexpr const char* kDefaultScreenshot = "profiling-center.png";
+
+// The files `request` writes, each named by its flag, for CheckOutputPaths.
+std::vector<NamedPath> OutputPathsOf(const OutputRequest& request);
 
 class RunOutputs {
  public:
@@ -52,8 +56,11 @@ class RunOutputs {
   };
   // Finishes every output in order: the measured outputs (the comparison's
   // table to `out`), the screenshots, then the statistics (after what went
-  // to `out` before them). Stops at the first step that fails.
-  Status Finish(const Ending& ending, std::ostream& out);
+  // to `out` before them). A step that fails does not keep the later ones
+  // from being written; the result names every failure. When a text output
+  // itself goes to standard output, the table and notes go to `err`
+  // instead, so that what a pipe reads is that output alone.
+  Status Finish(const Ending& ending, std::ostream& out, std::ostream& err);
 
  private:
   Status WritePng(OutputFile& file, const char* flag, int width, int height,
@@ -66,6 +73,7 @@ class RunOutputs {
   bool mWantTool = false;
   bool mDefaultScreenshot = false;
   bool mWantWindow = false;
+  bool mTextToStdout = false;  // a text output is standard output
   std::vector<unsigned char> mToolPixels;
   std::vector<unsigned char> mWindowPixels;
 };

@@ -1159,6 +1159,34 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
   }
 }
 
+TEST(KhostMeasure, OutputsThatAreOneFileOrAnInputAreRefusedBeforeAnythingIsWritten) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path target = w.Path("out.csv");
+  const fs::path link = w.Path("link.csv");
+  const std::string application = (config / "Application.txt").string();
+  const std::string before = ReadAll(application);
+  const std::vector<std::vector<std::string>> refused = {
+      {"--record", target.string(), "--trace", target.string()},
+      {"--record", target.string(), "--stats", link.string()},  // a link to it
+      {"--screenshot", target.string(), "--window-screenshot", target.string()},
+      {"--trace", application}};
+  for (const std::vector<std::string>& outputs : refused) {
+    std::ofstream(target) << "older\n";
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    std::vector<std::string> args = {"--headless", "--frames", "3", "--config-dir",
+                                     config.string()};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const RunResult r = w.Run(args);
+    EXPECT_EQ(r.Status, 2) << outputs[0] << " " << outputs[1] << ": " << r.Err;
+    EXPECT_NE(r.Err.find(outputs[0]), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadAll(target), "older\n") << outputs[0];
+    EXPECT_EQ(ReadAll(application), before);
+    EXPECT_FALSE(fs::exists(w.Path("profiling-center.png")));
+  }
+}
+
 TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
   Xvfb server;
