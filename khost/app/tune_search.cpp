@@ -13,7 +13,7 @@ namespace {
 constexpr double kFamilyError = 0.05;
 // Bootstrap draws for a drop in the race: many comparisons, each only
 // deciding where blocks go.
-constexpr int kRaceResamples = 400;
+constexpr int kRaceResamples = 100;
 // More candidates than this is not a search that fits in a run.
 constexpr long long kMaxCandidates = 1024;
 
@@ -33,14 +33,14 @@ long long CandidateCount(const std::vector<TuneSetting>& settings) {
   return count;
 }
 
-// Stages of halving until one is left: ceil(log2(n)).
-int StagesFor(int n) {
-  int stages = 0;
-  while (n > 1) {
-    n = (n + 1) / 2;
-    ++stages;
+// The log of each block's median (0 for an empty block).
+std::vector<double> BlockLogMedians(const std::vector<std::vector<double>>& blocks) {
+  std::vector<double> logs;
+  for (auto block : blocks) {
+    const double median = MedianInPlace(block);
+    logs.push_back(median > 0.0 ? std::log(median) : 0.0);
   }
-  return stages;
+  return logs;
 }
 
 std::string Format(double value) {
@@ -64,11 +64,11 @@ long long TuneSearch::MinimumFrames(const std::vector<TuneSetting>& settings, in
 }
 
 long long TuneSearch::DefaultFrames(const std::vector<TuneSetting>& settings, int block) {
-  // Four race blocks a candidate and eight check blocks a configuration of
-  // the check: for five switches, 32 candidates and 7 checked, 184 blocks
-  // (5521 frames of 30, about three minutes at 30 ms a frame).
+  // Five race blocks a candidate and ten check blocks a configuration of
+  // the check: for five switches (32 candidates, 7 checked) 230 blocks,
+  // 6901 frames of 30, three and a half minutes at 30 ms a frame.
   return 1 + static_cast<long long>(block) *
-                 (4 * CandidateCount(settings) + 8 * CheckConfigurations(settings));
+                 (5 * CandidateCount(settings) + 10 * CheckConfigurations(settings));
 }
 
 Result<TuneSearch> TuneSearch::Create(std::vector<TuneSetting> settings, TuneOptions options) {
@@ -156,12 +156,68 @@ std::string TuneSearch::DescribeChanges(int from, int to) const {
   return text;
 }
 
-double TuneSearch::RaceMedian(int candidate) const {
-  std::vector<double> all;
-  for (const auto& block : mRace[static_cast<std::size_t>(candidate)]) {
-    all.insert(all.end(), block.begin(), block.end());
+void TuneSearch::Detrend() {
+  // Each block's log median is the candidate's level plus the machine's
+  // drift at that time plus noise. Backfitting: the drift at a block is the
+  // mean residual of the blocks that ran just before and after it (not
+  // itself), the level the mean of a candidate's blocks less their drift;
+  // a few passes settle. Costs differ widely between candidates, so the
+  // drift comes from residuals, never from the neighbours' raw times.
+  constexpr int kWindow = 3;
+  constexpr int kPasses = 6;
+  const std::size_t n = mRaceOrder.size();
+  std::vector<double> y(n, 0.0);
+  std::vector<bool> valid(n, false);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<double> block = mRace[static_cast<std::size_t>(mRaceOrder[i].first)]
+                                     [static_cast<std::size_t>(mRaceOrder[i].second)];
+    const double median = MedianInPlace(block);
+    if (median > 0.0 && std::isfinite(median)) {
+      y[i] = std::log(median);
+      valid[i] = true;
+    }
   }
-  return MedianInPlace(all);
+  mDrift.assign(n, 0.0);
+  mLevel.assign(mCandidates.size(), 0.0);
+  std::vector<double> residual(n, 0.0);
+  for (int pass = 0; pass <= kPasses; ++pass) {
+    std::vector<double> sum(mCandidates.size(), 0.0);
+    std::vector<int> count(mCandidates.size(), 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!valid[i]) continue;
+      const auto c = static_cast<std::size_t>(mRaceOrder[i].first);
+      sum[c] += y[i] - mDrift[i];
+      ++count[c];
+    }
+    for (std::size_t c = 0; c < mCandidates.size(); ++c) {
+      if (count[c] > 0) mLevel[c] = sum[c] / count[c];
+    }
+    if (pass == kPasses) break;
+    for (std::size_t i = 0; i < n; ++i) {
+      residual[i] = valid[i] ? y[i] - mLevel[static_cast<std::size_t>(mRaceOrder[i].first)] : 0.0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      double total = 0.0;
+      int used = 0;
+      const std::size_t from = i >= kWindow ? i - kWindow : 0;
+      for (std::size_t j = from; j < n && j <= i + kWindow; ++j) {
+        if (j == i || !valid[j]) continue;
+        total += residual[j];
+        ++used;
+      }
+      mDrift[i] = used > 0 ? total / used : 0.0;
+    }
+  }
+}
+
+std::vector<std::vector<double>> TuneSearch::Detrended(int candidate) const {
+  std::vector<std::vector<double>> blocks = mRace[static_cast<std::size_t>(candidate)];
+  for (std::size_t i = 0; i < mRaceOrder.size(); ++i) {
+    if (mRaceOrder[i].first != candidate) continue;
+    const double scale = std::exp(-mDrift[i]);
+    for (double& value : blocks[static_cast<std::size_t>(mRaceOrder[i].second)]) value *= scale;
+  }
+  return blocks;
 }
 
 std::vector<int> TuneSearch::Alive() const {
@@ -197,7 +253,11 @@ void TuneSearch::StartStage() {
     have = std::max(have, static_cast<int>(mRace[static_cast<std::size_t>(c)].size()));
   }
   const long long left = mRaceBudget - mRaceTaken;
-  const long long share = left / StagesFor(n) / n;
+  // Each stage adds the same number of blocks to each survivor: the early
+  // stages, with the least known, decide the most.
+  long long future = 0;
+  for (int m = n; m > 1; m = (m + 1) / 2) future += m;
+  const long long share = std::llround(static_cast<double>(left) / static_cast<double>(future));
   mStageTarget = have + static_cast<int>(std::max<long long>(1, share));
   mStageTarget = std::max(mStageTarget, 2);
   if (!StartRound()) StartCheck();
@@ -221,6 +281,7 @@ void TuneSearch::Take(std::vector<double> samples) {
   const auto c = static_cast<std::size_t>(mQueue[mQueuePos]);
   ++mTaken;
   if (mPhase == TunePhase::kRace) {
+    mRaceOrder.emplace_back(static_cast<int>(c), static_cast<int>(mRace[c].size()));
     mRace[c].push_back(std::move(samples));
     ++mRaceTaken;
   } else {
@@ -246,16 +307,34 @@ void TuneSearch::DropSlower() {
     if (mRace[static_cast<std::size_t>(c)].size() < 2) return;
   }
   int best = alive.front();
-  std::vector<double> medians(mCandidates.size(), 0.0);
   for (int c : alive) {
-    medians[static_cast<std::size_t>(c)] = RaceMedian(c);
-    if (medians[static_cast<std::size_t>(c)] < medians[static_cast<std::size_t>(best)]) best = c;
+    if (mLevel[static_cast<std::size_t>(c)] < mLevel[static_cast<std::size_t>(best)]) best = c;
   }
+  const auto bestBlocks = Detrended(best);
   const double confidence = 1.0 - kFamilyError / static_cast<double>(alive.size() - 1);
+  const double critical = StudentTQuantile(1.0 - (1.0 - confidence) / 2.0, 1 << 20);
+  const std::vector<double> bestLogs = BlockLogMedians(bestBlocks);
   for (int c : alive) {
     if (c == best) continue;
+    const auto blocks = Detrended(c);
+    // The bootstrap is the costly part: skip it where the rounds' log
+    // differences are far from a drop (a t below 0.7 of the critical value).
+    const std::vector<double> logs = BlockLogMedians(blocks);
+    double sum = 0.0;
+    double squares = 0.0;
+    const std::size_t n = std::min(logs.size(), bestLogs.size());
+    for (std::size_t r = 0; r < n; ++r) {
+      const double d = logs[r] - bestLogs[r];
+      sum += d;
+      squares += d * d;
+    }
+    const double mean = sum / static_cast<double>(n);
+    const double spread = std::sqrt(std::max(0.0, squares / static_cast<double>(n) - mean * mean));
+    if (mean <= 0.0 || mean * std::sqrt(static_cast<double>(n) - 1.0) < 0.7 * critical * spread) {
+      continue;
+    }
     const BlockComparison stats = CompareMatchedBlocks(
-        mRace[static_cast<std::size_t>(best)], mRace[static_cast<std::size_t>(c)], confidence,
+        bestBlocks, blocks, confidence,
         Mix(mOptions.Seed, static_cast<std::uint64_t>(mRounds), static_cast<std::uint64_t>(c)),
         kRaceResamples);
     if (stats.Result == Verdict::kSlower) {
@@ -266,6 +345,7 @@ void TuneSearch::DropSlower() {
 }
 
 void TuneSearch::EndRound() {
+  Detrend();
   DropSlower();
   if (StartRound()) return;
   std::vector<int> alive = Alive();
@@ -279,9 +359,9 @@ void TuneSearch::EndRound() {
     StartCheck();
     return;
   }
-  // Keep the faster half by median (ties to the earlier candidate).
+  // Keep the faster half by level (ties to the earlier candidate).
   std::vector<std::pair<double, int>> ranked;
-  for (int c : alive) ranked.emplace_back(RaceMedian(c), c);
+  for (int c : alive) ranked.emplace_back(mLevel[static_cast<std::size_t>(c)], c);
   std::sort(ranked.begin(), ranked.end());
   for (std::size_t i = (ranked.size() + 1) / 2; i < ranked.size(); ++i) {
     mAlive[static_cast<std::size_t>(ranked[i].second)] = false;
@@ -290,12 +370,13 @@ void TuneSearch::EndRound() {
 }
 
 void TuneSearch::StartCheck() {
-  // The best: the last survivor, or the lowest median among the survivors
+  // The best: the last survivor, or the lowest level among the survivors
   // when the race's blocks ran out first.
+  if (mLevel.size() != mCandidates.size()) Detrend();
   int best = -1;
   double bestMedian = 0.0;
   for (int c : Alive()) {
-    const double median = RaceMedian(c);
+    const double median = mLevel[static_cast<std::size_t>(c)];
     if (best < 0 || median < bestMedian) {
       best = c;
       bestMedian = median;

@@ -8,28 +8,35 @@
 //
 // How it decides (two phases over blocks of frames):
 //   Race  Every candidate configuration runs in rounds of one block each
-//         (alternating the order each round, so a slow drift of the machine
-//         falls evenly on all), in stages of successive halving: each stage
-//         gives the survivors an equal share of the race's blocks, then
-//         keeps the faster half by median. After every round a survivor
-//         whose block-bootstrap interval against the fastest so far lies
-//         above 1 is dropped at once; those intervals hold together for
-//         the round (Bonferroni: each at 1 - 0.05 / (survivors - 1)). The
-//         race's last survivor is the best measured configuration.
+//         (alternating the order each round), in stages of successive
+//         halving: each stage adds the same number of blocks to every
+//         survivor (the race's blocks spread evenly over the survivors of
+//         the stages to come), then keeps the faster half. The machine's
+//         load drifts while a round runs, so each block's median is first
+//         set against the blocks that ran just before and after it: a
+//         backfit of each candidate's level and a drift that is the mean
+//         residual of the three blocks on either side. After every round a
+//         survivor whose block-bootstrap interval against the fastest so
+//         far (over matched rounds, drift taken out) lies above 1 is dropped
+//         at once; those intervals hold together for the round (Bonferroni:
+//         each at 1 - 0.05 / (survivors - 1)). The race's last survivor is
+//         the best measured configuration. A wrong drop costs only the
+//         chance of finding the best: the race claims nothing.
 //   Check The best, the start and every configuration one switch away from
 //         the best run in fresh rounds. The answer's claims come from these
 //         blocks only: the race picked the best as the lowest of many noisy
-//         medians, so its own blocks flatter it, while fresh blocks do not.
+//         levels, so its own blocks flatter it, while fresh blocks do not.
 //         The best is called faster than the start only when the 95 %
-//         interval of best / start from the check lies below 1; the
-//         per-setting effects (one switch from the best, over the best)
-//         hold together at 95 % (each at 1 - 0.05 / effects). Whatever the
-//         race did, a configuration no faster than the start is called
-//         faster with a chance of at most 2.5 %.
+//         interval of best / start (bootstrap over matched rounds) lies below
+//         1; the per-setting effects (one switch from the best, over the
+//         best) hold together at 95 % (each at 1 - 0.05 / effects). Whatever
+//         the race did, a configuration no faster than the start is called
+//         faster with a chance of about 2.5 %.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "khost/app/block_stats.h"
@@ -125,7 +132,8 @@ class TuneSearch {
  private:
   TuneSearch() = default;
   static int CheckConfigurations(const std::vector<TuneSetting>& settings);
-  double RaceMedian(int candidate) const;
+  void Detrend();
+  std::vector<std::vector<double>> Detrended(int candidate) const;
   std::vector<int> Alive() const;
   void StartStage();
   bool StartRound();
@@ -139,6 +147,12 @@ class TuneSearch {
   std::vector<std::vector<int>> mCandidates;
   std::vector<std::vector<std::vector<double>>> mRace;   // [candidate][block]
   std::vector<std::vector<std::vector<double>>> mCheck;  // [candidate][block]
+  // The race's blocks in the order they ran (candidate, index in its list),
+  // the machine's drift at each (log scale) and each candidate's level
+  // with the drift taken out (log scale), from Detrend().
+  std::vector<std::pair<int, int>> mRaceOrder;
+  std::vector<double> mDrift;
+  std::vector<double> mLevel;
   std::vector<bool> mAlive;
   std::vector<bool> mDropped;
   TunePhase mPhase = TunePhase::kRace;

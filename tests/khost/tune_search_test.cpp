@@ -91,7 +91,8 @@ TEST(TuneSearch, FindsTheOneCombinationFivePercentFasterWithinTheDefaultBudget) 
   const int seeds = Seeds(40);
   int found = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
-    auto search = TuneSearch::Create(FiveSwitches(), {.Seed = static_cast<std::uint64_t>(seed)});
+    auto search = TuneSearch::Create(FiveSwitches(),
+                                     {.Seed = static_cast<std::uint64_t>(seed), .Resamples = 500});
     ASSERT_TRUE(search.Ok()) << search.GetError().Message;
     Random pick(static_cast<std::uint64_t>(seed) + 100);
     const int winner = 1 + static_cast<int>(pick.Bits() % 31);
@@ -116,7 +117,8 @@ TEST(TuneSearch, EqualCombinationsGiveNoMeasurableWinner) {
   const int seeds = Seeds(40);
   int none = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
-    auto search = TuneSearch::Create(FiveSwitches(), {.Seed = static_cast<std::uint64_t>(seed)});
+    auto search = TuneSearch::Create(FiveSwitches(),
+                                     {.Seed = static_cast<std::uint64_t>(seed), .Resamples = 500});
     ASSERT_TRUE(search.Ok());
     Machine machine(static_cast<std::uint64_t>(seed) + 5000, std::vector<double>(32, 30000.0));
     const TuneAnswer answer = RunSearch(*search, machine);
