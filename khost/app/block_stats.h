@@ -39,4 +39,30 @@ BlockComparison CompareBlocks(const std::vector<std::vector<double>>& a,
                               const std::vector<std::vector<double>>& b, std::uint64_t seed,
                               int resamples = 2000);
 
+// The same comparison at any two-sided confidence level in (0, 1), for a
+// family of comparisons that must hold together (a level of 1 - 0.05 / m
+// for each of m). The interval is the bootstrap's percentile interval where
+// each tail holds at least 10 draws, and otherwise (a level too high for the
+// draws made) the normal one on the log scale from the draws' spread; either
+// is widened as CompareBlocks does, with Student's t at that level.
+BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
+                                const std::vector<std::vector<double>>& b, double confidence,
+                                std::uint64_t seed, int resamples = 2000);
+
+// The same for blocks that ran in matched rounds: a[i] and b[i] ran close
+// together (one round of an interleaved run), so a slow drift of the
+// machine touches both alike. The bootstrap draws whole rounds, both sides'
+// blocks of a round together, which keeps what the two share out of the
+// ratio's spread; the widening uses Student's t with rounds - 1 degrees of
+// freedom and the variance factor n / (n - 1) over n rounds. Only the first
+// min(a.size(), b.size()) rounds count, and a round with an empty block on
+// either side is left out; fewer than two rounds give no interval.
+BlockComparison CompareMatchedBlocks(const std::vector<std::vector<double>>& a,
+                                     const std::vector<std::vector<double>>& b, double confidence,
+                                     std::uint64_t seed, int resamples = 2000);
+
+// The quantile of Student's t with `df` degrees of freedom (df >= 1) at
+// probability p in (0, 1).
+double StudentTQuantile(double p, int df);
+
 }  // namespace khost

@@ -154,4 +154,65 @@ TEST(BlockStats, SameSeedSameIntervalAndTooFewBlocksGiveNoInterval) {
   EXPECT_EQ(CompareBlocks(zeros, {{1.0}, {2.0}}, 1).Result, Verdict::kSlower);
 }
 
+TEST(BlockStats, AnyLevelMatchesTheNinetyFivePercentComparisonAndWidensAbove) {
+  // Student's t at any level against the table the 95 % comparison uses.
+  EXPECT_NEAR(StudentTQuantile(0.975, 1), 12.706, 0.001);
+  EXPECT_NEAR(StudentTQuantile(0.975, 9), 2.262, 0.001);
+  EXPECT_NEAR(StudentTQuantile(0.025, 30), -2.042, 0.001);
+  EXPECT_NEAR(StudentTQuantile(0.995, 5), 4.032, 0.001);
+  Normal normal(11);
+  const Blocks a = MakeBlocks(normal, 8, 20, 100.0, 0.05, 0.05);
+  const Blocks b = MakeBlocks(normal, 8, 20, 104.0, 0.05, 0.05);
+  const BlockComparison table = CompareBlocks(a, b, 5);
+  const BlockComparison any = CompareBlocksAt(a, b, 0.95, 5);
+  EXPECT_NEAR(any.Low, table.Low, 1e-3 * table.Low);
+  EXPECT_NEAR(any.High, table.High, 1e-3 * table.High);
+  // A family's level (here 99.9 %, past what 2000 draws resolve in the
+  // tails) gives a wider interval around the same ratio.
+  const BlockComparison family = CompareBlocksAt(a, b, 0.999, 5);
+  EXPECT_EQ(family.Ratio, table.Ratio);
+  EXPECT_LT(family.Low, table.Low);
+  EXPECT_GT(family.High, table.High);
+}
+
+TEST(BlockStats, MatchedRoundsTakeASharedDriftOutAndStayHonestWithoutAnEffect) {
+  // Each round's two blocks share the machine's level, which drifts by 8 %
+  // from round to round: matched rounds see a 6 % effect that unmatched
+  // blocks lose in the drift, and call no effect in nearly all seeds.
+  int foundMatched = 0;
+  int foundUnmatched = 0;
+  int falseMatched = 0;
+  constexpr int kSeeds = 60;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    Normal normal(static_cast<std::uint64_t>(seed) * 7919 + 3);
+    for (double effect : {1.06, 1.0}) {
+      Blocks a;
+      Blocks b;
+      for (int round = 0; round < 10; ++round) {
+        const double level = 1000.0 * std::exp(0.08 * normal.Next());
+        a.push_back(MakeBlocks(normal, 1, 15, level, 0.01, 0.03)[0]);
+        b.push_back(MakeBlocks(normal, 1, 15, level * effect, 0.01, 0.03)[0]);
+      }
+      const auto seed64 = static_cast<std::uint64_t>(seed);
+      const Verdict matched = CompareMatchedBlocks(a, b, 0.95, seed64, kResamples).Result;
+      if (effect > 1.0) {
+        foundMatched += matched == Verdict::kSlower;
+        foundUnmatched += CompareBlocks(a, b, seed64, kResamples).Result == Verdict::kSlower;
+      } else {
+        falseMatched += matched != Verdict::kNoClearDifference;
+      }
+    }
+  }
+  EXPECT_GE(foundMatched, kSeeds * 85 / 100) << foundMatched << " of " << kSeeds;
+  EXPECT_LT(foundUnmatched, kSeeds / 3) << foundUnmatched << " of " << kSeeds;
+  EXPECT_LE(falseMatched, kSeeds * 8 / 100) << falseMatched << " of " << kSeeds;
+  // Rounds are matched by position: a round missing on one side counts on neither.
+  const Blocks a = {{1.0}, {2.0}, {3.0}};
+  const Blocks b = {{1.0}, {}, {3.0}, {9.0}};
+  const BlockComparison c = CompareMatchedBlocks(a, b, 0.95, 1, 100);
+  EXPECT_EQ(c.MedianA, 2.0);
+  EXPECT_EQ(c.MedianB, 2.0);
+  EXPECT_TRUE(std::isinf(CompareMatchedBlocks({{1.0}}, {{1.0}}, 0.95, 1).High));
+}
+
 }  // namespace
