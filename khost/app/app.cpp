@@ -28,6 +28,7 @@
 #include "khost/app/ui_driver.h"
 #include "khost/app/ui_schedule.h"
 #include "khost/render/viewport.h"
+#include "khost/scene/scene_source.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 
@@ -277,8 +278,16 @@ int Application::StartHost() {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
+  // The scene file is read (in a child process) before any thread starts.
+  Result<SceneChoice> scene =
+      ChooseScene(mOptions.ScenePath, configured.SceneFile, configured.SceneInstances,
+                  configured.Characters, mErr);
+  if (!scene) {
+    mErr << "khost: " << scene.GetError().Message << "\n";
+    return ExitCode(scene.GetError().Code);
+  }
   mPool = std::make_unique<ThreadPool>(ThreadPool::DefaultWorkerCount());
-  mWorkload = std::make_unique<Workload>(*mPool, configured.Characters);
+  mWorkload = std::make_unique<Workload>(*mPool, scene->Imported, scene->Count);
   mFeed = std::make_unique<ProfilerFeed>();
   mFeed->SetCharacterCount(mWorkload->GetScene().GetCharacterCount());
   mFeed->Install();
@@ -415,6 +424,11 @@ int Application::OpenSurface() {
     mErr << "khost: no viewport renderer: " << error << "\n";
     return 1;
   }
+  if (const std::string problem = mViewport->CheckScene(mWorkload->GetScene()); !problem.empty()) {
+    mErr << "khost: scene file '" << mWorkload->GetScene().GetModel()->Source << "': " << problem
+         << "\n";
+    return 1;
+  }
   mWorkload->SetRenderer(mViewport.get());
   // A window the window system sized differently is laid out as a resize.
   if (mSurface->Width() != windowWidth || mSurface->Height() != windowHeight) {
@@ -540,7 +554,8 @@ void Application::UpdateScene() {
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
+    const int characters =
+        mWorkload->GetScene().CountForNodeCount(requested, requested > mWrittenNodeCount);
     mWrittenNodeCount = mWorkload->Rebuild(characters);
     mFeed->SetCharacterCount(characters);
     evaluation->NodeCount = mWrittenNodeCount;

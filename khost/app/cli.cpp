@@ -94,7 +94,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         flag == "--screenshot" || flag == "--select" || flag == "--click" || flag == "--set" ||
         flag == "--stats" || flag == "--record" || flag == "--trace" || flag == "--compare" ||
         flag == "--compare-block" || flag == "--compare-depth" || flag == "--compare-csv" ||
-        flag == "--viewport" || flag == "--ui-rate" || flag == "--window-screenshot";
+        flag == "--viewport" || flag == "--ui-rate" || flag == "--window-screenshot" ||
+        flag == "--scene";
     std::string value;
     if (takesValue) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
@@ -111,6 +112,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     } else if (flag == "--module") {
       if (value.empty()) return fail("--module: empty path");
       o.ModulePath = value;
+    } else if (flag == "--scene") {
+      if (value.empty()) return fail("--scene: empty file name");
+      o.ScenePath = value;
     } else if (flag == "--config-dir") {
       if (value.empty()) return fail("--config-dir: empty folder name");
       o.ConfigDir = value;
@@ -246,6 +250,11 @@ std::string UsageText(const char* programName) {
          "  --config-dir DIR     folder of Application.txt and Task.txt (default: the\n"
          "                       KHOST_CONFIG_DIR variable, else config/ beside the\n"
          "                       executable, else the shipped config/ folder)\n"
+         "  --scene FILE         the scene: any file the asset import library reads\n"
+         "                       (glTF, FBX, COLLADA, .X, BVH, ...), drawn as a crowd\n"
+         "                       of its animated model; 'builtin': the procedural\n"
+         "                       characters (default: the [Scene] File of\n"
+         "                       Application.txt)\n"
          "  --headless           draw off screen (the default without a display)\n"
          "  --size WxH           the tool window's size in pixels, digits only\n"
          "                       (default: its start size); each side 1 to 16384, at\n"
