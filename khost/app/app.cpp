@@ -279,9 +279,8 @@ int Application::StartHost() {
   ApplyConfiguredSettings(configured);
 
   // The scene file is read (in a child process) before any thread starts.
-  Result<SceneChoice> scene =
-      ChooseScene(mOptions.ScenePath, configured.SceneFile, configured.SceneInstances,
-                  configured.Characters, mErr);
+  Result<SceneChoice> scene = ChooseScene(mOptions.ScenePath, configured.SceneFile,
+                                          configured.SceneInstances, configured.Characters, mErr);
   if (!scene) {
     mErr << "khost: " << scene.GetError().Message << "\n";
     return ExitCode(scene.GetError().Code);

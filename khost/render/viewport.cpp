@@ -1,13 +1,13 @@
 #include "khost/render/viewport.h"
 
-#include "khost/scene/model.h"
-
 #include <epoxy/gl.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "khost/scene/model.h"
 
 namespace khost {
 
@@ -482,7 +482,8 @@ std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
       if (!c.Visible) continue;
       Buffers(scene, i, true);
       const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
-      const std::size_t joints = std::min<std::size_t>(skin.size(), static_cast<std::size_t>(mSkinBones));
+      const std::size_t joints =
+          std::min<std::size_t>(skin.size(), static_cast<std::size_t>(mSkinBones));
       std::memcpy(mapped + static_cast<std::size_t>(mBoneStride) * static_cast<std::size_t>(i),
                   skin.data(), joints * sizeof(Mat34));
       bytes += joints * sizeof(Mat34);

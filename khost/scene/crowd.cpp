@@ -68,8 +68,7 @@ Quat Slerp(Quat a, Quat b, float t) {
       {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z, wa * a.w + wb * b.w});
 }
 
-void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotations,
-                Vec3* scales) {
+void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotations, Vec3* scales) {
   ticks = std::clamp(ticks, 0.0, std::max(0.0, clip.Duration));
   for (const NodeChannel& channel : clip.Channels) {
     const std::size_t n = static_cast<std::size_t>(channel.Node);
@@ -78,9 +77,9 @@ void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotati
     if (!channel.Rotations.empty()) {
       float blend = 0.0f;
       const std::size_t i = Bracket(channel.Rotations, ticks, blend);
-      rotations[n] = blend > 0.0f ? Slerp(channel.Rotations[i].Value,
-                                          channel.Rotations[i + 1].Value, blend)
-                                  : channel.Rotations[i].Value;
+      rotations[n] = blend > 0.0f
+                         ? Slerp(channel.Rotations[i].Value, channel.Rotations[i + 1].Value, blend)
+                         : channel.Rotations[i].Value;
     }
   }
 }
@@ -211,13 +210,13 @@ void Scene::BuildInstance(Character& c, int index, int total) {
   c.DeformedNormals.resize(m.Vertices.size());
   // A square grid, rows going away from the camera, centred on the origin;
   // headings and speeds vary a little, each instance has its own time.
-  const int columns = std::max(1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(total)))));
+  const int columns =
+      std::max(1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(total)))));
   const int row = index / columns;
   const int column = index % columns;
   const int rows = (total + columns - 1) / columns;
   c.Placement = {(static_cast<float>(column) - 0.5f * static_cast<float>(columns - 1)) * mSpacing,
-                 0.0f,
-                 (static_cast<float>(row) - 0.5f * static_cast<float>(rows - 1)) * -mSpacing};
+                 0.0f, (static_cast<float>(row) - 0.5f * static_cast<float>(rows - 1)) * -mSpacing};
   c.Heading = 0.35f * std::sin(1.7f * static_cast<float>(index));
   c.Speed = 0.9f + 0.05f * static_cast<float>(index % 5);
   c.TimeOffset = 0.37 * index;
@@ -287,14 +286,27 @@ void Scene::FrameCrowd() {
           std::max(hi.z, c.Placement.z + mSpacing * 0.5f)};
   }
   mPivot = (lo + hi) * 0.5f;
-  const float radius = Length(hi - lo) * 0.5f;
-  const float vertical = mCamera.VerticalFovRadians * 0.5f;
-  const float horizontal = std::atan(std::tan(vertical) * mCamera.Aspect);
-  mDistance = radius / std::sin(std::min(vertical, horizontal)) * 0.95f;
-  mCamera.Position = mPivot;
   mCamera.Forward = {0, 0, -1};
   mCamera.Up = {0, 1, 0};
+  mDistance = 1.0f;
   OrbitCamera(mPivot, 0.0f, -0.42f);
+  // The nearest distance at which every corner of the box is inside the
+  // view: a corner at (x, y) across the view and `along` the view direction
+  // from the pivot needs |x| <= (distance + along) tan(half width), and so
+  // on for y.
+  const float tanV = std::tan(mCamera.VerticalFovRadians * 0.5f);
+  const float tanH = tanV * mCamera.Aspect;
+  const Vec3 right = Normalize(Cross(mCamera.Forward, mCamera.Up));
+  float distance = 0.1f;
+  for (int k = 0; k < 8; ++k) {
+    const Vec3 corner{k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z};
+    const Vec3 d = corner - mPivot;
+    const float along = Dot(d, mCamera.Forward);
+    distance = std::max({distance, std::fabs(Dot(d, right)) / tanH - along,
+                         std::fabs(Dot(d, mCamera.Up)) / tanV - along});
+  }
+  mDistance = distance * 1.05f;
+  OrbitCamera(mPivot, 0.0f, 0.0f);
 }
 
 void Scene::OrbitCamera(Vec3 pivot, float yaw, float pitch) {

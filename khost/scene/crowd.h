@@ -14,8 +14,7 @@ Quat Slerp(Quat a, Quat b, float t);
 // first or after the last hold their end value): positions and scales
 // interpolated linearly, rotations spherically. Writes only the nodes the
 // clip has channels for, and of those only the parts with keys.
-void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotations,
-                Vec3* scales);
+void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotations, Vec3* scales);
 
 // Which clip plays at `seconds` of an instance's own time, and at which
 // tick of it: the clips play one after the other and loop as a whole.

@@ -86,16 +86,16 @@ std::string Describe(int status) {
 
 Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits) {
   const std::string name = "scene file '" + path + "'";
-  struct stat info{};
+  struct stat info {};
   if (path.empty()) return BadInput("--scene: empty file name");
-  if (stat(path.c_str(), &info) != 0)
-    return BadInput(name + ": " + std::strerror(errno));
+  if (stat(path.c_str(), &info) != 0) return BadInput(name + ": " + std::strerror(errno));
   if (S_ISDIR(info.st_mode)) return BadInput(name + " is a folder, not a scene file");
   if (!S_ISREG(info.st_mode)) return BadInput(name + " is not a regular file");
   if (access(path.c_str(), R_OK) != 0) return Failure(name + ": " + std::strerror(errno));
 
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return Failure(name + ": no pipe for the import: " + std::strerror(errno));
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return Failure(name + ": no pipe for the import: " + std::strerror(errno));
   const pid_t child = fork();
   if (child < 0) {
     close(fds[0]);
@@ -111,14 +111,15 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
   // Read until the child closes its end, or the time is up.
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(limits.Seconds));
+      Clock::now() +
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.Seconds));
   std::string reply;
   bool timedOut = false;
   bool tooLarge = false;
   char buffer[1 << 16];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       timedOut = true;
       break;

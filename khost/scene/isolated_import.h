@@ -13,7 +13,7 @@
 namespace khost {
 
 struct ImportLimits {
-  double Seconds = 20.0;                          // wall clock, then the child is killed
+  double Seconds = 20.0;                           // wall clock, then the child is killed
   std::size_t MemoryBytes = std::size_t{3} << 30;  // the child's address space
 };
 

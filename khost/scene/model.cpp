@@ -142,15 +142,16 @@ bool SanitizeModel(Model& model, std::string* notes) {
     if (!std::isfinite(clip.Duration) || clip.Duration < 0.0) clip.Duration = 0.0;
     if (!std::isfinite(clip.TicksPerSecond) || clip.TicksPerSecond < 0.0) clip.TicksPerSecond = 0.0;
     std::size_t droppedKeys = 0;
-    std::erase_if(clip.Channels, [&](const NodeChannel& c) { return c.Node < 0 || c.Node >= nodeCount; });
+    std::erase_if(clip.Channels,
+                  [&](const NodeChannel& c) { return c.Node < 0 || c.Node >= nodeCount; });
     for (NodeChannel& channel : clip.Channels) {
       droppedKeys += SanitizeKeys(channel.Positions);
       droppedKeys += SanitizeKeys(channel.Rotations);
       droppedKeys += SanitizeKeys(channel.Scales);
     }
     if (droppedKeys)
-      Note(notes, "clip '" + clip.Name + "': " + std::to_string(droppedKeys) +
-                      " non-finite keys dropped");
+      Note(notes,
+           "clip '" + clip.Name + "': " + std::to_string(droppedKeys) + " non-finite keys dropped");
   }
 
   if (model.Meshes.empty()) {
@@ -243,7 +244,8 @@ class Writer {
   template <class T>
   void PodList(const std::vector<T>& list) {
     Pod<uint64_t>(list.size());
-    if (!list.empty()) mOut.append(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(T));
+    if (!list.empty())
+      mOut.append(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(T));
   }
   std::string Take() { return std::move(mOut); }
 
@@ -324,7 +326,10 @@ std::string SerializeModel(const Model& model) {
   w.Pod<uint64_t>(model.Meshes.size());
   for (const ModelMesh& m : model.Meshes) {
     w.String(m.Name);
-    w.Pod(PodMesh{m.FirstVertex, m.VertexCount, m.FirstIndex, m.IndexCount,
+    w.Pod(PodMesh{m.FirstVertex,
+                  m.VertexCount,
+                  m.FirstIndex,
+                  m.IndexCount,
                   {m.Colour[0], m.Colour[1], m.Colour[2]}});
   }
   w.Pod<uint64_t>(model.Clips.size());
@@ -349,7 +354,9 @@ bool DeserializeModel(const std::string& bytes, Model& model) {
   uint64_t magic = 0;
   uint8_t skeleton = 0;
   std::size_t count = 0;
-  if (!r.Pod(magic) || magic != kMagic || !r.String(model.Source) || !r.String(model.Notes) || !r.Pod(skeleton)) return false;
+  if (!r.Pod(magic) || magic != kMagic || !r.String(model.Source) || !r.String(model.Notes) ||
+      !r.Pod(skeleton))
+    return false;
   model.SkeletonOnly = skeleton != 0;
   if (!r.Count(sizeof(PodNode) + 8, count)) return false;
   model.Nodes.resize(count);

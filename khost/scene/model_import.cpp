@@ -215,7 +215,8 @@ struct Converter {
 Result<Model> ImportModel(const std::string& path) {
   Assimp::Importer importer;
   importer.SetPropertyInteger(AI_CONFIG_PP_LBW_MAX_WEIGHTS, kMaxInfluences);
-  importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+  importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
+                              aiPrimitiveType_POINT | aiPrimitiveType_LINE);
   const unsigned flags = aiProcess_Triangulate | aiProcess_LimitBoneWeights |
                          aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals |
                          aiProcess_SortByPType | aiProcess_ValidateDataStructure;

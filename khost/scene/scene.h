@@ -40,7 +40,7 @@ struct Pose {
   // node (Local holds its rotation).
   std::vector<Vec3> Translation;
   std::vector<Vec3> Scale;
-  Vec3 BoundsCenter;         // bounding sphere of the posed character
+  Vec3 BoundsCenter;  // bounding sphere of the posed character
   float BoundsRadius = 0.0f;
 };
 
@@ -50,10 +50,10 @@ struct Character {
   std::vector<Mat34> InverseBind;
   int NeckJoint = 0;
   int HeadJoint = 0;
-  float MeshRadius = 0.1f;  // how far the mesh reaches beyond the joints
-  Vec3 Placement;           // position of the root in the world
-  float Heading = 0.0f;     // yaw (radians)
-  float Speed = 1.0f;       // animation rate
+  float MeshRadius = 0.1f;       // how far the mesh reaches beyond the joints
+  Vec3 Placement;                // position of the root in the world
+  float Heading = 0.0f;          // yaw (radians)
+  float Speed = 1.0f;            // animation rate
   std::vector<SkinVertex> Mesh;  // procedural characters only
   // An instance of an imported model: the model (shared by the crowd, owned
   // by the scene), the matrix that stands it on its spot of the ground, and

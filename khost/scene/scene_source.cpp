@@ -37,7 +37,7 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
     return SceneChoice{std::make_shared<const Model>(std::move(*model)), configuredInstances};
   }
   if (configuredFile.empty() || configuredFile == kBuiltin) return builtin;
-  struct stat info{};
+  struct stat info {};
   if (stat(configuredFile.c_str(), &info) != 0) {
     err << "khost: the default scene file '" << configuredFile
         << "' is missing; running the built-in characters\n";
