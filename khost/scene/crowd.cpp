@@ -162,6 +162,9 @@ Scene::Scene(std::shared_ptr<const Model> model, int instanceCount) : mModel(std
   Character probe;
   BuildInstance(probe, 0, 1);
   probe.Root = Mat34{};
+  probe.Placement = {};
+  probe.Heading = 0.0f;
+  probe.Turn = 0.0f;
   AnimateInstance(probe, 0.0, 0);
   SolveInstance(probe, 0);
   SkinAndBoundInstance(probe, 0);
@@ -220,7 +223,8 @@ void Scene::BuildInstance(Character& c, int index, int total) {
   c.Heading = 0.35f * std::sin(1.7f * static_cast<float>(index));
   c.Speed = 0.9f + 0.05f * static_cast<float>(index % 5);
   c.TimeOffset = 0.37 * index;
-  c.Root = MatFromTRS(c.Placement, QuatFromAxisAngle({0, 1, 0}, c.Heading), {1, 1, 1}) * mNormalise;
+  c.Root = mNormalise;
+  c.Turn = 0.3f;
 }
 
 void Scene::AnimateInstance(Character& c, double seconds, int buffer) const {
@@ -231,6 +235,11 @@ void Scene::AnimateInstance(Character& c, double seconds, int buffer) const {
     pose.Local[j] = m.Nodes[j].Rotation;
     pose.Scale[j] = m.Nodes[j].Scale;
   }
+  // The instance turns slowly on its spot, as the procedural characters do.
+  const float turn =
+      c.Turn * std::sin(static_cast<float>(seconds * 0.5) + static_cast<float>(c.Index));
+  pose.Root =
+      MatFromTRS(c.Placement, QuatFromAxisAngle({0, 1, 0}, c.Heading + turn), {1, 1, 1}) * c.Root;
   double ticks = 0.0;
   const int clip = ClipAt(m, seconds * c.Speed + c.TimeOffset, ticks);
   if (clip >= 0) {
@@ -245,7 +254,7 @@ void Scene::SolveInstance(Character& c, int buffer) const {
   for (std::size_t j = 0; j < m.Nodes.size(); ++j) {
     const Mat34 local = MatFromTRS(pose.Translation[j], pose.Local[j], pose.Scale[j]);
     const int parent = m.Nodes[j].Parent;
-    pose.World[j] = (parent < 0 ? c.Root : pose.World[static_cast<std::size_t>(parent)]) * local;
+    pose.World[j] = (parent < 0 ? pose.Root : pose.World[static_cast<std::size_t>(parent)]) * local;
   }
 }
 
@@ -265,7 +274,7 @@ void Scene::SkinAndBoundInstance(Character& c, int buffer) const {
   if (!(lo.x <= hi.x) || !std::isfinite(lo.x + lo.y + lo.z + hi.x + hi.y + hi.z)) {
     // Nothing measurable (or an animation that went non-finite): a sphere
     // around the root that culling keeps.
-    pose.BoundsCenter = GetTranslation(c.Root);
+    pose.BoundsCenter = GetTranslation(pose.Root);
     pose.BoundsRadius = 1e6f;
     return;
   }

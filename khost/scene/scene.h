@@ -37,9 +37,10 @@ struct Pose {
   std::vector<Mat34> World;  // joint-to-world
   std::vector<Mat34> Skin;   // World x inverse bind
   // Imported models only: the animated local translation and scale of each
-  // node (Local holds its rotation).
+  // node (Local holds its rotation), and where the model's root stands.
   std::vector<Vec3> Translation;
   std::vector<Vec3> Scale;
+  Mat34 Root;
   Vec3 BoundsCenter;  // bounding sphere of the posed character
   float BoundsRadius = 0.0f;
 };
@@ -56,11 +57,13 @@ struct Character {
   float Speed = 1.0f;            // animation rate
   std::vector<SkinVertex> Mesh;  // procedural characters only
   // An instance of an imported model: the model (shared by the crowd, owned
-  // by the scene), the matrix that stands it on its spot of the ground, and
-  // its own time offset (seconds).
+  // by the scene), the matrix that scales it and stands it on the ground at
+  // the origin, its own time offset (seconds), and how far (radians) it
+  // turns back and forth on its spot (at Placement, facing Heading).
   const Model* Source = nullptr;
   Mat34 Root;
   double TimeOffset = 0.0;
+  float Turn = 0.0f;
   Pose Poses[2];
   // Deformation output and the vertex buffer it is "uploaded" to.
   std::vector<Vec3> DeformedPositions;

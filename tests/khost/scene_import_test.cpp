@@ -35,6 +35,9 @@ std::vector<Vec3> SkinnedAt(const std::shared_ptr<const Model>& model, double se
   Scene scene(model, 1);
   Character& c = scene.GetCharacter(0);
   c.Root = Mat34{};
+  c.Placement = {};
+  c.Heading = 0.0f;
+  c.Turn = 0.0f;
   c.Speed = 1.0f;
   c.TimeOffset = 0.0;
   scene.Animate(c, seconds, 0);
