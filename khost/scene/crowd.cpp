@@ -124,7 +124,11 @@ Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s) {
 
 Scene::Scene(std::shared_ptr<const Model> model, int instanceCount) : mModel(std::move(model)) {
   const Model& m = *mModel;
-  const int count = std::clamp(instanceCount, 1, static_cast<int>(kMaxCharacters));
+  // A big model makes a smaller crowd: at most kMaxCrowdVertices vertices
+  // in all (and always one instance).
+  const std::size_t fit = kMaxCrowdVertices / std::max<std::size_t>(1, m.Vertices.size());
+  const int most = static_cast<int>(std::clamp<std::size_t>(fit, 1, kMaxCharacters));
+  const int count = std::clamp(instanceCount, 1, most);
 
   // Each slot's bind-space sphere: the box of its vertices, and the
   // farthest of them from the box's centre.

@@ -83,6 +83,9 @@ int JointCountForCharacter(int index);
 // down always shrinks the scene and a step up always grows it.
 int CharactersForNodeCount(int nodes, bool roundUp = true);
 enum { kMaxCharacters = 256 };
+// The most vertices a crowd of imported instances has in all: a larger
+// model makes a smaller crowd (down to one instance).
+constexpr std::size_t kMaxCrowdVertices = 1000000;
 
 // A character's mesh is a run of tube segments, one per bone below the
 // pelvis: kMeshRings rings along the bone, each of kMeshRingVertices
@@ -93,7 +96,8 @@ class Scene {
  public:
   // Builds `characterCount` characters (clamped to 1..kMaxCharacters).
   explicit Scene(int characterCount);
-  // A crowd of `instanceCount` (clamped to 1..kMaxCharacters) instances of
+  // A crowd of `instanceCount` (clamped to 1..kMaxCharacters, and to
+  // kMaxCrowdVertices vertices) instances of
   // an imported, sanitised model, standing on a grid on the ground, the
   // camera framing them all.
   Scene(std::shared_ptr<const Model> model, int instanceCount);
