@@ -28,6 +28,7 @@
 #include "khost/app/ui_driver.h"
 #include "khost/app/ui_schedule.h"
 #include "khost/render/viewport.h"
+#include "khost/scene/camera_control.h"
 #include "khost/scene/scene_source.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
@@ -106,10 +107,15 @@ class InputSink : public KSurfaceSink {
  public:
   explicit InputSink(KtViewHost& host) : mHost(host) {}
   void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
+    // Input over the 3D viewport moves its camera.
+    if (Camera && Camera->Input(*Scene, event, x, y, button, ToolX, ViewportHeight)) return;
     mHost.Input(event, x - ToolX, y, button, modifiers);
     if (event != kInputMouseMove) Touched = true;
   }
   int ToolX = 0;
+  int ViewportHeight = 0;
+  CameraControl* Camera = nullptr;
+  Workload* Scene = nullptr;
   bool Touched = false;
   void SurfaceResized(int width, int height) override {
     Resized = true;
@@ -188,6 +194,7 @@ class Application {
   IKtGraphic* mGraphic = nullptr;
   std::unique_ptr<KtViewHost> mHost;
   std::unique_ptr<InputSink> mSink;
+  CameraControl mCamera;
   std::unique_ptr<UiDriver> mDriver;
   OutputFile mScreenshot;
   OutputFile mWindowScreenshot;
@@ -457,6 +464,9 @@ int Application::OpenSurface() {
   mHost->SetRoot(mToolView, mWidth, mHeight);
   mSink = std::make_unique<InputSink>(*mHost);
   mSink->ToolX = mViewportWidth;
+  mSink->ViewportHeight = mViewportHeight;
+  mSink->Camera = &mCamera;
+  mSink->Scene = mWorkload.get();
   mDriver = std::make_unique<UiDriver>(*mToolLayout, *mHost, mWidth, mHeight,
                                        [this] { DrawAndFinish(); });
   return 0;
@@ -505,6 +515,7 @@ bool Application::ApplyLayout(int windowWidth, int windowHeight, std::string* er
   KtGraphic_ResizeGL(mGraphic, mWidth, mHeight);
   mHost->Resize(mWidth, mHeight);
   mSink->ToolX = mViewportWidth;
+  mSink->ViewportHeight = mViewportHeight;
   if (mViewport) {
     mViewport->SetRectangle(0, 0, mViewportWidth, mViewportHeight, windowHeight);
     if (mViewportWidth > 0 && mViewportHeight > 0) {

@@ -7,10 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "host/ktoolkit.h"
+#include "khost/scene/camera_control.h"
 #include "khost/scene/crowd.h"
 #include "khost/scene/isolated_import.h"
 #include "khost/scene/model.h"
 #include "khost/scene/scene.h"
+#include "khost/scene/workload.h"
 
 namespace {
 
@@ -252,6 +255,50 @@ TEST(SceneImport, WhatCannotBeUsedIsRefusedByNameWithItsStatus) {
     for (std::size_t v = 0; v < a.size(); ++v) moved = std::max(moved, Length(a[v] - b[v]));
     EXPECT_GT(moved, 0.1f);
   }
+}
+
+TEST(SceneImport, ViewportInputOrbitsPansZoomsAndFramesTheCrowdAgain) {
+  REQUIRE_MODEL("X/Testwuson.X");
+  const auto model = Import("X/Testwuson.X");
+  ASSERT_TRUE(model);
+  ThreadPool pool(1);
+  Workload workload(pool, model, 9);
+  CameraControl control;
+  const Camera framed = workload.GetScene().GetCamera();
+  const Vec3 pivot = workload.GetScene().GetPivot();
+  const float distance = Length(framed.Position - pivot);
+  // Every instance is in the framed view.
+  for (int i = 0; i < 9; ++i) {
+    Character& c = workload.EditScene().GetCharacter(i);
+    workload.EditScene().Animate(c, 0.0, 0);
+    workload.EditScene().SolveSkeleton(c, 0);
+    workload.EditScene().SolveConstraints(c, 0);
+    EXPECT_TRUE(SphereInFrustum(workload.GetScene().GetFrustum(), c.Poses[0].BoundsCenter, 0.0f));
+  }
+  // Left drag over the viewport (640 x 420): orbits at the same distance.
+  EXPECT_TRUE(control.Input(workload, kInputMouseDown, 100, 100, 0, 640, 420));
+  EXPECT_TRUE(control.Input(workload, kInputMouseMove, 160, 120, 0, 640, 420));
+  EXPECT_TRUE(control.Input(workload, kInputMouseUp, 160, 120, 0, 640, 420));
+  const Camera orbited = workload.GetScene().GetCamera();
+  EXPECT_GT(Length(orbited.Position - framed.Position), 0.1f);
+  EXPECT_NEAR(Length(orbited.Position - pivot), distance, distance * 1e-3f);
+  // Right drag pans: the pivot moves; the wheel comes nearer.
+  control.Input(workload, kInputMouseDown, 100, 100, 1, 640, 420);
+  control.Input(workload, kInputMouseMove, 140, 100, 1, 640, 420);
+  control.Input(workload, kInputMouseUp, 140, 100, 1, 640, 420);
+  EXPECT_GT(Length(workload.GetScene().GetPivot() - pivot), 0.01f);
+  const float before =
+      Length(workload.GetScene().GetCamera().Position - workload.GetScene().GetPivot());
+  EXPECT_TRUE(control.Input(workload, kInputMouseWheel, 300, 200, 2, 640, 420));
+  EXPECT_LT(Length(workload.GetScene().GetCamera().Position - workload.GetScene().GetPivot()),
+            before * 0.8f);
+  // Over the tool (x >= 640) nothing is the viewport's.
+  EXPECT_FALSE(control.Input(workload, kInputMouseDown, 700, 100, 0, 640, 420));
+  EXPECT_FALSE(control.Input(workload, kInputMouseWheel, 700, 100, 1, 640, 420));
+  // F frames the crowd again, exactly as at the start.
+  EXPECT_TRUE(control.Input(workload, kInputKeyChar, 300, 200, 'f', 640, 420));
+  const Camera again = workload.GetScene().GetCamera();
+  EXPECT_NEAR(Length(again.Position - framed.Position), 0.0f, 1e-4f);
 }
 
 }  // namespace
