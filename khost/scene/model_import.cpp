@@ -219,7 +219,7 @@ Result<Model> ImportModel(const std::string& path) {
                               aiPrimitiveType_POINT | aiPrimitiveType_LINE);
   const unsigned flags = aiProcess_Triangulate | aiProcess_LimitBoneWeights |
                          aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals |
-                         aiProcess_SortByPType | aiProcess_ValidateDataStructure;
+                         aiProcess_SortByPType;
   const aiScene* scene = importer.ReadFile(path, flags);
   if (!scene) {
     std::string reason = importer.GetErrorString();

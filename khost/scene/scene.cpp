@@ -80,7 +80,9 @@ int Scene::CountForNodeCount(int nodes, bool roundUp) const {
   if (!mModel) return CharactersForNodeCount(nodes, roundUp);
   const int per = std::max(1, static_cast<int>(mModel->Nodes.size()));
   const int count = roundUp ? nodes / per + (nodes % per > 0 ? 1 : 0) : nodes / per;
-  return std::clamp(count, 1, static_cast<int>(kMaxCharacters));
+  // The crowd's own limits: kMaxCharacters, and kMaxCrowdVertices in all.
+  const std::size_t fit = kMaxCrowdVertices / std::max<std::size_t>(1, mModel->Vertices.size());
+  return std::clamp(count, 1, static_cast<int>(std::clamp<std::size_t>(fit, 1, kMaxCharacters)));
 }
 
 void Scene::BuildCharacter(Character& c, int index, int total) {
