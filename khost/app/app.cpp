@@ -100,6 +100,7 @@ class Application {
   IKtGraphic* mGraphic = nullptr;
   std::unique_ptr<KtViewHost> mHost;
   std::unique_ptr<InputSink> mSink;
+  CameraControl mCamera;
   std::unique_ptr<UiDriver> mDriver;
   std::unique_ptr<Viewport> mViewport;
   std::unique_ptr<ToolLayer> mToolLayer;
@@ -136,7 +137,11 @@ Status Application::StartHost() {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
-  mEngine = std::make_unique<SceneEngine>(configured.Characters);
+  // The scene file is read (in a child process) before any thread starts.
+  Result<SceneChoice> scene = ChooseScene(mPlan.ScenePath, configured.SceneFile,
+                                          configured.SceneInstances, configured.Characters, mErr);
+  if (!scene) return scene.AsStatus();
+  mEngine = std::make_unique<SceneEngine>(*scene);
   return {};
 }
 
@@ -197,6 +202,10 @@ Status Application::OpenSurface() {
   Result<std::unique_ptr<Viewport>> viewport = Viewport::Create();
   if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
   mViewport = std::move(*viewport);
+  if (Status drawable = mViewport->CheckScene(mEngine->GetScene()); !drawable) {
+    return Failure("scene file " + QuoteArgument(mEngine->GetScene().GetModel()->Source) + ": " +
+                   drawable.GetError().Message);
+  }
   mEngine->SetRenderer(mViewport.get());
   // A window the window system sized differently is laid out as a resize.
   if (mSurface->Width() != mLayout.WindowWidth() || mSurface->Height() != mLayout.WindowHeight()) {
@@ -215,6 +224,9 @@ Status Application::OpenSurface() {
   mHost->SetRoot(&mModule.View(), tool.Width, tool.Height);
   mSink = std::make_unique<InputSink>(*mHost);
   mSink->ToolX = tool.X;
+  mSink->ViewportHeight = mLayout.Viewport().Height;
+  mSink->Camera = &mCamera;
+  mSink->Scene = &mEngine->GetWorkload();
   mDriver = std::make_unique<UiDriver>(mModule.Layout(), *mHost, tool.Width, tool.Height,
                                        [this] { DrawAndFinish(); });
   return {};
@@ -230,6 +242,9 @@ Status Application::OpenOutputs() {
 
 std::vector<NamedPath> Application::InputPaths() const {
   std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
+  if (const Model* model = mEngine->GetScene().GetModel()) {
+    inputs.push_back({"the scene file", model->Source});
+  }
   for (const char* name : {"@Application.txt", "@Task.txt"}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
   }
@@ -255,6 +270,7 @@ Status Application::ApplyLayout(const WindowLayout& layout) {
   KtGraphic_ResizeGL(mGraphic, tool.Width, tool.Height);
   mHost->Resize(tool.Width, tool.Height);
   mSink->ToolX = tool.X;
+  mSink->ViewportHeight = mLayout.Viewport().Height;
   PlaceViewport();
   mRepaint.MarkOutOfDate();
   return {};

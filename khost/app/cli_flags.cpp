@@ -96,6 +96,15 @@ constexpr Flag kFlags[] = {
      .Help = "folder of Application.txt and Task.txt (default: the KHOST_CONFIG_DIR variable, "
              "else config/ beside the executable, else the shipped config/ folder)",
      .Store = SetText<&Options::ConfigDir>},
+    {.Name = "--scene",
+     .Kind = K::kPath,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "model.gltf",
+     .Help = "the scene: any file the asset import library reads (glTF, FBX, COLLADA, .X, "
+             "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
+             "characters (default: the [Scene] File of Application.txt)",
+     .Store = SetText<&Options::ScenePath>},
     {.Name = "--headless",
      .Repeats = true,
      .Help = "draw off screen (the default without a display)",

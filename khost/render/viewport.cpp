@@ -8,11 +8,13 @@
 #include <cstring>
 #include <tuple>
 
+#include "khost/scene/model.h"
+
 namespace khost {
 
 namespace {
 
-constexpr int kMaxBones = 64;      // joints per character the bone block holds
+constexpr int kMinBones = 64;      // the bone block holds at least this many joints
 constexpr int kLevels = 4;         // levels of detail
 constexpr float kGroundHalf = 60;  // metres
 constexpr int kGridHalf = 30;      // grid lines every metre out to this
@@ -45,13 +47,14 @@ void main() {
 // The linear-blend skinning of the CPU path: the weighted sum of the skin
 // matrices (rows of a 3x4 matrix, three vec4 per bone) applied to the bind
 // position and normal.
-const char* const kSkinVertex = R"(#version 330 core
+// BONES is defined in front of it: the joints the scene's characters have.
+const char* const kSkinVertex = R"(
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in uvec4 aBones;
 layout(location = 3) in vec4 aWeights;
 layout(std140) uniform Bones {
-  vec4 uRows[3 * 64];
+  vec4 uRows[3 * BONES];
 };
 uniform mat4 uViewProjection;
 out vec3 vNormal;
@@ -224,31 +227,20 @@ Status Viewport::Build() {
   }
   for (auto [program, vertex, fragment] :
        {std::tuple{&mMeshProgram, kMeshVertex, kMeshFragment},
-        std::tuple{&mSkinProgram, kSkinVertex, kMeshFragment},
         std::tuple{&mGroundProgram, kGroundVertex, kGroundFragment}}) {
     const Result<GLuint> linked = Link(vertex, fragment);
     if (!linked) return linked.AsStatus();
     *program = *linked;
   }
+  GLint blockBytes = 16384;
+  glGetIntegerv(GL_MAX_UNIFORM_BLOCK_SIZE, &blockBytes);
+  mMaxBones = std::max(kMinBones, blockBytes / static_cast<GLint>(sizeof(Mat34)));
+  if (Status skin = EnsureSkinProgram(kMinBones); !skin) return skin;
   mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
   mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
   mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
-  mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
-  mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
-  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
   mGroundViewProjection = glGetUniformLocation(mGroundProgram, "uViewProjection");
   mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
-  const GLuint block = glGetUniformBlockIndex(mSkinProgram, "Bones");
-  if (block == GL_INVALID_INDEX) {
-    return Failure("the skinning shader lost its bone block");
-  }
-  glUniformBlockBinding(mSkinProgram, block, kBoneBinding);
-
-  GLint alignment = 256;
-  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
-  if (alignment < 1) alignment = 256;
-  const GLsizeiptr block_bytes = static_cast<GLsizeiptr>(kMaxBones) * 3 * 4 * sizeof(float);
-  mBoneStride = (block_bytes + alignment - 1) / alignment * alignment;
   glGenBuffers(1, &mBoneBuffer);
 
   // The ground: two triangles, then the grid's lines just above them.
@@ -277,6 +269,44 @@ Status Viewport::Build() {
   return {};
 }
 
+Status Viewport::EnsureSkinProgram(int bones) {
+  if (mSkinProgram && bones <= mSkinBones) return {};
+  if (bones > mMaxBones) {
+    return Failure("GPU skinning holds at most " + std::to_string(mMaxBones) +
+                   " bones a character here; the scene has " + std::to_string(bones));
+  }
+  bones = std::max(bones, kMinBones);
+  const std::string source =
+      "#version 330 core\n#define BONES " + std::to_string(bones) + "\n" + kSkinVertex;
+  const Result<GLuint> linked = Link(source.c_str(), kMeshFragment);
+  if (!linked) return linked.AsStatus();
+  const GLuint program = *linked;
+  const GLuint block = glGetUniformBlockIndex(program, "Bones");
+  if (block == GL_INVALID_INDEX) {
+    glDeleteProgram(program);
+    return Failure("the skinning shader lost its bone block");
+  }
+  glUniformBlockBinding(program, block, kBoneBinding);
+  if (mSkinProgram) glDeleteProgram(mSkinProgram);
+  mSkinProgram = program;
+  mSkinBones = bones;
+  mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
+  mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
+  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
+  GLint alignment = 256;
+  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
+  if (alignment < 1) alignment = 256;
+  const GLsizeiptr blockBytes = static_cast<GLsizeiptr>(bones) * 3 * 4 * sizeof(float);
+  mBoneStride = (blockBytes + alignment - 1) / alignment * alignment;
+  return {};
+}
+
+Status Viewport::CheckScene(const Scene& scene) {
+  const Model* model = scene.GetModel();
+  if (!model) return {};
+  return EnsureSkinProgram(static_cast<int>(model->Slots.size()));
+}
+
 Viewport::~Viewport() {
   ReleaseCharacters();
   if (mGroundArray) glDeleteVertexArrays(1, &mGroundArray);
@@ -297,12 +327,22 @@ void Viewport::SetRectangle(int x, int y, int width, int height, int drawableHei
 
 void Viewport::ReleaseCharacters() {
   for (CharacterBuffers& b : mCharacters) {
+    if (b.Shared) {
+      // The model's index and bind-pose buffers belong to mShared.
+      glDeleteBuffers(1, &b.Deformed);
+      glDeleteVertexArrays(1, &b.CpuArray);
+      continue;
+    }
     const GLuint buffers[3] = {b.Deformed, b.BindPose, b.Indices};
     const GLuint arrays[2] = {b.CpuArray, b.GpuArray};
     glDeleteBuffers(3, buffers);
     glDeleteVertexArrays(2, arrays);
   }
   mCharacters.clear();
+  const GLuint buffers[2] = {mShared.BindPose, mShared.Indices};
+  glDeleteBuffers(2, buffers);
+  glDeleteVertexArrays(1, &mShared.GpuArray);
+  mShared = CharacterBuffers{};
 }
 
 void Viewport::SyncScene(Scene& scene) {
@@ -313,12 +353,38 @@ void Viewport::SyncScene(Scene& scene) {
   ReleaseCharacters();
   mCharacters.resize(static_cast<std::size_t>(scene.GetCharacterCount()));
   mScene = &scene;
+  // A scene with more bones than the skinning program holds gets a bigger
+  // one (CheckScene refused scenes beyond the limit up front).
+  if (const Model* model = scene.GetModel()) {
+    // Within the limit a failure can only be the driver's; the program
+    // already built stays in use.
+    static_cast<void>(
+        EnsureSkinProgram(std::min(static_cast<int>(model->Slots.size()), mMaxBones)));
+  }
 }
 
 Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu) {
   CharacterBuffers& b = mCharacters[static_cast<std::size_t>(index)];
   const Character& c = scene.GetCharacter(index);
-  if (!b.Indices) {
+  if (c.Source) {
+    // The instances of a model share its indices and bind-pose vertices
+    // (and with them the GPU skinning's vertex array).
+    if (!mShared.Indices) {
+      const std::vector<uint32_t>& all = c.Source->Indices;
+      glGenBuffers(1, &mShared.Indices);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mShared.Indices);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(all.size() * sizeof(uint32_t)),
+                   all.data(), GL_STATIC_DRAW);
+      mShared.Vertices = c.Vertices().size();
+    }
+    if (!b.Shared) {
+      b.Shared = true;
+      b.Indices = mShared.Indices;
+      b.Vertices = mShared.Vertices;
+    }
+    if (gpu && !mShared.GpuArray) MakeBindPose(c, mShared);
+    b.GpuArray = mShared.GpuArray;
+  } else if (!b.Indices) {
     std::vector<unsigned> all;
     for (int lod = 0; lod < kLevels; ++lod) {
       const std::vector<unsigned> level = MeshIndices(c.Mesh.size(), lod);
@@ -347,10 +413,16 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
-  if (gpu && !b.GpuArray) {
-    std::vector<BindVertex> vertices(c.Mesh.size());
-    for (std::size_t k = 0; k < c.Mesh.size(); ++k) {
-      const SkinVertex& v = c.Mesh[k];
+  if (gpu && !b.GpuArray) MakeBindPose(c, b);
+  return b;
+}
+
+void Viewport::MakeBindPose(const Character& c, CharacterBuffers& b) {
+  {
+    const std::vector<SkinVertex>& mesh = c.Vertices();
+    std::vector<BindVertex> vertices(mesh.size());
+    for (std::size_t k = 0; k < mesh.size(); ++k) {
+      const SkinVertex& v = mesh[k];
       BindVertex& out = vertices[k];
       out.Position[0] = v.Position.x;
       out.Position[1] = v.Position.y;
@@ -359,9 +431,9 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
       out.Normal[1] = v.Normal.y;
       out.Normal[2] = v.Normal.z;
       for (int i = 0; i < kMaxInfluences; ++i) {
-        // A bone the bone block cannot hold is dropped (the character
-        // builder makes at most 35).
-        const bool held = v.Bones[i] < kMaxBones;
+        // A bone the bone block cannot hold is dropped (CheckScene refuses
+        // such scenes; the character builder makes at most 35).
+        const bool held = v.Bones[i] < mSkinBones;
         out.Bones[i] = held ? v.Bones[i] : 0;
         out.Weights[i] = held ? v.Weights[i] : 0.0f;
       }
@@ -388,7 +460,6 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
-  return b;
 }
 
 std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
@@ -411,7 +482,8 @@ std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
       if (!c.Visible) continue;
       Buffers(scene, i, true);
       const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
-      const std::size_t joints = std::min<std::size_t>(skin.size(), kMaxBones);
+      const std::size_t joints =
+          std::min<std::size_t>(skin.size(), static_cast<std::size_t>(mSkinBones));
       std::memcpy(mapped + static_cast<std::size_t>(mBoneStride) * static_cast<std::size_t>(i),
                   skin.data(), joints * sizeof(Mat34));
       bytes += joints * sizeof(Mat34);
@@ -484,12 +556,22 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
     if (!array) continue;  // not uploaded this frame
     const int lod = std::clamp(item.Lod, 0, kLevels - 1);
     glBindVertexArray(array);
-    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
-    glUniform3fv(albedo, 1, kAlbedos[look]);
     if (gpuSkinning) {
       glBindBufferRange(GL_UNIFORM_BUFFER, kBoneBinding, mBoneBuffer, mBoneStride * item.Character,
                         mBoneStride);
     }
+    if (const Model* model = scene.GetCharacter(item.Character).Source) {
+      // An imported model: a draw call per mesh, in its material's colour.
+      for (const ModelMesh& mesh : model->Meshes) {
+        glUniform3fv(albedo, 1, mesh.Colour);
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
+        ++mDrawCalls;
+      }
+      continue;
+    }
+    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
+    glUniform3fv(albedo, 1, kAlbedos[look]);
     glDrawElements(GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
                    reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) *
                                                  sizeof(unsigned)));

@@ -658,9 +658,10 @@ TEST(KhostSettings, ResetToANegativeEvaluationDepthKeepsItAndTheChartShowsTheTre
       "ProfilingType = 1\n",
       kSmallScene);
   const fs::path csv = w.Path("stats.csv");
-  const RunResult r = w.Run(w.Headless(6, config,
-                                       {"--print-settings", "--select", "Evaluation", "--click",
-                                        "Reset To Default", "--stats", csv.string()}));
+  const RunResult r =
+      w.Run(w.Headless(6, config,
+                       {"--scene", "builtin", "--print-settings", "--select", "Evaluation",
+                        "--click", "Reset To Default", "--stats", csv.string()}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(ParseSettings(r.Out)["EvaluationDepth"], "-1") << r.Out;
   // Frame, Present, Evaluation and its two characters with two children each.
@@ -703,7 +704,8 @@ TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
 TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const std::vector<std::string> base = w.Headless(3, config, {"--print-settings"});
+  const std::vector<std::string> base =
+      w.Headless(3, config, {"--print-settings", "--scene", "builtin"});
   const RunResult before = w.Run(base);
   ASSERT_EQ(before.Status, 0) << before.Err;
   const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
@@ -723,8 +725,8 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   // Going down (from 16 characters), the scene keeps at most the nodes
   // asked for.
   const fs::path bigger = w.Config(kQuietApplication, "[Scene]\nCharacters = 16\n");
-  const RunResult smaller =
-      w.Run(w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100"}));
+  const RunResult smaller = w.Run(
+      w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100", "--scene", "builtin"}));
   ASSERT_EQ(smaller.Status, 0) << smaller.Err;
   const int fewer = std::stoi(ParseSettings(smaller.Out).at("NodeCount"));
   EXPECT_LE(fewer, 100);
@@ -735,8 +737,9 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
 // alone), an evaluation depth of 1 and two characters.
 std::vector<int> ChartForSelection(Workspace& w, const std::string& item, const fs::path& config) {
   const fs::path png = w.Path("select_" + (item.empty() ? std::string("none") : item) + ".png");
-  std::vector<std::string> args = {"--headless",    "--frames",     "4",         "--config-dir",
-                                   config.string(), "--screenshot", png.string()};
+  std::vector<std::string> args = {"--headless",   "--frames",      "4",
+                                   "--config-dir", config.string(), "--screenshot",
+                                   png.string(),   "--scene",       "builtin"};
   if (!item.empty()) args.insert(args.end(), {"--select", item});
   const RunResult r = w.Run(args);
   EXPECT_EQ(r.Status, 0) << r.Err;
@@ -808,8 +811,8 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
       "ProfilingType = 1\n",
       kSmallScene);
   const fs::path csv = w.Path("stats.csv");
-  const RunResult r =
-      w.Run(w.Headless(3, config, {"--select", "Evaluation", "--stats", csv.string()}));
+  const RunResult r = w.Run(w.Headless(
+      3, config, {"--select", "Evaluation", "--stats", csv.string(), "--scene", "builtin"}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   std::istringstream in(ReadAll(csv));
   std::vector<std::string> lines;
@@ -966,6 +969,8 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
   constexpr int kFrames = 6;
   // Work on the pool too: parallel evaluation, deformation and the pipeline.
   const std::vector<std::string> args = {"--headless",
+                                         "--scene",
+                                         "builtin",
                                          "--frames",
                                          std::to_string(kFrames),
                                          "--ui-rate",
@@ -1294,9 +1299,10 @@ TEST(KhostViewport, WindowShowsTheCharactersWhereTheCameraSeesThemBesideTheTool)
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, "[Scene]\nCharacters = 12\n");
   const auto run = [&](int frames, const std::string& name) {
-    const RunResult r = w.Run({"--headless", "--frames", std::to_string(frames), "--config-dir",
-                               config.string(), "--window-screenshot", w.Path(name).string(),
-                               "--screenshot", w.Path("tool-" + name).string()});
+    const RunResult r =
+        w.Run({"--headless", "--scene", "builtin", "--frames", std::to_string(frames),
+               "--config-dir", config.string(), "--window-screenshot", w.Path(name).string(),
+               "--screenshot", w.Path("tool-" + name).string()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     return Load(w.Path(name));
   };
