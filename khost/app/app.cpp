@@ -343,7 +343,7 @@ void Application::SubmitViewport() {
   // do so inside the tool's paint when drawing moves to the tool's layer.
   const TimePoint start = FrameClockType::now();
   FlushDrawing();
-  mClock.ViewportSubmitted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.ViewportSubmitted(start, FrameClockType::now());
 }
 
 void Application::RepaintTool(double seconds, bool last) {
@@ -355,7 +355,7 @@ void Application::RepaintTool(double seconds, bool last) {
   }
   const TimePoint start = FrameClockType::now();
   PaintTool();
-  mClock.Painted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.Painted(start, FrameClockType::now());
   mRepaint.Painted(seconds);
 }
 
