@@ -13,6 +13,7 @@
 #include "khost/app/frame_clock.h"
 #include "khost/app/host_settings.h"
 #include "khost/app/input_sink.h"
+#include "khost/app/interrupt.h"
 #include "khost/app/module_bridge.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/output_paths.h"
@@ -383,6 +384,8 @@ Status Application::RunStartActions() {
     actions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }
   for (const UiAction& action : actions) {
+    // A signal to stop leaves the rest undone; the loop ends the run.
+    if (InterruptSignal() != 0) return {};
     if (Status done = AsStatus(mDriver->Run(action)); !done) return done;
   }
   if (!actions.empty()) mRepaint.MarkOutOfDate();
@@ -417,6 +420,11 @@ Status Application::Loop() {
     Frame(last);
     // A recording or trace that failed ends the run with the next frame.
     if (mOutputs.Measured().OutputFailed() && mFrames > i + 2) mFrames = i + 2;
+    if (InterruptSignal() != 0) {
+      // Asked to stop: this frame is the last, as when the window closes.
+      if (!last) CaptureClosingWindow();
+      break;
+    }
     if (i == 0) {
       if (Status done = RunStartActions(); !done) return done;
     }
@@ -477,6 +485,11 @@ int RunApplication(const Options& options, std::ostream& out, std::ostream& err)
     Application app(options, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";
+    if (const int signal = InterruptSignal(); signal != 0) {
+      // The outputs are finished (or named above when they could not be).
+      err << "khost: interrupted by " << SignalName(signal) << "\n";
+      return 128 + signal;
+    }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {
     err << "khost: " << e.what() << "\n";

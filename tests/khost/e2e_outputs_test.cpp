@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "khost/e2e_support.h"
+#include "ksurface.h"
 
 namespace {
 
@@ -126,6 +128,89 @@ TEST(KhostTrace, SlicesAreRealIntervalsThatNestOnEveryTrack) {
             << what << " " << cycle;
       }
     }
+  }
+}
+
+// Waits until `path` holds more than `bytes` bytes (at most 30 s).
+bool WaitForGrowth(const fs::path& path, std::uintmax_t bytes) {
+  for (int i = 0; i < 3000; ++i) {
+    std::error_code ec;
+    if (fs::file_size(path, ec) > bytes && !ec) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path record = w.Path("frames.csv");
+  const fs::path trace = w.Path("trace.json");
+  const fs::path stats = w.Path("stats.csv");
+  const fs::path shot = w.Path("shot.png");
+  const std::vector<std::string> args = {
+      "--headless",   "--frames",      "1000000",    "--config-dir", config.string(),
+      "--record",     record.string(), "--trace",    trace.string(), "--stats",
+      stats.string(), "--screenshot",  shot.string()};
+
+  // SIGINT while it runs: the frame completes, the outputs are finished.
+  const pid_t pid = w.Start(args);
+  ASSERT_TRUE(WaitForGrowth(record, 4096));
+  kill(pid, SIGINT);
+  const RunResult r = w.Wait(pid, 60);
+  ASSERT_EQ(r.Status, 128 + SIGINT) << r.Err;
+  EXPECT_NE(r.Err.find("interrupted by SIGINT"), std::string::npos) << r.Err;
+  const nlohmann::json document = nlohmann::json::parse(ReadAll(trace));
+  EXPECT_GT(document.at("traceEvents").size(), 100u);
+  const std::string rows = ReadAll(record);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back(), '\n');
+  const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
+  EXPECT_EQ(std::count(last.begin(), last.end(), ','), 4) << last;
+  EXPECT_EQ(ReadAll(stats).rfind("name,depth,average_us,minimum_us,maximum_us\nFrame,0,", 0), 0u);
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> pixels;
+  std::string error;
+  EXPECT_TRUE(KPng_Read(shot.c_str(), width, height, pixels, &error)) << error;
+  const std::vector<std::string> expected = {"config0",    "frames.csv", "shot.png",  "stats.csv",
+                                             "stderr.txt", "stdout.txt", "trace.json"};
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(w.Path("."))) {
+    entries.push_back(entry.path().filename().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, expected);
+
+  // Two signals (two kinds, which the kernel does not merge): it stops at
+  // once, leaving no temporary and the older trace as it was.
+  std::ofstream(trace) << "an older trace\n";
+  fs::remove(record);
+  const pid_t again = w.Start(args);
+  ASSERT_TRUE(WaitForGrowth(record, 4096));
+  kill(again, SIGINT);
+  kill(again, SIGTERM);
+  const RunResult twice = w.Wait(again, 60);
+  EXPECT_TRUE(twice.Status == 128 + SIGINT || twice.Status == 128 + SIGTERM) << twice.Status;
+  EXPECT_NE(twice.Err.find("stopped at once"), std::string::npos) << twice.Err;
+  EXPECT_EQ(ReadAll(trace), "an older trace\n");
+  for (const auto& entry : fs::directory_iterator(w.Path("."))) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".khost-", 0), std::string::npos);
+  }
+}
+
+TEST(KhostMessages, EchoedTextShowsControlCharactersEscaped) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  // A terminal title sequence as a display item and as a --set value.
+  for (const std::vector<std::string>& action :
+       {std::vector<std::string>{"--select", "\x1b]0;x\x07"},
+        std::vector<std::string>{"--set", "Frustum Culling=\x1b]0;x\x07"}}) {
+    const RunResult r = w.Run(w.Headless(2, config, action));
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_NE(r.Err.find("\\e]0;x\\a"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.Err.find('\x07'), std::string::npos);
   }
 }
 
