@@ -54,6 +54,7 @@ class Application {
   Status StartHost();
   Status OpenTool();
   Status OpenSurface();
+  Status CheckActions();
   Status OpenOutputs();
   // The files the run reads, which no output may replace.
   std::vector<NamedPath> InputPaths() const;
@@ -118,6 +119,7 @@ Status Application::Run() {
   if (Status started = StartHost(); !started) return started;
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
+  if (Status checked = CheckActions(); !checked) return checked;
   if (Status opened = OpenOutputs(); !opened) return opened;
   if (Status looped = Loop(); !looped) return looped;
   return Finish();
@@ -218,6 +220,24 @@ Status Application::OpenSurface() {
   mSink->ToolX = tool.X;
   mDriver = std::make_unique<UiDriver>(mModule.Layout(), *mHost, tool.Width, tool.Height,
                                        [this] { DrawAndFinish(); });
+  return {};
+}
+
+Status Application::CheckActions() {
+  // The scripted actions and the comparison's values name controls, items
+  // and values of the tool as built: a bad one is refused before any
+  // output is opened.
+  for (const UiAction& action : mPlan.Actions) {
+    if (Status checked = AsStatus(mDriver->Check(action)); !checked) return checked;
+  }
+  if (const std::optional<CompareSpec>& compare = mPlan.Outputs.Measured.Compare) {
+    for (const std::string& value : {compare->ValueA, compare->ValueB}) {
+      const UiAction action{UiAction::kSet, compare->Caption, value};
+      if (Status checked = AsStatus(mDriver->Check(action), "--compare: "); !checked) {
+        return checked;
+      }
+    }
+  }
   return {};
 }
 
@@ -378,8 +398,9 @@ void Application::Present(bool last) {
 Status Application::RunStartActions() {
   std::vector<UiAction> actions = mPlan.Actions;
   if (const ComparisonRun* comparison = mOutputs.Measured().Comparison()) {
-    // Both values are tried once before the first block, so a value the
-    // editor refuses stops the run at once.
+    // Both values were checked before the run; B is set once before the
+    // first block, so an editor that does not take it stops the run at
+    // once.
     const CompareSpec& spec = comparison->Spec();
     actions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }

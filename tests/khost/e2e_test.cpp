@@ -1029,8 +1029,8 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
   const fs::path record = w.Path("frames.csv");
-  // Actions and a comparison's values are checked against the open tool
-  // after the first frame, once the recording is already open.
+  // Actions and a comparison's values are checked against the tool as
+  // built, before the first frame and before any output is opened.
   const std::vector<std::vector<std::string>> refused = {
       {"--set", "No Such Editor=1"},
       {"--select", "Nowhere"},
@@ -1048,6 +1048,14 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
       EXPECT_EQ(entry.path().filename().string().rfind(".frames.csv", 0), std::string::npos);
     }
   }
+  // Before any output is opened: a FIFO nobody reads, which opening
+  // refuses (status 1), is not reached.
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const RunResult r = w.Run({"--headless", "--frames", "3", "--config-dir", config.string(),
+                             "--trace", fifo.string(), "--select", "Nowhere"});
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_NE(r.Err.find("'Nowhere'"), std::string::npos) << r.Err;
 }
 
 TEST(KhostMeasure, OutputsThatAreOneFileOrAnInputAreRefusedBeforeAnythingIsWritten) {
