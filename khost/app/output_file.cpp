@@ -253,9 +253,9 @@ bool OutputFile::CreateTemporary(std::string& error) {
   // read-only meanwhile, leaves nothing behind.
   mFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (mFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // A file system without unnamed files: a named temporary.
-    // Its name is in the table before the file exists, so that a second
-    // signal removes it whenever it comes.
+    // A file system without unnamed files: a named temporary, listed in the
+    // table of named temporaries before it exists, so that a second signal
+    // removes it whenever it comes.
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::string name = TemporaryName(folder);
       SetTemporary(name);
