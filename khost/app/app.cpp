@@ -13,6 +13,7 @@
 #include "khost/app/frame_clock.h"
 #include "khost/app/host_settings.h"
 #include "khost/app/input_sink.h"
+#include "khost/app/interrupt.h"
 #include "khost/app/module_bridge.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/output_paths.h"
@@ -53,6 +54,7 @@ class Application {
   Status StartHost();
   Status OpenTool();
   Status OpenSurface();
+  Status CheckActions();
   Status OpenOutputs();
   // The files the run reads, which no output may replace.
   std::vector<NamedPath> InputPaths() const;
@@ -118,6 +120,7 @@ Status Application::Run() {
   if (Status started = StartHost(); !started) return started;
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
+  if (Status checked = CheckActions(); !checked) return checked;
   if (Status opened = OpenOutputs(); !opened) return opened;
   if (Status looped = Loop(); !looped) return looped;
   return Finish();
@@ -229,6 +232,24 @@ Status Application::OpenSurface() {
   mSink->Scene = &mEngine->GetWorkload();
   mDriver = std::make_unique<UiDriver>(mModule.Layout(), *mHost, tool.Width, tool.Height,
                                        [this] { DrawAndFinish(); });
+  return {};
+}
+
+Status Application::CheckActions() {
+  // The scripted actions and the comparison's values name controls, items
+  // and values of the tool as built: a bad one is refused before any
+  // output is opened.
+  for (const UiAction& action : mPlan.Actions) {
+    if (Status checked = AsStatus(mDriver->Check(action)); !checked) return checked;
+  }
+  if (const std::optional<CompareSpec>& compare = mPlan.Outputs.Measured.Compare) {
+    for (const std::string& value : {compare->ValueA, compare->ValueB}) {
+      const UiAction action{UiAction::kSet, compare->Caption, value};
+      if (Status checked = AsStatus(mDriver->Check(action), "--compare: "); !checked) {
+        return checked;
+      }
+    }
+  }
   return {};
 }
 
@@ -359,7 +380,7 @@ void Application::SubmitViewport() {
   // do so inside the tool's paint when drawing moves to the tool's layer.
   const TimePoint start = FrameClockType::now();
   FlushDrawing();
-  mClock.ViewportSubmitted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.ViewportSubmitted(start, FrameClockType::now());
 }
 
 void Application::RepaintTool(double seconds, bool last) {
@@ -371,7 +392,7 @@ void Application::RepaintTool(double seconds, bool last) {
   }
   const TimePoint start = FrameClockType::now();
   PaintTool();
-  mClock.Painted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.Painted(start, FrameClockType::now());
   mRepaint.Painted(seconds);
 }
 
@@ -393,12 +414,15 @@ void Application::Present(bool last) {
 Status Application::RunStartActions() {
   std::vector<UiAction> actions = mPlan.Actions;
   if (const ComparisonRun* comparison = mOutputs.Measured().Comparison()) {
-    // Both values are tried once before the first block, so a value the
-    // editor refuses stops the run at once.
+    // Both values were checked before the run; B is set once before the
+    // first block, so an editor that does not take it stops the run at
+    // once.
     const CompareSpec& spec = comparison->Spec();
     actions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }
   for (const UiAction& action : actions) {
+    // A signal to stop leaves the rest undone; the loop ends the run.
+    if (InterruptSignal() != 0) return {};
     if (Status done = AsStatus(mDriver->Run(action)); !done) return done;
   }
   if (!actions.empty()) mRepaint.MarkOutOfDate();
@@ -433,6 +457,11 @@ Status Application::Loop() {
     Frame(last);
     // A recording or trace that failed ends the run with the next frame.
     if (mOutputs.Measured().OutputFailed() && mFrames > i + 2) mFrames = i + 2;
+    if (InterruptSignal() != 0) {
+      // Asked to stop: this frame is the last, as when the window closes.
+      if (!last) CaptureClosingWindow();
+      break;
+    }
     if (i == 0) {
       if (Status done = RunStartActions(); !done) return done;
     }
@@ -493,6 +522,11 @@ int RunApplication(const Options& options, std::ostream& out, std::ostream& err)
     Application app(options, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";
+    if (const int signal = InterruptSignal(); signal != 0) {
+      // The outputs are finished (or named above when they could not be).
+      err << "khost: interrupted by " << SignalName(signal) << "\n";
+      return 128 + signal;
+    }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {
     err << "khost: " << e.what() << "\n";

@@ -223,8 +223,8 @@ constexpr Flag kFlags[] = {
      .Noun = "file name",
      .Example = "t.json",
      .Help = "write the frames as a trace (JSON trace event format, for trace viewers): one "
-             "event per cycle per frame with its real start and duration, on the track of the "
-             "thread that ran it",
+             "event per cycle per frame over the time it ran, on the track of the thread that "
+             "ran it, nested; Frame and Present, which interleave, as two pieces each",
      .Store = SetText<&Options::TraceFile>},
     {.Name = "--compare",
      .Kind = K::kText,
