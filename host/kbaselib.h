@@ -236,7 +236,6 @@ class KHOST_API KProperty {
 
  protected:
   void NotifyChanged();
-  int KeepInRange(int value) const;  // the nearest value within the range
 
  private:
   std::string mName;
@@ -355,30 +354,6 @@ typedef IObject* (*kObjectFactory)(IObject* parent, char* name, void* data);
 KHOST_API bool Object_Register(char* path, char* name, char* displayName, kObjectFactory factory,
                                bool flag, char* icon, KObject* object);
 
-// What the registry holds of one class (host side). Valid until the entry is
-// replaced or the registry is cleared.
-struct KRegisteredClass {
-  const char* Path;
-  const char* Name;
-  const char* DisplayName;
-  kObjectFactory Factory;
-  bool Flag;
-  const char* Icon;
-  KObject* Object;
-  int RegisterCount;  // how many times this path and name were registered
-};
-
-KHOST_API int Object_GetRegisteredCount();
-KHOST_API const KRegisteredClass* Object_GetRegistered(int index);  // null outside range
-KHOST_API const KRegisteredClass* Object_Find(const char* path, const char* name);
-// Creates an object through the registered factory; null when not registered.
-KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* parent, void* data);
-// Forgets the registration of one class (a host unloading the module that
-// registered it); false when none is registered under that path and name.
-KHOST_API bool Object_Unregister(const char* path, const char* name);
-// Forgets every registration (host shutdown, tests).
-KHOST_API void Object_ClearRegistry();
-
 //-----------------------------------------------------------------------------
 // [SECTION] Module entry
 //-----------------------------------------------------------------------------
@@ -394,15 +369,6 @@ enum kDllOperation : int {
 //-----------------------------------------------------------------------------
 // [SECTION] Configuration files
 //-----------------------------------------------------------------------------
-
-// The host's configuration folder. "@Name.txt" names the file Name.txt in it.
-// The environment variable KHOST_CONFIG_DIR, when set and not empty, overrides
-// the folder the host application sets. Default: the current directory.
-KHOST_API void KConfig_SetFolder(const char* folder);
-KHOST_API std::string KConfig_GetFolder();
-// The path a configuration file name stands for ("@Name.txt" resolved; any
-// other name is taken as a path as it stands).
-KHOST_API std::string KConfig_ResolvePath(const char* fileName);
 
 // An INI-style file: "[Section]" headers and "Key = Value" lines; lines whose
 // first non-blank character is ';' or '#' are comments. The value is the text
@@ -506,14 +472,32 @@ class KHOST_API KProfilingSampling : public KTaskCycle {
   Impl* mImpl;
 };
 
+// The slots of the profiler's root cycle table (KProfiler::RootCycles). The
+// chart's upper block shows Frame and Present against Frame; its lower block
+// lists Devices, Input, Animation, Evaluation, Deformation, Upload,
+// Rendering, ToolPaint and SceneUpdate. Slot 7 stays empty.
+enum kRootCycleSlot : int {
+  kSlotDevices = 0,      // the whole frame period
+  kSlotFrame = 1,        // the CPU work of a frame
+  kSlotPresent = 2,      // presenting the frame
+  kSlotSceneUpdate = 3,  // updating the scene
+  kSlotInput = 4,        // handling input
+  kSlotAnimation = 5,
+  kSlotEvaluation = 6,  // evaluating the scene (children per evaluated object)
+  kSlotDeformation = 8,
+  kSlotUpload = 9,
+  kSlotRendering = 10,  // culling and submission
+  kSlotToolPaint = 11,  // painting the tool windows
+};
+
 // The host profiler: the single instance is KProfiler::TheOne().
 class KHOST_API KProfiler {
  public:
   static KProfiler* TheOne();
 
   enum { kRootCycleCount = 12 };
-  // Root cycle table (borrowed; any slot may be null). Slot 0 devices (the
-  // frame period), 6 evaluation, 10 rendering; slot 7 unused.
+  // Root cycle table (borrowed; any slot may be null), indexed by
+  // kRootCycleSlot.
   KProfilingSampling* RootCycles[kRootCycleCount];
   // The profiler's own bookkeeping cost per frame.
   KProfilingSampling ProfilingCost;
@@ -536,9 +520,6 @@ class KHOST_API KProfiler {
   void SetRootCycle(int slot, KProfilingSampling* sampling);
   // Gives every sampling of the root tree and ProfilingCost the buffer size.
   void ApplyBufferSize();
-  // Host side: brings EvaluationDepth, which may be written directly, back
-  // within its property's range (through the property, so editors follow).
-  void KeepEvaluationDepthInRange();
   // Host side: per-frame bookkeeping. EndFrame records the time spent in
   // AddCost since BeginFrame into ProfilingCost.
   void BeginFrame();

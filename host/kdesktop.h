@@ -47,22 +47,12 @@ class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool
   int ToolGetStartHSize() override { return StartHSize; }
   // The larger of MinWSize/MinHSize and the smallest size at which every
   // control of the tool's layouts is fully shown and every drawing view (a
-  // view that paints its whole rectangle itself) has room for its
-  // statistics header: kDrawingMinWidth × kDrawingMinHeight.
+  // view that paints its whole rectangle itself) gets at least
+  // DrawingMinWSize × DrawingMinHSize.
   int ToolGetMinWSize() override;
   int ToolGetMinHSize() override;
   bool ToolIsActive() override { return mActive; }
   void ToolSetActive(bool active) override { mActive = active; }
-
- public:
-  // The room a drawing view needs for the statistics header the profiling
-  // views draw across their top: three blocks at 20, 170 and 370 pixels,
-  // the last one's longest line ("(Min: 999.9, Max: 999.9)", 131 pixels in
-  // the default style) and 4 pixels of gap before the 17-pixel scroll bar
-  // at the view's right edge; and the header's 85 pixels with a chart row
-  // below it.
-  static constexpr int kDrawingMinWidth = 370 + 131 + 4 + 17;
-  static constexpr int kDrawingMinHeight = 85 + 20;
 
  protected:
   // Set by a derived tool's constructor.
@@ -70,6 +60,9 @@ class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool
   int StartHSize = 300;
   int MinWSize = 200;
   int MinHSize = 150;
+  // The least size the tool's drawing views need (0: only a size above zero).
+  int DrawingMinWSize = 0;
+  int DrawingMinHSize = 0;
 
  private:
   bool mActive = false;

@@ -322,23 +322,8 @@ class KHOST_API KtView : public KObject,
   // Number of ViewRefresh calls so far.
   int GetRefreshCount() const { return mRefreshCount; }
 
-  // Toolkit side: the layout whose region holds this view (null for none).
-  KtLayout* GetParentLayout() const { return mParentLayout; }
-  void SetParentLayout(KtLayout* layout) { mParentLayout = layout; }
-
-  // Toolkit side: keyboard focus. One view of the process holds it at a time
-  // (user-interface thread only). A focusable control takes it when clicked;
-  // KtViewHost moves it with Tab and Shift+Tab and drops it on a click that
-  // no control takes. Keys reach a control only while it has the focus.
-  void SetFocusable(bool focusable) { mFocusable = focusable; }
-  bool IsFocusable() const { return mFocusable; }
-  bool HasFocus() const;
-  // Gives this view the focus; the view that had it and this one repaint.
-  void TakeFocus();
-  static KtView* GetFocusedView();
-  static void ClearFocus();
-
  private:
+  friend struct KtToolkitAccess;  // the toolkit's own operations (focus, layouts)
   int mPosX = 0;
   int mPosY = 0;
   int mWidth = 0;
@@ -417,13 +402,6 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   const char* GetRegionTitle(const char* region) const;
   IKtView* GetRegionView(const char* region) const;
   bool HasBorder(const char* region) const;
-  // Toolkit side: a destroyed view leaves every region that held it.
-  void ForgetView(KtView* view);
-  // Toolkit side: whether, at a size of width × height, every region that
-  // holds a view lies inside the layout with a size above zero, every layout
-  // held fits its region the same way, and `leafFits` (when not null)
-  // accepts the size every other view would get. Changes nothing.
-  bool FitsAt(int width, int height, bool (*leafFits)(IKtView* view, int width, int height)) const;
 
   // IKtObject, IKtLayout
   const char* GetObjectName() override;
@@ -444,6 +422,7 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   struct Container;  // the IKtViewContainer the layout gives its controls
   Container* mContainerImpl;
   void DetachControls();
+  friend struct KtToolkitAccess;  // the toolkit's own operations (fitting)
 };
 
 // A layout that is a window's content.
@@ -591,108 +570,4 @@ KHOST_API void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, d
                                               double alignX, double alignY, double scale,
                                               kGraphic_Font_Style style);
 
-// Toolkit side: draws `text` from x on the line middle y in `style`, whole
-// when it fits left of `right`, otherwise the longest beginning that fits
-// followed by an ellipsis (U+2026), so that no glyph is ever cut. Returns
-// true when the text was cut. Allocates nothing.
-KHOST_API bool Graphic_DrawStringFitted(IKtGraphic* graphic, const char* text, float x, float y,
-                                        int right, int style);
 
-//-----------------------------------------------------------------------------
-// [SECTION] Toolkit side: time, hover tooltips and held-button repeats
-//-----------------------------------------------------------------------------
-
-// Seconds on a steady clock. Tests may replace the clock (null restores it).
-KHOST_API double KtClock_Now();
-KHOST_API void KtClock_Set(double (*now)());
-
-// A control whose text is cut offers its whole text while the pointer rests
-// over it (window pixels of the pointer); KtViewHost shows it in a tooltip
-// once the pointer has rested kToolTipDelay seconds, inside the window.
-// Withdraw takes back what `view` offered (nothing when it offered nothing).
-inline constexpr double kToolTipDelay = 0.5;
-KHOST_API void KtToolTip_Offer(KtView* view, const char* text, int x, int y);
-KHOST_API void KtToolTip_Withdraw(KtView* view);
-// The text shown now (null while nothing is shown).
-KHOST_API const char* KtToolTip_Shown();
-// Where the shown tooltip's pointer rests (window pixels); false when none.
-KHOST_API bool KtToolTip_Anchor(int& x, int& y);
-
-// A held button's repeat: `tick(view, context)` runs first after `delay`
-// seconds, then every `interval` seconds, from KtViewHost::Expose, until
-// KtRepeat_Stop(view) or another KtRepeat_Start.
-KHOST_API void KtRepeat_Start(KtView* view, void (*tick)(KtView* view, void* context),
-                              void* context, double delay, double interval);
-KHOST_API void KtRepeat_Stop(KtView* view);
-// Runs the repeat when it is due; KtViewHost::Expose calls it.
-KHOST_API void KtRepeat_Run();
-
-//-----------------------------------------------------------------------------
-// [SECTION] Host side: the window's graphic context and view host
-//-----------------------------------------------------------------------------
-
-// Creates the graphic context for the OpenGL context current on this thread,
-// for a drawable of the given size. Loads the fonts (fontconfig, FreeType) and
-// builds their glyph atlases once. Null on failure, with a reason in *error.
-// Owned by the caller: end it with Destroy(0) while the context is current.
-KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::string* error);
-KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
-
-// The context sends no rectangle or text to OpenGL that lies wholly outside
-// the current view's scissor rectangle, judging positions through the
-// model-view matrix it read when the view was set up (SetViewport, PushView,
-// PopView). Code that changes that matrix and then draws through the context
-// announces it with KtGraphic_ModelViewChangedGL (again after restoring it).
-// KtGraphic_SetSkipOffViewGL(graphic, false) sends everything, to compare
-// pixels with and without the skip. Both ignore other graphic contexts.
-KHOST_API void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic);
-KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);
-
-// The window's root: attaches one top-level view to a graphic context, sizes
-// it to the window, paints it (then the open popup) and routes input (the
-// popup first). It is the root view's container.
-class KHOST_API KtViewHost : public IKtViewContainer {
- public:
-  explicit KtViewHost(IKtGraphic* graphic);  // borrowed
-  virtual ~KtViewHost();
-  KtViewHost(const KtViewHost&) = delete;
-  KtViewHost& operator=(const KtViewHost&) = delete;
-
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;  // does nothing; owned by its creator
-
-  // Attaches `view` (borrowed until SetRoot(nullptr) or destruction, which
-  // detach it) at the window's top-left with the given size.
-  void SetRoot(IKtView* view, int width, int height);
-  IKtView* GetRoot() const { return mRoot; }
-  void Resize(int width, int height);
-  // Clears the window and paints the root view, the popup and a due
-  // tooltip (running a due held-button repeat first).
-  void Expose();
-  // Routes input: the popup first, then the root view. Tab and Shift+Tab
-  // move the keyboard focus; a click no control takes drops it.
-  bool Input(int event, int x, int y, int button, int modifiers);
-  // Moves the focus to the next (or previous) focusable control under the
-  // root that has been painted, in the order of the root's layouts: the
-  // regions' order, and members of one object in their declaration order.
-  // False when there is none.
-  bool MoveFocus(bool backwards);
-
-  // IKtViewContainer
-  void ViewRefreshRequest(IKtView* view, bool immediate) override;
-  bool PopupOpen(IKtView* popup) override;
-  void PopupClose(IKtView* popup) override;
-
-  IKtView* GetPopup() const { return mPopup; }
-  int GetRefreshRequestCount() const { return mRefreshRequests; }
-  bool TakeRefreshRequest();  // true once after any request
-
- private:
-  IKtGraphic* mGraphic;
-  IKtView* mRoot = nullptr;
-  IKtView* mPopup = nullptr;
-  int mWidth = 0;
-  int mHeight = 0;
-  int mRefreshRequests = 0;
-  bool mRefreshPending = false;
-};

@@ -30,6 +30,10 @@
 #include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
+#include "standin/kbaselib/registry.h"
+#include "standin/kbaselib/config.h"
+#include "standin/kbaselib/profiler.h"
+#include "standin/ktoolkit/viewhost.h"
 
 #ifndef KHOST_SHIPPED_CONFIG_DIR
 #define KHOST_SHIPPED_CONFIG_DIR ""
@@ -129,11 +133,11 @@ KProfilingSampling* SelectedCycle(KtList* list) {
   KProfiler* profiler = KProfiler::TheOne();
   switch (list->SelectedIndex.Get()) {
     case 1:
-      return profiler->RootCycles[6];
+      return profiler->RootCycles[kSlotEvaluation];
     case 2:
-      return profiler->RootCycles[10];
+      return profiler->RootCycles[kSlotRendering];
     case 3:
-      return profiler->RootCycles[0];
+      return profiler->RootCycles[kSlotDevices];
     default:
       return nullptr;
   }
@@ -536,7 +540,7 @@ void Application::UpdateScene() {
   // the count is then written back as the scene has it.
   // The evaluation depth may have been written past its property (the
   // module's reset does): bring it into range before anything draws.
-  KProfiler::TheOne()->KeepEvaluationDepthInRange();
+  KProfiler_KeepEvaluationDepthInRange();
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {

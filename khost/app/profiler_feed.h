@@ -18,20 +18,6 @@
 
 namespace khost {
 
-enum RootSlot : int {
-  kSlotDevices = 0,
-  kSlotFrame = 1,
-  kSlotPresent = 2,
-  kSlotSceneUpdate = 3,
-  kSlotInput = 4,
-  kSlotAnimation = 5,
-  kSlotEvaluation = 6,
-  kSlotDeformation = 8,
-  kSlotUpload = 9,
-  kSlotRendering = 10,
-  kSlotToolPaint = 11,
-};
-
 // One frame's measurements in microseconds. Slots left negative are not
 // recorded this frame. Each slot also keeps where its interval began and
 // the thread it ran on; a slot flagged OfPreviousFrame measured the frame

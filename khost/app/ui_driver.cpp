@@ -1,4 +1,5 @@
 #include "khost/app/ui_driver.h"
+#include "standin/ktoolkit/viewhost.h"
 
 #include <algorithm>
 #include <climits>

@@ -52,7 +52,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/kbaselib.h"
+#include "standin/kbaselib/config.h"
 
 namespace {
 

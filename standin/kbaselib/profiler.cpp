@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace {
 
@@ -419,8 +419,9 @@ void KProfiler::ApplyBufferSize() {
   ApplyToTree(&ProfilingCost, size, visited);
 }
 
-void KProfiler::KeepEvaluationDepthInRange() {
-  EvaluationDepthProperty = EvaluationDepth;
+void KProfiler_KeepEvaluationDepthInRange() {
+  KProfiler* profiler = KProfiler::TheOne();
+  profiler->EvaluationDepthProperty = profiler->EvaluationDepth;
 }
 
 void KProfiler::BeginFrame() {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kbaselib.h"
+#include "standin/kbaselib/registry.h"
 
 namespace {
 

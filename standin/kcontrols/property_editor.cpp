@@ -14,6 +14,8 @@
 
 #include "host/kcontrols.h"
 #include "standin/ktoolkit/item_popup.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -89,7 +91,7 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
     if (Watched) Watched->AddChangeHandler(this, KCALLBACK_HANDLER(Impl::OnValueChanged));
     // Only an editor that edits takes the keyboard focus.
     const Mode mode = ModeOf(Watched);
-    Owner->SetFocusable(mode == Mode::kBool || mode == Mode::kNamed || mode == Mode::kNumber);
+    KtView_SetFocusable(*Owner, mode == Mode::kBool || mode == Mode::kNamed || mode == Mode::kNumber);
   }
 
   // IKtItemPopupSource: the named values of the edited property.
@@ -257,7 +259,7 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
 
   // Leaving the focus ends typing without writing, as a click elsewhere does.
   void DropTypingWithoutFocus() {
-    if (Typing && !Owner->HasFocus()) Typing = false;
+    if (Typing && !KtView_HasFocus(*Owner)) Typing = false;
   }
 
   KtProperty* Owner;
@@ -397,7 +399,7 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
       Grey(kt_theme::kText);
       m.ValueCut = Graphic_DrawStringFitted(g, text, bx + box + 5.0f, mid,
                                             geo.Width - kt_theme::kTextGap, kStyle);
-      if (HasFocus())
+      if (KtView_HasFocus(*this))
         kt_theme::FocusRing(g, bx - 1.0f, by - 1.0f, bx + box + 1.0f, by + box + 1.0f);
       break;
     }
@@ -414,7 +416,7 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
       glVertex2f(right - 4.0f, mid - 2.0f);
       glVertex2f(right - 8.0f, mid + 3.0f);
       g->EndPrimitive();
-      if (HasFocus()) kt_theme::FocusRing(g, left, 0.0f, right, h);
+      if (KtView_HasFocus(*this)) kt_theme::FocusRing(g, left, 0.0f, right, h);
       break;
     }
     case Mode::kNumber: {
@@ -463,7 +465,7 @@ void KtProperty::ViewExpose(IKtGeometry* /*geometry*/) {
         m.ValueCut = Graphic_DrawStringFitted(g, text, fl + 4.0f, mid,
                                               geo.FieldRight() - kt_theme::kTextGap, kStyle);
       }
-      if (HasFocus()) kt_theme::FocusRing(g, fl, 0.0f, fr, h);
+      if (KtView_HasFocus(*this)) kt_theme::FocusRing(g, fl, 0.0f, fr, h);
       break;
     }
     case Mode::kShown:
@@ -507,7 +509,7 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
           inside && mode == Mode::kNumber && local >= geo.FieldLeft() && local < geo.FieldRight();
       if (m.Typing && !inField) m.StopTyping();  // a click elsewhere drops the typed text
       if (!inside) return false;
-      if (IsFocusable()) TakeFocus();
+      if (KtView_IsFocusable(*this)) KtView_TakeFocus(*this);
       if (button != 0 || local < geo.CaptionRight) return true;
       m.Hover = m.PartAt(local);
       m.Pressed = m.Hover;
@@ -547,7 +549,7 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
       if (!m.Typing) m.Step(button > 0 ? 1 : (button < 0 ? -1 : 0));
       return true;
     case kInputKeyChar:
-      if (!HasFocus()) return false;
+      if (!KtView_HasFocus(*this)) return false;
       if (m.Typing) {
         m.TypeChar(button);
         return true;
@@ -558,7 +560,7 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
       }
       return false;
     case kInputKeyDown:
-      if (!HasFocus()) return false;
+      if (!KtView_HasFocus(*this)) return false;
       if (m.Typing) {
         if (button == kKeyEnter) {
           m.CommitTyping();

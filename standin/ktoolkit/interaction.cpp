@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/ktoolkit.h"
+#include "standin/ktoolkit/interaction.h"
 
 namespace {
 

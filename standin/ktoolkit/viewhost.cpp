@@ -7,7 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "host/ktoolkit.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "item_popup.h"
 
 namespace {
@@ -27,7 +29,7 @@ void CollectFocusable(IKtView* view, std::vector<KtView*>& out, int depth) {
   auto* layout = dynamic_cast<KtLayout*>(kt);
   if (!layout) {
     int x = 0, y = 0, w = 0, h = 0;
-    if (kt && kt->IsFocusable() && kt->GetWindowRect(x, y, w, h) && w > 0 && h > 0)
+    if (kt && KtView_IsFocusable(*kt) && kt->GetWindowRect(x, y, w, h) && w > 0 && h > 0)
       out.push_back(kt);
     return;
   }
@@ -153,7 +155,7 @@ bool KtViewHost::Input(int event, int x, int y, int button, int modifiers) {
     return true;
   }
   // A click drops the focus; the control it lands on takes it again.
-  if (event == kInputMouseDown) KtView::ClearFocus();
+  if (event == kInputMouseDown) KtView_ClearFocus();
   return mRoot ? mRoot->ViewInput(event, x, y, button, modifiers) : false;
 }
 
@@ -161,7 +163,7 @@ bool KtViewHost::MoveFocus(bool backwards) {
   std::vector<KtView*> order;
   CollectFocusable(mRoot, order, 0);
   if (order.empty()) return false;
-  const auto at = std::find(order.begin(), order.end(), KtView::GetFocusedView());
+  const auto at = std::find(order.begin(), order.end(), KtView_GetFocused());
   const int count = static_cast<int>(order.size());
   int index = 0;
   if (at == order.end()) {
@@ -170,7 +172,7 @@ bool KtViewHost::MoveFocus(bool backwards) {
     const int current = static_cast<int>(at - order.begin());
     index = (current + (backwards ? count - 1 : 1)) % count;
   }
-  order[static_cast<size_t>(index)]->TakeFocus();
+  KtView_TakeFocus(*order[static_cast<size_t>(index)]);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/config.h"
 
 namespace fs = std::filesystem;
 

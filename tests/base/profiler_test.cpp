@@ -10,6 +10,7 @@
 #include "host/kbaselib.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
   mProfiler->BufferSize.SetFromPointer(&generic, 0, 0);
   EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
   mProfiler->EvaluationDepth = 99;  // written past the property
-  mProfiler->KeepEvaluationDepthInRange();
+  KProfiler_KeepEvaluationDepthInRange();
   EXPECT_EQ(mProfiler->EvaluationDepth, 16);
   EXPECT_EQ(mProfiler->EvaluationDepthProperty.SetFromInt(-3), true);
   EXPECT_EQ(mProfiler->EvaluationDepth, 0);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/registry.h"
 
 namespace {
 

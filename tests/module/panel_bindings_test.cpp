@@ -11,6 +11,7 @@
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
 #include "tool/profiling_tool.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "toolkit/fake_graphic.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "host/kcontrols.h"
 #include "host/kdesktop.h"
 #include "toolkit/fake_graphic.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "host/kcontrols.h"
 #include "toolkit/fake_graphic.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 
