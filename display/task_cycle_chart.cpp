@@ -67,8 +67,10 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   // Upper block: frame and present, both against the frame's average.
   const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotFrame]);
   y = Saturate(static_cast<int64_t>(y) + 5);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotFrame], upperReference, 0);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotPresent], upperReference, 0);
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotFrame],
+            upperReference, 0);
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotPresent],
+            upperReference, 0);
   DrawBlockSeparator(graphic, left, scale, y);
   y = Saturate(static_cast<int64_t>(y) + 5);
 
@@ -86,8 +88,8 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
     DrawCycle(graphic, left, &y, rowHeight, SelectedCycle, lowerReference, 0);
   } else {
     static constexpr kRootCycleSlot kLowerSlots[] = {
-        kSlotDevices,     kSlotInput,  kSlotAnimation, kSlotEvaluation, kSlotDeformation,
-        kSlotUpload,      kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
+        kSlotDevices, kSlotInput,     kSlotAnimation, kSlotEvaluation, kSlotDeformation,
+        kSlotUpload,  kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
     for (kRootCycleSlot slot : kLowerSlots) {
       DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[slot], lowerReference,
                 0);

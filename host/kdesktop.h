@@ -1,14 +1,21 @@
 // kdesktop: the host's tool framework.
 //
+// Sections: tool interfaces; KTool. Notes on operations: [thread;
+// ownership] (see host/kbaselib.h).
+//
 // Threads: user-interface thread only.
 #pragma once
 
 #include "host/ktoolkit.h"
 
+//-----------------------------------------------------------------------------
+// [SECTION] Tool interfaces
+//-----------------------------------------------------------------------------
+
 class IMenuCommandExecutor : public IObject {
  public:
   // Runs a menu command of the tool; false when the tool has no such command.
-  virtual bool ExecuteMenuCommand(int commandId) = 0;
+  virtual bool ExecuteMenuCommand(int commandId) = 0;  // [ui; -]
 
  protected:
   ~IMenuCommandExecutor() = default;
@@ -16,16 +23,20 @@ class IMenuCommandExecutor : public IObject {
 
 class ITool : public IObject {
  public:
-  virtual int ToolGetStartWSize() = 0;  // the size the tool asks to open at
-  virtual int ToolGetStartHSize() = 0;
-  virtual int ToolGetMinWSize() = 0;  // the smallest size the host gives it
-  virtual int ToolGetMinHSize() = 0;
-  virtual bool ToolIsActive() = 0;
-  virtual void ToolSetActive(bool active) = 0;
+  virtual int ToolGetStartWSize() = 0;          // the size the tool asks to open at [ui; -]
+  virtual int ToolGetStartHSize() = 0;          // [ui; -]
+  virtual int ToolGetMinWSize() = 0;            // the smallest size the host gives it [ui; -]
+  virtual int ToolGetMinHSize() = 0;            // [ui; -]
+  virtual bool ToolIsActive() = 0;              // [ui; -]
+  virtual void ToolSetActive(bool active) = 0;  // [ui; -]
 
  protected:
   ~ITool() = default;
 };
+
+//-----------------------------------------------------------------------------
+// [SECTION] KTool
+//-----------------------------------------------------------------------------
 
 // A tool window: a form with the tool's start size. Base chain KTool : KtForm
 // : KtLayout : KtView : KObject : KPlug : ICallback : IObject, with the
@@ -33,26 +44,26 @@ class ITool : public IObject {
 // the host ends it with Destroy(0), which deletes it.
 class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool {
  public:
-  KTool();
+  KTool();  // [ui; -]
   ~KTool() override;
 
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;                                   // [ui; -]
 
   // IMenuCommandExecutor: the base tool has no commands.
-  bool ExecuteMenuCommand(int commandId) override;
+  bool ExecuteMenuCommand(int commandId) override;  // [ui; -]
 
   // ITool
-  int ToolGetStartWSize() override { return StartWSize; }
-  int ToolGetStartHSize() override { return StartHSize; }
+  int ToolGetStartWSize() override { return StartWSize; }  // [ui; -]
+  int ToolGetStartHSize() override { return StartHSize; }  // [ui; -]
   // The larger of MinWSize/MinHSize and the smallest size at which every
   // control of the tool's layouts is fully shown and every drawing view (a
   // view that paints its whole rectangle itself) gets at least
   // DrawingMinWSize × DrawingMinHSize.
-  int ToolGetMinWSize() override;
-  int ToolGetMinHSize() override;
-  bool ToolIsActive() override { return mActive; }
-  void ToolSetActive(bool active) override { mActive = active; }
+  int ToolGetMinWSize() override;                                 // [ui; -]
+  int ToolGetMinHSize() override;                                 // [ui; -]
+  bool ToolIsActive() override { return mActive; }                // [ui; -]
+  void ToolSetActive(bool active) override { mActive = active; }  // [ui; -]
 
  protected:
   // Set by a derived tool's constructor.

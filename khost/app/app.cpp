@@ -30,9 +30,9 @@
 #include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
-#include "standin/kbaselib/registry.h"
 #include "standin/kbaselib/config.h"
 #include "standin/kbaselib/profiler.h"
+#include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/viewhost.h"
 
 #ifndef KHOST_SHIPPED_CONFIG_DIR

@@ -1,9 +1,10 @@
 #include "khost/app/ui_driver.h"
-#include "standin/ktoolkit/viewhost.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+
+#include "standin/ktoolkit/viewhost.h"
 
 namespace khost {
 

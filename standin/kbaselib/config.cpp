@@ -35,6 +35,8 @@
 // failed save leaves the old file whole. A file that existed but could not be
 // read completely is never saved over.
 
+#include "standin/kbaselib/config.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,8 +53,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-#include "standin/kbaselib/config.h"
 
 namespace {
 

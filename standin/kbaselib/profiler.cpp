@@ -1,5 +1,7 @@
 // Task cycles, samplings and the host profiler.
 
+#include "standin/kbaselib/profiler.h"
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -8,8 +10,6 @@
 #include <mutex>
 #include <unordered_set>
 #include <vector>
-
-#include "standin/kbaselib/profiler.h"
 
 namespace {
 

@@ -41,8 +41,7 @@ bool DrawingViewFits(IKtView* view, int width, int height, int minWidth, int min
 // held at `other` (the largest size, so that it never limits the search).
 // Every placement grows or stays with the layout's size, so fitting is
 // monotonic and a bisection finds the edge.
-int SmallestFitting(const KtLayout& layout, bool width, int drawingMinWidth,
-                    int drawingMinHeight) {
+int SmallestFitting(const KtLayout& layout, bool width, int drawingMinWidth, int drawingMinHeight) {
   const KtLeafFits leafFits = [&](IKtView* view, int w, int h) {
     return DrawingViewFits(view, w, h, drawingMinWidth, drawingMinHeight);
   };

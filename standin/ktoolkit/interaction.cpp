@@ -2,11 +2,12 @@
 // tooltip a control with a cut text offers, and the repeat of a held
 // button. All user-interface thread only; one of each per process, as there
 // is one pointer.
+#include "standin/ktoolkit/interaction.h"
+
 #include <chrono>
 #include <cstring>
 
 #include "host/ktoolkit.h"
-#include "standin/ktoolkit/interaction.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 //-----------------------------------------------------------------------------
 
 // Seconds on a steady clock. Tests may replace the clock (null restores it).
-KHOST_API double KtClock_Now();              // [ui; -]
+KHOST_API double KtClock_Now();               // [ui; -]
 KHOST_API void KtClock_Set(double (*now)());  // [ui; -]
 
 //-----------------------------------------------------------------------------

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "standin/ktoolkit/view_tree.h"
 #include "item_popup.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 

@@ -1,16 +1,17 @@
 // KtViewHost: the window's root container. It sizes and attaches one
 // top-level view, paints it and then the open popup over it, and routes input
 // to the popup first.
+#include "standin/ktoolkit/viewhost.h"
+
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
+#include "item_popup.h"
 #include "standin/ktoolkit/interaction.h"
 #include "standin/ktoolkit/view_tree.h"
-#include "standin/ktoolkit/viewhost.h"
-#include "item_popup.h"
 
 namespace {
 

@@ -18,8 +18,10 @@
 // for a drawable of the given size. Loads the fonts (fontconfig, FreeType) and
 // builds their glyph atlases once. Null on failure, with a reason in *error.
 // Owned by the caller: end it with Destroy(0) while the context is current.
-KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::string* error);
-KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
+KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight,
+                                         std::string* error);  // [ui; -]
+KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth,
+                                  int drawableHeight);  // [ui; -]
 
 // The context sends no rectangle or text to OpenGL that lies wholly outside
 // the current view's scissor rectangle, judging positions through the
@@ -28,8 +30,8 @@ KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int dr
 // announces it with KtGraphic_ModelViewChangedGL (again after restoring it).
 // KtGraphic_SetSkipOffViewGL(graphic, false) sends everything, to compare
 // pixels with and without the skip. Both ignore other graphic contexts.
-KHOST_API void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic);
-KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);
+KHOST_API void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic);           // [ui; -]
+KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);  // [ui; -]
 
 //-----------------------------------------------------------------------------
 // [SECTION] View host
@@ -40,39 +42,39 @@ KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);
 // popup first). It is the root view's container.
 class KHOST_API KtViewHost : public IKtViewContainer {
  public:
-  explicit KtViewHost(IKtGraphic* graphic);  // borrowed
+  explicit KtViewHost(IKtGraphic* graphic);  // borrowed [ui; -]
   virtual ~KtViewHost();
   KtViewHost(const KtViewHost&) = delete;
   KtViewHost& operator=(const KtViewHost&) = delete;
 
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;  // does nothing; owned by its creator
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;  // does nothing; owned by its creator [ui; -]
 
   // Attaches `view` (borrowed until SetRoot(nullptr) or destruction, which
   // detach it) at the window's top-left with the given size.
-  void SetRoot(IKtView* view, int width, int height);
-  IKtView* GetRoot() const { return mRoot; }
-  void Resize(int width, int height);
+  void SetRoot(IKtView* view, int width, int height);  // [ui; -]
+  IKtView* GetRoot() const { return mRoot; }           // [ui; -]
+  void Resize(int width, int height);                  // [ui; -]
   // Clears the window and paints the root view, the popup and a due
   // tooltip (running a due held-button repeat first).
-  void Expose();
+  void Expose();  // [ui; -]
   // Routes input: the popup first, then the root view. Tab and Shift+Tab
   // move the keyboard focus; a click no control takes drops it.
-  bool Input(int event, int x, int y, int button, int modifiers);
+  bool Input(int event, int x, int y, int button, int modifiers);  // [ui; -]
   // Moves the focus to the next (or previous) focusable control under the
   // root that has been painted, in the order of the root's layouts: the
   // regions' order, and members of one object in their declaration order.
   // False when there is none.
-  bool MoveFocus(bool backwards);
+  bool MoveFocus(bool backwards);  // [ui; -]
 
   // IKtViewContainer
-  void ViewRefreshRequest(IKtView* view, bool immediate) override;
-  bool PopupOpen(IKtView* popup) override;
-  void PopupClose(IKtView* popup) override;
+  void ViewRefreshRequest(IKtView* view, bool immediate) override;  // [ui; -]
+  bool PopupOpen(IKtView* popup) override;                          // [ui; -]
+  void PopupClose(IKtView* popup) override;                         // [ui; -]
 
-  IKtView* GetPopup() const { return mPopup; }
-  int GetRefreshRequestCount() const { return mRefreshRequests; }
-  bool TakeRefreshRequest();  // true once after any request
+  IKtView* GetPopup() const { return mPopup; }                     // [ui; -]
+  int GetRefreshRequestCount() const { return mRefreshRequests; }  // [ui; -]
+  bool TakeRefreshRequest();  // true once after any request [ui; -]
 
  private:
   IKtGraphic* mGraphic;

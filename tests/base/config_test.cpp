@@ -1,6 +1,8 @@
 // Configuration files: the reading rules, damaged and hostile input, the
 // configuration folder, and writing back.
 
+#include "standin/kbaselib/config.h"
+
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <string>
 
 #include "host/kbaselib.h"
-#include "standin/kbaselib/config.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,8 @@
 // The host profiler's coupled properties and frame bookkeeping, and the
 // engine settings singletons.
 
+#include "standin/kbaselib/profiler.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -10,7 +12,6 @@
 #include "host/kbaselib.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "standin/kbaselib/profiler.h"
 
 namespace {
 

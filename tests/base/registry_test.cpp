@@ -1,6 +1,8 @@
 // The object registry: replace-on-repeat, look-ups, creation, bad input and
 // registration from several threads.
 
+#include "standin/kbaselib/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "host/kbaselib.h"
-#include "standin/kbaselib/registry.h"
 
 namespace {
 

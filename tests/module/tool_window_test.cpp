@@ -13,10 +13,10 @@
 #include "host/ktoolkit.h"
 #include "ksurface.h"
 #include "settings/tool_optimization_layout.h"
-#include "tool/profiling_tool.h"
-#include "standin/ktoolkit/viewhost.h"
 #include "standin/ktoolkit/interaction.h"
 #include "standin/ktoolkit/view_tree.h"
+#include "standin/ktoolkit/viewhost.h"
+#include "tool/profiling_tool.h"
 
 namespace {
 

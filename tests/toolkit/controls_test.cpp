@@ -2,8 +2,8 @@
 // view host's popup routing.
 #include <gtest/gtest.h>
 
-#include "toolkit/fake_graphic.h"
 #include "standin/ktoolkit/viewhost.h"
+#include "toolkit/fake_graphic.h"
 
 namespace {
 

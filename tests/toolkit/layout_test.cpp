@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-#include "toolkit/fake_graphic.h"
 #include "standin/ktoolkit/view_tree.h"
+#include "toolkit/fake_graphic.h"
 
 namespace {
 

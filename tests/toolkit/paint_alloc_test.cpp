@@ -5,8 +5,8 @@
 #include "common/allocation_counter.h"
 #include "host/kcontrols.h"
 #include "host/kdesktop.h"
-#include "toolkit/fake_graphic.h"
 #include "standin/ktoolkit/viewhost.h"
+#include "toolkit/fake_graphic.h"
 
 namespace {
 

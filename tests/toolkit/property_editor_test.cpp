@@ -6,8 +6,8 @@
 #include <string>
 
 #include "host/kcontrols.h"
-#include "toolkit/fake_graphic.h"
 #include "standin/ktoolkit/viewhost.h"
+#include "toolkit/fake_graphic.h"
 
 namespace {
 
