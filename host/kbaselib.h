@@ -390,7 +390,9 @@ enum kDllOperation : int {
 // default for it. The file is read once, by the constructor.
 class KHOST_API KConfigFile {
  public:
-  // `writable`: whether Set and Save may change the file. The module passes false.
+  // `fileName`: "@Name.txt" names Name.txt in the host's configuration
+  // folder; any other name is a path. `writable`: whether the host may change
+  // and write the file. The module passes false.
   KConfigFile(const char* fileName, bool writable);  // [ui; copies fileName]
   ~KConfigFile();
   KConfigFile(const KConfigFile&) = delete;
@@ -398,16 +400,14 @@ class KHOST_API KConfigFile {
 
   // The stored text, else `defaultValue`, else "" when that is null. Never
   // null, never throws. The pointer stays valid until this object is
-  // destroyed or the key is Set again.
+  // destroyed or the host changes the key.
   const char* Get(const char* section, const char* key,
                   const char* defaultValue);  // [ui; returns borrowed]
 
   bool IsLoaded() const;  // the file existed and was read [ui; -]
-  // Host side: change a value in memory; Save writes the file (writable only).
-  bool Set(const char* section, const char* key, const char* value);  // [ui; -]
-  bool Save();                                                        // [ui; -]
 
  private:
+  friend struct KConfigFileAccess;  // the host's writing of a writable file
   struct Impl;
   Impl* mImpl;
 };
