@@ -15,6 +15,7 @@
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
 #include "ksurface.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ struct Scene {
     }
     Parent = std::make_unique<KProfilingSampling>("Parent", 0.9f, 0.4f, 0.1f);
     Parent->AddSample(12000.0);
-    profiler->RootCycles[3] = Parent.get();
+    profiler->RootCycles[kSlotSceneUpdate] = Parent.get();
     for (int i = 0; i < children; ++i) {
       Cycles.push_back(std::make_unique<KProfilingSampling>(
           ("Child task " + std::to_string(i)).c_str(), 0.2f, 0.8f, 0.4f));
@@ -120,7 +121,7 @@ void BM_TallChartAgainstShort(benchmark::State& state) {
     KtViewHost shortHost(graphic);
     tallHost.SetRoot(static_cast<IKtView*>(&tallView), width, height);
     shortHost.SetRoot(static_cast<IKtView*>(&shortView), width, height);
-    KProfilingSampling** parentSlot = &KProfiler::TheOne()->RootCycles[3];
+    KProfilingSampling** parentSlot = &KProfiler::TheOne()->RootCycles[kSlotSceneUpdate];
     // First-use set-up (atlases, scroll ranges) outside the timing.
     for (int i = 0; i < 2; ++i) {
       *parentSlot = tallParent;

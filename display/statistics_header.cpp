@@ -81,7 +81,7 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   // Frame rate, coloured by the unrounded rate. A host that leaves the
   // devices cycle empty gets no frame-rate block; the text after it is white
   // all the same.
-  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[0]) {
+  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[kSlotDevices]) {
     devices->GetAvgMinMaxUsage(average, minimum, maximum);
     const double fps = 1000000.0 / average;
     if (fps < 13.0) {
@@ -101,7 +101,7 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   }
 
   // Evaluation rate; nothing when the evaluation cycle is absent.
-  if (KProfilingSampling* evaluation = KProfiler::TheOne()->RootCycles[6]) {
+  if (KProfilingSampling* evaluation = KProfiler::TheOne()->RootCycles[kSlotEvaluation]) {
     evaluation->GetAvgMinMaxUsage(average, minimum, maximum);
     std::snprintf(mainLine, kLineSize, "Evaluation rate: %.1f", 1000000.0 / average);
     std::snprintf(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,

@@ -64,11 +64,13 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
 
   DrawGreyLine(graphic, Saturate(static_cast<int64_t>(left) - 10), y, scale * 5.5 + left, y);
 
-  // Upper block: root slots 1 and 2, both against slot 1's average.
-  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[1]);
+  // Upper block: frame and present, both against the frame's average.
+  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotFrame]);
   y = Saturate(static_cast<int64_t>(y) + 5);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[1], upperReference, 0);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[2], upperReference, 0);
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotFrame],
+            upperReference, 0);
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotPresent],
+            upperReference, 0);
   DrawBlockSeparator(graphic, left, scale, y);
   y = Saturate(static_cast<int64_t>(y) + 5);
 
@@ -76,7 +78,7 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   // against the fixed period divided by the evaluation rate divisor.
   double lowerReference;
   if (KProfiler::TheOne()->FrameReference) {
-    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[0]);
+    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotDevices]);
   } else {
     lowerReference = kFixedReferencePeriod;
     if (evaluationRateDivisor >= 1) lowerReference /= static_cast<double>(evaluationRateDivisor);
@@ -85,8 +87,10 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   if (SelectedCycle != nullptr) {
     DrawCycle(graphic, left, &y, rowHeight, SelectedCycle, lowerReference, 0);
   } else {
-    static constexpr int kLowerSlots[] = {0, 4, 5, 6, 8, 9, 10, 11, 3};
-    for (int slot : kLowerSlots) {
+    static constexpr kRootCycleSlot kLowerSlots[] = {
+        kSlotDevices, kSlotInput,     kSlotAnimation, kSlotEvaluation, kSlotDeformation,
+        kSlotUpload,  kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
+    for (kRootCycleSlot slot : kLowerSlots) {
       DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[slot], lowerReference,
                 0);
     }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/config.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(file.Get(kSections[s], kKeys[k], nullptr) != nullptr, "Get returned null");
       }
     }
-    Check(!file.Set("S", "k", "v"), "a read-only file accepted Set");
+    Check(!KConfigFile_Set(file, "S", "k", "v"), "a read-only file accepted Set");
   }
 
   // Use the first bytes of the input as a value to store.
@@ -90,11 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool stored = false;
   {
     KConfigFile file(path.c_str(), true);
-    stored = file.Set("Fuzz", "Value", value.c_str());
+    stored = KConfigFile_Set(file, "Fuzz", "Value", value.c_str());
     if (stored) {
       Check(std::strcmp(file.Get("fuzz", "value", nullptr), value.c_str()) == 0,
             "Set value not read back in memory");
-      stored = file.Save();
+      stored = KConfigFile_Save(file);
     }
   }
   if (stored) {

@@ -1,14 +1,21 @@
 // bcore: the host's evaluation engine settings.
 //
+// Sections: evaluation manager. Notes on operations: [thread; ownership]
+// (see host/kbaselib.h).
+//
 // Threads: the properties are for the user-interface thread; the engine reads
 // their values at the start of each frame.
 #pragma once
 
 #include "host/kbaselib.h"
 
+//-----------------------------------------------------------------------------
+// [SECTION] Evaluation manager
+//-----------------------------------------------------------------------------
+
 class KHOST_API KEvaluateManager {
  public:
-  static KEvaluateManager* TheOne();
+  static KEvaluateManager* TheOne();  // [any; returns borrowed]
 
  private:
   bool mParallelPipeline = false;
@@ -28,6 +35,6 @@ class KHOST_API KEvaluateManager {
   unsigned int EvaluationRateDivisor = 1;
 
  private:
-  KEvaluateManager();
+  KEvaluateManager();  // [ui; -]
   ~KEvaluateManager();
 };

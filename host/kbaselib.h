@@ -1,14 +1,16 @@
-// kbaselib: the host's base library.
+// kbaselib: the host's base library, as the module sees it.
 //
-// Objects and interfaces, the object registry, typed properties and events,
-// configuration files and the profiler.
+// Sections: interface identifiers; objects; callback lists; properties;
+// object registry; module entry; configuration files; profiler.
 //
 // Conventions used in every host header:
-//   - Ownership: "borrowed" pointers stay owned by the caller and must outlive
-//     the call (or the registration, where said); "owned" pointers pass to the
-//     callee. Strings passed in are copied unless said otherwise.
-//   - Threads: everything is for the host's user-interface thread unless a
-//     comment says "any thread".
+//   - Each operation carries a note [thread; ownership]. Thread: "ui" (the
+//     host's user-interface thread only) or "any" (any thread). Ownership:
+//     "-" (nothing kept or handed over; strings passed in are copied),
+//     "borrows X" (the caller keeps owning X, which must outlive the call),
+//     "keeps X" (the callee holds on to X, still owned by the caller, for as
+//     long as said), "copies X", "writes X" (an output argument), "returns
+//     borrowed" (the callee keeps owning the result) or "returns owned".
 //   - Every interface begins with IQuery and Destroy. IQuery answers a pointer
 //     to one of the object's interfaces (as IObject*, to be static_cast to the
 //     interface asked for) or null; the second argument is reserved, pass 0.
@@ -56,10 +58,11 @@ class IObject {
  public:
   // Returns the interface `interfaceId` of this object, or null. Borrowed: the
   // object keeps owning itself.
-  virtual IObject* IQuery(unsigned long interfaceId, int reserved) = 0;
+  virtual IObject* IQuery(unsigned long interfaceId,
+                          int reserved) = 0;  // [ui; returns borrowed]
   // Ends the object. What "ends" means is the object's own business: a heap
   // object deletes itself, a view held by value by its owner does nothing.
-  virtual void Destroy(int flags) = 0;
+  virtual void Destroy(int flags) = 0;  // [ui; ends the object]
 
  protected:
   ~IObject() = default;
@@ -88,7 +91,8 @@ typedef void (ICallback::*kICallbackHandler)(IRegister* sender, KEventBase* even
 // What an event carries. Senders own it for the duration of the firing.
 class KHOST_API KEventBase {
  public:
-  explicit KEventBase(int eventId = 0, void* data = nullptr) : EventId(eventId), Data(data) {}
+  explicit KEventBase(int eventId = 0, void* data = nullptr)
+      : EventId(eventId), Data(data) {}  // [any; borrows data]
   int EventId;
   void* Data;
 };
@@ -101,11 +105,12 @@ class IRegister : public IObject {
   // equal priorities run in subscription order. Subscribing the same triple
   // twice keeps one subscription. Returns false for a null receiver/handler.
   virtual bool Register(int eventId, ICallback* receiver, kICallbackHandler handler,
-                        int priority) = 0;
+                        int priority) = 0;  // [ui; keeps receiver until Unregister]
   // Undoes Register for the same triple. Returns false when it was not there.
-  virtual bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) = 0;
+  virtual bool Unregister(int eventId, ICallback* receiver,
+                          kICallbackHandler handler) = 0;  // [ui; -]
   // Fires event `eventId` to its subscribers, with this object as sender.
-  virtual void Broadcast(int eventId, KEventBase* event) = 0;
+  virtual void Broadcast(int eventId, KEventBase* event) = 0;  // [ui; borrows event]
 
  protected:
   ~IRegister() = default;
@@ -114,7 +119,7 @@ class IRegister : public IObject {
 // Host plug-in object base chain: KObject : KPlug : ICallback : IObject.
 class KHOST_API KPlug : public ICallback {
  public:
-  KPlug();
+  KPlug();  // [ui; -]
   virtual ~KPlug();
   KPlug(const KPlug&) = delete;
   KPlug& operator=(const KPlug&) = delete;
@@ -122,7 +127,7 @@ class KHOST_API KPlug : public ICallback {
 
 class KHOST_API KObject : public KPlug {
  public:
-  KObject();
+  KObject();  // [ui; -]
   ~KObject() override;
 };
 
@@ -136,16 +141,17 @@ class KHOST_API KObject : public KPlug {
 // same firing); one added while it fires is first called on the next firing.
 class KHOST_API KCallbackList {
  public:
-  KCallbackList();
+  KCallbackList();  // [ui; -]
   ~KCallbackList();
   KCallbackList(const KCallbackList&) = delete;
   KCallbackList& operator=(const KCallbackList&) = delete;
 
-  bool Add(ICallback* receiver, kICallbackHandler handler, int priority = 0);
-  bool Remove(ICallback* receiver, kICallbackHandler handler);
-  bool Contains(ICallback* receiver, kICallbackHandler handler) const;
-  int Count() const;  // live subscriptions
-  void Fire(IRegister* sender, KEventBase* event);
+  bool Add(ICallback* receiver, kICallbackHandler handler,
+           int priority = 0);                                   // [ui; keeps receiver until Remove]
+  bool Remove(ICallback* receiver, kICallbackHandler handler);  // [ui; -]
+  bool Contains(ICallback* receiver, kICallbackHandler handler) const;  // [ui; -]
+  int Count() const;                                // live subscriptions [ui; -]
+  void Fire(IRegister* sender, KEventBase* event);  // [ui; borrows sender, event]
 
  private:
   struct Entry {
@@ -155,7 +161,7 @@ class KHOST_API KCallbackList {
     bool Live;
   };
   // Drops removed entries and restores priority order; only while not firing.
-  void Compact();
+  void Compact();  // [ui; -]
 
   std::vector<Entry> mEntries;
   int mFiring = 0;
@@ -191,52 +197,53 @@ enum { kEventPropertyChanged = 1 };
 // write that changes the value.
 class KHOST_API KProperty {
  public:
-  explicit KProperty(const char* name);
+  explicit KProperty(const char* name);  // [ui; -]
   virtual ~KProperty();
   KProperty(const KProperty&) = delete;
   KProperty& operator=(const KProperty&) = delete;
 
-  const char* GetName() const { return mName.c_str(); }
-  virtual kPropertyType GetType() const = 0;
+  const char* GetName() const { return mName.c_str(); }  // [ui; -]
+  virtual kPropertyType GetType() const = 0;             // [ui; -]
 
   // The generic set: `value` points to a value of the property's own type
   // (bool, int, double, a char* for a string, a KProperty* for a pointer
   // property). Borrowed for the call. The two integers are reserved; pass 0.
   // A null `value` is ignored.
-  virtual void SetFromPointer(const void* value, int reserved0, int reserved1) = 0;
+  virtual void SetFromPointer(const void* value, int reserved0,
+                              int reserved1) = 0;  // [ui; borrows value]
   // Copies the value into `out`, typed as for SetFromPointer (a string
   // property writes a const char* valid until the next write).
-  virtual void GetToPointer(void* out) const = 0;
+  virtual void GetToPointer(void* out) const = 0;  // [ui; writes out]
 
   // The value as an integer: bool 0/1, int, double truncated toward zero
   // (clamped to the int range; NaN gives 0), string as atoi reads it, pointer
   // 1 when non-null; an event 0.
-  virtual int GetAsInt() const = 0;
+  virtual int GetAsInt() const = 0;  // [ui; -]
   // Writes an integer, converted to the property's type (strings get the
   // decimal text). Returns false when the type takes no integer.
-  virtual bool SetFromInt(int value) = 0;
+  virtual bool SetFromInt(int value) = 0;  // [ui; -]
 
   // Named values: "~"-separated texts; item i stands for the integer i.
-  void SetNamedValues(const char* tildeSeparated);
-  int GetNamedValueCount() const { return static_cast<int>(mNamedValues.size()); }
-  const char* GetNamedValue(int index) const;  // null outside 0..count-1
+  void SetNamedValues(const char* tildeSeparated);                                  // [ui; -]
+  int GetNamedValueCount() const { return static_cast<int>(mNamedValues.size()); }  // [ui; -]
+  const char* GetNamedValue(int index) const;  // null outside 0..count-1 [ui; -]
 
   // Integer range; default [INT_MIN, INT_MAX], step 1. An integer property
   // keeps its value within it: every write through the property stores the
   // nearest value in range.
-  void SetRange(int minimum, int maximum, int step = 1);
-  int GetMinimum() const { return mMinimum; }
-  int GetMaximum() const { return mMaximum; }
-  int GetStep() const { return mStep; }
+  void SetRange(int minimum, int maximum, int step = 1);  // [ui; -]
+  int GetMinimum() const { return mMinimum; }             // [ui; -]
+  int GetMaximum() const { return mMaximum; }             // [ui; -]
+  int GetStep() const { return mStep; }                   // [ui; -]
 
   // Change handlers (the event's Data is this property).
-  bool AddChangeHandler(ICallback* receiver, kICallbackHandler handler);
-  bool RemoveChangeHandler(ICallback* receiver, kICallbackHandler handler);
-  int GetChangeHandlerCount() const { return mChangeHandlers.Count(); }
+  bool AddChangeHandler(ICallback* receiver,
+                        kICallbackHandler handler);  // [ui; keeps receiver until removed]
+  bool RemoveChangeHandler(ICallback* receiver, kICallbackHandler handler);  // [ui; -]
+  int GetChangeHandlerCount() const { return mChangeHandlers.Count(); }      // [ui; -]
 
  protected:
-  void NotifyChanged();
-  int KeepInRange(int value) const;  // the nearest value within the range
+  void NotifyChanged();  // [ui; -]
 
  private:
   std::string mName;
@@ -252,18 +259,18 @@ class KHOST_API KProperty {
 template <class T>
 class KHOST_API KPropertyTemplate : public KProperty {
  public:
-  explicit KPropertyTemplate(const char* name, T initial = T());
+  explicit KPropertyTemplate(const char* name, T initial = T());  // [ui; -]
   ~KPropertyTemplate() override;
 
   KPropertyTemplate& operator=(T value);  // writes and notifies when changed
-  operator T() const;                     // reads
-  T Get() const;
+  operator T() const;                     // reads [ui; -]
+  T Get() const;                          // [ui; -]
 
-  kPropertyType GetType() const override;
-  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
-  void GetToPointer(void* out) const override;
-  int GetAsInt() const override;
-  bool SetFromInt(int value) override;
+  kPropertyType GetType() const override;                                         // [ui; -]
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // [ui; -]
+  void GetToPointer(void* out) const override;                                    // [ui; -]
+  int GetAsInt() const override;                                                  // [ui; -]
+  bool SetFromInt(int value) override;                                            // [ui; -]
 
  private:
   T mValue;
@@ -272,18 +279,18 @@ class KHOST_API KPropertyTemplate : public KProperty {
 template <>
 class KHOST_API KPropertyTemplate<char*> : public KProperty {
  public:
-  explicit KPropertyTemplate(const char* name, const char* initial = "");
+  explicit KPropertyTemplate(const char* name, const char* initial = "");  // [ui; -]
   ~KPropertyTemplate() override;
 
   KPropertyTemplate& operator=(const char* value);  // copies; null is ""
   operator const char*() const { return mValue.c_str(); }
-  const char* Get() const { return mValue.c_str(); }
+  const char* Get() const { return mValue.c_str(); }  // [ui; -]
 
-  kPropertyType GetType() const override;
-  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
-  void GetToPointer(void* out) const override;
-  int GetAsInt() const override;
-  bool SetFromInt(int value) override;
+  kPropertyType GetType() const override;                                         // [ui; -]
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // [ui; -]
+  void GetToPointer(void* out) const override;                                    // [ui; -]
+  int GetAsInt() const override;                                                  // [ui; -]
+  bool SetFromInt(int value) override;                                            // [ui; -]
 
  private:
   std::string mValue;
@@ -296,18 +303,18 @@ class KHOST_API KPropertyTemplate<char*> : public KProperty {
 template <class T>
 class KHOST_API KPropertyNoValueTemplate : public KProperty {
  public:
-  KPropertyNoValueTemplate(const char* name, T* target);
+  KPropertyNoValueTemplate(const char* name, T* target);  // [ui; keeps target]
   ~KPropertyNoValueTemplate() override;
 
   KPropertyNoValueTemplate& operator=(T value);  // writes the target, notifies when changed
-  operator T() const;
-  T Get() const;
+  operator T() const;                            // [ui; -]
+  T Get() const;                                 // [ui; -]
 
-  kPropertyType GetType() const override;
-  void SetFromPointer(const void* value, int reserved0, int reserved1) override;
-  void GetToPointer(void* out) const override;
-  int GetAsInt() const override;
-  bool SetFromInt(int value) override;
+  kPropertyType GetType() const override;                                         // [ui; -]
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // [ui; -]
+  void GetToPointer(void* out) const override;                                    // [ui; -]
+  int GetAsInt() const override;                                                  // [ui; -]
+  bool SetFromInt(int value) override;                                            // [ui; -]
 
  private:
   T* mTarget;
@@ -316,23 +323,24 @@ class KHOST_API KPropertyNoValueTemplate : public KProperty {
 // An event property: subscriptions of member handlers, fired by its owner.
 class KHOST_API KPropertyEvent : public KProperty {
  public:
-  explicit KPropertyEvent(const char* name);
+  explicit KPropertyEvent(const char* name);  // [ui; -]
   ~KPropertyEvent() override;
 
   // Subscribes `handler` of `receiver` (borrowed until Remove). Adding the
   // same pair twice keeps one subscription. False for null arguments.
-  bool Add(ICallback* receiver, kICallbackHandler handler);
+  bool Add(ICallback* receiver, kICallbackHandler handler);  // [ui; keeps receiver until Remove]
   // Undoes Add for the same pair. Safe from inside a handler of this event.
-  bool Remove(ICallback* receiver, kICallbackHandler handler);
-  int GetCount() const { return mCallbacks.Count(); }
+  bool Remove(ICallback* receiver, kICallbackHandler handler);  // [ui; -]
+  int GetCount() const { return mCallbacks.Count(); }           // [ui; -]
   // Calls every subscriber in subscription order. Re-entrant.
-  void Fire(IRegister* sender, KEventBase* event);
+  void Fire(IRegister* sender, KEventBase* event);  // [ui; borrows sender, event]
 
-  kPropertyType GetType() const override;
-  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // ignored
-  void GetToPointer(void* out) const override;                                    // writes nothing
-  int GetAsInt() const override;                                                  // 0
-  bool SetFromInt(int value) override;                                            // false
+  kPropertyType GetType() const override;  // [ui; -]
+  // ignored
+  void SetFromPointer(const void* value, int reserved0, int reserved1) override;  // [ui; -]
+  void GetToPointer(void* out) const override;  // writes nothing [ui; -]
+  int GetAsInt() const override;                // 0 [ui; -]
+  bool SetFromInt(int value) override;          // false [ui; -]
 
  private:
   KCallbackList mCallbacks;
@@ -353,31 +361,8 @@ typedef IObject* (*kObjectFactory)(IObject* parent, char* name, void* data);
 // a second entry. Returns false (and registers nothing) for a null or empty
 // path or name, or a null factory. Any thread.
 KHOST_API bool Object_Register(char* path, char* name, char* displayName, kObjectFactory factory,
-                               bool flag, char* icon, KObject* object);
-
-// What the registry holds of one class (host side). Valid until the entry is
-// replaced or the registry is cleared.
-struct KRegisteredClass {
-  const char* Path;
-  const char* Name;
-  const char* DisplayName;
-  kObjectFactory Factory;
-  bool Flag;
-  const char* Icon;
-  KObject* Object;
-  int RegisterCount;  // how many times this path and name were registered
-};
-
-KHOST_API int Object_GetRegisteredCount();
-KHOST_API const KRegisteredClass* Object_GetRegistered(int index);  // null outside range
-KHOST_API const KRegisteredClass* Object_Find(const char* path, const char* name);
-// Creates an object through the registered factory; null when not registered.
-KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* parent, void* data);
-// Forgets the registration of one class (a host unloading the module that
-// registered it); false when none is registered under that path and name.
-KHOST_API bool Object_Unregister(const char* path, const char* name);
-// Forgets every registration (host shutdown, tests).
-KHOST_API void Object_ClearRegistry();
+                               bool flag, char* icon,
+                               KObject* object);  // [any; copies strings, keeps object]
 
 //-----------------------------------------------------------------------------
 // [SECTION] Module entry
@@ -395,15 +380,6 @@ enum kDllOperation : int {
 // [SECTION] Configuration files
 //-----------------------------------------------------------------------------
 
-// The host's configuration folder. "@Name.txt" names the file Name.txt in it.
-// The environment variable KHOST_CONFIG_DIR, when set and not empty, overrides
-// the folder the host application sets. Default: the current directory.
-KHOST_API void KConfig_SetFolder(const char* folder);
-KHOST_API std::string KConfig_GetFolder();
-// The path a configuration file name stands for ("@Name.txt" resolved; any
-// other name is taken as a path as it stands).
-KHOST_API std::string KConfig_ResolvePath(const char* fileName);
-
 // An INI-style file: "[Section]" headers and "Key = Value" lines; lines whose
 // first non-blank character is ';' or '#' are comments. The value is the text
 // after the first '=' with surrounding blanks removed, unless it is written in
@@ -414,23 +390,24 @@ KHOST_API std::string KConfig_ResolvePath(const char* fileName);
 // default for it. The file is read once, by the constructor.
 class KHOST_API KConfigFile {
  public:
-  // `writable`: whether Set and Save may change the file. The module passes false.
-  KConfigFile(const char* fileName, bool writable);
+  // `fileName`: "@Name.txt" names Name.txt in the host's configuration
+  // folder; any other name is a path. `writable`: whether the host may change
+  // and write the file. The module passes false.
+  KConfigFile(const char* fileName, bool writable);  // [ui; copies fileName]
   ~KConfigFile();
   KConfigFile(const KConfigFile&) = delete;
   KConfigFile& operator=(const KConfigFile&) = delete;
 
   // The stored text, else `defaultValue`, else "" when that is null. Never
   // null, never throws. The pointer stays valid until this object is
-  // destroyed or the key is Set again.
-  const char* Get(const char* section, const char* key, const char* defaultValue);
+  // destroyed or the host changes the key.
+  const char* Get(const char* section, const char* key,
+                  const char* defaultValue);  // [ui; returns borrowed]
 
-  bool IsLoaded() const;  // the file existed and was read
-  // Host side: change a value in memory; Save writes the file (writable only).
-  bool Set(const char* section, const char* key, const char* value);
-  bool Save();
+  bool IsLoaded() const;  // the file existed and was read [ui; -]
 
  private:
+  friend struct KConfigFileAccess;  // the host's writing of a writable file
   struct Impl;
   Impl* mImpl;
 };
@@ -442,15 +419,15 @@ class KHOST_API KConfigFile {
 // A named, coloured unit of work.
 class KHOST_API KTaskCycle {
  public:
-  KTaskCycle(const char* name, float red, float green, float blue);
+  KTaskCycle(const char* name, float red, float green, float blue);  // [ui; -]
   virtual ~KTaskCycle();
   KTaskCycle(const KTaskCycle&) = delete;
   KTaskCycle& operator=(const KTaskCycle&) = delete;
 
-  const char* GetName() const { return mName.c_str(); }
-  const float* GetColor() const { return mColor; }  // red, green, blue in 0..1
-  void SetName(const char* name);
-  void SetColor(float red, float green, float blue);
+  const char* GetName() const { return mName.c_str(); }  // [ui; -]
+  const float* GetColor() const { return mColor; }       // red, green, blue in 0..1 [ui; -]
+  void SetName(const char* name);                        // [ui; -]
+  void SetColor(float red, float green, float blue);     // [ui; -]
 
  private:
   std::string mName;
@@ -468,52 +445,72 @@ class KHOST_API KTaskCycle {
 // only while nothing draws).
 class KHOST_API KProfilingSampling : public KTaskCycle {
  public:
-  KProfilingSampling(const char* name, float red, float green, float blue, int bufferSize = 20);
+  KProfilingSampling(const char* name, float red, float green, float blue,
+                     int bufferSize = 20);  // [ui; -]
   ~KProfilingSampling() override;
 
-  void QueryAcquire();
-  void QueryRelease();
+  void QueryAcquire();  // [any; -]
+  void QueryRelease();  // [any; -]
   // Average, minimum and maximum of the window, in microseconds; all 0 while
   // no sample was recorded.
-  void GetAvgMinMaxUsage(double& average, double& minimum, double& maximum);
+  void GetAvgMinMaxUsage(double& average, double& minimum, double& maximum);  // [any; -]
   // The average in microseconds, truncated.
-  uint64_t GetAvgUsage();
+  uint64_t GetAvgUsage();  // [any; -]
 
   // Children by category (the module uses category 1).
-  virtual int GetChildCount(int category);
-  virtual KProfilingSampling* GetChild(int category, int index);  // null outside range
-  virtual bool HasChild(int category, int index);
+  virtual int GetChildCount(int category);  // [ui; -]
+  // null outside range
+  virtual KProfilingSampling* GetChild(int category, int index);  // [ui; returns borrowed]
+  virtual bool HasChild(int category, int index);                 // [ui; -]
 
   // Host side.
-  void AddSample(double microseconds);  // negative and NaN values count as 0
-  void SetBufferSize(int size);         // clamped to 1..100000; keeps the newest samples
-  int GetBufferSize();
-  int GetSampleCount();  // samples in the window
-  void Reset();          // forgets all samples
+  void AddSample(double microseconds);  // negative and NaN values count as 0 [any; -]
+  void SetBufferSize(int size);         // clamped to 1..100000; keeps the newest samples [any; -]
+  int GetBufferSize();                  // [any; -]
+  int GetSampleCount();                 // samples in the window [any; -]
+  void Reset();                         // forgets all samples [any; -]
   // Borrowed. Ignored: null, a child already in that category, a category
   // outside 0..31, and a child that is this sampling or lies above it (which
   // would make the tree endless). A destroyed sampling leaves its parents'
   // child lists and the profiler's root table by itself.
-  void AddChild(int category, KProfilingSampling* child);
-  bool RemoveChild(int category, KProfilingSampling* child);
-  void ClearChildren(int category);
+  void AddChild(int category, KProfilingSampling* child);     // [ui; keeps child]
+  bool RemoveChild(int category, KProfilingSampling* child);  // [ui; -]
+  void ClearChildren(int category);                           // [ui; -]
   // One past the highest category that ever held a child (categories are
   // 0..31; AddChild ignores others).
-  int GetCategoryCount();
+  int GetCategoryCount();  // [ui; -]
 
  private:
   struct Impl;
   Impl* mImpl;
 };
 
+// The slots of the profiler's root cycle table (KProfiler::RootCycles). The
+// chart's upper block shows Frame and Present against Frame; its lower block
+// lists Devices, Input, Animation, Evaluation, Deformation, Upload,
+// Rendering, ToolPaint and SceneUpdate. Slot 7 stays empty.
+enum kRootCycleSlot : int {
+  kSlotDevices = 0,      // the whole frame period
+  kSlotFrame = 1,        // the CPU work of a frame
+  kSlotPresent = 2,      // presenting the frame
+  kSlotSceneUpdate = 3,  // updating the scene
+  kSlotInput = 4,        // handling input
+  kSlotAnimation = 5,
+  kSlotEvaluation = 6,  // evaluating the scene (children per evaluated object)
+  kSlotDeformation = 8,
+  kSlotUpload = 9,
+  kSlotRendering = 10,  // culling and submission
+  kSlotToolPaint = 11,  // painting the tool windows
+};
+
 // The host profiler: the single instance is KProfiler::TheOne().
 class KHOST_API KProfiler {
  public:
-  static KProfiler* TheOne();
+  static KProfiler* TheOne();  // [any; returns borrowed]
 
   enum { kRootCycleCount = 12 };
-  // Root cycle table (borrowed; any slot may be null). Slot 0 devices (the
-  // frame period), 6 evaluation, 10 rendering; slot 7 unused.
+  // Root cycle table (borrowed; any slot may be null), indexed by
+  // kRootCycleSlot.
   KProfilingSampling* RootCycles[kRootCycleCount];
   // The profiler's own bookkeeping cost per frame.
   KProfilingSampling ProfilingCost;
@@ -535,17 +532,17 @@ class KHOST_API KProfiler {
 
   // Host side: puts `sampling` (borrowed) in slot `slot` and gives its tree
   // the current buffer size. Out-of-range slots are ignored.
-  void SetRootCycle(int slot, KProfilingSampling* sampling);
+  void SetRootCycle(int slot, KProfilingSampling* sampling);  // [ui; keeps sampling]
   // Gives every sampling of the root tree and ProfilingCost the buffer size.
-  void ApplyBufferSize();
+  void ApplyBufferSize();  // [ui; -]
   // Host side: per-frame bookkeeping. EndFrame records the time spent in
   // AddCost since BeginFrame into ProfilingCost.
-  void BeginFrame();
-  void AddCost(double microseconds);  // any thread
-  void EndFrame();
+  void BeginFrame();                  // [ui; -]
+  void AddCost(double microseconds);  // any thread [any; -]
+  void EndFrame();                    // [ui; -]
 
  private:
-  KProfiler();
+  KProfiler();  // [ui; -]
   ~KProfiler();
   struct Impl;
   Impl* mImpl;

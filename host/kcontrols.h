@@ -1,9 +1,16 @@
 // kcontrols: the host's property editor control.
 //
+// Sections: property editor. Notes on operations: [thread; ownership] (see
+// host/kbaselib.h).
+//
 // Threads: user-interface thread only.
 #pragma once
 
 #include "host/ktoolkit.h"
+
+//-----------------------------------------------------------------------------
+// [SECTION] Property editor
+//-----------------------------------------------------------------------------
 
 // Edits one host property: a caption on the left (CaptionWidth pixels wide),
 // the value on the right:
@@ -19,8 +26,8 @@
 // also asks for a paint.
 class KHOST_API KtProperty : public KtView {
  public:
-  explicit KtProperty(kViewCreation creation = 0);
-  ~KtProperty() override;  // detaches from the edited property
+  explicit KtProperty(kViewCreation creation = 0);  // [ui; -]
+  ~KtProperty() override;                           // detaches from the edited property
 
   KPropertyTemplate<char*> Caption;
 
@@ -36,16 +43,16 @@ class KHOST_API KtProperty : public KtView {
 
   // Detaches the editor from its edited property (EditedProperty becomes null
   // and the editor stops listening to it).
-  void ClearAllProperty();
-  KProperty* GetEditedProperty() const;
+  void ClearAllProperty();               // [ui; -]
+  KProperty* GetEditedProperty() const;  // [ui; returns borrowed]
 
   // What a paint shows as the value ("Yes"/"No", the named value, the number).
   // Writes into `buffer` (at most size-1 characters); returns buffer.
-  const char* FormatValue(char* buffer, int size) const;
+  const char* FormatValue(char* buffer, int size) const;  // [ui; writes buffer]
 
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
-  void Detach(IKtViewContainer* container) override;
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
+  void Detach(IKtViewContainer* container) override;                            // [ui; -]
 
  private:
   struct Impl;

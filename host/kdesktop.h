@@ -1,14 +1,21 @@
 // kdesktop: the host's tool framework.
 //
+// Sections: tool interfaces; KTool. Notes on operations: [thread;
+// ownership] (see host/kbaselib.h).
+//
 // Threads: user-interface thread only.
 #pragma once
 
 #include "host/ktoolkit.h"
 
+//-----------------------------------------------------------------------------
+// [SECTION] Tool interfaces
+//-----------------------------------------------------------------------------
+
 class IMenuCommandExecutor : public IObject {
  public:
   // Runs a menu command of the tool; false when the tool has no such command.
-  virtual bool ExecuteMenuCommand(int commandId) = 0;
+  virtual bool ExecuteMenuCommand(int commandId) = 0;  // [ui; -]
 
  protected:
   ~IMenuCommandExecutor() = default;
@@ -16,16 +23,20 @@ class IMenuCommandExecutor : public IObject {
 
 class ITool : public IObject {
  public:
-  virtual int ToolGetStartWSize() = 0;  // the size the tool asks to open at
-  virtual int ToolGetStartHSize() = 0;
-  virtual int ToolGetMinWSize() = 0;  // the smallest size the host gives it
-  virtual int ToolGetMinHSize() = 0;
-  virtual bool ToolIsActive() = 0;
-  virtual void ToolSetActive(bool active) = 0;
+  virtual int ToolGetStartWSize() = 0;          // the size the tool asks to open at [ui; -]
+  virtual int ToolGetStartHSize() = 0;          // [ui; -]
+  virtual int ToolGetMinWSize() = 0;            // the smallest size the host gives it [ui; -]
+  virtual int ToolGetMinHSize() = 0;            // [ui; -]
+  virtual bool ToolIsActive() = 0;              // [ui; -]
+  virtual void ToolSetActive(bool active) = 0;  // [ui; -]
 
  protected:
   ~ITool() = default;
 };
+
+//-----------------------------------------------------------------------------
+// [SECTION] KTool
+//-----------------------------------------------------------------------------
 
 // A tool window: a form with the tool's start size. Base chain KTool : KtForm
 // : KtLayout : KtView : KObject : KPlug : ICallback : IObject, with the
@@ -33,36 +44,26 @@ class ITool : public IObject {
 // the host ends it with Destroy(0), which deletes it.
 class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool {
  public:
-  KTool();
+  KTool();  // [ui; -]
   ~KTool() override;
 
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;                                   // [ui; -]
 
   // IMenuCommandExecutor: the base tool has no commands.
-  bool ExecuteMenuCommand(int commandId) override;
+  bool ExecuteMenuCommand(int commandId) override;  // [ui; -]
 
   // ITool
-  int ToolGetStartWSize() override { return StartWSize; }
-  int ToolGetStartHSize() override { return StartHSize; }
+  int ToolGetStartWSize() override { return StartWSize; }  // [ui; -]
+  int ToolGetStartHSize() override { return StartHSize; }  // [ui; -]
   // The larger of MinWSize/MinHSize and the smallest size at which every
   // control of the tool's layouts is fully shown and every drawing view (a
-  // view that paints its whole rectangle itself) has room for its
-  // statistics header: kDrawingMinWidth × kDrawingMinHeight.
-  int ToolGetMinWSize() override;
-  int ToolGetMinHSize() override;
-  bool ToolIsActive() override { return mActive; }
-  void ToolSetActive(bool active) override { mActive = active; }
-
- public:
-  // The room a drawing view needs for the statistics header the profiling
-  // views draw across their top: three blocks at 20, 170 and 370 pixels,
-  // the last one's longest line ("(Min: 999.9, Max: 999.9)", 131 pixels in
-  // the default style) and 4 pixels of gap before the 17-pixel scroll bar
-  // at the view's right edge; and the header's 85 pixels with a chart row
-  // below it.
-  static constexpr int kDrawingMinWidth = 370 + 131 + 4 + 17;
-  static constexpr int kDrawingMinHeight = 85 + 20;
+  // view that paints its whole rectangle itself) gets at least
+  // DrawingMinWSize × DrawingMinHSize.
+  int ToolGetMinWSize() override;                                 // [ui; -]
+  int ToolGetMinHSize() override;                                 // [ui; -]
+  bool ToolIsActive() override { return mActive; }                // [ui; -]
+  void ToolSetActive(bool active) override { mActive = active; }  // [ui; -]
 
  protected:
   // Set by a derived tool's constructor.
@@ -70,6 +71,9 @@ class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool
   int StartHSize = 300;
   int MinWSize = 200;
   int MinHSize = 150;
+  // The least size the tool's drawing views need (0: only a size above zero).
+  int DrawingMinWSize = 0;
+  int DrawingMinHSize = 0;
 
  private:
   bool mActive = false;

@@ -1,8 +1,9 @@
-// ktoolkit: the host's user-interface toolkit.
+// ktoolkit: the host's user-interface toolkit, as the module sees it.
 //
-// Views and their geometry, layouts of named regions, the controls (tab strip,
-// button, list, label, scroll bar), the graphic context views draw through,
-// and text drawing.
+// Sections: basic types; interfaces (geometry, graphic context, container,
+// view, scroll bar); KtView; KtLayout; controls (label, button, list, tab
+// strip, scroll bar); text helpers. Notes on operations: [thread; ownership]
+// (see host/kbaselib.h).
 //
 // Coordinates: pixels, origin top-left, x to the right, y downwards.
 //   - A view's position (IKtGeometry) is relative to the view that contains
@@ -98,16 +99,16 @@ class KtLayout;
 // GetPosY, SetWidth, SetHeight, SetPosX, SetPosY, SetPos, SetSize.
 class IKtGeometry : public IObject {
  public:
-  virtual int GetWidth() = 0;
-  virtual int GetHeight() = 0;
-  virtual int GetPosX() = 0;
-  virtual int GetPosY() = 0;
-  virtual void SetWidth(int width) = 0;  // negative sizes count as 0
-  virtual void SetHeight(int height) = 0;
-  virtual void SetPosX(int x) = 0;
-  virtual void SetPosY(int y) = 0;
-  virtual void SetPos(int x, int y) = 0;
-  virtual void SetSize(int width, int height) = 0;
+  virtual int GetWidth() = 0;                       // [ui; -]
+  virtual int GetHeight() = 0;                      // [ui; -]
+  virtual int GetPosX() = 0;                        // [ui; -]
+  virtual int GetPosY() = 0;                        // [ui; -]
+  virtual void SetWidth(int width) = 0;             // negative sizes count as 0 [ui; -]
+  virtual void SetHeight(int height) = 0;           // [ui; -]
+  virtual void SetPosX(int x) = 0;                  // [ui; -]
+  virtual void SetPosY(int y) = 0;                  // [ui; -]
+  virtual void SetPos(int x, int y) = 0;            // [ui; -]
+  virtual void SetSize(int width, int height) = 0;  // [ui; -]
 
  protected:
   ~IKtGeometry() = default;
@@ -121,27 +122,28 @@ class IKtGraphic : public IObject {
   // Makes GL coordinates the pixels of the rectangle (x, y, width, height) of
   // the current view (origin top-left, y down): viewport, scissor and an
   // orthographic projection. Leaves GL_MODELVIEW current.
-  virtual void SetViewport(int x, int y, int width, int height) = 0;
+  virtual void SetViewport(int x, int y, int width, int height) = 0;  // [ui; -]
   // A filled rectangle between two corners (any order).
-  virtual void DrawRectangle(float x0, float y0, float x1, float y1) = 0;
+  virtual void DrawRectangle(float x0, float y0, float x1, float y1) = 0;  // [ui; -]
   // glBegin/glEnd with a kPrimitive kind; the caller issues the vertices.
-  virtual void BeginPrimitive(int kind) = 0;
-  virtual void EndPrimitive() = 0;
+  virtual void BeginPrimitive(int kind) = 0;  // [ui; -]
+  virtual void EndPrimitive() = 0;            // [ui; -]
   // One line of text. (x, y): the left end of the line's vertical middle.
   // Glyphs outside the columns [clipLeft, clipRight] are not drawn (pass
   // INT_MIN, INT_MAX for none). fontStyle: a kGraphic_Font_Style. Allocates
   // nothing.
   virtual void DrawString(const char* text, float x, float y, int clipLeft, int clipRight,
-                          int fontStyle) = 0;
+                          int fontStyle) = 0;  // [ui; borrows text]
   // Width and height in pixels of one line of text in a style.
-  virtual void MeasureString(const char* text, int fontStyle, int& width, int& height) = 0;
+  virtual void MeasureString(const char* text, int fontStyle, int& width,
+                             int& height) = 0;  // [ui; borrows text]
   // Toolkit side: enters a view at (x, y) of the current view with the given
   // size (origin moves there; viewport, scissor and projection set up for
   // it). PopView returns to the enclosing view's set-up.
-  virtual void PushView(int x, int y, int width, int height) = 0;
-  virtual void PopView() = 0;
+  virtual void PushView(int x, int y, int width, int height) = 0;  // [ui; -]
+  virtual void PopView() = 0;                                      // [ui; -]
   // The window position of the current view's origin.
-  virtual void GetViewOrigin(int& x, int& y) = 0;
+  virtual void GetViewOrigin(int& x, int& y) = 0;  // [ui; -]
 
  protected:
   ~IKtGraphic() = default;
@@ -152,12 +154,12 @@ class IKtViewContainer : public IObject {
  public:
   // A view asks to be painted again. `immediate` asks for a paint before the
   // next frame; otherwise the paint may wait for the next frame.
-  virtual void ViewRefreshRequest(IKtView* view, bool immediate) = 0;
+  virtual void ViewRefreshRequest(IKtView* view, bool immediate) = 0;  // [ui; borrows view]
   // Shows `popup` (borrowed until PopupClose) above every other view and
   // gives it input first, until PopupClose. One popup at a time: opening
   // another closes the first. Returns false when no window takes popups.
-  virtual bool PopupOpen(IKtView* popup) = 0;
-  virtual void PopupClose(IKtView* popup) = 0;
+  virtual bool PopupOpen(IKtView* popup) = 0;   // [ui; keeps popup until PopupClose]
+  virtual void PopupClose(IKtView* popup) = 0;  // [ui; -]
 
  protected:
   ~IKtViewContainer() = default;
@@ -169,16 +171,17 @@ class IKtView : public IObject {
  public:
   // How the view wants its graphic context: type 0 immediate-mode OpenGL;
   // flag true when the view paints its whole rectangle itself.
-  virtual void GetGraphicType(int& type, bool& flag) = 0;
+  virtual void GetGraphicType(int& type, bool& flag) = 0;  // [ui; -]
   // Paints the view. The geometry argument may be null.
-  virtual void ViewExpose(IKtGeometry* geometry) = 0;
+  virtual void ViewExpose(IKtGeometry* geometry) = 0;  // [ui; borrows geometry]
   // Input (window pixels); returns true when the view used it.
-  virtual bool ViewInput(int event, int x, int y, int button, int modifiers) = 0;
+  virtual bool ViewInput(int event, int x, int y, int button, int modifiers) = 0;  // [ui; -]
   // Asks the container for a paint (see IKtViewContainer::ViewRefreshRequest).
-  virtual void ViewRefresh(bool immediate) = 0;
+  virtual void ViewRefresh(bool immediate) = 0;  // [ui; -]
   // Container and graphic are borrowed until Detach.
-  virtual void Attach(IKtViewContainer* container, IKtGraphic* graphic) = 0;
-  virtual void Detach(IKtViewContainer* container) = 0;
+  virtual void Attach(IKtViewContainer* container,
+                      IKtGraphic* graphic) = 0;  // [ui; keeps container, graphic until Detach]
+  virtual void Detach(IKtViewContainer* container) = 0;  // [ui; -]
 
  protected:
   ~IKtView() = default;
@@ -186,7 +189,8 @@ class IKtView : public IObject {
 
 class IQzObjectHolder : public IObject {
  public:
-  virtual IObject* GetHeldObject() = 0;  // the object this view presents; may be null
+  // the object this view presents; may be null
+  virtual IObject* GetHeldObject() = 0;  // [ui; returns borrowed]
 
  protected:
   ~IQzObjectHolder() = default;
@@ -194,8 +198,8 @@ class IQzObjectHolder : public IObject {
 
 class IKtSkinnedView : public IObject {
  public:
-  virtual void SkinSet(int skin) = 0;  // 0 the default look
-  virtual int SkinGet() = 0;
+  virtual void SkinSet(int skin) = 0;  // 0 the default look [ui; -]
+  virtual int SkinGet() = 0;           // [ui; -]
 
  protected:
   ~IKtSkinnedView() = default;
@@ -203,7 +207,7 @@ class IKtSkinnedView : public IObject {
 
 class IKtObject : public IObject {
  public:
-  virtual const char* GetObjectName() = 0;
+  virtual const char* GetObjectName() = 0;  // [ui; returns borrowed]
 
  protected:
   ~IKtObject() = default;
@@ -212,7 +216,7 @@ class IKtObject : public IObject {
 class IKtLayout : public IObject {
  public:
   // Resolves every region against the current size and places the controls.
-  virtual void LayoutRegions() = 0;
+  virtual void LayoutRegions() = 0;  // [ui; -]
 
  protected:
   ~IKtLayout() = default;
@@ -224,12 +228,12 @@ class IKtScrollBarDriven;
 // DrivenSet.
 class IKtScrollBar : public IObject {
  public:
-  virtual void MinimumSet(double minimum) = 0;
-  virtual void MaximumSet(double maximum) = 0;
+  virtual void MinimumSet(double minimum) = 0;  // [ui; -]
+  virtual void MaximumSet(double maximum) = 0;  // [ui; -]
   // The part of the range [start, end] the slider covers.
-  virtual void SliderSet(double start, double end) = 0;
+  virtual void SliderSet(double start, double end) = 0;  // [ui; -]
   // The receiver of slider moves (borrowed; null for none).
-  virtual void DrivenSet(IKtScrollBarDriven* driven) = 0;
+  virtual void DrivenSet(IKtScrollBarDriven* driven) = 0;  // [ui; keeps driven]
 
  protected:
   ~IKtScrollBar() = default;
@@ -240,9 +244,9 @@ class IKtScrollBar : public IObject {
 class IKtScrollBarDriven : public IObject {
  public:
   // The user started (code 0) or ended (code 1) a drag of the slider.
-  virtual void ScrollNotify(int code) = 0;
+  virtual void ScrollNotify(int code) = 0;  // [ui; -]
   // The slider moved; `start` is its new start in range units.
-  virtual void ScrollValueChanged(float start) = 0;
+  virtual void ScrollValueChanged(float start) = 0;  // [ui; -]
 
  protected:
   ~IKtScrollBarDriven() = default;
@@ -266,79 +270,65 @@ class KHOST_API KtView : public KObject,
                          public IKtView,
                          public IKtSkinnedView {
  public:
-  explicit KtView(kViewCreation creation = 0);
+  explicit KtView(kViewCreation creation = 0);  // [ui; -]
   ~KtView() override;
 
   // IObject (one implementation for every interface of the view)
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;                                   // [ui; -]
 
   // IQzObjectHolder
-  IObject* GetHeldObject() override;
+  IObject* GetHeldObject() override;  // [ui; -]
 
   // IRegister
-  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler, int priority) override;
-  bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) override;
-  void Broadcast(int eventId, KEventBase* event) override;
-  int GetRegisteredCount(int eventId);  // subscriptions of one event
+  bool Register(int eventId, ICallback* receiver, kICallbackHandler handler,
+                int priority) override;                                                   // [ui; -]
+  bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) override;  // [ui; -]
+  void Broadcast(int eventId, KEventBase* event) override;                                // [ui; -]
+  int GetRegisteredCount(int eventId);  // subscriptions of one event [ui; -]
 
   // IKtGeometry
-  int GetWidth() override;
-  int GetHeight() override;
-  int GetPosX() override;
-  int GetPosY() override;
-  void SetWidth(int width) override;
-  void SetHeight(int height) override;
-  void SetPosX(int x) override;
-  void SetPosY(int y) override;
-  void SetPos(int x, int y) override;
-  void SetSize(int width, int height) override;
+  int GetWidth() override;                       // [ui; -]
+  int GetHeight() override;                      // [ui; -]
+  int GetPosX() override;                        // [ui; -]
+  int GetPosY() override;                        // [ui; -]
+  void SetWidth(int width) override;             // [ui; -]
+  void SetHeight(int height) override;           // [ui; -]
+  void SetPosX(int x) override;                  // [ui; -]
+  void SetPosY(int y) override;                  // [ui; -]
+  void SetPos(int x, int y) override;            // [ui; -]
+  void SetSize(int width, int height) override;  // [ui; -]
 
   // IKtView
-  void GetGraphicType(int& type, bool& flag) override;                          // 0, false
-  void ViewExpose(IKtGeometry* geometry) override;                              // paints nothing
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // false
-  void ViewRefresh(bool immediate) override;
-  void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;
-  void Detach(IKtViewContainer* container) override;
+  void GetGraphicType(int& type, bool& flag) override;  // 0, false [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;      // paints nothing [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // false [ui; -]
+  void ViewRefresh(bool immediate) override;                                    // [ui; -]
+  void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;       // [ui; -]
+  void Detach(IKtViewContainer* container) override;                            // [ui; -]
 
   // IKtSkinnedView
-  void SkinSet(int skin) override;
-  int SkinGet() override;
+  void SkinSet(int skin) override;  // [ui; -]
+  int SkinGet() override;           // [ui; -]
 
   // Paint bracket. Begin returns false (and End must not be called) when the
   // view has no graphic context or an empty size; otherwise it enters the
   // view on the graphic context (PushView), records the window rectangle
   // used for hit testing, and sets *sizeChanged (when not null) if the size
   // differs from the last expose's (always on the first). End leaves it.
-  bool KtViewExposeBegin(bool* sizeChanged);
-  void KtViewExposeEnd();
+  bool KtViewExposeBegin(bool* sizeChanged);  // [ui; -]
+  void KtViewExposeEnd();                     // [ui; -]
 
-  IKtGraphic* GetGraphic() const { return mGraphic; }
-  IKtViewContainer* GetContainer() const { return mContainer; }
+  IKtGraphic* GetGraphic() const { return mGraphic; }            // [ui; returns borrowed]
+  IKtViewContainer* GetContainer() const { return mContainer; }  // [ui; returns borrowed]
   // The window rectangle of the last expose; false before the first.
-  bool GetWindowRect(int& x, int& y, int& width, int& height) const;
-  bool ContainsWindowPoint(int x, int y) const;
+  bool GetWindowRect(int& x, int& y, int& width, int& height) const;  // [ui; -]
+  bool ContainsWindowPoint(int x, int y) const;                       // [ui; -]
   // Number of ViewRefresh calls so far.
-  int GetRefreshCount() const { return mRefreshCount; }
-
-  // Toolkit side: the layout whose region holds this view (null for none).
-  KtLayout* GetParentLayout() const { return mParentLayout; }
-  void SetParentLayout(KtLayout* layout) { mParentLayout = layout; }
-
-  // Toolkit side: keyboard focus. One view of the process holds it at a time
-  // (user-interface thread only). A focusable control takes it when clicked;
-  // KtViewHost moves it with Tab and Shift+Tab and drops it on a click that
-  // no control takes. Keys reach a control only while it has the focus.
-  void SetFocusable(bool focusable) { mFocusable = focusable; }
-  bool IsFocusable() const { return mFocusable; }
-  bool HasFocus() const;
-  // Gives this view the focus; the view that had it and this one repaint.
-  void TakeFocus();
-  static KtView* GetFocusedView();
-  static void ClearFocus();
+  int GetRefreshCount() const { return mRefreshCount; }  // [ui; -]
 
  private:
+  friend struct KtToolkitAccess;  // the toolkit's own operations (focus, layouts)
   int mPosX = 0;
   int mPosY = 0;
   int mWidth = 0;
@@ -377,11 +367,11 @@ class KHOST_API KtView : public KObject,
 // region added before. Unknown attach kinds count as 7.
 class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
  public:
-  explicit KtLayout(kViewCreation creation = 0);
+  explicit KtLayout(kViewCreation creation = 0);  // [ui; -]
   ~KtLayout() override;
 
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;  // deletes a heap layout
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;  // deletes a heap layout [ui; -]
 
   // Adds a region. The title (may be null) is copied and drawn by SetBorder.
   // Returns false, and adds nothing, for a null or empty or repeated name or a
@@ -390,66 +380,61 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
                  const char* xRelativeTo, float xMultiplier, int y, ktLayoutAttach yAttach,
                  const char* yRelativeTo, float yMultiplier, int width, ktLayoutAttach widthAttach,
                  const char* widthRelativeTo, float widthMultiplier, int height,
-                 ktLayoutAttach heightAttach, const char* heightRelativeTo, float heightMultiplier);
+                 ktLayoutAttach heightAttach, const char* heightRelativeTo,
+                 float heightMultiplier);  // [ui; copies strings]
   // Puts a control (borrowed until ClearControl or its destruction) in a
   // region, replacing what was there. False for an unknown region.
-  bool SetControl(const char* region, KtView& control);
-  bool SetView(const char* region, IKtView* view);
+  bool SetControl(const char* region, KtView& control);  // [ui; keeps control until cleared]
+  bool SetView(const char* region, IKtView* view);       // [ui; keeps view until cleared]
   // Empties a region (detaching its control). False for an unknown region.
-  bool ClearControl(const char* region);
+  bool ClearControl(const char* region);  // [ui; -]
   // A frame around a region: (lineWidth, visible, withTitle, inset, style,
   // shadePercent, reserved). The frame is drawn lineWidth pixels wide, inset
   // pixels inside the region's rectangle, in grey at shadePercent of white;
   // with withTitle, the region's title is drawn on its top edge.
   bool SetBorder(const char* region, int lineWidth, bool visible, bool withTitle, int inset,
-                 int style, float shadePercent, int reserved);
+                 int style, float shadePercent, int reserved);  // [ui; -]
 
   // Fired by LayoutRefresh: the host calls it when the layout's content should
   // show fresh data (every frame of new profiling data), and the layout
   // calls it after it re-resolved its regions for a new size.
   KPropertyEvent LayoutRefreshEvent;
-  void LayoutRefresh();
+  void LayoutRefresh();  // [ui; -]
 
   // Resolved rectangle of a region, in layout pixels. False when unknown.
-  bool GetRegionRect(const char* region, int& left, int& top, int& right, int& bottom);
-  int GetRegionCount() const;
-  const char* GetRegionName(int index) const;
-  const char* GetRegionTitle(const char* region) const;
-  IKtView* GetRegionView(const char* region) const;
-  bool HasBorder(const char* region) const;
-  // Toolkit side: a destroyed view leaves every region that held it.
-  void ForgetView(KtView* view);
-  // Toolkit side: whether, at a size of width × height, every region that
-  // holds a view lies inside the layout with a size above zero, every layout
-  // held fits its region the same way, and `leafFits` (when not null)
-  // accepts the size every other view would get. Changes nothing.
-  bool FitsAt(int width, int height, bool (*leafFits)(IKtView* view, int width, int height)) const;
+  bool GetRegionRect(const char* region, int& left, int& top, int& right, int& bottom);  // [ui; -]
+  int GetRegionCount() const;                                                            // [ui; -]
+  const char* GetRegionName(int index) const;            // [ui; returns borrowed]
+  const char* GetRegionTitle(const char* region) const;  // [ui; returns borrowed]
+  IKtView* GetRegionView(const char* region) const;      // [ui; returns borrowed]
+  bool HasBorder(const char* region) const;              // [ui; -]
 
   // IKtObject, IKtLayout
-  const char* GetObjectName() override;
-  void LayoutRegions() override;
+  const char* GetObjectName() override;  // [ui; -]
+  void LayoutRegions() override;         // [ui; -]
 
   // KtView overrides
-  void SetWidth(int width) override;
-  void SetHeight(int height) override;
-  void SetSize(int width, int height) override;
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
-  void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;
-  void Detach(IKtViewContainer* container) override;
+  void SetWidth(int width) override;                                            // [ui; -]
+  void SetHeight(int height) override;                                          // [ui; -]
+  void SetSize(int width, int height) override;                                 // [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
+  void Attach(IKtViewContainer* container, IKtGraphic* graphic) override;       // [ui; -]
+  void Detach(IKtViewContainer* container) override;                            // [ui; -]
 
  private:
   struct Impl;
   Impl* mImpl;
   struct Container;  // the IKtViewContainer the layout gives its controls
   Container* mContainerImpl;
-  void DetachControls();
+  void DetachControls();          // [ui; -]
+  friend struct KtToolkitAccess;  // the toolkit's own operations (fitting)
 };
 
 // A layout that is a window's content.
 class KHOST_API KtForm : public KtLayout {
  public:
-  explicit KtForm(kViewCreation creation = 0);
+  explicit KtForm(kViewCreation creation = 0);  // [ui; -]
   ~KtForm() override;
 };
 
@@ -460,11 +445,11 @@ class KHOST_API KtForm : public KtLayout {
 // A text label.
 class KHOST_API KtStatic : public KtView {
  public:
-  explicit KtStatic(kViewCreation creation = 0);
+  explicit KtStatic(kViewCreation creation = 0);  // [ui; -]
   ~KtStatic() override;
   KPropertyTemplate<char*> Caption;
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
   bool mCut = false;  // the last paint cut the caption
@@ -474,13 +459,13 @@ class KHOST_API KtStatic : public KtView {
 // over it, or when Click() is called.
 class KHOST_API KtButton : public KtView {
  public:
-  explicit KtButton(kViewCreation creation = 0);
+  explicit KtButton(kViewCreation creation = 0);  // [ui; -]
   ~KtButton() override;
   KPropertyTemplate<char*> Caption;
   KPropertyEvent OnClick;
-  void Click();
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
+  void Click();                                                                 // [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
   bool mPressed = false;
@@ -494,18 +479,18 @@ class KHOST_API KtButton : public KtView {
 // fires whenever SelectedIndex changes, by the user or by assignment.
 class KHOST_API KtList : public KtView {
  public:
-  explicit KtList(kViewCreation creation = 0);
+  explicit KtList(kViewCreation creation = 0);  // [ui; -]
   ~KtList() override;
   KPropertyTemplate<char*> Items;  // "~"-separated
   KPropertyTemplate<int> SelectedIndex;
   KPropertyEvent OnChange;
-  int GetItemCount() const;
-  const char* GetItem(int index) const;  // null outside range
-  int FindItem(const char* text) const;  // -1 when absent
-  bool IsOpen() const;
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
-  void Detach(IKtViewContainer* container) override;
+  int GetItemCount() const;                         // [ui; -]
+  const char* GetItem(int index) const;             // null outside range [ui; returns borrowed]
+  int FindItem(const char* text) const;             // -1 when absent [ui; -]
+  bool IsOpen() const;                              // [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;  // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
+  void Detach(IKtViewContainer* container) override;                            // [ui; -]
 
  private:
   struct Impl;
@@ -515,15 +500,15 @@ class KHOST_API KtList : public KtView {
 // A strip of tabs, captions from Items ("~"-separated); a click selects a tab.
 class KHOST_API KtTabPanel : public KtView {
  public:
-  explicit KtTabPanel(kViewCreation creation = 0);
+  explicit KtTabPanel(kViewCreation creation = 0);  // [ui; -]
   ~KtTabPanel() override;
   KPropertyTemplate<char*> Items;
   KPropertyTemplate<int> SelectedIndex;
   KPropertyEvent OnChange;
-  int GetTabCount() const;
-  const char* GetTab(int index) const;
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
+  int GetTabCount() const;                          // [ui; -]
+  const char* GetTab(int index) const;              // [ui; returns borrowed]
+  void ViewExpose(IKtGeometry* geometry) override;  // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
   struct Impl;
@@ -539,33 +524,33 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
  public:
   enum { kEventScrollBarMoved = 556677123 };
 
-  explicit KtScrollBar(kViewCreation creation = 0);
+  explicit KtScrollBar(kViewCreation creation = 0);  // [ui; -]
   ~KtScrollBar() override;
 
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;
+  IObject* IQuery(unsigned long interfaceId, int reserved) override;  // [ui; -]
+  void Destroy(int flags) override;                                   // [ui; -]
 
   // IKtScrollBar
-  void MinimumSet(double minimum) override;
-  void MaximumSet(double maximum) override;
-  void SliderSet(double start, double end) override;
-  void DrivenSet(IKtScrollBarDriven* driven) override;
+  void MinimumSet(double minimum) override;             // [ui; -]
+  void MaximumSet(double maximum) override;             // [ui; -]
+  void SliderSet(double start, double end) override;    // [ui; -]
+  void DrivenSet(IKtScrollBarDriven* driven) override;  // [ui; -]
 
-  double MinimumGet() const { return mMinimum; }
-  double MaximumGet() const { return mMaximum; }
-  double SliderStartGet() const { return mSliderStart; }
-  double SliderEndGet() const { return mSliderEnd; }
-  IKtScrollBarDriven* DrivenGet() const { return mDriven; }
+  double MinimumGet() const { return mMinimum; }             // [ui; -]
+  double MaximumGet() const { return mMaximum; }             // [ui; -]
+  double SliderStartGet() const { return mSliderStart; }     // [ui; -]
+  double SliderEndGet() const { return mSliderEnd; }         // [ui; -]
+  IKtScrollBarDriven* DrivenGet() const { return mDriven; }  // [ui; returns borrowed]
   // The slider's extent in window pixels (from the last expose; it is drawn
   // one pixel inside at each end, and a press anywhere in it drags); false
   // before the first expose or when there is nothing to scroll.
-  bool GetSliderWindowRect(int& x, int& y, int& width, int& height) const;
+  bool GetSliderWindowRect(int& x, int& y, int& width, int& height) const;  // [ui; -]
 
-  void ViewExpose(IKtGeometry* geometry) override;
-  bool ViewInput(int event, int x, int y, int button, int modifiers) override;
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
+  bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
-  void MoveSliderTo(double start);
+  void MoveSliderTo(double start);  // [ui; -]
   double mMinimum = 0.0;
   double mMaximum = 0.0;
   double mSliderStart = 0.0;
@@ -580,119 +565,14 @@ class KHOST_API KtScrollBar : public KtView, public IKtScrollBar {
 //-----------------------------------------------------------------------------
 
 // Width and height in pixels of one line of `text` in `style`.
-KHOST_API void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width, int& height,
-                                           kGraphic_Font_Style style);
+KHOST_API void Graphic_GetStringSizeVertex(
+    IKtGraphic* graphic, char* text, int& width, int& height,
+    kGraphic_Font_Style style);  // [ui; borrows graphic, text]
 // Draws `text` anchored at the vertex (x, y): alignX and alignY are the
 // fractions of the text's width and height by which it moves left and up
 // from the anchor (0, 0: the left end of the line's vertical middle at the
 // vertex, as DrawString); scale magnifies around the anchor (1 natural size).
 // Draws in the current GL colour.
-KHOST_API void Graphic_DrawStringCenterVertex(IKtGraphic* graphic, char* text, double x, double y,
-                                              double alignX, double alignY, double scale,
-                                              kGraphic_Font_Style style);
-
-// Toolkit side: draws `text` from x on the line middle y in `style`, whole
-// when it fits left of `right`, otherwise the longest beginning that fits
-// followed by an ellipsis (U+2026), so that no glyph is ever cut. Returns
-// true when the text was cut. Allocates nothing.
-KHOST_API bool Graphic_DrawStringFitted(IKtGraphic* graphic, const char* text, float x, float y,
-                                        int right, int style);
-
-//-----------------------------------------------------------------------------
-// [SECTION] Toolkit side: time, hover tooltips and held-button repeats
-//-----------------------------------------------------------------------------
-
-// Seconds on a steady clock. Tests may replace the clock (null restores it).
-KHOST_API double KtClock_Now();
-KHOST_API void KtClock_Set(double (*now)());
-
-// A control whose text is cut offers its whole text while the pointer rests
-// over it (window pixels of the pointer); KtViewHost shows it in a tooltip
-// once the pointer has rested kToolTipDelay seconds, inside the window.
-// Withdraw takes back what `view` offered (nothing when it offered nothing).
-inline constexpr double kToolTipDelay = 0.5;
-KHOST_API void KtToolTip_Offer(KtView* view, const char* text, int x, int y);
-KHOST_API void KtToolTip_Withdraw(KtView* view);
-// The text shown now (null while nothing is shown).
-KHOST_API const char* KtToolTip_Shown();
-// Where the shown tooltip's pointer rests (window pixels); false when none.
-KHOST_API bool KtToolTip_Anchor(int& x, int& y);
-
-// A held button's repeat: `tick(view, context)` runs first after `delay`
-// seconds, then every `interval` seconds, from KtViewHost::Expose, until
-// KtRepeat_Stop(view) or another KtRepeat_Start.
-KHOST_API void KtRepeat_Start(KtView* view, void (*tick)(KtView* view, void* context),
-                              void* context, double delay, double interval);
-KHOST_API void KtRepeat_Stop(KtView* view);
-// Runs the repeat when it is due; KtViewHost::Expose calls it.
-KHOST_API void KtRepeat_Run();
-
-//-----------------------------------------------------------------------------
-// [SECTION] Host side: the window's graphic context and view host
-//-----------------------------------------------------------------------------
-
-// Creates the graphic context for the OpenGL context current on this thread,
-// for a drawable of the given size. Loads the fonts (fontconfig, FreeType) and
-// builds their glyph atlases once. Null on failure, with a reason in *error.
-// Owned by the caller: end it with Destroy(0) while the context is current.
-KHOST_API IKtGraphic* KtGraphic_CreateGL(int drawableWidth, int drawableHeight, std::string* error);
-KHOST_API void KtGraphic_ResizeGL(IKtGraphic* graphic, int drawableWidth, int drawableHeight);
-
-// The context sends no rectangle or text to OpenGL that lies wholly outside
-// the current view's scissor rectangle, judging positions through the
-// model-view matrix it read when the view was set up (SetViewport, PushView,
-// PopView). Code that changes that matrix and then draws through the context
-// announces it with KtGraphic_ModelViewChangedGL (again after restoring it).
-// KtGraphic_SetSkipOffViewGL(graphic, false) sends everything, to compare
-// pixels with and without the skip. Both ignore other graphic contexts.
-KHOST_API void KtGraphic_ModelViewChangedGL(IKtGraphic* graphic);
-KHOST_API void KtGraphic_SetSkipOffViewGL(IKtGraphic* graphic, bool skip);
-
-// The window's root: attaches one top-level view to a graphic context, sizes
-// it to the window, paints it (then the open popup) and routes input (the
-// popup first). It is the root view's container.
-class KHOST_API KtViewHost : public IKtViewContainer {
- public:
-  explicit KtViewHost(IKtGraphic* graphic);  // borrowed
-  virtual ~KtViewHost();
-  KtViewHost(const KtViewHost&) = delete;
-  KtViewHost& operator=(const KtViewHost&) = delete;
-
-  IObject* IQuery(unsigned long interfaceId, int reserved) override;
-  void Destroy(int flags) override;  // does nothing; owned by its creator
-
-  // Attaches `view` (borrowed until SetRoot(nullptr) or destruction, which
-  // detach it) at the window's top-left with the given size.
-  void SetRoot(IKtView* view, int width, int height);
-  IKtView* GetRoot() const { return mRoot; }
-  void Resize(int width, int height);
-  // Clears the window and paints the root view, the popup and a due
-  // tooltip (running a due held-button repeat first).
-  void Expose();
-  // Routes input: the popup first, then the root view. Tab and Shift+Tab
-  // move the keyboard focus; a click no control takes drops it.
-  bool Input(int event, int x, int y, int button, int modifiers);
-  // Moves the focus to the next (or previous) focusable control under the
-  // root that has been painted, in the order of the root's layouts: the
-  // regions' order, and members of one object in their declaration order.
-  // False when there is none.
-  bool MoveFocus(bool backwards);
-
-  // IKtViewContainer
-  void ViewRefreshRequest(IKtView* view, bool immediate) override;
-  bool PopupOpen(IKtView* popup) override;
-  void PopupClose(IKtView* popup) override;
-
-  IKtView* GetPopup() const { return mPopup; }
-  int GetRefreshRequestCount() const { return mRefreshRequests; }
-  bool TakeRefreshRequest();  // true once after any request
-
- private:
-  IKtGraphic* mGraphic;
-  IKtView* mRoot = nullptr;
-  IKtView* mPopup = nullptr;
-  int mWidth = 0;
-  int mHeight = 0;
-  int mRefreshRequests = 0;
-  bool mRefreshPending = false;
-};
+KHOST_API void Graphic_DrawStringCenterVertex(
+    IKtGraphic* graphic, char* text, double x, double y, double alignX, double alignY, double scale,
+    kGraphic_Font_Style style);  // [ui; borrows graphic, text]

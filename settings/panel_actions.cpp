@@ -69,13 +69,13 @@ void ToolOptimizationLayout::OnDisplayListChange(IRegister*, KEventBase*) {
   KProfilingSampling* cycle = nullptr;
   switch (index) {
     case 1:
-      cycle = roots[6];  // evaluation
+      cycle = roots[kSlotEvaluation];
       break;
     case 2:
-      cycle = roots[10];  // rendering
+      cycle = roots[kSlotRendering];
       break;
     case 3:
-      cycle = roots[0];  // devices
+      cycle = roots[kSlotDevices];
       break;
     default:
       break;  // DisplayAll, or an index the list does not offer: the full chart

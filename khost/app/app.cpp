@@ -29,6 +29,9 @@
 #include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
+#include "standin/kbaselib/config.h"
+#include "standin/kbaselib/registry.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace khost {
 

@@ -15,6 +15,7 @@
 #include "host/kshader.h"
 #include "khost/app/cli.h"
 #include "khost/app/module_loader.h"
+#include "standin/kbaselib/config.h"
 
 #ifndef KHOST_SHIPPED_CONFIG_DIR
 #define KHOST_SHIPPED_CONFIG_DIR ""

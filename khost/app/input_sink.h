@@ -4,6 +4,7 @@
 #include "host/ktoolkit.h"
 #include "khost/scene/camera_control.h"
 #include "ksurface.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace khost {
 

@@ -6,6 +6,7 @@
 #include "host/kdesktop.h"
 #include "khost/app/cli.h"
 #include "khost/app/ui_driver.h"
+#include "standin/kbaselib/registry.h"
 
 namespace khost {
 
@@ -107,11 +108,11 @@ KProfilingSampling* ModuleBridge::SelectedCycle() const {
   KProfiler* profiler = KProfiler::TheOne();
   switch (selector->SelectedIndex.Get()) {
     case 1:
-      return profiler->RootCycles[6];  // Evaluation
+      return profiler->RootCycles[kSlotEvaluation];
     case 2:
-      return profiler->RootCycles[10];  // Rendering
+      return profiler->RootCycles[kSlotRendering];
     case 3:
-      return profiler->RootCycles[0];  // Devices
+      return profiler->RootCycles[kSlotDevices];
     default:
       return nullptr;  // DisplayAll, or an index the list does not offer
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "khost/app/cli.h"
+#include "standin/kbaselib/registry.h"
 
 namespace khost {
 

@@ -191,12 +191,14 @@ std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
   KProfiler* profiler = KProfiler::TheOne();
   if (profiler->ProfilingEnabled == 0) return rows;
   KProfilingSampling** root = profiler->RootCycles;
-  const double upper = root[1] ? static_cast<double>(root[1]->GetAvgUsage()) : 0.0;
-  CollectCycle(root[1], upper, 0, rows);
-  CollectCycle(root[2], upper, 0, rows);
+  KProfilingSampling* frame = root[kSlotFrame];
+  const double upper = frame ? static_cast<double>(frame->GetAvgUsage()) : 0.0;
+  CollectCycle(frame, upper, 0, rows);
+  CollectCycle(root[kSlotPresent], upper, 0, rows);
   double lower = 16666.666666666668;
   if (profiler->FrameReference) {
-    lower = root[0] ? static_cast<double>(root[0]->GetAvgUsage()) : 0.0;
+    KProfilingSampling* devices = root[kSlotDevices];
+    lower = devices ? static_cast<double>(devices->GetAvgUsage()) : 0.0;
   } else {
     const int divisor = static_cast<int>(KEvaluateManager::TheOne()->EvaluationRateDivisor);
     if (divisor >= 1) lower /= static_cast<double>(divisor);
@@ -204,7 +206,10 @@ std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
   if (selected) {
     CollectCycle(selected, lower, 0, rows);
   } else {
-    for (int slot : {0, 4, 5, 6, 8, 9, 10, 11, 3}) CollectCycle(root[slot], lower, 0, rows);
+    for (int slot : {kSlotDevices, kSlotInput, kSlotAnimation, kSlotEvaluation, kSlotDeformation,
+                     kSlotUpload, kSlotRendering, kSlotToolPaint, kSlotSceneUpdate}) {
+      CollectCycle(root[slot], lower, 0, rows);
+    }
   }
   return rows;
 }

@@ -18,20 +18,6 @@
 
 namespace khost {
 
-enum RootSlot : int {
-  kSlotDevices = 0,
-  kSlotFrame = 1,
-  kSlotPresent = 2,
-  kSlotSceneUpdate = 3,
-  kSlotInput = 4,
-  kSlotAnimation = 5,
-  kSlotEvaluation = 6,
-  kSlotDeformation = 8,
-  kSlotUpload = 9,
-  kSlotRendering = 10,
-  kSlotToolPaint = 11,
-};
-
 // One slot's measurement: microseconds (negative: not recorded), where its
 // interval began and the thread it ran on.
 struct SlotTiming {

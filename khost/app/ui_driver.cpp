@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "standin/ktoolkit/viewhost.h"
+
 namespace khost {
 
 namespace {

@@ -11,6 +11,7 @@
 #include "host/kcontrols.h"
 #include "host/ktoolkit.h"
 #include "khost/app/cli.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace khost {
 

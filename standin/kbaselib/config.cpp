@@ -35,6 +35,8 @@
 // failed save leaves the old file whole. A file that existed but could not be
 // read completely is never saved over.
 
+#include "standin/kbaselib/config.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,8 +53,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-#include "host/kbaselib.h"
 
 namespace {
 
@@ -481,7 +481,17 @@ bool KConfigFile::IsLoaded() const {
   return mImpl && mImpl->Loaded;
 }
 
-bool KConfigFile::Set(const char* section, const char* key, const char* value) {
+bool KConfigFile_Set(KConfigFile& file, const char* section, const char* key, const char* value) {
+  return KConfigFileAccess::Set(file, section, key, value);
+}
+
+bool KConfigFile_Save(KConfigFile& file) {
+  return KConfigFileAccess::Save(file);
+}
+
+bool KConfigFileAccess::Set(KConfigFile& file, const char* section, const char* key,
+                            const char* value) {
+  KConfigFile::Impl* const mImpl = file.mImpl;
   if (!mImpl || !mImpl->Writable || !section || !key || !value) return false;
   const std::string_view sectionText(section);
   const std::string_view keyText(key);
@@ -512,7 +522,8 @@ bool KConfigFile::Set(const char* section, const char* key, const char* value) {
   }
 }
 
-bool KConfigFile::Save() {
+bool KConfigFileAccess::Save(KConfigFile& file) {
+  KConfigFile::Impl* const mImpl = file.mImpl;
   if (!mImpl) return false;
   try {
     return mImpl->Save();

@@ -1,5 +1,7 @@
 // Task cycles, samplings and the host profiler.
 
+#include "host/kbaselib.h"
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -8,8 +10,6 @@
 #include <mutex>
 #include <unordered_set>
 #include <vector>
-
-#include "host/kbaselib.h"
 
 namespace {
 

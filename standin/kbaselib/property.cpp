@@ -131,9 +131,16 @@ const char* KProperty::GetNamedValue(int index) const {
   return mNamedValues[static_cast<size_t>(index)].c_str();
 }
 
-int KProperty::KeepInRange(int value) const {
-  return value < mMinimum ? mMinimum : (value > mMaximum ? mMaximum : value);
+namespace {
+
+// The nearest value within the property's integer range.
+int KeepInRange(const KProperty& property, int value) {
+  const int minimum = property.GetMinimum();
+  const int maximum = property.GetMaximum();
+  return value < minimum ? minimum : (value > maximum ? maximum : value);
 }
+
+}  // namespace
 
 void KProperty::SetRange(int minimum, int maximum, int step) {
   if (minimum > maximum) std::swap(minimum, maximum);
@@ -168,7 +175,7 @@ KPropertyTemplate<T>::~KPropertyTemplate() = default;
 
 template <class T>
 KPropertyTemplate<T>& KPropertyTemplate<T>::operator=(T value) {
-  if constexpr (std::is_same_v<T, int>) value = KeepInRange(value);
+  if constexpr (std::is_same_v<T, int>) value = KeepInRange(*this, value);
   if (SameValue(mValue, value)) return *this;
   mValue = value;
   NotifyChanged();
@@ -271,7 +278,7 @@ KPropertyNoValueTemplate<T>::~KPropertyNoValueTemplate() = default;
 
 template <class T>
 KPropertyNoValueTemplate<T>& KPropertyNoValueTemplate<T>::operator=(T value) {
-  if constexpr (std::is_same_v<T, int>) value = KeepInRange(value);
+  if constexpr (std::is_same_v<T, int>) value = KeepInRange(*this, value);
   if (!mTarget || *mTarget == value) return *this;
   *mTarget = value;
   NotifyChanged();

@@ -8,12 +8,12 @@
 // obtained just before the replacement never dangles (it shows the earlier
 // registration).
 
+#include "standin/kbaselib/registry.h"
+
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "host/kbaselib.h"
 
 namespace {
 

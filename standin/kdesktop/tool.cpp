@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/kdesktop.h"
+#include "standin/ktoolkit/view_tree.h"
 
 KTool::KTool() : KtForm(0) {}
 
@@ -26,22 +27,27 @@ namespace {
 
 constexpr int kLargest = 16384;  // the largest window the host opens
 
-bool DrawingViewFits(IKtView* view, int width, int height) {
+// Whether `view` accepts a size: a drawing view (one that paints its whole
+// rectangle itself) needs at least the tool's drawing minimum.
+bool DrawingViewFits(IKtView* view, int width, int height, int minWidth, int minHeight) {
   int type = 0;
   bool paintsItself = false;
   view->GetGraphicType(type, paintsItself);
   if (!paintsItself) return true;
-  return width >= KTool::kDrawingMinWidth && height >= KTool::kDrawingMinHeight;
+  return width >= minWidth && height >= minHeight;
 }
 
 // The smallest value of one dimension at which the layout fits, the other
 // held at `other` (the largest size, so that it never limits the search).
 // Every placement grows or stays with the layout's size, so fitting is
 // monotonic and a bisection finds the edge.
-int SmallestFitting(const KtLayout& layout, bool width) {
+int SmallestFitting(const KtLayout& layout, bool width, int drawingMinWidth, int drawingMinHeight) {
+  const KtLeafFits leafFits = [&](IKtView* view, int w, int h) {
+    return DrawingViewFits(view, w, h, drawingMinWidth, drawingMinHeight);
+  };
   auto fits = [&](int value) {
-    return width ? layout.FitsAt(value, kLargest, DrawingViewFits)
-                 : layout.FitsAt(kLargest, value, DrawingViewFits);
+    return width ? KtLayout_FitsAt(layout, value, kLargest, leafFits)
+                 : KtLayout_FitsAt(layout, kLargest, value, leafFits);
   };
   if (!fits(kLargest)) return 1;  // never fits: no minimum to offer
   int low = 0;                    // does not fit (an empty window never does)
@@ -59,9 +65,9 @@ int SmallestFitting(const KtLayout& layout, bool width) {
 }  // namespace
 
 int KTool::ToolGetMinWSize() {
-  return std::max(MinWSize, SmallestFitting(*this, true));
+  return std::max(MinWSize, SmallestFitting(*this, true, DrawingMinWSize, DrawingMinHSize));
 }
 
 int KTool::ToolGetMinHSize() {
-  return std::max(MinHSize, SmallestFitting(*this, false));
+  return std::max(MinHSize, SmallestFitting(*this, false, DrawingMinWSize, DrawingMinHSize));
 }

@@ -12,6 +12,8 @@
 
 #include "host/ktoolkit.h"
 #include "item_popup.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -227,7 +229,7 @@ bool KtStatic::ViewInput(int event, int x, int y, int /*button*/, int /*modifier
 
 KtButton::KtButton(kViewCreation creation)
     : KtView(creation), Caption("Caption", ""), OnClick("OnClick") {
-  SetFocusable(true);
+  KtView_SetFocusable(*this, true);
 }
 
 KtButton::~KtButton() = default;
@@ -256,7 +258,7 @@ void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
   mCut = Graphic_DrawStringFitted(g, caption, tx + shift, h * 0.5f + shift,
                                   GetWidth() - 4 + static_cast<int>(shift),
                                   kGraphic_Font_Style_Regular);
-  if (HasFocus()) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
+  if (KtView_HasFocus(*this)) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
   KtViewExposeEnd();
 }
 
@@ -275,7 +277,7 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
       return mPressed;
     case kInputMouseDown:
       if (!inside || button != 0) return false;
-      TakeFocus();
+      KtView_TakeFocus(*this);
       mPressed = true;
       mHover = true;
       ViewRefresh(false);
@@ -289,11 +291,11 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
       return true;
     }
     case kInputKeyChar:
-      if (!HasFocus() || button != ' ') return false;
+      if (!KtView_HasFocus(*this) || button != ' ') return false;
       Click();
       return true;
     case kInputKeyDown:
-      if (!HasFocus() || button != kKeyEnter) return false;
+      if (!KtView_HasFocus(*this) || button != kKeyEnter) return false;
       Click();
       return true;
     default:
@@ -359,7 +361,7 @@ KtList::KtList(kViewCreation creation)
       OnChange("OnChange"),
       mImpl(new Impl(this)) {
   WatchItems(Items, SelectedIndex, mImpl);
-  SetFocusable(true);
+  KtView_SetFocusable(*this, true);
 }
 
 KtList::~KtList() {
@@ -404,7 +406,7 @@ void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
   mImpl->Cut = text && Graphic_DrawStringFitted(g, text, 4.0f, h * 0.5f, GetWidth() - 14,
                                                 kGraphic_Font_Style_Regular);
   DropMark(g, w - 8.0f, h * 0.5f);
-  if (HasFocus()) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
+  if (KtView_HasFocus(*this)) kt_theme::FocusRing(g, 0.0f, 0.0f, w, h);
   KtViewExposeEnd();
 }
 
@@ -426,7 +428,7 @@ bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
     }
     case kInputMouseDown:
       if (!inside) return false;
-      TakeFocus();
+      KtView_TakeFocus(*this);
       if (button == 0) {
         m.Pressed = true;
         if (IsOpen())
@@ -446,7 +448,7 @@ bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
       m.Step(-button);
       return true;
     case kInputKeyDown:
-      if (!HasFocus()) return false;
+      if (!KtView_HasFocus(*this)) return false;
       if (button == kKeyUp) {
         m.Step(-1);
         return true;

@@ -32,6 +32,7 @@
 
 #include "gl_font.h"
 #include "host/ktoolkit.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

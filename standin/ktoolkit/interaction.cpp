@@ -2,6 +2,8 @@
 // tooltip a control with a cut text offers, and the repeat of a held
 // button. All user-interface thread only; one of each per process, as there
 // is one pointer.
+#include "standin/ktoolkit/interaction.h"
+
 #include <chrono>
 #include <cstring>
 

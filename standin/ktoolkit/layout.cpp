@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/ktoolkit.h"
 #include "item_popup.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -212,7 +212,7 @@ KtLayout::~KtLayout() {
   // are let go so that none keeps a pointer to this layout or its container.
   // Views known only as IKtView may be gone already and are not touched.
   for (Region& r : mImpl->Regions) {
-    if (!r.Kt || r.Kt->GetParentLayout() != this) continue;
+    if (!r.Kt || KtView_GetParentLayout(*r.Kt) != this) continue;
     KtView* view = r.Kt;
     for (Region& other : mImpl->Regions) {
       if (other.Kt == view) {
@@ -220,7 +220,7 @@ KtLayout::~KtLayout() {
         other.View = nullptr;
       }
     }
-    view->SetParentLayout(nullptr);
+    KtView_SetParentLayout(*view, nullptr);
     if (mImpl->Attached) view->Detach(mContainerImpl);
   }
   delete mContainerImpl;
@@ -288,15 +288,15 @@ bool KtLayout::SetView(const char* region, IKtView* view) {
   if (kt && static_cast<IKtView*>(kt) == static_cast<IKtView*>(this)) return false;  // itself
   // A view lives in one layout at a time: moving it here takes it out of the
   // one it was in.
-  if (kt && kt->GetParentLayout() && kt->GetParentLayout() != this) {
-    KtLayout* previous = kt->GetParentLayout();
-    previous->ForgetView(kt);
+  if (kt && KtView_GetParentLayout(*kt) && KtView_GetParentLayout(*kt) != this) {
+    KtLayout* previous = KtView_GetParentLayout(*kt);
+    KtLayout_ForgetView(*previous, kt);
     if (previous->mImpl->Attached) kt->Detach(previous->mContainerImpl);
   }
   const bool alreadyAttached = mImpl->Holds(view);
   r.View = view;
   r.Kt = kt;
-  if (kt) kt->SetParentLayout(this);
+  if (kt) KtView_SetParentLayout(*kt, this);
   Impl::Place(r);
   if (mImpl->Attached && !alreadyAttached) view->Attach(mContainerImpl, GetGraphic());
   ViewRefresh(false);
@@ -313,7 +313,7 @@ bool KtLayout::ClearControl(const char* region) {
   r.View = nullptr;
   r.Kt = nullptr;
   if (!mImpl->Holds(view)) {
-    if (kt && kt->GetParentLayout() == this) kt->SetParentLayout(nullptr);
+    if (kt && KtView_GetParentLayout(*kt) == this) KtView_SetParentLayout(*kt, nullptr);
     if (mImpl->Attached) view->Detach(mContainerImpl);
   }
   ViewRefresh(false);
@@ -377,15 +377,19 @@ bool KtLayout::HasBorder(const char* region) const {
   return b.Set && b.Visible;
 }
 
-void KtLayout::ForgetView(KtView* view) {
+void KtLayout_ForgetView(KtLayout& layout, KtView* view) {
+  KtToolkitAccess::ForgetView(layout, view);
+}
+
+void KtToolkitAccess::ForgetView(KtLayout& layout, KtView* view) {
   if (!view) return;
-  for (Region& r : mImpl->Regions) {
+  for (Region& r : layout.mImpl->Regions) {
     if (r.Kt == view || r.View == static_cast<IKtView*>(view)) {
       r.View = nullptr;
       r.Kt = nullptr;
     }
   }
-  if (view->GetParentLayout() == this) view->SetParentLayout(nullptr);
+  if (KtView_GetParentLayout(*view) == &layout) KtView_SetParentLayout(*view, nullptr);
 }
 
 const char* KtLayout::GetObjectName() {
@@ -397,9 +401,14 @@ void KtLayout::LayoutRegions() {
   for (Region& r : mImpl->Regions) Impl::Place(r);
 }
 
-bool KtLayout::FitsAt(int width, int height,
-                      bool (*leafFits)(IKtView* view, int width, int height)) const {
-  std::vector<Region> regions = mImpl->Regions;
+bool KtLayout_FitsAt(const KtLayout& layout, int width, int height, const KtLeafFits& leafFits) {
+  return KtToolkitAccess::FitsAt(layout, width, height, leafFits);
+}
+
+bool KtToolkitAccess::FitsAt(const KtLayout& layout, int width, int height,
+                             const KtLeafFits& leafFits) {
+  using Impl = KtLayout::Impl;
+  std::vector<Region> regions = layout.mImpl->Regions;
   for (size_t i = 0; i < regions.size(); ++i) Impl::Solve(regions, i, width, height);
   for (const Region& r : regions) {
     if (!r.View) continue;
@@ -408,7 +417,7 @@ bool KtLayout::FitsAt(int width, int height,
     const int h = r.Bottom - r.Top;
     if (w <= 0 || h <= 0) return false;
     if (const auto* inner = dynamic_cast<const KtLayout*>(r.Kt)) {
-      if (!inner->FitsAt(w, h, leafFits)) return false;
+      if (!FitsAt(*inner, w, h, leafFits)) return false;
     } else if (leafFits && !leafFits(r.View, w, h)) {
       return false;
     }

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "host/ktoolkit.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/viewhost.h"
 
 void Graphic_GetStringSizeVertex(IKtGraphic* graphic, char* text, int& width, int& height,
                                  kGraphic_Font_Style style) {

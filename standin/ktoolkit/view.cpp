@@ -5,7 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/ktoolkit.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
 
 // One callback list per event id, created on first subscription. Lists are
 // held by pointer so a list keeps its address while another event's list is
@@ -31,30 +32,46 @@ KtView::~KtView() {
   if (gFocused == this) gFocused = nullptr;
   KtToolTip_Withdraw(this);
   KtRepeat_Stop(this);
-  if (mParentLayout) mParentLayout->ForgetView(this);
+  if (mParentLayout) KtLayout_ForgetView(*mParentLayout, this);
   delete mEvents;
 }
 
-bool KtView::HasFocus() const {
-  return gFocused == this;
+void KtView_SetFocusable(KtView& view, bool focusable) {
+  KtToolkitAccess::Focusable(view) = focusable;
 }
 
-void KtView::TakeFocus() {
-  if (gFocused == this) return;
+bool KtView_IsFocusable(const KtView& view) {
+  return KtToolkitAccess::Focusable(const_cast<KtView&>(view));
+}
+
+bool KtView_HasFocus(const KtView& view) {
+  return gFocused == &view;
+}
+
+void KtView_TakeFocus(KtView& view) {
+  if (gFocused == &view) return;
   KtView* previous = gFocused;
-  gFocused = this;
+  gFocused = &view;
   if (previous) previous->ViewRefresh(false);
-  ViewRefresh(false);
+  view.ViewRefresh(false);
 }
 
-KtView* KtView::GetFocusedView() {
+KtView* KtView_GetFocused() {
   return gFocused;
 }
 
-void KtView::ClearFocus() {
+void KtView_ClearFocus() {
   KtView* previous = gFocused;
   gFocused = nullptr;
   if (previous) previous->ViewRefresh(false);
+}
+
+KtLayout* KtView_GetParentLayout(const KtView& view) {
+  return KtToolkitAccess::ParentLayout(view);
+}
+
+void KtView_SetParentLayout(KtView& view, KtLayout* layout) {
+  KtToolkitAccess::ParentLayout(view) = layout;
 }
 
 IObject* KtView::IQuery(unsigned long interfaceId, int /*reserved*/) {

@@ -1,14 +1,17 @@
 // KtViewHost: the window's root container. It sizes and attaches one
 // top-level view, paints it and then the open popup over it, and routes input
 // to the popup first.
+#include "standin/ktoolkit/viewhost.h"
+
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "host/ktoolkit.h"
 #include "item_popup.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -27,7 +30,7 @@ void CollectFocusable(IKtView* view, std::vector<KtView*>& out, int depth) {
   auto* layout = dynamic_cast<KtLayout*>(kt);
   if (!layout) {
     int x = 0, y = 0, w = 0, h = 0;
-    if (kt && kt->IsFocusable() && kt->GetWindowRect(x, y, w, h) && w > 0 && h > 0)
+    if (kt && KtView_IsFocusable(*kt) && kt->GetWindowRect(x, y, w, h) && w > 0 && h > 0)
       out.push_back(kt);
     return;
   }
@@ -153,7 +156,7 @@ bool KtViewHost::Input(int event, int x, int y, int button, int modifiers) {
     return true;
   }
   // A click drops the focus; the control it lands on takes it again.
-  if (event == kInputMouseDown) KtView::ClearFocus();
+  if (event == kInputMouseDown) KtView_ClearFocus();
   return mRoot ? mRoot->ViewInput(event, x, y, button, modifiers) : false;
 }
 
@@ -161,7 +164,7 @@ bool KtViewHost::MoveFocus(bool backwards) {
   std::vector<KtView*> order;
   CollectFocusable(mRoot, order, 0);
   if (order.empty()) return false;
-  const auto at = std::find(order.begin(), order.end(), KtView::GetFocusedView());
+  const auto at = std::find(order.begin(), order.end(), KtView_GetFocused());
   const int count = static_cast<int>(order.size());
   int index = 0;
   if (at == order.end()) {
@@ -170,7 +173,7 @@ bool KtViewHost::MoveFocus(bool backwards) {
     const int current = static_cast<int>(at - order.begin());
     index = (current + (backwards ? count - 1 : 1)) % count;
   }
-  order[static_cast<size_t>(index)]->TakeFocus();
+  KtView_TakeFocus(*order[static_cast<size_t>(index)]);
   return true;
 }
 

@@ -1,6 +1,8 @@
 // Configuration files: the reading rules, damaged and hostile input, the
 // configuration folder, and writing back.
 
+#include "standin/kbaselib/config.h"
+
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -199,8 +201,8 @@ TEST_F(Config, MissingFileFolderPipeAndUnreadableFileGiveDefaults) {
     KConfigFile folder("@Folder.txt", true);
     EXPECT_FALSE(folder.IsLoaded());
     EXPECT_STREQ(folder.Get("A", "B", "dflt"), "dflt");
-    EXPECT_TRUE(folder.Set("A", "B", "v"));
-    EXPECT_FALSE(folder.Save());  // never replaces a folder
+    EXPECT_TRUE(KConfigFile_Set(folder, "A", "B", "v"));
+    EXPECT_FALSE(KConfigFile_Save(folder));  // never replaces a folder
     EXPECT_TRUE(fs::is_directory(fs::path(mDir) / "Folder.txt"));
   }
   {
@@ -214,7 +216,7 @@ TEST_F(Config, MissingFileFolderPipeAndUnreadableFileGiveDefaults) {
     KConfigFile unnamed(nullptr, true);
     EXPECT_FALSE(unnamed.IsLoaded());
     EXPECT_STREQ(unnamed.Get("A", "B", "d"), "d");
-    EXPECT_FALSE(unnamed.Save());
+    EXPECT_FALSE(KConfigFile_Save(unnamed));
   }
 }
 
@@ -225,8 +227,8 @@ TEST_F(Config, UnreadableFileGivesDefaultsAndIsNotSavedOver) {
   KConfigFile file("@Locked.txt", true);
   EXPECT_FALSE(file.IsLoaded());
   EXPECT_STREQ(file.Get("S", "K", "dflt"), "dflt");
-  EXPECT_TRUE(file.Set("S", "Other", "1"));
-  EXPECT_FALSE(file.Save());
+  EXPECT_TRUE(KConfigFile_Set(file, "S", "Other", "1"));
+  EXPECT_FALSE(KConfigFile_Save(file));
   ::chmod(path.c_str(), 0600);
   EXPECT_EQ(Read("Locked.txt"), "[S]\nK = secret\n");
 }
@@ -241,8 +243,8 @@ TEST_F(Config, HugeFileIsReadUpToTheCapAndNeverSavedOver) {
   EXPECT_TRUE(file.IsLoaded());
   EXPECT_STREQ(file.Get("S", "First", "x"), "1");
   EXPECT_STREQ(file.Get("S", "Last", "beyond the cap"), "beyond the cap");
-  EXPECT_TRUE(file.Set("S", "First", "changed"));
-  EXPECT_FALSE(file.Save());
+  EXPECT_TRUE(KConfigFile_Set(file, "S", "First", "changed"));
+  EXPECT_FALSE(KConfigFile_Save(file));
   EXPECT_EQ(fs::file_size(fs::path(mDir) / "Huge.txt"), content.size());
 }
 
@@ -273,8 +275,8 @@ TEST_F(Config, ReadOnlyFilesRefuseChanges) {
   Write("R.txt", "[S]\nK = v\n");
   KConfigFile file("@R.txt", false);
   const char* before = file.Get("S", "K", "x");
-  EXPECT_FALSE(file.Set("S", "K", "w"));
-  EXPECT_FALSE(file.Save());
+  EXPECT_FALSE(KConfigFile_Set(file, "S", "K", "w"));
+  EXPECT_FALSE(KConfigFile_Save(file));
   EXPECT_STREQ(file.Get("S", "K", "x"), "v");
   EXPECT_EQ(file.Get("S", "K", "x"), before);  // the pointer stays valid
   EXPECT_EQ(Read("R.txt"), "[S]\nK = v\n");
@@ -292,12 +294,12 @@ TEST_F(Config, SaveKeepsCommentsReplacesChangedLinesAndAddsNewKeys) {
   {
     KConfigFile file("@W.txt", true);
     ASSERT_TRUE(file.IsLoaded());
-    EXPECT_TRUE(file.Set("benchmark", "buffersize", "64"));
-    EXPECT_TRUE(file.Set("Display", "UseGPUSkinDeform", "Yes "));
-    EXPECT_TRUE(file.Set("Evaluation", "Pipeline", "  32abc"));
-    EXPECT_TRUE(file.Set("", "Top", "\"quoted\""));
+    EXPECT_TRUE(KConfigFile_Set(file, "benchmark", "buffersize", "64"));
+    EXPECT_TRUE(KConfigFile_Set(file, "Display", "UseGPUSkinDeform", "Yes "));
+    EXPECT_TRUE(KConfigFile_Set(file, "Evaluation", "Pipeline", "  32abc"));
+    EXPECT_TRUE(KConfigFile_Set(file, "", "Top", "\"quoted\""));
     EXPECT_STREQ(file.Get("Benchmark", "BufferSize", "x"), "64");
-    EXPECT_TRUE(file.Save());
+    EXPECT_TRUE(KConfigFile_Save(file));
   }
   EXPECT_EQ(Read("W.txt"),
             "Top = \"\"quoted\"\"\n"
@@ -323,17 +325,17 @@ TEST_F(Config, SaveKeepsCommentsReplacesChangedLinesAndAddsNewKeys) {
 TEST_F(Config, SaveCreatesAMissingFileAndRefusesTextThatWouldNotReadBack) {
   KConfigFile file("@New.txt", true);
   EXPECT_FALSE(file.IsLoaded());
-  EXPECT_FALSE(file.Set("S", "", "v"));
-  EXPECT_FALSE(file.Set("S", " padded", "v"));
-  EXPECT_FALSE(file.Set("S", "a=b", "v"));
-  EXPECT_FALSE(file.Set("S", ";comment", "v"));
-  EXPECT_FALSE(file.Set("S]", "k", "v"));
-  EXPECT_FALSE(file.Set("S", "k", "two\nlines"));
-  EXPECT_FALSE(file.Set("S", "k", nullptr));
-  EXPECT_TRUE(file.Set("S", "k", ""));
-  EXPECT_TRUE(file.Set("S", "k2", "\t tabbed"));
-  EXPECT_TRUE(file.Save());
-  EXPECT_TRUE(file.Save());  // saving twice gives the same file
+  EXPECT_FALSE(KConfigFile_Set(file, "S", "", "v"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S", " padded", "v"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S", "a=b", "v"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S", ";comment", "v"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S]", "k", "v"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S", "k", "two\nlines"));
+  EXPECT_FALSE(KConfigFile_Set(file, "S", "k", nullptr));
+  EXPECT_TRUE(KConfigFile_Set(file, "S", "k", ""));
+  EXPECT_TRUE(KConfigFile_Set(file, "S", "k2", "\t tabbed"));
+  EXPECT_TRUE(KConfigFile_Save(file));
+  EXPECT_TRUE(KConfigFile_Save(file));  // saving twice gives the same file
   EXPECT_EQ(Read("New.txt"), "[S]\nk = \nk2 = \"\t tabbed\"\n");
   KConfigFile again("@New.txt", false);
   EXPECT_TRUE(again.IsLoaded());
@@ -345,8 +347,8 @@ TEST_F(Config, KeysAddedBeforeTheFirstSectionKeepAByteOrderMarkInFront) {
   Write("Bom.txt", "\xEF\xBB\xBF[S]\nK = v\n");
   {
     KConfigFile file("@Bom.txt", true);
-    EXPECT_TRUE(file.Set("", "Top", "1"));
-    EXPECT_TRUE(file.Save());
+    EXPECT_TRUE(KConfigFile_Set(file, "", "Top", "1"));
+    EXPECT_TRUE(KConfigFile_Save(file));
   }
   EXPECT_EQ(Read("Bom.txt"), "\xEF\xBB\xBFTop = 1\n[S]\nK = v\n");
   KConfigFile again("@Bom.txt", false);

@@ -1,6 +1,7 @@
 // The host profiler's coupled properties and frame bookkeeping, and the
 // engine settings singletons.
 
+
 #include <gtest/gtest.h>
 
 #include <thread>

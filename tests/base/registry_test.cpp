@@ -1,6 +1,8 @@
 // The object registry: replace-on-repeat, look-ups, creation, bad input and
 // registration from several threads.
 
+#include "standin/kbaselib/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>

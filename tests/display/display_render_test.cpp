@@ -11,6 +11,7 @@
 #include "display_test_support.h"
 #include "host/ktoolkit.h"
 #include "ksurface.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace kp_test {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "host/bcore.h"
 #include "host/kbaselib.h"
+#include "standin/kbaselib/config.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/registry.h"
 
 namespace {
 

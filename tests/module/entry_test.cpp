@@ -11,6 +11,7 @@
 
 #include "host/kbaselib.h"
 #include "host/kdesktop.h"
+#include "standin/kbaselib/registry.h"
 
 namespace {
 

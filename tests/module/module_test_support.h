@@ -19,6 +19,7 @@
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
 #include "host/ktoolkit.h"
+#include "standin/kbaselib/config.h"
 
 namespace kptest {
 

@@ -10,6 +10,7 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "tool/profiling_tool.h"
 
 namespace {

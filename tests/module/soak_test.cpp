@@ -11,6 +11,8 @@
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
 #include "module/module_test_support.h"
+#include "standin/kbaselib/registry.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

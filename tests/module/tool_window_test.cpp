@@ -13,6 +13,9 @@
 #include "host/ktoolkit.h"
 #include "ksurface.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/ktoolkit/interaction.h"
+#include "standin/ktoolkit/view_tree.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "tool/profiling_tool.h"
 
 namespace {
@@ -267,7 +270,7 @@ TEST_F(ToolWindow, AtItsMinimumSizeEveryControlAndTheHeaderIsFullyShown) {
     EXPECT_LE(last->Right, bx - 4) << text;
   }
   // One pixel less high hides a control.
-  EXPECT_FALSE(tool->FitsAt(width, height - 1, nullptr));
+  EXPECT_FALSE(KtLayout_FitsAt(*tool, width, height - 1, nullptr));
 }
 
 TEST_F(ToolWindow, ClicksAndTabMoveTheKeyboardFocus) {
@@ -279,31 +282,31 @@ TEST_F(ToolWindow, ClicksAndTabMoveTheKeyboardFocus) {
   Rect(panel->DisplayList, x, y, w, h);
   Click(x + w / 2, y + h / 2);
   Key(kKeyEscape);
-  EXPECT_TRUE(panel->DisplayList.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->DisplayList));
   const int shown = panel->DisplayList.SelectedIndex.Get();
 
   // A click on the button takes the focus from the selector: Down no longer
   // changes what the chart shows.
   Rect(panel->ResetButton, x, y, w, h);
   Click(x + w / 2, y + h / 2);
-  EXPECT_TRUE(panel->ResetButton.HasFocus());
-  EXPECT_FALSE(panel->DisplayList.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->ResetButton));
+  EXPECT_FALSE(KtView_HasFocus(panel->DisplayList));
   Key(kKeyDown);
   EXPECT_EQ(panel->DisplayList.SelectedIndex.Get(), shown);
 
   // Tab goes on in member order: after the button, round to the first editor.
   Key(kKeyTab);
-  EXPECT_TRUE(panel->FrustumCullingEditor.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->FrustumCullingEditor));
   Key(kKeyTab, kModShift);
-  EXPECT_TRUE(panel->ResetButton.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->ResetButton));
   Key(kKeyTab, kModShift);
-  EXPECT_TRUE(panel->DisplayList.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->DisplayList));
   Key(kKeyTab, kModShift);
-  EXPECT_TRUE(panel->FrameReferenceEditor.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->FrameReferenceEditor));
 
   // Keys act on the focused control only.
   Key(kKeyTab, kModShift);
-  ASSERT_TRUE(panel->BufferSizeEditor.HasFocus());
+  ASSERT_TRUE(KtView_HasFocus(panel->BufferSizeEditor));
   const int buffer = profiler->BufferSize.Get();
   Key(kKeyUp);
   EXPECT_GT(profiler->BufferSize.Get(), buffer);
@@ -316,7 +319,7 @@ TEST_F(ToolWindow, ClicksAndTabMoveTheKeyboardFocus) {
   // replaces it.
   Rect(panel->BufferSizeEditor, x, y, w, h);
   Click(x + (90 + w) / 2, y + h / 2);
-  EXPECT_TRUE(panel->BufferSizeEditor.HasFocus());
+  EXPECT_TRUE(KtView_HasFocus(panel->BufferSizeEditor));
   host->Input(kInputKeyChar, 0, 0, '7', 0);
   Key(kKeyEnter);
   EXPECT_EQ(profiler->BufferSize.Get(), 7);
@@ -324,7 +327,7 @@ TEST_F(ToolWindow, ClicksAndTabMoveTheKeyboardFocus) {
   // A click on nothing that takes the focus drops it.
   Rect(panel->DrawView, x, y, w, h);
   Click(x + 100, y + h - 20);
-  EXPECT_EQ(KtView::GetFocusedView(), nullptr);
+  EXPECT_EQ(KtView_GetFocused(), nullptr);
 }
 
 TEST_F(ToolWindow, AHeldPlusRepeatsAfterADelayWhileThePointerStaysOnIt) {

@@ -11,6 +11,7 @@
 
 #include "host/ktoolkit.h"
 #include "ksurface.h"
+#include "standin/ktoolkit/viewhost.h"
 
 struct Rgba {
   unsigned char r = 0, g = 0, b = 0, a = 0;

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "gl_fixture.h"
+#include "standin/ktoolkit/viewhost.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // view host's popup routing.
 #include <gtest/gtest.h>
 
+#include "standin/ktoolkit/viewhost.h"
 #include "toolkit/fake_graphic.h"
 
 namespace {

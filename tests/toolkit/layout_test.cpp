@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "standin/ktoolkit/view_tree.h"
 #include "toolkit/fake_graphic.h"
 
 namespace {
@@ -321,7 +322,7 @@ TEST(LayoutControls, AttachingGoesThroughTheLayoutsOwnContainer) {
   ASSERT_TRUE(layout.ClearControl("Adaptable"));
   EXPECT_EQ(after.GetGraphic(), nullptr);
   EXPECT_EQ(after.GetContainer(), nullptr);
-  EXPECT_EQ(after.GetParentLayout(), nullptr);
+  EXPECT_EQ(KtView_GetParentLayout(after), nullptr);
   EXPECT_EQ(layout.GetRegionView("Adaptable"), nullptr);
 
   layout.Detach(&top);
@@ -340,7 +341,7 @@ TEST(LayoutControls, ReplacingAControlDetachesTheOldOne) {
   layout.SetControl("TabPanel", first);
   layout.SetControl("TabPanel", second);
   EXPECT_EQ(first.GetGraphic(), nullptr);
-  EXPECT_EQ(first.GetParentLayout(), nullptr);
+  EXPECT_EQ(KtView_GetParentLayout(first), nullptr);
   EXPECT_EQ(second.GetGraphic(), &graphic);
   EXPECT_EQ(layout.GetRegionView("TabPanel"), static_cast<IKtView*>(&second));
   layout.Detach(&top);
@@ -355,7 +356,7 @@ TEST(LayoutControls, AViewMovedToAnotherLayoutLeavesTheFirst) {
     a.SetControl("TabPanel", label);
     b.SetControl("Adaptable", label);
     EXPECT_EQ(a.GetRegionView("TabPanel"), nullptr);
-    EXPECT_EQ(label.GetParentLayout(), &b);
+    EXPECT_EQ(KtView_GetParentLayout(label), &b);
   }
   EXPECT_EQ(b.GetRegionView("Adaptable"), nullptr);
 }
@@ -390,7 +391,7 @@ TEST(LayoutControls, ALayoutDestroyedBeforeItsControlLetsItGo) {
     layout->SetControl("TabPanel", label);
     layout->Destroy(0);
   }
-  EXPECT_EQ(label.GetParentLayout(), nullptr);
+  EXPECT_EQ(KtView_GetParentLayout(label), nullptr);
   EXPECT_EQ(label.GetContainer(), nullptr);
   EXPECT_EQ(label.GetGraphic(), nullptr);
 }
@@ -430,7 +431,7 @@ TEST(LayoutControls, ViewsWithoutAGeometryInterfaceAreStillSized) {
   EXPECT_EQ(view.GetPosY(), 37);
   EXPECT_EQ(view.GetWidth(), 488);
   EXPECT_EQ(view.GetHeight(), 262);
-  EXPECT_EQ(view.GetParentLayout(), &layout);
+  EXPECT_EQ(KtView_GetParentLayout(view), &layout);
   EXPECT_FALSE(layout.SetView("TabPanel", &layout));  // never inside itself
 }
 

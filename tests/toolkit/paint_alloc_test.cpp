@@ -5,6 +5,7 @@
 #include "common/allocation_counter.h"
 #include "host/kcontrols.h"
 #include "host/kdesktop.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "toolkit/fake_graphic.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/kcontrols.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "toolkit/fake_graphic.h"
 
 namespace {

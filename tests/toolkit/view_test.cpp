@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/kdesktop.h"
+#include "standin/ktoolkit/viewhost.h"
 #include "toolkit/fake_graphic.h"
 
 namespace {
