@@ -58,7 +58,8 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request, Ui
   }
   for (const std::string& caption : captions) {
     EditorChoices choices;
-    if (ActionResult read = driver.ReadChoices(caption, choices); !read.Ok()) {
+    const ActionResult read = driver.ReadChoices(caption, choices);
+    if (!read.Ok() && read.Message.rfind("unknown caption", 0) == 0) {
       return BadInput("--tune-settings: " + read.Message);
     }
     if (caption == "Node Count") {
@@ -74,6 +75,7 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request, Ui
       return BadInput("--tune-settings: " + QuoteArgument(caption) +
                       " is not an engine setting (the searched settings: " + tunable + ")");
     }
+    if (!read.Ok()) return BadInput("--tune-settings: " + read.Message);
     run->mSettings.push_back({caption, choices.Values, choices.Current});
     run->mSet.push_back(choices.Current);
   }
