@@ -426,7 +426,7 @@ Status Application::SwitchTune(long long frameIndex) {
   mRepaint.MarkOutOfDate();
   // One more frame shows the settings the search leaves; none is needed
   // after that.
-  if (mTune->Finished()) mFrames = frameIndex + 2;
+  if (mTune->Finished() && !mOutputs.Measured().OutputFailed()) mFrames = frameIndex + 2;
   return {};
 }
 

@@ -166,7 +166,8 @@ constexpr Flag kFlags[] = {
      .Min = 1,
      .Max = INT_MAX,
      .Example = "7",
-     .Help = "frames to run, digits only (headless default 120; live: until the window closes)",
+     .Help = "frames to run, digits only (headless default 120; live: until the window "
+             "closes; with --tune, the search's budget)",
      .Store = SetNumber<&Options::Frames>},
     {.Name = "--screenshot",
      .Kind = K::kFileOutput,
