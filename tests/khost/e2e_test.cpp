@@ -1647,3 +1647,42 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
   }
   EXPECT_EQ(ReadAll(config / "Application.txt"), before);
 }
+
+TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kTuneScene);
+  const std::string application = ReadAll(config / "Application.txt");
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A recording nobody reads fails after 5 s and ends the run long before
+  // the search's budget is spent.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const fs::path csv = w.Path("tune.csv");
+  const RunResult r =
+      w.Run(w.Headless(1000001, config,
+                       {"--tune", "--tune-target", "Deformation", "--tune-settings", "GPU Skinning",
+                        "--tune-block", "8", "--tune-write", "--tune-apply", "--tune-csv",
+                        csv.string(), "--record", fifo.string(), "--print-settings"}),
+            {}, 120);
+  close(reader);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: "), std::string::npos) << r.Err;
+  EXPECT_NE(r.Out.find("The run ended before the search did"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Verdict: "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("--tune-write: the search was cut short; nothing written"),
+            std::string::npos)
+      << r.Out;
+  // The configuration files are left alone, and the answer's CSV holds
+  // both configurations' blocks.
+  EXPECT_EQ(ReadAll(config / "Application.txt"), application);
+  const auto rows = ReadCsv(csv);
+  int measured = 0;
+  for (const auto& row : rows) {
+    if (row[0] == "measured") {
+      ++measured;
+      EXPECT_GE(std::stoi(row[4]), 1) << row[1];
+    }
+  }
+  EXPECT_EQ(measured, 2);
+}
