@@ -13,6 +13,7 @@
 #include "khost/app/frame_clock.h"
 #include "khost/app/host_settings.h"
 #include "khost/app/input_sink.h"
+#include "khost/app/interrupt.h"
 #include "khost/app/module_bridge.h"
 #include "khost/app/module_loader.h"
 #include "khost/app/output_paths.h"
@@ -54,6 +55,7 @@ class Application {
   Status StartHost();
   Status OpenTool();
   Status OpenSurface();
+  Status CheckActions();
   Status PrepareTune();
   Status OpenOutputs();
   // The files the run reads, which no output may replace.
@@ -104,6 +106,7 @@ class Application {
   IKtGraphic* mGraphic = nullptr;
   std::unique_ptr<KtViewHost> mHost;
   std::unique_ptr<InputSink> mSink;
+  CameraControl mCamera;
   std::unique_ptr<UiDriver> mDriver;
   std::unique_ptr<Viewport> mViewport;
   std::unique_ptr<ToolLayer> mToolLayer;
@@ -122,6 +125,7 @@ Status Application::Run() {
   if (Status started = StartHost(); !started) return started;
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
+  if (Status checked = CheckActions(); !checked) return checked;
   if (Status prepared = PrepareTune(); !prepared) return prepared;
   if (Status opened = OpenOutputs(); !opened) return opened;
   if (Status looped = Loop(); !looped) return looped;
@@ -143,7 +147,11 @@ Status Application::StartHost() {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
-  mEngine = std::make_unique<SceneEngine>(configured.Characters);
+  // The scene file is read (in a child process) before any thread starts.
+  Result<SceneChoice> scene = ChooseScene(mPlan.ScenePath, configured.SceneFile,
+                                          configured.SceneInstances, configured.Characters, mErr);
+  if (!scene) return scene.AsStatus();
+  mEngine = std::make_unique<SceneEngine>(*scene);
   return {};
 }
 
@@ -204,6 +212,10 @@ Status Application::OpenSurface() {
   Result<std::unique_ptr<Viewport>> viewport = Viewport::Create();
   if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
   mViewport = std::move(*viewport);
+  if (Status drawable = mViewport->CheckScene(mEngine->GetScene()); !drawable) {
+    return Failure("scene file " + QuoteArgument(mEngine->GetScene().GetModel()->Source) + ": " +
+                   drawable.GetError().Message);
+  }
   mEngine->SetRenderer(mViewport.get());
   // A window the window system sized differently is laid out as a resize.
   if (mSurface->Width() != mLayout.WindowWidth() || mSurface->Height() != mLayout.WindowHeight()) {
@@ -222,8 +234,29 @@ Status Application::OpenSurface() {
   mHost->SetRoot(&mModule.View(), tool.Width, tool.Height);
   mSink = std::make_unique<InputSink>(*mHost);
   mSink->ToolX = tool.X;
+  mSink->ViewportHeight = mLayout.Viewport().Height;
+  mSink->Camera = &mCamera;
+  mSink->Scene = &mEngine->GetWorkload();
   mDriver = std::make_unique<UiDriver>(mModule.Layout(), *mHost, tool.Width, tool.Height,
                                        [this] { DrawAndFinish(); });
+  return {};
+}
+
+Status Application::CheckActions() {
+  // The scripted actions and the comparison's values name controls, items
+  // and values of the tool as built: a bad one is refused before any
+  // output is opened.
+  for (const UiAction& action : mPlan.Actions) {
+    if (Status checked = AsStatus(mDriver->Check(action)); !checked) return checked;
+  }
+  if (const std::optional<CompareSpec>& compare = mPlan.Outputs.Measured.Compare) {
+    for (const std::string& value : {compare->ValueA, compare->ValueB}) {
+      const UiAction action{UiAction::kSet, compare->Caption, value};
+      if (Status checked = AsStatus(mDriver->Check(action), "--compare: "); !checked) {
+        return checked;
+      }
+    }
+  }
   return {};
 }
 
@@ -239,6 +272,9 @@ Status Application::OpenOutputs() {
 
 std::vector<NamedPath> Application::InputPaths() const {
   std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
+  if (const Model* model = mEngine->GetScene().GetModel()) {
+    inputs.push_back({"the scene file", model->Source});
+  }
   for (const char* name : {"@Application.txt", "@Task.txt"}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
   }
@@ -264,6 +300,7 @@ Status Application::ApplyLayout(const WindowLayout& layout) {
   KtGraphic_ResizeGL(mGraphic, tool.Width, tool.Height);
   mHost->Resize(tool.Width, tool.Height);
   mSink->ToolX = tool.X;
+  mSink->ViewportHeight = mLayout.Viewport().Height;
   PlaceViewport();
   mRepaint.MarkOutOfDate();
   return {};
@@ -352,7 +389,7 @@ void Application::SubmitViewport() {
   // do so inside the tool's paint when drawing moves to the tool's layer.
   const TimePoint start = FrameClockType::now();
   FlushDrawing();
-  mClock.ViewportSubmitted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.ViewportSubmitted(start, FrameClockType::now());
 }
 
 void Application::RepaintTool(double seconds, bool last) {
@@ -364,7 +401,7 @@ void Application::RepaintTool(double seconds, bool last) {
   }
   const TimePoint start = FrameClockType::now();
   PaintTool();
-  mClock.Painted(start, MicrosBetween(start, FrameClockType::now()));
+  mClock.Painted(start, FrameClockType::now());
   mRepaint.Painted(seconds);
 }
 
@@ -386,12 +423,15 @@ void Application::Present(bool last) {
 Status Application::RunStartActions() {
   std::vector<UiAction> actions = mPlan.Actions;
   if (const ComparisonRun* comparison = mOutputs.Measured().Comparison()) {
-    // Both values are tried once before the first block, so a value the
-    // editor refuses stops the run at once.
+    // Both values were checked before the run; B is set once before the
+    // first block, so an editor that does not take it stops the run at
+    // once.
     const CompareSpec& spec = comparison->Spec();
     actions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
   }
   for (const UiAction& action : actions) {
+    // A signal to stop leaves the rest undone; the loop ends the run.
+    if (InterruptSignal() != 0) return {};
     if (Status done = AsStatus(mDriver->Run(action)); !done) return done;
   }
   if (!actions.empty()) mRepaint.MarkOutOfDate();
@@ -451,6 +491,11 @@ Status Application::Loop() {
     Frame(last);
     // A recording or trace that failed ends the run with the next frame.
     if (mOutputs.Measured().OutputFailed() && mFrames > i + 2) mFrames = i + 2;
+    if (InterruptSignal() != 0) {
+      // Asked to stop: this frame is the last, as when the window closes.
+      if (!last) CaptureClosingWindow();
+      break;
+    }
     if (i == 0) {
       if (Status done = RunStartActions(); !done) return done;
     }
@@ -512,6 +557,11 @@ int RunApplication(const Options& options, std::ostream& out, std::ostream& err)
     Application app(options, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";
+    if (const int signal = InterruptSignal(); signal != 0) {
+      // The outputs are finished (or named above when they could not be).
+      err << "khost: interrupted by " << SignalName(signal) << "\n";
+      return 128 + signal;
+    }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {
     err << "khost: " << e.what() << "\n";

@@ -28,6 +28,8 @@ struct Options {
   bool Help = false;
   std::optional<std::string> ModulePath;
   std::optional<std::string> ConfigDir;
+  // --scene: a scene file, or "builtin" for the procedural characters.
+  std::optional<std::string> ScenePath;
   bool Headless = false;
   std::optional<int> Width;  // --size; both set or neither
   std::optional<int> Height;

@@ -120,6 +120,15 @@ constexpr Flag kFlags[] = {
      .Help = "folder of Application.txt and Task.txt (default: the KHOST_CONFIG_DIR variable, "
              "else config/ beside the executable, else the shipped config/ folder)",
      .Store = SetText<&Options::ConfigDir>},
+    {.Name = "--scene",
+     .Kind = K::kPath,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "model.gltf",
+     .Help = "the scene: any file the asset import library reads (glTF, FBX, COLLADA, .X, "
+             "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
+             "characters (default: the [Scene] File of Application.txt)",
+     .Store = SetText<&Options::ScenePath>},
     {.Name = "--headless",
      .Repeats = true,
      .Help = "draw off screen (the default without a display)",
@@ -239,8 +248,8 @@ constexpr Flag kFlags[] = {
      .Noun = "file name",
      .Example = "t.json",
      .Help = "write the frames as a trace (JSON trace event format, for trace viewers): one "
-             "event per cycle per frame with its real start and duration, on the track of the "
-             "thread that ran it",
+             "event per cycle per frame over the time it ran, on the track of the thread that "
+             "ran it, nested; Frame and Present, which interleave, as two pieces each",
      .Store = SetText<&Options::TraceFile>},
     {.Name = "--compare",
      .Kind = K::kText,

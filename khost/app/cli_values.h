@@ -43,8 +43,14 @@ long long MaxWindowPixels();
 // otherwise why not, naming the limit.
 std::string SizeProblem(int width, int height);
 
+// `text` with its control characters written out, so that echoing it cannot
+// move the cursor, retitle the terminal or hide what follows: C0 controls
+// and DEL as \a \b \t \n \r \e or \xNN, C1 controls (U+0080..U+009F, in
+// UTF-8) as \u00NN. Everything else, other UTF-8 included, is kept.
+std::string EscapeControls(std::string_view text);
+
 // `text` in single quotes for a message, cut to about 200 characters with
-// an ellipsis.
+// an ellipsis, its control characters escaped (EscapeControls).
 std::string QuoteArgument(const std::string& text);
 
 }  // namespace khost

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "khost/app/cli_values.h"
+
 namespace khost {
 
 namespace {
@@ -118,10 +120,11 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
 
 void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const {
   const int counted = mSpec.Block - kSettleFrames - 1;
-  out << "Comparison of \"" << mSpec.Caption << "\": A = " << mSpec.ValueA
-      << ", B = " << mSpec.ValueB << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1)
-      << " of B, " << mSpec.Block << " frames each (" << counted << " counted), "
-      << CountedFrames(0) << " + " << CountedFrames(1) << " frames\n";
+  out << "Comparison of \"" << EscapeControls(mSpec.Caption)
+      << "\": A = " << EscapeControls(mSpec.ValueA) << ", B = " << EscapeControls(mSpec.ValueB)
+      << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1) << " of B, " << mSpec.Block
+      << " frames each (" << counted << " counted), " << CountedFrames(0) << " + "
+      << CountedFrames(1) << " frames\n";
   std::size_t width = 5;
   for (const ComparisonRow& row : rows) {
     width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));

@@ -70,7 +70,12 @@ Interval FrameCapture::Span(TimePoint start, double micros, int thread) const {
   return {begin, begin + std::llround(micros * 1000.0), thread};
 }
 
+Interval FrameCapture::Between(TimePoint start, TimePoint end, int thread) const {
+  return {Ns(start), Ns(end), thread};
+}
+
 void FrameCapture::TakeSlots(const FrameRecord& record, bool previous) {
+  if (previous && record.Presented.Known) mPresented = record.Presented;
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
     const SlotTiming timing = record.Slot(slot);
     if (record.OfPreviousFrame[slot] != previous || timing.Micros < 0.0 || record.NotRun[slot]) {
@@ -93,6 +98,7 @@ void FrameCapture::Observe(long long frameIndex, const FrameRecord& record) {
   mPendingIndex = frameIndex;
   mPendingStart = record.FrameStart;
   for (Slot& slot : mSlots) slot = Slot{};
+  mPresented = {};
   TakeSlots(record, false);
   mHaveWork = record.Work != nullptr;
   if (record.Work) mWork = *record.Work;
@@ -133,16 +139,33 @@ void FrameCapture::Emit() {
     const int id = mRootIds[slot];
     if (slot == kSlotRendering && mHaveWork) {
       // Culling runs before deformation and submission after the upload:
-      // the cycle is the two parts, each where it ran.
+      // the cycle's interval spans both, its parts inside it.
       CycleSample c;
       c.Cycle = id;
       c.Micros = m.Micros;
-      c.Parts[0] = Span(mWork.CullingStart, mWork.Culling, m.Thread);
-      c.Parts[1] = Span(mWork.SubmissionStart, mWork.Submission, m.Thread);
-      c.PartCount = 2;
+      c.Parts[0] = {Span(mWork.CullingStart, mWork.Culling, m.Thread).StartNs,
+                    Span(mWork.SubmissionStart, mWork.Submission, m.Thread).EndNs, m.Thread};
+      c.PartCount = 1;
+      c.Encloses = true;
       s.Cycles.push_back(c);
       add(mCulling, mWork.Culling, mWork.CullingStart, m.Thread);
       add(mSubmission, mWork.Submission, mWork.SubmissionStart, m.Thread);
+      continue;
+    }
+    if ((slot == kSlotFrame || slot == kSlotPresent) && mPresented.Known) {
+      // The frame's work and presenting interleave: the work, the
+      // viewport's submission, the rest of the work (the tool's paint),
+      // the swap.
+      const FrameRecord::Presenting& p = mPresented;
+      CycleSample c;
+      c.Cycle = id;
+      c.Micros = m.Micros;
+      c.Parts[0] = slot == kSlotFrame ? Between(m.Start, p.SubmitStart, m.Thread)
+                                      : Between(p.SubmitStart, p.SubmitEnd, m.Thread);
+      c.Parts[1] = slot == kSlotFrame ? Between(p.SubmitEnd, p.SwapStart, m.Thread)
+                                      : Between(p.SwapStart, p.SwapEnd, m.Thread);
+      c.PartCount = 2;
+      s.Cycles.push_back(c);
       continue;
     }
     add(id, m.Micros, m.Start, m.Thread);

@@ -35,10 +35,16 @@ struct Interval {
 struct CycleSample {
   int Cycle = 0;        // index in FrameCapture::Cycles()
   double Micros = 0.0;  // the measured duration
-  // Where it ran: one interval, or one per separately measured part (the
-  // rendering cycle's culling and submission).
+  // Where it ran: one interval, or two pieces that together are the cycle
+  // ("Frame" before and after the viewport's submission, "Present" the
+  // submission and the swap), each a real stretch of time.
   Interval Parts[2];
   int PartCount = 0;
+  // The one interval runs from the cycle's first measured part's start to
+  // its last one's end and holds other cycles between them (rendering:
+  // culling, then deformation and upload, then submission), so it is longer
+  // than Micros.
+  bool Encloses = false;
 };
 
 // One thread's share of a parallel pass made for a cycle (when the thread
@@ -87,6 +93,7 @@ class FrameCapture {
   int CharacterCycle(int character, int part);  // part 0 the character, 1 skeleton, 2 constraints
   long long Ns(TimePoint t) const;
   Interval Span(TimePoint start, double micros, int thread) const;
+  Interval Between(TimePoint start, TimePoint end, int thread) const;
   void AddWork(int cycle, int thread, const std::vector<WorkSpan>& work);
 
   std::vector<FrameSink*> mSinks;
@@ -103,6 +110,7 @@ class FrameCapture {
   long long mPendingIndex = 0;
   TimePoint mPendingStart{};
   Slot mSlots[KProfiler::kRootCycleCount];
+  FrameRecord::Presenting mPresented;
   bool mHaveWork = false;
   FrameTimings mWork;
   FrameSample mSample;

@@ -35,14 +35,14 @@ class FrameClock {
   bool StartFrame(FrameRecord& record);
   TimePoint FrameStart() const { return mStart; }
 
-  // The tool was painted this frame, from `start` for `micros`; or it was
-  // not (the frame shows its last picture again), as of now.
-  void Painted(TimePoint start, double micros);
+  // The tool was painted this frame, from `start` to `end`; or it was not
+  // (the frame shows its last picture again), as of now.
+  void Painted(TimePoint start, TimePoint end);
   void NotPainted();
 
-  // The viewport's drawing was handed to the renderer from `start` for
-  // `micros`: the first part of presenting, not the frame's work.
-  void ViewportSubmitted(TimePoint start, double micros);
+  // The viewport's drawing was handed to the renderer from `start` to
+  // `end`: the first part of presenting, not the frame's work.
+  void ViewportSubmitted(TimePoint start, TimePoint end);
   // The rest of presenting begins now: the frame's work ends.
   void PresentStarts();
   // The swap is done: presenting ends now.
@@ -56,14 +56,14 @@ class FrameClock {
 
   bool mStarted = false;
   TimePoint mStart{};
-  double mWork = -1.0;
-  double mSubmitted = 0.0;
-  TimePoint mPresentStart{};  // the viewport's submission's start
+  TimePoint mSubmitStart{};
+  TimePoint mSubmitEnd{};
   TimePoint mSwapStart{};
-  double mPresent = -1.0;
-  double mPaint = -1.0;
+  TimePoint mSwapEnd{};
+  bool mPresented = false;
   bool mPainted = false;
   TimePoint mPaintStart{};
+  TimePoint mPaintEnd{};
 };
 
 }  // namespace khost

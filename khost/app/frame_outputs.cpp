@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace khost {
 
@@ -45,48 +48,80 @@ bool FrameRecorder::Finish() {
   return static_cast<bool>(mOut);
 }
 
-TraceWriter::TraceWriter(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
-  mOut << "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[";
-  mEvent = {{"name", ""}, {"cat", ""},
-            {"ph", "X"},  {"ts", 0.0},
-            {"dur", 0.0}, {"pid", static_cast<int>(getpid())},
-            {"tid", 0},   {"args", {{"frame", 0LL}, {"cycle", ""}}}};
-  mName = &mEvent["name"];
-  mCategory = &mEvent["cat"];
-  mTs = &mEvent["ts"];
-  mDur = &mEvent["dur"];
-  mTid = &mEvent["tid"];
-  mFrame = &mEvent["args"]["frame"];
-  mPath = &mEvent["args"]["cycle"];
+void TraceWriter::Template::Bind(nlohmann::json event) {
+  Event = std::move(event);
+  Name = &Event["name"];
+  Category = &Event["cat"];
+  Ts = &Event["ts"];
+  Dur = &Event["dur"];
+  Tid = &Event["tid"];
+  Frame = &Event["args"]["frame"];
+  Path = &Event["args"]["cycle"];
+  Measured = Event["args"].contains("measured_us") ? &Event["args"]["measured_us"] : nullptr;
 }
 
-void TraceWriter::Event(const std::string& name, const char* category, const Interval& span,
-                        long long frame, const std::string& path) {
-  mName->get_ref<std::string&>().assign(name);
-  mCategory->get_ref<std::string&>().assign(category);
-  *mTs = static_cast<double>(span.StartNs) / 1000.0;
-  *mDur = static_cast<double>(span.EndNs - span.StartNs) / 1000.0;
-  *mTid = TraceThread(span.Thread);
-  *mFrame = frame;
-  mPath->get_ref<std::string&>().assign(path);
+TraceWriter::TraceWriter(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
+  mOut << "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[";
+  const nlohmann::json event = {{"name", ""}, {"cat", ""},
+                                {"ph", "X"},  {"ts", 0.0},
+                                {"dur", 0.0}, {"pid", static_cast<int>(getpid())},
+                                {"tid", 0},   {"args", {{"frame", 0LL}, {"cycle", ""}}}};
+  mPlain.Bind(event);
+  nlohmann::json measured = event;
+  measured["args"]["measured_us"] = 0.0;
+  mWithMeasured.Bind(std::move(measured));
+}
+
+void TraceWriter::Event(const Pending& event, const std::vector<CapturedCycle>& cycles,
+                        long long frame) {
+  const CapturedCycle& cycle = cycles[static_cast<std::size_t>(event.Cycle)];
+  Template& t = event.Measured ? mWithMeasured : mPlain;
+  mName.assign(cycle.Name);
+  if (event.Piece != 0) mName += event.Piece == 1 ? " (1 of 2)" : " (2 of 2)";
+  t.Name->get_ref<std::string&>().assign(mName);
+  t.Category->get_ref<std::string&>().assign(event.Pool ? "pool" : "cycle");
+  *t.Ts = static_cast<double>(event.Span.StartNs) / 1000.0;
+  *t.Dur = static_cast<double>(event.Span.EndNs - event.Span.StartNs) / 1000.0;
+  *t.Tid = TraceThread(event.Span.Thread);
+  *t.Frame = frame;
+  t.Path->get_ref<std::string&>().assign(cycle.Path);
+  if (event.Measured) *t.Measured = std::round(event.Micros * 1000.0) / 1000.0;
   mText.assign(mFirst ? "\n" : ",\n");
-  mText += mEvent.dump();
+  mText += t.Event.dump();
   mOut << mText;
   mFirst = false;
-  mThreads.insert(span.Thread);
+  mThreads.insert(event.Span.Thread);
 }
 
 void TraceWriter::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+  mPending.clear();
   for (const CycleSample& c : frame.Cycles) {
-    const CapturedCycle& cycle = cycles[static_cast<std::size_t>(c.Cycle)];
     for (int p = 0; p < c.PartCount; ++p) {
-      Event(cycle.Name, "cycle", c.Parts[p], frame.Index, cycle.Path);
+      Pending event;
+      event.Span = c.Parts[p];
+      event.Cycle = c.Cycle;
+      event.Piece = c.PartCount > 1 ? p + 1 : 0;
+      event.Measured = c.PartCount > 1 || c.Encloses;
+      event.Micros = c.Micros;
+      mPending.push_back(event);
     }
   }
   for (const PoolWork& w : frame.Work) {
-    const CapturedCycle& cycle = cycles[static_cast<std::size_t>(w.Cycle)];
-    Event(cycle.Name, "pool", w.Span, frame.Index, cycle.Path);
+    Pending event;
+    event.Span = w.Span;
+    event.Cycle = w.Cycle;
+    event.Pool = true;
+    mPending.push_back(event);
   }
+  // Per track in time order, an event before those it holds (a longer one
+  // first where two start together), so that viewers that keep the file's
+  // order for equal times nest them as they are.
+  std::stable_sort(mPending.begin(), mPending.end(), [](const Pending& a, const Pending& b) {
+    if (a.Span.Thread != b.Span.Thread) return a.Span.Thread < b.Span.Thread;
+    if (a.Span.StartNs != b.Span.StartNs) return a.Span.StartNs < b.Span.StartNs;
+    return a.Span.EndNs > b.Span.EndNs;
+  });
+  for (const Pending& event : mPending) Event(event, cycles, frame.Index);
   const Clock::time_point now = Clock::now();
   if (now - mLastFlush >= kFlushEvery) {
     mOut.flush();

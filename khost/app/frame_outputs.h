@@ -8,6 +8,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "khost/app/frame_capture.h"
 
@@ -28,9 +29,15 @@ class FrameRecorder : public FrameSink {
   std::chrono::steady_clock::time_point mLastFlush;
 };
 
-// One complete event per cycle part per frame, on the track of the thread
-// it ran on, plus the pool threads' shares of parallel passes; times in
-// microseconds from the first frame's start.
+// One complete event per cycle per frame, on the track of the thread it ran
+// on, plus the pool threads' shares of parallel passes; times in
+// microseconds from the first frame's start. Every event is a real stretch
+// of time and the events of a track nest (each lies inside or outside
+// another, never across its end): a cycle whose time is two stretches with
+// other work between them is two events named "NAME (1 of 2)" and "NAME (2
+// of 2)", and an event longer than its cycle's measured time (rendering,
+// which holds deformation and upload between its two parts) carries that
+// time as "measured_us".
 class TraceWriter : public FrameSink {
  public:
   explicit TraceWriter(std::ostream& out);
@@ -40,21 +47,37 @@ class TraceWriter : public FrameSink {
   bool Finish();
 
  private:
-  void Event(const std::string& name, const char* category, const Interval& span, long long frame,
-             const std::string& path);
+  // One event, filled in place for each write: its members stay where they
+  // are, so a write changes values instead of building a document.
+  struct Template {
+    nlohmann::json Event;
+    nlohmann::json* Name = nullptr;
+    nlohmann::json* Category = nullptr;
+    nlohmann::json* Ts = nullptr;
+    nlohmann::json* Dur = nullptr;
+    nlohmann::json* Tid = nullptr;
+    nlohmann::json* Frame = nullptr;
+    nlohmann::json* Path = nullptr;
+    nlohmann::json* Measured = nullptr;  // only in the template that has it
+    void Bind(nlohmann::json event);
+  };
+  // An event of the frame being written, before they are put in order.
+  struct Pending {
+    Interval Span;
+    int Cycle = 0;
+    int Piece = 0;  // 0: the whole cycle; 1 or 2: that piece of it
+    bool Pool = false;
+    bool Measured = false;  // carries the cycle's measured time
+    double Micros = 0.0;
+  };
+  void Event(const Pending& event, const std::vector<CapturedCycle>& cycles, long long frame);
   std::ostream& mOut;
   bool mFirst = true;
   std::set<int> mThreads;
-  // One event, filled in place for each write: its members stay where they
-  // are, so a write changes values instead of building a document.
-  nlohmann::json mEvent;
-  nlohmann::json* mName = nullptr;
-  nlohmann::json* mCategory = nullptr;
-  nlohmann::json* mTs = nullptr;
-  nlohmann::json* mDur = nullptr;
-  nlohmann::json* mTid = nullptr;
-  nlohmann::json* mFrame = nullptr;
-  nlohmann::json* mPath = nullptr;
+  Template mPlain;
+  Template mWithMeasured;
+  std::vector<Pending> mPending;
+  std::string mName;
   std::string mText;
   std::chrono::steady_clock::time_point mLastFlush;
 };

@@ -141,6 +141,9 @@ ConfiguredSettings ReadConfiguredSettings() {
   s.ProfilingType = ReadInteger(application.Get("Benchmark", "ProfilingType", "1"));
   s.Characters = std::clamp(ReadInteger(task.Get("Scene", "Characters", "16")), 1,
                             static_cast<int>(kMaxCharacters));
+  s.SceneFile = application.Get("Scene", "File", s.SceneFile.c_str());
+  s.SceneInstances = std::clamp(ReadInteger(application.Get("Scene", "Instances", "24")), 1,
+                                static_cast<int>(kMaxCharacters));
   return s;
 }
 

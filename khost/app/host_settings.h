@@ -47,6 +47,11 @@ struct ConfiguredSettings {
   // [Scene] Characters in "@Task.txt": how many characters the scene starts
   // with (1 to 256; default 16).
   int Characters = 16;
+  // [Scene] in "@Application.txt": the scene file opened without --scene
+  // ("builtin" or empty: the procedural characters) and how many instances
+  // of its model the crowd starts with (1 to 256).
+  std::string SceneFile = "/usr/share/assimp/models/X/Testwuson.X";
+  int SceneInstances = 24;
 };
 
 // Reads both files from the configuration folder.

@@ -2,18 +2,23 @@
 #pragma once
 
 #include "host/ktoolkit.h"
+#include "khost/scene/camera_control.h"
 #include "ksurface.h"
 
 namespace khost {
 
-// Window events go straight to the toolkit, moved into the tool's own
-// coordinates (it lies ToolX pixels right of the window's left edge); a
-// resize is applied at the start of the next frame. Anything but a mouse
-// move marks the tool for a repaint this frame.
+// Window events over the 3D viewport (the window's left ToolX pixels, and
+// drags that began there) move its camera; the rest go to the toolkit,
+// moved into the tool's own coordinates (it lies ToolX pixels right of the
+// window's left edge). A resize is applied at the start of the next frame.
+// Anything but a mouse move marks the tool for a repaint this frame.
 class InputSink : public KSurfaceSink {
  public:
   explicit InputSink(KtViewHost& host) : mHost(host) {}
   void SurfaceInput(int event, int x, int y, int button, int modifiers) override {
+    if (Camera && Scene && Camera->Input(*Scene, event, x, y, button, ToolX, ViewportHeight)) {
+      return;
+    }
     mHost.Input(event, x - ToolX, y, button, modifiers);
     if (event != kInputMouseMove) Touched = true;
   }
@@ -23,6 +28,9 @@ class InputSink : public KSurfaceSink {
     Height = height;
   }
   int ToolX = 0;
+  int ViewportHeight = 0;
+  CameraControl* Camera = nullptr;  // borrowed; null: no camera input
+  Workload* Scene = nullptr;        // borrowed
   bool Touched = false;
   bool Resized = false;
   int Width = 0;

@@ -4,6 +4,7 @@
 
 #include "khost/app/app.h"
 #include "khost/app/cli.h"
+#include "khost/app/interrupt.h"
 #include "khost/app/status.h"
 
 int main(int argc, char** argv) {
@@ -20,5 +21,7 @@ int main(int argc, char** argv) {
     std::cout << khost::UsageText("khost");
     return khost::ExitCode(khost::ExitStatus::kSuccess);
   }
+  // SIGINT, SIGTERM and SIGHUP end the run as closing the window does.
+  khost::InstallInterruptHandlers();
   return khost::RunApplication(*parsed, std::cout, std::cerr);
 }

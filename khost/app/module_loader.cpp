@@ -142,7 +142,7 @@ Status LoadedModule::Load(const std::string& path) {
   if (!handle) {
     const char* reason = dlerror();
     return Failure("cannot load module " + QuoteArgument(path) + ": " +
-                   (reason ? reason : "unknown reason"));
+                   (reason ? EscapeControls(reason) : "unknown reason"));
   }
   void* entry = dlsym(handle, kEntrySymbol);
   void* init = dlsym(handle, kInitSymbol);

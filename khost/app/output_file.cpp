@@ -71,7 +71,41 @@ bool MayStall(int fd) {
   return ::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
 }
 
+// The named temporaries that exist now, for RemoveNamedTemporaries, which
+// runs in a signal handler: a fixed table that is never reallocated, each
+// entry published by an atomic state once its name is written in full.
+constexpr int kMaxNamed = 32;
+enum : int { kFree = 0, kFilling = 1, kNamed = 2 };
+struct NamedEntry {
+  std::atomic<int> State{kFree};
+  char Name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+NamedEntry gNamed[kMaxNamed];
+
 }  // namespace
+
+int RegisterTemporaryName(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kMaxNamed; ++i) {
+    int expected = kFree;
+    if (!gNamed[i].State.compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(gNamed[i].Name, path.c_str(), path.size() + 1);
+    gNamed[i].State.store(kNamed);
+    return i;
+  }
+  return -1;
+}
+
+void ForgetTemporaryName(int entry) {
+  if (entry >= 0 && entry < kMaxNamed) gNamed[entry].State.store(kFree);
+}
+
+void RemoveNamedTemporaries() noexcept {
+  for (NamedEntry& entry : gNamed) {
+    if (entry.State.load() == kNamed) ::unlink(entry.Name);
+  }
+}
 
 OutputFile::~OutputFile() {
   Abandon();
@@ -131,7 +165,7 @@ void OutputFile::Abandon() {
   if (mFd >= 0) ::close(mFd);  // an unnamed temporary goes with its descriptor
   mFd = -1;
   if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
-  mTemporary.clear();
+  ForgetTemporary();
   mKind = Kind::kNone;
 }
 
@@ -219,10 +253,19 @@ bool OutputFile::CreateTemporary(std::string& error) {
   // read-only meanwhile, leaves nothing behind.
   mFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (mFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // A file system without unnamed files: a named temporary.
-    std::string name = TemporaryName(folder) + "XXXXXX";
-    mFd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (mFd >= 0) mTemporary = name;
+    // A file system without unnamed files: a named temporary, listed in the
+    // table of named temporaries before it exists, so that a second signal
+    // removes it whenever it comes.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = TemporaryName(folder);
+      SetTemporary(name);
+      mFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (mFd >= 0) break;
+      const int code = errno;
+      ForgetTemporary();
+      errno = code;
+      if (code != EEXIST) break;
+    }
   }
   if (mFd < 0) {
     const int code = errno;
@@ -255,12 +298,15 @@ bool OutputFile::NameTemporary(std::string& error) {
   const std::string self = "/proc/self/fd/" + std::to_string(mFd);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TemporaryName(folder);
+    SetTemporary(name);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
         ::linkat(mFd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
-      mTemporary = name;
       return true;
     }
-    if (errno != EEXIST) break;
+    const int code = errno;
+    ForgetTemporary();
+    errno = code;
+    if (code != EEXIST) break;
   }
   const int code = errno;
   struct stat info {};
@@ -280,8 +326,20 @@ bool OutputFile::MoveIntoPlace(std::string& error) {
     }
     return Fail(error, "cannot move the new content into place", code);
   }
-  mTemporary.clear();
+  ForgetTemporary();
   return true;
+}
+
+void OutputFile::SetTemporary(const std::string& name) {
+  ForgetTemporary();
+  mTemporary = name;
+  mTemporaryEntry = RegisterTemporaryName(name);
+}
+
+void OutputFile::ForgetTemporary() {
+  ForgetTemporaryName(mTemporaryEntry);
+  mTemporaryEntry = -1;
+  mTemporary.clear();
 }
 
 bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& error) {

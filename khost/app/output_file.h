@@ -31,6 +31,16 @@
 
 namespace khost {
 
+// The named temporaries of every OutputFile (those a file system without
+// unnamed files needs, and those a Commit names for a moment before moving
+// them into place) are listed in a fixed table, so that a process that must
+// end at once removes them. RemoveNamedTemporaries is async-signal-safe.
+// Register gives the entry (-1: the table is full or the name too long);
+// Forget takes it out.
+int RegisterTemporaryName(const std::string& path);
+void ForgetTemporaryName(int entry);
+void RemoveNamedTemporaries() noexcept;
+
 class OutputFile {
  public:
   // How long a stream's reader may take nothing before the output fails.
@@ -96,12 +106,16 @@ class OutputFile {
   bool MoveIntoPlace(std::string& error);
   bool WriteAll(const char* bytes, std::size_t size, std::string& error);
   void Abandon();
+  // mTemporary and its entry in the table of named temporaries.
+  void SetTemporary(const std::string& name);
+  void ForgetTemporary();
 
   Kind mKind = Kind::kNone;
-  std::string mPath;       // as the user gave it, for messages
-  std::string mTarget;     // kReplace, kPlaced: the file that gets the content (links followed)
-  std::string mTemporary;  // kReplace: the temporary's name, once it has one
-  int mFd = -1;            // the temporary, the placed file or the stream
+  std::string mPath;         // as the user gave it, for messages
+  std::string mTarget;       // kReplace, kPlaced: the file that gets the content (links followed)
+  std::string mTemporary;    // kReplace: the temporary's name, once it has one
+  int mTemporaryEntry = -1;  // its entry in the table of named temporaries
+  int mFd = -1;              // the temporary, the placed file or the stream
   bool mWaitForReader = false;  // kStream: a pipe, socket or device whose reader may stall
   bool mFailed = false;         // a write failed: Commit must not replace the target
   std::unique_ptr<Buffer> mBuffer;

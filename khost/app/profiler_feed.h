@@ -59,6 +59,17 @@ struct FrameRecord {
   // The slot's work did not run in its frame (a frame that does not repaint
   // the tool): the profiler records the 0, recordings leave the cycle out.
   bool NotRun[KProfiler::kRootCycleCount];
+  // How the frame before presented, for the trace: its viewport's
+  // submission, then (after the tool's paint) the swap. "Present" is these
+  // two stretches and "Frame" the two around the first; set with the
+  // OfPreviousFrame slots.
+  struct Presenting {
+    TimePoint SubmitStart{};
+    TimePoint SubmitEnd{};
+    TimePoint SwapStart{};
+    TimePoint SwapEnd{};
+    bool Known = false;
+  } Presented;
   TimePoint FrameStart{};              // when the frame that publishes this began
   const FrameTimings* Work = nullptr;  // evaluation children and rendering parts
   FrameRecord() {

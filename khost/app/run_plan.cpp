@@ -9,6 +9,7 @@ namespace khost {
 RunPlan PlanRun(const Options& options) {
   RunPlan plan;
   plan.ConfigDir = options.ConfigDir;
+  plan.ScenePath = options.ScenePath;
   plan.ModulePath =
       options.ModulePath ? *options.ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
   plan.ToolWidth = options.Width;

@@ -18,6 +18,8 @@ constexpr int kHeadlessFrames = 120;
 struct RunPlan {
   std::optional<std::string> ConfigDir;
   std::string ModulePath;
+  // The scene file, or "builtin"; unset: the configured scene.
+  std::optional<std::string> ScenePath;
   std::optional<int> ToolWidth;  // --size: both or neither
   std::optional<int> ToolHeight;
   int ViewportWidth = kDefaultViewportWidth;

@@ -5,9 +5,10 @@
 
 namespace khost {
 
-SceneEngine::SceneEngine(int characters)
+SceneEngine::SceneEngine(const SceneChoice& scene)
     : mPool(ThreadPool::DefaultWorkerCount()),
-      mWorkload(std::make_unique<Workload>(mPool, characters)) {
+      mWorkload(scene.Imported ? std::make_unique<Workload>(mPool, scene.Imported, scene.Count)
+                               : std::make_unique<Workload>(mPool, scene.Count)) {
   mFeed.SetCharacterCount(mWorkload->GetScene().GetCharacterCount());
   mFeed.Install();
   mWrittenNodeCount = mWorkload->GetScene().GetNodeCount();
@@ -23,7 +24,8 @@ EngineSettings SceneEngine::Update() {
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {
-    const int characters = CharactersForNodeCount(requested, requested > mWrittenNodeCount);
+    const int characters =
+        mWorkload->GetScene().CountForNodeCount(requested, requested > mWrittenNodeCount);
     mWrittenNodeCount = mWorkload->Rebuild(characters);
     mFeed.SetCharacterCount(characters);
     evaluation->NodeCount = mWrittenNodeCount;

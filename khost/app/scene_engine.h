@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "khost/app/profiler_feed.h"
+#include "khost/scene/scene_source.h"
 #include "khost/scene/thread_pool.h"
 #include "khost/scene/workload.h"
 
@@ -13,10 +14,10 @@ namespace khost {
 
 class SceneEngine {
  public:
-  // A scene of `characters` characters on a pool as large as the machine,
-  // its cycles in the profiler's table and its node count written to the
-  // evaluation settings.
-  explicit SceneEngine(int characters);
+  // The chosen scene (an imported model's crowd or the procedural
+  // characters) on a pool as large as the machine, its cycles in the
+  // profiler's table and its node count written to the evaluation settings.
+  explicit SceneEngine(const SceneChoice& scene);
   // Waits for the last frame's work, then takes the cycles out of the
   // profiler's table.
   ~SceneEngine();
@@ -26,7 +27,7 @@ class SceneEngine {
   // Brings the scene in step with the settings before a frame, and returns
   // the engine settings the frame runs with. A node count edited in the
   // tool rebuilds the scene to about that many nodes, rounded in the
-  // direction of the edit (see CharactersForNodeCount); the count is then
+  // direction of the edit (see Scene::CountForNodeCount); the count is then
   // written back as the scene has it.
   EngineSettings Update();
   // Runs frame `frame` at scene time `seconds`; its timings stay valid
@@ -39,6 +40,9 @@ class SceneEngine {
   // width over height.
   void SetRenderer(FrameRenderer* renderer) { mWorkload->SetRenderer(renderer); }
   void SetCameraAspect(float aspect) { mWorkload->SetCameraAspect(aspect); }
+  // The workload, for input that moves its camera; the scene it runs.
+  Workload& GetWorkload() { return *mWorkload; }
+  const Scene& GetScene() const { return mWorkload->GetScene(); }
   // Waits for work still running from the last frame.
   void Drain() { mWorkload->Drain(); }
 

@@ -106,8 +106,21 @@ UiDriver::UiDriver(KtLayout& root, KtViewHost& host, int windowWidth, int window
       mHeight(windowHeight),
       mExpose(std::move(expose)) {}
 
+ActionResult UiDriver::Check(const UiAction& action) {
+  mChecking = true;
+  ActionResult result = Act(action);
+  mChecking = false;
+  return result;
+}
+
 ActionResult UiDriver::Run(const UiAction& action) {
   mExpose();  // rectangles of the current layout
+  ActionResult result = Act(action);
+  mExpose();
+  return result;
+}
+
+ActionResult UiDriver::Act(const UiAction& action) {
   ActionResult result;
   switch (action.ActionKind) {
     case UiAction::kSelect:
@@ -120,7 +133,6 @@ ActionResult UiDriver::Run(const UiAction& action) {
       result = Set(action);
       break;
   }
-  mExpose();
   return result;
 }
 
@@ -205,6 +217,7 @@ ActionResult UiDriver::Select(const UiAction& action) {
     return Fail(2, "unknown item " + Quote(action.Caption) + " in the display selector" +
                        (items.empty() ? std::string() : " (items: " + items + ")"));
   }
+  if (mChecking) return {};
   const int index = list->FindItem(action.Caption.c_str());
   const std::string what = "the display selector";
   int x = 0, y = 0, w = 0, h = 0;
@@ -229,9 +242,12 @@ ActionResult UiDriver::Click(const UiAction& action) {
   const FoundControl& c = found.front();
   const std::string what = "control " + Quote(action.Caption);
   int x = 0, y = 0, w = 0, h = 0;
-  if (ActionResult located = Locate(*c.View, what, x, y, w, h); !located.Ok()) return located;
+  if (!mChecking) {
+    if (ActionResult located = Locate(*c.View, what, x, y, w, h); !located.Ok()) return located;
+  }
   switch (c.ControlKind) {
     case FoundControl::kButton: {
+      if (mChecking) return {};
       auto* button = static_cast<KtButton*>(c.View);
       ClickProbe probe;
       button->OnClick.Add(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
@@ -245,6 +261,10 @@ ActionResult UiDriver::Click(const UiAction& action) {
       auto* editor = static_cast<KtProperty*>(c.View);
       KProperty* property = editor->GetEditedProperty();
       if (!property) return Fail(2, "editor " + Quote(action.Caption) + " edits nothing");
+      const bool clickable =
+          property->GetType() == kPropertyBool ||
+          (property->GetType() == kPropertyInt && property->GetNamedValueCount() > 0);
+      if (mChecking && clickable) return {};
       const int caption = std::max(0, editor->CaptionWidth.Get());
       if (property->GetType() == kPropertyBool) {
         const int before = property->GetAsInt();
@@ -265,6 +285,7 @@ ActionResult UiDriver::Click(const UiAction& action) {
                          " takes a value, not a click; use --set CAPTION=VALUE");
     }
     case FoundControl::kTabs:
+      if (mChecking) return {};
       if (!ClickAt(x + w / 2, y + h / 2)) {
         return Fail(1, "tab " + Quote(action.Caption) + " did not take the click");
       }
@@ -346,7 +367,7 @@ ActionResult UiDriver::SetCheckBox(KtProperty& editor, KProperty& property,
                        Quote(action.Caption) + " (expected 0 or 1)");
   }
   const int wanted = action.Value == "1" ? 1 : 0;
-  if ((property.GetAsInt() != 0 ? 1 : 0) == wanted) return {};
+  if (mChecking || (property.GetAsInt() != 0 ? 1 : 0) == wanted) return {};
   const std::string what = "check box " + Quote(action.Caption);
   int x = 0, y = 0, w = 0, h = 0;
   if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
@@ -380,6 +401,7 @@ ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
     return Fail(2, "unknown item " + Quote(action.Value) + " for " + Quote(action.Caption) +
                        " (items: " + items + ")");
   }
+  if (mChecking) return {};
   const std::string what = "drop-down " + Quote(action.Caption);
   int x = 0, y = 0, w = 0, h = 0;
   if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
@@ -406,6 +428,7 @@ ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property, const 
                          " is out of range (" + std::to_string(low) + ".." + std::to_string(high) +
                          ")");
   }
+  if (mChecking) return {};
   const std::string what = "number field " + Quote(action.Caption);
   int x = 0, y = 0, w = 0, h = 0;
   if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;

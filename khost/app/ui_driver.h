@@ -46,6 +46,13 @@ class UiDriver {
            std::function<void()> expose);
 
   ActionResult Run(const UiAction& action);
+  // Resolves `action` against the tool as built, sending no input: the
+  // caption, item or value it names, and whether that control takes it.
+  // What it does not check is whether the control is on screen and takes
+  // the input, which Run finds out. The controls, their items and value
+  // ranges are there from the tool's creation, so this runs before the
+  // first frame, before any output is opened.
+  ActionResult Check(const UiAction& action);
 
   // The choices of the check box or drop-down captioned `caption`; a
   // number field, an unknown caption or a control that is no editor is
@@ -58,6 +65,8 @@ class UiDriver {
   KtList* FindFirstList();
 
  private:
+  // Run's and Check's work (mChecking: stop before any input).
+  ActionResult Act(const UiAction& action);
   ActionResult Select(const UiAction& action);
   ActionResult Click(const UiAction& action);
   ActionResult Set(const UiAction& action);
@@ -80,6 +89,7 @@ class UiDriver {
   int mWidth;
   int mHeight;
   std::function<void()> mExpose;
+  bool mChecking = false;
 };
 
 }  // namespace khost

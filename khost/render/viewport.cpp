@@ -8,11 +8,14 @@
 #include <cstring>
 #include <tuple>
 
+#include "khost/render/viewport_programs.h"
+#include "khost/scene/model.h"
+
 namespace khost {
 
 namespace {
 
-constexpr int kMaxBones = 64;      // joints per character the bone block holds
+constexpr int kMinBones = 64;      // the bone block holds at least this many joints
 constexpr int kLevels = 4;         // levels of detail
 constexpr float kGroundHalf = 60;  // metres
 constexpr int kGridHalf = 30;      // grid lines every metre out to this
@@ -30,150 +33,6 @@ constexpr float kAlbedos[][3] = {
 // Towards the light: above, behind and left of the camera, so the faces
 // turned to the camera are lit.
 constexpr float kLight[3] = {-0.37f, 0.79f, 0.49f};
-
-const char* const kMeshVertex = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
-layout(location = 1) in vec3 aNormal;
-uniform mat4 uViewProjection;
-out vec3 vNormal;
-void main() {
-  vNormal = aNormal;
-  gl_Position = uViewProjection * vec4(aPosition, 1.0);
-}
-)";
-
-// The linear-blend skinning of the CPU path: the weighted sum of the skin
-// matrices (rows of a 3x4 matrix, three vec4 per bone) applied to the bind
-// position and normal.
-const char* const kSkinVertex = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
-layout(location = 1) in vec3 aNormal;
-layout(location = 2) in uvec4 aBones;
-layout(location = 3) in vec4 aWeights;
-layout(std140) uniform Bones {
-  vec4 uRows[3 * 64];
-};
-uniform mat4 uViewProjection;
-out vec3 vNormal;
-void main() {
-  vec4 r0 = vec4(0.0);
-  vec4 r1 = vec4(0.0);
-  vec4 r2 = vec4(0.0);
-  for (int i = 0; i < 4; ++i) {
-    float w = aWeights[i];
-    if (w == 0.0) continue;
-    int b = int(aBones[i]) * 3;
-    r0 += w * uRows[b];
-    r1 += w * uRows[b + 1];
-    r2 += w * uRows[b + 2];
-  }
-  vec4 p = vec4(aPosition, 1.0);
-  vec3 position = vec3(dot(r0, p), dot(r1, p), dot(r2, p));
-  vNormal = vec3(dot(r0.xyz, aNormal), dot(r1.xyz, aNormal), dot(r2.xyz, aNormal));
-  gl_Position = uViewProjection * vec4(position, 1.0);
-}
-)";
-
-const char* const kMeshFragment = R"(#version 330 core
-in vec3 vNormal;
-uniform vec3 uLight;
-uniform vec3 uAlbedo;
-out vec4 oColour;
-void main() {
-  vec3 n = normalize(vNormal);
-  float diffuse = max(dot(n, uLight), 0.0);
-  oColour = vec4(uAlbedo * (0.3 + 0.7 * diffuse), 1.0);
-}
-)";
-
-const char* const kGroundVertex = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
-uniform mat4 uViewProjection;
-void main() {
-  gl_Position = uViewProjection * vec4(aPosition, 1.0);
-}
-)";
-
-const char* const kGroundFragment = R"(#version 330 core
-uniform vec3 uColour;
-out vec4 oColour;
-void main() {
-  oColour = vec4(uColour, 1.0);
-}
-)";
-
-Result<GLuint> Compile(GLenum stage, const char* source) {
-  const GLuint shader = glCreateShader(stage);
-  glShaderSource(shader, 1, &source, nullptr);
-  glCompileShader(shader);
-  GLint ok = GL_FALSE;
-  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-  if (ok != GL_TRUE) {
-    char log[1024] = {0};
-    glGetShaderInfoLog(shader, sizeof(log) - 1, nullptr, log);
-    glDeleteShader(shader);
-    return Failure(std::string("a viewport shader does not compile: ") + log);
-  }
-  return shader;
-}
-
-Result<GLuint> Link(const char* vertex, const char* fragment) {
-  const Result<GLuint> compiledVertex = Compile(GL_VERTEX_SHADER, vertex);
-  if (!compiledVertex) return compiledVertex.GetError();
-  const GLuint vs = *compiledVertex;
-  const Result<GLuint> compiledFragment = Compile(GL_FRAGMENT_SHADER, fragment);
-  if (!compiledFragment) {
-    glDeleteShader(vs);
-    return compiledFragment.GetError();
-  }
-  const GLuint fs = *compiledFragment;
-  const GLuint program = glCreateProgram();
-  glAttachShader(program, vs);
-  glAttachShader(program, fs);
-  glLinkProgram(program);
-  glDeleteShader(vs);
-  glDeleteShader(fs);
-  GLint ok = GL_FALSE;
-  glGetProgramiv(program, GL_LINK_STATUS, &ok);
-  if (ok != GL_TRUE) {
-    char log[1024] = {0};
-    glGetProgramInfoLog(program, sizeof(log) - 1, nullptr, log);
-    glDeleteProgram(program);
-    return Failure(std::string("a viewport shader does not link: ") + log);
-  }
-  return program;
-}
-
-// Column-major 4x4 matrices, as glUniformMatrix4fv takes them.
-void Multiply(const float* a, const float* b, float* out) {
-  for (int c = 0; c < 4; ++c) {
-    for (int r = 0; r < 4; ++r) {
-      float sum = 0.0f;
-      for (int k = 0; k < 4; ++k) sum += a[k * 4 + r] * b[c * 4 + k];
-      out[c * 4 + r] = sum;
-    }
-  }
-}
-
-// The projection and view of `camera`, the ones its culling frustum bounds.
-void CameraMatrix(const Camera& camera, float* viewProjection) {
-  const Vec3 f = Normalize(camera.Forward);
-  const Vec3 s = Normalize(Cross(f, camera.Up));
-  const Vec3 u = Cross(s, f);
-  const Vec3 e = camera.Position;
-  const float view[16] = {s.x, u.x, -f.x, 0, s.y,        u.y,        -f.y,      0,
-                          s.z, u.z, -f.z, 0, -Dot(s, e), -Dot(u, e), Dot(f, e), 1};
-  const float focal = 1.0f / std::tan(camera.VerticalFovRadians * 0.5f);
-  const float n = camera.Near;
-  const float fa = camera.Far;
-  float projection[16] = {0};
-  projection[0] = focal / camera.Aspect;
-  projection[5] = focal;
-  projection[10] = (fa + n) / (n - fa);
-  projection[11] = -1.0f;
-  projection[14] = 2.0f * fa * n / (n - fa);
-  Multiply(projection, view, viewProjection);
-}
 
 struct BindVertex {
   float Position[3];
@@ -224,31 +83,20 @@ Status Viewport::Build() {
   }
   for (auto [program, vertex, fragment] :
        {std::tuple{&mMeshProgram, kMeshVertex, kMeshFragment},
-        std::tuple{&mSkinProgram, kSkinVertex, kMeshFragment},
         std::tuple{&mGroundProgram, kGroundVertex, kGroundFragment}}) {
     const Result<GLuint> linked = Link(vertex, fragment);
     if (!linked) return linked.AsStatus();
     *program = *linked;
   }
+  GLint blockBytes = 16384;
+  glGetIntegerv(GL_MAX_UNIFORM_BLOCK_SIZE, &blockBytes);
+  mMaxBones = std::max(kMinBones, blockBytes / static_cast<GLint>(sizeof(Mat34)));
+  if (Status skin = EnsureSkinProgram(kMinBones); !skin) return skin;
   mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
   mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
   mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
-  mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
-  mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
-  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
   mGroundViewProjection = glGetUniformLocation(mGroundProgram, "uViewProjection");
   mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
-  const GLuint block = glGetUniformBlockIndex(mSkinProgram, "Bones");
-  if (block == GL_INVALID_INDEX) {
-    return Failure("the skinning shader lost its bone block");
-  }
-  glUniformBlockBinding(mSkinProgram, block, kBoneBinding);
-
-  GLint alignment = 256;
-  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
-  if (alignment < 1) alignment = 256;
-  const GLsizeiptr block_bytes = static_cast<GLsizeiptr>(kMaxBones) * 3 * 4 * sizeof(float);
-  mBoneStride = (block_bytes + alignment - 1) / alignment * alignment;
   glGenBuffers(1, &mBoneBuffer);
 
   // The ground: two triangles, then the grid's lines just above them.
@@ -277,6 +125,44 @@ Status Viewport::Build() {
   return {};
 }
 
+Status Viewport::EnsureSkinProgram(int bones) {
+  if (mSkinProgram && bones <= mSkinBones) return {};
+  if (bones > mMaxBones) {
+    return Failure("GPU skinning holds at most " + std::to_string(mMaxBones) +
+                   " bones a character here; the scene has " + std::to_string(bones));
+  }
+  bones = std::max(bones, kMinBones);
+  const std::string source =
+      "#version 330 core\n#define BONES " + std::to_string(bones) + "\n" + kSkinVertex;
+  const Result<GLuint> linked = Link(source.c_str(), kMeshFragment);
+  if (!linked) return linked.AsStatus();
+  const GLuint program = *linked;
+  const GLuint block = glGetUniformBlockIndex(program, "Bones");
+  if (block == GL_INVALID_INDEX) {
+    glDeleteProgram(program);
+    return Failure("the skinning shader lost its bone block");
+  }
+  glUniformBlockBinding(program, block, kBoneBinding);
+  if (mSkinProgram) glDeleteProgram(mSkinProgram);
+  mSkinProgram = program;
+  mSkinBones = bones;
+  mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
+  mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
+  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
+  GLint alignment = 256;
+  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
+  if (alignment < 1) alignment = 256;
+  const GLsizeiptr blockBytes = static_cast<GLsizeiptr>(bones) * 3 * 4 * sizeof(float);
+  mBoneStride = (blockBytes + alignment - 1) / alignment * alignment;
+  return {};
+}
+
+Status Viewport::CheckScene(const Scene& scene) {
+  const Model* model = scene.GetModel();
+  if (!model) return {};
+  return EnsureSkinProgram(static_cast<int>(model->Slots.size()));
+}
+
 Viewport::~Viewport() {
   ReleaseCharacters();
   if (mGroundArray) glDeleteVertexArrays(1, &mGroundArray);
@@ -297,12 +183,22 @@ void Viewport::SetRectangle(int x, int y, int width, int height, int drawableHei
 
 void Viewport::ReleaseCharacters() {
   for (CharacterBuffers& b : mCharacters) {
+    if (b.Shared) {
+      // The model's index and bind-pose buffers belong to mShared.
+      glDeleteBuffers(1, &b.Deformed);
+      glDeleteVertexArrays(1, &b.CpuArray);
+      continue;
+    }
     const GLuint buffers[3] = {b.Deformed, b.BindPose, b.Indices};
     const GLuint arrays[2] = {b.CpuArray, b.GpuArray};
     glDeleteBuffers(3, buffers);
     glDeleteVertexArrays(2, arrays);
   }
   mCharacters.clear();
+  const GLuint buffers[2] = {mShared.BindPose, mShared.Indices};
+  glDeleteBuffers(2, buffers);
+  glDeleteVertexArrays(1, &mShared.GpuArray);
+  mShared = CharacterBuffers{};
 }
 
 void Viewport::SyncScene(Scene& scene) {
@@ -313,12 +209,38 @@ void Viewport::SyncScene(Scene& scene) {
   ReleaseCharacters();
   mCharacters.resize(static_cast<std::size_t>(scene.GetCharacterCount()));
   mScene = &scene;
+  // A scene with more bones than the skinning program holds gets a bigger
+  // one (CheckScene refused scenes beyond the limit up front).
+  if (const Model* model = scene.GetModel()) {
+    // Within the limit a failure can only be the driver's; the program
+    // already built stays in use.
+    static_cast<void>(
+        EnsureSkinProgram(std::min(static_cast<int>(model->Slots.size()), mMaxBones)));
+  }
 }
 
 Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu) {
   CharacterBuffers& b = mCharacters[static_cast<std::size_t>(index)];
   const Character& c = scene.GetCharacter(index);
-  if (!b.Indices) {
+  if (c.Source) {
+    // The instances of a model share its indices and bind-pose vertices
+    // (and with them the GPU skinning's vertex array).
+    if (!mShared.Indices) {
+      const std::vector<uint32_t>& all = c.Source->Indices;
+      glGenBuffers(1, &mShared.Indices);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mShared.Indices);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(all.size() * sizeof(uint32_t)),
+                   all.data(), GL_STATIC_DRAW);
+      mShared.Vertices = c.Vertices().size();
+    }
+    if (!b.Shared) {
+      b.Shared = true;
+      b.Indices = mShared.Indices;
+      b.Vertices = mShared.Vertices;
+    }
+    if (gpu && !mShared.GpuArray) MakeBindPose(c, mShared);
+    b.GpuArray = mShared.GpuArray;
+  } else if (!b.Indices) {
     std::vector<unsigned> all;
     for (int lod = 0; lod < kLevels; ++lod) {
       const std::vector<unsigned> level = MeshIndices(c.Mesh.size(), lod);
@@ -347,10 +269,16 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
-  if (gpu && !b.GpuArray) {
-    std::vector<BindVertex> vertices(c.Mesh.size());
-    for (std::size_t k = 0; k < c.Mesh.size(); ++k) {
-      const SkinVertex& v = c.Mesh[k];
+  if (gpu && !b.GpuArray) MakeBindPose(c, b);
+  return b;
+}
+
+void Viewport::MakeBindPose(const Character& c, CharacterBuffers& b) {
+  {
+    const std::vector<SkinVertex>& mesh = c.Vertices();
+    std::vector<BindVertex> vertices(mesh.size());
+    for (std::size_t k = 0; k < mesh.size(); ++k) {
+      const SkinVertex& v = mesh[k];
       BindVertex& out = vertices[k];
       out.Position[0] = v.Position.x;
       out.Position[1] = v.Position.y;
@@ -359,9 +287,9 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
       out.Normal[1] = v.Normal.y;
       out.Normal[2] = v.Normal.z;
       for (int i = 0; i < kMaxInfluences; ++i) {
-        // A bone the bone block cannot hold is dropped (the character
-        // builder makes at most 35).
-        const bool held = v.Bones[i] < kMaxBones;
+        // A bone the bone block cannot hold is dropped (CheckScene refuses
+        // such scenes; the character builder makes at most 35).
+        const bool held = v.Bones[i] < mSkinBones;
         out.Bones[i] = held ? v.Bones[i] : 0;
         out.Weights[i] = held ? v.Weights[i] : 0.0f;
       }
@@ -388,7 +316,6 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
-  return b;
 }
 
 std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
@@ -411,7 +338,8 @@ std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
       if (!c.Visible) continue;
       Buffers(scene, i, true);
       const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
-      const std::size_t joints = std::min<std::size_t>(skin.size(), kMaxBones);
+      const std::size_t joints =
+          std::min<std::size_t>(skin.size(), static_cast<std::size_t>(mSkinBones));
       std::memcpy(mapped + static_cast<std::size_t>(mBoneStride) * static_cast<std::size_t>(i),
                   skin.data(), joints * sizeof(Mat34));
       bytes += joints * sizeof(Mat34);
@@ -484,12 +412,22 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
     if (!array) continue;  // not uploaded this frame
     const int lod = std::clamp(item.Lod, 0, kLevels - 1);
     glBindVertexArray(array);
-    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
-    glUniform3fv(albedo, 1, kAlbedos[look]);
     if (gpuSkinning) {
       glBindBufferRange(GL_UNIFORM_BUFFER, kBoneBinding, mBoneBuffer, mBoneStride * item.Character,
                         mBoneStride);
     }
+    if (const Model* model = scene.GetCharacter(item.Character).Source) {
+      // An imported model: a draw call per mesh, in its material's colour.
+      for (const ModelMesh& mesh : model->Meshes) {
+        glUniform3fv(albedo, 1, mesh.Colour);
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
+        ++mDrawCalls;
+      }
+      continue;
+    }
+    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
+    glUniform3fv(albedo, 1, kAlbedos[look]);
     glDrawElements(GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
                    reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) *
                                                  sizeof(unsigned)));

@@ -39,6 +39,12 @@ class Viewport final : public FrameRenderer {
   int Width() const { return mWidth; }
   int Height() const { return mHeight; }
 
+  // Ok when the viewport can draw `scene` with GPU skinning too; otherwise
+  // why not (a model with more bones than a uniform block holds:
+  // MaxSkinBones()).
+  Status CheckScene(const Scene& scene);
+  int MaxSkinBones() const { return mMaxBones; }
+
   std::size_t Upload(Scene& scene, int buffer, bool gpuSkinning) override;
   // Clears the viewport, draws the ground and grid, then one draw call per
   // item of the draw list at the item's level of detail.
@@ -66,7 +72,10 @@ class Viewport final : public FrameRenderer {
     std::size_t Vertices = 0;
     int LodFirst[4] = {0, 0, 0, 0};
     int LodCount[4] = {0, 0, 0, 0};
+    bool Shared = false;  // Indices and GpuArray are the model's (mShared)
   };
+  Status EnsureSkinProgram(int bones);
+  void MakeBindPose(const Character& c, CharacterBuffers& b);
   void SyncScene(Scene& scene);
   void ReleaseCharacters();
   CharacterBuffers& Buffers(Scene& scene, int index, bool gpu);
@@ -94,6 +103,9 @@ class Viewport final : public FrameRenderer {
 
   const Scene* mScene = nullptr;
   std::vector<CharacterBuffers> mCharacters;
+  CharacterBuffers mShared;  // an imported model's indices and bind pose
+  int mSkinBones = 0;        // the bones the skinning program holds
+  int mMaxBones = 64;        // the most a uniform block can hold
 
   int mX = 0;
   int mY = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "khost/scene/model.h"
+
 namespace khost {
 
 namespace {
@@ -67,6 +69,20 @@ void Scene::SetCameraAspect(float aspect) {
   if (!(aspect > 0.0f) || !std::isfinite(aspect)) return;
   mCamera.Aspect = aspect;
   mFrustum = MakeFrustum(mCamera);
+  if (mModel) FrameCrowd();
+}
+
+const std::vector<SkinVertex>& Character::Vertices() const {
+  return Source ? Source->Vertices : Mesh;
+}
+
+int Scene::CountForNodeCount(int nodes, bool roundUp) const {
+  if (!mModel) return CharactersForNodeCount(nodes, roundUp);
+  const int per = std::max(1, static_cast<int>(mModel->Nodes.size()));
+  const int count = roundUp ? nodes / per + (nodes % per > 0 ? 1 : 0) : nodes / per;
+  // The crowd's own limits: kMaxCharacters, and kMaxCrowdVertices in all.
+  const std::size_t fit = kMaxCrowdVertices / std::max<std::size_t>(1, mModel->Vertices.size());
+  return std::clamp(count, 1, static_cast<int>(std::clamp<std::size_t>(fit, 1, kMaxCharacters)));
 }
 
 void Scene::BuildCharacter(Character& c, int index, int total) {
@@ -187,6 +203,10 @@ void Scene::BuildCharacter(Character& c, int index, int total) {
 }
 
 void Scene::Animate(Character& c, double seconds, int buffer) const {
+  if (c.Source) {
+    AnimateInstance(c, seconds, buffer);
+    return;
+  }
   Pose& pose = c.Poses[buffer & 1];
   const double clipTime = seconds * c.Speed + 0.13 * c.Index;
   const double cycle = clipTime - std::floor(clipTime);
@@ -219,6 +239,10 @@ void Scene::Propagate(Character& c, Pose& pose, int from) const {
 }
 
 void Scene::SolveSkeleton(Character& c, int buffer) const {
+  if (c.Source) {
+    SolveInstance(c, buffer);
+    return;
+  }
   Propagate(c, c.Poses[buffer & 1], 0);
 }
 
@@ -251,6 +275,10 @@ Quat RotationOf(const Mat34& m) {
 }  // namespace
 
 void Scene::SolveConstraints(Character& c, int buffer) const {
+  if (c.Source) {
+    SkinAndBoundInstance(c, buffer);
+    return;
+  }
   Pose& pose = c.Poses[buffer & 1];
   const std::size_t n = c.Joints.size();
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "khost/scene/culling.h"
@@ -17,6 +18,8 @@
 #include "khost/scene/skinning.h"
 
 namespace khost {
+
+struct Model;
 
 struct Joint {
   int Parent = -1;         // index of the parent joint; -1 for the root
@@ -33,7 +36,12 @@ struct Pose {
   std::vector<Quat> Local;   // animated local rotations
   std::vector<Mat34> World;  // joint-to-world
   std::vector<Mat34> Skin;   // World x inverse bind
-  Vec3 BoundsCenter;         // bounding sphere of the posed character
+  // Imported models only: the animated local translation and scale of each
+  // node (Local holds its rotation), and where the model's root stands.
+  std::vector<Vec3> Translation;
+  std::vector<Vec3> Scale;
+  Mat34 Root;
+  Vec3 BoundsCenter;  // bounding sphere of the posed character
   float BoundsRadius = 0.0f;
 };
 
@@ -43,16 +51,27 @@ struct Character {
   std::vector<Mat34> InverseBind;
   int NeckJoint = 0;
   int HeadJoint = 0;
-  float MeshRadius = 0.1f;  // how far the mesh reaches beyond the joints
-  Vec3 Placement;           // position of the root in the world
-  float Heading = 0.0f;     // yaw (radians)
-  float Speed = 1.0f;       // animation rate
-  std::vector<SkinVertex> Mesh;
+  float MeshRadius = 0.1f;       // how far the mesh reaches beyond the joints
+  Vec3 Placement;                // position of the root in the world
+  float Heading = 0.0f;          // yaw (radians)
+  float Speed = 1.0f;            // animation rate
+  std::vector<SkinVertex> Mesh;  // procedural characters only
+  // An instance of an imported model: the model (shared by the crowd, owned
+  // by the scene), the matrix that scales it and stands it on the ground at
+  // the origin, its own time offset (seconds), and how far (radians) it
+  // turns back and forth on its spot (at Placement, facing Heading).
+  const Model* Source = nullptr;
+  Mat34 Root;
+  double TimeOffset = 0.0;
+  float Turn = 0.0f;
   Pose Poses[2];
   // Deformation output and the vertex buffer it is "uploaded" to.
   std::vector<Vec3> DeformedPositions;
   std::vector<Vec3> DeformedNormals;
   bool Visible = true;
+
+  // The bind-pose vertices: the model's for an instance, else its own.
+  const std::vector<SkinVertex>& Vertices() const;
 };
 
 // Joints a character with this index has (23 to 35).
@@ -64,6 +83,9 @@ int JointCountForCharacter(int index);
 // down always shrinks the scene and a step up always grows it.
 int CharactersForNodeCount(int nodes, bool roundUp = true);
 enum { kMaxCharacters = 256 };
+// The most vertices a crowd of imported instances has in all: a larger
+// model makes a smaller crowd (down to one instance).
+constexpr std::size_t kMaxCrowdVertices = 1000000;
 
 // A character's mesh is a run of tube segments, one per bone below the
 // pelvis: kMeshRings rings along the bone, each of kMeshRingVertices
@@ -74,6 +96,27 @@ class Scene {
  public:
   // Builds `characterCount` characters (clamped to 1..kMaxCharacters).
   explicit Scene(int characterCount);
+  // A crowd of `instanceCount` (clamped to 1..kMaxCharacters, and to
+  // kMaxCrowdVertices vertices) instances of
+  // an imported, sanitised model, standing on a grid on the ground, the
+  // camera framing them all.
+  Scene(std::shared_ptr<const Model> model, int instanceCount);
+
+  // The imported model, or null for the procedural characters.
+  const Model* GetModel() const { return mModel.get(); }
+  const std::shared_ptr<const Model>& SharedModel() const { return mModel; }
+  // How many characters or instances a scene of about `nodes` nodes has
+  // (see CharactersForNodeCount; an instance has all the model's nodes).
+  int CountForNodeCount(int nodes, bool roundUp) const;
+  // Puts the camera where it sees every character (imported crowds only).
+  void FrameCrowd();
+  // Moves the camera (its frustum follows). Orbit about `pivot` by yaw and
+  // pitch (radians), pan by fractions of the view's height, dolly by a
+  // factor of the distance (< 1 nearer).
+  void OrbitCamera(Vec3 pivot, float yaw, float pitch);
+  void PanCamera(float right, float up);
+  void DollyCamera(float factor);
+  Vec3 GetPivot() const { return mPivot; }
 
   int GetCharacterCount() const { return static_cast<int>(mCharacters.size()); }
   int GetNodeCount() const { return mNodeCount; }
@@ -94,6 +137,20 @@ class Scene {
  private:
   void BuildCharacter(Character& c, int index, int total);
   void Propagate(Character& c, Pose& pose, int from) const;
+  void BuildInstance(Character& c, int index, int total);
+  void AnimateInstance(Character& c, double seconds, int buffer) const;
+  void SolveInstance(Character& c, int buffer) const;
+  void SkinAndBoundInstance(Character& c, int buffer) const;
+
+  std::shared_ptr<const Model> mModel;
+  // Per skin slot: a sphere (bind space) around the vertices weighted to it;
+  // radius < 0 for a slot no vertex uses.
+  std::vector<Vec3> mSlotCenters;
+  std::vector<float> mSlotRadii;
+  Mat34 mNormalise;  // scales and lifts the model to stand ~1.8 units tall
+  float mSpacing = 2.0f;
+  Vec3 mPivot;  // what the camera looks at
+  float mDistance = 10.0f;
 
   std::vector<Character> mCharacters;
   Camera mCamera;

@@ -45,6 +45,11 @@ void SpansPerThread(const std::vector<WorkSpan>& items, std::vector<WorkSpan>& t
 Workload::Workload(ThreadPool& pool, int characterCount)
     : mPool(pool), mScene(std::make_unique<Scene>(characterCount)) {}
 
+Workload::Workload(ThreadPool& pool, std::shared_ptr<const Model> model, int instanceCount)
+    : mPool(pool),
+      mScene(model ? std::make_unique<Scene>(std::move(model), instanceCount)
+                   : std::make_unique<Scene>(instanceCount)) {}
+
 Workload::~Workload() {
   try {
     Drain();
@@ -62,7 +67,8 @@ void Workload::Drain() {
 
 int Workload::Rebuild(int characterCount) {
   Drain();
-  mScene = std::make_unique<Scene>(characterCount);
+  mScene = mScene->GetModel() ? std::make_unique<Scene>(mScene->SharedModel(), characterCount)
+                              : std::make_unique<Scene>(characterCount);
   if (mAspect > 0.0f) mScene->SetCameraAspect(mAspect);
   return mScene->GetNodeCount();
 }
@@ -139,17 +145,18 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
     const Character& c = scene.GetCharacter(i);
     if (!c.Visible) continue;
-    for (std::size_t begin = 0; begin < c.Mesh.size(); begin += kDeformChunk) {
-      mChunks.push_back({i, begin, std::min(c.Mesh.size(), begin + kDeformChunk)});
+    const std::size_t vertices = c.Vertices().size();
+    for (std::size_t begin = 0; begin < vertices; begin += kDeformChunk) {
+      mChunks.push_back({i, begin, std::min(vertices, begin + kDeformChunk)});
     }
-    timings.DeformedVertices += c.Mesh.size();
+    timings.DeformedVertices += vertices;
   }
   mChunkSpans.resize(mChunks.size());
   const auto deform = [&](std::size_t k) {
     const Clock::time_point t0 = Clock::now();
     const DeformChunk& chunk = mChunks[k];
     Character& c = scene.GetCharacter(chunk.Character);
-    SkinVertices(c.Poses[buffer].Skin.data(), c.Mesh.data(), chunk.Begin, chunk.End,
+    SkinVertices(c.Poses[buffer].Skin.data(), c.Vertices().data(), chunk.Begin, chunk.End,
                  c.DeformedPositions.data(), c.DeformedNormals.data());
     mChunkSpans[k] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
@@ -175,7 +182,7 @@ void Workload::Upload(int buffer, bool gpu) {
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
     const Character& c = scene.GetCharacter(i);
     if (!c.Visible) continue;
-    floats += gpu ? c.Joints.size() * 12 : c.Mesh.size() * 6;
+    floats += gpu ? c.Poses[buffer].Skin.size() * 12 : c.Vertices().size() * 6;
   }
   if (mStaging.size() < floats) mStaging.resize(floats);
   float* out = mStaging.data();
@@ -188,7 +195,7 @@ void Workload::Upload(int buffer, bool gpu) {
         out += 12;
       }
     } else {
-      for (std::size_t k = 0; k < c.Mesh.size(); ++k) {
+      for (std::size_t k = 0; k < c.Vertices().size(); ++k) {
         const Vec3 p = c.DeformedPositions[k];
         const Vec3 n = c.DeformedNormals[k];
         out[0] = p.x;
@@ -222,7 +229,13 @@ void Workload::Submit(int buffer, bool gpu) {
       lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
       hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
     };
-    if (gpu) {
+    if (gpu && c.Source) {
+      // An imported instance's posed bounds (the GPU has its vertices).
+      const Pose& pose = c.Poses[buffer];
+      const float r = pose.BoundsRadius;
+      grow(pose.BoundsCenter - Vec3{r, r, r});
+      grow(pose.BoundsCenter + Vec3{r, r, r});
+    } else if (gpu) {
       const float r = c.MeshRadius;
       for (const Mat34& m : c.Poses[buffer].World) {
         const Vec3 p = GetTranslation(m);

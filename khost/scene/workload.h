@@ -94,6 +94,9 @@ class FrameRenderer {
 class Workload {
  public:
   Workload(ThreadPool& pool, int characterCount);
+  // A crowd of `instanceCount` instances of an imported model (null: the
+  // procedural characters).
+  Workload(ThreadPool& pool, std::shared_ptr<const Model> model, int instanceCount);
   // Waits for a pipelined evaluation still running.
   ~Workload();
   Workload(const Workload&) = delete;
@@ -114,14 +117,20 @@ class Workload {
   // The camera's width / height, kept across rebuilds.
   void SetCameraAspect(float aspect);
 
-  // Replaces the scene with `characterCount` characters (waits for any
-  // pipelined evaluation first). Returns the new node count.
+  // Replaces the scene with `characterCount` characters or instances of the
+  // same model (waits for any pipelined evaluation first). Returns the new
+  // node count.
   int Rebuild(int characterCount);
 
   // Finishes a pipelined evaluation, if one is running.
   void Drain();
 
   const Scene& GetScene() const { return *mScene; }
+  // The scene for camera moves (waits for a pipelined evaluation first).
+  Scene& EditScene() {
+    Drain();
+    return *mScene;
+  }
   const std::vector<DrawItem>& GetDrawList() const { return mDrawList; }
   std::size_t GetUploadBytes() const { return mUploadBytes; }
 

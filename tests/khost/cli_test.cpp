@@ -311,6 +311,31 @@ TEST(KhostCli, CountsAndSizesFollowOneRuleAndLongArgumentsAreCut) {
   EXPECT_EQ(khost::QuoteArgument("short"), "'short'");
 }
 
+TEST(KhostCli, EchoedArgumentsShowControlCharactersEscaped) {
+  // A terminal title sequence, a C1 CSI in UTF-8, DEL and a NUL-free C0 mix:
+  // the message shows them written out, and other UTF-8 as it is.
+  const std::string hostile =
+      "\x1b]0;x\x07\xc2\x9b"
+      "2J\x7f\x01\t\xc3\xa9";
+  const std::string message = Message(Parse({"--frames", hostile}));
+  for (const char c : message) {
+    const auto u = static_cast<unsigned char>(c);
+    EXPECT_TRUE(u >= 0x20 && u != 0x7f) << "raw control " << static_cast<int>(u) << ": " << message;
+  }
+  EXPECT_NE(message.find("'\\e]0;x\\a\\u009b2J\\x7f\\x01\\t\xc3\xa9'"), std::string::npos)
+      << message;
+  EXPECT_EQ(message.find("\xc2\x9b"), std::string::npos);
+  // A lone 0xC2 before a printable byte is not a control.
+  EXPECT_EQ(khost::QuoteArgument("\xc2"
+                                 "A"),
+            "'\xc2"
+            "A'");
+  // The cut counts the argument's own bytes, before escaping.
+  const std::string quoted = khost::QuoteArgument(std::string(300, '\x1b'));
+  EXPECT_EQ(quoted.substr(0, 5), "'\\e\\e");
+  EXPECT_NE(quoted.find("...' (300 bytes)"), std::string::npos);
+}
+
 TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {
   int v = 0;
   EXPECT_TRUE(khost::ParseInt("-2147483648", INT_MIN, INT_MAX, v));

@@ -38,124 +38,19 @@
 #include <thread>
 #include <vector>
 
+#include "khost/e2e_support.h"
 #include "khost/scene/scene.h"
 #include "ksurface.h"
 
 namespace {
 
+using namespace khost_e2e;
 namespace fs = std::filesystem;
 
 constexpr int kViewLeft = 221;
 constexpr int kViewTop = 46;
 constexpr int kViewHeight = 367;
 constexpr int kChartColumn = kViewLeft + 15;
-
-struct RunResult {
-  int Status = -1;  // exit status; 128 + signal when killed by one
-  long PeakKb = 0;  // the largest resident set, in KiB
-  std::string Out;
-  std::string Err;
-};
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class Workspace {
- public:
-  Workspace() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    mRoot =
-        fs::temp_directory_path() / ("khost_e2e_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(mRoot);
-    fs::create_directories(mRoot);
-  }
-  ~Workspace() {
-    std::error_code ec;
-    fs::remove_all(mRoot, ec);
-  }
-  fs::path Path(const std::string& name) const { return mRoot / name; }
-
-  // The arguments of a headless run of `frames` frames on the configuration
-  // folder `config` that writes the tool's picture to s.png here, then `more`.
-  std::vector<std::string> Headless(int frames, const fs::path& config,
-                                    const std::vector<std::string>& more = {}) const {
-    // A flag is given once: a default that `more` gives itself is left out.
-    std::vector<std::string> args = {"--headless"};
-    const auto add = [&](const char* flag, const std::string& value) {
-      if (std::find(more.begin(), more.end(), flag) == more.end())
-        args.insert(args.end(), {flag, value});
-    };
-    add("--frames", std::to_string(frames));
-    add("--config-dir", config.string());
-    add("--screenshot", Path("s.png").string());
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-  }
-
-  // A configuration folder with the two files (either may be empty text).
-  fs::path Config(const std::string& application, const std::string& task) {
-    const fs::path dir = mRoot / ("config" + std::to_string(mConfigs++));
-    fs::create_directories(dir);
-    std::ofstream(dir / "Application.txt") << application;
-    std::ofstream(dir / "Task.txt") << task;
-    return dir;
-  }
-
-  // Runs khost with `args` (in this workspace as current folder), with the
-  // given extra environment, for at most `seconds` seconds.
-  RunResult Run(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& env = {}, int seconds = 60) const {
-    RunResult result;
-    const fs::path out = mRoot / "stdout.txt";
-    const fs::path err = mRoot / "stderr.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      if (chdir(mRoot.c_str()) != 0) _exit(126);
-      unsetenv("KHOST_CONFIG_DIR");
-      for (const auto& [k, v] : env) {
-        if (v.empty()) {
-          unsetenv(k.c_str());
-        } else {
-          setenv(k.c_str(), v.c_str(), 1);
-        }
-      }
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(KHOST_EXE));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(KHOST_EXE, argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        wait4(pid, &status, 0, &usage);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.PeakKb = usage.ru_maxrss;
-    result.Out = ReadAll(out);
-    result.Err = ReadAll(err);
-    return result;
-  }
-
- private:
-  fs::path mRoot;
-  int mConfigs = 0;
-};
 
 std::map<std::string, std::string> ParseSettings(const std::string& text) {
   std::map<std::string, std::string> values;
@@ -211,10 +106,6 @@ void ExpectSeparators(const std::vector<int>& actual, const std::vector<int>& ex
         << what << ": separator " << i << " at " << actual[i] << ", expected " << expected[i];
   }
 }
-
-const char* kQuietApplication =
-    "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 0\nProfilingType = 1\n";
-const char* kSmallScene = "[Scene]\nCharacters = 2\n";
 
 TEST(KhostCommandLine, HelpDocumentsTheFlags) {
   Workspace w;
@@ -658,9 +549,10 @@ TEST(KhostSettings, ResetToANegativeEvaluationDepthKeepsItAndTheChartShowsTheTre
       "ProfilingType = 1\n",
       kSmallScene);
   const fs::path csv = w.Path("stats.csv");
-  const RunResult r = w.Run(w.Headless(6, config,
-                                       {"--print-settings", "--select", "Evaluation", "--click",
-                                        "Reset To Default", "--stats", csv.string()}));
+  const RunResult r =
+      w.Run(w.Headless(6, config,
+                       {"--scene", "builtin", "--print-settings", "--select", "Evaluation",
+                        "--click", "Reset To Default", "--stats", csv.string()}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(ParseSettings(r.Out)["EvaluationDepth"], "-1") << r.Out;
   // Frame, Present, Evaluation and its two characters with two children each.
@@ -703,7 +595,8 @@ TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
 TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
-  const std::vector<std::string> base = w.Headless(3, config, {"--print-settings"});
+  const std::vector<std::string> base =
+      w.Headless(3, config, {"--print-settings", "--scene", "builtin"});
   const RunResult before = w.Run(base);
   ASSERT_EQ(before.Status, 0) << before.Err;
   const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
@@ -723,8 +616,8 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
   // Going down (from 16 characters), the scene keeps at most the nodes
   // asked for.
   const fs::path bigger = w.Config(kQuietApplication, "[Scene]\nCharacters = 16\n");
-  const RunResult smaller =
-      w.Run(w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100"}));
+  const RunResult smaller = w.Run(
+      w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100", "--scene", "builtin"}));
   ASSERT_EQ(smaller.Status, 0) << smaller.Err;
   const int fewer = std::stoi(ParseSettings(smaller.Out).at("NodeCount"));
   EXPECT_LE(fewer, 100);
@@ -735,8 +628,9 @@ TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
 // alone), an evaluation depth of 1 and two characters.
 std::vector<int> ChartForSelection(Workspace& w, const std::string& item, const fs::path& config) {
   const fs::path png = w.Path("select_" + (item.empty() ? std::string("none") : item) + ".png");
-  std::vector<std::string> args = {"--headless",    "--frames",     "4",         "--config-dir",
-                                   config.string(), "--screenshot", png.string()};
+  std::vector<std::string> args = {"--headless",   "--frames",      "4",
+                                   "--config-dir", config.string(), "--screenshot",
+                                   png.string(),   "--scene",       "builtin"};
   if (!item.empty()) args.insert(args.end(), {"--select", item});
   const RunResult r = w.Run(args);
   EXPECT_EQ(r.Status, 0) << r.Err;
@@ -808,8 +702,8 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
       "ProfilingType = 1\n",
       kSmallScene);
   const fs::path csv = w.Path("stats.csv");
-  const RunResult r =
-      w.Run(w.Headless(3, config, {"--select", "Evaluation", "--stats", csv.string()}));
+  const RunResult r = w.Run(w.Headless(
+      3, config, {"--select", "Evaluation", "--stats", csv.string(), "--scene", "builtin"}));
   ASSERT_EQ(r.Status, 0) << r.Err;
   std::istringstream in(ReadAll(csv));
   std::vector<std::string> lines;
@@ -966,6 +860,8 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
   constexpr int kFrames = 6;
   // Work on the pool too: parallel evaluation, deformation and the pipeline.
   const std::vector<std::string> args = {"--headless",
+                                         "--scene",
+                                         "builtin",
                                          "--frames",
                                          std::to_string(kFrames),
                                          "--ui-rate",
@@ -1035,7 +931,7 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
     if (e.at("ph") != "X") continue;
     ++complete;
     ASSERT_GE(e.at("dur").get<double>(), 0.0);
-    if (e.at("name") == "Frame") loopThread = e.at("tid").get<int>();
+    if (e.at("args").at("cycle") == "Frame") loopThread = e.at("tid").get<int>();
     if (e.at("cat") == "cycle") {
       spans[{e.at("args").at("frame").get<long long>(), e.at("args").at("cycle")}].emplace_back(
           e.at("ts").get<double>(), e.at("ts").get<double>() + e.at("dur").get<double>());
@@ -1138,8 +1034,8 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
   const fs::path record = w.Path("frames.csv");
-  // Actions and a comparison's values are checked against the open tool
-  // after the first frame, once the recording is already open.
+  // Actions and a comparison's values are checked against the tool as
+  // built, before the first frame and before any output is opened.
   const std::vector<std::vector<std::string>> refused = {
       {"--set", "No Such Editor=1"},
       {"--select", "Nowhere"},
@@ -1157,6 +1053,14 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
       EXPECT_EQ(entry.path().filename().string().rfind(".frames.csv", 0), std::string::npos);
     }
   }
+  // Before any output is opened: a FIFO nobody reads, which opening
+  // refuses (status 1), is not reached.
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const RunResult r = w.Run({"--headless", "--frames", "3", "--config-dir", config.string(),
+                             "--trace", fifo.string(), "--select", "Nowhere"});
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  EXPECT_NE(r.Err.find("'Nowhere'"), std::string::npos) << r.Err;
 }
 
 TEST(KhostMeasure, OutputsThatAreOneFileOrAnInputAreRefusedBeforeAnythingIsWritten) {
@@ -1294,9 +1198,10 @@ TEST(KhostViewport, WindowShowsTheCharactersWhereTheCameraSeesThemBesideTheTool)
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, "[Scene]\nCharacters = 12\n");
   const auto run = [&](int frames, const std::string& name) {
-    const RunResult r = w.Run({"--headless", "--frames", std::to_string(frames), "--config-dir",
-                               config.string(), "--window-screenshot", w.Path(name).string(),
-                               "--screenshot", w.Path("tool-" + name).string()});
+    const RunResult r =
+        w.Run({"--headless", "--scene", "builtin", "--frames", std::to_string(frames),
+               "--config-dir", config.string(), "--window-screenshot", w.Path(name).string(),
+               "--screenshot", w.Path("tool-" + name).string()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     return Load(w.Path(name));
   };

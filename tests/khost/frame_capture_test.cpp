@@ -111,12 +111,50 @@ TEST(KhostFrameCapture, SlotsOfThePreviousFrameJoinTheFrameTheyMeasured) {
   EXPECT_EQ(constraints.Parts[0].StartNs, 130000);
   EXPECT_EQ(constraints.Parts[0].EndNs, 150000);
   EXPECT_EQ(constraints.Parts[0].Thread, 1);
+  // Rendering is one interval from culling's start to submission's end,
+  // longer than its measured time, with its parts inside it.
   const CycleSample rendering = keep.Find(0, "Rendering");
-  ASSERT_EQ(rendering.PartCount, 2);
+  ASSERT_EQ(rendering.PartCount, 1);
+  EXPECT_TRUE(rendering.Encloses);
   EXPECT_EQ(rendering.Parts[0].StartNs, 200000);
-  EXPECT_EQ(rendering.Parts[0].EndNs, 204000);
-  EXPECT_EQ(rendering.Parts[1].StartNs, 400000);
-  EXPECT_EQ(rendering.Parts[1].EndNs, 406000);
+  EXPECT_EQ(rendering.Parts[0].EndNs, 406000);
+  EXPECT_EQ(keep.Find(0, "Rendering/Submission").Parts[0].StartNs, 400000);
+}
+
+TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
+  FrameCapture capture;
+  Keep keep;
+  capture.AddSink(&keep);
+  FrameTimings work;
+  capture.Observe(0, Record(0, work));
+  FrameRecord next = Record(1, work);
+  // Frame 0 submits its viewport at 3 ms for 1 ms, paints the tool, and
+  // swaps from 5 ms to 6 ms: work 4 ms, present 2 ms.
+  next.Slots[kSlotFrame] = 4000;
+  next.Slots[kSlotPresent] = 2000;
+  next.Starts[kSlotPresent] = kOrigin + microseconds(3000);
+  next.OfPreviousFrame[kSlotPresent] = true;
+  next.Presented = {kOrigin + microseconds(3000), kOrigin + microseconds(4000),
+                    kOrigin + microseconds(5000), kOrigin + microseconds(6000), true};
+  capture.Observe(1, next);
+  ASSERT_EQ(keep.Frames.size(), 1u);
+  const CycleSample frame = keep.Find(0, "Frame");
+  const CycleSample present = keep.Find(0, "Present");
+  ASSERT_EQ(frame.PartCount, 2);
+  ASSERT_EQ(present.PartCount, 2);
+  EXPECT_EQ(frame.Micros, 4000);
+  EXPECT_EQ(present.Micros, 2000);
+  const Interval expected[4] = {
+      {0, 3000000, 0}, {3000000, 4000000, 0}, {4000000, 5000000, 0}, {5000000, 6000000, 0}};
+  const Interval got[4] = {frame.Parts[0], present.Parts[0], frame.Parts[1], present.Parts[1]};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(got[i].StartNs, expected[i].StartNs) << i;
+    EXPECT_EQ(got[i].EndNs, expected[i].EndNs) << i;
+  }
+  // The pieces add up to the measured times.
+  EXPECT_EQ((frame.Parts[0].EndNs - frame.Parts[0].StartNs) +
+                (frame.Parts[1].EndNs - frame.Parts[1].StartNs),
+            4000000);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -111,6 +112,29 @@ TEST_F(KhostOutputFile, LinesLongerThanTheBufferAndMixedWritesArriveInOrder) {
   expected += "no line end";
   ASSERT_TRUE(file.Commit(error)) << error;
   EXPECT_EQ(ReadAll(path), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KhostOutputFileTemporaries, ASecondSignalRemovesTheNamedOnesStillListed) {
+  const fs::path root = fs::temp_directory_path() / ("khost_named_" + std::to_string(getpid()));
+  fs::create_directories(root);
+  const fs::path kept = root / "kept";
+  const fs::path listed = root / ".khost-listed";
+  const fs::path forgotten = root / ".khost-forgotten";
+  for (const fs::path& p : {kept, listed, forgotten}) std::ofstream(p) << "x";
+  const int a = khost::RegisterTemporaryName(listed.string());
+  const int b = khost::RegisterTemporaryName(forgotten.string());
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  khost::ForgetTemporaryName(b);  // moved into place meanwhile
+  EXPECT_EQ(khost::RegisterTemporaryName(std::string(PATH_MAX, 'x')), -1);
+  khost::RemoveNamedTemporaries();
+  EXPECT_EQ(Entries(root), (std::vector<std::string>{".khost-forgotten", "kept"}));
+  khost::ForgetTemporaryName(a);
+  fs::remove_all(root);
 }
 
 }  // namespace

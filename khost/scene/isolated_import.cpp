@@ -1,0 +1,166 @@
+#include "khost/scene/isolated_import.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "khost/scene/model_import.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KHOST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KHOST_SANITIZED 1
+#endif
+#endif
+
+namespace khost {
+
+namespace {
+
+constexpr char kModelTag = 'M';
+constexpr char kErrorTag = 'E';
+constexpr std::size_t kMaxReply = std::size_t{1} << 31;
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+[[noreturn]] void RunChild(const std::string& path, const ImportLimits& limits, int out) {
+  // Library noise and crash reports stay out of the host's output.
+  const int null = open("/dev/null", O_WRONLY);
+  if (null >= 0) {
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  const rlim_t cpu = static_cast<rlim_t>(limits.Seconds) + 2;
+  const rlimit cpuLimit{cpu, cpu};
+  setrlimit(RLIMIT_CPU, &cpuLimit);
+#ifndef KHOST_SANITIZED
+  // The sanitizers reserve far more address space than this up front.
+  const rlimit memory{limits.MemoryBytes, limits.MemoryBytes};
+  setrlimit(RLIMIT_AS, &memory);
+#endif
+  std::string reply;
+  try {
+    Result<Model> model = ImportModel(path);
+    reply = model ? kModelTag + SerializeModel(*model) : kErrorTag + model.GetError().Message;
+  } catch (const std::exception& e) {
+    reply = kErrorTag + ("scene file '" + path + "': the import failed: " + e.what());
+  }
+  _exit(WriteAll(out, reply.data(), reply.size()) ? 0 : 3);
+}
+
+std::string Describe(int status) {
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    if (signal == SIGXCPU) return "the import ran past its time limit";
+    return std::string("the import library crashed or ran out of memory on it (signal ") +
+           std::to_string(signal) + ", " + strsignal(signal) + ")";
+  }
+  if (WIFEXITED(status))
+    return "the import ended with status " + std::to_string(WEXITSTATUS(status)) +
+           " without a result (out of memory?)";
+  return "the import ended abnormally";
+}
+
+}  // namespace
+
+Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits) {
+  const std::string name = "scene file '" + path + "'";
+  struct stat info {};
+  if (path.empty()) return BadInput("--scene: empty file name");
+  if (stat(path.c_str(), &info) != 0) return BadInput(name + ": " + std::strerror(errno));
+  if (S_ISDIR(info.st_mode)) return BadInput(name + " is a folder, not a scene file");
+  if (!S_ISREG(info.st_mode)) return BadInput(name + " is not a regular file");
+  if (access(path.c_str(), R_OK) != 0) return Failure(name + ": " + std::strerror(errno));
+
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return Failure(name + ": no pipe for the import: " + std::strerror(errno));
+  const pid_t child = fork();
+  if (child < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return Failure(name + ": cannot start the import: " + std::strerror(errno));
+  }
+  if (child == 0) {
+    close(fds[0]);
+    RunChild(path, limits, fds[1]);
+  }
+  close(fds[1]);
+
+  // Read until the child closes its end, or the time is up.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() +
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.Seconds));
+  std::string reply;
+  bool timedOut = false;
+  bool tooLarge = false;
+  char buffer[1 << 16];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      timedOut = true;
+      break;
+    }
+    pollfd p{fds[0], POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    if (ready == 0) continue;
+    const ssize_t n = read(fds[0], buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (reply.size() + static_cast<std::size_t>(n) > kMaxReply) {
+      tooLarge = true;
+      break;
+    }
+    reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  if (timedOut || tooLarge) kill(child, SIGKILL);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timedOut)
+    return Failure(name + ": the import ran past its time limit of " +
+                   std::to_string(static_cast<int>(limits.Seconds)) + " s");
+  if (tooLarge) return Failure(name + ": the imported scene is too large");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty())
+    return Failure(name + ": " + Describe(status));
+  if (reply[0] == kErrorTag) return Failure(reply.substr(1));
+  Model model;
+  if (reply[0] != kModelTag || !DeserializeModel(reply.substr(1), model))
+    return Failure(name + ": the import sent back a damaged scene");
+  std::string notes;
+  if (!SanitizeModel(model, &notes)) {
+    // The last note says why nothing is left.
+    notes.pop_back();
+    return Failure(name + ": " + notes.substr(notes.find_last_of('\n') + 1));
+  }
+  model.Notes += notes;
+  return model;
+}
+
+}  // namespace khost

@@ -1,0 +1,249 @@
+#include "khost/scene/model_import.h"
+
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace khost {
+
+namespace {
+
+// More nodes or skin slots than this is not a character; the slot index
+// must also fit a vertex's 16-bit bone index.
+constexpr std::size_t kMaxNodes = 65535;
+constexpr std::size_t kMaxSlots = 65535;
+
+Vec3 ToVec3(const aiVector3D& v) {
+  return {v.x, v.y, v.z};
+}
+Quat ToQuat(const aiQuaternion& q) {
+  return {q.x, q.y, q.z, q.w};
+}
+Mat34 ToMat34(const aiMatrix4x4& m) {
+  Mat34 out;
+  const float* rows[3] = {m[0], m[1], m[2]};
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) out.m[r][c] = rows[r][c];
+  return out;
+}
+
+std::string NameOf(const aiString& s) {
+  return std::string(s.C_Str(), std::min<std::size_t>(s.length, MAXLEN));
+}
+
+struct Converter {
+  const aiScene& Scene;
+  Model& Out;
+  std::unordered_map<std::string, int> NodeByName;
+  std::vector<std::pair<const aiNode*, int>> NodeOf;  // aiNode, node index
+
+  std::string Walk() {
+    // Depth first with an explicit stack; a node met twice (a file whose
+    // hierarchy loops) is not entered again.
+    std::unordered_set<const aiNode*> seen;
+    std::vector<std::pair<const aiNode*, int>> stack{{Scene.mRootNode, -1}};
+    while (!stack.empty()) {
+      const auto [node, parent] = stack.back();
+      stack.pop_back();
+      if (!node || !seen.insert(node).second) continue;
+      if (Out.Nodes.size() >= kMaxNodes) return "it has more than 65535 nodes";
+      const int index = static_cast<int>(Out.Nodes.size());
+      ModelNode n;
+      n.Name = NameOf(node->mName);
+      n.Parent = parent;
+      aiVector3D scale, position;
+      aiQuaternion rotation;
+      node->mTransformation.Decompose(scale, rotation, position);
+      n.Translation = ToVec3(position);
+      n.Rotation = ToQuat(rotation);
+      n.Scale = ToVec3(scale);
+      Out.Nodes.push_back(n);
+      NodeByName.emplace(Out.Nodes.back().Name, index);
+      NodeOf.emplace_back(node, index);
+      for (unsigned c = node->mNumChildren; c-- > 0;) {
+        if (node->mChildren) stack.emplace_back(node->mChildren[c], index);
+      }
+    }
+    return {};
+  }
+
+  void Colour(const aiMaterial* material, float* colour) {
+    if (!material) return;
+    aiColor4D c;
+    if (material->Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS ||
+        material->Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS) {
+      colour[0] = c.r;
+      colour[1] = c.g;
+      colour[2] = c.b;
+    }
+  }
+
+  // Adds mesh `m` as drawn by node `node`.
+  std::string AddMesh(const aiMesh& m, int node, std::string* notes) {
+    if (!m.mVertices || m.mNumVertices == 0 || !m.mFaces || m.mNumFaces == 0) return {};
+    if (!(m.mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) return {};
+    ModelMesh mesh;
+    mesh.Name = NameOf(m.mName);
+    mesh.FirstVertex = Out.Vertices.size();
+    mesh.VertexCount = m.mNumVertices;
+    mesh.FirstIndex = Out.Indices.size();
+    if (m.mMaterialIndex < Scene.mNumMaterials && Scene.mMaterials)
+      Colour(Scene.mMaterials[m.mMaterialIndex], mesh.Colour);
+    Out.Vertices.resize(mesh.FirstVertex + m.mNumVertices);
+    SkinVertex* vertices = Out.Vertices.data() + mesh.FirstVertex;
+    for (unsigned v = 0; v < m.mNumVertices; ++v) {
+      vertices[v].Position = ToVec3(m.mVertices[v]);
+      vertices[v].Normal = m.mNormals ? ToVec3(m.mNormals[v]) : Vec3{0, 1, 0};
+    }
+    if (m.mNumBones == 0 || !m.mBones) {
+      // A rigid mesh follows its node.
+      if (Out.Slots.size() >= kMaxSlots) return "it has more than 65535 bones";
+      const uint16_t slot = static_cast<uint16_t>(Out.Slots.size());
+      Out.Slots.push_back({node, Mat34{}});
+      for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        vertices[v].Bones[0] = slot;
+        vertices[v].Weights[0] = 1.0f;
+      }
+    } else {
+      std::size_t missing = 0;
+      for (unsigned b = 0; b < m.mNumBones; ++b) {
+        const aiBone* bone = m.mBones[b];
+        if (!bone) continue;
+        if (Out.Slots.size() >= kMaxSlots) return "it has more than 65535 bones";
+        const uint16_t slot = static_cast<uint16_t>(Out.Slots.size());
+        const auto found = NodeByName.find(NameOf(bone->mName));
+        if (found == NodeByName.end()) {
+          // A bone naming no node: its vertices follow the mesh's node.
+          ++missing;
+          Out.Slots.push_back({node, Mat34{}});
+        } else {
+          Out.Slots.push_back({found->second, ToMat34(bone->mOffsetMatrix)});
+        }
+        for (unsigned w = 0; bone->mWeights && w < bone->mNumWeights; ++w) {
+          const aiVertexWeight& weight = bone->mWeights[w];
+          if (weight.mVertexId >= m.mNumVertices || !(weight.mWeight > 0.0f)) continue;
+          SkinVertex& vertex = vertices[weight.mVertexId];
+          // Keep the four largest: replace the smallest when it is smaller.
+          int smallest = 0;
+          for (int i = 1; i < kMaxInfluences; ++i)
+            if (vertex.Weights[i] < vertex.Weights[smallest]) smallest = i;
+          if (vertex.Weights[smallest] < weight.mWeight) {
+            vertex.Bones[smallest] = slot;
+            vertex.Weights[smallest] = weight.mWeight;
+          }
+        }
+      }
+      if (missing && notes)
+        *notes += "mesh '" + mesh.Name + "': " + std::to_string(missing) +
+                  " bones name no node; their vertices follow the mesh's node\n";
+    }
+    for (unsigned f = 0; f < m.mNumFaces; ++f) {
+      const aiFace& face = m.mFaces[f];
+      if (face.mNumIndices != 3 || !face.mIndices) continue;
+      for (int c = 0; c < 3; ++c)
+        Out.Indices.push_back(static_cast<uint32_t>(mesh.FirstVertex) + face.mIndices[c]);
+    }
+    mesh.IndexCount = Out.Indices.size() - mesh.FirstIndex;
+    Out.Meshes.push_back(mesh);
+    return {};
+  }
+
+  std::string Meshes(std::string* notes) {
+    if (!Scene.mMeshes) return {};
+    // A skinned mesh is added once (its bones place it); a rigid one once
+    // per node that draws it.
+    std::vector<bool> added(Scene.mNumMeshes, false);
+    for (const auto& [node, index] : NodeOf) {
+      for (unsigned k = 0; node->mMeshes && k < node->mNumMeshes; ++k) {
+        const unsigned id = node->mMeshes[k];
+        if (id >= Scene.mNumMeshes || !Scene.mMeshes[id]) continue;
+        const aiMesh& mesh = *Scene.mMeshes[id];
+        if (mesh.mNumBones > 0 && added[id]) continue;
+        added[id] = true;
+        if (std::string problem = AddMesh(mesh, index, notes); !problem.empty()) return problem;
+      }
+    }
+    return {};
+  }
+
+  void Clips(std::string* notes) {
+    for (unsigned a = 0; Scene.mAnimations && a < Scene.mNumAnimations; ++a) {
+      const aiAnimation* anim = Scene.mAnimations[a];
+      if (!anim) continue;
+      Clip clip;
+      clip.Name = NameOf(anim->mName);
+      clip.Duration = anim->mDuration;
+      clip.TicksPerSecond = anim->mTicksPerSecond;
+      std::size_t missing = 0;
+      for (unsigned c = 0; anim->mChannels && c < anim->mNumChannels; ++c) {
+        const aiNodeAnim* channel = anim->mChannels[c];
+        if (!channel) continue;
+        const auto found = NodeByName.find(NameOf(channel->mNodeName));
+        if (found == NodeByName.end()) {
+          ++missing;
+          continue;
+        }
+        NodeChannel out;
+        out.Node = found->second;
+        for (unsigned k = 0; channel->mPositionKeys && k < channel->mNumPositionKeys; ++k)
+          out.Positions.push_back(
+              {channel->mPositionKeys[k].mTime, ToVec3(channel->mPositionKeys[k].mValue)});
+        for (unsigned k = 0; channel->mRotationKeys && k < channel->mNumRotationKeys; ++k)
+          out.Rotations.push_back(
+              {channel->mRotationKeys[k].mTime, ToQuat(channel->mRotationKeys[k].mValue)});
+        for (unsigned k = 0; channel->mScalingKeys && k < channel->mNumScalingKeys; ++k)
+          out.Scales.push_back(
+              {channel->mScalingKeys[k].mTime, ToVec3(channel->mScalingKeys[k].mValue)});
+        clip.Channels.push_back(std::move(out));
+      }
+      if (missing && notes)
+        *notes += "clip '" + clip.Name + "': " + std::to_string(missing) +
+                  " channels name no node and are ignored\n";
+      Out.Clips.push_back(std::move(clip));
+    }
+  }
+};
+
+}  // namespace
+
+Result<Model> ImportModel(const std::string& path) {
+  Assimp::Importer importer;
+  importer.SetPropertyInteger(AI_CONFIG_PP_LBW_MAX_WEIGHTS, kMaxInfluences);
+  importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
+                              aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+  const unsigned flags = aiProcess_Triangulate | aiProcess_LimitBoneWeights |
+                         aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals |
+                         aiProcess_SortByPType;
+  const aiScene* scene = importer.ReadFile(path, flags);
+  if (!scene) {
+    std::string reason = importer.GetErrorString();
+    if (reason.empty()) reason = "the library cannot read it";
+    return Failure("scene file '" + path + "': " + reason);
+  }
+  if (!scene->mRootNode) return Failure("scene file '" + path + "': it has no node hierarchy");
+  Model model;
+  model.Source = path;
+  Converter converter{*scene, model, {}, {}};
+  std::string notes;
+  std::string problem = converter.Walk();
+  if (problem.empty()) problem = converter.Meshes(&notes);
+  if (!problem.empty()) return Failure("scene file '" + path + "': " + problem);
+  converter.Clips(&notes);
+  model.Notes = notes;
+  return model;
+}
+
+std::string ReadableExtensions() {
+  Assimp::Importer importer;
+  std::string list;
+  importer.GetExtensionList(list);
+  return list;
+}
+
+}  // namespace khost

@@ -1,0 +1,29 @@
+// Which scene khost runs: the crowd of a model read from a scene file, or
+// the procedural characters.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "khost/app/status.h"
+#include "khost/scene/model.h"
+
+namespace khost {
+
+struct SceneChoice {
+  std::shared_ptr<const Model> Imported;  // null: the procedural characters
+  int Count = 1;                          // instances or characters
+};
+
+// The scene for `flag` (--scene; "builtin" picks the procedural
+// characters), else for the configured file. A file named on the command
+// line that cannot be used is an error; a configured file that cannot be
+// used is reported on `err` and the procedural characters run instead.
+// What the import repaired is reported on `err`, a line each.
+Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
+                                const std::string& configuredFile, int configuredInstances,
+                                int configuredCharacters, std::ostream& err);
+
+}  // namespace khost

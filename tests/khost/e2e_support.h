@@ -1,0 +1,149 @@
+// What the end-to-end tests share: a workspace folder per test, and runs
+// of the built khost executable in it.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace khost_e2e {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int Status = -1;  // exit status; 128 + signal when killed by one
+  long PeakKb = 0;  // the largest resident set, in KiB
+  std::string Out;
+  std::string Err;
+};
+
+inline std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Workspace {
+ public:
+  Workspace() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    mRoot =
+        fs::temp_directory_path() / ("khost_e2e_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(mRoot);
+    fs::create_directories(mRoot);
+  }
+  ~Workspace() {
+    std::error_code ec;
+    fs::remove_all(mRoot, ec);
+  }
+  fs::path Path(const std::string& name) const { return mRoot / name; }
+
+  // The arguments of a headless run of `frames` frames on the configuration
+  // folder `config` that writes the tool's picture to s.png here, then `more`.
+  std::vector<std::string> Headless(int frames, const fs::path& config,
+                                    const std::vector<std::string>& more = {}) const {
+    // A flag is given once: a default that `more` gives itself is left out.
+    std::vector<std::string> args = {"--headless"};
+    const auto add = [&](const char* flag, const std::string& value) {
+      if (std::find(more.begin(), more.end(), flag) == more.end())
+        args.insert(args.end(), {flag, value});
+    };
+    add("--frames", std::to_string(frames));
+    add("--config-dir", config.string());
+    add("--screenshot", Path("s.png").string());
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
+  // A configuration folder with the two files (either may be empty text).
+  fs::path Config(const std::string& application, const std::string& task) {
+    const fs::path dir = mRoot / ("config" + std::to_string(mConfigs++));
+    fs::create_directories(dir);
+    std::ofstream(dir / "Application.txt") << application;
+    std::ofstream(dir / "Task.txt") << task;
+    return dir;
+  }
+
+  // Starts khost with `args` (in this workspace as current folder), with
+  // the given extra environment; Wait collects it.
+  pid_t Start(const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env = {}) const {
+    const fs::path out = mRoot / "stdout.txt";
+    const fs::path err = mRoot / "stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      if (chdir(mRoot.c_str()) != 0) _exit(126);
+      unsetenv("KHOST_CONFIG_DIR");
+      for (const auto& [k, v] : env) {
+        if (v.empty()) {
+          unsetenv(k.c_str());
+        } else {
+          setenv(k.c_str(), v.c_str(), 1);
+        }
+      }
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(KHOST_EXE));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(KHOST_EXE, argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // Waits at most `seconds` seconds for the run `pid` to end (then kills
+  // it) and collects what it gave.
+  RunResult Wait(pid_t pid, int seconds = 60) const {
+    RunResult result;
+    int status = 0;
+    rusage usage{};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        wait4(pid, &status, 0, &usage);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.PeakKb = usage.ru_maxrss;
+    result.Out = ReadAll(mRoot / "stdout.txt");
+    result.Err = ReadAll(mRoot / "stderr.txt");
+    return result;
+  }
+
+  // Runs khost with `args` for at most `seconds` seconds.
+  RunResult Run(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}, int seconds = 60) const {
+    return Wait(Start(args, env), seconds);
+  }
+
+ private:
+  fs::path mRoot;
+  int mConfigs = 0;
+};
+
+inline const char* kQuietApplication =
+    "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 0\nProfilingType = 1\n";
+inline const char* kSmallScene = "[Scene]\nCharacters = 2\n";
+
+}  // namespace khost_e2e
