@@ -454,7 +454,7 @@ Status Application::PrepareTune() {
   // Settings, values and target are checked against the built window
   // before the first frame.
   Result<std::unique_ptr<TuneRun>> tune =
-      TuneRun::Prepare(*mPlan.Tune, *mDriver, ReadConfiguredSettings().Characters);
+      TuneRun::Prepare(*mPlan.Tune, *mDriver, mEngine->GetScene().GetCharacterCount());
   if (!tune) return tune.AsStatus();
   mTune = std::move(*tune);
   return {};

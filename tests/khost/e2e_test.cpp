@@ -1425,11 +1425,12 @@ TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
   const fs::path csv = w.Path("tune.csv");
   // Forty blocks of 8 frames (2 counted): four configurations raced in
   // a few blocks each and three checked in four rounds.
-  const RunResult r = w.Run(w.Headless(321, config,
-                                       {"--tune", "--tune-target", "Deformation", "--tune-settings",
-                                        "Frustum Culling,GPU Skinning", "--tune-block", "8",
-                                        "--tune-csv", csv.string(), "--print-settings"}),
-                            {}, 300);
+  const RunResult r =
+      w.Run(w.Headless(321, config,
+                       {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
+                        "--tune-settings", "Frustum Culling,GPU Skinning", "--tune-block", "8",
+                        "--tune-csv", csv.string(), "--print-settings"}),
+            {}, 300);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find("Tuning \"Deformation\" over 2 settings (4 configurations): "),
             std::string::npos)
@@ -1495,8 +1496,9 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   const fs::path config = w.Config(application, task);
   const RunResult r =
       w.Run(w.Headless(193, config,
-                       {"--tune", "--tune-target", "Deformation", "--tune-settings", "GPU Skinning",
-                        "--tune-block", "8", "--tune-write", "--tune-apply", "--print-settings"}),
+                       {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
+                        "--tune-settings", "GPU Skinning", "--tune-block", "8", "--tune-write",
+                        "--tune-apply", "--print-settings"}),
             {}, 300);
   ASSERT_EQ(r.Status, 0) << r.Err;
   // Applied: the run ends with the recommended setting.
@@ -1512,8 +1514,9 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   EXPECT_EQ(FolderEntries(config), (std::vector<std::string>{"Application.txt", "Task.txt"}));
 
   // The tool's reset reads the tuned value back.
-  const RunResult reset = w.Run(w.Headless(
-      3, config, {"--set", "GPU Skinning=0", "--click", "Reset To Default", "--print-settings"}));
+  const RunResult reset = w.Run(w.Headless(3, config,
+                                           {"--scene", "builtin", "--set", "GPU Skinning=0",
+                                            "--click", "Reset To Default", "--print-settings"}));
   ASSERT_EQ(reset.Status, 0) << reset.Err;
   EXPECT_EQ(ParseSettings(reset.Out)["GPUSkinning"], "1") << reset.Out;
   EXPECT_EQ(ParseSettings(reset.Out)["FrustumCulling"], "1") << reset.Out;
@@ -1538,8 +1541,14 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
        {"--frames", "161"}},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> more = {"--tune",       "--tune-csv", w.Path("t.csv").string(),
-                                     "--tune-write", "--record",   w.Path("r.csv").string()};
+    std::vector<std::string> more = {"--scene",
+                                     "builtin",
+                                     "--tune",
+                                     "--tune-csv",
+                                     w.Path("t.csv").string(),
+                                     "--tune-write",
+                                     "--record",
+                                     w.Path("r.csv").string()};
     more.insert(more.end(), c.Args.begin(), c.Args.end());
     const RunResult r = w.Run(w.Headless(400, config, more));
     EXPECT_EQ(r.Status, 2) << c.Args[1] << ": " << r.Err;
@@ -1564,12 +1573,12 @@ TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   const fs::path csv = w.Path("tune.csv");
-  const RunResult r =
-      w.Run(w.Headless(1000001, config,
-                       {"--tune", "--tune-target", "Deformation", "--tune-settings", "GPU Skinning",
-                        "--tune-block", "8", "--tune-write", "--tune-apply", "--tune-csv",
-                        csv.string(), "--record", fifo.string(), "--print-settings"}),
-            {}, 120);
+  const RunResult r = w.Run(
+      w.Headless(1000001, config,
+                 {"--scene", "builtin", "--tune", "--tune-target", "Deformation", "--tune-settings",
+                  "GPU Skinning", "--tune-block", "8", "--tune-write", "--tune-apply", "--tune-csv",
+                  csv.string(), "--record", fifo.string(), "--print-settings"}),
+      {}, 120);
   close(reader);
   EXPECT_EQ(r.Status, 1) << r.Err;
   EXPECT_NE(r.Err.find("--record: "), std::string::npos) << r.Err;
