@@ -75,6 +75,8 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
           << IntervalText(answer.VersusStart) << ", " << BestVerdict(answer) << " (medians "
           << Number(answer.VersusStart.MedianB, 1) << " and "
           << Number(answer.VersusStart.MedianA, 1) << " us in the check's blocks)\n";
+    } else {
+      out << "The start is the best measured.\n";
     }
   }
   char line[512];
