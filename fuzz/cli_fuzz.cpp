@@ -68,6 +68,17 @@ std::vector<std::string> Unparse(const khost::Options& o) {
   if (o.CompareBlock) args.insert(args.end(), {"--compare-block", std::to_string(*o.CompareBlock)});
   if (o.CompareDepth) args.insert(args.end(), {"--compare-depth", std::to_string(*o.CompareDepth)});
   if (o.CompareCsv) args.insert(args.end(), {"--compare-csv", *o.CompareCsv});
+  if (o.Tune) args.push_back("--tune");
+  if (o.TuneSettings) {
+    std::string list;
+    for (const std::string& caption : *o.TuneSettings) list += (list.empty() ? "" : ",") + caption;
+    args.insert(args.end(), {"--tune-settings", list});
+  }
+  if (o.TuneTarget) args.insert(args.end(), {"--tune-target", *o.TuneTarget});
+  if (o.TuneBlock) args.insert(args.end(), {"--tune-block", std::to_string(*o.TuneBlock)});
+  if (o.TuneCsv) args.insert(args.end(), {"--tune-csv", *o.TuneCsv});
+  if (o.TuneWrite) args.push_back("--tune-write");
+  if (o.TuneApply) args.push_back("--tune-apply");
   for (const khost::UiAction& a : o.Actions) {
     switch (a.ActionKind) {
       case khost::UiAction::kSelect:
@@ -93,7 +104,10 @@ bool Same(const khost::Options& a, const khost::Options& b) {
       a.UiRate != b.UiRate || a.WindowScreenshot != b.WindowScreenshot ||
       a.RecordFile != b.RecordFile || a.TraceFile != b.TraceFile ||
       a.Comparison.has_value() != b.Comparison.has_value() || a.CompareBlock != b.CompareBlock ||
-      a.CompareDepth != b.CompareDepth || a.CompareCsv != b.CompareCsv) {
+      a.CompareDepth != b.CompareDepth || a.CompareCsv != b.CompareCsv || a.Tune != b.Tune ||
+      a.TuneSettings != b.TuneSettings || a.TuneTarget != b.TuneTarget ||
+      a.TuneBlock != b.TuneBlock || a.TuneCsv != b.TuneCsv || a.TuneWrite != b.TuneWrite ||
+      a.TuneApply != b.TuneApply) {
     return false;
   }
   if (a.Comparison && (a.Comparison->Caption != b.Comparison->Caption ||
@@ -132,8 +146,10 @@ void CheckAccepted(const khost::Options& o) {
   inRange("--ui-rate", o.UiRate);
   inRange("--compare-block", o.CompareBlock);
   inRange("--compare-depth", o.CompareDepth);
-  for (const auto* text : {&o.ModulePath, &o.ConfigDir, &o.Screenshot, &o.StatsFile,
-                           &o.WindowScreenshot, &o.RecordFile, &o.TraceFile, &o.CompareCsv}) {
+  inRange("--tune-block", o.TuneBlock);
+  for (const auto* text :
+       {&o.ModulePath, &o.ConfigDir, &o.Screenshot, &o.StatsFile, &o.WindowScreenshot,
+        &o.RecordFile, &o.TraceFile, &o.CompareCsv, &o.TuneCsv}) {
     if (!*text) continue;
     if ((*text)->empty()) Broken("empty path accepted", "");
     if (**text == "-") Broken("'-' reached a path", "");

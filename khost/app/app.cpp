@@ -23,6 +23,7 @@
 #include "khost/app/run_plan.h"
 #include "khost/app/scene_engine.h"
 #include "khost/app/status.h"
+#include "khost/app/tune_run.h"
 #include "khost/app/ui_driver.h"
 #include "khost/app/window_layout.h"
 #include "khost/render/tool_layer.h"
@@ -58,6 +59,7 @@ class Application {
   Status OpenTool();
   Status OpenSurface();
   Status CheckActions();
+  Status PrepareTune();
   Status OpenOutputs();
   // The files the run reads, which no output may replace.
   std::vector<NamedPath> InputPaths() const;
@@ -80,6 +82,8 @@ class Application {
   // Between frames.
   Status RunStartActions();
   Status SwitchComparison(long long frameIndex);
+  Status SwitchTune(long long frameIndex);
+  Status EndTune();
   void CaptureClosingWindow();
 
   bool ChooseHeadless() const;
@@ -117,6 +121,7 @@ class Application {
   FrameClock mClock;
   RepaintPolicy mRepaint;
   RunOutputs mOutputs;
+  std::unique_ptr<TuneRun> mTune;
 };
 
 Status Application::Run() {
@@ -124,8 +129,10 @@ Status Application::Run() {
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
   if (Status checked = CheckActions(); !checked) return checked;
+  if (Status prepared = PrepareTune(); !prepared) return prepared;
   if (Status opened = OpenOutputs(); !opened) return opened;
   if (Status looped = Loop(); !looped) return looped;
+  if (Status ended = EndTune(); !ended) return ended;
   return Finish();
 }
 
@@ -257,11 +264,13 @@ Status Application::CheckActions() {
 }
 
 Status Application::OpenOutputs() {
-  mFrames = mPlan.FramesToRun(!mHeadless);
+  mFrames = mTune ? mTune->Frames() : mPlan.FramesToRun(!mHeadless);
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
   if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
-  return mOutputs.Open(request, mFrames);
+  if (Status opened = mOutputs.Open(request, mFrames); !opened) return opened;
+  if (mTune) mOutputs.Measured().Follow(mTune.get());
+  return {};
 }
 
 std::vector<NamedPath> Application::InputPaths() const {
@@ -443,6 +452,31 @@ Status Application::SwitchComparison(long long frameIndex) {
   return {};
 }
 
+Status Application::PrepareTune() {
+  if (!mPlan.Tune) return {};
+  // Settings, values and target are checked against the built window
+  // before the first frame.
+  Result<std::unique_ptr<TuneRun>> tune =
+      TuneRun::Prepare(*mPlan.Tune, *mDriver, mEngine->GetScene().GetCharacterCount());
+  if (!tune) return tune.AsStatus();
+  mTune = std::move(*tune);
+  return {};
+}
+
+Status Application::SwitchTune(long long frameIndex) {
+  if (!mTune || mTune->Finished()) return {};
+  if (Status switched = mTune->After(frameIndex, *mDriver); !switched) return switched;
+  mRepaint.MarkOutOfDate();
+  // One more frame shows the settings the search leaves; none is needed
+  // after that.
+  if (mTune->Finished() && !mOutputs.Measured().OutputFailed()) mFrames = frameIndex + 2;
+  return {};
+}
+
+Status Application::EndTune() {
+  return mTune ? mTune->End(*mDriver) : Status();
+}
+
 void Application::CaptureClosingWindow() {
   PaintTool();
   mToolLayer->Show(mLayout.Tool().X, 0, mSurface->Height());
@@ -469,6 +503,7 @@ Status Application::Loop() {
       if (Status done = RunStartActions(); !done) return done;
     }
     if (Status switched = SwitchComparison(i); !switched) return switched;
+    if (Status tuned = SwitchTune(i); !tuned) return tuned;
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
       // shows now.

@@ -22,6 +22,7 @@ struct UiAction {
 constexpr int kDefaultCompareBlock = 30;
 constexpr int kMinimumCompareBlock = 7;
 constexpr int kDefaultCompareFrames = 600;
+constexpr int kDefaultTuneBlock = 30;
 
 struct Options {
   bool Help = false;
@@ -56,6 +57,15 @@ struct Options {
   std::optional<int> CompareBlock;
   std::optional<int> CompareDepth;
   std::optional<std::string> CompareCsv;
+  // --tune and its companions (which need it). TuneSettings holds the
+  // captions in the order given, each once.
+  bool Tune = false;
+  std::optional<std::vector<std::string>> TuneSettings;
+  std::optional<std::string> TuneTarget;
+  std::optional<int> TuneBlock;
+  std::optional<std::string> TuneCsv;
+  bool TuneWrite = false;
+  bool TuneApply = false;
 };
 
 // Parses argv[1..argc-1] by the flag table (cli_flags.h). --select, --click

@@ -78,6 +78,30 @@ Status SetCompare(Options& o, const FlagValue& value) {
   return {};
 }
 
+// "A,B,C": the captions in order; none empty, none twice.
+Status SetTuneSettings(Options& o, const FlagValue& value) {
+  std::vector<std::string> captions;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = value.Text.find(',', start);
+    const std::string caption = value.Text.substr(start, comma - start);
+    if (caption.empty()) {
+      return BadInput("empty caption in " + QuoteArgument(value.Text) +
+                      " (expected CAPTION,CAPTION,...)");
+    }
+    for (const std::string& earlier : captions) {
+      if (earlier == caption) {
+        return BadInput(QuoteArgument(caption) + " is named twice in " + QuoteArgument(value.Text));
+      }
+    }
+    captions.push_back(caption);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  o.TuneSettings = std::move(captions);
+  return {};
+}
+
 using K = ValueKind;
 
 constexpr Flag kFlags[] = {
@@ -151,7 +175,8 @@ constexpr Flag kFlags[] = {
      .Min = 1,
      .Max = INT_MAX,
      .Example = "7",
-     .Help = "frames to run, digits only (headless default 120; live: until the window closes)",
+     .Help = "frames to run, digits only (headless default 120; live: until the window "
+             "closes; with --tune, the search's budget)",
      .Store = SetNumber<&Options::Frames>},
     {.Name = "--screenshot",
      .Kind = K::kFileOutput,
@@ -268,6 +293,69 @@ constexpr Flag kFlags[] = {
      .Help = "also write the table as CSV: cycle, depth, median_a_us, median_b_us, ratio, "
              "ci_low, ci_high, verdict",
      .Store = SetText<&Options::CompareCsv>},
+    {.Name = "--tune",
+     .Repeats = true,
+     .Help = "search the engine settings for the combination with the lowest median of one "
+             "cycle: blocks of frames, each with one combination set through the window's "
+             "input, then a check of the best in fresh blocks; prints the best, its ratio to "
+             "the starting settings with a 95% interval, each setting's effect and every "
+             "combination measured. Starts from the current settings and restores them at "
+             "the end. --frames is the budget (default: five blocks for each combination and "
+             "ten for each checked one, 6901 frames for five settings); not with --compare",
+     .Store = SetTrue<&Options::Tune>},
+    {.Name = "--tune-settings",
+     .Kind = K::kText,
+     .Value = "CAPTION,...",
+     .Noun = "caption list",
+     .Needs = "--tune",
+     .Example = "Frustum Culling,GPU Skinning",
+     .Help = "the settings to search, by their editors' captions (default: Frustum Culling, "
+             "Parallel Pipeline, Parallel Evaluation, Parallel Deformation, GPU Skinning; "
+             "Node Count is never searched)",
+     .Store = SetTuneSettings},
+    {.Name = "--tune-target",
+     .Kind = K::kText,
+     .Value = "CYCLE",
+     .Noun = "cycle",
+     .Needs = "--tune",
+     .Example = "Deformation",
+     .Help = "the cycle whose median is made smallest, by its path as --record names it "
+             "(default Devices, the frame period)",
+     .Store = SetText<&Options::TuneTarget>},
+    {.Name = "--tune-block",
+     .Kind = K::kNumber,
+     .Value = "K",
+     .Noun = "block length",
+     .Min = kMinimumCompareBlock,
+     .Max = 1000000,
+     .RangeNote = "5 settling frames, one counted, one carrying the switch",
+     .Needs = "--tune",
+     .Example = "10",
+     .Help = "frames per block (default 30, at least 7); frames are left out as for "
+             "--compare-block",
+     .Store = SetNumber<&Options::TuneBlock>},
+    {.Name = "--tune-csv",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Needs = "--tune",
+     .Example = "tune.csv",
+     .Help = "also write the answer as CSV: kind, configuration, setting, value, blocks, "
+             "frames, median_us, ratio, ci_low, ci_high, note",
+     .Store = SetText<&Options::TuneCsv>},
+    {.Name = "--tune-write",
+     .Repeats = true,
+     .Needs = "--tune",
+     .Help = "when the best is measurably faster, write it into Application.txt and Task.txt "
+             "of the configuration folder (only the searched keys change) and print the "
+             "changed lines",
+     .Store = SetTrue<&Options::TuneWrite>},
+    {.Name = "--tune-apply",
+     .Repeats = true,
+     .Needs = "--tune",
+     .Help = "leave the recommended settings set at the end instead of restoring the "
+             "starting ones",
+     .Store = SetTrue<&Options::TuneApply>},
     {.Name = "--help",
      .Alias = "-h",
      .Repeats = true,
@@ -290,6 +378,9 @@ const Flag* FindFlag(std::string_view spelling) {
 }
 
 Status CheckFlagsTogether(const Options& o) {
+  if (o.Tune && o.Comparison) {
+    return BadInput("--tune and --compare cannot be given together; run one at a time");
+  }
   if (o.Comparison && o.Frames) {
     const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultCompareBlock;
     const long long needed = 1 + 4 * block;

@@ -47,12 +47,17 @@ std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) cons
   return block % 2 == 0 ? mSpec.ValueA : mSpec.ValueB;
 }
 
+bool ComparisonRun::CountedInBlock(long long frameIndex, int block, long long& index) {
+  if (frameIndex < 1 || block < 1) return false;
+  index = (frameIndex - 1) / block;
+  const long long offset = (frameIndex - 1) % block;
+  return offset >= kSettleFrames && offset <= block - 2;
+}
+
 bool ComparisonRun::Counted(long long frameIndex, int& side, long long& block) const {
-  if (frameIndex < 1 || frameIndex + 1 >= mFrames) return false;
-  block = (frameIndex - 1) / mSpec.Block;
-  const long long offset = (frameIndex - 1) % mSpec.Block;
+  if (frameIndex + 1 >= mFrames || !CountedInBlock(frameIndex, mSpec.Block, block)) return false;
   side = static_cast<int>(block % 2);
-  return offset >= kSettleFrames && offset <= mSpec.Block - 2;
+  return true;
 }
 
 void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {

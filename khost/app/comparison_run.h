@@ -49,6 +49,11 @@ class ComparisonRun : public FrameSink {
   std::optional<std::string> SwitchAfter(long long frameIndex) const;
   // Whether frame `frameIndex` counts, and for which value (0 A, 1 B).
   bool Counted(long long frameIndex, int& side, long long& block) const;
+  // The frames of every run in blocks of `block` frames after frame 0:
+  // whether frame `frameIndex` counts in its block (`index`), leaving out
+  // the settling frames and the frame that carries the next switch (the
+  // run's last frame is the caller's to leave out).
+  static bool CountedInBlock(long long frameIndex, int block, long long& index);
 
   void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
 

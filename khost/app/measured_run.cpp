@@ -1,6 +1,9 @@
 #include "khost/app/measured_run.h"
 
+#include <sstream>
+
 #include "khost/app/cli_values.h"
+#include "khost/app/tune_report.h"
 
 namespace khost {
 
@@ -49,6 +52,11 @@ Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
     mCapture.AddSink(mComparison.get());
     mActive = true;
   }
+  if (request.TuneCsv) {
+    if (Status opened = OpenFile(mTuneCsv, *request.TuneCsv, "--tune-csv"); !opened) {
+      return opened;
+    }
+  }
   if (request.Record) {
     if (Status opened = OpenFile(mRecordFile, *request.Record, "--record"); !opened) return opened;
     mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
@@ -62,6 +70,12 @@ Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
     mActive = true;
   }
   return {};
+}
+
+void MeasuredRun::Follow(TuneRun* tune) {
+  mTune = tune;
+  mCapture.AddSink(tune);
+  mActive = true;
 }
 
 Status MeasuredRun::PlaceRecording() {
@@ -101,6 +115,19 @@ Status MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out) {
       ComparisonRun::WriteCsv(rows, mCompareCsv.Stream());
       status = Both(status, CommitFile(mCompareCsv, true, "--compare-csv"));
     }
+  }
+  if (mTune) {
+    const TuneReport report = mTune->Report();
+    PrintTuneReport(report, out);
+    if (mTuneCsv.IsOpen()) {
+      out.flush();
+      std::ostringstream csv;
+      WriteTuneCsv(report, csv);
+      std::string error;
+      const bool written = mTuneCsv.Write(csv.str(), error);
+      status = Both(status, CommitFile(mTuneCsv, written, "--tune-csv"));
+    }
+    status = Both(status, mTune->WriteConfig(out));
   }
   return status;
 }

@@ -13,6 +13,7 @@
 #include "khost/app/frame_outputs.h"
 #include "khost/app/output_file.h"
 #include "khost/app/status.h"
+#include "khost/app/tune_run.h"
 
 namespace khost {
 
@@ -22,6 +23,7 @@ struct MeasuredRequest {
   std::optional<std::string> CompareCsv;  // with Compare only
   std::optional<std::string> Record;
   std::optional<std::string> Trace;
+  std::optional<std::string> TuneCsv;  // with a tune only
 };
 
 class MeasuredRun {
@@ -33,6 +35,9 @@ class MeasuredRun {
   // the file that cannot be written.
   Status Open(const MeasuredRequest& request, long long frames);
   bool Active() const { return mActive; }
+  // Feeds the measured frames to `tune` (borrowed; it must outlive Finish),
+  // whose answer Finish prints.
+  void Follow(TuneRun* tune);
 
   // Puts the recording at its path as it stands now, so that a run killed
   // later keeps what it recorded there. Called once the run's input has all
@@ -53,8 +58,9 @@ class MeasuredRun {
   bool OutputFailed() const { return mRecordFile.Failed() || mTraceFile.Failed(); }
 
   // Ends the run (`tail`: the last frame's own slots), prints the
-  // comparison's table to `out` and closes the files; a failure names every
-  // output that could not be finished.
+  // comparison's table or the tune's answer to `out` (then writes the
+  // configuration a tune asks to) and closes the files; a failure names
+  // every output that could not be finished.
   Status Finish(const FrameRecord& tail, std::ostream& out);
 
  private:
@@ -66,6 +72,8 @@ class MeasuredRun {
   std::unique_ptr<TraceWriter> mTrace;
   std::unique_ptr<ComparisonRun> mComparison;
   OutputFile mCompareCsv;
+  TuneRun* mTune = nullptr;
+  OutputFile mTuneCsv;
 };
 
 }  // namespace khost

@@ -26,7 +26,7 @@ Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   mWantWindow = request.WindowScreenshot.has_value();
   mTextToStdout = false;
   for (const auto* path : {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
-                           &request.Measured.CompareCsv}) {
+                           &request.Measured.CompareCsv, &request.Measured.TuneCsv}) {
     if (*path && **path == "/dev/stdout") mTextToStdout = true;
   }
   if (mWantTool) {
@@ -61,6 +61,7 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
   add("--record", request.Measured.Record);
   add("--trace", request.Measured.Trace);
   add("--compare-csv", request.Measured.CompareCsv);
+  add("--tune-csv", request.Measured.TuneCsv);
   return paths;
 }
 

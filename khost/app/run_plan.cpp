@@ -35,6 +35,17 @@ RunPlan PlanRun(const Options& options) {
     measured.Compare = spec;
     measured.CompareCsv = options.CompareCsv;
   }
+  if (options.Tune) {
+    TuneRequest tune;
+    if (options.TuneSettings) tune.Settings = *options.TuneSettings;
+    if (options.TuneTarget) tune.Target = *options.TuneTarget;
+    tune.Block = options.TuneBlock.value_or(kDefaultTuneBlock);
+    if (options.Frames) tune.Frames = *options.Frames;
+    tune.Write = options.TuneWrite;
+    tune.Apply = options.TuneApply;
+    plan.Tune = tune;
+    measured.TuneCsv = options.TuneCsv;
+  }
   measured.Record = options.RecordFile;
   measured.Trace = options.TraceFile;
   return plan;

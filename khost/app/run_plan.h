@@ -8,6 +8,7 @@
 
 #include "khost/app/cli.h"
 #include "khost/app/run_outputs.h"
+#include "khost/app/tune_run.h"
 
 namespace khost {
 
@@ -28,7 +29,8 @@ struct RunPlan {
   std::optional<long long> Frames;
   std::vector<UiAction> Actions;
   bool PrintSettings = false;
-  OutputRequest Outputs;  // DefaultScreenshot is set once the surface is known
+  OutputRequest Outputs;            // DefaultScreenshot is set once the surface is known
+  std::optional<TuneRequest> Tune;  // its frames are the run's (see TuneRun::Frames)
 
   // How many frames the run draws: as asked, else a comparison's default,
   // else until the window closes live or kHeadlessFrames headless; at least

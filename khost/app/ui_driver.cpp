@@ -330,6 +330,38 @@ ActionResult UiDriver::Set(const UiAction& action) {
   }
 }
 
+ActionResult UiDriver::ReadChoices(const std::string& caption, EditorChoices& choices) {
+  const FoundControl* editor = nullptr;
+  const std::vector<FoundControl> found = FindByCaption(caption);
+  for (const FoundControl& c : found) {
+    if (c.ControlKind == FoundControl::kEditor && !editor) editor = &c;
+  }
+  if (!editor) {
+    if (!found.empty()) return Fail(2, Quote(caption) + " is not a property editor");
+    return Fail(2, "unknown caption " + Quote(caption) + " (captions: " + KnownCaptions() + ")");
+  }
+  KProperty* property = static_cast<KtProperty*>(editor->View)->GetEditedProperty();
+  if (!property) return Fail(2, "editor " + Quote(caption) + " edits nothing");
+  choices = {};
+  if (property->GetType() == kPropertyBool) {
+    choices.Values = {"0", "1"};
+    choices.Current = property->GetAsInt() != 0 ? 1 : 0;
+    return {};
+  }
+  const int count = property->GetNamedValueCount();
+  if (property->GetType() == kPropertyInt && count > 0) {
+    for (int i = 0; i < count; ++i) {
+      choices.Values.push_back(property->GetNamedValue(i) ? property->GetNamedValue(i) : "");
+    }
+    choices.Current = property->GetAsInt();
+    if (choices.Current < 0 || choices.Current >= count) {
+      return Fail(2, "drop-down " + Quote(caption) + " shows no item of its list");
+    }
+    return {};
+  }
+  return Fail(2, "editor " + Quote(caption) + " is not a check box or a drop-down");
+}
+
 ActionResult UiDriver::SetCheckBox(KtProperty& editor, KProperty& property,
                                    const UiAction& action) {
   if (action.Value != "0" && action.Value != "1") {

@@ -33,6 +33,12 @@ struct ActionResult {
   bool Ok() const { return ExitCode == 0; }
 };
 
+// The values an editor offers, as --set takes them, and the one it shows.
+struct EditorChoices {
+  std::vector<std::string> Values;  // a check box: "0", "1"; a drop-down: its items
+  int Current = 0;                  // an index into Values
+};
+
 class UiDriver {
  public:
   // `expose` paints one frame of the window (the popup included), so the
@@ -48,6 +54,11 @@ class UiDriver {
   // ranges are there from the tool's creation, so this runs before the
   // first frame, before any output is opened.
   ActionResult Check(const UiAction& action);
+
+  // The choices of the check box or drop-down captioned `caption`; a
+  // number field, an unknown caption or a control that is no editor is
+  // refused (exit code 2) with a message naming it.
+  ActionResult ReadChoices(const std::string& caption, EditorChoices& choices);
 
   // The display selector: the list offering `item` (null when none does).
   KtList* FindListWithItem(const std::string& item);
