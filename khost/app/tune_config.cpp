@@ -2,6 +2,7 @@
 
 #include "host/kbaselib.h"
 #include "khost/app/output_file.h"
+#include "standin/kbaselib/config.h"
 
 namespace khost {
 
