@@ -21,6 +21,7 @@
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_outputs.h"
 #include "khost/app/run_plan.h"
+#include "khost/app/run_script.h"
 #include "khost/app/scene_engine.h"
 #include "khost/app/status.h"
 #include "khost/app/tune_run.h"
@@ -38,11 +39,6 @@ namespace khost {
 
 namespace {
 
-Status AsStatus(const ActionResult& result, const std::string& prefix = "") {
-  if (result.Ok()) return {};
-  return Error{static_cast<ExitStatus>(result.ExitCode), prefix + result.Message};
-}
-
 class Application {
  public:
   Application(const Options& options, std::ostream& out, std::ostream& err)
@@ -58,8 +54,6 @@ class Application {
   Status StartHost();
   Status OpenTool();
   Status OpenSurface();
-  Status CheckActions();
-  Status PrepareTune();
   Status OpenOutputs();
   // The files the run reads, which no output may replace.
   std::vector<NamedPath> InputPaths() const;
@@ -80,10 +74,6 @@ class Application {
   void Present(bool last);
 
   // Between frames.
-  Status RunStartActions();
-  Status SwitchComparison(long long frameIndex);
-  Status SwitchTune(long long frameIndex);
-  Status EndTune();
   void CaptureClosingWindow();
 
   bool ChooseHeadless() const;
@@ -121,18 +111,20 @@ class Application {
   FrameClock mClock;
   RepaintPolicy mRepaint;
   RunOutputs mOutputs;
-  std::unique_ptr<TuneRun> mTune;
+  std::unique_ptr<RunScript> mScript;  // once the tool can take input
 };
 
 Status Application::Run() {
   if (Status started = StartHost(); !started) return started;
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
-  if (Status checked = CheckActions(); !checked) return checked;
-  if (Status prepared = PrepareTune(); !prepared) return prepared;
+  mScript = std::make_unique<RunScript>(mPlan, *mDriver, mOutputs.Measured(), mRepaint);
+  if (Status checked = mScript->Check(mEngine->GetScene().GetCharacterCount()); !checked) {
+    return checked;
+  }
   if (Status opened = OpenOutputs(); !opened) return opened;
   if (Status looped = Loop(); !looped) return looped;
-  if (Status ended = EndTune(); !ended) return ended;
+  if (Status ended = mScript->End(); !ended) return ended;
   return Finish();
 }
 
@@ -245,31 +237,13 @@ Status Application::OpenSurface() {
   return {};
 }
 
-Status Application::CheckActions() {
-  // The scripted actions and the comparison's values name controls, items
-  // and values of the tool as built: a bad one is refused before any
-  // output is opened.
-  for (const UiAction& action : mPlan.Actions) {
-    if (Status checked = AsStatus(mDriver->Check(action)); !checked) return checked;
-  }
-  if (const std::optional<CompareSpec>& compare = mPlan.Outputs.Measured.Compare) {
-    for (const std::string& value : {compare->ValueA, compare->ValueB}) {
-      const UiAction action{UiAction::kSet, compare->Caption, value};
-      if (Status checked = AsStatus(mDriver->Check(action), "--compare: "); !checked) {
-        return checked;
-      }
-    }
-  }
-  return {};
-}
-
 Status Application::OpenOutputs() {
-  mFrames = mTune ? mTune->Frames() : mPlan.FramesToRun(!mHeadless);
+  mFrames = mScript->Frames(mPlan.FramesToRun(!mHeadless));
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
   if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
   if (Status opened = mOutputs.Open(request, mFrames); !opened) return opened;
-  if (mTune) mOutputs.Measured().Follow(mTune.get());
+  mScript->Follow();
   return {};
 }
 
@@ -423,60 +397,6 @@ void Application::Present(bool last) {
   mClock.Presented();
 }
 
-Status Application::RunStartActions() {
-  std::vector<UiAction> actions = mPlan.Actions;
-  if (const ComparisonRun* comparison = mOutputs.Measured().Comparison()) {
-    // Both values were checked before the run; B is set once before the
-    // first block, so an editor that does not take it stops the run at
-    // once.
-    const CompareSpec& spec = comparison->Spec();
-    actions.push_back({UiAction::kSet, spec.Caption, spec.ValueB});
-  }
-  for (const UiAction& action : actions) {
-    // A signal to stop leaves the rest undone; the loop ends the run.
-    if (InterruptSignal() != 0) return {};
-    if (Status done = AsStatus(mDriver->Run(action)); !done) return done;
-  }
-  if (!actions.empty()) mRepaint.MarkOutOfDate();
-  // Every input has been accepted: the recording may now replace what
-  // stands at its path.
-  return mOutputs.Measured().PlaceRecording();
-}
-
-Status Application::SwitchComparison(long long frameIndex) {
-  const std::optional<std::string> value = mOutputs.Measured().SwitchAfter(frameIndex);
-  if (!value) return {};
-  const UiAction action{UiAction::kSet, mOutputs.Measured().Comparison()->Spec().Caption, *value};
-  if (Status done = AsStatus(mDriver->Run(action), "--compare: "); !done) return done;
-  mRepaint.MarkOutOfDate();
-  return {};
-}
-
-Status Application::PrepareTune() {
-  if (!mPlan.Tune) return {};
-  // Settings, values and target are checked against the built window
-  // before the first frame.
-  Result<std::unique_ptr<TuneRun>> tune =
-      TuneRun::Prepare(*mPlan.Tune, *mDriver, mEngine->GetScene().GetCharacterCount());
-  if (!tune) return tune.AsStatus();
-  mTune = std::move(*tune);
-  return {};
-}
-
-Status Application::SwitchTune(long long frameIndex) {
-  if (!mTune || mTune->Finished()) return {};
-  if (Status switched = mTune->After(frameIndex, *mDriver); !switched) return switched;
-  mRepaint.MarkOutOfDate();
-  // One more frame shows the settings the search leaves; none is needed
-  // after that.
-  if (mTune->Finished() && !mOutputs.Measured().OutputFailed()) mFrames = frameIndex + 2;
-  return {};
-}
-
-Status Application::EndTune() {
-  return mTune ? mTune->End(*mDriver) : Status();
-}
-
 void Application::CaptureClosingWindow() {
   PaintTool();
   mToolLayer->Show(mLayout.Tool().X, 0, mSurface->Height());
@@ -500,10 +420,9 @@ Status Application::Loop() {
       break;
     }
     if (i == 0) {
-      if (Status done = RunStartActions(); !done) return done;
+      if (Status done = mScript->AtStart(); !done) return done;
     }
-    if (Status switched = SwitchComparison(i); !switched) return switched;
-    if (Status tuned = SwitchTune(i); !tuned) return tuned;
+    if (Status switched = mScript->After(i, mFrames); !switched) return switched;
     if (live && mSurface->ShouldClose()) {
       // The window closed before the last planned frame: capture what it
       // shows now.

@@ -1477,9 +1477,10 @@ TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
     }
   }
   // Every configuration ran; the blocks' counted frames are all used, and
-  // the budget's blocks but for less than a check round (three blocks).
+  // the budget's blocks but for less than a check round (the best, the
+  // start and the two one-switch neighbours: at most three left over).
   EXPECT_EQ(measured, 4);
-  EXPECT_GE(blocks, 40 - 2);
+  EXPECT_GE(blocks, 40 - 3);
   EXPECT_LE(blocks, 40);
   EXPECT_EQ(frames, 2 * blocks);
   EXPECT_EQ(rows.back()[0], "verdict");
