@@ -13,6 +13,7 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/kbaselib/profiler.h"
 #include "tool/profiling_tool.h"
 
 //-----------------------------------------------------------------------------
@@ -432,7 +433,7 @@ TEST(Lifecycle, WindowClearsItsRegionThenDestroysThePanelOnce) {
 TEST(Lifecycle, TwoWindowsAreIndependent) {
   kptest::ConfigFolder config;
   KProfilingSampling evaluation("Evaluation", 0.f, 1.f, 0.f);
-  KProfiler::TheOne()->SetRootCycle(6, &evaluation);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 6, &evaluation);
 
   KtProfiling* first = new KtProfiling();
   KtProfiling* second = new KtProfiling();
@@ -462,7 +463,7 @@ TEST(Lifecycle, TwoWindowsAreIndependent) {
   EXPECT_EQ(KProfiler::TheOne()->BufferSize.Get(), 20);
 
   second->Destroy(0);
-  KProfiler::TheOne()->SetRootCycle(6, nullptr);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 6, nullptr);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/ktoolkit/viewhost.h"
 #include "tool/profiling_tool.h"
 
@@ -29,8 +30,8 @@ class PanelInWindow : public testing::Test {
       char name[16];
       std::snprintf(name, sizeof name, "Slot%02d", slot);
       cycles[slot] = std::make_unique<KProfilingSampling>(name, 0.5f, 0.5f, 0.5f);
-      cycles[slot]->AddSample(1000.0 + 100.0 * slot);
-      KProfiler::TheOne()->SetRootCycle(slot, cycles[slot].get());
+      KProfilingSampling_AddSample(*cycles[slot], 1000.0 + 100.0 * slot);
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, cycles[slot].get());
     }
     kptest::SetDistinctHostSettings();
     KProfiler::TheOne()->ProfilingType = 1;  // the chart is drawn
@@ -46,7 +47,7 @@ class PanelInWindow : public testing::Test {
     host.reset();
     window->Destroy(0);
     for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot)
-      KProfiler::TheOne()->SetRootCycle(slot, nullptr);
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, nullptr);
   }
 
   void Expose() {
@@ -164,11 +165,11 @@ TEST_F(PanelInWindow, DisplaySelectorChoosesTheChartedCycle) {
   EXPECT_EQ(SelectAndChart(-1), full);
 
   // The slot is read when the selection changes: an empty one charts all.
-  KProfiler::TheOne()->SetRootCycle(10, nullptr);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 10, nullptr);
   std::set<int> withoutRendering = full;
   withoutRendering.erase(10);
   EXPECT_EQ(SelectAndChart(2), withoutRendering);
-  KProfiler::TheOne()->SetRootCycle(10, cycles[10].get());
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 10, cycles[10].get());
   EXPECT_EQ(SelectAndChart(1), (std::set<int>{1, 2, 6}));
 }
 
