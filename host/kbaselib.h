@@ -404,10 +404,8 @@ class KHOST_API KConfigFile {
   const char* Get(const char* section, const char* key,
                   const char* defaultValue);  // [ui; returns borrowed]
 
-  bool IsLoaded() const;  // the file existed and was read [ui; -]
-
  private:
-  friend struct KConfigFileAccess;  // the host's writing of a writable file
+  friend struct KConfigFileAccess;  // the host's own reading and writing of the file
   struct Impl;
   Impl* mImpl;
 };
