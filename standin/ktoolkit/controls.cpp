@@ -122,7 +122,7 @@ void KtItemPopup::Detach(IKtViewContainer* container) {
 
 int KtItemPopup::RowAt(int windowY) const {
   int x = 0, y = 0, w = 0, h = 0;
-  if (!GetWindowRect(x, y, w, h) || windowY < y) return -1;
+  if (!KtView_GetWindowRect(*this, x, y, w, h) || windowY < y) return -1;
   const int row = (windowY - y) / mRowHeight;
   return row < mSource->PopupItemCount() ? row : -1;
 }
@@ -153,7 +153,7 @@ void KtItemPopup::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtItemPopup::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   if (!IsOpen()) return false;
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   const int count = mSource->PopupItemCount();
   switch (event) {
     case kInputMouseMove:
@@ -215,7 +215,7 @@ void KtStatic::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtStatic::ViewInput(int event, int x, int y, int /*button*/, int /*modifiers*/) {
   if (event == kInputMouseMove) {
-    if (mCut && ContainsWindowPoint(x, y))
+    if (mCut && KtView_ContainsWindowPoint(*this, x, y))
       KtToolTip_Offer(this, Caption.Get(), x, y);
     else
       KtToolTip_Withdraw(this);
@@ -263,7 +263,7 @@ void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
 }
 
 bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   switch (event) {
     case kInputMouseMove:
       if (inside != mHover) {
@@ -342,7 +342,7 @@ struct KtList::Impl : public ICallback, public IKtItemPopupSource {
 
   void OpenPopup() {
     int x = 0, y = 0, w = 0, h = 0;
-    if (!Owner->GetContainer() || !Owner->GetWindowRect(x, y, w, h)) return;
+    if (!Owner->GetContainer() || !KtView_GetWindowRect(*Owner, x, y, w, h)) return;
     Popup.Open(Owner->GetContainer(), x, y, w, h, std::max(16, h));
   }
 
@@ -412,7 +412,7 @@ void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   Impl& m = *mImpl;
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   switch (event) {
     case kInputMouseMove: {
       if (inside != m.Hover) {
@@ -562,10 +562,11 @@ void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
 }
 
 bool KtTabPanel::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
-  if (event != kInputMouseDown || button != 0 || !ContainsWindowPoint(x, y)) return false;
+  if (event != kInputMouseDown || button != 0 || !KtView_ContainsWindowPoint(*this, x, y))
+    return false;
   if (!mImpl->Measured) return true;
   int wx = 0, wy = 0, ww = 0, wh = 0;
-  GetWindowRect(wx, wy, ww, wh);
+  KtView_GetWindowRect(*this, wx, wy, ww, wh);
   const int local = x - wx;
   for (int i = 0; i < GetTabCount(); ++i) {
     if (local < mImpl->TabRight[static_cast<size_t>(i)]) {

@@ -11,6 +11,7 @@
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
 #include "standin/kbaselib/profiler.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
 #include "tool/profiling_tool.h"
 
@@ -115,7 +116,7 @@ TEST_F(PanelInWindow, EachEditorEditsExactlyItsHostSetting) {
     // The editor sits where its region puts it inside the window's
     // "Adaptable" area (6, 37).
     int x = 0, y = 0, w = 0, h = 0;
-    ASSERT_TRUE(row.Editor->GetWindowRect(x, y, w, h));
+    ASSERT_TRUE(KtView_GetWindowRect(*row.Editor, x, y, w, h));
     EXPECT_EQ(x, 6 + row.PanelLeft);
     EXPECT_EQ(y, 37 + row.PanelTop);
     EXPECT_EQ(w, 179);
@@ -175,7 +176,7 @@ TEST_F(PanelInWindow, DisplaySelectorChoosesTheChartedCycle) {
 
 TEST_F(PanelInWindow, DisplaySelectorByClicking) {
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(panel->DisplayList.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(panel->DisplayList, x, y, w, h));
   EXPECT_EQ(x, 6 + 106);
   EXPECT_EQ(y, 37 + 191);
   Click(x + w / 2, y + h / 2);
@@ -190,7 +191,7 @@ TEST_F(PanelInWindow, DisplaySelectorByClicking) {
 TEST_F(PanelInWindow, ResetButtonByClicking) {
   kptest::ConfigFolder config;  // no files: the defaults
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(panel->ResetButton.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(panel->ResetButton, x, y, w, h));
   EXPECT_EQ(x, 6 + 6);
   EXPECT_EQ(y, 37 + 301);
   Click(x + w / 2, y + h / 2);
@@ -203,16 +204,16 @@ TEST_F(PanelInWindow, ResetButtonByClicking) {
 }
 
 TEST_F(PanelInWindow, EachLayoutEventAsksForOneRepaint) {
-  const int start = panel->DrawView.GetRefreshCount();
+  const int start = KtView_GetRefreshCount(panel->DrawView);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->DrawView.GetRefreshCount(), start + 1);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->DrawView), start + 1);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->DrawView.GetRefreshCount(), start + 3);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->DrawView), start + 3);
   // Other controls are not repainted by it.
-  const int buttonStart = panel->ResetButton.GetRefreshCount();
+  const int buttonStart = KtView_GetRefreshCount(panel->ResetButton);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->ResetButton.GetRefreshCount(), buttonStart);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->ResetButton), buttonStart);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ class ToolWindow : public testing::Test {
     Expose();
   }
   static void Rect(KtView& view, int& x, int& y, int& w, int& h) {
-    ASSERT_TRUE(view.GetWindowRect(x, y, w, h));
+    ASSERT_TRUE(KtView_GetWindowRect(view, x, y, w, h));
   }
   // Every sample of a sampling at one value, so average, minimum and maximum
   // print alike.
