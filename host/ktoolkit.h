@@ -442,14 +442,13 @@ class KHOST_API KtStatic : public KtView {
 };
 
 // A push button: OnClick fires when the left button is pressed and released
-// over it, or when Click() is called.
+// over it (or when the host presses it from code).
 class KHOST_API KtButton : public KtView {
  public:
   explicit KtButton(kViewCreation creation = 0);  // [ui; -]
   ~KtButton() override;
   KPropertyTemplate<char*> Caption;
   KPropertyEvent OnClick;
-  void Click();                                                                 // [ui; -]
   void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
@@ -491,12 +490,11 @@ class KHOST_API KtTabPanel : public KtView {
   KPropertyTemplate<char*> Items;
   KPropertyTemplate<int> SelectedIndex;
   KPropertyEvent OnChange;
-  int GetTabCount() const;                          // [ui; -]
-  const char* GetTab(int index) const;              // [ui; returns borrowed]
-  void ViewExpose(IKtGeometry* geometry) override;  // [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
+  friend struct KtControlsAccess;  // the toolkit's reading of the tabs
   struct Impl;
   Impl* mImpl;
 };

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "standin/ktoolkit/controls.h"
 #include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
 
@@ -35,7 +36,8 @@ void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
       found.Caption = label->Caption.Get();
     } else if (auto* tabs = dynamic_cast<KtTabPanel*>(kt)) {
       found.ControlKind = FoundControl::kTabs;
-      if (tabs->GetTabCount() == 1 && tabs->GetTab(0)) found.Caption = tabs->GetTab(0);
+      if (KtTabPanel_GetTabCount(*tabs) == 1 && KtTabPanel_GetTab(*tabs, 0))
+        found.Caption = KtTabPanel_GetTab(*tabs, 0);
     }
     out.push_back(found);
     if (auto* inner = dynamic_cast<KtLayout*>(kt)) Collect(*inner, out, depth + 1);

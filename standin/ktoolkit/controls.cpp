@@ -2,6 +2,8 @@
 // plus the item popup the drop-downs open. All draw in the grey theme of
 // item_popup.h and hit-test input against the window rectangle of their last
 // paint.
+#include "standin/ktoolkit/controls.h"
+
 #include <GL/gl.h>
 
 #include <algorithm>
@@ -234,9 +236,9 @@ KtButton::KtButton(kViewCreation creation)
 
 KtButton::~KtButton() = default;
 
-void KtButton::Click() {
-  KEventBase event(0, this);
-  OnClick.Fire(static_cast<IRegister*>(this), &event);
+void KtButton_Click(KtButton& button) {
+  KEventBase event(0, &button);
+  button.OnClick.Fire(static_cast<IRegister*>(&button), &event);
 }
 
 void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
@@ -287,16 +289,16 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
       mPressed = false;
       mHover = inside;
       ViewRefresh(false);
-      if (inside) Click();
+      if (inside) KtButton_Click(*this);
       return true;
     }
     case kInputKeyChar:
       if (!KtView_HasFocus(*this) || button != ' ') return false;
-      Click();
+      KtButton_Click(*this);
       return true;
     case kInputKeyDown:
       if (!KtView_HasFocus(*this) || button != kKeyEnter) return false;
-      Click();
+      KtButton_Click(*this);
       return true;
     default:
       return false;
@@ -519,13 +521,18 @@ KtTabPanel::~KtTabPanel() {
   UnwatchItems(Items, SelectedIndex, mImpl);
 }
 
-int KtTabPanel::GetTabCount() const {
-  return static_cast<int>(mImpl->Tabs.size());
+// The way to a tab strip's tabs (a friend of KtTabPanel).
+struct KtControlsAccess {
+  static const std::vector<std::string>& Tabs(const KtTabPanel& tabs) { return tabs.mImpl->Tabs; }
+};
+
+int KtTabPanel_GetTabCount(const KtTabPanel& tabs) {
+  return static_cast<int>(KtControlsAccess::Tabs(tabs).size());
 }
 
-const char* KtTabPanel::GetTab(int index) const {
-  if (index < 0 || index >= GetTabCount()) return nullptr;
-  return mImpl->Tabs[static_cast<size_t>(index)].c_str();
+const char* KtTabPanel_GetTab(const KtTabPanel& tabs, int index) {
+  if (index < 0 || index >= KtTabPanel_GetTabCount(tabs)) return nullptr;
+  return KtControlsAccess::Tabs(tabs)[static_cast<size_t>(index)].c_str();
 }
 
 void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
@@ -539,7 +546,7 @@ void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
   g->DrawRectangle(0.0f, h - 1.0f, w, h);
   int left = 0;
   const int selected = SelectedIndex.Get();
-  for (int i = 0; i < GetTabCount(); ++i) {
+  for (int i = 0; i < KtTabPanel_GetTabCount(*this); ++i) {
     const char* caption = mImpl->Tabs[static_cast<size_t>(i)].c_str();
     int tw = 0, th = 0;
     g->MeasureString(caption, kGraphic_Font_Style_Regular, tw, th);
@@ -568,7 +575,7 @@ bool KtTabPanel::ViewInput(int event, int x, int y, int button, int /*modifiers*
   int wx = 0, wy = 0, ww = 0, wh = 0;
   KtView_GetWindowRect(*this, wx, wy, ww, wh);
   const int local = x - wx;
-  for (int i = 0; i < GetTabCount(); ++i) {
+  for (int i = 0; i < KtTabPanel_GetTabCount(*this); ++i) {
     if (local < mImpl->TabRight[static_cast<size_t>(i)]) {
       if (SelectedIndex.Get() != i) SelectedIndex = i;
       return true;

@@ -14,6 +14,7 @@
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
 #include "standin/kbaselib/profiler.h"
+#include "standin/ktoolkit/controls.h"
 #include "standin/ktoolkit/view_tree.h"
 #include "tool/profiling_tool.h"
 
@@ -460,7 +461,7 @@ TEST(Lifecycle, TwoWindowsAreIndependent) {
   b.LayoutRefreshEvent.Fire(static_cast<IRegister*>(&b), nullptr);
   EXPECT_EQ(KtView_GetRefreshCount(b.DrawView), refreshB + 1);
   KProfiler::TheOne()->BufferSize = 3;
-  b.ResetButton.Click();
+  KtButton_Click(b.ResetButton);
   EXPECT_EQ(KProfiler::TheOne()->BufferSize.Get(), 20);
 
   second->Destroy(0);

@@ -8,6 +8,7 @@
 #include "host/kdesktop.h"
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/ktoolkit/controls.h"
 #include "standin/ktoolkit/view_tree.h"
 #include "tool/profiling_tool.h"
 
@@ -179,8 +180,8 @@ TEST(ToolWindow, StartSizeTabAndRegions) {
   EXPECT_EQ(tool->ToolGetStartWSize(), 800);
   EXPECT_EQ(tool->ToolGetStartHSize(), 420);
 
-  ASSERT_EQ(window->TabPanel.GetTabCount(), 1);
-  EXPECT_STREQ(window->TabPanel.GetTab(0), "ProfilingCenter");
+  ASSERT_EQ(KtTabPanel_GetTabCount(window->TabPanel), 1);
+  EXPECT_STREQ(KtTabPanel_GetTab(window->TabPanel, 0), "ProfilingCenter");
   ASSERT_NE(window->OptimizationLayout, nullptr);
   EXPECT_EQ(KtLayout_GetRegionView(*window, "TabPanel"), static_cast<IKtView*>(&window->TabPanel));
   EXPECT_EQ(KtLayout_GetRegionView(*window, "Adaptable"),
