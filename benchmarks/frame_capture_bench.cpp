@@ -11,6 +11,7 @@
 #include "khost/app/frame_capture.h"
 #include "khost/app/frame_outputs.h"
 #include "khost/app/profiler_feed.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace {
 
@@ -60,9 +61,9 @@ void BM_PublishToProfiler(benchmark::State& state) {
   long long index = 0;
   for (auto _ : state) {
     const FrameRecord record = frames.Record(index++);
-    KProfiler::TheOne()->BeginFrame();
+    KProfiler_BeginFrame(*KProfiler::TheOne());
     feed.Publish(record);
-    KProfiler::TheOne()->EndFrame();
+    KProfiler_EndFrame(*KProfiler::TheOne());
   }
 }
 BENCHMARK(BM_PublishToProfiler);

@@ -15,6 +15,7 @@
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
 #include "ksurface.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/ktoolkit/viewhost.h"
 
 namespace {
@@ -28,18 +29,18 @@ struct Scene {
     for (KProfilingSampling*& slot : profiler->RootCycles) slot = nullptr;
     for (int slot : {0, 1, 2, 4, 5, 6, 8, 9, 10, 11}) {
       Cycles.push_back(std::make_unique<KProfilingSampling>("Root cycle", 0.3f, 0.6f, 0.9f));
-      Cycles.back()->AddSample(1000.0 + slot * 300.0);
+      KProfilingSampling_AddSample(*Cycles.back(), 1000.0 + slot * 300.0);
       profiler->RootCycles[slot] = Cycles.back().get();
     }
     Parent = std::make_unique<KProfilingSampling>("Parent", 0.9f, 0.4f, 0.1f);
-    Parent->AddSample(12000.0);
+    KProfilingSampling_AddSample(*Parent, 12000.0);
     profiler->RootCycles[kSlotSceneUpdate] = Parent.get();
     for (int i = 0; i < children; ++i) {
       Cycles.push_back(std::make_unique<KProfilingSampling>(
           ("Child task " + std::to_string(i)).c_str(), 0.2f, 0.8f, 0.4f));
-      Cycles.back()->AddSample(10.0 + i);
-      Cycles.back()->AddSample(30.0 + i);
-      Parent->AddChild(1, Cycles.back().get());
+      KProfilingSampling_AddSample(*Cycles.back(), 10.0 + i);
+      KProfilingSampling_AddSample(*Cycles.back(), 30.0 + i);
+      KProfilingSampling_AddChild(*Parent, 1, Cycles.back().get());
     }
     profiler->EvaluationDepth = 1;
     profiler->ProfilingEnabled = 1;

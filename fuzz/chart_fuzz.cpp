@@ -22,6 +22,7 @@
 #include "fuzz_input.h"
 #include "host/bcore.h"
 #include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cycle.SetName(MakeName(in, i).c_str());
     cycle.SetColor(in.Float(), in.Float(), in.Float());
     const int samples = in.Below(4);
-    for (int s = 0; s < samples; ++s) cycle.AddSample(in.Double());
+    for (int s = 0; s < samples; ++s) KProfilingSampling_AddSample(cycle, in.Double());
     cycle.Count = MakeCount(in);
     cycle.Present = in.Bit() ? 0xFFFFFFFFu : in.U32();
     cycle.KidCount = 1 + in.Below(kMaxKids);

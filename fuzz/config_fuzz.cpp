@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (stored) {
     KConfigFile again(path.c_str(), false);
-    Check(again.IsLoaded(), "a saved file did not load");
+    Check(KConfigFile_IsLoaded(again), "a saved file did not load");
     Check(std::strcmp(again.Get("Fuzz", "Value",
                                 "\x01"
                                 "missing"),

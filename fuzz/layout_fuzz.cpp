@@ -18,6 +18,7 @@
 
 #include "fuzz_input.h"
 #include "host/ktoolkit.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -200,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       layout.SetBorder(name.c_str(), in.Int(), in.Bit(), in.Bit(), in.Int(), 0, in.Float(), 0);
     }
   }
-  Check(layout.GetRegionCount() == static_cast<int>(model.size()), kTarget, "region count");
+  Check(KtLayout_GetRegionCount(layout) == static_cast<int>(model.size()), kTarget, "region count");
 
   NullGraphic graphic;
   NullContainer container;
@@ -214,12 +215,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Solve(model, std::max(width, 0), std::max(height, 0));
     for (size_t i = 0; i < model.size(); ++i) {
       int left = 0, top = 0, right = 0, bottom = 0;
-      Check(layout.GetRegionRect(model[i].Name.c_str(), left, top, right, bottom), kTarget,
-            "an added region is unknown");
+      Check(KtLayout_GetRegionRect(layout, model[i].Name.c_str(), left, top, right, bottom),
+            kTarget, "an added region is unknown");
       Check(left == model[i].Left && top == model[i].Top && right == model[i].Right &&
                 bottom == model[i].Bottom,
             kTarget, "a region resolved differently from the model");
-      if (layout.GetRegionView(model[i].Name.c_str()) == &controls[i]) {
+      if (KtLayout_GetRegionView(layout, model[i].Name.c_str()) == &controls[i]) {
         IKtGeometry& g = controls[i];
         Check(g.GetPosX() == left && g.GetPosY() == top, kTarget, "a control off its region");
         const long long w = std::max(0LL, static_cast<long long>(right) - left);
@@ -233,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   static_cast<IKtView&>(layout).Detach(&container);
   int ignored = 0;
-  Check(!layout.GetRegionRect("missing", ignored, ignored, ignored, ignored), kTarget,
+  Check(!KtLayout_GetRegionRect(layout, "missing", ignored, ignored, ignored, ignored), kTarget,
         "an unknown region has a rectangle");
   return 0;
 }

@@ -404,10 +404,8 @@ class KHOST_API KConfigFile {
   const char* Get(const char* section, const char* key,
                   const char* defaultValue);  // [ui; returns borrowed]
 
-  bool IsLoaded() const;  // the file existed and was read [ui; -]
-
  private:
-  friend struct KConfigFileAccess;  // the host's writing of a writable file
+  friend struct KConfigFileAccess;  // the host's own reading and writing of the file
   struct Impl;
   Impl* mImpl;
 };
@@ -434,15 +432,13 @@ class KHOST_API KTaskCycle {
   float mColor[3];
 };
 
-// A task cycle that records measured durations and answers statistics over
-// the last BufferSize samples. Recording and reading cost O(1) whatever the
-// window size (amortised for minimum and maximum).
+// A task cycle that records measured durations (the host records them) and
+// answers statistics over the last BufferSize samples.
 //
-// Threads: AddSample, SetBufferSize, QueryAcquire/QueryRelease and the
-// statistics may be called from any thread. Between QueryAcquire and
-// QueryRelease no sample is recorded, so the statistics read in between come
-// from one moment. Children are for the user-interface thread (change them
-// only while nothing draws).
+// Threads: QueryAcquire/QueryRelease and the statistics may be called from
+// any thread. Between QueryAcquire and QueryRelease no sample is recorded, so
+// the statistics read in between come from one moment. Children are read on
+// the user-interface thread.
 class KHOST_API KProfilingSampling : public KTaskCycle {
  public:
   KProfilingSampling(const char* name, float red, float green, float blue,
@@ -463,24 +459,8 @@ class KHOST_API KProfilingSampling : public KTaskCycle {
   virtual KProfilingSampling* GetChild(int category, int index);  // [ui; returns borrowed]
   virtual bool HasChild(int category, int index);                 // [ui; -]
 
-  // Host side.
-  void AddSample(double microseconds);  // negative and NaN values count as 0 [any; -]
-  void SetBufferSize(int size);         // clamped to 1..100000; keeps the newest samples [any; -]
-  int GetBufferSize();                  // [any; -]
-  int GetSampleCount();                 // samples in the window [any; -]
-  void Reset();                         // forgets all samples [any; -]
-  // Borrowed. Ignored: null, a child already in that category, a category
-  // outside 0..31, and a child that is this sampling or lies above it (which
-  // would make the tree endless). A destroyed sampling leaves its parents'
-  // child lists and the profiler's root table by itself.
-  void AddChild(int category, KProfilingSampling* child);     // [ui; keeps child]
-  bool RemoveChild(int category, KProfilingSampling* child);  // [ui; -]
-  void ClearChildren(int category);                           // [ui; -]
-  // One past the highest category that ever held a child (categories are
-  // 0..31; AddChild ignores others).
-  int GetCategoryCount();  // [ui; -]
-
  private:
+  friend struct KProfilerAccess;  // the host's recording and tree building
   struct Impl;
   Impl* mImpl;
 };
@@ -530,19 +510,9 @@ class KHOST_API KProfiler {
   // Non-zero while profiling runs (follows ProfilingType).
   int ProfilingEnabled;
 
-  // Host side: puts `sampling` (borrowed) in slot `slot` and gives its tree
-  // the current buffer size. Out-of-range slots are ignored.
-  void SetRootCycle(int slot, KProfilingSampling* sampling);  // [ui; keeps sampling]
-  // Gives every sampling of the root tree and ProfilingCost the buffer size.
-  void ApplyBufferSize();  // [ui; -]
-  // Host side: per-frame bookkeeping. EndFrame records the time spent in
-  // AddCost since BeginFrame into ProfilingCost.
-  void BeginFrame();                  // [ui; -]
-  void AddCost(double microseconds);  // any thread [any; -]
-  void EndFrame();                    // [ui; -]
-
  private:
-  KProfiler();  // [ui; -]
+  friend struct KProfilerAccess;  // the host's frame bookkeeping
+  KProfiler();                    // [ui; -]
   ~KProfiler();
   struct Impl;
   Impl* mImpl;

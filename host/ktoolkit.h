@@ -285,7 +285,6 @@ class KHOST_API KtView : public KObject,
                 int priority) override;                                                   // [ui; -]
   bool Unregister(int eventId, ICallback* receiver, kICallbackHandler handler) override;  // [ui; -]
   void Broadcast(int eventId, KEventBase* event) override;                                // [ui; -]
-  int GetRegisteredCount(int eventId);  // subscriptions of one event [ui; -]
 
   // IKtGeometry
   int GetWidth() override;                       // [ui; -]
@@ -321,14 +320,9 @@ class KHOST_API KtView : public KObject,
 
   IKtGraphic* GetGraphic() const { return mGraphic; }            // [ui; returns borrowed]
   IKtViewContainer* GetContainer() const { return mContainer; }  // [ui; returns borrowed]
-  // The window rectangle of the last expose; false before the first.
-  bool GetWindowRect(int& x, int& y, int& width, int& height) const;  // [ui; -]
-  bool ContainsWindowPoint(int x, int y) const;                       // [ui; -]
-  // Number of ViewRefresh calls so far.
-  int GetRefreshCount() const { return mRefreshCount; }  // [ui; -]
 
  private:
-  friend struct KtToolkitAccess;  // the toolkit's own operations (focus, layouts)
+  friend struct KtToolkitAccess;  // the toolkit's own operations (focus, layouts, reading)
   int mPosX = 0;
   int mPosY = 0;
   int mWidth = 0;
@@ -401,14 +395,6 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   KPropertyEvent LayoutRefreshEvent;
   void LayoutRefresh();  // [ui; -]
 
-  // Resolved rectangle of a region, in layout pixels. False when unknown.
-  bool GetRegionRect(const char* region, int& left, int& top, int& right, int& bottom);  // [ui; -]
-  int GetRegionCount() const;                                                            // [ui; -]
-  const char* GetRegionName(int index) const;            // [ui; returns borrowed]
-  const char* GetRegionTitle(const char* region) const;  // [ui; returns borrowed]
-  IKtView* GetRegionView(const char* region) const;      // [ui; returns borrowed]
-  bool HasBorder(const char* region) const;              // [ui; -]
-
   // IKtObject, IKtLayout
   const char* GetObjectName() override;  // [ui; -]
   void LayoutRegions() override;         // [ui; -]
@@ -428,7 +414,7 @@ class KHOST_API KtLayout : public KtView, public IKtObject, public IKtLayout {
   struct Container;  // the IKtViewContainer the layout gives its controls
   Container* mContainerImpl;
   void DetachControls();          // [ui; -]
-  friend struct KtToolkitAccess;  // the toolkit's own operations (fitting)
+  friend struct KtToolkitAccess;  // the toolkit's own operations (fitting, reading)
 };
 
 // A layout that is a window's content.
@@ -456,14 +442,13 @@ class KHOST_API KtStatic : public KtView {
 };
 
 // A push button: OnClick fires when the left button is pressed and released
-// over it, or when Click() is called.
+// over it (or when the host presses it from code).
 class KHOST_API KtButton : public KtView {
  public:
   explicit KtButton(kViewCreation creation = 0);  // [ui; -]
   ~KtButton() override;
   KPropertyTemplate<char*> Caption;
   KPropertyEvent OnClick;
-  void Click();                                                                 // [ui; -]
   void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
@@ -505,12 +490,11 @@ class KHOST_API KtTabPanel : public KtView {
   KPropertyTemplate<char*> Items;
   KPropertyTemplate<int> SelectedIndex;
   KPropertyEvent OnChange;
-  int GetTabCount() const;                          // [ui; -]
-  const char* GetTab(int index) const;              // [ui; returns borrowed]
-  void ViewExpose(IKtGeometry* geometry) override;  // [ui; -]
+  void ViewExpose(IKtGeometry* geometry) override;                              // [ui; -]
   bool ViewInput(int event, int x, int y, int button, int modifiers) override;  // [ui; -]
 
  private:
+  friend struct KtControlsAccess;  // the toolkit's reading of the tabs
   struct Impl;
   Impl* mImpl;
 };

@@ -32,6 +32,7 @@
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 #include "standin/kbaselib/config.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/viewhost.h"
 
@@ -320,7 +321,7 @@ bool Application::StartFrame(FrameRecord& record) {
   // with the second, so every published frame has every cycle's sample.
   const bool whole = mClock.StartFrame(record);
   const bool profiling = whole && KProfiler::TheOne()->ProfilingEnabled != 0;
-  if (profiling) KProfiler::TheOne()->BeginFrame();
+  if (profiling) KProfiler_BeginFrame(*KProfiler::TheOne());
   return profiling;
 }
 
@@ -355,7 +356,7 @@ void Application::Publish(const FrameRecord& record, bool profiling) {
   // header keeps the last numbers.
   if (profiling) {
     mEngine->Publish(record);
-    KProfiler::TheOne()->EndFrame();
+    KProfiler_EndFrame(*KProfiler::TheOne());
   }
   mOutputs.Measured().Observe(mFrameIndex, record);
 }

@@ -7,6 +7,7 @@
 #include "khost/app/cli.h"
 #include "khost/app/ui_driver.h"
 #include "standin/kbaselib/registry.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace khost {
 
@@ -76,7 +77,8 @@ Status ModuleBridge::Open(const std::string& path) {
   mView = KQueryInterface<IKtView>(mTool, kIID_IKtView);
   mLayout = dynamic_cast<KtLayout*>(mTool);
   if (!itool || !mView || !mLayout) return Failure("the ProfilingCenter tool is not a tool window");
-  mPanel = dynamic_cast<KtLayout*>(dynamic_cast<KtView*>(mLayout->GetRegionView(kPanelRegion)));
+  mPanel = dynamic_cast<KtLayout*>(
+      dynamic_cast<KtView*>(KtLayout_GetRegionView(*mLayout, kPanelRegion)));
   mSizes = {itool->ToolGetStartWSize(), itool->ToolGetStartHSize(), itool->ToolGetMinWSize(),
             itool->ToolGetMinHSize()};
   return {};

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/bcore.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace khost {
 
@@ -43,22 +44,22 @@ ProfilerFeed::ProfilerFeed() {
   }
   mCulling = std::make_unique<KProfilingSampling>("Culling", 1.00f, 0.65f, 0.55f);
   mSubmission = std::make_unique<KProfilingSampling>("Submission", 0.80f, 0.35f, 0.65f);
-  mSlots[kSlotRendering]->AddChild(1, mCulling.get());
-  mSlots[kSlotRendering]->AddChild(1, mSubmission.get());
+  KProfilingSampling_AddChild(*mSlots[kSlotRendering], 1, mCulling.get());
+  KProfilingSampling_AddChild(*mSlots[kSlotRendering], 1, mSubmission.get());
 }
 
 ProfilerFeed::~ProfilerFeed() {
   Uninstall();
-  mSlots[kSlotEvaluation]->ClearChildren(1);
-  mSlots[kSlotRendering]->ClearChildren(1);
+  KProfilingSampling_ClearChildren(*mSlots[kSlotEvaluation], 1);
+  KProfilingSampling_ClearChildren(*mSlots[kSlotRendering], 1);
 }
 
 void ProfilerFeed::Install() {
   KProfiler* profiler = KProfiler::TheOne();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    profiler->SetRootCycle(slot, mSlots[slot].get());  // slot 7 stays null
+    KProfiler_SetRootCycle(*profiler, slot, mSlots[slot].get());  // slot 7 stays null
   }
-  profiler->ApplyBufferSize();
+  KProfiler_ApplyBufferSize(*profiler);
   mInstalled = true;
 }
 
@@ -66,14 +67,15 @@ void ProfilerFeed::Uninstall() {
   if (!mInstalled) return;
   KProfiler* profiler = KProfiler::TheOne();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    if (profiler->RootCycles[slot] == mSlots[slot].get()) profiler->SetRootCycle(slot, nullptr);
+    if (profiler->RootCycles[slot] == mSlots[slot].get())
+      KProfiler_SetRootCycle(*profiler, slot, nullptr);
   }
   mInstalled = false;
 }
 
 void ProfilerFeed::SetCharacterCount(int count) {
   KProfilingSampling* evaluation = mSlots[kSlotEvaluation].get();
-  evaluation->ClearChildren(1);
+  KProfilingSampling_ClearChildren(*evaluation, 1);
   mCharacters.clear();
   mCharacters.resize(static_cast<std::size_t>(count < 0 ? 0 : count));
   for (int i = 0; i < static_cast<int>(mCharacters.size()); ++i) {
@@ -85,11 +87,11 @@ void ProfilerFeed::SetCharacterCount(int count) {
     c.Total = std::make_unique<KProfilingSampling>(name, 0.35f + shade, 0.85f, 0.40f + shade);
     c.Skeleton = std::make_unique<KProfilingSampling>("Skeleton", 0.60f, 0.95f, 0.60f);
     c.Constraints = std::make_unique<KProfilingSampling>("Constraints", 0.30f, 0.70f, 0.95f);
-    c.Total->AddChild(1, c.Skeleton.get());
-    c.Total->AddChild(1, c.Constraints.get());
-    evaluation->AddChild(1, c.Total.get());
+    KProfilingSampling_AddChild(*c.Total, 1, c.Skeleton.get());
+    KProfilingSampling_AddChild(*c.Total, 1, c.Constraints.get());
+    KProfilingSampling_AddChild(*evaluation, 1, c.Total.get());
   }
-  if (mInstalled) KProfiler::TheOne()->ApplyBufferSize();
+  if (mInstalled) KProfiler_ApplyBufferSize(*KProfiler::TheOne());
 }
 
 bool IsWorkloadSlot(int slot) {
@@ -120,19 +122,20 @@ void ProfilerFeed::Publish(const FrameRecord& record) {
   const Clock::time_point start = Clock::now();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
     const double micros = record.Slot(slot).Micros;
-    if (mSlots[slot] && micros >= 0.0) mSlots[slot]->AddSample(micros);
+    if (mSlots[slot] && micros >= 0.0) KProfilingSampling_AddSample(*mSlots[slot], micros);
   }
   if (const FrameTimings* work = record.Work) {
     const std::size_t n = std::min(work->Characters.size(), mCharacters.size());
     for (std::size_t i = 0; i < n; ++i) {
-      mCharacters[i].Total->AddSample(work->Characters[i].Total);
-      mCharacters[i].Skeleton->AddSample(work->Characters[i].Skeleton);
-      mCharacters[i].Constraints->AddSample(work->Characters[i].Constraints);
+      KProfilingSampling_AddSample(*mCharacters[i].Total, work->Characters[i].Total);
+      KProfilingSampling_AddSample(*mCharacters[i].Skeleton, work->Characters[i].Skeleton);
+      KProfilingSampling_AddSample(*mCharacters[i].Constraints, work->Characters[i].Constraints);
     }
-    mCulling->AddSample(work->Culling);
-    mSubmission->AddSample(work->Submission);
+    KProfilingSampling_AddSample(*mCulling, work->Culling);
+    KProfilingSampling_AddSample(*mSubmission, work->Submission);
   }
-  profiler->AddCost(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  KProfiler_AddCost(*profiler,
+                    std::chrono::duration<double, std::micro>(Clock::now() - start).count());
 }
 
 const char* SlotName(int slot) {

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "standin/ktoolkit/controls.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
 
 namespace khost {
@@ -12,11 +14,11 @@ namespace {
 
 void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
   if (depth > 32) return;  // a layout nested in itself would never end
-  const int count = layout.GetRegionCount();
+  const int count = KtLayout_GetRegionCount(layout);
   for (int i = 0; i < count; ++i) {
-    const char* region = layout.GetRegionName(i);
+    const char* region = KtLayout_GetRegionName(layout, i);
     if (!region) continue;
-    IKtView* view = layout.GetRegionView(region);
+    IKtView* view = KtLayout_GetRegionView(layout, region);
     KtView* kt = dynamic_cast<KtView*>(view);
     if (!kt) continue;
     FoundControl found;
@@ -34,7 +36,8 @@ void Collect(KtLayout& layout, std::vector<FoundControl>& out, int depth) {
       found.Caption = label->Caption.Get();
     } else if (auto* tabs = dynamic_cast<KtTabPanel*>(kt)) {
       found.ControlKind = FoundControl::kTabs;
-      if (tabs->GetTabCount() == 1 && tabs->GetTab(0)) found.Caption = tabs->GetTab(0);
+      if (KtTabPanel_GetTabCount(*tabs) == 1 && KtTabPanel_GetTab(*tabs, 0))
+        found.Caption = KtTabPanel_GetTab(*tabs, 0);
     }
     out.push_back(found);
     if (auto* inner = dynamic_cast<KtLayout*>(kt)) Collect(*inner, out, depth + 1);
@@ -147,7 +150,7 @@ bool UiDriver::ClickAt(int x, int y) {
 
 ActionResult UiDriver::Locate(KtView& view, const std::string& what, int& x, int& y, int& w,
                               int& h) {
-  if (!view.GetWindowRect(x, y, w, h) || w <= 0 || h <= 0) {
+  if (!KtView_GetWindowRect(view, x, y, w, h) || w <= 0 || h <= 0) {
     return Fail(1, what + " is not shown in the window");
   }
   const int cx = x + w / 2;
@@ -198,7 +201,7 @@ ActionResult UiDriver::PickPopupRow(int index, int count, const std::string& wha
   KtView* popup = dynamic_cast<KtView*>(mHost.GetPopup());
   if (!popup) return Fail(1, what + " did not open its item list");
   int x = 0, y = 0, w = 0, h = 0;
-  if (!popup->GetWindowRect(x, y, w, h) || count <= 0 || h < count) {
+  if (!KtView_GetWindowRect(*popup, x, y, w, h) || count <= 0 || h < count) {
     return Fail(1, "the item list of " + what + " is not shown");
   }
   const int row = h / count;

@@ -477,8 +477,12 @@ const char* KConfigFile::Get(const char* section, const char* key, const char* d
   }
 }
 
-bool KConfigFile::IsLoaded() const {
-  return mImpl && mImpl->Loaded;
+bool KConfigFile_IsLoaded(const KConfigFile& file) {
+  return KConfigFileAccess::IsLoaded(file);
+}
+
+bool KConfigFileAccess::IsLoaded(const KConfigFile& file) {
+  return file.mImpl && file.mImpl->Loaded;
 }
 
 bool KConfigFile_Set(KConfigFile& file, const char* section, const char* key, const char* value) {

@@ -2,7 +2,7 @@
 // files live. The host application sets the folder; KConfigFile
 // (host/kbaselib.h) resolves names through it.
 //
-// Sections: configuration folder; writing a configuration file.
+// Sections: configuration folder; reading and writing a configuration file.
 // Form of the notes: [thread; ownership].
 #pragma once
 
@@ -24,8 +24,11 @@ KHOST_API std::string KConfig_GetFolder();             // [any; -]
 KHOST_API std::string KConfig_ResolvePath(const char* fileName);
 
 //-----------------------------------------------------------------------------
-// [SECTION] Writing a configuration file
+// [SECTION] Reading and writing a configuration file
 //-----------------------------------------------------------------------------
+
+// Whether the file existed and was read. [ui; -]
+KHOST_API bool KConfigFile_IsLoaded(const KConfigFile& file);
 
 // Changes a value in memory; false for a file opened read-only or a null
 // argument. [ui; copies section, key, value]
@@ -36,6 +39,7 @@ KHOST_API bool KConfigFile_Save(KConfigFile& file);
 
 // The way to a configuration file's state (a friend of KConfigFile).
 struct KConfigFileAccess {
+  static bool IsLoaded(const KConfigFile& file);
   static bool Set(KConfigFile& file, const char* section, const char* key, const char* value);
   static bool Save(KConfigFile& file);
 };

@@ -1,6 +1,6 @@
 // Task cycles, samplings and the host profiler.
 
-#include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 
 #include <algorithm>
 #include <atomic>
@@ -178,6 +178,14 @@ struct KProfilingSampling::Impl {
   }
 };
 
+// The way to the state of samplings and of the profiler (a friend of both).
+struct KProfilerAccess {
+  static KProfilingSampling::Impl& Of(const KProfilingSampling& sampling) {
+    return *sampling.mImpl;
+  }
+  static KProfiler::Impl& Of(const KProfiler& profiler) { return *profiler.mImpl; }
+};
+
 namespace {
 
 // Clears the profiler's root slots that hold a sampling that goes away.
@@ -238,93 +246,105 @@ KProfilingSampling* KProfilingSampling::GetChild(int category, int index) {
   return mImpl->Children[static_cast<size_t>(category)][static_cast<size_t>(index)];
 }
 
-int KProfilingSampling::GetCategoryCount() {
-  return static_cast<int>(mImpl->Children.size());
-}
-
 bool KProfilingSampling::HasChild(int category, int index) {
   return GetChild(category, index) != nullptr;
 }
 
-void KProfilingSampling::AddSample(double microseconds) {
+//-----------------------------------------------------------------------------
+// Recording samples and building trees (standin/kbaselib/profiler.h)
+//-----------------------------------------------------------------------------
+
+void KProfilingSampling_AddSample(KProfilingSampling& sampling, double microseconds) {
+  auto& impl = KProfilerAccess::Of(sampling);
   const int64_t ns = MicrosecondsToNs(microseconds);
-  std::lock_guard<std::mutex> lock(mImpl->Mutex);
-  mImpl->Record(ns);
-  mImpl->Publish();
+  std::lock_guard<std::mutex> lock(impl.Mutex);
+  impl.Record(ns);
+  impl.Publish();
 }
 
-void KProfilingSampling::SetBufferSize(int size) {
+void KProfilingSampling_SetBufferSize(KProfilingSampling& sampling, int size) {
+  auto& impl = KProfilerAccess::Of(sampling);
   const size_t capacity = static_cast<size_t>(ClampBufferSize(size));
-  std::lock_guard<std::mutex> lock(mImpl->Mutex);
-  if (capacity == mImpl->Capacity) return;
+  std::lock_guard<std::mutex> lock(impl.Mutex);
+  if (capacity == impl.Capacity) return;
   // Rebuild the window from the newest samples that fit, oldest first.
-  const size_t keep = std::min(mImpl->Count, capacity);
+  const size_t keep = std::min(impl.Count, capacity);
   std::vector<int64_t> newest;
   newest.reserve(keep);
-  for (uint64_t sequence = mImpl->Next - keep; sequence < mImpl->Next; ++sequence) {
-    newest.push_back(mImpl->At(sequence));
+  for (uint64_t sequence = impl.Next - keep; sequence < impl.Next; ++sequence) {
+    newest.push_back(impl.At(sequence));
   }
-  mImpl->Resize(capacity);
-  for (int64_t ns : newest) mImpl->Record(ns);
-  mImpl->Publish();
+  impl.Resize(capacity);
+  for (int64_t ns : newest) impl.Record(ns);
+  impl.Publish();
 }
 
-int KProfilingSampling::GetBufferSize() {
-  return mImpl->PublishedCapacity.load(std::memory_order_relaxed);
+int KProfilingSampling_GetBufferSize(const KProfilingSampling& sampling) {
+  return KProfilerAccess::Of(sampling).PublishedCapacity.load(std::memory_order_relaxed);
 }
 
-int KProfilingSampling::GetSampleCount() {
-  return mImpl->PublishedCount.load(std::memory_order_acquire);
+int KProfilingSampling_GetSampleCount(const KProfilingSampling& sampling) {
+  return KProfilerAccess::Of(sampling).PublishedCount.load(std::memory_order_acquire);
 }
 
-void KProfilingSampling::Reset() {
-  std::lock_guard<std::mutex> lock(mImpl->Mutex);
-  mImpl->Resize(mImpl->Capacity);
-  mImpl->Publish();
+void KProfilingSampling_Reset(KProfilingSampling& sampling) {
+  auto& impl = KProfilerAccess::Of(sampling);
+  std::lock_guard<std::mutex> lock(impl.Mutex);
+  impl.Resize(impl.Capacity);
+  impl.Publish();
 }
 
-void KProfilingSampling::AddChild(int category, KProfilingSampling* child) {
+void KProfilingSampling_AddChild(KProfilingSampling& parent, int category,
+                                 KProfilingSampling* child) {
   if (!child || category < 0 || category >= kMaxCategories) return;
-  if (GetChildCount(category) > 0) {
-    const auto& list = mImpl->Children[static_cast<size_t>(category)];
+  auto& impl = KProfilerAccess::Of(parent);
+  if (parent.GetChildCount(category) > 0) {
+    const auto& list = impl.Children[static_cast<size_t>(category)];
     if (std::find(list.begin(), list.end(), child) != list.end()) return;
   }
-  // A child that is this sampling or lies above it would close a cycle, and
+  // A child that is the parent or lies above it would close a cycle, and
   // every walk of the tree (the chart's included) would never end.
   std::vector<KProfilingSampling*> pending{child};
   std::unordered_set<KProfilingSampling*> visited;
   while (!pending.empty()) {
     KProfilingSampling* node = pending.back();
     pending.pop_back();
-    if (node == this) return;
+    if (node == &parent) return;
     if (!visited.insert(node).second) continue;
-    for (const auto& list : node->mImpl->Children) {
+    for (const auto& list : KProfilerAccess::Of(*node).Children) {
       pending.insert(pending.end(), list.begin(), list.end());
     }
   }
-  if (mImpl->Children.size() <= static_cast<size_t>(category)) {
-    mImpl->Children.resize(static_cast<size_t>(category) + 1);
+  if (impl.Children.size() <= static_cast<size_t>(category)) {
+    impl.Children.resize(static_cast<size_t>(category) + 1);
   }
-  mImpl->Children[static_cast<size_t>(category)].push_back(child);
-  child->mImpl->Parents.push_back(this);
+  impl.Children[static_cast<size_t>(category)].push_back(child);
+  KProfilerAccess::Of(*child).Parents.push_back(&parent);
 }
 
-bool KProfilingSampling::RemoveChild(int category, KProfilingSampling* child) {
-  if (!child || GetChildCount(category) == 0) return false;
-  auto& list = mImpl->Children[static_cast<size_t>(category)];
+bool KProfilingSampling_RemoveChild(KProfilingSampling& parent, int category,
+                                    KProfilingSampling* child) {
+  if (!child || parent.GetChildCount(category) == 0) return false;
+  auto& list = KProfilerAccess::Of(parent).Children[static_cast<size_t>(category)];
   auto position = std::find(list.begin(), list.end(), child);
   if (position == list.end()) return false;
   list.erase(position);
-  auto& parents = child->mImpl->Parents;
-  auto link = std::find(parents.begin(), parents.end(), this);
+  auto& parents = KProfilerAccess::Of(*child).Parents;
+  auto link = std::find(parents.begin(), parents.end(), &parent);
   if (link != parents.end()) parents.erase(link);
   return true;
 }
 
-void KProfilingSampling::ClearChildren(int category) {
-  if (GetChildCount(category) == 0) return;
-  const std::vector<KProfilingSampling*> children = mImpl->Children[static_cast<size_t>(category)];
-  for (KProfilingSampling* child : children) RemoveChild(category, child);
+void KProfilingSampling_ClearChildren(KProfilingSampling& parent, int category) {
+  if (parent.GetChildCount(category) == 0) return;
+  const std::vector<KProfilingSampling*> children =
+      KProfilerAccess::Of(parent).Children[static_cast<size_t>(category)];
+  for (KProfilingSampling* child : children)
+    KProfilingSampling_RemoveChild(parent, category, child);
+}
+
+int KProfilingSampling_GetCategoryCount(const KProfilingSampling& sampling) {
+  return static_cast<int>(KProfilerAccess::Of(sampling).Children.size());
 }
 
 //-----------------------------------------------------------------------------
@@ -351,8 +371,8 @@ void ApplyToTree(KProfilingSampling* root, int size,
     KProfilingSampling* node = pending.back();
     pending.pop_back();
     if (!node || !visited.insert(node).second) continue;
-    node->SetBufferSize(size);
-    const int categories = node->GetCategoryCount();
+    KProfilingSampling_SetBufferSize(*node, size);
+    const int categories = KProfilingSampling_GetCategoryCount(*node);
     for (int category = 0; category < categories; ++category) {
       const int count = node->GetChildCount(category);
       for (int index = 0; index < count; ++index) {
@@ -376,7 +396,7 @@ struct KProfiler::Impl final : public KPlug {
   void OnProfilingTypeChanged(IRegister*, KEventBase*) {
     Owner->ProfilingEnabled = Owner->ProfilingType.Get() != 0 ? 1 : 0;
   }
-  void OnBufferSizeChanged(IRegister*, KEventBase*) { Owner->ApplyBufferSize(); }
+  void OnBufferSizeChanged(IRegister*, KEventBase*) { KProfiler_ApplyBufferSize(*Owner); }
 
   KProfiler* Owner;
   // Cost accumulated by AddCost since BeginFrame, in nanoseconds.
@@ -416,39 +436,45 @@ KProfiler::~KProfiler() {
   delete mImpl;
 }
 
-void KProfiler::SetRootCycle(int slot, KProfilingSampling* sampling) {
-  if (slot < 0 || slot >= kRootCycleCount) return;
-  RootCycles[slot] = sampling;
+//-----------------------------------------------------------------------------
+// The profiler's host side (standin/kbaselib/profiler.h)
+//-----------------------------------------------------------------------------
+
+void KProfiler_SetRootCycle(KProfiler& profiler, int slot, KProfilingSampling* sampling) {
+  if (slot < 0 || slot >= KProfiler::kRootCycleCount) return;
+  profiler.RootCycles[slot] = sampling;
   if (sampling) {
     std::unordered_set<KProfilingSampling*> visited;
-    ApplyToTree(sampling, ClampBufferSize(BufferSize.Get()), visited);
+    ApplyToTree(sampling, ClampBufferSize(profiler.BufferSize.Get()), visited);
   }
 }
 
-void KProfiler::ApplyBufferSize() {
+void KProfiler_ApplyBufferSize(KProfiler& profiler) {
   // The property may hold any integer; samplings take it clamped to 1..100000.
-  const int size = ClampBufferSize(BufferSize.Get());
+  const int size = ClampBufferSize(profiler.BufferSize.Get());
   std::unordered_set<KProfilingSampling*> visited;
-  for (KProfilingSampling* root : RootCycles) ApplyToTree(root, size, visited);
-  ApplyToTree(&ProfilingCost, size, visited);
+  for (KProfilingSampling* root : profiler.RootCycles) ApplyToTree(root, size, visited);
+  ApplyToTree(&profiler.ProfilingCost, size, visited);
 }
 
-void KProfiler::BeginFrame() {
-  mImpl->FrameCostNs.store(0, std::memory_order_relaxed);
+void KProfiler_BeginFrame(KProfiler& profiler) {
+  KProfilerAccess::Of(profiler).FrameCostNs.store(0, std::memory_order_relaxed);
 }
 
-void KProfiler::AddCost(double microseconds) {
+void KProfiler_AddCost(KProfiler& profiler, double microseconds) {
   const int64_t ns = MicrosecondsToNs(microseconds);
   if (ns == 0) return;
+  std::atomic<int64_t>& frameCost = KProfilerAccess::Of(profiler).FrameCostNs;
   // Saturating add: a frame's cost is clamped like any other sample.
-  int64_t current = mImpl->FrameCostNs.load(std::memory_order_relaxed);
+  int64_t current = frameCost.load(std::memory_order_relaxed);
   int64_t next;
   do {
     next = current > kMaxSampleNs - ns ? kMaxSampleNs : current + ns;
-  } while (!mImpl->FrameCostNs.compare_exchange_weak(current, next, std::memory_order_relaxed));
+  } while (!frameCost.compare_exchange_weak(current, next, std::memory_order_relaxed));
 }
 
-void KProfiler::EndFrame() {
-  const int64_t ns = mImpl->FrameCostNs.exchange(0, std::memory_order_relaxed);
-  ProfilingCost.AddSample(static_cast<double>(ns) / 1000.0);
+void KProfiler_EndFrame(KProfiler& profiler) {
+  const int64_t ns =
+      KProfilerAccess::Of(profiler).FrameCostNs.exchange(0, std::memory_order_relaxed);
+  KProfilingSampling_AddSample(profiler.ProfilingCost, static_cast<double>(ns) / 1000.0);
 }

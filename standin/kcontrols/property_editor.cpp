@@ -148,8 +148,8 @@ bool KtProperty::ViewInput(int event, int x, int y, int button, int /*modifiers*
   Impl& m = *mImpl;
   m.DropTypingWithoutFocus();
   int wx = 0, wy = 0, ww = 0, wh = 0;
-  const bool exposed = GetWindowRect(wx, wy, ww, wh);
-  const bool inside = exposed && ContainsWindowPoint(x, y);
+  const bool exposed = KtView_GetWindowRect(*this, wx, wy, ww, wh);
+  const bool inside = exposed && KtView_ContainsWindowPoint(*this, x, y);
   const EditorGeometry geo = m.Geometry();
   const int local = x - wx;
   const Mode mode = ModeOf(m.Watched);

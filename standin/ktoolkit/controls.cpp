@@ -2,6 +2,8 @@
 // plus the item popup the drop-downs open. All draw in the grey theme of
 // item_popup.h and hit-test input against the window rectangle of their last
 // paint.
+#include "standin/ktoolkit/controls.h"
+
 #include <GL/gl.h>
 
 #include <algorithm>
@@ -122,7 +124,7 @@ void KtItemPopup::Detach(IKtViewContainer* container) {
 
 int KtItemPopup::RowAt(int windowY) const {
   int x = 0, y = 0, w = 0, h = 0;
-  if (!GetWindowRect(x, y, w, h) || windowY < y) return -1;
+  if (!KtView_GetWindowRect(*this, x, y, w, h) || windowY < y) return -1;
   const int row = (windowY - y) / mRowHeight;
   return row < mSource->PopupItemCount() ? row : -1;
 }
@@ -153,7 +155,7 @@ void KtItemPopup::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtItemPopup::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   if (!IsOpen()) return false;
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   const int count = mSource->PopupItemCount();
   switch (event) {
     case kInputMouseMove:
@@ -215,7 +217,7 @@ void KtStatic::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtStatic::ViewInput(int event, int x, int y, int /*button*/, int /*modifiers*/) {
   if (event == kInputMouseMove) {
-    if (mCut && ContainsWindowPoint(x, y))
+    if (mCut && KtView_ContainsWindowPoint(*this, x, y))
       KtToolTip_Offer(this, Caption.Get(), x, y);
     else
       KtToolTip_Withdraw(this);
@@ -234,9 +236,9 @@ KtButton::KtButton(kViewCreation creation)
 
 KtButton::~KtButton() = default;
 
-void KtButton::Click() {
-  KEventBase event(0, this);
-  OnClick.Fire(static_cast<IRegister*>(this), &event);
+void KtButton_Click(KtButton& button) {
+  KEventBase event(0, &button);
+  button.OnClick.Fire(static_cast<IRegister*>(&button), &event);
 }
 
 void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
@@ -263,7 +265,7 @@ void KtButton::ViewExpose(IKtGeometry* /*geometry*/) {
 }
 
 bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   switch (event) {
     case kInputMouseMove:
       if (inside != mHover) {
@@ -287,16 +289,16 @@ bool KtButton::ViewInput(int event, int x, int y, int button, int /*modifiers*/)
       mPressed = false;
       mHover = inside;
       ViewRefresh(false);
-      if (inside) Click();
+      if (inside) KtButton_Click(*this);
       return true;
     }
     case kInputKeyChar:
       if (!KtView_HasFocus(*this) || button != ' ') return false;
-      Click();
+      KtButton_Click(*this);
       return true;
     case kInputKeyDown:
       if (!KtView_HasFocus(*this) || button != kKeyEnter) return false;
-      Click();
+      KtButton_Click(*this);
       return true;
     default:
       return false;
@@ -342,7 +344,7 @@ struct KtList::Impl : public ICallback, public IKtItemPopupSource {
 
   void OpenPopup() {
     int x = 0, y = 0, w = 0, h = 0;
-    if (!Owner->GetContainer() || !Owner->GetWindowRect(x, y, w, h)) return;
+    if (!Owner->GetContainer() || !KtView_GetWindowRect(*Owner, x, y, w, h)) return;
     Popup.Open(Owner->GetContainer(), x, y, w, h, std::max(16, h));
   }
 
@@ -412,7 +414,7 @@ void KtList::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtList::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   Impl& m = *mImpl;
-  const bool inside = ContainsWindowPoint(x, y);
+  const bool inside = KtView_ContainsWindowPoint(*this, x, y);
   switch (event) {
     case kInputMouseMove: {
       if (inside != m.Hover) {
@@ -519,13 +521,18 @@ KtTabPanel::~KtTabPanel() {
   UnwatchItems(Items, SelectedIndex, mImpl);
 }
 
-int KtTabPanel::GetTabCount() const {
-  return static_cast<int>(mImpl->Tabs.size());
+// The way to a tab strip's tabs (a friend of KtTabPanel).
+struct KtControlsAccess {
+  static const std::vector<std::string>& Tabs(const KtTabPanel& tabs) { return tabs.mImpl->Tabs; }
+};
+
+int KtTabPanel_GetTabCount(const KtTabPanel& tabs) {
+  return static_cast<int>(KtControlsAccess::Tabs(tabs).size());
 }
 
-const char* KtTabPanel::GetTab(int index) const {
-  if (index < 0 || index >= GetTabCount()) return nullptr;
-  return mImpl->Tabs[static_cast<size_t>(index)].c_str();
+const char* KtTabPanel_GetTab(const KtTabPanel& tabs, int index) {
+  if (index < 0 || index >= KtTabPanel_GetTabCount(tabs)) return nullptr;
+  return KtControlsAccess::Tabs(tabs)[static_cast<size_t>(index)].c_str();
 }
 
 void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
@@ -539,7 +546,7 @@ void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
   g->DrawRectangle(0.0f, h - 1.0f, w, h);
   int left = 0;
   const int selected = SelectedIndex.Get();
-  for (int i = 0; i < GetTabCount(); ++i) {
+  for (int i = 0; i < KtTabPanel_GetTabCount(*this); ++i) {
     const char* caption = mImpl->Tabs[static_cast<size_t>(i)].c_str();
     int tw = 0, th = 0;
     g->MeasureString(caption, kGraphic_Font_Style_Regular, tw, th);
@@ -562,12 +569,13 @@ void KtTabPanel::ViewExpose(IKtGeometry* /*geometry*/) {
 }
 
 bool KtTabPanel::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
-  if (event != kInputMouseDown || button != 0 || !ContainsWindowPoint(x, y)) return false;
+  if (event != kInputMouseDown || button != 0 || !KtView_ContainsWindowPoint(*this, x, y))
+    return false;
   if (!mImpl->Measured) return true;
   int wx = 0, wy = 0, ww = 0, wh = 0;
-  GetWindowRect(wx, wy, ww, wh);
+  KtView_GetWindowRect(*this, wx, wy, ww, wh);
   const int local = x - wx;
-  for (int i = 0; i < GetTabCount(); ++i) {
+  for (int i = 0; i < KtTabPanel_GetTabCount(*this); ++i) {
     if (local < mImpl->TabRight[static_cast<size_t>(i)]) {
       if (SelectedIndex.Get() != i) SelectedIndex = i;
       return true;

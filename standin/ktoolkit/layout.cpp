@@ -340,10 +340,31 @@ void KtLayout::LayoutRefresh() {
   LayoutRefreshEvent.Fire(static_cast<IRegister*>(this), &event);
 }
 
-bool KtLayout::GetRegionRect(const char* region, int& left, int& top, int& right, int& bottom) {
-  const int index = mImpl->Find(region);
+bool KtLayout_GetRegionRect(const KtLayout& layout, const char* region, int& left, int& top,
+                            int& right, int& bottom) {
+  return KtToolkitAccess::RegionRect(layout, region, left, top, right, bottom);
+}
+int KtLayout_GetRegionCount(const KtLayout& layout) {
+  return KtToolkitAccess::RegionCount(layout);
+}
+const char* KtLayout_GetRegionName(const KtLayout& layout, int index) {
+  return KtToolkitAccess::RegionName(layout, index);
+}
+const char* KtLayout_GetRegionTitle(const KtLayout& layout, const char* region) {
+  return KtToolkitAccess::RegionTitle(layout, region);
+}
+IKtView* KtLayout_GetRegionView(const KtLayout& layout, const char* region) {
+  return KtToolkitAccess::RegionView(layout, region);
+}
+bool KtLayout_HasBorder(const KtLayout& layout, const char* region) {
+  return KtToolkitAccess::HasBorder(layout, region);
+}
+
+bool KtToolkitAccess::RegionRect(const KtLayout& layout, const char* region, int& left, int& top,
+                                 int& right, int& bottom) {
+  const int index = layout.mImpl->Find(region);
   if (index < 0) return false;
-  const Region& r = mImpl->Regions[static_cast<size_t>(index)];
+  const Region& r = layout.mImpl->Regions[static_cast<size_t>(index)];
   left = r.Left;
   top = r.Top;
   right = r.Right;
@@ -351,29 +372,29 @@ bool KtLayout::GetRegionRect(const char* region, int& left, int& top, int& right
   return true;
 }
 
-int KtLayout::GetRegionCount() const {
-  return static_cast<int>(mImpl->Regions.size());
+int KtToolkitAccess::RegionCount(const KtLayout& layout) {
+  return static_cast<int>(layout.mImpl->Regions.size());
 }
 
-const char* KtLayout::GetRegionName(int index) const {
-  if (index < 0 || index >= GetRegionCount()) return nullptr;
-  return mImpl->Regions[static_cast<size_t>(index)].Name.c_str();
+const char* KtToolkitAccess::RegionName(const KtLayout& layout, int index) {
+  if (index < 0 || index >= RegionCount(layout)) return nullptr;
+  return layout.mImpl->Regions[static_cast<size_t>(index)].Name.c_str();
 }
 
-const char* KtLayout::GetRegionTitle(const char* region) const {
-  const int index = mImpl->Find(region);
-  return index < 0 ? nullptr : mImpl->Regions[static_cast<size_t>(index)].Title.c_str();
+const char* KtToolkitAccess::RegionTitle(const KtLayout& layout, const char* region) {
+  const int index = layout.mImpl->Find(region);
+  return index < 0 ? nullptr : layout.mImpl->Regions[static_cast<size_t>(index)].Title.c_str();
 }
 
-IKtView* KtLayout::GetRegionView(const char* region) const {
-  const int index = mImpl->Find(region);
-  return index < 0 ? nullptr : mImpl->Regions[static_cast<size_t>(index)].View;
+IKtView* KtToolkitAccess::RegionView(const KtLayout& layout, const char* region) {
+  const int index = layout.mImpl->Find(region);
+  return index < 0 ? nullptr : layout.mImpl->Regions[static_cast<size_t>(index)].View;
 }
 
-bool KtLayout::HasBorder(const char* region) const {
-  const int index = mImpl->Find(region);
+bool KtToolkitAccess::HasBorder(const KtLayout& layout, const char* region) {
+  const int index = layout.mImpl->Find(region);
   if (index < 0) return false;
-  const Border& b = mImpl->Regions[static_cast<size_t>(index)].Frame;
+  const Border& b = layout.mImpl->Regions[static_cast<size_t>(index)].Frame;
   return b.Set && b.Visible;
 }
 

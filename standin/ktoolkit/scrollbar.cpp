@@ -10,6 +10,7 @@
 
 #include "host/ktoolkit.h"
 #include "item_popup.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void SliderRows(const SliderGeometry& s, int windowY, int& top, int& bottom) {
 // has been painted: the wheel anywhere over it scrolls.
 bool DrivenContains(IKtScrollBarDriven* driven, int x, int y) {
   const auto* view = dynamic_cast<const KtView*>(driven);
-  return view && view->ContainsWindowPoint(x, y);
+  return view && KtView_ContainsWindowPoint(*view, x, y);
 }
 
 }  // namespace
@@ -103,7 +104,7 @@ void KtScrollBar::DrivenSet(IKtScrollBarDriven* driven) {
 
 bool KtScrollBar::GetSliderWindowRect(int& x, int& y, int& width, int& height) const {
   int wx = 0, wy = 0, ww = 0, wh = 0;
-  if (!GetWindowRect(wx, wy, ww, wh) || !(mMaximum > mMinimum)) return false;
+  if (!KtView_GetWindowRect(*this, wx, wy, ww, wh) || !(mMaximum > mMinimum)) return false;
   const SliderGeometry s = ComputeSlider(mMinimum, mMaximum, mSliderStart, mSliderEnd, wh);
   x = wx;
   y = wy + static_cast<int>(std::lround(s.Top));
@@ -143,11 +144,11 @@ void KtScrollBar::ViewExpose(IKtGeometry* /*geometry*/) {
 
 bool KtScrollBar::ViewInput(int event, int x, int y, int button, int /*modifiers*/) {
   int wx = 0, wy = 0, ww = 0, wh = 0;
-  const bool exposed = GetWindowRect(wx, wy, ww, wh);
+  const bool exposed = KtView_GetWindowRect(*this, wx, wy, ww, wh);
   const SliderGeometry s = ComputeSlider(mMinimum, mMaximum, mSliderStart, mSliderEnd, wh);
   switch (event) {
     case kInputMouseDown: {
-      if (!exposed || !ContainsWindowPoint(x, y)) return false;
+      if (!exposed || !KtView_ContainsWindowPoint(*this, x, y)) return false;
       if (button != 0 || !s.Scrollable) return true;
       int sliderTop = 0, sliderBottom = 0;
       SliderRows(s, wy, sliderTop, sliderBottom);
@@ -181,7 +182,8 @@ bool KtScrollBar::ViewInput(int event, int x, int y, int button, int /*modifiers
     case kInputMouseWheel: {
       // The driven view hands its input to the bar: a wheel over the view
       // scrolls it as well as a wheel over the bar itself.
-      if (!exposed || !(ContainsWindowPoint(x, y) || DrivenContains(mDriven, x, y))) return false;
+      if (!exposed || !(KtView_ContainsWindowPoint(*this, x, y) || DrivenContains(mDriven, x, y)))
+        return false;
       if (!s.Scrollable) return true;
       // One step is a tenth of the visible part (at least one unit).
       const double step = std::max(1.0, (mSliderEnd - mSliderStart) / 10.0);

@@ -128,8 +128,12 @@ void KtView::Broadcast(int eventId, KEventBase* event) {
   list->Fire(static_cast<IRegister*>(this), event ? event : &fallback);
 }
 
-int KtView::GetRegisteredCount(int eventId) {
-  KCallbackList* list = mEvents ? mEvents->Find(eventId) : nullptr;
+int KtView_GetRegisteredCount(const KtView& view, int eventId) {
+  return KtToolkitAccess::RegisteredCount(view, eventId);
+}
+
+int KtToolkitAccess::RegisteredCount(const KtView& view, int eventId) {
+  KCallbackList* list = view.mEvents ? view.mEvents->Find(eventId) : nullptr;
   return list ? list->Count() : 0;
 }
 
@@ -220,17 +224,25 @@ void KtView::KtViewExposeEnd() {
   if (mGraphic) mGraphic->PopView();
 }
 
-bool KtView::GetWindowRect(int& x, int& y, int& width, int& height) const {
-  if (!mExposedOnce) return false;
-  x = mWindowX;
-  y = mWindowY;
-  width = mExposedWidth;
-  height = mExposedHeight;
+bool KtView_GetWindowRect(const KtView& view, int& x, int& y, int& width, int& height) {
+  return KtToolkitAccess::WindowRect(view, x, y, width, height);
+}
+
+bool KtToolkitAccess::WindowRect(const KtView& view, int& x, int& y, int& width, int& height) {
+  if (!view.mExposedOnce) return false;
+  x = view.mWindowX;
+  y = view.mWindowY;
+  width = view.mExposedWidth;
+  height = view.mExposedHeight;
   return true;
 }
 
-bool KtView::ContainsWindowPoint(int x, int y) const {
-  if (!mExposedOnce) return false;
-  return x >= mWindowX && y >= mWindowY && x < mWindowX + mExposedWidth &&
-         y < mWindowY + mExposedHeight;
+bool KtView_ContainsWindowPoint(const KtView& view, int x, int y) {
+  int left = 0, top = 0, width = 0, height = 0;
+  if (!KtToolkitAccess::WindowRect(view, left, top, width, height)) return false;
+  return x >= left && y >= top && x < left + width && y < top + height;
+}
+
+int KtView_GetRefreshCount(const KtView& view) {
+  return KtToolkitAccess::RefreshCount(view);
 }

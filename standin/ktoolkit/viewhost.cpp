@@ -30,13 +30,13 @@ void CollectFocusable(IKtView* view, std::vector<KtView*>& out, int depth) {
   auto* layout = dynamic_cast<KtLayout*>(kt);
   if (!layout) {
     int x = 0, y = 0, w = 0, h = 0;
-    if (kt && KtView_IsFocusable(*kt) && kt->GetWindowRect(x, y, w, h) && w > 0 && h > 0)
+    if (kt && KtView_IsFocusable(*kt) && KtView_GetWindowRect(*kt, x, y, w, h) && w > 0 && h > 0)
       out.push_back(kt);
     return;
   }
   std::vector<IKtView*> children;
-  for (int i = 0; i < layout->GetRegionCount(); ++i) {
-    IKtView* child = layout->GetRegionView(layout->GetRegionName(i));
+  for (int i = 0; i < KtLayout_GetRegionCount(*layout); ++i) {
+    IKtView* child = KtLayout_GetRegionView(*layout, KtLayout_GetRegionName(*layout, i));
     if (child && std::find(children.begin(), children.end(), child) == children.end())
       children.push_back(child);
   }

@@ -82,7 +82,7 @@ TEST_F(Config, SectionsKeysCommentsTrimmingAndCase) {
         "[DISPLAY]\n"
         "Later = joined\n");
   KConfigFile file("@App.txt", false);
-  EXPECT_TRUE(file.IsLoaded());
+  EXPECT_TRUE(KConfigFile_IsLoaded(file));
   EXPECT_STREQ(file.Get("", "top", "x"), "level");
   EXPECT_STREQ(file.Get("Display", "EarlyFrustumCulling", "x"), "Yes");
   EXPECT_STREQ(file.Get("display", "earlyfrustumculling", "x"), "Yes");
@@ -181,7 +181,7 @@ TEST_F(Config, BinaryBytesAndOverlongLinesAreLeftOutAndTheRestIsRead) {
   content += "After = fine";  // no final newline
   Write("B.txt", content);
   KConfigFile file("@B.txt", false);
-  EXPECT_TRUE(file.IsLoaded());
+  EXPECT_TRUE(KConfigFile_IsLoaded(file));
   EXPECT_STREQ(file.Get("S", "Bom", "x"), "ok");  // byte order mark and CR removed
   EXPECT_STREQ(file.Get("S", "Nul", "d"), "d");
   EXPECT_STREQ(file.Get("S", "Bell", "d"), "d");
@@ -193,13 +193,13 @@ TEST_F(Config, BinaryBytesAndOverlongLinesAreLeftOutAndTheRestIsRead) {
 TEST_F(Config, MissingFileFolderPipeAndUnreadableFileGiveDefaults) {
   {
     KConfigFile missing("@Nothing.txt", false);
-    EXPECT_FALSE(missing.IsLoaded());
+    EXPECT_FALSE(KConfigFile_IsLoaded(missing));
     EXPECT_STREQ(missing.Get("Display", "EarlyFrustumCulling", "Yes"), "Yes");
   }
   {
     fs::create_directory(fs::path(mDir) / "Folder.txt");
     KConfigFile folder("@Folder.txt", true);
-    EXPECT_FALSE(folder.IsLoaded());
+    EXPECT_FALSE(KConfigFile_IsLoaded(folder));
     EXPECT_STREQ(folder.Get("A", "B", "dflt"), "dflt");
     EXPECT_TRUE(KConfigFile_Set(folder, "A", "B", "v"));
     EXPECT_FALSE(KConfigFile_Save(folder));  // never replaces a folder
@@ -209,12 +209,12 @@ TEST_F(Config, MissingFileFolderPipeAndUnreadableFileGiveDefaults) {
     const std::string pipe = (fs::path(mDir) / "Pipe.txt").string();
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     KConfigFile fifo("@Pipe.txt", false);  // must not wait for a writer
-    EXPECT_FALSE(fifo.IsLoaded());
+    EXPECT_FALSE(KConfigFile_IsLoaded(fifo));
     EXPECT_STREQ(fifo.Get("A", "B", "dflt"), "dflt");
   }
   {
     KConfigFile unnamed(nullptr, true);
-    EXPECT_FALSE(unnamed.IsLoaded());
+    EXPECT_FALSE(KConfigFile_IsLoaded(unnamed));
     EXPECT_STREQ(unnamed.Get("A", "B", "d"), "d");
     EXPECT_FALSE(KConfigFile_Save(unnamed));
   }
@@ -225,7 +225,7 @@ TEST_F(Config, UnreadableFileGivesDefaultsAndIsNotSavedOver) {
   const std::string path = Write("Locked.txt", "[S]\nK = secret\n");
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
   KConfigFile file("@Locked.txt", true);
-  EXPECT_FALSE(file.IsLoaded());
+  EXPECT_FALSE(KConfigFile_IsLoaded(file));
   EXPECT_STREQ(file.Get("S", "K", "dflt"), "dflt");
   EXPECT_TRUE(KConfigFile_Set(file, "S", "Other", "1"));
   EXPECT_FALSE(KConfigFile_Save(file));
@@ -240,7 +240,7 @@ TEST_F(Config, HugeFileIsReadUpToTheCapAndNeverSavedOver) {
   content += "Last = 2\n";
   Write("Huge.txt", content);
   KConfigFile file("@Huge.txt", true);
-  EXPECT_TRUE(file.IsLoaded());
+  EXPECT_TRUE(KConfigFile_IsLoaded(file));
   EXPECT_STREQ(file.Get("S", "First", "x"), "1");
   EXPECT_STREQ(file.Get("S", "Last", "beyond the cap"), "beyond the cap");
   EXPECT_TRUE(KConfigFile_Set(file, "S", "First", "changed"));
@@ -293,7 +293,7 @@ TEST_F(Config, SaveKeepsCommentsReplacesChangedLinesAndAddsNewKeys) {
         "# trailing comment\n");
   {
     KConfigFile file("@W.txt", true);
-    ASSERT_TRUE(file.IsLoaded());
+    ASSERT_TRUE(KConfigFile_IsLoaded(file));
     EXPECT_TRUE(KConfigFile_Set(file, "benchmark", "buffersize", "64"));
     EXPECT_TRUE(KConfigFile_Set(file, "Display", "UseGPUSkinDeform", "Yes "));
     EXPECT_TRUE(KConfigFile_Set(file, "Evaluation", "Pipeline", "  32abc"));
@@ -324,7 +324,7 @@ TEST_F(Config, SaveKeepsCommentsReplacesChangedLinesAndAddsNewKeys) {
 
 TEST_F(Config, SaveCreatesAMissingFileAndRefusesTextThatWouldNotReadBack) {
   KConfigFile file("@New.txt", true);
-  EXPECT_FALSE(file.IsLoaded());
+  EXPECT_FALSE(KConfigFile_IsLoaded(file));
   EXPECT_FALSE(KConfigFile_Set(file, "S", "", "v"));
   EXPECT_FALSE(KConfigFile_Set(file, "S", " padded", "v"));
   EXPECT_FALSE(KConfigFile_Set(file, "S", "a=b", "v"));
@@ -338,7 +338,7 @@ TEST_F(Config, SaveCreatesAMissingFileAndRefusesTextThatWouldNotReadBack) {
   EXPECT_TRUE(KConfigFile_Save(file));  // saving twice gives the same file
   EXPECT_EQ(Read("New.txt"), "[S]\nk = \nk2 = \"\t tabbed\"\n");
   KConfigFile again("@New.txt", false);
-  EXPECT_TRUE(again.IsLoaded());
+  EXPECT_TRUE(KConfigFile_IsLoaded(again));
   EXPECT_STREQ(again.Get("S", "k", "x"), "");
   EXPECT_STREQ(again.Get("S", "k2", "x"), "\t tabbed");
 }

@@ -1,6 +1,7 @@
 // The host profiler's coupled properties and frame bookkeeping, and the
 // engine settings singletons.
 
+#include "standin/kbaselib/profiler.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ TEST_F(Profiler, SingleInstanceWithItsDefaults) {
   EXPECT_EQ(mProfiler->BufferSize.Get(), 20);
   EXPECT_EQ(mProfiler->EvaluationDepth, 0);
   EXPECT_TRUE(mProfiler->FrameReference);
-  EXPECT_EQ(mProfiler->ProfilingCost.GetBufferSize(), 20);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(mProfiler->ProfilingCost), 20);
 
   ASSERT_EQ(mProfiler->ProfilingType.GetNamedValueCount(), 2);
   EXPECT_STREQ(mProfiler->ProfilingType.GetNamedValue(0), "Off");
@@ -75,26 +76,26 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
   KProfilingSampling devices("Devices", 1, 0, 0), evaluation("Evaluation", 0, 1, 0);
   KProfilingSampling deform("Deform", 0, 0, 1), skin("Skin", 1, 1, 0), other("Other", 0, 1, 1);
   KProfilingSampling detached("Detached", 1, 1, 1);
-  evaluation.AddChild(1, &deform);
-  deform.AddChild(1, &skin);
-  devices.AddChild(0, &other);  // every category is walked, not only 1
-  devices.AddChild(1, &skin);   // shared between two trees
-  for (int i = 0; i < 30; ++i) devices.AddSample(i);
+  KProfilingSampling_AddChild(evaluation, 1, &deform);
+  KProfilingSampling_AddChild(deform, 1, &skin);
+  KProfilingSampling_AddChild(devices, 0, &other);  // every category is walked, not only 1
+  KProfilingSampling_AddChild(devices, 1, &skin);   // shared between two trees
+  for (int i = 0; i < 30; ++i) KProfilingSampling_AddSample(devices, i);
 
-  mProfiler->SetRootCycle(0, &devices);
-  mProfiler->SetRootCycle(6, &evaluation);
-  mProfiler->SetRootCycle(2, &evaluation);  // the same tree in two slots
-  mProfiler->SetRootCycle(-1, &detached);   // out of range: ignored
-  mProfiler->SetRootCycle(12, &detached);
+  KProfiler_SetRootCycle(*mProfiler, 0, &devices);
+  KProfiler_SetRootCycle(*mProfiler, 6, &evaluation);
+  KProfiler_SetRootCycle(*mProfiler, 2, &evaluation);  // the same tree in two slots
+  KProfiler_SetRootCycle(*mProfiler, -1, &detached);   // out of range: ignored
+  KProfiler_SetRootCycle(*mProfiler, 12, &detached);
   EXPECT_EQ(mProfiler->RootCycles[0], &devices);
 
   mProfiler->BufferSize = 5;
   for (KProfilingSampling* s : {&devices, &evaluation, &deform, &skin, &other}) {
-    EXPECT_EQ(s->GetBufferSize(), 5) << s->GetName();
+    EXPECT_EQ(KProfilingSampling_GetBufferSize(*s), 5) << s->GetName();
   }
-  EXPECT_EQ(mProfiler->ProfilingCost.GetBufferSize(), 5);
-  EXPECT_EQ(detached.GetBufferSize(), 20);
-  EXPECT_EQ(devices.GetSampleCount(), 5);  // newest samples kept: 25..29
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(mProfiler->ProfilingCost), 5);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(detached), 20);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(devices), 5);  // newest samples kept: 25..29
   double average, minimum, maximum;
   devices.GetAvgMinMaxUsage(average, minimum, maximum);
   EXPECT_EQ(average, 27.0);
@@ -103,10 +104,10 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
   // so an editor shows the size in effect, whoever wrote it.
   mProfiler->BufferSize = 0;
   EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
-  EXPECT_EQ(skin.GetBufferSize(), 1);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(skin), 1);
   mProfiler->BufferSize = 5000000;
   EXPECT_EQ(mProfiler->BufferSize.Get(), 100000);
-  EXPECT_EQ(skin.GetBufferSize(), 100000);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(skin), 100000);
   int generic = -7;
   mProfiler->BufferSize.SetFromPointer(&generic, 0, 0);
   EXPECT_EQ(mProfiler->BufferSize.Get(), 1);
@@ -123,41 +124,41 @@ TEST_F(Profiler, BufferSizeReachesEveryTreeSamplingOnceAndTheProfilingCost) {
 
   // A sampling put in the table later takes the current size at once.
   mProfiler->BufferSize = 8;
-  mProfiler->SetRootCycle(3, &detached);
-  EXPECT_EQ(detached.GetBufferSize(), 8);
+  KProfiler_SetRootCycle(*mProfiler, 3, &detached);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(detached), 8);
 }
 
 TEST_F(Profiler, FrameBookkeepingRecordsTheAccumulatedCost) {
-  mProfiler->ProfilingCost.Reset();
-  mProfiler->BeginFrame();
-  mProfiler->AddCost(1.5);
-  mProfiler->AddCost(2.25);
-  mProfiler->AddCost(-3.0);  // ignored like a negative sample
-  mProfiler->EndFrame();
+  KProfilingSampling_Reset(mProfiler->ProfilingCost);
+  KProfiler_BeginFrame(*mProfiler);
+  KProfiler_AddCost(*mProfiler, 1.5);
+  KProfiler_AddCost(*mProfiler, 2.25);
+  KProfiler_AddCost(*mProfiler, -3.0);  // ignored like a negative sample
+  KProfiler_EndFrame(*mProfiler);
   double average, minimum, maximum;
   mProfiler->ProfilingCost.GetAvgMinMaxUsage(average, minimum, maximum);
-  EXPECT_EQ(mProfiler->ProfilingCost.GetSampleCount(), 1);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(mProfiler->ProfilingCost), 1);
   EXPECT_EQ(average, 3.75);
 
   // Cost added before BeginFrame belongs to no frame.
-  mProfiler->AddCost(100.0);
-  mProfiler->BeginFrame();
+  KProfiler_AddCost(*mProfiler, 100.0);
+  KProfiler_BeginFrame(*mProfiler);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([this] {
-      for (int i = 0; i < 1000; ++i) mProfiler->AddCost(0.001);
+      for (int i = 0; i < 1000; ++i) KProfiler_AddCost(*mProfiler, 0.001);
     });
   }
   for (auto& thread : threads) thread.join();
-  mProfiler->EndFrame();
+  KProfiler_EndFrame(*mProfiler);
   mProfiler->ProfilingCost.GetAvgMinMaxUsage(average, minimum, maximum);
   EXPECT_EQ(maximum, 4.0);  // 4000 ns, nothing lost between threads
   EXPECT_EQ(minimum, 3.75);
 
-  mProfiler->BeginFrame();
-  mProfiler->EndFrame();  // a frame without cost records 0
-  EXPECT_EQ(mProfiler->ProfilingCost.GetSampleCount(), 3);
-  mProfiler->ProfilingCost.Reset();
+  KProfiler_BeginFrame(*mProfiler);
+  KProfiler_EndFrame(*mProfiler);  // a frame without cost records 0
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(mProfiler->ProfilingCost), 3);
+  KProfilingSampling_Reset(mProfiler->ProfilingCost);
 }
 
 TEST(EngineSettings, DefaultsNamesAndRanges) {

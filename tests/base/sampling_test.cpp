@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace {
 
@@ -47,42 +48,42 @@ TEST(Sampling, ZerosBeforeAnySampleAndAfterReset) {
   KProfilingSampling s("Cycle", 0.2f, 0.4f, 0.6f);
   EXPECT_STREQ(s.GetName(), "Cycle");
   EXPECT_FLOAT_EQ(s.GetColor()[1], 0.4f);
-  EXPECT_EQ(s.GetBufferSize(), 20);
-  EXPECT_EQ(s.GetSampleCount(), 0);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(s), 20);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 0);
   Stats stats = Read(s);
   EXPECT_EQ(stats.Average, 0.0);
   EXPECT_EQ(stats.Minimum, 0.0);
   EXPECT_EQ(stats.Maximum, 0.0);
   EXPECT_EQ(s.GetAvgUsage(), 0u);
 
-  s.AddSample(5.0);
-  s.Reset();
+  KProfilingSampling_AddSample(s, 5.0);
+  KProfilingSampling_Reset(s);
   stats = Read(s);
-  EXPECT_EQ(s.GetSampleCount(), 0);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 0);
   EXPECT_EQ(stats.Maximum, 0.0);
-  EXPECT_EQ(s.GetBufferSize(), 20);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(s), 20);
 }
 
 TEST(Sampling, WindowSlidesAndExtremesFollowWhenTheOldOnesLeave) {
   KProfilingSampling s("S", 1, 1, 1, 3);
-  s.AddSample(10);
-  s.AddSample(1);
-  s.AddSample(5);
+  KProfilingSampling_AddSample(s, 10);
+  KProfilingSampling_AddSample(s, 1);
+  KProfilingSampling_AddSample(s, 5);
   Stats stats = Read(s);
   EXPECT_EQ(stats.Average, 16.0 / 3.0);
   EXPECT_EQ(stats.Minimum, 1.0);
   EXPECT_EQ(stats.Maximum, 10.0);
 
-  s.AddSample(6);  // 10 leaves
+  KProfilingSampling_AddSample(s, 6);  // 10 leaves
   stats = Read(s);
   EXPECT_EQ(stats.Maximum, 6.0);
   EXPECT_EQ(stats.Minimum, 1.0);
-  s.AddSample(7);  // 1 leaves
+  KProfilingSampling_AddSample(s, 7);  // 1 leaves
   stats = Read(s);
   EXPECT_EQ(stats.Minimum, 5.0);
   EXPECT_EQ(stats.Maximum, 7.0);
   EXPECT_EQ(stats.Average, 6.0);
-  EXPECT_EQ(s.GetSampleCount(), 3);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 3);
   EXPECT_EQ(s.GetAvgUsage(), 6u);
 }
 
@@ -105,7 +106,7 @@ TEST(Sampling, MatchesANaiveWindowOverLongRandomRuns) {
           ns = static_cast<int64_t>(random() % 1000000);
           break;
       }
-      s.AddSample(static_cast<double>(ns) / 1000.0);
+      KProfilingSampling_AddSample(s, static_cast<double>(ns) / 1000.0);
       window.push_back(ns);
       if (window.size() > static_cast<size_t>(size)) window.pop_front();
       const Stats expected = Reference(window);
@@ -119,7 +120,7 @@ TEST(Sampling, MatchesANaiveWindowOverLongRandomRuns) {
 
 TEST(Sampling, AveragesAreExactAndDoNotDriftOverMillionsOfSamples) {
   KProfilingSampling one("One", 1, 1, 1, 1);
-  one.AddSample(76923.08);
+  KProfilingSampling_AddSample(one, 76923.08);
   double average, minimum, maximum;
   one.GetAvgMinMaxUsage(average, minimum, maximum);
   EXPECT_EQ(average, 76923.08);
@@ -128,8 +129,9 @@ TEST(Sampling, AveragesAreExactAndDoNotDriftOverMillionsOfSamples) {
   EXPECT_EQ(one.GetAvgUsage(), 76923u);
 
   KProfilingSampling frames("Frames", 1, 1, 1, 20);
-  for (int i = 0; i < 2000000; ++i) frames.AddSample((i % 2) ? 0.3 : 987654.321);
-  for (int i = 0; i < 20; ++i) frames.AddSample(16666.7);
+  for (int i = 0; i < 2000000; ++i)
+    KProfilingSampling_AddSample(frames, (i % 2) ? 0.3 : 987654.321);
+  for (int i = 0; i < 20; ++i) KProfilingSampling_AddSample(frames, 16666.7);
   frames.GetAvgMinMaxUsage(average, minimum, maximum);
   EXPECT_EQ(average, 16666.7);  // nothing left over from the earlier samples
   EXPECT_EQ(minimum, 16666.7);
@@ -138,18 +140,19 @@ TEST(Sampling, AveragesAreExactAndDoNotDriftOverMillionsOfSamples) {
 
 TEST(Sampling, SamplesAreRoundedToNanosecondsAndBadValuesCountAsZero) {
   KProfilingSampling s("S", 1, 1, 1, 4);
-  s.AddSample(-5.0);
-  s.AddSample(std::numeric_limits<double>::quiet_NaN());
-  s.AddSample(0.0004);  // below half a nanosecond
-  s.AddSample(0.0006);
+  KProfilingSampling_AddSample(s, -5.0);
+  KProfilingSampling_AddSample(s, std::numeric_limits<double>::quiet_NaN());
+  KProfilingSampling_AddSample(s, 0.0004);  // below half a nanosecond
+  KProfilingSampling_AddSample(s, 0.0006);
   Stats stats = Read(s);
   EXPECT_EQ(stats.Minimum, 0.0);
   EXPECT_EQ(stats.Maximum, 0.001);
-  EXPECT_EQ(s.GetSampleCount(), 4);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 4);
 
   // Huge values are clamped so that a full window's sum cannot overflow.
   KProfilingSampling big("Big", 1, 1, 1, 100000);
-  for (int i = 0; i < 100000; ++i) big.AddSample(std::numeric_limits<double>::infinity());
+  for (int i = 0; i < 100000; ++i)
+    KProfilingSampling_AddSample(big, std::numeric_limits<double>::infinity());
   stats = Read(big);
   EXPECT_GT(stats.Average, 0.0);
   EXPECT_EQ(stats.Average, stats.Maximum);
@@ -158,37 +161,37 @@ TEST(Sampling, SamplesAreRoundedToNanosecondsAndBadValuesCountAsZero) {
 
 TEST(Sampling, ResizingKeepsTheNewestSamples) {
   KProfilingSampling s("S", 1, 1, 1, 10);
-  for (int i = 1; i <= 10; ++i) s.AddSample(i);
+  for (int i = 1; i <= 10; ++i) KProfilingSampling_AddSample(s, i);
 
-  s.SetBufferSize(3);  // keeps 8, 9, 10
-  EXPECT_EQ(s.GetBufferSize(), 3);
-  EXPECT_EQ(s.GetSampleCount(), 3);
+  KProfilingSampling_SetBufferSize(s, 3);  // keeps 8, 9, 10
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(s), 3);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 3);
   Stats stats = Read(s);
   EXPECT_EQ(stats.Average, 9.0);
   EXPECT_EQ(stats.Minimum, 8.0);
   EXPECT_EQ(stats.Maximum, 10.0);
 
-  s.SetBufferSize(5);  // grows: the same three, room for two more
-  EXPECT_EQ(s.GetSampleCount(), 3);
-  s.AddSample(11);
-  s.AddSample(12);
+  KProfilingSampling_SetBufferSize(s, 5);  // grows: the same three, room for two more
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 3);
+  KProfilingSampling_AddSample(s, 11);
+  KProfilingSampling_AddSample(s, 12);
   stats = Read(s);
   EXPECT_EQ(stats.Average, 10.0);
   EXPECT_EQ(stats.Minimum, 8.0);
-  s.AddSample(13);  // 8 leaves
+  KProfilingSampling_AddSample(s, 13);  // 8 leaves
   stats = Read(s);
   EXPECT_EQ(stats.Minimum, 9.0);
   EXPECT_EQ(stats.Maximum, 13.0);
   EXPECT_EQ(stats.Average, 11.0);
 
-  s.SetBufferSize(0);
-  EXPECT_EQ(s.GetBufferSize(), 1);
+  KProfilingSampling_SetBufferSize(s, 0);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(s), 1);
   EXPECT_EQ(Read(s).Average, 13.0);
-  s.SetBufferSize(1000000);
-  EXPECT_EQ(s.GetBufferSize(), 100000);
-  EXPECT_EQ(s.GetSampleCount(), 1);
+  KProfilingSampling_SetBufferSize(s, 1000000);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(s), 100000);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 1);
   KProfilingSampling clamped("C", 1, 1, 1, -4);
-  EXPECT_EQ(clamped.GetBufferSize(), 1);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(clamped), 1);
 }
 
 // The largest window costs memory only as samples arrive: a tree of a
@@ -200,19 +203,19 @@ TEST(Sampling, ALargeWindowAllocatesAsSamplesArrive) {
   std::vector<std::unique_ptr<KProfilingSampling>> samplings;
   for (int i = 0; i < 100; ++i) {
     samplings.push_back(std::make_unique<KProfilingSampling>("S", 1, 1, 1, 100000));
-    samplings.back()->AddSample(1.0);
+    KProfilingSampling_AddSample(*samplings.back(), 1.0);
   }
   EXPECT_LT(inUse() - before, 4 << 20);  // about 240 MB if allocated up front
-  EXPECT_EQ(samplings[0]->GetBufferSize(), 100000);
+  EXPECT_EQ(KProfilingSampling_GetBufferSize(*samplings[0]), 100000);
   // Shrinking and growing the window again keeps the newest samples.
   KProfilingSampling& s = *samplings[0];
-  for (int i = 2; i <= 50; ++i) s.AddSample(static_cast<double>(i));
-  s.SetBufferSize(10);
-  s.SetBufferSize(100000);
-  for (int i = 51; i <= 60; ++i) s.AddSample(static_cast<double>(i));
+  for (int i = 2; i <= 50; ++i) KProfilingSampling_AddSample(s, static_cast<double>(i));
+  KProfilingSampling_SetBufferSize(s, 10);
+  KProfilingSampling_SetBufferSize(s, 100000);
+  for (int i = 51; i <= 60; ++i) KProfilingSampling_AddSample(s, static_cast<double>(i));
   double average = 0, minimum = 0, maximum = 0;
   s.GetAvgMinMaxUsage(average, minimum, maximum);
-  EXPECT_EQ(s.GetSampleCount(), 20);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 20);
   EXPECT_DOUBLE_EQ(minimum, 41.0);
   EXPECT_DOUBLE_EQ(maximum, 60.0);
   EXPECT_DOUBLE_EQ(average, 50.5);
@@ -224,13 +227,13 @@ TEST(Sampling, ChildrenByCategory) {
   EXPECT_FALSE(parent.HasChild(1, 0));
   EXPECT_EQ(parent.GetChild(1, 0), nullptr);
 
-  parent.AddChild(1, &a);
-  parent.AddChild(1, nullptr);  // ignored
-  parent.AddChild(1, &a);       // already there
-  parent.AddChild(1, &b);
-  parent.AddChild(2, &a);  // another category is another list
-  parent.AddChild(-1, &b);
-  parent.AddChild(1000, &b);
+  KProfilingSampling_AddChild(parent, 1, &a);
+  KProfilingSampling_AddChild(parent, 1, nullptr);  // ignored
+  KProfilingSampling_AddChild(parent, 1, &a);       // already there
+  KProfilingSampling_AddChild(parent, 1, &b);
+  KProfilingSampling_AddChild(parent, 2, &a);  // another category is another list
+  KProfilingSampling_AddChild(parent, -1, &b);
+  KProfilingSampling_AddChild(parent, 1000, &b);
   EXPECT_EQ(parent.GetChildCount(1), 2);
   EXPECT_EQ(parent.GetChildCount(2), 1);
   EXPECT_EQ(parent.GetChildCount(0), 0);
@@ -243,25 +246,25 @@ TEST(Sampling, ChildrenByCategory) {
   EXPECT_FALSE(parent.HasChild(1, -1));
   EXPECT_EQ(parent.GetChild(1, 2), nullptr);
 
-  EXPECT_TRUE(parent.RemoveChild(1, &a));
-  EXPECT_FALSE(parent.RemoveChild(1, &a));
+  EXPECT_TRUE(KProfilingSampling_RemoveChild(parent, 1, &a));
+  EXPECT_FALSE(KProfilingSampling_RemoveChild(parent, 1, &a));
   EXPECT_EQ(parent.GetChild(1, 0), &b);
-  parent.ClearChildren(1);
+  KProfilingSampling_ClearChildren(parent, 1);
   EXPECT_EQ(parent.GetChildCount(1), 0);
   EXPECT_EQ(parent.GetChildCount(2), 1);
 }
 
 TEST(Sampling, ChildrenThatWouldCloseACycleAreRefused) {
   KProfilingSampling a("A", 1, 1, 1), b("B", 1, 1, 1), c("C", 1, 1, 1);
-  a.AddChild(1, &b);
-  b.AddChild(0, &c);
-  c.AddChild(1, &a);  // a is above c
-  a.AddChild(1, &a);  // itself
+  KProfilingSampling_AddChild(a, 1, &b);
+  KProfilingSampling_AddChild(b, 0, &c);
+  KProfilingSampling_AddChild(c, 1, &a);  // a is above c
+  KProfilingSampling_AddChild(a, 1, &a);  // itself
   EXPECT_EQ(c.GetChildCount(1), 0);
   EXPECT_EQ(a.GetChildCount(1), 1);
   // Sharing a child between two parents is no cycle.
   KProfilingSampling other("O", 1, 1, 1);
-  other.AddChild(1, &c);
+  KProfilingSampling_AddChild(other, 1, &c);
   EXPECT_EQ(other.GetChildCount(1), 1);
 }
 
@@ -272,16 +275,16 @@ TEST(Sampling, DestroyedSamplingLeavesItsParentsAndTheRootTable) {
   {
     KProfilingSampling child("C", 1, 1, 1);
     KProfilingSampling grandchild("G", 1, 1, 1);
-    parent.AddChild(1, &child);
-    parent.AddChild(3, &child);
-    child.AddChild(1, &grandchild);
-    profiler->SetRootCycle(11, &child);
+    KProfilingSampling_AddChild(parent, 1, &child);
+    KProfilingSampling_AddChild(parent, 3, &child);
+    KProfilingSampling_AddChild(child, 1, &grandchild);
+    KProfiler_SetRootCycle(*profiler, 11, &child);
     EXPECT_EQ(profiler->RootCycles[11], &child);
   }
   EXPECT_EQ(parent.GetChildCount(1), 0);
   EXPECT_EQ(parent.GetChildCount(3), 0);
   EXPECT_EQ(profiler->RootCycles[11], nullptr);
-  profiler->SetRootCycle(11, saved);
+  KProfiler_SetRootCycle(*profiler, 11, saved);
 }
 
 TEST(Sampling, ConcurrentRecordingWhileAnotherThreadReads) {
@@ -291,8 +294,8 @@ TEST(Sampling, ConcurrentRecordingWhileAnotherThreadReads) {
   for (int t = 0; t < 3; ++t) {
     writers.emplace_back([&, t] {
       for (int i = 0; i < 20000; ++i) {
-        s.AddSample(100.0 + (i + t) % 400);
-        if (t == 0 && i % 5000 == 0) s.SetBufferSize((i / 5000) % 2 ? 50 : 40);
+        KProfilingSampling_AddSample(s, 100.0 + (i + t) % 400);
+        if (t == 0 && i % 5000 == 0) KProfilingSampling_SetBufferSize(s, (i / 5000) % 2 ? 50 : 40);
       }
     });
   }
@@ -318,11 +321,11 @@ TEST(Sampling, ConcurrentRecordingWhileAnotherThreadReads) {
       double a3, n3, x3;
       s.GetAvgMinMaxUsage(a3, n3, x3);
       (void)s.GetAvgUsage();
-      (void)s.GetSampleCount();
+      (void)KProfilingSampling_GetSampleCount(s);
     }
   });
   for (auto& writer : writers) writer.join();
   stop = true;
   reader.join();
-  EXPECT_EQ(s.GetSampleCount(), 50);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(s), 50);
 }

@@ -14,6 +14,7 @@
 
 #include "display/task_cycle_overlay.h"
 #include "display_test_support.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace kp_test {
 namespace {
@@ -40,11 +41,11 @@ TEST(ChartConcurrency, PaintsWhileAWorkerRecordsSamples) {
   std::vector<std::unique_ptr<KProfilingSampling>> cycles;
   for (int slot : {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11}) {
     cycles.push_back(MakeSampling("Root " + std::to_string(slot), {1000.0}));
-    KProfiler::TheOne()->SetRootCycle(slot, cycles.back().get());
+    KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, cycles.back().get());
   }
   for (int i = 0; i < 40; ++i) {
     cycles.push_back(MakeSampling("Child " + std::to_string(i), {10.0}));
-    KProfiler::TheOne()->RootCycles[6]->AddChild(1, cycles.back().get());
+    KProfilingSampling_AddChild(*KProfiler::TheOne()->RootCycles[6], 1, cycles.back().get());
   }
   KProfiler::TheOne()->EvaluationDepth = 1;
 
@@ -53,11 +54,12 @@ TEST(ChartConcurrency, PaintsWhileAWorkerRecordsSamples) {
   std::thread worker([&] {
     long round = 0;
     while (!stop.load(std::memory_order_relaxed)) {
-      for (auto& cycle : cycles) cycle->AddSample(100.0 + static_cast<double>(round % 997));
+      for (auto& cycle : cycles)
+        KProfilingSampling_AddSample(*cycle, 100.0 + static_cast<double>(round % 997));
       if (round % 64 == 0)
-        cycles[static_cast<size_t>(round) % cycles.size()]->SetBufferSize(
-            1 + static_cast<int>(round % 50));
-      KProfiler::TheOne()->AddCost(1.0);
+        KProfilingSampling_SetBufferSize(*cycles[static_cast<size_t>(round) % cycles.size()],
+                                         1 + static_cast<int>(round % 50));
+      KProfiler_AddCost(*KProfiler::TheOne(), 1.0);
       ++round;
       recorded.store(round, std::memory_order_relaxed);
     }

@@ -11,6 +11,7 @@
 #include "display_test_support.h"
 #include "host/ktoolkit.h"
 #include "ksurface.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/ktoolkit/viewhost.h"
 
 namespace kp_test {
@@ -138,10 +139,10 @@ TEST_F(RenderTest, PaintAllocatesNoHeapMemory) {
   for (int i = 0; i < 1200; ++i) {
     cycles.push_back(MakeSampling(std::string(static_cast<size_t>(i % 40 + 1), 'c') + "hild",
                                   {5.0 + i}, float(i % 7) / 7.0f, 0.5f, 1.0f));
-    parent->AddChild(1, cycles.back().get());
+    KProfilingSampling_AddChild(*parent, 1, cycles.back().get());
   }
   KProfiler::TheOne()->EvaluationDepth = 1;
-  KProfiler::TheOne()->ProfilingCost.AddSample(250);
+  KProfilingSampling_AddSample(KProfiler::TheOne()->ProfilingCost, 250);
 
   Open(900, 500);
   for (int i = 0; i < 3; ++i) host->Expose();  // glyph atlases and first-use set-up
@@ -150,9 +151,9 @@ TEST_F(RenderTest, PaintAllocatesNoHeapMemory) {
   for (int frame = 0; frame < 60; ++frame) {
     KProfiler::TheOne()->FrameReference = frame % 2 == 0;
     for (size_t i = 0; i < cycles.size(); i += 7) {
-      cycles[i]->AddSample(100.0 * frame + static_cast<double>(i) * 1.37);
+      KProfilingSampling_AddSample(*cycles[i], 100.0 * frame + static_cast<double>(i) * 1.37);
     }
-    KProfiler::TheOne()->ProfilingCost.AddSample(100.0 + frame);
+    KProfilingSampling_AddSample(KProfiler::TheOne()->ProfilingCost, 100.0 + frame);
     view.ScrollValueChanged(static_cast<float>(frame * 11));
     ArmAllocationCounter();
     host->Expose();
@@ -184,11 +185,11 @@ TEST_F(RenderTest, SkippingOffViewDrawingLeavesATallScrolledChartUnchanged) {
     cycles.push_back(MakeSampling("Child gj " + std::to_string(i), {20.0 + 3 * i, 400.0 + i},
                                   float(i % 5) / 5.0f, 0.9f, 0.2f));
     KProfilingSampling* child = cycles.back().get();
-    parent->AddChild(1, child);
+    KProfilingSampling_AddChild(*parent, 1, child);
     for (int k = 0; k < 4; ++k) {
       cycles.push_back(MakeSampling(std::string(static_cast<size_t>(k * 9 + 1), 'W'),
                                     {5.0 + k + i, 2500.0 * k}, 1.0f, 0.3f, float(k) / 4.0f));
-      child->AddChild(1, cycles.back().get());
+      KProfilingSampling_AddChild(*child, 1, cycles.back().get());
     }
   }
   KProfiler::TheOne()->EvaluationDepth = 1;

@@ -11,6 +11,7 @@
 #include "display/task_cycle_overlay.h"
 #include "host/bcore.h"
 #include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace kp_test {
 
@@ -30,7 +31,7 @@ class ProfilerScope {
     profiler->FrameReference = false;
     profiler->EvaluationDepth = 0;
     profiler->ProfilingEnabled = 1;
-    profiler->ProfilingCost.Reset();
+    KProfilingSampling_Reset(profiler->ProfilingCost);
     KEvaluateManager::TheOne()->EvaluationRateDivisor = 1;
   }
 };
@@ -41,7 +42,7 @@ inline std::unique_ptr<KProfilingSampling> MakeSampling(const std::string& name,
                                                         float red = 0.25f, float green = 0.5f,
                                                         float blue = 0.75f) {
   auto sampling = std::make_unique<KProfilingSampling>(name.c_str(), red, green, blue, 1000);
-  for (double sample : samples) sampling->AddSample(sample);
+  for (double sample : samples) KProfilingSampling_AddSample(*sampling, sample);
   return sampling;
 }
 
@@ -52,7 +53,7 @@ class ScriptedSampling : public KProfilingSampling {
  public:
   explicit ScriptedSampling(const char* name, double sample = 1000.0)
       : KProfilingSampling(name, 1.0f, 1.0f, 1.0f, 10) {
-    AddSample(sample);
+    KProfilingSampling_AddSample(*this, sample);
   }
   struct Slot {
     bool Present;

@@ -11,6 +11,7 @@
 #include "common/call_log.h"
 #include "common/recording_graphic.h"
 #include "display_test_support.h"
+#include "standin/ktoolkit/view_tree.h"
 
 namespace kp_test {
 namespace {
@@ -37,7 +38,7 @@ TEST(ProfilingDrawView, ConstructionGivesTheViewGeometryAndADrivenRegisteredBar)
   KtScrollBar* bar = view.GetScrollBar();
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->DrivenGet(), static_cast<IKtScrollBarDriven*>(&view));
-  EXPECT_EQ(bar->GetRegisteredCount(KtScrollBar::kEventScrollBarMoved), 1);
+  EXPECT_EQ(KtView_GetRegisteredCount(*bar, KtScrollBar::kEventScrollBarMoved), 1);
   // The subscribed handler does nothing, so a broadcast changes nothing.
   KEventBase event(KtScrollBar::kEventScrollBarMoved, bar);
   bar->Broadcast(KtScrollBar::kEventScrollBarMoved, &event);

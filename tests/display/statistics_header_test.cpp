@@ -11,6 +11,7 @@
 #include "common/recording_graphic.h"
 #include "display/profiling_draw_view.h"
 #include "display_test_support.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace kp_test {
 namespace {
@@ -29,7 +30,7 @@ class PaintTest : public ::testing::Test {
     KProfiler::TheOne()->RootCycles[0] = devices.get();
     KProfiler::TheOne()->RootCycles[1] = upper.get();
     KProfiler::TheOne()->RootCycles[6] = evaluation.get();
-    KProfiler::TheOne()->ProfilingCost.AddSample(1234.5);
+    KProfilingSampling_AddSample(KProfiler::TheOne()->ProfilingCost, 1234.5);
   }
   void TearDown() override {
     if (attached) view.Detach(&container);
@@ -145,8 +146,8 @@ TEST_F(PaintTest, FrameRateColourFollowsTheUnroundedRate) {
   };
   Show(800, 420);
   for (const Case& c : cases) {
-    devices->Reset();
-    devices->AddSample(c.Average);
+    KProfilingSampling_Reset(*devices);
+    KProfilingSampling_AddSample(*devices, c.Average);
     Paint();
     EXPECT_EQ(FrameLine(), c.Line) << c.Average;
     const RecordedCall colour = FrameColour();
@@ -156,15 +157,15 @@ TEST_F(PaintTest, FrameRateColourFollowsTheUnroundedRate) {
 }
 
 TEST_F(PaintTest, DetailLinesInvertTheFrameExtremesAndShowCostInMilliseconds) {
-  devices->Reset();
-  devices->AddSample(10000);
-  devices->AddSample(40000);
-  KProfiler::TheOne()->ProfilingCost.Reset();
-  KProfiler::TheOne()->ProfilingCost.AddSample(500);
-  KProfiler::TheOne()->ProfilingCost.AddSample(2000);
-  evaluation->Reset();
-  evaluation->AddSample(20000);
-  evaluation->AddSample(50000);
+  KProfilingSampling_Reset(*devices);
+  KProfilingSampling_AddSample(*devices, 10000);
+  KProfilingSampling_AddSample(*devices, 40000);
+  KProfilingSampling_Reset(KProfiler::TheOne()->ProfilingCost);
+  KProfilingSampling_AddSample(KProfiler::TheOne()->ProfilingCost, 500);
+  KProfilingSampling_AddSample(KProfiler::TheOne()->ProfilingCost, 2000);
+  KProfilingSampling_Reset(*evaluation);
+  KProfilingSampling_AddSample(*evaluation, 20000);
+  KProfilingSampling_AddSample(*evaluation, 50000);
   Show(800, 420);
   Paint();
   std::vector<std::string> details;

@@ -11,6 +11,7 @@
 #include "common/recording_graphic.h"
 #include "display/task_cycle_overlay.h"
 #include "display_test_support.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace kp_test {
 namespace {
@@ -177,9 +178,9 @@ TEST_F(ChartTest, ZeroAverageTopRowIsDrawnButZeroAverageChildIsPrunedWithItsTree
   auto idle = MakeSampling("Idle", {0});
   auto below = MakeSampling("BelowIdle", {2000});
   auto busy = MakeSampling("Busy", {3000});
-  idle->AddChild(1, below.get());
-  parent->AddChild(1, idle.get());
-  parent->AddChild(1, busy.get());
+  KProfilingSampling_AddChild(*idle, 1, below.get());
+  KProfilingSampling_AddChild(*parent, 1, idle.get());
+  KProfilingSampling_AddChild(*parent, 1, busy.get());
   overlay.SetSelectedCycle(parent.get());
   Draw();
 
@@ -199,10 +200,10 @@ TEST_F(ChartTest, ChildrenAreDrawnDepthFirstOnlyWhenTheEvaluationDepthIsNonZero)
   auto b = MakeSampling("B", {3000});
   auto c = MakeSampling("C", {2000});
   auto d = MakeSampling("D", {1000});
-  b->AddChild(1, c.get());
-  root->AddChild(1, b.get());
-  root->AddChild(1, d.get());
-  root->AddChild(2, d.get());  // other categories are not shown
+  KProfilingSampling_AddChild(*b, 1, c.get());
+  KProfilingSampling_AddChild(*root, 1, b.get());
+  KProfilingSampling_AddChild(*root, 1, d.get());
+  KProfilingSampling_AddChild(*root, 2, d.get());  // other categories are not shown
   overlay.SetSelectedCycle(root.get());
 
   Draw();
@@ -253,7 +254,7 @@ TEST_F(ChartTest, SelectedCycleReplacesTheLowerBlockUntilClearedAgain) {
   FillAllSlots();
   KProfiler::TheOne()->EvaluationDepth = 1;
   auto child = MakeSampling("Child", {500});
-  slots[10]->AddChild(1, child.get());
+  KProfilingSampling_AddChild(*slots[10], 1, child.get());
   overlay.SetSelectedCycle(slots[10].get());
   Draw();
   const std::vector<std::string> selected = {"s1 (1.0ms)", "s2 (1.0ms)", "s10 (1.0ms)",
@@ -306,7 +307,7 @@ TEST_F(ChartTest, ChartReadsItsGeometryThroughTheVirtualGetters) {
   KProfiler::TheOne()->EvaluationDepth = 1;
   auto root = MakeSampling("Root", {1000});
   auto child = MakeSampling("Child", {1000});
-  root->AddChild(1, child.get());
+  KProfilingSampling_AddChild(*root, 1, child.get());
   KProfiler::TheOne()->RootCycles[1] = root.get();
   shifted.DrawChart(&graphic, 1);
 
@@ -348,8 +349,8 @@ TEST_F(ChartTest, FirstFrameWithoutADevicesSampleDrawsZeroBarsOnlyInTheLowerBloc
   auto input = MakeSampling("Input", {500, 1500});
   auto child = MakeSampling("Child", {300});
   auto idleChild = MakeSampling("Idle", {0});
-  input->AddChild(1, child.get());
-  input->AddChild(1, idleChild.get());
+  KProfilingSampling_AddChild(*input, 1, child.get());
+  KProfilingSampling_AddChild(*input, 1, idleChild.get());
   KProfiler::TheOne()->RootCycles[0] = devices.get();
   KProfiler::TheOne()->RootCycles[1] = frame.get();
   KProfiler::TheOne()->RootCycles[2] = present.get();
@@ -374,14 +375,14 @@ TEST_F(ChartTest, FirstFrameWithoutADevicesSampleDrawsZeroBarsOnlyInTheLowerBloc
   }
 
   // Once the devices cycle has a sample, the same rows show their shares.
-  devices->AddSample(10000);
+  KProfilingSampling_AddSample(*devices, 10000);
   Draw();
   EXPECT_EQ(Labels()[3], "Input (10%) [5%,15%]");
   EXPECT_EQ(Rectangles()[6].Args[2], 230.0);
   EXPECT_EQ(Labels().size(), 5u) << "the idle child is left out again";
 
   // Millisecond mode measures against the fixed period: unchanged.
-  devices->Reset();
+  KProfilingSampling_Reset(*devices);
   KProfiler::TheOne()->FrameReference = false;
   Draw();
   EXPECT_EQ(Labels()[3], "Input (1.0ms)");
@@ -486,7 +487,8 @@ TEST_F(ChartTest, DeepAndCyclicTreesStopAtTheDepthBound) {
   // An ordinary deep tree is drawn in full.
   std::vector<std::unique_ptr<KProfilingSampling>> chain;
   for (int i = 0; i < 60; ++i) chain.push_back(MakeSampling("L" + std::to_string(i), {100}));
-  for (size_t i = 0; i + 1 < chain.size(); ++i) chain[i]->AddChild(1, chain[i + 1].get());
+  for (size_t i = 0; i + 1 < chain.size(); ++i)
+    KProfilingSampling_AddChild(*chain[i], 1, chain[i + 1].get());
   overlay.SetSelectedCycle(chain[0].get());
   Draw();
   EXPECT_EQ(Strings().size(), 60u);
@@ -534,10 +536,10 @@ TEST_F(ChartTest, ACycleIsDrawnOncePerPathFromItsTopLevelRow) {
   auto left = MakeSampling("Left", {10});
   auto right = MakeSampling("Right", {10});
   auto top = MakeSampling("Top", {10});
-  left->AddChild(1, shared.get());
-  right->AddChild(1, shared.get());
-  top->AddChild(1, left.get());
-  top->AddChild(1, right.get());
+  KProfilingSampling_AddChild(*left, 1, shared.get());
+  KProfilingSampling_AddChild(*right, 1, shared.get());
+  KProfilingSampling_AddChild(*top, 1, left.get());
+  KProfilingSampling_AddChild(*top, 1, right.get());
   overlay.SetSelectedCycle(top.get());
   Draw();
   EXPECT_EQ(Strings().size(), 5u);

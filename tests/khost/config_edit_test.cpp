@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/config.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ TEST_F(ConfigEditTest, EditsOnlyTheValuesTheReaderTakesAndKeepsEveryOtherByte) {
   ConfigFileEdit plan{path, false, *edited};
   ASSERT_TRUE(WriteConfigFileEdit(plan).Ok());
   KConfigFile config(path.c_str(), false);
-  ASSERT_TRUE(config.IsLoaded());
+  ASSERT_TRUE(KConfigFile_IsLoaded(config));
   EXPECT_STREQ(config.Get("Display", "EarlyFrustumCulling", "?"), "No");
   EXPECT_STREQ(config.Get("Display", "UseGPUSkinDeform", "?"), "Yes");
   EXPECT_STREQ(config.Get("Evaluation", "Pipeline", "?"), "Parallel");

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "standin/kbaselib/profiler.h"
+
 namespace {
 
 using namespace khost;
@@ -40,9 +42,9 @@ class KhostProfilerFeed : public ::testing::Test {
     timings.Submission = 7.0;
     record.Work = &timings;
     KProfiler* p = KProfiler::TheOne();
-    p->BeginFrame();
+    KProfiler_BeginFrame(*p);
     feed.Publish(record);
-    p->EndFrame();
+    KProfiler_EndFrame(*p);
   }
 
   static std::vector<std::string> Names(const std::vector<ChartRow>& rows) {
@@ -109,9 +111,9 @@ TEST_F(KhostProfilerFeed, EvaluationDepthAddsTheWholeTree) {
 
 TEST_F(KhostProfilerFeed, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutShareAreLeftOut) {
   KProfilingSampling* rendering = feed.GetSlot(kSlotRendering);
-  rendering->Reset();
+  KProfilingSampling_Reset(*rendering);
   for (int s = 0; s < KProfiler::kRootCycleCount; ++s) {
-    if (KProfilingSampling* c = KProfiler::TheOne()->RootCycles[s]) c->Reset();
+    if (KProfilingSampling* c = KProfiler::TheOne()->RootCycles[s]) KProfilingSampling_Reset(*c);
   }
   PublishFrame(0.0);  // culling took no time
   KProfiler::TheOne()->EvaluationDepth = 3;
@@ -130,10 +132,10 @@ TEST_F(KhostProfilerFeed, ProfilingOffShowsNoRows) {
 
 TEST_F(KhostProfilerFeed, PublishingIsChargedToTheProfilingCost) {
   KProfiler* p = KProfiler::TheOne();
-  const int before = p->ProfilingCost.GetSampleCount();
+  const int before = KProfilingSampling_GetSampleCount(p->ProfilingCost);
   PublishFrame();
-  EXPECT_EQ(p->ProfilingCost.GetSampleCount(),
-            std::min(before + 1, p->ProfilingCost.GetBufferSize()));
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(p->ProfilingCost),
+            std::min(before + 1, KProfilingSampling_GetBufferSize(p->ProfilingCost)));
 }
 
 TEST_F(KhostProfilerFeed, RebuildingCharactersReplacesTheChildren) {

@@ -13,6 +13,9 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/kbaselib/profiler.h"
+#include "standin/ktoolkit/controls.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "tool/profiling_tool.h"
 
 //-----------------------------------------------------------------------------
@@ -367,13 +370,13 @@ class DetachObserver final : public ICallback {
     for (int i = 0; i < static_cast<int>(mEditors.size()); ++i) {
       if (&mEditors[i]->EditedProperty != changed || mEditors[i]->GetEditedProperty()) continue;
       int filled = 0;
-      for (int r = 0; r < mPanel.GetRegionCount(); ++r)
-        if (mPanel.GetRegionView(mPanel.GetRegionName(r))) ++filled;
-      Events.push_back({i,
-                        mPanel.LayoutRefreshEvent.GetCount() +
-                            mPanel.DisplayList.OnChange.GetCount() +
-                            mPanel.ResetButton.OnClick.GetCount(),
-                        filled, mWindow && mWindow->GetRegionView("Adaptable") != nullptr});
+      for (int r = 0; r < KtLayout_GetRegionCount(mPanel); ++r)
+        if (KtLayout_GetRegionView(mPanel, KtLayout_GetRegionName(mPanel, r))) ++filled;
+      Events.push_back(
+          {i,
+           mPanel.LayoutRefreshEvent.GetCount() + mPanel.DisplayList.OnChange.GetCount() +
+               mPanel.ResetButton.OnClick.GetCount(),
+           filled, mWindow && KtLayout_GetRegionView(*mWindow, "Adaptable") != nullptr});
     }
   }
 
@@ -432,7 +435,7 @@ TEST(Lifecycle, WindowClearsItsRegionThenDestroysThePanelOnce) {
 TEST(Lifecycle, TwoWindowsAreIndependent) {
   kptest::ConfigFolder config;
   KProfilingSampling evaluation("Evaluation", 0.f, 1.f, 0.f);
-  KProfiler::TheOne()->SetRootCycle(6, &evaluation);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 6, &evaluation);
 
   KtProfiling* first = new KtProfiling();
   KtProfiling* second = new KtProfiling();
@@ -440,11 +443,11 @@ TEST(Lifecycle, TwoWindowsAreIndependent) {
   ToolOptimizationLayout& a = *first->OptimizationLayout;
   ToolOptimizationLayout& b = *second->OptimizationLayout;
 
-  const int refreshA = a.DrawView.GetRefreshCount();
-  const int refreshB = b.DrawView.GetRefreshCount();
+  const int refreshA = KtView_GetRefreshCount(a.DrawView);
+  const int refreshB = KtView_GetRefreshCount(b.DrawView);
   a.LayoutRefreshEvent.Fire(static_cast<IRegister*>(&a), nullptr);
-  EXPECT_EQ(a.DrawView.GetRefreshCount(), refreshA + 1);
-  EXPECT_EQ(b.DrawView.GetRefreshCount(), refreshB);
+  EXPECT_EQ(KtView_GetRefreshCount(a.DrawView), refreshA + 1);
+  EXPECT_EQ(KtView_GetRefreshCount(b.DrawView), refreshB);
 
   first->Destroy(0);
 
@@ -453,16 +456,16 @@ TEST(Lifecycle, TwoWindowsAreIndependent) {
             &KShaders_GetRenderer()->EarlyFrustumCulling);
   EXPECT_EQ(b.FrameReferenceEditor.GetEditedProperty(),
             &KProfiler::TheOne()->FrameReferenceProperty);
-  EXPECT_EQ(second->GetRegionView("Adaptable"), static_cast<IKtView*>(&b));
-  EXPECT_EQ(b.GetRegionView("DrawingRegion"), static_cast<IKtView*>(&b.DrawView));
+  EXPECT_EQ(KtLayout_GetRegionView(*second, "Adaptable"), static_cast<IKtView*>(&b));
+  EXPECT_EQ(KtLayout_GetRegionView(b, "DrawingRegion"), static_cast<IKtView*>(&b.DrawView));
   b.LayoutRefreshEvent.Fire(static_cast<IRegister*>(&b), nullptr);
-  EXPECT_EQ(b.DrawView.GetRefreshCount(), refreshB + 1);
+  EXPECT_EQ(KtView_GetRefreshCount(b.DrawView), refreshB + 1);
   KProfiler::TheOne()->BufferSize = 3;
-  b.ResetButton.Click();
+  KtButton_Click(b.ResetButton);
   EXPECT_EQ(KProfiler::TheOne()->BufferSize.Get(), 20);
 
   second->Destroy(0);
-  KProfiler::TheOne()->SetRootCycle(6, nullptr);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 6, nullptr);
 }
 
 }  // namespace

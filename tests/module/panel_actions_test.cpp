@@ -10,6 +10,7 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/ktoolkit/controls.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ class PanelReset : public testing::Test {
  protected:
   void SetUp() override { kptest::SetDistinctHostSettings(); }
 
-  void Reset() { panel.ResetButton.Click(); }
+  void Reset() { KtButton_Click(panel.ResetButton); }
 
   static bool FrustumCulling() { return KShaders_GetRenderer()->EarlyFrustumCulling.Get(); }
   static bool Pipeline() { return KEvaluateManager::TheOne()->ParallelPipeline.Get(); }

@@ -10,6 +10,8 @@
 
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/kbaselib/profiler.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
 #include "tool/profiling_tool.h"
 
@@ -29,8 +31,8 @@ class PanelInWindow : public testing::Test {
       char name[16];
       std::snprintf(name, sizeof name, "Slot%02d", slot);
       cycles[slot] = std::make_unique<KProfilingSampling>(name, 0.5f, 0.5f, 0.5f);
-      cycles[slot]->AddSample(1000.0 + 100.0 * slot);
-      KProfiler::TheOne()->SetRootCycle(slot, cycles[slot].get());
+      KProfilingSampling_AddSample(*cycles[slot], 1000.0 + 100.0 * slot);
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, cycles[slot].get());
     }
     kptest::SetDistinctHostSettings();
     KProfiler::TheOne()->ProfilingType = 1;  // the chart is drawn
@@ -46,7 +48,7 @@ class PanelInWindow : public testing::Test {
     host.reset();
     window->Destroy(0);
     for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot)
-      KProfiler::TheOne()->SetRootCycle(slot, nullptr);
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, nullptr);
   }
 
   void Expose() {
@@ -114,7 +116,7 @@ TEST_F(PanelInWindow, EachEditorEditsExactlyItsHostSetting) {
     // The editor sits where its region puts it inside the window's
     // "Adaptable" area (6, 37).
     int x = 0, y = 0, w = 0, h = 0;
-    ASSERT_TRUE(row.Editor->GetWindowRect(x, y, w, h));
+    ASSERT_TRUE(KtView_GetWindowRect(*row.Editor, x, y, w, h));
     EXPECT_EQ(x, 6 + row.PanelLeft);
     EXPECT_EQ(y, 37 + row.PanelTop);
     EXPECT_EQ(w, 179);
@@ -164,17 +166,17 @@ TEST_F(PanelInWindow, DisplaySelectorChoosesTheChartedCycle) {
   EXPECT_EQ(SelectAndChart(-1), full);
 
   // The slot is read when the selection changes: an empty one charts all.
-  KProfiler::TheOne()->SetRootCycle(10, nullptr);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 10, nullptr);
   std::set<int> withoutRendering = full;
   withoutRendering.erase(10);
   EXPECT_EQ(SelectAndChart(2), withoutRendering);
-  KProfiler::TheOne()->SetRootCycle(10, cycles[10].get());
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 10, cycles[10].get());
   EXPECT_EQ(SelectAndChart(1), (std::set<int>{1, 2, 6}));
 }
 
 TEST_F(PanelInWindow, DisplaySelectorByClicking) {
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(panel->DisplayList.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(panel->DisplayList, x, y, w, h));
   EXPECT_EQ(x, 6 + 106);
   EXPECT_EQ(y, 37 + 191);
   Click(x + w / 2, y + h / 2);
@@ -189,7 +191,7 @@ TEST_F(PanelInWindow, DisplaySelectorByClicking) {
 TEST_F(PanelInWindow, ResetButtonByClicking) {
   kptest::ConfigFolder config;  // no files: the defaults
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(panel->ResetButton.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(panel->ResetButton, x, y, w, h));
   EXPECT_EQ(x, 6 + 6);
   EXPECT_EQ(y, 37 + 301);
   Click(x + w / 2, y + h / 2);
@@ -202,16 +204,16 @@ TEST_F(PanelInWindow, ResetButtonByClicking) {
 }
 
 TEST_F(PanelInWindow, EachLayoutEventAsksForOneRepaint) {
-  const int start = panel->DrawView.GetRefreshCount();
+  const int start = KtView_GetRefreshCount(panel->DrawView);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->DrawView.GetRefreshCount(), start + 1);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->DrawView), start + 1);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->DrawView.GetRefreshCount(), start + 3);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->DrawView), start + 3);
   // Other controls are not repainted by it.
-  const int buttonStart = panel->ResetButton.GetRefreshCount();
+  const int buttonStart = KtView_GetRefreshCount(panel->ResetButton);
   panel->LayoutRefreshEvent.Fire(static_cast<IRegister*>(panel), nullptr);
-  EXPECT_EQ(panel->ResetButton.GetRefreshCount(), buttonStart);
+  EXPECT_EQ(KtView_GetRefreshCount(panel->ResetButton), buttonStart);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "host/kdesktop.h"
 #include "module/module_test_support.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/ktoolkit/controls.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "tool/profiling_tool.h"
 
 namespace {
@@ -26,7 +28,7 @@ std::ostream& operator<<(std::ostream& out, const Rect& r) {
 
 Rect RegionRect(KtLayout& layout, const char* region) {
   Rect r{-1, -1, -1, -1};
-  EXPECT_TRUE(layout.GetRegionRect(region, r.Left, r.Top, r.Right, r.Bottom)) << region;
+  EXPECT_TRUE(KtLayout_GetRegionRect(layout, region, r.Left, r.Top, r.Right, r.Bottom)) << region;
   return r;
 }
 
@@ -93,21 +95,22 @@ TEST(PanelLayout, RegionsAreAddedInOrderWithTheirTitles) {
                                              "Prof_BufferSize",
                                              "Prof_FrameReference",
                                              "ResetToDefault"};
-  ASSERT_EQ(panel.GetRegionCount(), static_cast<int>(expected.size()));
-  for (int i = 0; i < panel.GetRegionCount(); ++i) EXPECT_EQ(panel.GetRegionName(i), expected[i]);
+  ASSERT_EQ(KtLayout_GetRegionCount(panel), static_cast<int>(expected.size()));
+  for (int i = 0; i < KtLayout_GetRegionCount(panel); ++i)
+    EXPECT_EQ(KtLayout_GetRegionName(panel, i), expected[i]);
 
   // Framed groups carry their titles; the drawing area's frame has none.
-  EXPECT_STREQ(panel.GetRegionTitle("RenderingRegion"), "Rendering");
-  EXPECT_STREQ(panel.GetRegionTitle("EvaluationRegion"), "Evaluation");
-  EXPECT_STREQ(panel.GetRegionTitle("ProfilingRegion"), "Profiling Display Settings");
-  const char* statsTitle = panel.GetRegionTitle("StatsRegion");
+  EXPECT_STREQ(KtLayout_GetRegionTitle(panel, "RenderingRegion"), "Rendering");
+  EXPECT_STREQ(KtLayout_GetRegionTitle(panel, "EvaluationRegion"), "Evaluation");
+  EXPECT_STREQ(KtLayout_GetRegionTitle(panel, "ProfilingRegion"), "Profiling Display Settings");
+  const char* statsTitle = KtLayout_GetRegionTitle(panel, "StatsRegion");
   EXPECT_TRUE(statsTitle == nullptr || statsTitle[0] == '\0');
   for (const char* framed :
        {"RenderingRegion", "EvaluationRegion", "ProfilingRegion", "StatsRegion"})
-    EXPECT_TRUE(panel.HasBorder(framed)) << framed;
+    EXPECT_TRUE(KtLayout_HasBorder(panel, framed)) << framed;
   for (const char* plain : {"ControlsRegion", "DrawingRegion", "Rend_FrustumCulling",
                             "Prof_DispalyLst", "ResetToDefault"})
-    EXPECT_FALSE(panel.HasBorder(plain)) << plain;
+    EXPECT_FALSE(KtLayout_HasBorder(panel, plain)) << plain;
 }
 
 TEST(PanelLayout, ControlsSitInTheirRegionsWithCaptionsAndItems) {
@@ -143,7 +146,7 @@ TEST(PanelLayout, ControlsSitInTheirRegionsWithCaptionsAndItems) {
   panel.LayoutRegions();
   for (const Placement& p : placements) {
     SCOPED_TRACE(p.Region);
-    EXPECT_EQ(panel.GetRegionView(p.Region), static_cast<IKtView*>(p.Control));
+    EXPECT_EQ(KtLayout_GetRegionView(panel, p.Region), static_cast<IKtView*>(p.Control));
     const Rect r = RegionRect(panel, p.Region);
     EXPECT_EQ(p.Control->GetPosX(), r.Left);
     EXPECT_EQ(p.Control->GetPosY(), r.Top);
@@ -154,10 +157,10 @@ TEST(PanelLayout, ControlsSitInTheirRegionsWithCaptionsAndItems) {
       EXPECT_EQ(p.Editor->CaptionWidth.Get(), 90);
     }
   }
-  EXPECT_EQ(panel.GetRegionView("DrawingRegion"), static_cast<IKtView*>(&panel.DrawView));
+  EXPECT_EQ(KtLayout_GetRegionView(panel, "DrawingRegion"), static_cast<IKtView*>(&panel.DrawView));
   for (const char* empty :
        {"ControlsRegion", "StatsRegion", "RenderingRegion", "EvaluationRegion", "ProfilingRegion"})
-    EXPECT_EQ(panel.GetRegionView(empty), nullptr) << empty;
+    EXPECT_EQ(KtLayout_GetRegionView(panel, empty), nullptr) << empty;
 
   EXPECT_STREQ(panel.DisplayLabel.Caption.Get(), "Display Details");
   EXPECT_STREQ(panel.ResetButton.Caption.Get(), "Reset To Default");
@@ -177,13 +180,14 @@ TEST(ToolWindow, StartSizeTabAndRegions) {
   EXPECT_EQ(tool->ToolGetStartWSize(), 800);
   EXPECT_EQ(tool->ToolGetStartHSize(), 420);
 
-  ASSERT_EQ(window->TabPanel.GetTabCount(), 1);
-  EXPECT_STREQ(window->TabPanel.GetTab(0), "ProfilingCenter");
+  ASSERT_EQ(KtTabPanel_GetTabCount(window->TabPanel), 1);
+  EXPECT_STREQ(KtTabPanel_GetTab(window->TabPanel, 0), "ProfilingCenter");
   ASSERT_NE(window->OptimizationLayout, nullptr);
-  EXPECT_EQ(window->GetRegionView("TabPanel"), static_cast<IKtView*>(&window->TabPanel));
-  EXPECT_EQ(window->GetRegionView("Adaptable"), static_cast<IKtView*>(window->OptimizationLayout));
-  EXPECT_STREQ(window->GetRegionTitle("TabPanel"), "");
-  EXPECT_STREQ(window->GetRegionTitle("Adaptable"), "");
+  EXPECT_EQ(KtLayout_GetRegionView(*window, "TabPanel"), static_cast<IKtView*>(&window->TabPanel));
+  EXPECT_EQ(KtLayout_GetRegionView(*window, "Adaptable"),
+            static_cast<IKtView*>(window->OptimizationLayout));
+  EXPECT_STREQ(KtLayout_GetRegionTitle(*window, "TabPanel"), "");
+  EXPECT_STREQ(KtLayout_GetRegionTitle(*window, "Adaptable"), "");
 
   ToolOptimizationLayout& panel = *window->OptimizationLayout;
   const int sizes[][2] = {{800, 420}, {1200, 420}, {640, 700}};

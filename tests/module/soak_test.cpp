@@ -11,6 +11,7 @@
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
 #include "module/module_test_support.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/viewhost.h"
 
@@ -43,11 +44,11 @@ TEST(ModuleSoak, TenThousandOpeningsDoNotGrowTheHeap) {
   ASSERT_NE(module, nullptr) << dlerror();
   KProfilingSampling devices("Devices", 0.2f, 0.4f, 0.8f);
   KProfilingSampling frame("Frame", 0.8f, 0.4f, 0.2f);
-  devices.AddSample(16666.0);
-  frame.AddSample(9000.0);
-  KProfiler::TheOne()->SetRootCycle(0, &devices);
-  KProfiler::TheOne()->SetRootCycle(1, &frame);
-  KProfiler::TheOne()->SetRootCycle(6, &frame);
+  KProfilingSampling_AddSample(devices, 16666.0);
+  KProfilingSampling_AddSample(frame, 9000.0);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 0, &devices);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 1, &frame);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 6, &frame);
   kptest::FakeGraphic graphic;
 
   // Warm-up: first-use allocations (registry lookups, caches) settle.

@@ -13,6 +13,7 @@
 #include "host/ktoolkit.h"
 #include "ksurface.h"
 #include "settings/tool_optimization_layout.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/ktoolkit/interaction.h"
 #include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
@@ -87,8 +88,8 @@ class ToolWindow : public testing::Test {
     for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
       cycles[slot] = std::make_unique<KProfilingSampling>(("Cycle " + std::to_string(slot)).c_str(),
                                                           0.5f, 0.5f, 0.5f);
-      cycles[slot]->AddSample(1000.0 + 100.0 * slot);
-      KProfiler::TheOne()->SetRootCycle(slot, cycles[slot].get());
+      KProfilingSampling_AddSample(*cycles[slot], 1000.0 + 100.0 * slot);
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, cycles[slot].get());
     }
     KProfiler::TheOne()->ProfilingType = 1;
     tool = new KtProfiling();
@@ -101,8 +102,8 @@ class ToolWindow : public testing::Test {
     if (real) real->Destroy(0);
     tool->Destroy(0);
     for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot)
-      KProfiler::TheOne()->SetRootCycle(slot, nullptr);
-    KProfiler::TheOne()->ProfilingCost.Reset();
+      KProfiler_SetRootCycle(*KProfiler::TheOne(), slot, nullptr);
+    KProfilingSampling_Reset(KProfiler::TheOne()->ProfilingCost);
     KtClock_Set(nullptr);
   }
 
@@ -131,13 +132,13 @@ class ToolWindow : public testing::Test {
     Expose();
   }
   static void Rect(KtView& view, int& x, int& y, int& w, int& h) {
-    ASSERT_TRUE(view.GetWindowRect(x, y, w, h));
+    ASSERT_TRUE(KtView_GetWindowRect(view, x, y, w, h));
   }
   // Every sample of a sampling at one value, so average, minimum and maximum
   // print alike.
   static void Fill(KProfilingSampling& sampling, double microseconds) {
-    sampling.Reset();
-    for (int i = 0; i < 20; ++i) sampling.AddSample(microseconds);
+    KProfilingSampling_Reset(sampling);
+    for (int i = 0; i < 20; ++i) KProfilingSampling_AddSample(sampling, microseconds);
   }
   // The longest numbers the header is made for: 999.9 frames, 99999.9
   // evaluations a second (whole microseconds give 90909.1 at most below
@@ -374,8 +375,8 @@ TEST_F(ToolWindow, TheWheelOverTheChartScrollsIt) {
   std::vector<std::unique_ptr<KProfilingSampling>> children;
   for (int i = 0; i < 60; ++i) {
     children.push_back(std::make_unique<KProfilingSampling>("Child", 0.3f, 0.6f, 0.9f));
-    children.back()->AddSample(10.0);
-    cycles[6]->AddChild(1, children.back().get());
+    KProfilingSampling_AddSample(*children.back(), 10.0);
+    KProfilingSampling_AddChild(*cycles[6], 1, children.back().get());
   }
   KProfiler::TheOne()->EvaluationDepthProperty = 1;
   ASSERT_NO_FATAL_FAILURE(Open(800, 420));
@@ -396,7 +397,7 @@ TEST_F(ToolWindow, TheWheelOverTheChartScrollsIt) {
   host->Input(kInputMouseWheel, 30, 30, -2, 0);
   EXPECT_EQ(panel->DrawView.GetScrollPosition(), before);
   KProfiler::TheOne()->EvaluationDepthProperty = 0;
-  cycles[6]->ClearChildren(1);
+  KProfilingSampling_ClearChildren(*cycles[6], 1);
 }
 
 }  // namespace

@@ -27,14 +27,14 @@ std::ostream& operator<<(std::ostream& os, const Rect& r) {
 
 Rect RegionOf(KtLayout& layout, const char* name) {
   Rect r{-1, -1, -1, -1};
-  EXPECT_TRUE(layout.GetRegionRect(name, r.Left, r.Top, r.Right, r.Bottom)) << name;
+  EXPECT_TRUE(KtLayout_GetRegionRect(layout, name, r.Left, r.Top, r.Right, r.Bottom)) << name;
   return r;
 }
 
 std::map<std::string, Rect> AllRegions(KtLayout& layout) {
   std::map<std::string, Rect> all;
-  for (int i = 0; i < layout.GetRegionCount(); ++i)
-    all[layout.GetRegionName(i)] = RegionOf(layout, layout.GetRegionName(i));
+  for (int i = 0; i < KtLayout_GetRegionCount(layout); ++i)
+    all[KtLayout_GetRegionName(layout, i)] = RegionOf(layout, KtLayout_GetRegionName(layout, i));
   return all;
 }
 
@@ -155,7 +155,7 @@ TEST_P(RegionTables, SettingsPanelRegionsResolveAtEverySize) {
   KtLayout panel;
   AddPanelRegions(panel);
   panel.SetSize(w, h);
-  EXPECT_EQ(panel.GetRegionCount(), 19);
+  EXPECT_EQ(KtLayout_GetRegionCount(panel), 19);
   for (const auto& [name, rect] : kPanelFixed)
     EXPECT_EQ(RegionOf(panel, name.c_str()), rect) << name;
   EXPECT_EQ(RegionOf(panel, "ControlsRegion"), (Rect{3, 3, 203, h - 3}));
@@ -222,18 +222,18 @@ TEST(LayoutSolver, RefusesBadNamesAndUnknownReferences) {
   EXPECT_FALSE(add(nullptr, nullptr, nullptr, nullptr, nullptr));
   EXPECT_FALSE(add("", nullptr, nullptr, nullptr, nullptr));
   EXPECT_FALSE(add("A", nullptr, nullptr, nullptr, nullptr));
-  EXPECT_EQ(layout.GetRegionCount(), 1);
+  EXPECT_EQ(KtLayout_GetRegionCount(layout), 1);
   EXPECT_TRUE(add("B", "A", "A", "A", "A"));
-  EXPECT_EQ(layout.GetRegionCount(), 2);
-  EXPECT_STREQ(layout.GetRegionTitle("B"), "t");
-  EXPECT_STREQ(layout.GetRegionTitle("A"), "");
+  EXPECT_EQ(KtLayout_GetRegionCount(layout), 2);
+  EXPECT_STREQ(KtLayout_GetRegionTitle(layout, "B"), "t");
+  EXPECT_STREQ(KtLayout_GetRegionTitle(layout, "A"), "");
 
   KtStatic label;
   EXPECT_FALSE(layout.SetControl("Nope", label));
   EXPECT_FALSE(layout.SetView("Nope", &label));
   EXPECT_FALSE(layout.ClearControl("Nope"));
   EXPECT_FALSE(layout.SetBorder("Nope", 2, true, true, 2, 0, 90.0f, 0));
-  EXPECT_EQ(layout.GetRegionView("Nope"), nullptr);
+  EXPECT_EQ(KtLayout_GetRegionView(layout, "Nope"), nullptr);
 }
 
 TEST(LayoutSolver, RefreshEventFiresForNewSizesAndOnRequest) {
@@ -323,7 +323,7 @@ TEST(LayoutControls, AttachingGoesThroughTheLayoutsOwnContainer) {
   EXPECT_EQ(after.GetGraphic(), nullptr);
   EXPECT_EQ(after.GetContainer(), nullptr);
   EXPECT_EQ(KtView_GetParentLayout(after), nullptr);
-  EXPECT_EQ(layout.GetRegionView("Adaptable"), nullptr);
+  EXPECT_EQ(KtLayout_GetRegionView(layout, "Adaptable"), nullptr);
 
   layout.Detach(&top);
   EXPECT_EQ(before.GetGraphic(), nullptr);
@@ -343,7 +343,7 @@ TEST(LayoutControls, ReplacingAControlDetachesTheOldOne) {
   EXPECT_EQ(first.GetGraphic(), nullptr);
   EXPECT_EQ(KtView_GetParentLayout(first), nullptr);
   EXPECT_EQ(second.GetGraphic(), &graphic);
-  EXPECT_EQ(layout.GetRegionView("TabPanel"), static_cast<IKtView*>(&second));
+  EXPECT_EQ(KtLayout_GetRegionView(layout, "TabPanel"), static_cast<IKtView*>(&second));
   layout.Detach(&top);
 }
 
@@ -355,10 +355,10 @@ TEST(LayoutControls, AViewMovedToAnotherLayoutLeavesTheFirst) {
     KtStatic label;
     a.SetControl("TabPanel", label);
     b.SetControl("Adaptable", label);
-    EXPECT_EQ(a.GetRegionView("TabPanel"), nullptr);
+    EXPECT_EQ(KtLayout_GetRegionView(a, "TabPanel"), nullptr);
     EXPECT_EQ(KtView_GetParentLayout(label), &b);
   }
-  EXPECT_EQ(b.GetRegionView("Adaptable"), nullptr);
+  EXPECT_EQ(KtLayout_GetRegionView(b, "Adaptable"), nullptr);
 }
 
 TEST(LayoutControls, ADestroyedViewLeavesItsRegions) {
@@ -372,8 +372,8 @@ TEST(LayoutControls, ADestroyedViewLeavesItsRegions) {
   layout.SetControl("TabPanel", *label);
   layout.SetControl("Adaptable", *label);
   label->Destroy(0);
-  EXPECT_EQ(layout.GetRegionView("TabPanel"), nullptr);
-  EXPECT_EQ(layout.GetRegionView("Adaptable"), nullptr);
+  EXPECT_EQ(KtLayout_GetRegionView(layout, "TabPanel"), nullptr);
+  EXPECT_EQ(KtLayout_GetRegionView(layout, "Adaptable"), nullptr);
   // Painting and input after the loss touch nothing that is gone.
   layout.ViewExpose(nullptr);
   EXPECT_FALSE(layout.ViewInput(kInputMouseDown, 10, 10, 0, 0));
@@ -452,9 +452,9 @@ TEST(LayoutPaint, ExposesFramesThenControlsInRegionOrderAtTheirWindowRects) {
   panel.SetBorder("ProfilingRegion", 2, true, true, 2, 0, 90.0f, 0);
   panel.SetBorder("StatsRegion", 2, true, true, 2, 0, 90.0f, 0);
   panel.SetBorder("ControlsRegion", 2, false, true, 2, 0, 90.0f, 0);
-  EXPECT_TRUE(panel.HasBorder("StatsRegion"));
-  EXPECT_FALSE(panel.HasBorder("ControlsRegion"));
-  EXPECT_FALSE(panel.HasBorder("DrawingRegion"));
+  EXPECT_TRUE(KtLayout_HasBorder(panel, "StatsRegion"));
+  EXPECT_FALSE(KtLayout_HasBorder(panel, "ControlsRegion"));
+  EXPECT_FALSE(KtLayout_HasBorder(panel, "DrawingRegion"));
   window.SetSize(800, 420);
   window.Attach(&top, &graphic);
   window.ViewExpose(nullptr);
@@ -472,7 +472,7 @@ TEST(LayoutPaint, ExposesFramesThenControlsInRegionOrderAtTheirWindowRects) {
   EXPECT_EQ(graphic.Pushed[3].Y, 37 + 191);
   EXPECT_EQ(graphic.Pushed[4].X, 6 + 106);
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(list.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(list, x, y, w, h));
   EXPECT_EQ(x, 112);
   EXPECT_EQ(y, 228);
   EXPECT_EQ(w, 89);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/kdesktop.h"
+#include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
 #include "toolkit/fake_graphic.h"
 
@@ -84,8 +85,8 @@ TEST(ViewEvents, HigherPriorityRunsFirstAndRepeatsKeepOneSubscription) {
   EXPECT_TRUE(view.Register(8, &r, KCALLBACK_HANDLER(Recorder::A), 0));
   EXPECT_FALSE(view.Register(7, nullptr, KCALLBACK_HANDLER(Recorder::A), 0));
   EXPECT_FALSE(view.Register(7, &r, nullptr, 0));
-  EXPECT_EQ(view.GetRegisteredCount(7), 3);
-  EXPECT_EQ(view.GetRegisteredCount(9), 0);
+  EXPECT_EQ(KtView_GetRegisteredCount(view, 7), 3);
+  EXPECT_EQ(KtView_GetRegisteredCount(view, 9), 0);
 
   view.Broadcast(7, nullptr);  // handlers still get an event
   EXPECT_EQ(std::string(r.Log.begin(), r.Log.end()), "bac");
@@ -112,7 +113,7 @@ TEST(ViewGeometry, NegativeSizesCountAsZeroAndRefreshReachesTheContainer) {
   EXPECT_EQ(view.GetPosY(), 4);
 
   view.ViewRefresh(false);  // no container yet: counted, goes nowhere
-  EXPECT_EQ(view.GetRefreshCount(), 1);
+  EXPECT_EQ(KtView_GetRefreshCount(view), 1);
   RecordingContainer container;
   FakeGraphic graphic;
   view.Attach(&container, &graphic);
@@ -135,8 +136,8 @@ TEST(ViewExpose, BeginReportsSizeChangesAndRecordsTheWindowRect) {
   view.Attach(&container, &graphic);
   EXPECT_FALSE(view.KtViewExposeBegin(&changed));  // empty size
   int x = 0, y = 0, w = 0, h = 0;
-  EXPECT_FALSE(view.GetWindowRect(x, y, w, h));
-  EXPECT_FALSE(view.ContainsWindowPoint(0, 0));
+  EXPECT_FALSE(KtView_GetWindowRect(view, x, y, w, h));
+  EXPECT_FALSE(KtView_ContainsWindowPoint(view, 0, 0));
 
   view.SetPos(10, 20);
   view.SetSize(30, 40);
@@ -146,16 +147,16 @@ TEST(ViewExpose, BeginReportsSizeChangesAndRecordsTheWindowRect) {
   EXPECT_EQ(graphic.Depth(), 2);
   view.KtViewExposeEnd();
   EXPECT_EQ(graphic.Depth(), 1);
-  ASSERT_TRUE(view.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(view, x, y, w, h));
   EXPECT_EQ(x, 110);
   EXPECT_EQ(y, 220);
   EXPECT_EQ(w, 30);
   EXPECT_EQ(h, 40);
-  EXPECT_TRUE(view.ContainsWindowPoint(110, 220));
-  EXPECT_TRUE(view.ContainsWindowPoint(139, 259));
-  EXPECT_FALSE(view.ContainsWindowPoint(140, 220));
-  EXPECT_FALSE(view.ContainsWindowPoint(110, 260));
-  EXPECT_FALSE(view.ContainsWindowPoint(10, 20));
+  EXPECT_TRUE(KtView_ContainsWindowPoint(view, 110, 220));
+  EXPECT_TRUE(KtView_ContainsWindowPoint(view, 139, 259));
+  EXPECT_FALSE(KtView_ContainsWindowPoint(view, 140, 220));
+  EXPECT_FALSE(KtView_ContainsWindowPoint(view, 110, 260));
+  EXPECT_FALSE(KtView_ContainsWindowPoint(view, 10, 20));
 
   ASSERT_TRUE(view.KtViewExposeBegin(&changed));
   EXPECT_FALSE(changed);
@@ -225,7 +226,7 @@ TEST(ViewExpose, AScrollBarInsideAnotherViewHitTestsAtItsWindowPosition) {
   host.Expose();
 
   int x = 0, y = 0, w = 0, h = 0;
-  ASSERT_TRUE(view.Bar.GetWindowRect(x, y, w, h));
+  ASSERT_TRUE(KtView_GetWindowRect(view.Bar, x, y, w, h));
   EXPECT_EQ(x, 133);
   EXPECT_EQ(y, 115);
   ASSERT_TRUE(view.Bar.GetSliderWindowRect(x, y, w, h));
