@@ -182,8 +182,12 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, expected);
 
+#if !defined(__SANITIZE_THREAD__)
   // Two signals (two kinds, which the kernel does not merge): it stops at
-  // once, leaving no temporary and the older trace as it was.
+  // once, leaving no temporary and the older trace as it was. Left out under
+  // ThreadSanitizer, which holds a handler back until the thread next calls
+  // into the C library, so the second one can run only after the outputs
+  // were finished.
   std::ofstream(trace) << "an older trace\n";
   fs::remove(record);
   const pid_t again = w.Start(args);
@@ -197,6 +201,7 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   for (const auto& entry : fs::directory_iterator(w.Path("."))) {
     EXPECT_EQ(entry.path().filename().string().rfind(".khost-", 0), std::string::npos);
   }
+#endif
 }
 
 TEST(KhostMessages, EchoedTextShowsControlCharactersEscaped) {
