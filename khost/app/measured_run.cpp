@@ -9,13 +9,6 @@ namespace khost {
 
 namespace {
 
-// Opens `file` at `path` for `flag`.
-Status OpenFile(OutputFile& file, const std::string& path, const char* flag) {
-  std::string error;
-  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
-  return {};
-}
-
 // Commits `file` for `flag`; `finished` says whether its writer finished.
 Status CommitFile(OutputFile& file, bool finished, const char* flag) {
   std::string error;
@@ -45,7 +38,8 @@ Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
   if (request.Compare) {
     mComparison = std::make_unique<ComparisonRun>(*request.Compare, frames);
     if (request.CompareCsv) {
-      if (Status opened = OpenFile(mCompareCsv, *request.CompareCsv, "--compare-csv"); !opened) {
+      if (Status opened = OpenOutputFile(mCompareCsv, *request.CompareCsv, "--compare-csv");
+          !opened) {
         return opened;
       }
     }
@@ -53,18 +47,20 @@ Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
     mActive = true;
   }
   if (request.TuneCsv) {
-    if (Status opened = OpenFile(mTuneCsv, *request.TuneCsv, "--tune-csv"); !opened) {
+    if (Status opened = OpenOutputFile(mTuneCsv, *request.TuneCsv, "--tune-csv"); !opened) {
       return opened;
     }
   }
   if (request.Record) {
-    if (Status opened = OpenFile(mRecordFile, *request.Record, "--record"); !opened) return opened;
+    if (Status opened = OpenOutputFile(mRecordFile, *request.Record, "--record"); !opened)
+      return opened;
     mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
     mCapture.AddSink(mRecorder.get());
     mActive = true;
   }
   if (request.Trace) {
-    if (Status opened = OpenFile(mTraceFile, *request.Trace, "--trace"); !opened) return opened;
+    if (Status opened = OpenOutputFile(mTraceFile, *request.Trace, "--trace"); !opened)
+      return opened;
     mTrace = std::make_unique<TraceWriter>(mTraceFile.Stream());
     mCapture.AddSink(mTrace.get());
     mActive = true;

@@ -455,4 +455,10 @@ bool OutputFile::Commit(std::string& error) {
   return true;
 }
 
+Status OpenOutputFile(OutputFile& file, const std::string& path, const char* flag) {
+  std::string error;
+  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
+  return {};
+}
+
 }  // namespace khost

@@ -29,6 +29,8 @@
 #include <streambuf>
 #include <string>
 
+#include "khost/app/status.h"
+
 namespace khost {
 
 // The named temporaries of every OutputFile (those a file system without
@@ -121,5 +123,8 @@ class OutputFile {
   std::unique_ptr<Buffer> mBuffer;
   std::unique_ptr<std::ostream> mStream;
 };
+
+// Opens `file` at `path` for the output flag `flag`; a failure names both.
+Status OpenOutputFile(OutputFile& file, const std::string& path, const char* flag);
 
 }  // namespace khost

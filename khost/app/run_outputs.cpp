@@ -9,16 +9,6 @@
 
 namespace khost {
 
-namespace {
-
-Status OpenFile(OutputFile& file, const std::string& path, const char* flag) {
-  std::string error;
-  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
-  return {};
-}
-
-}  // namespace
-
 Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   if (Status checked = MeasuredRun::Check(request.Measured, frames); !checked) return checked;
   mWantTool = request.Screenshot || request.DefaultScreenshot;
@@ -31,17 +21,17 @@ Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   }
   if (mWantTool) {
     const std::string path = request.Screenshot ? *request.Screenshot : kDefaultScreenshot;
-    if (Status opened = OpenFile(mScreenshot, path, "--screenshot"); !opened) return opened;
+    if (Status opened = OpenOutputFile(mScreenshot, path, "--screenshot"); !opened) return opened;
   }
   if (mWantWindow) {
     if (Status opened =
-            OpenFile(mWindowScreenshot, *request.WindowScreenshot, "--window-screenshot");
+            OpenOutputFile(mWindowScreenshot, *request.WindowScreenshot, "--window-screenshot");
         !opened) {
       return opened;
     }
   }
   if (request.Stats) {
-    if (Status opened = OpenFile(mStats, *request.Stats, "--stats"); !opened) return opened;
+    if (Status opened = OpenOutputFile(mStats, *request.Stats, "--stats"); !opened) return opened;
   }
   return mMeasured.Open(request.Measured, frames);
 }
