@@ -66,21 +66,6 @@ double Quantile(const std::vector<double>& sorted, double q) {
   return sorted[below] + (sorted[above] - sorted[below]) * t;
 }
 
-// The two-sided 95 % quantile of Student's t with `df` degrees of freedom.
-double StudentT975(int df) {
-  static constexpr double kTable[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306,
-                                      2.262,  2.228, 2.201, 2.179, 2.160, 2.145, 2.131, 2.120,
-                                      2.110,  2.101, 2.093, 2.086, 2.080, 2.074, 2.069, 2.064,
-                                      2.060,  2.056, 2.052, 2.048, 2.045, 2.042};
-  if (df < 1) df = 1;
-  if (df <= 30) return kTable[df - 1];
-  // Cornish-Fisher expansion around the normal quantile.
-  const double z = 1.959964;
-  const double n = static_cast<double>(df);
-  return z + (z * z * z + z) / (4.0 * n) +
-         (5 * std::pow(z, 5) + 16 * z * z * z + 3 * z) / (96 * n * n);
-}
-
 }  // namespace
 
 double MedianInPlace(std::vector<double>& values) {
@@ -109,50 +94,7 @@ const char* VerdictText(Verdict verdict) {
 BlockComparison CompareBlocks(const std::vector<std::vector<double>>& a,
                               const std::vector<std::vector<double>>& b, std::uint64_t seed,
                               int resamples) {
-  BlockComparison result;
-  const auto blocksA = NonEmpty(a);
-  const auto blocksB = NonEmpty(b);
-  std::vector<double> scratch;
-  result.MedianA = PooledMedian(blocksA, scratch);
-  result.MedianB = PooledMedian(blocksB, scratch);
-  result.Ratio = Ratio(result.MedianA, result.MedianB);
-  if (blocksA.size() < 2 || blocksB.size() < 2 || resamples < 1) {
-    result.Low = 0.0;
-    result.High = std::numeric_limits<double>::infinity();
-    return result;
-  }
-  Random random(seed);
-  std::vector<double> ratios;
-  ratios.reserve(static_cast<std::size_t>(resamples));
-  for (int r = 0; r < resamples; ++r) {
-    const double ma = ResampledMedian(blocksA, random, scratch);
-    const double mb = ResampledMedian(blocksB, random, scratch);
-    ratios.push_back(Ratio(ma, mb));
-  }
-  std::sort(ratios.begin(), ratios.end());
-  result.Low = Quantile(ratios, 0.025);
-  result.High = Quantile(ratios, 0.975);
-  // With few blocks the bootstrap's spread is too small: it treats the
-  // blocks seen as the whole population (a factor (n - 1) / n on the
-  // variance) and normal tails where Student's apply. The interval is
-  // widened around the ratio, on the log scale, by both factors.
-  if (result.Ratio > 0.0 && std::isfinite(result.Ratio) && result.Low > 0.0 &&
-      std::isfinite(result.High)) {
-    const double na = static_cast<double>(blocksA.size());
-    const double nb = static_cast<double>(blocksB.size());
-    const double variance = (1.0 / (na - 1.0) + 1.0 / (nb - 1.0)) / (1.0 / na + 1.0 / nb);
-    const double widen =
-        StudentT975(static_cast<int>(na + nb) - 2) / 1.959964 * std::sqrt(variance);
-    const double center = std::log(result.Ratio);
-    result.Low = std::exp(center + widen * (std::log(result.Low) - center));
-    result.High = std::exp(center + widen * (std::log(result.High) - center));
-  }
-  if (result.Low > 1.0) {
-    result.Result = Verdict::kSlower;
-  } else if (result.High < 1.0) {
-    result.Result = Verdict::kFaster;
-  }
-  return result;
+  return CompareBlocksAt(a, b, 0.95, seed, resamples);
 }
 
 namespace {
