@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "khost/app/output_file.h"
+#include "standin/kbaselib/config.h"
 
 namespace khost {
 
@@ -38,18 +39,6 @@ bool HasControlCharacter(std::string_view text) {
   return false;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // One line of the text: what is between two line ends, and its ending
 // ("\n", "\r\n", or "\r" or nothing for a last line without '\n').
 struct Line {
@@ -59,48 +48,6 @@ struct Line {
   bool Changed = false;
   std::string Old;
 };
-
-enum class Kind { kOther, kHeader, kBrokenHeader, kKey };
-
-struct Parsed {
-  Kind What = Kind::kOther;
-  std::string_view Name;  // kHeader: the section; kKey: the key
-  bool Quoted = false;    // kKey: the value is in quotes
-};
-
-// What the reader makes of a line (its text without the ending).
-Parsed ParseLine(std::string_view line) {
-  Parsed parsed;
-  if (line.size() > kMaxLineLength || HasControlCharacter(line)) {
-    const std::string_view text = Trim(line.substr(0, std::min(line.size(), kMaxLineLength)));
-    if (!text.empty() && text[0] == '[') parsed.What = Kind::kBrokenHeader;
-    return parsed;
-  }
-  const std::string_view text = Trim(line);
-  if (text.empty() || text[0] == ';' || text[0] == '#') return parsed;
-  if (text[0] == '[') {
-    const std::size_t close = text.find(']');
-    if (close == std::string_view::npos) {
-      parsed.What = Kind::kBrokenHeader;
-    } else {
-      parsed.What = Kind::kHeader;
-      parsed.Name = Trim(text.substr(1, close - 1));
-    }
-    return parsed;
-  }
-  const std::size_t equals = text.find('=');
-  if (equals == std::string_view::npos) return parsed;
-  const std::string_view key = Trim(text.substr(0, equals));
-  if (key.empty()) return parsed;
-  const std::string_view value = Trim(text.substr(equals + 1));
-  if (!value.empty() && value.front() == '"') {
-    if (value.rfind('"') == 0) return parsed;  // an unclosed quote: not read
-    parsed.Quoted = true;
-  }
-  parsed.What = Kind::kKey;
-  parsed.Name = key;
-  return parsed;
-}
 
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
@@ -134,22 +81,22 @@ void Find(const std::vector<Line>& lines, std::string_view section, std::string_
   bool inSection = section.empty();
   bool skipping = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const Parsed parsed = ParseLine(lines[i].Text);
-    switch (parsed.What) {
-      case Kind::kHeader:
+    const KConfigLine parsed = KConfig_ParseLine(lines[i].Text);
+    switch (parsed.Kind) {
+      case KConfigLineKind::kHeader:
         skipping = false;
-        inSection = EqualsIgnoringCase(parsed.Name, section);
+        inSection = KConfig_SameName(parsed.Name, section);
         if (inSection) lastOfSection = static_cast<long>(i);
         break;
-      case Kind::kBrokenHeader:
+      case KConfigLineKind::kBrokenHeader:
         skipping = true;
         break;
-      case Kind::kKey:
+      case KConfigLineKind::kKey:
         if (skipping || !inSection) break;
         lastOfSection = static_cast<long>(i);
-        if (EqualsIgnoringCase(parsed.Name, key)) definition = static_cast<long>(i);
+        if (KConfig_SameName(parsed.Key, key)) definition = static_cast<long>(i);
         break;
-      case Kind::kOther:
+      case KConfigLineKind::kOther:
         break;
     }
   }
@@ -220,7 +167,8 @@ Result<ConfigTextEdit> EditConfigText(std::string_view text, const std::vector<C
     Find(lines, edit.Section, edit.Key, definition, lastOfSection);
     if (definition >= 0) {
       Line& line = lines[static_cast<std::size_t>(definition)];
-      std::string replaced = ReplaceValue(line.Text, edit.Value, ParseLine(line.Text).Quoted);
+      std::string replaced =
+          ReplaceValue(line.Text, edit.Value, KConfig_ParseLine(line.Text).Quoted);
       if (replaced == line.Text) continue;
       if (!line.Added && !line.Changed) {
         line.Old = line.Text;

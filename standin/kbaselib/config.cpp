@@ -90,15 +90,8 @@ bool HasControlCharacter(std::string_view text) {
   return false;
 }
 
-// What one line of a file is, by the reading rules above.
-enum class LineKind { kOther, kHeader, kBrokenHeader, kKey };
-
-struct ParsedLine {
-  LineKind Kind = LineKind::kOther;
-  std::string_view Name;   // kHeader: the section
-  std::string_view Key;    // kKey
-  std::string_view Value;  // kKey
-};
+using LineKind = KConfigLineKind;
+using ParsedLine = KConfigLine;
 
 // `line` without its '\n'.
 ParsedLine ParseLine(std::string_view line) {
@@ -130,6 +123,7 @@ ParsedLine ParseLine(std::string_view line) {
     const size_t closeQuote = value.rfind('"');
     if (closeQuote == 0) return parsed;  // unclosed quote
     value = value.substr(1, closeQuote - 1);
+    parsed.Quoted = true;
   }
   parsed.Kind = LineKind::kKey;
   parsed.Key = key;
@@ -189,6 +183,14 @@ std::string FormatEntry(std::string_view key, const std::string& value) {
 }
 
 }  // namespace
+
+KConfigLine KConfig_ParseLine(std::string_view line) {
+  return ParseLine(line);
+}
+
+bool KConfig_SameName(std::string_view a, std::string_view b) {
+  return EqualsIgnoringCase(a, b);
+}
 
 //-----------------------------------------------------------------------------
 // Folder and paths

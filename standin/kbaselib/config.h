@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "host/kbaselib.h"
 
@@ -26,6 +27,24 @@ KHOST_API std::string KConfig_ResolvePath(const char* fileName);
 //-----------------------------------------------------------------------------
 // [SECTION] Reading and writing a configuration file
 //-----------------------------------------------------------------------------
+
+// What the reader makes of one line of a file (without its '\n'; a '\r'
+// before it is dropped): a comment or other text it skips, a section
+// header, a header it cannot read (the keys below it belong to no section),
+// or a key with its value. Tools that edit a file use it to find what the
+// reader would take. [any; views into line]
+enum class KConfigLineKind { kOther, kHeader, kBrokenHeader, kKey };
+struct KConfigLine {
+  KConfigLineKind Kind = KConfigLineKind::kOther;
+  std::string_view Name;   // kHeader: the section
+  std::string_view Key;    // kKey
+  std::string_view Value;  // kKey: without its quotes
+  bool Quoted = false;     // kKey: the value stood in quotes
+};
+KHOST_API KConfigLine KConfig_ParseLine(std::string_view line);
+// Whether two section or key names are the same to the reader (ASCII case
+// ignored). [any; -]
+KHOST_API bool KConfig_SameName(std::string_view a, std::string_view b);
 
 // Whether the file existed and was read. [ui; -]
 KHOST_API bool KConfigFile_IsLoaded(const KConfigFile& file);
