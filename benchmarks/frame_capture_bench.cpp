@@ -7,10 +7,10 @@
 #include <ostream>
 #include <streambuf>
 
-#include "khost/app/comparison_run.h"
 #include "khost/app/frame_capture.h"
-#include "khost/app/frame_outputs.h"
 #include "khost/app/profiler_feed.h"
+#include "khost/experiments/comparison_run.h"
+#include "khost/outputs/frame_outputs.h"
 #include "standin/kbaselib/profiler.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/cli.h"
-#include "khost/app/cli_flags.h"
+#include "khost/cli/cli.h"
+#include "khost/cli/cli_flags.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver.h"
-#include "khost/app/cli_flags.h"
+#include "khost/cli/cli_flags.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "khost/app/cli.h"
+#include "khost/cli/cli.h"
 
 namespace khost {
 

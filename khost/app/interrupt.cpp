@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "khost/app/output_file.h"
+#include "khost/outputs/output_file.h"
 
 namespace khost {
 

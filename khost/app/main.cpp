@@ -3,9 +3,9 @@
 #include <iostream>
 
 #include "khost/app/app.h"
-#include "khost/app/cli.h"
 #include "khost/app/interrupt.h"
 #include "khost/app/status.h"
+#include "khost/cli/cli.h"
 
 int main(int argc, char** argv) {
   // A reader of an output that goes away makes the write fail with a

@@ -1,7 +1,7 @@
 #include "khost/app/scene_engine.h"
 
 #include "host/bcore.h"
-#include "khost/app/host_settings.h"
+#include "khost/setup/host_settings.h"
 
 namespace khost {
 

@@ -10,7 +10,7 @@
 
 #include "host/kcontrols.h"
 #include "host/ktoolkit.h"
-#include "khost/app/cli.h"
+#include "khost/cli/cli.h"
 #include "standin/ktoolkit/viewhost.h"
 
 namespace khost {

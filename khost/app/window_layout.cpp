@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "khost/app/cli.h"
+#include "khost/cli/cli.h"
 
 namespace khost {
 

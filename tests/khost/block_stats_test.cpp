@@ -1,4 +1,4 @@
-#include "khost/app/block_stats.h"
+#include "khost/experiments/block_stats.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "khost/app/cli.h"
+#include "khost/cli/cli.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/cli_flags.h"
+#include "khost/cli/cli_flags.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "khost/app/comparison_run.h"
+#include "khost/experiments/comparison_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "khost/app/config_edit.h"
+#include "khost/setup/config_edit.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "khost/app/host_settings.h"
+#include "khost/setup/host_settings.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "khost/app/module_loader.h"
+#include "khost/setup/module_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "khost/app/output_file.h"
+#include "khost/outputs/output_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "khost/app/output_paths.h"
+#include "khost/outputs/output_paths.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

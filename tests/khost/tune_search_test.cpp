@@ -1,4 +1,4 @@
-#include "khost/app/tune_search.h"
+#include "khost/experiments/tune_search.h"
 
 #include <gtest/gtest.h>
 

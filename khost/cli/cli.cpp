@@ -1,0 +1,272 @@
+#include "khost/cli/cli.h"
+
+#include <cctype>
+#include <cstddef>
+#include <string_view>
+
+#include "khost/cli/cli_flags.h"
+
+namespace khost {
+
+namespace {
+
+std::string Quote(std::string_view text) {
+  return QuoteArgument(std::string(text));
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "from 1 to 16384 pixels a side; 0x0 for none".
+std::string RangeText(const Flag& flag) {
+  std::string text = "from " + std::to_string(flag.Min) + " to " + std::to_string(flag.Max);
+  if (flag.Kind == ValueKind::kSize) text += " pixels a side";
+  if (!flag.RangeNote.empty()) text += "; " + std::string(flag.RangeNote);
+  return text;
+}
+
+// Reads `text` as the value of `flag` by its kind: the checks every flag of
+// that kind shares. The message is said after "NAME: ".
+Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
+  const std::string noun(flag.Noun);
+  FlagValue value;
+  value.Text = text;
+  switch (flag.Kind) {
+    case ValueKind::kNone:
+      return value;
+    case ValueKind::kNumber: {
+      const char* digits = flag.Min < 0 ? "an integer in digits" : "a whole number in digits";
+      switch (ReadNumber(text, flag.Min, flag.Max, value.Number)) {
+        case ValueRead::kOk:
+          return value;
+        case ValueRead::kMalformed:
+          return BadInput("malformed " + noun + " " + Quote(text) + " (expected " + digits + ", " +
+                          RangeText(flag) + ")");
+        case ValueRead::kOutOfRange:
+          break;
+      }
+      return BadInput(noun + " " + Quote(text) + " is out of range (" + RangeText(flag) + ")");
+    }
+    case ValueKind::kSize: {
+      if (!flag.Off.empty() && SameIgnoringCase(text, flag.Off)) {
+        value.Off = true;
+        return value;
+      }
+      switch (ReadSize(text, flag.Min, flag.Max, value.Width, value.Height)) {
+        case ValueRead::kOk:
+          break;
+        case ValueRead::kMalformed:
+          return BadInput("malformed " + noun + " " + Quote(text) + " (expected WxH in digits, " +
+                          RangeText(flag) + ")");
+        case ValueRead::kOutOfRange:
+          return BadInput(noun + " " + Quote(text) + " is out of range (" + RangeText(flag) + ")");
+      }
+      // Each side fits; the whole must fit a capture too.
+      if (std::string problem = SizeProblem(value.Width, value.Height); !problem.empty()) {
+        return BadInput(std::move(problem));
+      }
+      return value;
+    }
+    case ValueKind::kText:
+    case ValueKind::kPath:
+    case ValueKind::kFileOutput:
+    case ValueKind::kTextOutput:
+      break;
+  }
+  if (text.empty()) return BadInput("empty " + noun);
+  if (text == "-") {
+    switch (flag.Kind) {
+      case ValueKind::kTextOutput:
+        value.Text = kStandardOutputName;
+        break;
+      case ValueKind::kPath:
+        return BadInput("'-' names no file khost reads; write ./- for a file of that name");
+      case ValueKind::kFileOutput:
+        return BadInput(
+            "'-' (standard output) is not taken here; write ./- for a file of that name");
+      default:
+        break;
+    }
+  }
+  return value;
+}
+
+// Refuses a value that is itself one of khost's options: the flag's own
+// value was most likely left out.
+Status CheckNotAnOption(const Flag& flag, const std::string& text) {
+  if (!FindFlag(text)) return {};
+  std::string message = "option " + std::string(flag.Name) + " needs a value (" +
+                        std::string(flag.Value) + "), not the option " + Quote(text);
+  if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput ||
+      flag.Kind == ValueKind::kTextOutput) {
+    message += "; write ./" + text + " for a file of that name";
+  }
+  return BadInput(std::move(message));
+}
+
+}  // namespace
+
+Result<Options> ParseCommandLine(int argc, const char* const* argv) {
+  const std::span<const Flag> flags = Flags();
+  Options options;
+  // Per row: given yet, and the text it was given (for "-").
+  std::vector<bool> given(flags.size(), false);
+  std::vector<std::string> texts(flags.size());
+  for (int i = 1; i < argc; ++i) {
+    const std::string spelling = argv[i] ? argv[i] : "";
+    const Flag* flag = FindFlag(spelling);
+    if (flag == nullptr) {
+      if (!spelling.empty() && spelling[0] == '-') {
+        return BadInput("unknown option " + Quote(spelling));
+      }
+      return BadInput("unexpected argument " + Quote(spelling));
+    }
+    const std::size_t row = static_cast<std::size_t>(flag - flags.data());
+    const std::string name(flag->Name);
+    if (given[row] && !flag->Repeats) {
+      return BadInput("option " + name + " is given more than once; give it once");
+    }
+    given[row] = true;
+    std::string text;
+    if (flag->Kind != ValueKind::kNone) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        return BadInput("option " + name + " needs a value");
+      }
+      text = argv[++i];
+      if (Status plain = CheckNotAnOption(*flag, text); !plain) return plain.GetError();
+    }
+    const Result<FlagValue> value = ReadValue(*flag, text);
+    if (!value) return BadInput(name + ": " + value.GetError().Message);
+    if (Status stored = flag->Store(options, *value); !stored) {
+      return BadInput(name + ": " + stored.GetError().Message);
+    }
+    texts[row] = text;
+  }
+  for (std::size_t row = 0; row < flags.size(); ++row) {
+    const Flag& flag = flags[row];
+    if (given[row] && !flag.Needs.empty() && !given[FindFlag(flag.Needs) - flags.data()]) {
+      return BadInput(std::string(flag.Name) + " needs " + std::string(flag.Needs));
+    }
+  }
+  // Two outputs on standard output would mix their lines.
+  const Flag* first = nullptr;
+  for (std::size_t row = 0; row < flags.size(); ++row) {
+    if (flags[row].Kind != ValueKind::kTextOutput || !given[row] || texts[row] != "-") continue;
+    if (first) {
+      return BadInput(std::string(first->Name) + " and " + std::string(flags[row].Name) +
+                      " both write to standard output ('-'); give '-' to one of them");
+    }
+    first = &flags[row];
+  }
+  if (Status together = CheckFlagsTogether(options); !together) return together.GetError();
+  return options;
+}
+
+namespace {
+
+constexpr std::size_t kHelpColumn = 23;  // where a flag's help text starts
+constexpr std::size_t kHelpWidth = 76;   // the longest line
+
+// Appends `text` word-wrapped between the columns `left` and kHelpWidth,
+// continuing the current line, which is `column` long; '\n' starts a new
+// line.
+void AppendWrapped(std::string& out, std::string_view text, std::size_t column, std::size_t left) {
+  const std::string indent(left, ' ');
+  if (column < left) out += std::string(left - column, ' ');
+  column = left;
+  bool lineStart = true;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == '\n') {
+      out += "\n" + indent;
+      column = left;
+      lineStart = true;
+      ++at;
+      continue;
+    }
+    if (text[at] == ' ') {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\n') ++end;
+    const std::string_view word = text.substr(at, end - at);
+    if (!lineStart && column + 1 + word.size() > kHelpWidth) {
+      out += "\n" + indent;
+      column = left;
+      lineStart = true;
+    }
+    if (!lineStart) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+    lineStart = false;
+    at = end;
+  }
+  out += "\n";
+}
+
+std::string NameList(bool (*pick)(const Flag&)) {
+  std::vector<std::string_view> names;
+  for (const Flag& flag : Flags()) {
+    if (pick(flag)) names.push_back(flag.Name);
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+    list += names[i];
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string UsageText(const char* programName) {
+  const std::string name = programName && *programName ? programName : "khost";
+  std::string out = "Usage: " + name +
+                    " [options]\n"
+                    "\n"
+                    "Runs the stand-in host: loads the profiling module, opens its\n"
+                    "\"ProfilingCenter\" tool window and animates a scene of skinned\n"
+                    "characters whose costs the tool shows.\n"
+                    "\n"
+                    "Options:\n";
+  for (const Flag& flag : Flags()) {
+    std::string head = "  " + std::string(flag.Name);
+    if (!flag.Alias.empty()) head += ", " + std::string(flag.Alias);
+    if (!flag.Value.empty()) head += " " + std::string(flag.Value);
+    out += head;
+    std::size_t column = head.size();
+    if (column + 1 > kHelpColumn) {
+      out += "\n";
+      column = 0;
+    }
+    std::string help(flag.Help);
+    if (flag.Kind == ValueKind::kTextOutput) help += "; '-' is standard output";
+    AppendWrapped(out, help, column, kHelpColumn);
+  }
+  out += "\n";
+  const std::string notes =
+      "A FILE of " + NameList([](const Flag& f) { return f.Kind == ValueKind::kTextOutput; }) +
+      " may be - for standard output, for one of them at a time; the others take no -. Write "
+      "./- for a file named -. Options that take a value take the next argument, which may not "
+      "be another option, and are given once; only " +
+      NameList([](const Flag& f) { return f.Repeats && f.Kind != ValueKind::kNone; }) +
+      " repeat. Numbers, here and in --set values, are written in digits, with a - before a "
+      "negative one and no +.";
+  AppendWrapped(out, notes, 0, 0);
+  out += "\nExit status: 0 success, 1 failure (module, surface or file), 2 bad input.\n";
+  return out;
+}
+
+}  // namespace khost

@@ -1,0 +1,397 @@
+#include "khost/cli/cli_flags.h"
+
+#include <climits>
+
+#include "khost/cli/cli.h"
+#include "ksurface.h"
+
+namespace khost {
+
+namespace {
+
+// What a row's Store does, for the common cases: `Field` is a pointer to the
+// Options member the flag sets.
+template <auto Field>
+Status SetTrue(Options& o, const FlagValue& /*value*/) {
+  o.*Field = true;
+  return {};
+}
+
+template <auto Field>
+Status SetText(Options& o, const FlagValue& value) {
+  o.*Field = value.Text;
+  return {};
+}
+
+template <auto Field>
+Status SetNumber(Options& o, const FlagValue& value) {
+  o.*Field = value.Number;
+  return {};
+}
+
+template <UiAction::Kind Kind>
+Status AddAction(Options& o, const FlagValue& value) {
+  o.Actions.push_back({Kind, value.Text, ""});
+  return {};
+}
+
+Status SetSize(Options& o, const FlagValue& value) {
+  o.Width = value.Width;
+  o.Height = value.Height;
+  return {};
+}
+
+Status SetViewport(Options& o, const FlagValue& value) {
+  o.ViewportWidth = value.Off ? 0 : value.Width;
+  o.ViewportHeight = value.Off ? 0 : value.Height;
+  return {};
+}
+
+Status AddSet(Options& o, const FlagValue& value) {
+  const std::string& text = value.Text;
+  const std::size_t eq = text.find('=');
+  if (eq == std::string::npos) {
+    return BadInput("malformed " + QuoteArgument(text) + " (expected CAPTION=VALUE)");
+  }
+  const std::string caption = text.substr(0, eq);
+  if (caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
+  const std::string setting = text.substr(eq + 1);
+  if (setting.empty()) return BadInput("empty value for " + QuoteArgument(caption));
+  o.Actions.push_back({UiAction::kSet, caption, setting});
+  return {};
+}
+
+Status SetCompare(Options& o, const FlagValue& value) {
+  const std::string& text = value.Text;
+  const std::size_t eq = text.find('=');
+  const std::size_t comma = eq == std::string::npos ? eq : text.find(',', eq + 1);
+  if (eq == std::string::npos || comma == std::string::npos) {
+    return BadInput("malformed " + QuoteArgument(text) + " (expected CAPTION=A,B)");
+  }
+  Options::Compare compare{text.substr(0, eq), text.substr(eq + 1, comma - eq - 1),
+                           text.substr(comma + 1)};
+  if (compare.Caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
+  if (compare.ValueA.empty() || compare.ValueB.empty()) {
+    return BadInput("empty value in " + QuoteArgument(text));
+  }
+  o.Comparison = compare;
+  return {};
+}
+
+// "A,B,C": the captions in order; none empty, none twice.
+Status SetTuneSettings(Options& o, const FlagValue& value) {
+  std::vector<std::string> captions;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = value.Text.find(',', start);
+    const std::string caption = value.Text.substr(start, comma - start);
+    if (caption.empty()) {
+      return BadInput("empty caption in " + QuoteArgument(value.Text) +
+                      " (expected CAPTION,CAPTION,...)");
+    }
+    for (const std::string& earlier : captions) {
+      if (earlier == caption) {
+        return BadInput(QuoteArgument(caption) + " is named twice in " + QuoteArgument(value.Text));
+      }
+    }
+    captions.push_back(caption);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  o.TuneSettings = std::move(captions);
+  return {};
+}
+
+using K = ValueKind;
+
+constexpr Flag kFlags[] = {
+    {.Name = "--module",
+     .Kind = K::kPath,
+     .Value = "PATH",
+     .Noun = "path",
+     .Example = "/x/m.so",
+     .Help = "the module to load (default: libtoolprofiling.so beside this executable)",
+     .Store = SetText<&Options::ModulePath>},
+    {.Name = "--config-dir",
+     .Kind = K::kPath,
+     .Value = "DIR",
+     .Noun = "folder name",
+     .Example = "cfg",
+     .Help = "folder of Application.txt and Task.txt (default: the KHOST_CONFIG_DIR variable, "
+             "else config/ beside the executable, else the shipped config/ folder)",
+     .Store = SetText<&Options::ConfigDir>},
+    {.Name = "--scene",
+     .Kind = K::kPath,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "model.gltf",
+     .Help = "the scene: any file the asset import library reads (glTF, FBX, COLLADA, .X, "
+             "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
+             "characters (default: the [Scene] File of Application.txt)",
+     .Store = SetText<&Options::ScenePath>},
+    {.Name = "--headless",
+     .Repeats = true,
+     .Help = "draw off screen (the default without a display)",
+     .Store = SetTrue<&Options::Headless>},
+    {.Name = "--size",
+     .Kind = K::kSize,
+     .Value = "WxH",
+     .Noun = "size",
+     .Min = 1,
+     .Max = kSurfaceMaxSide,
+     .Example = "640x480",
+     .Help = "the tool window's size in pixels, digits only (default: its start size); each "
+             "side 1 to 16384, at most 8192x8192 pixels in all, and not below its minimum, "
+             "which khost names when refusing a smaller one",
+     .Store = SetSize},
+    {.Name = "--viewport",
+     .Kind = K::kSize,
+     .Value = "WxH",
+     .Noun = "size",
+     .Min = 1,
+     .Max = kSurfaceMaxSide,
+     .RangeNote = "0x0 for none",
+     .Off = "0x0",
+     .Example = "320x200",
+     .Help = "the 3D viewport's size, left of the tool (default: 640 wide, the tool's height; "
+             "0x0: no viewport)",
+     .Store = SetViewport},
+    {.Name = "--ui-rate",
+     .Kind = K::kNumber,
+     .Value = "HZ",
+     .Noun = "rate",
+     .Min = 0,
+     .Max = 1000,
+     .RangeNote = "0: every frame",
+     .Example = "10",
+     .Help = "tool repaints per second of scene time (default 30; 0: every frame); input and "
+             "the last frame repaint it at once. Scene time is the wall clock live and 1/60 s "
+             "per frame headless",
+     .Store = SetNumber<&Options::UiRate>},
+    {.Name = "--frames",
+     .Kind = K::kNumber,
+     .Value = "N",
+     .Noun = "frame count",
+     .Min = 1,
+     .Max = INT_MAX,
+     .Example = "7",
+     .Help = "frames to run, digits only (headless default 120; live: until the window "
+             "closes; with --tune, the search's budget)",
+     .Store = SetNumber<&Options::Frames>},
+    {.Name = "--screenshot",
+     .Kind = K::kFileOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "out.png",
+     .Help = "write the tool window's client area after the last frame as PNG (headless "
+             "default: ./profiling-center.png)",
+     .Store = SetText<&Options::Screenshot>},
+    {.Name = "--window-screenshot",
+     .Kind = K::kFileOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "w.png",
+     .Help = "write the whole window (viewport and tool) after the last frame as PNG",
+     .Store = SetText<&Options::WindowScreenshot>},
+    {.Name = "--select",
+     .Kind = K::kText,
+     .Value = "ITEM",
+     .Noun = "item",
+     .Repeats = true,
+     .Example = "Rendering",
+     .Help = "pick ITEM in the display selector",
+     .Store = AddAction<UiAction::kSelect>},
+    {.Name = "--click",
+     .Kind = K::kText,
+     .Value = "CAPTION",
+     .Noun = "caption",
+     .Repeats = true,
+     .Example = "Reset To Default",
+     .Help = "click the control with that caption",
+     .Store = AddAction<UiAction::kClick>},
+    {.Name = "--set",
+     .Kind = K::kText,
+     .Value = "CAPTION=VALUE",
+     .Noun = "CAPTION=VALUE",
+     .Repeats = true,
+     .Example = "Buffer Size=40",
+     .Help = "edit the property editor with that caption: 0 or 1 for a check box, an integer "
+             "for a number field, the item's text for a drop-down\n(--select, --click and --set "
+             "go through the window's input, may repeat, and run in order after the first "
+             "frame; at least one frame follows them)",
+     .Store = AddSet},
+    {.Name = "--print-settings",
+     .Repeats = true,
+     .Help = "on exit, print the ten settings as name=value lines",
+     .Store = SetTrue<&Options::PrintSettings>},
+    {.Name = "--stats",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "s.csv",
+     .Help = "on exit, write the chart's task cycles as CSV: name, depth, average, minimum, "
+             "maximum (microseconds)",
+     .Store = SetText<&Options::StatsFile>},
+    {.Name = "--record",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "r.csv",
+     .Help = "write every frame's measured durations as CSV while running (flushed at least "
+             "once a second): frame, time_ms, cycle (its path, such as "
+             "Evaluation/Character 1/Skeleton), depth, duration_us; one line per cycle that "
+             "ran, in the chart's order",
+     .Store = SetText<&Options::RecordFile>},
+    {.Name = "--trace",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Example = "t.json",
+     .Help = "write the frames as a trace (JSON trace event format, for trace viewers): one "
+             "event per cycle per frame over the time it ran, on the track of the thread that "
+             "ran it, nested; Frame and Present, which interleave, as two pieces each",
+     .Store = SetText<&Options::TraceFile>},
+    {.Name = "--compare",
+     .Kind = K::kText,
+     .Value = "CAPTION=A,B",
+     .Noun = "CAPTION=A,B",
+     .Example = "Parallel Evaluation=Serial,Parallel",
+     .Help = "measure what a setting changes: alternate blocks of frames with the editor "
+             "CAPTION at A and at B (values as for --set, switched through the window's input) "
+             "and print, per top-level cycle, the median of A and of B, the ratio B/A with a "
+             "95% interval (bootstrap over blocks) and a verdict: faster, slower or no clear "
+             "difference; --frames defaults to 600",
+     .Store = SetCompare},
+    {.Name = "--compare-block",
+     .Kind = K::kNumber,
+     .Value = "K",
+     .Noun = "block length",
+     .Min = kMinimumCompareBlock,
+     .Max = 1000000,
+     .RangeNote = "5 settling frames, one counted, one carrying the switch",
+     .Needs = "--compare",
+     .Example = "12",
+     .Help = "frames per block (default 30, at least 7); the first 5 frames after a switch, "
+             "the frame that carries a switch and the run's last frame are not counted",
+     .Store = SetNumber<&Options::CompareBlock>},
+    {.Name = "--compare-depth",
+     .Kind = K::kNumber,
+     .Value = "D",
+     .Noun = "depth",
+     .Min = 0,
+     .Max = 2,
+     .Needs = "--compare",
+     .Example = "1",
+     .Help = "also list child cycles down to depth D (0 to 2, default 0)",
+     .Store = SetNumber<&Options::CompareDepth>},
+    {.Name = "--compare-csv",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Needs = "--compare",
+     .Example = "c.csv",
+     .Help = "also write the table as CSV: cycle, depth, median_a_us, median_b_us, ratio, "
+             "ci_low, ci_high, verdict",
+     .Store = SetText<&Options::CompareCsv>},
+    {.Name = "--tune",
+     .Repeats = true,
+     .Help = "search the engine settings for the combination with the lowest median of one "
+             "cycle: blocks of frames, each with one combination set through the window's "
+             "input, then a check of the best in fresh blocks; prints the best, its ratio to "
+             "the starting settings with a 95% interval, each setting's effect and every "
+             "combination measured. Starts from the current settings and restores them at "
+             "the end. --frames is the budget (default: five blocks for each combination and "
+             "ten for each checked one, 6901 frames for five settings); not with --compare",
+     .Store = SetTrue<&Options::Tune>},
+    {.Name = "--tune-settings",
+     .Kind = K::kText,
+     .Value = "CAPTION,...",
+     .Noun = "caption list",
+     .Needs = "--tune",
+     .Example = "Frustum Culling,GPU Skinning",
+     .Help = "the settings to search, by their editors' captions (default: Frustum Culling, "
+             "Parallel Pipeline, Parallel Evaluation, Parallel Deformation, GPU Skinning; "
+             "Node Count is never searched)",
+     .Store = SetTuneSettings},
+    {.Name = "--tune-target",
+     .Kind = K::kText,
+     .Value = "CYCLE",
+     .Noun = "cycle",
+     .Needs = "--tune",
+     .Example = "Deformation",
+     .Help = "the cycle whose median is made smallest, by its path as --record names it "
+             "(default Devices, the frame period)",
+     .Store = SetText<&Options::TuneTarget>},
+    {.Name = "--tune-block",
+     .Kind = K::kNumber,
+     .Value = "K",
+     .Noun = "block length",
+     .Min = kMinimumCompareBlock,
+     .Max = 1000000,
+     .RangeNote = "5 settling frames, one counted, one carrying the switch",
+     .Needs = "--tune",
+     .Example = "10",
+     .Help = "frames per block (default 30, at least 7); frames are left out as for "
+             "--compare-block",
+     .Store = SetNumber<&Options::TuneBlock>},
+    {.Name = "--tune-csv",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Needs = "--tune",
+     .Example = "tune.csv",
+     .Help = "also write the answer as CSV: kind, configuration, setting, value, blocks, "
+             "frames, median_us, ratio, ci_low, ci_high, note",
+     .Store = SetText<&Options::TuneCsv>},
+    {.Name = "--tune-write",
+     .Repeats = true,
+     .Needs = "--tune",
+     .Help = "when the best is measurably faster, write it into Application.txt and Task.txt "
+             "of the configuration folder (only the searched keys change) and print the "
+             "changed lines",
+     .Store = SetTrue<&Options::TuneWrite>},
+    {.Name = "--tune-apply",
+     .Repeats = true,
+     .Needs = "--tune",
+     .Help = "leave the recommended settings set at the end instead of restoring the "
+             "starting ones",
+     .Store = SetTrue<&Options::TuneApply>},
+    {.Name = "--help",
+     .Alias = "-h",
+     .Repeats = true,
+     .Help = "show this text",
+     .Store = SetTrue<&Options::Help>},
+};
+
+}  // namespace
+
+std::span<const Flag> Flags() {
+  return kFlags;
+}
+
+const Flag* FindFlag(std::string_view spelling) {
+  if (spelling.empty()) return nullptr;
+  for (const Flag& flag : kFlags) {
+    if (spelling == flag.Name || spelling == flag.Alias) return &flag;
+  }
+  return nullptr;
+}
+
+Status CheckFlagsTogether(const Options& o) {
+  if (o.Tune && o.Comparison) {
+    return BadInput("--tune and --compare cannot be given together; run one at a time");
+  }
+  if (o.Comparison && o.Frames) {
+    const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultCompareBlock;
+    const long long needed = 1 + 4 * block;
+    if (*o.Frames < needed) {
+      return BadInput("--frames: " + std::to_string(*o.Frames) +
+                      " frames are too few to compare in " + std::to_string(block) +
+                      "-frame blocks (at least " + std::to_string(needed) +
+                      ": two blocks of each value after the first frame)");
+    }
+  }
+  return {};
+}
+
+}  // namespace khost

@@ -1,0 +1,144 @@
+#include "khost/cli/cli_values.h"
+
+#include <climits>
+
+#include "ksurface.h"
+
+namespace khost {
+
+namespace {
+
+// How much of an argument a message quotes.
+constexpr std::size_t kMaxQuoted = 200;
+
+// Beyond any int: reading stops growing the magnitude here, so that a
+// thousand digits are out of range without overflowing.
+constexpr long long kBeyondInt = 1LL << 40;
+
+}  // namespace
+
+ValueRead ReadNumber(std::string_view text, int minimum, int maximum, int& value) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = negative ? text.substr(1) : text;
+  if (digits.empty()) return ValueRead::kMalformed;
+  long long magnitude = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return ValueRead::kMalformed;
+    if (magnitude < kBeyondInt) magnitude = magnitude * 10 + (c - '0');
+  }
+  // The sign is there only for a negative number.
+  if (negative && magnitude == 0) return ValueRead::kMalformed;
+  const long long number = negative ? -magnitude : magnitude;
+  if (number < minimum || number > maximum) return ValueRead::kOutOfRange;
+  value = static_cast<int>(number);
+  return ValueRead::kOk;
+}
+
+ValueRead ReadSize(std::string_view text, int minimum, int maximum, int& width, int& height) {
+  const std::size_t x = text.find_first_of("xX");
+  if (x == std::string_view::npos) return ValueRead::kMalformed;
+  int w = 0;
+  int h = 0;
+  const ValueRead first = ReadNumber(text.substr(0, x), minimum, maximum, w);
+  const ValueRead second = ReadNumber(text.substr(x + 1), minimum, maximum, h);
+  if (first == ValueRead::kMalformed || second == ValueRead::kMalformed) {
+    return ValueRead::kMalformed;
+  }
+  if (first == ValueRead::kOutOfRange || second == ValueRead::kOutOfRange) {
+    return ValueRead::kOutOfRange;
+  }
+  width = w;
+  height = h;
+  return ValueRead::kOk;
+}
+
+bool ParseInt(const std::string& text, int minimum, int maximum, int& value) {
+  return ReadNumber(text, minimum, maximum, value) == ValueRead::kOk;
+}
+
+bool ParseCount(const std::string& text, int minimum, int maximum, int& value) {
+  return ReadNumber(text, minimum, maximum, value) == ValueRead::kOk;
+}
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+  return ReadSize(text, 0, INT_MAX, width, height) == ValueRead::kOk;
+}
+
+std::string EscapeControls(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  const auto hex = [&](const char* prefix, unsigned value) {
+    out += prefix;
+    out += kHex[(value >> 4) & 0xF];
+    out += kHex[value & 0xF];
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // A C1 control in UTF-8: 0xC2 then 0x80..0x9F (a terminal may act on it
+    // as on ESC followed by a letter).
+    if (c == 0xC2 && i + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        hex("\\u00", next);
+        ++i;
+        continue;
+      }
+    }
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    switch (c) {
+      case 0x07:
+        out += "\\a";
+        break;
+      case 0x08:
+        out += "\\b";
+        break;
+      case 0x09:
+        out += "\\t";
+        break;
+      case 0x0A:
+        out += "\\n";
+        break;
+      case 0x0D:
+        out += "\\r";
+        break;
+      case 0x1B:
+        out += "\\e";
+        break;
+      default:
+        hex("\\x", c);
+    }
+  }
+  return out;
+}
+
+std::string QuoteArgument(const std::string& text) {
+  if (text.size() <= kMaxQuoted) return "'" + EscapeControls(text) + "'";
+  // Cut at a character boundary, not inside a UTF-8 sequence.
+  std::size_t cut = kMaxQuoted;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return "'" + EscapeControls(std::string_view(text).substr(0, cut)) + "...' (" +
+         std::to_string(text.size()) + " bytes)";
+}
+
+long long MaxWindowPixels() {
+  return static_cast<long long>(kPngMaxRgbaBytes / 4);
+}
+
+std::string SizeProblem(int width, int height) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (width < 1 || height < 1 || width > kSurfaceMaxSide || height > kSurfaceMaxSide) {
+    return "size " + size + " is out of range (from 1 to " + std::to_string(kSurfaceMaxSide) +
+           " pixels a side)";
+  }
+  if (static_cast<long long>(width) * height > MaxWindowPixels()) {
+    return "size " + size + " has more than " + std::to_string(MaxWindowPixels()) +
+           " pixels (8192x8192), the most a PNG capture takes";
+  }
+  return "";
+}
+
+}  // namespace khost

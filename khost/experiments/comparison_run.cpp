@@ -1,0 +1,166 @@
+#include "khost/experiments/comparison_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "khost/cli/cli_values.h"
+
+namespace khost {
+
+namespace {
+
+// FNV-1a: a seed per cycle that does not depend on the standard library.
+std::uint64_t Seed(const std::string& text) {
+  std::uint64_t hash = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// `decimals` digits after the point; "inf" for an infinite ratio.
+std::string Number(double value, int decimals) {
+  if (std::isinf(value)) return "inf";
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
+std::string VerdictOf(const ComparisonRow& row) {
+  if (!row.HasA) return "only in B";
+  if (!row.HasB) return "only in A";
+  return VerdictText(row.Stats.Result);
+}
+
+}  // namespace
+
+ComparisonRun::ComparisonRun(CompareSpec spec, long long frames)
+    : mSpec(std::move(spec)), mFrames(frames) {}
+
+std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) const {
+  if (frameIndex < 0 || frameIndex + 1 >= mFrames || frameIndex % mSpec.Block != 0) {
+    return std::nullopt;
+  }
+  const long long block = frameIndex / mSpec.Block;
+  return block % 2 == 0 ? mSpec.ValueA : mSpec.ValueB;
+}
+
+bool ComparisonRun::CountedInBlock(long long frameIndex, int block, long long& index) {
+  if (frameIndex < 1 || block < 1) return false;
+  index = (frameIndex - 1) / block;
+  const long long offset = (frameIndex - 1) % block;
+  return offset >= kSettleFrames && offset <= block - 2;
+}
+
+bool ComparisonRun::Counted(long long frameIndex, int& side, long long& block) const {
+  if (frameIndex + 1 >= mFrames || !CountedInBlock(frameIndex, mSpec.Block, block)) return false;
+  side = static_cast<int>(block % 2);
+  return true;
+}
+
+void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+  int side = 0;
+  long long block = 0;
+  if (!Counted(frame.Index, side, block)) return;
+  const std::size_t b = static_cast<std::size_t>(block);
+  if (mValues.size() < cycles.size()) mValues.resize(cycles.size());
+  for (const CycleSample& c : frame.Cycles) {
+    if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mSpec.Depth) continue;
+    auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
+    if (blocks.size() <= b) blocks.resize(b + 1);
+    blocks[b].push_back(c.Micros);
+  }
+  std::vector<bool>& seen = mBlockSeen[side];
+  if (seen.size() <= b) seen.resize(b + 1, false);
+  seen[b] = true;
+  ++mCounted[side];
+}
+
+int ComparisonRun::BlockCount(int side) const {
+  return static_cast<int>(std::count(mBlockSeen[side].begin(), mBlockSeen[side].end(), true));
+}
+
+int ComparisonRun::CountedFrames(int side) const {
+  return mCounted[side];
+}
+
+std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycle>& cycles) const {
+  std::vector<ComparisonRow> rows;
+  for (std::size_t id = 0; id < cycles.size() && id < mValues.size(); ++id) {
+    if (cycles[id].Depth > mSpec.Depth) continue;
+    std::vector<std::vector<double>> sides[2];
+    for (std::size_t b = 0; b < mValues[id].size(); ++b) {
+      if (!mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
+    }
+    if (sides[0].empty() && sides[1].empty()) continue;
+    ComparisonRow row;
+    row.Cycle = cycles[id];
+    row.HasA = !sides[0].empty();
+    row.HasB = !sides[1].empty();
+    if (row.HasA && row.HasB) {
+      row.Stats = CompareBlocks(sides[0], sides[1], Seed(cycles[id].Path));
+    } else {
+      // Measured on one side only: that side's median stands alone.
+      std::vector<double> pooled;
+      for (const std::vector<double>& block : sides[row.HasA ? 0 : 1]) {
+        pooled.insert(pooled.end(), block.begin(), block.end());
+      }
+      (row.HasA ? row.Stats.MedianA : row.Stats.MedianB) = MedianInPlace(pooled);
+    }
+    rows.push_back(std::move(row));
+  }
+  std::sort(rows.begin(), rows.end(), [](const ComparisonRow& x, const ComparisonRow& y) {
+    return std::lexicographical_compare(x.Cycle.Order, x.Cycle.Order + 3, y.Cycle.Order,
+                                        y.Cycle.Order + 3);
+  });
+  return rows;
+}
+
+void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const {
+  const int counted = mSpec.Block - kSettleFrames - 1;
+  out << "Comparison of \"" << EscapeControls(mSpec.Caption)
+      << "\": A = " << EscapeControls(mSpec.ValueA) << ", B = " << EscapeControls(mSpec.ValueB)
+      << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1) << " of B, " << mSpec.Block
+      << " frames each (" << counted << " counted), " << CountedFrames(0) << " + "
+      << CountedFrames(1) << " frames\n";
+  std::size_t width = 5;
+  for (const ComparisonRow& row : rows) {
+    width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));
+  }
+  char line[256];
+  std::snprintf(line, sizeof(line), "%-*s %13s %13s %8s  %-19s %s\n", static_cast<int>(width),
+                "cycle", "median A (us)", "median B (us)", "B/A", "95% interval", "verdict");
+  out << line;
+  for (const ComparisonRow& row : rows) {
+    const std::string name =
+        std::string(2 * static_cast<std::size_t>(row.Cycle.Depth), ' ') + row.Cycle.Name;
+    const std::string a = row.HasA ? Number(row.Stats.MedianA, 1) : "-";
+    const std::string b = row.HasB ? Number(row.Stats.MedianB, 1) : "-";
+    std::string ratio = "-";
+    std::string interval = "-";
+    if (row.HasA && row.HasB) {
+      ratio = Number(row.Stats.Ratio, 3);
+      interval = "[" + Number(row.Stats.Low, 3) + ", " + Number(row.Stats.High, 3) + "]";
+    }
+    std::snprintf(line, sizeof(line), "%-*s %13s %13s %8s  %-19s %s\n", static_cast<int>(width),
+                  name.c_str(), a.c_str(), b.c_str(), ratio.c_str(), interval.c_str(),
+                  VerdictOf(row).c_str());
+    out << line;
+  }
+}
+
+void ComparisonRun::WriteCsv(const std::vector<ComparisonRow>& rows, std::ostream& out) {
+  out << "cycle,depth,median_a_us,median_b_us,ratio,ci_low,ci_high,verdict\n";
+  for (const ComparisonRow& row : rows) {
+    const bool both = row.HasA && row.HasB;
+    out << CsvField(row.Cycle.Path) << ',' << row.Cycle.Depth << ','
+        << (row.HasA ? Number(row.Stats.MedianA, 3) : "") << ','
+        << (row.HasB ? Number(row.Stats.MedianB, 3) : "") << ','
+        << (both ? Number(row.Stats.Ratio, 4) : "") << ',' << (both ? Number(row.Stats.Low, 4) : "")
+        << ',' << (both ? Number(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
+  }
+}
+
+}  // namespace khost

@@ -1,0 +1,80 @@
+// An interleaved A/B run of one setting: which value each block of frames
+// runs with, which frames count, and the table of results.
+//
+// Frame 0 runs with the start-up settings; then blocks of Block frames
+// alternate, A first. The switch to a block's value runs after the frame
+// before it, so that frame's period holds the switch and is not counted;
+// nor are the first kSettleFrames frames of a block (a changed setting
+// takes a few frames to settle: caches, a rebuilt scene, the pool) nor the
+// run's last frame (its period ends with the run, not with a next frame).
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "khost/app/frame_capture.h"
+#include "khost/experiments/block_stats.h"
+
+namespace khost {
+
+struct CompareSpec {
+  std::string Caption;
+  std::string ValueA;
+  std::string ValueB;
+  int Block = 30;  // frames per block
+  int Depth = 0;   // the deepest cycles in the table (0: top level only)
+};
+
+struct ComparisonRow {
+  CapturedCycle Cycle;
+  bool HasA = false;  // measured in some counted frame of A
+  bool HasB = false;
+  BlockComparison Stats;  // valid when both; otherwise only the median of the side measured
+};
+
+class ComparisonRun : public FrameSink {
+ public:
+  static constexpr int kSettleFrames = 5;
+
+  ComparisonRun(CompareSpec spec, long long frames);
+
+  const CompareSpec& Spec() const { return mSpec; }
+  // The frames a run needs for two blocks of each value.
+  static long long MinimumFrames(int block) { return 1 + 4 * static_cast<long long>(block); }
+
+  // The value to set once frame `frameIndex` has run, if a block starts
+  // after it (frame 0 is followed by A).
+  std::optional<std::string> SwitchAfter(long long frameIndex) const;
+  // Whether frame `frameIndex` counts, and for which value (0 A, 1 B).
+  bool Counted(long long frameIndex, int& side, long long& block) const;
+  // The frames of every run in blocks of `block` frames after frame 0:
+  // whether frame `frameIndex` counts in its block (`index`), leaving out
+  // the settling frames and the frame that carries the next switch (the
+  // run's last frame is the caller's to leave out).
+  static bool CountedInBlock(long long frameIndex, int block, long long& index);
+
+  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+
+  // Blocks with counted frames, per value.
+  int BlockCount(int side) const;
+  int CountedFrames(int side) const;
+
+  // One row per cycle down to the comparison's depth, in the chart's order.
+  std::vector<ComparisonRow> Results(const std::vector<CapturedCycle>& cycles) const;
+
+  void PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const;
+  // cycle,depth,median_a_us,median_b_us,ratio,ci_low,ci_high,verdict
+  static void WriteCsv(const std::vector<ComparisonRow>& rows, std::ostream& out);
+
+ private:
+  CompareSpec mSpec;
+  long long mFrames;
+  // mValues[cycle][block]: the cycle's durations in the block's counted frames.
+  std::vector<std::vector<std::vector<double>>> mValues;
+  std::vector<bool> mBlockSeen[2];
+  int mCounted[2] = {0, 0};
+};
+
+}  // namespace khost

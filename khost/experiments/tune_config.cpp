@@ -1,0 +1,99 @@
+#include "khost/experiments/tune_config.h"
+
+#include "host/kbaselib.h"
+#include "khost/outputs/output_file.h"
+#include "standin/kbaselib/config.h"
+
+namespace khost {
+
+namespace {
+
+constexpr const char* kApplication = "@Application.txt";
+constexpr const char* kTask = "@Task.txt";
+
+// Whether the file at `path` could be replaced now: the output file rules
+// (a regular file or none, in a folder khost may write).
+Status CheckReplaceable(const std::string& path) {
+  OutputFile probe;
+  std::string error;
+  if (!probe.Open(path, error)) return Failure("--tune-write: " + error);
+  return {};
+}
+
+}  // namespace
+
+const std::vector<TunableSetting>& TunableSettings() {
+  static const std::vector<TunableSetting> settings = {
+      {"Frustum Culling", kApplication, "Display", "EarlyFrustumCulling", "No", "Yes",
+       [](const ConfiguredSettings& s) { return s.EarlyFrustumCulling ? 1 : 0; }},
+      {"Parallel Pipeline", kTask, "Evaluation", "Pipeline", "Serial", "Parallel",
+       [](const ConfiguredSettings& s) { return s.ParallelPipeline ? 1 : 0; }},
+      {"Parallel Evaluation", kTask, "Evaluation", "Evaluation", "", "",
+       [](const ConfiguredSettings& s) { return s.ParallelEvaluation; }},
+      {"Parallel Deformation", kTask, "Evaluation", "Deformation", "Serial", "Parallel",
+       [](const ConfiguredSettings& s) { return s.ParallelDeformation ? 1 : 0; }},
+      {"GPU Skinning", kApplication, "Display", "UseGPUSkinDeform", "No", "Yes",
+       [](const ConfiguredSettings& s) { return s.GPUSkinDeform ? 1 : 0; }},
+  };
+  return settings;
+}
+
+const TunableSetting* FindTunable(std::string_view caption) {
+  for (const TunableSetting& setting : TunableSettings()) {
+    if (setting.Caption == caption) return &setting;
+  }
+  return nullptr;
+}
+
+Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values) {
+  const ConfiguredSettings configured = ReadConfiguredSettings();
+  std::vector<ConfigEdit> edits[2];  // Application.txt, Task.txt
+  for (const auto& [caption, value] : values) {
+    const TunableSetting* setting = FindTunable(caption);
+    if (!setting || setting->Configured(configured) == value) continue;
+    std::string text = std::to_string(value);
+    if (!setting->Off.empty()) text = std::string(value != 0 ? setting->On : setting->Off);
+    edits[std::string_view(setting->File) == kTask ? 1 : 0].push_back(
+        {std::string(setting->Section), std::string(setting->Key), std::move(text)});
+  }
+  std::vector<ConfigFileEdit> plan;
+  for (int f = 0; f < 2; ++f) {
+    const std::string path = KConfig_ResolvePath(f == 0 ? kApplication : kTask);
+    Result<ConfigFileEdit> edit = PlanConfigFileEdit(path, edits[f]);
+    if (!edit) return Failure("--tune-write: " + edit.GetError().Message);
+    if (Status writable = CheckReplaceable(path); !writable) return writable.GetError();
+    plan.push_back(std::move(*edit));
+  }
+  return plan;
+}
+
+Status WriteTunedConfig(const std::vector<ConfigFileEdit>& plan, std::ostream& out) {
+  // Both files are checked before either is replaced.
+  for (const ConfigFileEdit& file : plan) {
+    if (file.Edit.Changes.empty()) continue;
+    if (Status writable = CheckReplaceable(file.Path); !writable) return writable;
+  }
+  bool changed = false;
+  for (const ConfigFileEdit& file : plan) {
+    if (file.Edit.Changes.empty()) continue;
+    if (Status written = WriteConfigFileEdit(file); !written) {
+      return Failure("--tune-write: " + written.GetError().Message);
+    }
+    changed = true;
+    for (const ConfigLineChange& line : file.Edit.Changes) {
+      out << "khost: --tune-write: " << file.Path << " line " << line.Line << ": ";
+      if (line.Added) {
+        out << "added \"" << line.New << "\"\n";
+      } else {
+        out << "\"" << line.Old << "\" -> \"" << line.New << "\"\n";
+      }
+    }
+  }
+  if (!changed) {
+    out << "khost: --tune-write: nothing changed (the configuration files already hold the "
+           "recommended settings)\n";
+  }
+  return {};
+}
+
+}  // namespace khost

@@ -1,0 +1,47 @@
+// The engine settings a tune searches, and writing a chosen configuration
+// into the host's configuration files with the keys and value texts that
+// start-up and the tool's "Reset To Default" read back.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "khost/app/status.h"
+#include "khost/setup/config_edit.h"
+#include "khost/setup/host_settings.h"
+
+namespace khost {
+
+struct TunableSetting {
+  std::string_view Caption;  // the editor's caption
+  const char* File;          // "@Application.txt" or "@Task.txt"
+  std::string_view Section;
+  std::string_view Key;
+  // The texts for a check box's 0 and 1; empty for a drop-down, whose item
+  // index is written as the integer the reader takes.
+  std::string_view Off;
+  std::string_view On;
+  // The value index the files give now, as the host reads them.
+  int (*Configured)(const ConfiguredSettings&);
+};
+
+// The searchable settings, in the order a tune takes them by default.
+const std::vector<TunableSetting>& TunableSettings();
+const TunableSetting* FindTunable(std::string_view caption);
+
+// A setting's chosen value: its caption and the index of the value.
+using TunedValue = std::pair<std::string, int>;
+
+// The edits of both files that give `values`, leaving alone a key whose
+// file already reads as wanted. Reads the files and checks that each can be
+// replaced (a regular file or none, in a writable folder); writes nothing.
+Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values);
+
+// Checks both files once more, then replaces each that changes in one step
+// and prints its changed lines to `out` (or that nothing changed).
+Status WriteTunedConfig(const std::vector<ConfigFileEdit>& plan, std::ostream& out);
+
+}  // namespace khost

@@ -1,0 +1,209 @@
+#include "khost/experiments/tune_run.h"
+
+#include "khost/cli/cli_values.h"
+#include "khost/experiments/comparison_run.h"
+
+namespace khost {
+
+namespace {
+
+Status AsStatus(const ActionResult& result) {
+  if (result.Ok()) return {};
+  return Error{static_cast<ExitStatus>(result.ExitCode), "--tune: " + result.Message};
+}
+
+// The cycles a recording names: those every frame has, and each
+// character's three ("Evaluation/Character 3/Skeleton").
+bool KnownCycle(const std::string& path, int characters) {
+  const FrameCapture capture;
+  for (const CapturedCycle& cycle : capture.Cycles()) {
+    if (cycle.Path == path) return true;
+  }
+  const std::string prefix = "Evaluation/Character ";
+  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+  std::string rest = path.substr(prefix.size());
+  for (const char* part : {"/Skeleton", "/Constraints"}) {
+    const std::string suffix = part;
+    if (rest.size() > suffix.size() &&
+        rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      rest.resize(rest.size() - suffix.size());
+      break;
+    }
+  }
+  int number = 0;
+  return ParseInt(rest, 1, characters, number) && std::to_string(number) == rest;
+}
+
+std::string KnownCycles(int characters) {
+  std::string list;
+  const FrameCapture capture;
+  for (const CapturedCycle& cycle : capture.Cycles()) {
+    list += (list.empty() ? "" : ", ") + QuoteArgument(cycle.Path);
+  }
+  return list +
+         ", 'Evaluation/Character N' and its '/Skeleton' and '/Constraints' for N from 1 "
+         "to " +
+         std::to_string(characters);
+}
+
+}  // namespace
+
+Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request, UiDriver& driver,
+                                                  int characters) {
+  std::unique_ptr<TuneRun> run(new TuneRun());
+  run->mRequest = request;
+  std::vector<std::string> captions = request.Settings;
+  if (captions.empty()) {
+    for (const TunableSetting& s : TunableSettings()) captions.emplace_back(s.Caption);
+  }
+  for (const std::string& caption : captions) {
+    EditorChoices choices;
+    const ActionResult read = driver.ReadChoices(caption, choices);
+    if (!read.Ok() && read.Message.rfind("unknown caption", 0) == 0) {
+      return BadInput("--tune-settings: " + read.Message);
+    }
+    if (caption == "Node Count") {
+      return BadInput(
+          "--tune-settings: 'Node Count' is never searched: it changes the scene, "
+          "not how the engine runs it");
+    }
+    if (!FindTunable(caption)) {
+      std::string tunable;
+      for (const TunableSetting& s : TunableSettings()) {
+        tunable += (tunable.empty() ? "" : ", ") + QuoteArgument(std::string(s.Caption));
+      }
+      return BadInput("--tune-settings: " + QuoteArgument(caption) +
+                      " is not an engine setting (the searched settings: " + tunable + ")");
+    }
+    if (!read.Ok()) return BadInput("--tune-settings: " + read.Message);
+    run->mSettings.push_back({caption, choices.Values, choices.Current});
+    run->mSet.push_back(choices.Current);
+  }
+  if (!KnownCycle(request.Target, characters)) {
+    return BadInput("--tune-target: unknown cycle " + QuoteArgument(request.Target) +
+                    " (cycles: " + KnownCycles(characters) + ")");
+  }
+  TuneOptions options;
+  options.Block = request.Block;
+  options.Frames =
+      request.Frames.value_or(TuneSearch::DefaultFrames(run->mSettings, request.Block));
+  Result<TuneSearch> search = TuneSearch::Create(run->mSettings, options);
+  if (!search) {
+    return BadInput((request.Frames ? "--frames: " : "--tune: ") + search.GetError().Message +
+                    " (give --frames " +
+                    std::to_string(TuneSearch::MinimumFrames(run->mSettings, request.Block)) +
+                    " or more)");
+  }
+  run->mSearch = std::make_unique<TuneSearch>(std::move(*search));
+  if (request.Write) {
+    // Refused now rather than after the run: a file that cannot be read or
+    // replaced.
+    if (Result<std::vector<ConfigFileEdit>> plan = PlanTunedConfig(run->ValuesOf(0)); !plan) {
+      return plan.GetError();
+    }
+  }
+  return run;
+}
+
+std::vector<TunedValue> TuneRun::ValuesOf(int candidate) const {
+  std::vector<TunedValue> values;
+  const auto& chosen = mSearch->Candidates()[static_cast<std::size_t>(candidate)];
+  for (std::size_t s = 0; s < mSettings.size(); ++s) {
+    values.emplace_back(mSettings[s].Caption, chosen[s]);
+  }
+  return values;
+}
+
+Status TuneRun::SetCandidate(int candidate, UiDriver& driver) {
+  const auto& wanted = mSearch->Candidates()[static_cast<std::size_t>(candidate)];
+  for (std::size_t s = 0; s < mSettings.size(); ++s) {
+    if (mSet[s] == wanted[s]) continue;
+    const std::string& value = mSettings[s].Values[static_cast<std::size_t>(wanted[s])];
+    if (Status set = AsStatus(driver.Run({UiAction::kSet, mSettings[s].Caption, value})); !set) {
+      return set;
+    }
+    mSet[s] = wanted[s];
+  }
+  return {};
+}
+
+Status TuneRun::Leave(UiDriver& driver) {
+  mAnswer = mSearch->Answer();
+  mFinished = true;
+  return SetCandidate(mRequest.Apply ? mAnswer->Recommended : 0, driver);
+}
+
+Status TuneRun::After(long long frameIndex, UiDriver& driver) {
+  if (mFinished || frameIndex % mRequest.Block != 0) return {};
+  if (frameIndex == 0) {
+    // The start is what the window shows once the start-up actions ran.
+    for (std::size_t s = 0; s < mSettings.size(); ++s) {
+      EditorChoices choices;
+      if (Status read = AsStatus(driver.ReadChoices(mSettings[s].Caption, choices)); !read) {
+        return read;
+      }
+      mSettings[s].Current = mSet[s] = choices.Current;
+    }
+    Result<TuneSearch> search = TuneSearch::Create(mSettings, mSearch->Options());
+    if (!search) return search.AsStatus();
+    *mSearch = std::move(*search);
+  } else if (mRunning == frameIndex / mRequest.Block - 1) {
+    mSearch->Take(std::move(mSamples));
+    mSamples.clear();
+  }
+  mRunning = -1;
+  if (mSearch->Done()) return Leave(driver);
+  if (Status set = SetCandidate(mSearch->Next(), driver); !set) return set;
+  mRunning = frameIndex / mRequest.Block;
+  return {};
+}
+
+Status TuneRun::End(UiDriver& driver) {
+  if (mFinished) return {};
+  mCutShort = true;
+  return Leave(driver);
+}
+
+void TuneRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+  long long block = 0;
+  if (mRunning < 0 || !ComparisonRun::CountedInBlock(frame.Index, mRequest.Block, block) ||
+      block != mRunning) {
+    return;
+  }
+  if (mTargetId < 0) {
+    for (std::size_t id = 0; id < cycles.size(); ++id) {
+      if (cycles[id].Path == mRequest.Target) mTargetId = static_cast<int>(id);
+    }
+  }
+  for (const CycleSample& sample : frame.Cycles) {
+    if (sample.Cycle == mTargetId) mSamples.push_back(sample.Micros);
+  }
+}
+
+TuneReport TuneRun::Report() const {
+  TuneReport report;
+  report.Search = mSearch.get();
+  report.Answer = mAnswer ? *mAnswer : mSearch->Answer();
+  report.Target = mRequest.Target;
+  report.CutShort = mCutShort;
+  return report;
+}
+
+Status TuneRun::WriteConfig(std::ostream& out) const {
+  if (!mRequest.Write) return {};
+  const TuneReport report = Report();
+  if (mCutShort) {
+    out << "khost: --tune-write: the search was cut short; nothing written\n";
+    return {};
+  }
+  if (!report.Answer.MeasurablyFaster) {
+    out << "khost: --tune-write: nothing changed (no configuration is measurably faster than "
+           "the current one)\n";
+    return {};
+  }
+  Result<std::vector<ConfigFileEdit>> plan = PlanTunedConfig(ValuesOf(report.Answer.Recommended));
+  if (!plan) return plan.AsStatus();
+  return WriteTunedConfig(*plan, out);
+}
+
+}  // namespace khost

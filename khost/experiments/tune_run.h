@@ -1,0 +1,87 @@
+// --tune in a run: resolves the settings and the target cycle against the
+// built window, sets each block's configuration through the window's
+// input as the search asks, feeds the search the target's durations in the
+// block's counted frames, and leaves the settings restored (or the
+// recommended ones applied) when the search ends or the run does.
+//
+// Blocks lie as in a comparison (see comparison_run.h): frame 0 runs with
+// the start-up settings, block b is frames b * Block + 1 to (b + 1) * Block
+// and its configuration is set after frame b * Block; a block's first
+// settling frames and its last frame (which carries the next switch) do not
+// count. A block the run ends in is not handed to the search.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "khost/app/frame_capture.h"
+#include "khost/app/status.h"
+#include "khost/app/ui_driver.h"
+#include "khost/experiments/tune_config.h"
+#include "khost/experiments/tune_report.h"
+#include "khost/experiments/tune_search.h"
+#include "khost/setup/config_edit.h"
+
+namespace khost {
+
+struct TuneRequest {
+  std::vector<std::string> Settings;  // captions; empty: every searchable setting
+  std::string Target = "Devices";
+  int Block = 30;
+  std::optional<long long> Frames;  // the budget; unset: the search's default
+  bool Write = false;               // --tune-write
+  bool Apply = false;               // --tune-apply
+};
+
+class TuneRun : public FrameSink {
+ public:
+  // Checks the request against the window `driver` works (settings and
+  // their values, the target cycle among a scene of `characters`
+  // characters, the budget) and, with Write, that both configuration files
+  // can be replaced. Bad input gives exit status 2, a file that cannot be
+  // written 1.
+  static Result<std::unique_ptr<TuneRun>> Prepare(const TuneRequest& request, UiDriver& driver,
+                                                  int characters);
+
+  // The frames the search runs (frame 0 and its blocks).
+  long long Frames() const { return mSearch->Options().Frames; }
+  // The search has ended and the settings are as it leaves them.
+  bool Finished() const { return mFinished; }
+
+  // After frame `frameIndex`: hands a finished block to the search and sets
+  // the next block's configuration, or, once the search is done, the
+  // settings it leaves. Frame 0 takes the start from the window as it is
+  // then (after --set, --click and --select).
+  Status After(long long frameIndex, UiDriver& driver);
+  // The run has ended: a search cut short leaves its settings too.
+  Status End(UiDriver& driver);
+
+  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+
+  // The answer (for what was measured), and the configuration files written
+  // as --tune-write asks.
+  TuneReport Report() const;
+  Status WriteConfig(std::ostream& out) const;
+
+ private:
+  TuneRun() = default;
+  Status SetCandidate(int candidate, UiDriver& driver);
+  Status Leave(UiDriver& driver);
+  std::vector<TunedValue> ValuesOf(int candidate) const;
+
+  TuneRequest mRequest;
+  std::vector<TuneSetting> mSettings;
+  std::unique_ptr<TuneSearch> mSearch;
+  std::vector<int> mSet;    // each setting's value as set now
+  long long mRunning = -1;  // the block whose frames are being taken
+  std::vector<double> mSamples;
+  int mTargetId = -1;
+  bool mFinished = false;
+  bool mCutShort = false;
+  std::optional<TuneAnswer> mAnswer;
+};
+
+}  // namespace khost

@@ -1,0 +1,464 @@
+#include "khost/outputs/output_file.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "khost/cli/cli.h"
+
+namespace khost {
+
+namespace {
+
+// Links followed at most, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+
+// The descriptor a name stands for when it names one of this process's open
+// files (/dev/stdout, /dev/fd/3, /proc/self/fd/3); -1 otherwise. Such a name
+// is written through that descriptor, at its position, instead of being
+// opened anew (which would restart at the start of a redirected file).
+int DescriptorNamed(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0 || path.size() == length) continue;
+    int value = 0;
+    if (ParseCount(path.substr(length), 0, INT_MAX, value)) return value;
+  }
+  return -1;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A short name for a temporary beside the target: the target's own name may
+// be as long as the system allows, so the temporary's is not derived from it.
+std::string TemporaryName(const std::string& folder) {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  const unsigned long long mix = static_cast<unsigned long long>(now) * 0x9E3779B97F4A7C15ull ^
+                                 (static_cast<unsigned long long>(::getpid()) << 20) ^
+                                 counter.fetch_add(1);
+  char name[32];
+  std::snprintf(name, sizeof name, ".khost-%010llx", mix & 0xFFFFFFFFFFull);
+  return folder + "/" + name;
+}
+
+// Whether writes to `fd` may wait on a reader (a pipe, a socket, a device),
+// as writes to a regular file never do.
+bool MayStall(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
+}
+
+// The named temporaries that exist now, for RemoveNamedTemporaries, which
+// runs in a signal handler: a fixed table that is never reallocated, each
+// entry published by an atomic state once its name is written in full.
+constexpr int kMaxNamed = 32;
+enum : int { kFree = 0, kFilling = 1, kNamed = 2 };
+struct NamedEntry {
+  std::atomic<int> State{kFree};
+  char Name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+NamedEntry gNamed[kMaxNamed];
+
+}  // namespace
+
+int RegisterTemporaryName(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kMaxNamed; ++i) {
+    int expected = kFree;
+    if (!gNamed[i].State.compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(gNamed[i].Name, path.c_str(), path.size() + 1);
+    gNamed[i].State.store(kNamed);
+    return i;
+  }
+  return -1;
+}
+
+void ForgetTemporaryName(int entry) {
+  if (entry >= 0 && entry < kMaxNamed) gNamed[entry].State.store(kFree);
+}
+
+void RemoveNamedTemporaries() noexcept {
+  for (NamedEntry& entry : gNamed) {
+    if (entry.State.load() == kNamed) ::unlink(entry.Name);
+  }
+}
+
+OutputFile::~OutputFile() {
+  Abandon();
+}
+
+OutputFile::Buffer::Buffer(OutputFile& owner) : mOwner(owner) {
+  setp(mData, mData + sizeof mData);
+}
+
+bool OutputFile::Buffer::Drain(bool wholeLines) {
+  const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+  std::size_t passed = size;
+  if (wholeLines) {
+    // Up to the last line end; a line longer than the buffer goes as it is.
+    const char* end = pptr();
+    while (end != pbase() && end[-1] != '\n') --end;
+    if (end != pbase()) passed = static_cast<std::size_t>(end - pbase());
+  }
+  if (passed != 0 && Error.empty()) {
+    std::string error;
+    if (!mOwner.Write(mData, passed, error)) Error = error;
+  }
+  std::memmove(mData, mData + passed, size - passed);
+  setp(mData, mData + sizeof mData);
+  pbump(static_cast<int>(size - passed));
+  return Error.empty();
+}
+
+OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
+  if (!Drain(true)) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+int OutputFile::Buffer::sync() {
+  return Drain(false) ? 0 : -1;
+}
+
+std::ostream& OutputFile::Stream() {
+  if (!mStream) {
+    mBuffer = std::make_unique<Buffer>(*this);
+    mStream = std::make_unique<std::ostream>(mBuffer.get());
+  }
+  return *mStream;
+}
+
+bool OutputFile::Fail(std::string& error, const std::string& reason, int code) {
+  error = "cannot write " + QuoteArgument(mPath) + ": " + reason;
+  if (code != 0) error += std::string(" (") + std::strerror(code) + ")";
+  return false;
+}
+
+void OutputFile::Abandon() {
+  if (mFd >= 0) ::close(mFd);  // an unnamed temporary goes with its descriptor
+  mFd = -1;
+  if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
+  ForgetTemporary();
+  mKind = Kind::kNone;
+}
+
+bool OutputFile::Open(const std::string& path, std::string& error) {
+  Abandon();
+  mStream.reset();
+  mBuffer.reset();
+  mPath = path;
+  mTarget.clear();
+  mFailed = false;
+  mWaitForReader = false;
+  if (path.empty()) return Fail(error, "empty file name", 0);
+
+  if (const int named = DescriptorNamed(path); named >= 0) {
+    const int flags = ::fcntl(named, F_GETFL);
+    if (flags < 0) return Fail(error, "that descriptor is not open", 0);
+    if ((flags & O_ACCMODE) == O_RDONLY) return Fail(error, "that descriptor is read-only", 0);
+    mFd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
+    if (mFd < 0) return Fail(error, "cannot use that descriptor", errno);
+    mWaitForReader = MayStall(mFd);
+    mKind = Kind::kStream;
+    return true;
+  }
+
+  std::string current = path;
+  for (int hop = 0;; ++hop) {
+    if (hop > kMaxLinkHops) return Fail(error, "too many symbolic links", 0);
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0) {
+      if (errno != ENOENT) return Fail(error, "cannot inspect it", errno);
+      break;  // nothing there yet: a new file
+    }
+    if (S_ISLNK(info.st_mode)) {
+      char buffer[PATH_MAX];
+      const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+      if (length <= 0) return Fail(error, "cannot read the symbolic link", errno);
+      std::string link(buffer, static_cast<std::size_t>(length));
+      current = link[0] == '/' ? link : FolderOf(current) + "/" + link;
+      continue;
+    }
+    if (S_ISREG(info.st_mode)) break;
+    if (S_ISDIR(info.st_mode)) return Fail(error, "it is a folder", 0);
+    if (S_ISSOCK(info.st_mode)) return Fail(error, "it is a socket", 0);
+    // A FIFO or a device: written in place, never waited on while opening.
+    mFd = ::open(current.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (mFd < 0) {
+      if (errno == ENXIO && S_ISFIFO(info.st_mode)) {
+        return Fail(error, "it is a FIFO that nobody reads", 0);
+      }
+      return Fail(error, "cannot open it", errno);
+    }
+    struct stat opened {};
+    if (::fstat(mFd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
+      Abandon();
+      return Fail(error, "it changed while being opened", 0);
+    }
+    // Writes may wait for a slow reader; only the opening must not.
+    const int flags = ::fcntl(mFd, F_GETFL);
+    if (flags >= 0) ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
+    mWaitForReader = MayStall(mFd);
+    mKind = Kind::kStream;
+    return true;
+  }
+
+  if (NameOf(current).empty()) return Fail(error, "it names a folder", 0);
+  const std::string folder = FolderOf(current);
+  struct stat folderInfo {};
+  if (::stat(folder.c_str(), &folderInfo) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " cannot be reached", errno);
+  }
+  if (!S_ISDIR(folderInfo.st_mode)) {
+    return Fail(error, QuoteArgument(folder) + " is not a folder", 0);
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " is not writable", errno);
+  }
+  mTarget = current;
+  mKind = Kind::kReplace;
+  return true;
+}
+
+bool OutputFile::CreateTemporary(std::string& error) {
+  const std::string folder = FolderOf(mTarget);
+  // Unnamed until Commit: a run that ends early, or a folder removed or made
+  // read-only meanwhile, leaves nothing behind.
+  mFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (mFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: a named temporary, listed in the
+    // table of named temporaries before it exists, so that a second signal
+    // removes it whenever it comes.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = TemporaryName(folder);
+      SetTemporary(name);
+      mFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (mFd >= 0) break;
+      const int code = errno;
+      ForgetTemporary();
+      errno = code;
+      if (code != EEXIST) break;
+    }
+  }
+  if (mFd < 0) {
+    const int code = errno;
+    mFailed = true;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+      return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+    }
+    return Fail(error, "cannot create a temporary file beside it", code);
+  }
+  // The new content keeps the old file's permissions and owner; a new file
+  // gets the usual ones.
+  struct stat info {};
+  if (::stat(mTarget.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::fchown(mFd, info.st_uid, info.st_gid) != 0) {
+      // Not the owner: the file becomes ours, as any rewrite by us would.
+    }
+    ::fchmod(mFd, info.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(mFd, 0666 & ~mask);
+  }
+  return true;
+}
+
+bool OutputFile::NameTemporary(std::string& error) {
+  if (!mTemporary.empty()) return true;
+  const std::string folder = FolderOf(mTarget);
+  const std::string self = "/proc/self/fd/" + std::to_string(mFd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(folder);
+    SetTemporary(name);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+        ::linkat(mFd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+      return true;
+    }
+    const int code = errno;
+    ForgetTemporary();
+    errno = code;
+    if (code != EEXIST) break;
+  }
+  const int code = errno;
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+  }
+  return Fail(error, "cannot move the new content into place", code);
+}
+
+bool OutputFile::MoveIntoPlace(std::string& error) {
+  if (!NameTemporary(error)) return false;
+  if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
+    const int code = errno;
+    struct stat info {};
+    if (::stat(FolderOf(mTarget).c_str(), &info) != 0) {
+      return Fail(error, "its folder " + QuoteArgument(FolderOf(mTarget)) + " is gone", 0);
+    }
+    return Fail(error, "cannot move the new content into place", code);
+  }
+  ForgetTemporary();
+  return true;
+}
+
+void OutputFile::SetTemporary(const std::string& name) {
+  ForgetTemporary();
+  mTemporary = name;
+  mTemporaryEntry = RegisterTemporaryName(name);
+}
+
+void OutputFile::ForgetTemporary() {
+  ForgetTemporaryName(mTemporaryEntry);
+  mTemporaryEntry = -1;
+  mTemporary.clear();
+}
+
+bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& error) {
+  std::size_t written = 0;
+  while (written < size) {
+    std::size_t chunk = size - written;
+    if (mWaitForReader) {
+      // A reader that takes nothing for a while is given up on. Once the
+      // descriptor is ready, a write of at most PIPE_BUF bytes does not wait.
+      pollfd ready{mFd, POLLOUT, 0};
+      const int polled = ::poll(&ready, 1, kStalledSeconds * 1000);
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled == 0) {
+        return Fail(error,
+                    "its reader took nothing for " + std::to_string(kStalledSeconds) + " seconds",
+                    0);
+      }
+      chunk = std::min<std::size_t>(chunk, PIPE_BUF);
+    }
+    const ssize_t put = ::write(mFd, bytes + written, chunk);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return Fail(error, "writing failed", put < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mFailed) return Fail(error, "an earlier write failed", 0);
+  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) return false;
+  // A file of ours that a write fails on is cut back to what it held
+  // before, so that it ends where a whole write ended.
+  const off_t before = mKind == Kind::kStream ? -1 : ::lseek(mFd, 0, SEEK_CUR);
+  if (!WriteAll(static_cast<const char*>(data), size, error)) {
+    mFailed = true;
+    if (before >= 0 && ::ftruncate(mFd, before) == 0) ::lseek(mFd, before, SEEK_SET);
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::PlaceNow(std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mStream) mStream->flush();
+  if (mBuffer && !mBuffer->Error.empty()) {
+    error = mBuffer->Error;
+    return false;
+  }
+  if (mFailed) return Fail(error, "an earlier write failed", 0);
+  if (mKind != Kind::kReplace) return true;
+  if (mFd < 0 && !CreateTemporary(error)) return false;
+  if (!MoveIntoPlace(error)) {
+    Abandon();
+    return false;
+  }
+  // The descriptor still names the file, now at the target.
+  mKind = Kind::kPlaced;
+  return true;
+}
+
+bool OutputFile::Commit(std::string& error) {
+  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mStream) {
+    mStream->flush();
+    if (!mBuffer->Error.empty()) {
+      error = mBuffer->Error;
+      Abandon();
+      return false;
+    }
+  }
+  if (mFailed) {
+    Abandon();
+    return Fail(error, "an earlier write failed", 0);
+  }
+  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) {
+    Abandon();
+    return false;
+  }
+  if (mKind == Kind::kPlaced) {
+    // Written in place: what was written is lost if the file no longer
+    // stands at the path (its folder removed, the file replaced).
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(mFd, &opened) != 0 || ::stat(mTarget.c_str(), &named) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+      const std::string folder = FolderOf(mTarget);
+      struct stat info {};
+      Abandon();
+      if (::stat(folder.c_str(), &info) != 0) {
+        return Fail(error, "its folder " + QuoteArgument(folder) + " was removed during the run",
+                    0);
+      }
+      return Fail(error, "it was removed or replaced during the run", 0);
+    }
+  }
+  if (mKind == Kind::kReplace && !NameTemporary(error)) {
+    Abandon();
+    return false;
+  }
+  const int fd = mFd;
+  mFd = -1;
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int code = errno;
+    Abandon();
+    return Fail(error, "writing failed", code);
+  }
+  if (mKind == Kind::kReplace && !MoveIntoPlace(error)) {
+    Abandon();
+    return false;
+  }
+  mKind = Kind::kNone;
+  return true;
+}
+
+Status OpenOutputFile(OutputFile& file, const std::string& path, const char* flag) {
+  std::string error;
+  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
+  return {};
+}
+
+}  // namespace khost

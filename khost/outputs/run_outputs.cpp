@@ -1,0 +1,105 @@
+#include "khost/outputs/run_outputs.h"
+
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "khost/app/profiler_feed.h"
+#include "ksurface.h"
+
+namespace khost {
+
+Status RunOutputs::Open(const OutputRequest& request, long long frames) {
+  if (Status checked = MeasuredRun::Check(request.Measured, frames); !checked) return checked;
+  mWantTool = request.Screenshot || request.DefaultScreenshot;
+  mDefaultScreenshot = !request.Screenshot && request.DefaultScreenshot;
+  mWantWindow = request.WindowScreenshot.has_value();
+  mTextToStdout = false;
+  for (const auto* path : {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
+                           &request.Measured.CompareCsv, &request.Measured.TuneCsv}) {
+    if (*path && **path == "/dev/stdout") mTextToStdout = true;
+  }
+  if (mWantTool) {
+    const std::string path = request.Screenshot ? *request.Screenshot : kDefaultScreenshot;
+    if (Status opened = OpenOutputFile(mScreenshot, path, "--screenshot"); !opened) return opened;
+  }
+  if (mWantWindow) {
+    if (Status opened =
+            OpenOutputFile(mWindowScreenshot, *request.WindowScreenshot, "--window-screenshot");
+        !opened) {
+      return opened;
+    }
+  }
+  if (request.Stats) {
+    if (Status opened = OpenOutputFile(mStats, *request.Stats, "--stats"); !opened) return opened;
+  }
+  return mMeasured.Open(request.Measured, frames);
+}
+
+std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
+  std::vector<NamedPath> paths;
+  if (request.Screenshot) {
+    paths.push_back({"--screenshot", *request.Screenshot});
+  } else if (request.DefaultScreenshot) {
+    paths.push_back({"the default screenshot", kDefaultScreenshot});
+  }
+  const auto add = [&](const char* flag, const std::optional<std::string>& path) {
+    if (path) paths.push_back({flag, *path});
+  };
+  add("--window-screenshot", request.WindowScreenshot);
+  add("--stats", request.Stats);
+  add("--record", request.Measured.Record);
+  add("--trace", request.Measured.Trace);
+  add("--compare-csv", request.Measured.CompareCsv);
+  add("--tune-csv", request.Measured.TuneCsv);
+  return paths;
+}
+
+Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
+                            const std::vector<unsigned char>& pixels) {
+  std::string error;
+  std::vector<unsigned char> png;
+  if (pixels.empty()) {
+    error = "the frame could not be read";
+  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
+             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
+    return {};
+  }
+  return Failure(std::string(flag) + ": " + error);
+}
+
+Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream& err) {
+  std::ostream& notes = mTextToStdout ? err : out;
+  // An output that cannot be finished does not keep the others from being
+  // written; every failure is reported and the run's status is then 1.
+  FrameRecord none;
+  Status status = mMeasured.Finish(ending.Tail ? *ending.Tail : none, notes);
+  if (mWantTool) {
+    Status written =
+        WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
+    if (written && mDefaultScreenshot) {
+      std::error_code ec;
+      const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
+      notes << "khost: screenshot written to " << (ec ? kDefaultScreenshot : full.string()) << "\n";
+    }
+    status = Both(status, written);
+  }
+  if (mWantWindow) {
+    status = Both(status, WritePng(mWindowScreenshot, "--window-screenshot", ending.WindowWidth,
+                                   ending.WindowHeight, mWindowPixels));
+  }
+  if (mStats.IsOpen()) {
+    std::ostringstream csv;
+    WriteChartRowsCsv(CollectChartRows(ending.SelectedCycle), csv);
+    // What went to standard output so far comes first when the statistics
+    // go there too.
+    out.flush();
+    std::string error;
+    if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
+      status = Both(status, Failure("--stats: " + error));
+    }
+  }
+  return status;
+}
+
+}  // namespace khost

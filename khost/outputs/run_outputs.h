@@ -1,0 +1,81 @@
+// Everything a run writes: the tool's screenshot, the whole window's
+// screenshot, the chart's statistics, and the measured outputs (recording,
+// trace, comparison table). One lifecycle: Open once all input has been
+// checked and before the first frame, so that a path that cannot take its
+// output costs nothing and destroys nothing; Finish once, at the end.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/kbaselib.h"
+#include "khost/app/status.h"
+#include "khost/experiments/measured_run.h"
+#include "khost/outputs/output_file.h"
+#include "khost/outputs/output_paths.h"
+
+namespace khost {
+
+// The outputs a run asks for.
+struct OutputRequest {
+  // The tool's picture: at this path, or (headless without one) at
+  // kDefaultScreenshot, with a line on standard output saying where.
+  std::optional<std::string> Screenshot;
+  bool DefaultScreenshot = false;
+  std::optional<std::string> WindowScreenshot;
+  std::optional<std::string> Stats;
+  MeasuredRequest Measured;
+};
+
+inline constexpr const char* kDefaultScreenshot = "profiling-center.png";
+
+// The files `request` writes, each named by its flag, for CheckOutputPaths.
+std::vector<NamedPath> OutputPathsOf(const OutputRequest& request);
+
+class RunOutputs {
+ public:
+  // Checks what depends on the run's length, then opens every file; a
+  // failure names the flag and the file.
+  Status Open(const OutputRequest& request, long long frames);
+
+  MeasuredRun& Measured() { return mMeasured; }
+  // Where the last frame's pictures go; null when not asked for.
+  std::vector<unsigned char>* ToolCapture() { return mWantTool ? &mToolPixels : nullptr; }
+  std::vector<unsigned char>* WindowCapture() { return mWantWindow ? &mWindowPixels : nullptr; }
+
+  // What Finish needs of the run's end.
+  struct Ending {
+    const FrameRecord* Tail = nullptr;  // the last frame's own slots
+    int ToolWidth = 0;                  // the captured pictures' sizes
+    int ToolHeight = 0;
+    int WindowWidth = 0;
+    int WindowHeight = 0;
+    KProfilingSampling* SelectedCycle = nullptr;  // what the chart shows
+  };
+  // Finishes every output in order: the measured outputs (the comparison's
+  // table to `out`), the screenshots, then the statistics (after what went
+  // to `out` before them). A step that fails does not keep the later ones
+  // from being written; the result names every failure. When a text output
+  // itself goes to standard output, the table and notes go to `err`
+  // instead, so that what a pipe reads is that output alone.
+  Status Finish(const Ending& ending, std::ostream& out, std::ostream& err);
+
+ private:
+  Status WritePng(OutputFile& file, const char* flag, int width, int height,
+                  const std::vector<unsigned char>& pixels);
+
+  MeasuredRun mMeasured;
+  OutputFile mScreenshot;
+  OutputFile mWindowScreenshot;
+  OutputFile mStats;
+  bool mWantTool = false;
+  bool mDefaultScreenshot = false;
+  bool mWantWindow = false;
+  bool mTextToStdout = false;  // a text output is standard output
+  std::vector<unsigned char> mToolPixels;
+  std::vector<unsigned char> mWindowPixels;
+};
+
+}  // namespace khost
