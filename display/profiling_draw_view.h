@@ -60,6 +60,9 @@ class KtProfilingDrawView : public KtView, public IKtScrollBarDriven, public KTa
 
  private:
   void OnScrollBarEvent(IRegister* sender, KEventBase* event);
+  // Everything the expose draws, between its opening and its closing
+  // (statistics_header.cpp).
+  void Paint(bool layoutAgain);
 
   KtScrollBar* ScrollBar = nullptr;
   int ScrollPosition = 0;

@@ -44,6 +44,26 @@ void DrawBlockLines(IKtGraphic* graphic, int x, char* mainLine, char* detailLine
 void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   bool layoutAgain = false;
   if (!KtViewExposeBegin(&layoutAgain)) return;
+  // Closes the expose on every way out.
+  class ExposeScope {
+   public:
+    explicit ExposeScope(KtProfilingDrawView& view) : mView(view) {}
+    ~ExposeScope() { mView.KtViewExposeEnd(); }
+    ExposeScope(const ExposeScope&) = delete;
+    ExposeScope& operator=(const ExposeScope&) = delete;
+
+   private:
+    KtProfilingDrawView& mView;
+  } scope(*this);
+  // No error leaves the paint: a host call that throws ends the drawing
+  // where it stands, and the expose is closed all the same.
+  try {
+    Paint(layoutAgain);
+  } catch (...) {
+  }
+}
+
+void KtProfilingDrawView::Paint(bool layoutAgain) {
   if (layoutAgain) LayoutScrollBar();
 
   glMatrixMode(GL_PROJECTION);
@@ -123,5 +143,4 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
           static_cast<double>(kBandBottom));
 
   static_cast<IKtView*>(ScrollBar->IQuery(kIID_IKtView, 0))->ViewExpose(nullptr);
-  KtViewExposeEnd();
 }

@@ -54,9 +54,43 @@ void TrimPartialCharacter(char* text, int length) {
   if (end - (start - 1) < needed) text[start - 1] = '\0';
 }
 
+// Holds a sampling's statistics still for as long as it lives: QueryAcquire
+// on construction, QueryRelease on every way out.
+class QueryBracket {
+ public:
+  explicit QueryBracket(KProfilingSampling* cycle) : mCycle(cycle) { mCycle->QueryAcquire(); }
+  ~QueryBracket() { mCycle->QueryRelease(); }
+  QueryBracket(const QueryBracket&) = delete;
+  QueryBracket& operator=(const QueryBracket&) = delete;
+
+ private:
+  KProfilingSampling* mCycle;
+};
+
 }  // namespace
 
+// Puts a cycle on the draw path for as long as its children are drawn and
+// takes it off on every way out, a host call that throws included.
+class KTaskCycleOverlay::DrawPathEntry {
+ public:
+  DrawPathEntry(KTaskCycleOverlay& overlay, KProfilingSampling* cycle) : mOverlay(overlay) {
+    mOverlay.DrawPath[mOverlay.DrawPathLength++] = cycle;
+  }
+  ~DrawPathEntry() { --mOverlay.DrawPathLength; }
+  DrawPathEntry(const DrawPathEntry&) = delete;
+  DrawPathEntry& operator=(const DrawPathEntry&) = delete;
+
+ private:
+  KTaskCycleOverlay& mOverlay;
+};
+
 void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor) {
+  // Every draw starts its walk afresh: nothing an earlier, interrupted draw
+  // left behind can hide rows.
+  DrawPathLength = 0;
+  RowsLeft = 0;
+  ChildIndicesLeft = 0;
+
   const int left = GetLeft();
   int y = GetTop();
   const int rowHeight = GetRowHeight();
@@ -133,9 +167,10 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   double average = 0.0;
   double minimum = 0.0;
   double maximum = 0.0;
-  cycle->QueryAcquire();
-  cycle->GetAvgMinMaxUsage(average, minimum, maximum);
-  cycle->QueryRelease();
+  {
+    const QueryBracket bracket(cycle);
+    cycle->GetAvgMinMaxUsage(average, minimum, maximum);
+  }
 
   const double averageMs = average / 1000.0;
   const double minimumShare = minimum / referencePeriod;
@@ -205,7 +240,7 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   if (KProfiler::TheOne()->EvaluationDepth == 0) return;
   if (depth >= kMaxChildDepth || DrawPathLength >= kMaxChildDepth) return;
   const int count = cycle->GetChildCount(1);
-  DrawPath[DrawPathLength++] = cycle;
+  const DrawPathEntry onPath(*this, cycle);
   for (int index = 0; index < count && RowsLeft > 0 && ChildIndicesLeft > 0; ++index) {
     --ChildIndicesLeft;
     if (cycle->HasChild(1, index)) {
@@ -213,5 +248,4 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
                 depth + 1);
     }
   }
-  --DrawPathLength;
 }
