@@ -11,6 +11,7 @@
 
 #include "display/pixel_math.h"
 #include "display/profiling_draw_view.h"
+#include "display/root_cycle_slots.h"
 #include "host/bcore.h"
 
 namespace {
@@ -101,7 +102,7 @@ void KtProfilingDrawView::Paint(bool layoutAgain) {
   // Frame rate, coloured by the unrounded rate. A host that leaves the
   // devices cycle empty gets no frame-rate block; the text after it is white
   // all the same.
-  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[kSlotDevices]) {
+  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[kp_display::kDevicesSlot]) {
     devices->GetAvgMinMaxUsage(average, minimum, maximum);
     const double fps = 1000000.0 / average;
     if (fps < 13.0) {
@@ -121,7 +122,8 @@ void KtProfilingDrawView::Paint(bool layoutAgain) {
   }
 
   // Evaluation rate; nothing when the evaluation cycle is absent.
-  if (KProfilingSampling* evaluation = KProfiler::TheOne()->RootCycles[kSlotEvaluation]) {
+  if (KProfilingSampling* evaluation =
+          KProfiler::TheOne()->RootCycles[kp_display::kEvaluationSlot]) {
     evaluation->GetAvgMinMaxUsage(average, minimum, maximum);
     std::snprintf(mainLine, kLineSize, "Evaluation rate: %.1f", 1000000.0 / average);
     std::snprintf(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,

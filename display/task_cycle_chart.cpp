@@ -11,10 +11,15 @@
 #include <cstdio>
 
 #include "display/pixel_math.h"
+#include "display/root_cycle_slots.h"
 #include "display/task_cycle_overlay.h"
 
 namespace {
 
+using kp_display::kDevicesSlot;
+using kp_display::kLowerBlockSlots;
+using kp_display::kUpperFirstSlot;
+using kp_display::kUpperSecondSlot;
 using kp_display::Saturate;
 using kp_display::TruncToInt;
 
@@ -98,12 +103,12 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
 
   DrawGreyLine(graphic, Saturate(static_cast<int64_t>(left) - 10), y, scale * 5.5 + left, y);
 
-  // Upper block: frame and present, both against the frame's average.
-  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotFrame]);
+  // Upper block: slots 1 and 2, both against slot 1's average.
+  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kUpperFirstSlot]);
   y = Saturate(static_cast<int64_t>(y) + 5);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotFrame],
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kUpperFirstSlot],
             upperReference, 0);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotPresent],
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kUpperSecondSlot],
             upperReference, 0);
   DrawBlockSeparator(graphic, left, scale, y);
   y = Saturate(static_cast<int64_t>(y) + 5);
@@ -112,7 +117,7 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   // against the fixed period divided by the evaluation rate divisor.
   double lowerReference;
   if (KProfiler::TheOne()->FrameReference) {
-    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotDevices]);
+    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kDevicesSlot]);
   } else {
     lowerReference = kFixedReferencePeriod;
     if (evaluationRateDivisor >= 1) lowerReference /= static_cast<double>(evaluationRateDivisor);
@@ -121,10 +126,7 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   if (SelectedCycle != nullptr) {
     DrawCycle(graphic, left, &y, rowHeight, SelectedCycle, lowerReference, 0);
   } else {
-    static constexpr kRootCycleSlot kLowerSlots[] = {
-        kSlotDevices, kSlotInput,     kSlotAnimation, kSlotEvaluation, kSlotDeformation,
-        kSlotUpload,  kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
-    for (kRootCycleSlot slot : kLowerSlots) {
+    for (int slot : kLowerBlockSlots) {
       DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[slot], lowerReference,
                 0);
     }

@@ -346,12 +346,14 @@ class KtGraphicGL final : public IKtGraphic {
                           WindowX(right, bottom)};
     const double ys[4] = {WindowY(left, top), WindowY(right, top), WindowY(left, bottom),
                           WindowY(right, bottom)};
+    // Every value is finite here (the corners are checked above, the matrix
+    // when it was set), so plain comparisons order them; no library call.
     double x0 = xs[0], x1 = xs[0], y0 = ys[0], y1 = ys[0];
     for (int i = 1; i < 4; ++i) {
-      x0 = std::fmin(x0, xs[i]);
-      x1 = std::fmax(x1, xs[i]);
-      y0 = std::fmin(y0, ys[i]);
-      y1 = std::fmax(y1, ys[i]);
+      x0 = xs[i] < x0 ? xs[i] : x0;
+      x1 = xs[i] > x1 ? xs[i] : x1;
+      y0 = ys[i] < y0 ? ys[i] : y0;
+      y1 = ys[i] > y1 ? ys[i] : y1;
     }
     return BoxOffView(x0, y0, x1, y1);
   }
