@@ -129,12 +129,13 @@ struct KProfilingSampling::Impl {
   std::atomic<int64_t> PublishedMin{0};
   std::atomic<int64_t> PublishedMax{0};
 
+  // Read by every walk of the tree, so next to the line above.
+  std::vector<std::vector<KProfilingSampling*>> Children;  // by category
+  std::vector<KProfilingSampling*> Parents;                // one entry per (parent, category) link
+
   std::vector<int64_t> Ring;       // grows to W while the first block fills
   std::vector<int64_t> SuffixMin;  // W + 1 entries once a block completed; [W] is neutral
   std::vector<int64_t> SuffixMax;
-
-  std::vector<std::vector<KProfilingSampling*>> Children;  // by category
-  std::vector<KProfilingSampling*> Parents;                // one entry per (parent, category) link
 
   void Resize(size_t capacity) {
     Capacity = static_cast<uint32_t>(capacity);
