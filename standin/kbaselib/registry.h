@@ -53,4 +53,3 @@ KHOST_API void Object_ClearRegistry();
 // controls, tools, module windows) are alive now. A window that destroys
 // everything it built leaves the count where it was before it opened. [any; -]
 KHOST_API int KObject_GetLiveCount();
-

@@ -1,6 +1,8 @@
 // The tool window's picture in a fixed state; see tool_picture.h.
 #include "common/tool_picture.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/ktoolkit.h"
@@ -64,12 +66,12 @@ struct CycleSpec {
 // Slot order as the host fills the table; values chosen so that no share
 // or rate sits on a rounding tie.
 constexpr CycleSpec kCycles[KProfiler::kRootCycleCount] = {
-    {"Devices", 0.2f, 0.4f, 0.9f, 16130.0},    {"Frame", 0.9f, 0.5f, 0.1f, 9130.0},
-    {"Present", 0.3f, 0.8f, 0.3f, 4210.0},     {"Input", 0.6f, 0.6f, 0.6f, 130.0},
-    {"Animation", 0.8f, 0.2f, 0.6f, 1730.0},   {"Deformation", 0.1f, 0.7f, 0.8f, 2930.0},
-    {"Evaluation", 0.9f, 0.8f, 0.2f, 5170.0},  {"Unused", 0.5f, 0.5f, 0.5f, 1010.0},
-    {"Upload", 0.7f, 0.3f, 0.2f, 810.0},       {"Tool Paint", 0.4f, 0.9f, 0.6f, 1330.0},
-    {"Rendering", 0.9f, 0.3f, 0.3f, 6110.0},   {"Scene Update", 0.3f, 0.3f, 0.9f, 70.0},
+    {"Devices", 0.2f, 0.4f, 0.9f, 16130.0},   {"Frame", 0.9f, 0.5f, 0.1f, 9130.0},
+    {"Present", 0.3f, 0.8f, 0.3f, 4210.0},    {"Input", 0.6f, 0.6f, 0.6f, 130.0},
+    {"Animation", 0.8f, 0.2f, 0.6f, 1730.0},  {"Deformation", 0.1f, 0.7f, 0.8f, 2930.0},
+    {"Evaluation", 0.9f, 0.8f, 0.2f, 5170.0}, {"Unused", 0.5f, 0.5f, 0.5f, 1010.0},
+    {"Upload", 0.7f, 0.3f, 0.2f, 810.0},      {"Tool Paint", 0.4f, 0.9f, 0.6f, 1330.0},
+    {"Rendering", 0.9f, 0.3f, 0.3f, 6110.0},  {"Scene Update", 0.3f, 0.3f, 0.9f, 70.0},
 };
 
 }  // namespace
@@ -86,7 +88,8 @@ PictureState::PictureState() {
     KProfiler_SetRootCycle(*profiler, slot, mCycles.back().get());
   }
   KProfilingSampling_Reset(profiler->ProfilingCost);
-  for (double cost : {410.0, 530.0, 770.0}) KProfilingSampling_AddSample(profiler->ProfilingCost, cost);
+  for (double cost : {410.0, 530.0, 770.0})
+    KProfilingSampling_AddSample(profiler->ProfilingCost, cost);
   profiler->ProfilingType = 1;
   profiler->FrameReference = true;
   profiler->EvaluationDepth = 0;
@@ -107,8 +110,7 @@ bool PaintToolPicture(IObject* window, ToolPicture& picture, std::string* error)
     if (error) *error = "the window answers no view interface";
     return false;
   }
-  std::unique_ptr<KSurface> surface =
-      KSurface_CreateHeadless(kPictureWidth, kPictureHeight, error);
+  std::unique_ptr<KSurface> surface = KSurface_CreateHeadless(kPictureWidth, kPictureHeight, error);
   if (!surface) return false;
   IKtGraphic* real = KtGraphic_CreateGL(kPictureWidth, kPictureHeight, error);
   if (!real) return false;
@@ -146,6 +148,25 @@ int CountDifferentPixels(const std::vector<unsigned char>& a, const std::vector<
     }
   }
   return count;
+}
+
+std::string FirstTextDifference(const std::vector<std::string>& actual,
+                                const std::vector<std::string>& expected, int rowTolerance) {
+  if (actual.size() != expected.size()) {
+    return std::to_string(actual.size()) + " lines drawn, " + std::to_string(expected.size()) +
+           " expected";
+  }
+  for (size_t i = 0; i < actual.size(); ++i) {
+    int ax = 0, ay = 0, ex = 0, ey = 0, at = 0, et = 0;
+    const bool parsed = std::sscanf(actual[i].c_str(), "%d %d %n", &ax, &ay, &at) == 2 &&
+                        std::sscanf(expected[i].c_str(), "%d %d %n", &ex, &ey, &et) == 2;
+    const bool same = parsed && ax == ex && std::abs(ay - ey) <= rowTolerance &&
+                      actual[i].compare(static_cast<size_t>(at), std::string::npos, expected[i],
+                                        static_cast<size_t>(et), std::string::npos) == 0;
+    if (!same)
+      return "line " + std::to_string(i) + ": '" + actual[i] + "', expected '" + expected[i] + "'";
+  }
+  return std::string();
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {

@@ -55,6 +55,13 @@ bool PaintToolPicture(IObject* window, ToolPicture& picture, std::string* error)
 int CountDifferentPixels(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b,
                          int width, int& firstX, int& firstY);
 
+// The first difference between two lists of recorded lines, or "" when
+// they hold the same texts in the same order at the same columns, each row
+// within `rowTolerance` pixels (a font's line height moves a block's second
+// line).
+std::string FirstTextDifference(const std::vector<std::string>& actual,
+                                const std::vector<std::string>& expected, int rowTolerance);
+
 // The recorded lines as a text file's contents (one per line) and back.
 std::string JoinLines(const std::vector<std::string>& lines);
 std::vector<std::string> SplitLines(const std::string& text);

