@@ -7,6 +7,7 @@
 #     thread support and exception unwinding import);
 #   - the runtime functions the module formats, compares and reads integers
 #     with come from msvcrt.dll.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${MODULE} failed")
@@ -14,8 +15,12 @@ endif()
 
 # Exports: the lines of the name pointer table ("[   0] NAME").
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(([ \t]+\\[ *[0-9]+\\] [^\n]+\n)*)" table "${dump}")
-string(REGEX MATCHALL "\\] [^\n]+" exports "${CMAKE_MATCH_1}")
-list(TRANSFORM exports REPLACE "^\\] " "")
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${CMAKE_MATCH_1}")
+set(exports "")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" name "${row}")
+  list(APPEND exports "${name}")
+endforeach()
 list(SORT exports)
 set(expected LIBRARY_INIT _Z23EntryPointtoolprofiling13kDllOperation)
 if(NOT exports STREQUAL expected)

@@ -22,6 +22,7 @@
 #include "host/ktoolkit.h"
 #include "ksurface.h"
 #include "standin/kbaselib/config.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/viewhost.h"
 
@@ -142,6 +143,33 @@ TEST(WindowsModule, ToolPaintsAsTheLinuxBuildDoes) {
   EXPECT_EQ(kptest::FirstTextDifference(
                 picture.Texts, kptest::SplitLines(ReadText(KP_REFERENCE_DIR "/tool-texts.txt")), 2),
             "");
+}
+
+// A label longer than its buffer (a 300-character cycle name) is cut to the
+// buffer, as on Linux; the runtime's vsprintf_s alone would end the process.
+TEST(WindowsModule, OverlongLabelIsCutNotFatal) {
+  ASSERT_NE(Module(), nullptr);
+  kptest::PictureState state;
+  const std::string longName(300, 'x');
+  KProfilingSampling longCycle(longName.c_str(), 0.5f, 0.5f, 0.5f);
+  KProfilingSampling_AddSample(longCycle, 1000.0);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 3, &longCycle);
+  IObject* window = Object_Create("UI/Tools", "ProfilingCenter", nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  kptest::ToolPicture picture;
+  std::string error;
+  const bool painted = kptest::PaintToolPicture(window, picture, &error);
+  window->Destroy(0);
+  KProfiler_SetRootCycle(*KProfiler::TheOne(), 3, nullptr);
+  ASSERT_TRUE(painted) << error;
+  int labels = 0;
+  for (const std::string& line : picture.Texts) {
+    const std::string text = line.substr(line.find(' ', line.find(' ') + 1) + 1);
+    if (text.rfind("xxx", 0) != 0) continue;
+    ++labels;
+    EXPECT_EQ(text, std::string(199, 'x'));  // a 200-byte label buffer
+  }
+  EXPECT_EQ(labels, 1);
 }
 
 // The nine settings "Reset To Default" reads, from files with CRLF line
