@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -171,6 +172,39 @@ TEST(KhostMessages, OutsideTextIsEchoedEscapedAndCut) {
       << clip.Err;
   EXPECT_EQ(clip.Err.find("\nkhost: forged"), std::string::npos) << clip.Err;
   ExpectNoRawHostileBytes(clip.Err);
+}
+
+TEST(KhostTune, ASignalDuringTheRaceNamesNoBestAndSaysWhatItCouldNotDecide) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path record = w.Path("r.csv");
+  const fs::path csv = w.Path("t.csv");
+  const pid_t pid = w.Start(w.Headless(
+      100000, config,
+      {"--scene", "builtin", "--tune", "--tune-csv", csv.string(), "--record", record.string()}));
+  // Some blocks into the race (32 combinations), then Ctrl-C.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (std::error_code ec; std::chrono::steady_clock::now() < deadline;) {
+    const std::uintmax_t size = fs::file_size(record, ec);
+    if (!ec && size >= 64 * 1024) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid, SIGINT);
+  const RunResult r = w.Wait(pid, 60);
+  EXPECT_EQ(r.Status, 128 + SIGINT) << r.Err;
+  EXPECT_NE(r.Out.find("Best:  not decided (the run ended during the race, before a best was "
+                       "chosen)"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_EQ(r.Out.find("Best / start"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("best\n"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("inf"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Verdict: Not decided: "), std::string::npos) << r.Out;
+  const std::string table = ReadAll(csv);
+  EXPECT_NE(table.find("\nbest,,,,,,,,,,\"not decided: the run ended during the race"),
+            std::string::npos)
+      << table;
+  EXPECT_EQ(table.find("inf"), std::string::npos) << table;
 }
 
 }  // namespace
