@@ -1,5 +1,6 @@
 #include "khost/cli/quoting.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace khost {
@@ -80,71 +81,71 @@ void AppendControl(std::string& out, unsigned char c) {
   }
 }
 
-// Where a text longer than kMaxEchoedBytes is cut: at that many bytes, or
-// a little before so as not to split a UTF-8 character.
-std::size_t CutPoint(std::string_view text) {
-  std::size_t cut = kMaxEchoedBytes;
-  for (int back = 0; back < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back) {
-    --cut;
+// Escapes `text` as EscapeControls does, stopping before the character
+// whose escaped form would take the result past `limit` bytes; `consumed`
+// says how many bytes of `text` were escaped.
+std::string Escape(std::string_view text, std::size_t limit, std::size_t& consumed) {
+  std::string out;
+  out.reserve(std::min(text.size(), limit));
+  std::size_t i = 0;
+  std::string piece;
+  while (i < text.size()) {
+    piece.clear();
+    std::size_t length = 1;
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::uint32_t code = 0;
+    if (c < 0x80) {
+      if (c < 0x20 || c == 0x7F) {
+        AppendControl(piece, c);
+      } else {
+        piece += static_cast<char>(c);
+      }
+    } else if ((length = DecodeUtf8(text.substr(i), code)) == 0) {
+      // Not UTF-8: a stray C1 byte is written out, any other byte kept.
+      length = 1;
+      if (c <= 0x9F) {
+        AppendHex(piece, "\\x", c, 2);
+      } else {
+        piece += static_cast<char>(c);
+      }
+    } else if (code <= 0x9F) {
+      AppendHex(piece, "\\u", code, 4);
+    } else if (IsInvisibleFormat(code)) {
+      if (code > 0xFFFF) {
+        AppendHex(piece, "\\U", code, 8);
+      } else {
+        AppendHex(piece, "\\u", code, 4);
+      }
+    } else {
+      piece.append(text.substr(i, length));
+    }
+    if (out.size() + piece.size() > limit) break;
+    out += piece;
+    i += length;
   }
-  if ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) cut = kMaxEchoedBytes;
-  return cut;
+  consumed = i;
+  return out;
 }
 
 }  // namespace
 
 std::string EscapeControls(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      if (c < 0x20 || c == 0x7F) {
-        AppendControl(out, c);
-      } else {
-        out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    std::uint32_t code = 0;
-    const std::size_t length = DecodeUtf8(text.substr(i), code);
-    if (length == 0) {
-      // Not UTF-8: a stray C1 byte is written out, any other byte kept.
-      if (c <= 0x9F) {
-        AppendHex(out, "\\x", c, 2);
-      } else {
-        out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    if (code <= 0x9F) {
-      AppendHex(out, "\\u", code, 4);
-    } else if (IsInvisibleFormat(code)) {
-      if (code > 0xFFFF) {
-        AppendHex(out, "\\U", code, 8);
-      } else {
-        AppendHex(out, "\\u", code, 4);
-      }
-    } else {
-      out.append(text.substr(i, length));
-    }
-    i += length;
-  }
-  return out;
+  std::size_t consumed = 0;
+  return Escape(text, std::string::npos, consumed);
 }
 
 std::string EchoText(std::string_view text) {
-  if (text.size() <= kMaxEchoedBytes) return EscapeControls(text);
-  return EscapeControls(text.substr(0, CutPoint(text))) + "... (" + std::to_string(text.size()) +
-         " bytes)";
+  std::size_t consumed = 0;
+  std::string out = Escape(text, kMaxEchoedBytes, consumed);
+  if (consumed == text.size()) return out;
+  return out + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::string QuoteArgument(std::string_view text) {
-  if (text.size() <= kMaxEchoedBytes) return "'" + EscapeControls(text) + "'";
-  return "'" + EscapeControls(text.substr(0, CutPoint(text))) + "...' (" +
-         std::to_string(text.size()) + " bytes)";
+  std::size_t consumed = 0;
+  std::string out = Escape(text, kMaxEchoedBytes, consumed);
+  if (consumed == text.size()) return "'" + out + "'";
+  return "'" + out + "...' (" + std::to_string(text.size()) + " bytes)";
 }
 
 }  // namespace khost

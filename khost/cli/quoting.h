@@ -26,16 +26,18 @@
 
 namespace khost {
 
-// How many bytes of a text a message echoes before cutting it.
+// How long a text may be, escaped, in a message before it is cut.
 inline constexpr std::size_t kMaxEchoedBytes = 200;
 
 // `text` with its controls and invisible format characters written out.
 // Not cut.
 std::string EscapeControls(std::string_view text);
 
-// `text` escaped (EscapeControls) and, when longer than kMaxEchoedBytes,
-// cut at a character boundary and marked: "abc... (N bytes)", N the text's
-// own length.
+// `text` escaped (EscapeControls) and, when that is longer than
+// kMaxEchoedBytes, cut before the first character that does not fit (never
+// inside a character or an escape) and marked: "abc... (N bytes)", N the
+// text's own length. A message that echoes it stays short however long, or
+// however full of controls, the text is.
 std::string EchoText(std::string_view text);
 
 // EchoText in single quotes: 'abc' or 'abc...' (N bytes).

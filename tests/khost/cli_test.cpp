@@ -341,10 +341,12 @@ TEST(KhostCli, EchoedArgumentsShowControlCharactersEscaped) {
   // A truncated character before a stray C1 byte: the lead kept, the
   // continuation written out.
   EXPECT_EQ(khost::EscapeControls("\xe2\x80"), "\xe2\\x80");
-  // The cut counts the argument's own bytes, before escaping.
+  // The cut bounds the escaped text; the mark gives the argument's own
+  // length.
   const std::string quoted = khost::QuoteArgument(std::string(300, '\x1b'));
   EXPECT_EQ(quoted.substr(0, 5), "'\\e\\e");
   EXPECT_NE(quoted.find("...' (300 bytes)"), std::string::npos);
+  EXPECT_EQ(quoted.size(), std::string("'...' (300 bytes)").size() + 200);
 }
 
 TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {
