@@ -278,16 +278,17 @@ void Scene::SkinAndBoundInstance(Character& c, int buffer) const {
   Pose& pose = c.Poses[buffer & 1];
   Vec3 lo{1e30f, 1e30f, 1e30f};
   Vec3 hi{-1e30f, -1e30f, -1e30f};
+  if (!m.Slots.empty()) {
+    SkinMatrices(pose.World.data(), &m.Slots[0].Node, &m.Slots[0].Offset, sizeof(SkinSlot),
+                 m.Slots.size(), pose.Skin.data(), pose.Columns.data());
+  }
   for (std::size_t s = 0; s < m.Slots.size(); ++s) {
-    pose.Skin[s] =
-        MultiplyAffine(pose.World[static_cast<std::size_t>(m.Slots[s].Node)], m.Slots[s].Offset);
     if (mSlotRadii.empty() || mSlotRadii[s] < 0.0f) continue;
     const Vec3 center = TransformPoint(pose.Skin[s], mSlotCenters[s]);
     const float r = mSlotRadii[s] * MaxScale(pose.Skin[s]);
     lo = {std::min(lo.x, center.x - r), std::min(lo.y, center.y - r), std::min(lo.z, center.z - r)};
     hi = {std::max(hi.x, center.x + r), std::max(hi.y, center.y + r), std::max(hi.z, center.z + r)};
   }
-  ToSkinColumns(pose.Skin.data(), pose.Skin.size(), pose.Columns.data());
   if (!(lo.x <= hi.x) || !std::isfinite(lo.x + lo.y + lo.z + hi.x + hi.y + hi.z)) {
     // Nothing measurable (or an animation that went non-finite): a sphere
     // around the root that culling keeps.

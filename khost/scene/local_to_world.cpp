@@ -19,18 +19,6 @@ inline __m128 OnlyW() {
 
 }  // namespace
 
-Mat34 MultiplyAffine(const Mat34& a, const Mat34& b) {
-  const __m128 onlyW = OnlyW();
-  const __m128 b0 = _mm_loadu_ps(b.m[0]);
-  const __m128 b1 = _mm_loadu_ps(b.m[1]);
-  const __m128 b2 = _mm_loadu_ps(b.m[2]);
-  Mat34 r;
-  _mm_storeu_ps(r.m[0], Row(a.m[0], b0, b1, b2, onlyW));
-  _mm_storeu_ps(r.m[1], Row(a.m[1], b0, b1, b2, onlyW));
-  _mm_storeu_ps(r.m[2], Row(a.m[2], b0, b1, b2, onlyW));
-  return r;
-}
-
 void LocalToWorld(const int* parents, std::size_t count, const Vec3* translations,
                   const Quat* rotations, const Vec3* scales, const Mat34& root, Mat34* world) {
   const __m128 onlyW = OnlyW();
@@ -58,6 +46,33 @@ void LocalToWorld(const int* parents, std::size_t count, const Vec3* translation
     _mm_storeu_ps(out.m[0], r0);
     _mm_storeu_ps(out.m[1], r1);
     _mm_storeu_ps(out.m[2], r2);
+  }
+}
+
+void SkinMatrices(const Mat34* world, const int* nodes, const Mat34* offsets, std::size_t stride,
+                  std::size_t count, Mat34* skin, SkinColumns* columns) {
+  const __m128 onlyW = OnlyW();
+  const char* nodeBytes = reinterpret_cast<const char*>(nodes);
+  const char* offsetBytes = reinterpret_cast<const char*>(offsets);
+  for (std::size_t k = 0; k < count; ++k) {
+    const Mat34& a = world[*reinterpret_cast<const int*>(nodeBytes + k * stride)];
+    const Mat34& b = *reinterpret_cast<const Mat34*>(offsetBytes + k * stride);
+    const __m128 b0 = _mm_loadu_ps(b.m[0]);
+    const __m128 b1 = _mm_loadu_ps(b.m[1]);
+    const __m128 b2 = _mm_loadu_ps(b.m[2]);
+    __m128 r0 = Row(a.m[0], b0, b1, b2, onlyW);
+    __m128 r1 = Row(a.m[1], b0, b1, b2, onlyW);
+    __m128 r2 = Row(a.m[2], b0, b1, b2, onlyW);
+    _mm_storeu_ps(skin[k].m[0], r0);
+    _mm_storeu_ps(skin[k].m[1], r1);
+    _mm_storeu_ps(skin[k].m[2], r2);
+    // Columns: the rows transposed under a fourth row (0, 0, 0, 1).
+    __m128 r3 = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    _mm_store_ps(columns[k].Column[0], r0);
+    _mm_store_ps(columns[k].Column[1], r1);
+    _mm_store_ps(columns[k].Column[2], r2);
+    _mm_store_ps(columns[k].Column[3], r3);
   }
 }
 
