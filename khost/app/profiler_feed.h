@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/kbaselib.h"
 #include "khost/scene/workload.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace khost {
 
