@@ -11,8 +11,8 @@
 
 #include "display/pixel_math.h"
 #include "display/root_cycle_slots.h"
-#include "display/row_label.h"
 #include "display/task_cycle_overlay.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -216,17 +216,17 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
 
   glColor3f(1.0f, 1.0f, 1.0f);
 
-  // The name is read no further than the buffer can hold, so a very long
-  // name costs no more than a short one; the label is the same.
+  // The name is read no further than the buffer can hold (%.*s), so a very
+  // long name costs no more than a short one; the label is the same.
   char label[kLabelSize];
   int length;
   if (KProfiler::TheOne()->FrameReference) {
-    length = kp_display::FormatPercentLabel(
-        label, kLabelSize, cycle->GetName(), kLabelSize - 1, TruncToInt(shownAverage * 100),
-        TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
+    length = kp::FormatText(label, sizeof label, "%.*s (%d%%) [%d%%,%d%%]", kLabelSize - 1,
+                            cycle->GetName(), TruncToInt(shownAverage * 100),
+                            TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
   } else {
-    length = kp_display::FormatMillisecondLabel(label, kLabelSize, cycle->GetName(), kLabelSize - 1,
-                                                averageMs);
+    length = kp::FormatText(label, sizeof label, "%.*s (%.1fms)", kLabelSize - 1, cycle->GetName(),
+                            averageMs);
   }
   if (length < 0) {
     label[0] = '\0';
