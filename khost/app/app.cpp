@@ -144,8 +144,11 @@ Status Application::StartHost() {
   ApplyConfiguredSettings(configured);
 
   // The scene file is read (in a child process) before any thread starts.
-  Result<SceneChoice> scene = ChooseScene(mPlan.ScenePath, configured.SceneFile,
-                                          configured.SceneInstances, configured.Characters, mErr);
+  // A stop asked while the file is read abandons the reading at once.
+  const ImportOptions import{mPlan.SceneUp, InterruptSignal};
+  Result<SceneChoice> scene =
+      ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
+                  configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
   mEngine = std::make_unique<SceneEngine>(*scene);
   return {};
@@ -252,6 +255,11 @@ std::vector<NamedPath> Application::InputPaths() const {
   std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
   if (const Model* model = mEngine->GetScene().GetModel()) {
     inputs.push_back({"the scene file", model->Source});
+    // The files beside it that the import read (a glTF's buffers, an OBJ's
+    // materials).
+    for (const std::string& file : model->ReadFiles) {
+      if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
+    }
   }
   for (const char* name : {"@Application.txt", "@Task.txt"}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});

@@ -10,6 +10,10 @@
 #include <unordered_set>
 #include <utility>
 
+#include "khost/cli/cli_values.h"
+#include "khost/scene/crowd.h"
+#include "khost/scene/recording_io.h"
+
 namespace khost {
 
 namespace {
@@ -37,17 +41,52 @@ std::string NameOf(const aiString& s) {
   return std::string(s.C_Str(), std::min<std::size_t>(s.length, MAXLEN));
 }
 
+// Keys after `end` (ticks) cut, with a key at `end` holding the value the
+// clip had there, so that the clip plays as its length says. `blend`
+// interpolates two values. Returns how many keys lay past `end`.
+template <class Key, class Blend>
+std::size_t ClampKeys(std::vector<Key>& keys, double end, Blend blend) {
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const Key& a, const Key& b) { return a.Time < b.Time; });
+  const auto past = std::upper_bound(keys.begin(), keys.end(), end,
+                                     [](double t, const Key& k) { return t < k.Time; });
+  const std::size_t cut = static_cast<std::size_t>(keys.end() - past);
+  if (cut == 0) return 0;
+  Key last = *past;
+  if (past != keys.begin()) {
+    const Key& before = *(past - 1);
+    const double span = past->Time - before.Time;
+    last.Value = span > 0.0 ? blend(before.Value, past->Value,
+                                    static_cast<float>((end - before.Time) / span))
+                            : before.Value;
+  }
+  last.Time = end;
+  keys.erase(past, keys.end());
+  if (keys.empty() || keys.back().Time < end) keys.push_back(last);
+  return cut;
+}
+
 struct Converter {
   const aiScene& Scene;
   Model& Out;
   std::unordered_map<std::string, int> NodeByName;
   std::vector<std::pair<const aiNode*, int>> NodeOf;  // aiNode, node index
 
-  std::string Walk() {
+  // `standUp` turns the file's up direction into +Y: it is given to a node
+  // above the file's root, so that clips keying the root keep their keys.
+  std::string Walk(Quat standUp) {
+    int top = -1;
+    if (standUp.x != 0.0f || standUp.y != 0.0f || standUp.z != 0.0f) {
+      ModelNode up;
+      up.Name = "(up axis)";
+      up.Rotation = standUp;
+      Out.Nodes.push_back(up);
+      top = 0;
+    }
     // Depth first with an explicit stack; a node met twice (a file whose
     // hierarchy loops) is not entered again.
     std::unordered_set<const aiNode*> seen;
-    std::vector<std::pair<const aiNode*, int>> stack{{Scene.mRootNode, -1}};
+    std::vector<std::pair<const aiNode*, int>> stack{{Scene.mRootNode, top}};
     while (!stack.empty()) {
       const auto [node, parent] = stack.back();
       stack.pop_back();
@@ -140,7 +179,7 @@ struct Converter {
         }
       }
       if (missing && notes)
-        *notes += "mesh '" + mesh.Name + "': " + std::to_string(missing) +
+        *notes += "mesh " + QuoteArgument(mesh.Name) + ": " + std::to_string(missing) +
                   " bones name no node; their vertices follow the mesh's node\n";
     }
     for (unsigned f = 0; f < m.mNumFaces; ++f) {
@@ -170,6 +209,22 @@ struct Converter {
       }
     }
     return {};
+  }
+
+  // A clip plays for its stated length; keys past it are cut there.
+  static void ClampToLength(Clip& clip, std::string* notes) {
+    if (!(clip.Duration > 0.0) || !std::isfinite(clip.Duration)) return;
+    const auto lerp = [](Vec3 a, Vec3 b, float t) { return a + (b - a) * t; };
+    std::size_t cut = 0;
+    for (NodeChannel& channel : clip.Channels) {
+      cut += ClampKeys(channel.Positions, clip.Duration, lerp);
+      cut += ClampKeys(channel.Rotations, clip.Duration, Slerp);
+      cut += ClampKeys(channel.Scales, clip.Duration, lerp);
+    }
+    if (cut && notes)
+      *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(cut) +
+                " keys past its length of " + std::to_string(clip.Duration) +
+                " ticks clamped to it\n";
   }
 
   void Clips(std::string* notes) {
@@ -203,8 +258,9 @@ struct Converter {
         clip.Channels.push_back(std::move(out));
       }
       if (missing && notes)
-        *notes += "clip '" + clip.Name + "': " + std::to_string(missing) +
+        *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(missing) +
                   " channels name no node and are ignored\n";
+      ClampToLength(clip, notes);
       Out.Clips.push_back(std::move(clip));
     }
   }
@@ -212,8 +268,12 @@ struct Converter {
 
 }  // namespace
 
-Result<Model> ImportModel(const std::string& path) {
+Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
+  Model model;
   Assimp::Importer importer;
+  // The importer owns the file access; the list of files it opened is the
+  // model's.
+  importer.SetIOHandler(new RecordingIOSystem(&model.ReadFiles));
   importer.SetPropertyInteger(AI_CONFIG_PP_LBW_MAX_WEIGHTS, kMaxInfluences);
   importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                               aiPrimitiveType_POINT | aiPrimitiveType_LINE);
@@ -224,16 +284,20 @@ Result<Model> ImportModel(const std::string& path) {
   if (!scene) {
     std::string reason = importer.GetErrorString();
     if (reason.empty()) reason = "the library cannot read it";
-    return Failure("scene file '" + path + "': " + reason);
+    return Failure("scene file " + QuoteArgument(path) + ": " + EscapeControls(reason));
   }
-  if (!scene->mRootNode) return Failure("scene file '" + path + "': it has no node hierarchy");
-  Model model;
+  if (!scene->mRootNode)
+    return Failure("scene file " + QuoteArgument(path) + ": it has no node hierarchy");
   model.Source = path;
   Converter converter{*scene, model, {}, {}};
   std::string notes;
-  std::string problem = converter.Walk();
+  const UpDirection direction = FindUpDirection(*scene, path, up);
+  if (!up && direction != UpDirection{}) {
+    notes += "its up axis is " + DirectionName(direction) + "; stood upright (--up sets it)\n";
+  }
+  std::string problem = converter.Walk(StandUpRotation(direction));
   if (problem.empty()) problem = converter.Meshes(&notes);
-  if (!problem.empty()) return Failure("scene file '" + path + "': " + problem);
+  if (!problem.empty()) return Failure("scene file " + QuoteArgument(path) + ": " + problem);
   converter.Clips(&notes);
   model.Notes = notes;
   return model;

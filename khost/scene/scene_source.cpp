@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "khost/scene/isolated_import.h"
+#include "khost/cli/cli_values.h"
 
 namespace khost {
 
@@ -14,21 +14,28 @@ constexpr const char* kBuiltin = "builtin";
 
 void ReportNotes(const Model& model, std::ostream& err) {
   std::istringstream lines(model.Notes);
+  const std::string name = QuoteArgument(model.Source);
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) err << "khost: scene file '" << model.Source << "': " << line << "\n";
+    if (!line.empty()) err << "khost: scene file " << name << ": " << EscapeControls(line) << "\n";
   }
+}
+
+bool Abandoned(const ImportOptions& options) {
+  return options.Interrupted && options.Interrupted() != 0;
 }
 
 }  // namespace
 
 Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
                                 const std::string& configuredFile, int configuredInstances,
-                                int configuredCharacters, std::ostream& err) {
+                                int configuredCharacters, std::ostream& err,
+                                const ImportOptions& options) {
   const SceneChoice builtin{nullptr, configuredCharacters};
   if (flag) {
     if (*flag == kBuiltin) return builtin;
-    Result<Model> model = ImportIsolated(*flag);
+    Result<Model> model = ImportIsolated(*flag, {}, options);
     if (!model) {
+      if (Abandoned(options)) return model.GetError();
       Error error = model.GetError();
       error.Message = "--scene: " + error.Message;
       return error;
@@ -39,12 +46,13 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
   if (configuredFile.empty() || configuredFile == kBuiltin) return builtin;
   struct stat info {};
   if (stat(configuredFile.c_str(), &info) != 0) {
-    err << "khost: the default scene file '" << configuredFile
-        << "' is missing; running the built-in characters\n";
+    err << "khost: the default scene file " << QuoteArgument(configuredFile)
+        << " is missing; running the built-in characters\n";
     return builtin;
   }
-  Result<Model> model = ImportIsolated(configuredFile);
+  Result<Model> model = ImportIsolated(configuredFile, {}, options);
   if (!model) {
+    if (Abandoned(options)) return model.GetError();
     err << "khost: " << model.GetError().Message << "; running the built-in characters\n";
     return builtin;
   }
