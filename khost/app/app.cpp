@@ -24,6 +24,7 @@
 #include "khost/experiments/tune_run.h"
 #include "khost/outputs/output_paths.h"
 #include "khost/outputs/run_outputs.h"
+#include "khost/render/address_space.h"
 #include "khost/render/tool_layer.h"
 #include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
@@ -203,6 +204,14 @@ Status Application::OpenSurface() {
                                  mPlan.ViewportHeight.value_or(mToolSize.Height));
   if (Status checked = mLayout.CheckWindow(mPlan.Outputs.WindowScreenshot.has_value()); !checked) {
     return checked;
+  }
+  // The GL driver does not survive a failed mapping: an address-space
+  // limit that leaves it too little is refused before its first context.
+  if (Status room = CheckRendererAddressSpace(
+          static_cast<long long>(mLayout.WindowWidth()) * mLayout.WindowHeight(),
+          mEngine->GetScene().GetVertexCount());
+      !room) {
+    return room;
   }
   mHeadless = ChooseHeadless();
   if (Status created = CreateSurface(); !created) return created;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -64,6 +65,13 @@ std::size_t ClampKeys(std::vector<Key>& keys, double end, Blend blend) {
   keys.erase(past, keys.end());
   if (keys.empty() || keys.back().Time < end) keys.push_back(last);
   return cut;
+}
+
+// A number of ticks as people write it: "1", "0.5", "2400".
+std::string TicksText(double ticks) {
+  std::ostringstream text;
+  text << ticks;
+  return text.str();
 }
 
 struct Converter {
@@ -223,8 +231,7 @@ struct Converter {
     }
     if (cut && notes)
       *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(cut) +
-                " keys past its length of " + std::to_string(clip.Duration) +
-                " ticks clamped to it\n";
+                " keys past its length of " + TicksText(clip.Duration) + " ticks clamped to it\n";
   }
 
   void Clips(std::string* notes) {
