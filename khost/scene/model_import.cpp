@@ -44,26 +44,33 @@ std::string NameOf(const aiString& s) {
 
 // Keys after `end` (ticks) cut, with a key at `end` holding the value the
 // clip had there, so that the clip plays as its length says. `blend`
-// interpolates two values. Returns how many keys lay past `end`.
+// interpolates two values. The keys may be out of order and their times
+// not finite (SanitizeModel sorts them and drops those later). Returns how
+// many keys lay past `end`.
 template <class Key, class Blend>
 std::size_t ClampKeys(std::vector<Key>& keys, double end, Blend blend) {
-  std::stable_sort(keys.begin(), keys.end(),
-                   [](const Key& a, const Key& b) { return a.Time < b.Time; });
-  const auto past = std::upper_bound(keys.begin(), keys.end(), end,
-                                     [](double t, const Key& k) { return t < k.Time; });
-  const std::size_t cut = static_cast<std::size_t>(keys.end() - past);
+  const Key* before = nullptr;  // the last key at or before `end`
+  const Key* after = nullptr;   // the first key past it
+  std::size_t cut = 0;
+  for (const Key& key : keys) {
+    if (key.Time > end) {
+      ++cut;
+      if (!after || key.Time < after->Time) after = &key;
+    } else if (key.Time <= end && (!before || key.Time >= before->Time)) {
+      before = &key;
+    }
+  }
   if (cut == 0) return 0;
-  Key last = *past;
-  if (past != keys.begin()) {
-    const Key& before = *(past - 1);
-    const double span = past->Time - before.Time;
-    last.Value = span > 0.0 ? blend(before.Value, past->Value,
-                                    static_cast<float>((end - before.Time) / span))
-                            : before.Value;
+  Key last = *after;
+  if (before) {
+    const double span = after->Time - before->Time;
+    last.Value =
+        blend(before->Value, after->Value, static_cast<float>((end - before->Time) / span));
   }
   last.Time = end;
-  keys.erase(past, keys.end());
-  if (keys.empty() || keys.back().Time < end) keys.push_back(last);
+  const bool endKeyed = before && before->Time == end;
+  std::erase_if(keys, [end](const Key& key) { return key.Time > end; });
+  if (!endKeyed) keys.push_back(last);
   return cut;
 }
 
