@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 namespace khost {
 
@@ -40,6 +39,15 @@ std::optional<UpDirection> FromMetadata(const aiScene& scene) {
   return UpDirection{axis, sign < 0 ? -1 : 1};
 }
 
+// Reads `text` from `at` on: skips white space, then takes `word` when it
+// comes next.
+bool Take(const std::string& text, std::size_t& at, std::string_view word) {
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  if (text.compare(at, word.size(), word) != 0) return false;
+  at += word.size();
+  return true;
+}
+
 // OpenGEX's statement: Metric (key = "up") {string {"z"}}; Z when the file
 // says nothing.
 UpDirection FromOpenGex(const std::string& path) {
@@ -47,13 +55,16 @@ UpDirection FromOpenGex(const std::string& path) {
   std::string head(kMetricWindow, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  static const std::regex kUp(
-      R"re(Metric\s*\(\s*key\s*=\s*"up"\s*\)\s*\{\s*string\s*\{\s*"([xyzXYZ])")re");
-  std::smatch match;
-  if (std::regex_search(head, match, kUp)) {
-    const char axis =
-        static_cast<char>(std::tolower(static_cast<unsigned char>(match[1].str()[0])));
-    return UpDirection{axis - 'x', 1};
+  for (std::size_t found = head.find("Metric"); found != std::string::npos;
+       found = head.find("Metric", found + 1)) {
+    std::size_t at = found + 6;
+    if (!Take(head, at, "(") || !Take(head, at, "key") || !Take(head, at, "=") ||
+        !Take(head, at, "\"up\"") || !Take(head, at, ")") || !Take(head, at, "{") ||
+        !Take(head, at, "string") || !Take(head, at, "{") || !Take(head, at, "\"") ||
+        at >= head.size())
+      continue;
+    const char axis = static_cast<char>(std::tolower(static_cast<unsigned char>(head[at])));
+    if (axis >= 'x' && axis <= 'z') return UpDirection{axis - 'x', 1};
   }
   return UpDirection{2, 1};
 }
