@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "host/ktoolkit.h"
@@ -286,6 +287,27 @@ TEST(SceneImport, AZUpModelStandsOnYAndTheUpAxisGivenOverridesTheFile) {
   const Vec3 flat = Extent(std::make_shared<const Model>(std::move(*lying)));
   EXPECT_GT(flat.z, 5.0f * flat.y);
   EXPECT_NEAR(flat.z, up.y, 1e-3f * up.y);
+
+  // An OpenGEX file states its up axis in its text: Z here, and Y once
+  // edited to say so.
+  REQUIRE_MODEL("OpenGEX/Example.ogex");
+  Result<Model> stated = ImportIsolated(kModels + "OpenGEX/Example.ogex");
+  ASSERT_TRUE(stated.Ok()) << stated.GetError().Message;
+  EXPECT_NE(stated->Notes.find("up axis is +Z"), std::string::npos) << stated->Notes;
+  std::ifstream in(kModels + "OpenGEX/Example.ogex");
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string text = read.str();
+  const std::size_t z = text.find("{\"z\"}");
+  ASSERT_NE(z, std::string::npos);
+  text.replace(z, 5, "{ \"Y\" }");
+  const std::filesystem::path yUp =
+      std::filesystem::temp_directory_path() / ("khost_y_" + std::to_string(getpid()) + ".ogex");
+  std::ofstream(yUp) << text;
+  Result<Model> restated = ImportIsolated(yUp.string());
+  std::filesystem::remove(yUp);
+  ASSERT_TRUE(restated.Ok()) << restated.GetError().Message;
+  EXPECT_EQ(restated->Notes.find("up axis"), std::string::npos) << restated->Notes;
 }
 
 // An Ogre mesh whose skeleton, a file beside it, holds a clip of length 1
