@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "khost/cli/cli_values.h"
+#include "khost/cli/quoting.h"
 #include "khost/scene/model_import.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -124,8 +124,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     reply = model ? kModelTag + EncodeFiles(model->ReadFiles) + SerializeModel(*model)
                   : kErrorTag + model.GetError().Message;
   } catch (const std::exception& e) {
-    reply = kErrorTag + ("scene file " + QuoteArgument(path) +
-                         ": the import failed: " + EscapeControls(e.what()));
+    reply = kErrorTag +
+            ("scene file " + QuoteArgument(path) + ": the import failed: " + EchoText(e.what()));
   }
   _exit(WriteAll(out, reply.data(), reply.size()) ? 0 : 3);
 }

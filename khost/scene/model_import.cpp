@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "khost/cli/cli_values.h"
+#include "khost/cli/quoting.h"
 #include "khost/scene/crowd.h"
 #include "khost/scene/recording_io.h"
 
@@ -298,7 +298,7 @@ Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
   if (!scene) {
     std::string reason = importer.GetErrorString();
     if (reason.empty()) reason = "the library cannot read it";
-    return Failure("scene file " + QuoteArgument(path) + ": " + EscapeControls(reason));
+    return Failure("scene file " + QuoteArgument(path) + ": " + EchoText(reason));
   }
   if (!scene->mRootNode)
     return Failure("scene file " + QuoteArgument(path) + ": it has no node hierarchy");

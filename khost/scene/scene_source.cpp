@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "khost/cli/cli_values.h"
+#include "khost/cli/quoting.h"
 
 namespace khost {
 
