@@ -25,6 +25,7 @@
 #include "khost/experiments/tune_run.h"
 #include "khost/outputs/output_paths.h"
 #include "khost/outputs/run_outputs.h"
+#include "khost/render/address_space.h"
 #include "khost/render/tool_layer.h"
 #include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
@@ -145,8 +146,11 @@ Status Application::StartHost() {
   ApplyConfiguredSettings(configured);
 
   // The scene file is read (in a child process) before any thread starts.
-  Result<SceneChoice> scene = ChooseScene(mPlan.ScenePath, configured.SceneFile,
-                                          configured.SceneInstances, configured.Characters, mErr);
+  // A stop asked while the file is read abandons the reading at once.
+  const ImportOptions import{mPlan.SceneUp, InterruptSignal};
+  Result<SceneChoice> scene =
+      ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
+                  configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
   mEngine = std::make_unique<SceneEngine>(*scene);
   return {};
@@ -202,6 +206,14 @@ Status Application::OpenSurface() {
   if (Status checked = mLayout.CheckWindow(mPlan.Outputs.WindowScreenshot.has_value()); !checked) {
     return checked;
   }
+  // The GL driver does not survive a failed mapping: an address-space
+  // limit that leaves it too little is refused before its first context.
+  if (Status room = CheckRendererAddressSpace(
+          static_cast<long long>(mLayout.WindowWidth()) * mLayout.WindowHeight(),
+          mEngine->GetScene().GetVertexCount());
+      !room) {
+    return room;
+  }
   mHeadless = ChooseHeadless();
   if (Status created = CreateSurface(); !created) return created;
   // Without a viewport on screen the characters still go to the GPU's
@@ -253,6 +265,11 @@ std::vector<NamedPath> Application::InputPaths() const {
   std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
   if (const Model* model = mEngine->GetScene().GetModel()) {
     inputs.push_back({"the scene file", model->Source});
+    // The files beside it that the import read (a glTF's buffers, an OBJ's
+    // materials).
+    for (const std::string& file : model->ReadFiles) {
+      if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
+    }
   }
   for (const char* name : {"@Application.txt", "@Task.txt"}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});

@@ -30,6 +30,7 @@ struct Options {
   std::optional<std::string> ConfigDir;
   // --scene: a scene file, or "builtin" for the procedural characters.
   std::optional<std::string> ScenePath;
+  std::optional<std::string> UpAxis;  // --up: "y" or "z"
   bool Headless = false;
   std::optional<int> Width;  // --size; both set or neither
   std::optional<int> Height;

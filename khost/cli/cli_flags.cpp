@@ -35,6 +35,14 @@ Status AddAction(Options& o, const FlagValue& value) {
   return {};
 }
 
+Status SetUpAxis(Options& o, const FlagValue& value) {
+  if (value.Text != "y" && value.Text != "z") {
+    return BadInput("malformed " + QuoteArgument(value.Text) + " (expected y or z)");
+  }
+  o.UpAxis = value.Text;
+  return {};
+}
+
 Status SetSize(Options& o, const FlagValue& value) {
   o.Width = value.Width;
   o.Height = value.Height;
@@ -129,6 +137,15 @@ constexpr Flag kFlags[] = {
              "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
              "characters (default: the [Scene] File of Application.txt)",
      .Store = SetText<&Options::ScenePath>},
+    {.Name = "--up",
+     .Kind = K::kText,
+     .Value = "y|z",
+     .Noun = "up axis",
+     .Example = "z",
+     .Help = "the scene file's up axis, whatever the file says (default: the axis the file "
+             "states, else its format's: Z for Blender, STL, 3MF, AMF and a few more, Y for "
+             "the rest); the model is turned to stand on the ground",
+     .Store = SetUpAxis},
     {.Name = "--headless",
      .Repeats = true,
      .Help = "draw off screen (the default without a display)",

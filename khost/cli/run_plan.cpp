@@ -10,6 +10,7 @@ RunPlan PlanRun(const Options& options) {
   RunPlan plan;
   plan.ConfigDir = options.ConfigDir;
   plan.ScenePath = options.ScenePath;
+  if (options.UpAxis) plan.SceneUp = ParseUpAxis(*options.UpAxis);
   plan.ModulePath =
       options.ModulePath ? *options.ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
   plan.ToolWidth = options.Width;

@@ -9,6 +9,7 @@
 #include "khost/cli/cli.h"
 #include "khost/experiments/tune_run.h"
 #include "khost/outputs/run_outputs.h"
+#include "khost/scene/up_axis.h"
 
 namespace khost {
 
@@ -20,7 +21,8 @@ struct RunPlan {
   std::string ModulePath;
   // The scene file, or "builtin"; unset: the configured scene.
   std::optional<std::string> ScenePath;
-  std::optional<int> ToolWidth;  // --size: both or neither
+  std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
+  std::optional<int> ToolWidth;   // --size: both or neither
   std::optional<int> ToolHeight;
   int ViewportWidth = kDefaultViewportWidth;
   std::optional<int> ViewportHeight;  // unset: as tall as the tool

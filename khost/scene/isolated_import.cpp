@@ -3,14 +3,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "khost/cli/quoting.h"
 #include "khost/scene/model_import.h"
@@ -30,6 +34,58 @@ namespace {
 constexpr char kModelTag = 'M';
 constexpr char kErrorTag = 'E';
 constexpr std::size_t kMaxReply = std::size_t{1} << 31;
+constexpr int kPollMilliseconds = 100;  // how long a signal may go unnoticed at most
+
+// The reply to a model: the files the import read, each led by its length,
+// then the model's bytes.
+void AppendCount(std::string& out, uint64_t n) {
+  out.append(reinterpret_cast<const char*>(&n), sizeof n);
+}
+std::string EncodeFiles(const std::vector<std::string>& files) {
+  std::string out;
+  AppendCount(out, files.size());
+  for (const std::string& file : files) {
+    AppendCount(out, file.size());
+    out += file;
+  }
+  return out;
+}
+bool ReadCount(const std::string& in, std::size_t& at, uint64_t& n) {
+  if (in.size() - at < sizeof n) return false;
+  std::memcpy(&n, in.data() + at, sizeof n);
+  at += sizeof n;
+  return true;
+}
+bool DecodeFiles(const std::string& in, std::size_t& at, std::vector<std::string>& files) {
+  uint64_t count = 0;
+  if (!ReadCount(in, at, count) || count > (in.size() - at) / sizeof count) return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t length = 0;
+    if (!ReadCount(in, at, length) || length > in.size() - at) return false;
+    files.emplace_back(in, at, length);
+    at += length;
+  }
+  return true;
+}
+
+// The child's signals as a new process has them: default handling and
+// nothing blocked, whatever the host had installed (a handler that only
+// notes the signal would keep the child running), and a kill when the host
+// ends.
+void ResetSignals(pid_t parent) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The host may have ended before the line above took effect.
+  if (::getppid() != parent) ::_exit(4);
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &defaults, nullptr);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -42,7 +98,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-[[noreturn]] void RunChild(const std::string& path, const ImportLimits& limits, int out) {
+[[noreturn]] void RunChild(const std::string& path, const ImportLimits& limits,
+                           const ImportOptions& options, pid_t parent, int out) {
+  ResetSignals(parent);
   // Library noise and crash reports stay out of the host's output.
   const int null = open("/dev/null", O_WRONLY);
   if (null >= 0) {
@@ -62,8 +120,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 #endif
   std::string reply;
   try {
-    Result<Model> model = ImportModel(path);
-    reply = model ? kModelTag + SerializeModel(*model) : kErrorTag + model.GetError().Message;
+    Result<Model> model = ImportModel(path, options.Up);
+    reply = model ? kModelTag + EncodeFiles(model->ReadFiles) + SerializeModel(*model)
+                  : kErrorTag + model.GetError().Message;
   } catch (const std::exception& e) {
     reply = kErrorTag +
             ("scene file " + QuoteArgument(path) + ": the import failed: " + EchoText(e.what()));
@@ -86,7 +145,8 @@ std::string Describe(int status) {
 
 }  // namespace
 
-Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits) {
+Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits,
+                             const ImportOptions& options) {
   const std::string name = "scene file " + QuoteArgument(path);
   struct stat info {};
   if (path.empty()) return BadInput("--scene: empty file name");
@@ -98,6 +158,7 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0)
     return Failure(name + ": no pipe for the import: " + std::strerror(errno));
+  const pid_t parent = getpid();
   const pid_t child = fork();
   if (child < 0) {
     close(fds[0]);
@@ -106,11 +167,12 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
   }
   if (child == 0) {
     close(fds[0]);
-    RunChild(path, limits, fds[1]);
+    RunChild(path, limits, options, parent, fds[1]);
   }
   close(fds[1]);
 
-  // Read until the child closes its end, or the time is up.
+  // Read until the child closes its end, the time is up or the run is
+  // asked to stop. A signal interrupts poll (it is never restarted).
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() +
@@ -118,8 +180,13 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
   std::string reply;
   bool timedOut = false;
   bool tooLarge = false;
+  bool abandoned = false;
   char buffer[1 << 16];
   for (;;) {
+    if (options.Interrupted && options.Interrupted() != 0) {
+      abandoned = true;
+      break;
+    }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
@@ -127,7 +194,8 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
       break;
     }
     pollfd p{fds[0], POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    const int ready =
+        poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), kPollMilliseconds)));
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
     if (ready == 0) continue;
@@ -141,10 +209,14 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
     reply.append(buffer, static_cast<std::size_t>(n));
   }
   close(fds[0]);
-  if (timedOut || tooLarge) kill(child, SIGKILL);
+  if (timedOut || tooLarge || abandoned) kill(child, SIGKILL);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  // A stop asked while the child ended (a terminal's Ctrl-C reaches both)
+  // is the reason, not the file.
+  if (abandoned || (options.Interrupted && options.Interrupted() != 0))
+    return Failure("reading " + name + " was abandoned");
   if (timedOut)
     return Failure(name + ": the import ran past its time limit of " +
                    std::to_string(static_cast<int>(limits.Seconds)) + " s");
@@ -153,8 +225,14 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
     return Failure(name + ": " + Describe(status));
   if (reply[0] == kErrorTag) return Failure(reply.substr(1));
   Model model;
-  if (reply[0] != kModelTag || !DeserializeModel(reply.substr(1), model))
+  std::vector<std::string> files;
+  std::size_t at = 1;
+  if (reply[0] != kModelTag || !DecodeFiles(reply, at, files) ||
+      !DeserializeModel(reply.substr(at), model))
     return Failure(name + ": the import sent back a damaged scene");
+  // The scene file is read whatever the library reports.
+  if (std::find(files.begin(), files.end(), path) == files.end()) files.insert(files.begin(), path);
+  model.ReadFiles = std::move(files);
   std::string notes;
   if (!SanitizeModel(model, &notes)) {
     // The last note says why nothing is left.

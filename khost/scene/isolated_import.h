@@ -2,13 +2,18 @@
 // import library, stalls it or makes it exhaust memory costs the child, not
 // the host. The child sends the converted model back through a pipe; the
 // host checks it (SanitizeModel) before use.
+//
+// The child takes the default handling of every signal and is killed when
+// the host ends, however it ends: no import outlives khost.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "khost/app/status.h"
 #include "khost/scene/model.h"
+#include "khost/scene/up_axis.h"
 
 namespace khost {
 
@@ -17,11 +22,23 @@ struct ImportLimits {
   std::size_t MemoryBytes = std::size_t{3} << 30;  // the child's address space
 };
 
-// The sanitised model of `path`. Refuses, naming the file: a path that is
-// missing or a folder (kBadInput); a file that cannot be opened, that the
-// library cannot read, that crashes it, runs past the time limit or past
-// the memory limit, or that has nothing to draw (kFailure). Call it before
-// starting threads: it forks.
-Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits = {});
+struct ImportOptions {
+  std::optional<UpAxis> Up;  // the file's up axis; unset: as the file says
+  // Polled while the child reads (at least every 100 ms, and at once when
+  // a signal arrives): nonzero (the signal that asked the run to stop)
+  // abandons the import. Null: never.
+  int (*Interrupted)() = nullptr;
+};
+
+// The sanitised model of `path`, with Model::ReadFiles naming every file
+// the library opened. Refuses, naming the file: a path that is missing or a
+// folder (kBadInput); a file that cannot be opened, that the library cannot
+// read, that crashes it, runs past the time limit or past the memory limit,
+// or that has nothing to draw (kFailure). When `options.Interrupted` asks
+// to stop, the child is killed and reaped and the error says the reading
+// was abandoned (kFailure). Call it on the main thread before starting
+// threads: it forks, and the child ends with the calling thread.
+Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits = {},
+                             const ImportOptions& options = {});
 
 }  // namespace khost

@@ -74,6 +74,9 @@ struct ModelMesh {
 struct Model {
   std::string Source;  // the file it came from
   std::string Notes;   // what the import or SanitizeModel repaired, a line each
+  // Every file the import read: the scene file and the files beside it that
+  // it names. Not part of the bytes (Serialize): the import sends it apart.
+  std::vector<std::string> ReadFiles;
   std::vector<ModelNode> Nodes;
   std::vector<SkinSlot> Slots;
   std::vector<SkinVertex> Vertices;  // Bones[] index Slots

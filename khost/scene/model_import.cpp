@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "khost/cli/quoting.h"
+#include "khost/scene/crowd.h"
+#include "khost/scene/recording_io.h"
 
 namespace khost {
 
@@ -39,17 +42,66 @@ std::string NameOf(const aiString& s) {
   return std::string(s.C_Str(), std::min<std::size_t>(s.length, MAXLEN));
 }
 
+// Keys after `end` (ticks) cut, with a key at `end` holding the value the
+// clip had there, so that the clip plays as its length says. `blend`
+// interpolates two values. The keys may be out of order and their times
+// not finite (SanitizeModel sorts them and drops those later). Returns how
+// many keys lay past `end`.
+template <class Key, class Blend>
+std::size_t ClampKeys(std::vector<Key>& keys, double end, Blend blend) {
+  const Key* before = nullptr;  // the last key at or before `end`
+  const Key* after = nullptr;   // the first key past it
+  std::size_t cut = 0;
+  for (const Key& key : keys) {
+    if (key.Time > end) {
+      ++cut;
+      if (!after || key.Time < after->Time) after = &key;
+    } else if (key.Time <= end && (!before || key.Time >= before->Time)) {
+      before = &key;
+    }
+  }
+  if (cut == 0) return 0;
+  Key last = *after;
+  if (before) {
+    const double span = after->Time - before->Time;
+    last.Value =
+        blend(before->Value, after->Value, static_cast<float>((end - before->Time) / span));
+  }
+  last.Time = end;
+  const bool endKeyed = before && before->Time == end;
+  std::erase_if(keys, [end](const Key& key) { return key.Time > end; });
+  if (!endKeyed) keys.push_back(last);
+  return cut;
+}
+
+// A number of ticks as people write it: "1", "0.5", "2400".
+std::string TicksText(double ticks) {
+  std::ostringstream text;
+  text << ticks;
+  return text.str();
+}
+
 struct Converter {
   const aiScene& Scene;
   Model& Out;
   std::unordered_map<std::string, int> NodeByName;
   std::vector<std::pair<const aiNode*, int>> NodeOf;  // aiNode, node index
 
-  std::string Walk() {
+  // `standUp` turns the file's up direction into +Y: it is given to a node
+  // above the file's root, so that clips keying the root keep their keys.
+  std::string Walk(Quat standUp) {
+    int top = -1;
+    if (standUp.x != 0.0f || standUp.y != 0.0f || standUp.z != 0.0f) {
+      ModelNode up;
+      up.Name = "(up axis)";
+      up.Rotation = standUp;
+      Out.Nodes.push_back(up);
+      top = 0;
+    }
     // Depth first with an explicit stack; a node met twice (a file whose
     // hierarchy loops) is not entered again.
     std::unordered_set<const aiNode*> seen;
-    std::vector<std::pair<const aiNode*, int>> stack{{Scene.mRootNode, -1}};
+    std::vector<std::pair<const aiNode*, int>> stack{{Scene.mRootNode, top}};
     while (!stack.empty()) {
       const auto [node, parent] = stack.back();
       stack.pop_back();
@@ -174,6 +226,21 @@ struct Converter {
     return {};
   }
 
+  // A clip plays for its stated length; keys past it are cut there.
+  static void ClampToLength(Clip& clip, std::string* notes) {
+    if (!(clip.Duration > 0.0) || !std::isfinite(clip.Duration)) return;
+    const auto lerp = [](Vec3 a, Vec3 b, float t) { return a + (b - a) * t; };
+    std::size_t cut = 0;
+    for (NodeChannel& channel : clip.Channels) {
+      cut += ClampKeys(channel.Positions, clip.Duration, lerp);
+      cut += ClampKeys(channel.Rotations, clip.Duration, Slerp);
+      cut += ClampKeys(channel.Scales, clip.Duration, lerp);
+    }
+    if (cut && notes)
+      *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(cut) +
+                " keys past its length of " + TicksText(clip.Duration) + " ticks clamped to it\n";
+  }
+
   void Clips(std::string* notes) {
     for (unsigned a = 0; Scene.mAnimations && a < Scene.mNumAnimations; ++a) {
       const aiAnimation* anim = Scene.mAnimations[a];
@@ -207,6 +274,7 @@ struct Converter {
       if (missing && notes)
         *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(missing) +
                   " channels name no node and are ignored\n";
+      ClampToLength(clip, notes);
       Out.Clips.push_back(std::move(clip));
     }
   }
@@ -214,8 +282,12 @@ struct Converter {
 
 }  // namespace
 
-Result<Model> ImportModel(const std::string& path) {
+Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
+  Model model;
   Assimp::Importer importer;
+  // The importer owns the file access; the list of files it opened is the
+  // model's.
+  importer.SetIOHandler(new RecordingIOSystem(&model.ReadFiles));
   importer.SetPropertyInteger(AI_CONFIG_PP_LBW_MAX_WEIGHTS, kMaxInfluences);
   importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                               aiPrimitiveType_POINT | aiPrimitiveType_LINE);
@@ -230,11 +302,14 @@ Result<Model> ImportModel(const std::string& path) {
   }
   if (!scene->mRootNode)
     return Failure("scene file " + QuoteArgument(path) + ": it has no node hierarchy");
-  Model model;
   model.Source = path;
   Converter converter{*scene, model, {}, {}};
   std::string notes;
-  std::string problem = converter.Walk();
+  const UpDirection direction = FindUpDirection(*scene, path, up);
+  if (!up && direction != UpDirection{}) {
+    notes += "its up axis is " + DirectionName(direction) + "; stood upright (--up sets it)\n";
+  }
+  std::string problem = converter.Walk(StandUpRotation(direction));
   if (problem.empty()) problem = converter.Meshes(&notes);
   if (!problem.empty()) return Failure("scene file " + QuoteArgument(path) + ": " + problem);
   converter.Clips(&notes);

@@ -4,18 +4,23 @@
 // child process.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "khost/app/status.h"
 #include "khost/scene/model.h"
+#include "khost/scene/up_axis.h"
 
 namespace khost {
 
 // The model in `path`: triangulated meshes with at most four influences a
 // vertex, the node hierarchy, the bones' offset matrices, every clip's node
-// channels and each mesh's base colour. Not yet sanitised. An error names
-// the file and the library's reason.
-Result<Model> ImportModel(const std::string& path);
+// channels (keys past a clip's length clamped to it, with a note) and each
+// mesh's base colour, stood upright: `up` names the file's up axis, unset
+// takes it from the file (up_axis.h). Model::ReadFiles lists every file the
+// library opened. Not yet sanitised. An error names the file and the
+// library's reason.
+Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up = std::nullopt);
 
 // The file extensions the library reads, as it lists them ("*.x;*.gltf;...").
 std::string ReadableExtensions();

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "khost/cli/quoting.h"
-#include "khost/scene/isolated_import.h"
 
 namespace khost {
 
@@ -15,22 +14,28 @@ constexpr const char* kBuiltin = "builtin";
 
 void ReportNotes(const Model& model, std::ostream& err) {
   std::istringstream lines(model.Notes);
+  const std::string name = QuoteArgument(model.Source);
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty())
-      err << "khost: scene file " << QuoteArgument(model.Source) << ": " << line << "\n";
+    if (!line.empty()) err << "khost: scene file " << name << ": " << EscapeControls(line) << "\n";
   }
+}
+
+bool Abandoned(const ImportOptions& options) {
+  return options.Interrupted && options.Interrupted() != 0;
 }
 
 }  // namespace
 
 Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
                                 const std::string& configuredFile, int configuredInstances,
-                                int configuredCharacters, std::ostream& err) {
+                                int configuredCharacters, std::ostream& err,
+                                const ImportOptions& options) {
   const SceneChoice builtin{nullptr, configuredCharacters};
   if (flag) {
     if (*flag == kBuiltin) return builtin;
-    Result<Model> model = ImportIsolated(*flag);
+    Result<Model> model = ImportIsolated(*flag, {}, options);
     if (!model) {
+      if (Abandoned(options)) return model.GetError();
       Error error = model.GetError();
       error.Message = "--scene: " + error.Message;
       return error;
@@ -45,8 +50,9 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
         << " is missing; running the built-in characters\n";
     return builtin;
   }
-  Result<Model> model = ImportIsolated(configuredFile);
+  Result<Model> model = ImportIsolated(configuredFile, {}, options);
   if (!model) {
+    if (Abandoned(options)) return model.GetError();
     err << "khost: " << model.GetError().Message << "; running the built-in characters\n";
     return builtin;
   }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "khost/app/status.h"
+#include "khost/scene/isolated_import.h"
 #include "khost/scene/model.h"
 
 namespace khost {
@@ -18,12 +19,15 @@ struct SceneChoice {
 };
 
 // The scene for `flag` (--scene; "builtin" picks the procedural
-// characters), else for the configured file. A file named on the command
-// line that cannot be used is an error; a configured file that cannot be
-// used is reported on `err` and the procedural characters run instead.
-// What the import repaired is reported on `err`, a line each.
+// characters), else for the configured file, read with `options` (the up
+// axis, the stop signal). A file named on the command line that cannot be
+// used is an error; a configured file that cannot be used is reported on
+// `err` and the procedural characters run instead. A read abandoned
+// because the run was asked to stop is an error either way. What the
+// import repaired is reported on `err`, a line each.
 Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
                                 const std::string& configuredFile, int configuredInstances,
-                                int configuredCharacters, std::ostream& err);
+                                int configuredCharacters, std::ostream& err,
+                                const ImportOptions& options = {});
 
 }  // namespace khost

@@ -1,10 +1,14 @@
 // Scene files read through the isolated import, evaluated and skinned as
 // the crowd does it, checked against numbers worked out by hand.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "host/ktoolkit.h"
@@ -254,6 +258,111 @@ TEST(SceneImport, WhatCannotBeUsedIsRefusedByNameWithItsStatus) {
     float moved = 0.0f;
     for (std::size_t v = 0; v < a.size(); ++v) moved = std::max(moved, Length(a[v] - b[v]));
     EXPECT_GT(moved, 0.1f);
+  }
+}
+
+// The extent of the model's skinned bind pose along x, y and z.
+Vec3 Extent(const std::shared_ptr<const Model>& model) {
+  Vec3 lo{1e30f, 1e30f, 1e30f};
+  Vec3 hi{-1e30f, -1e30f, -1e30f};
+  for (const Vec3& p : SkinnedAt(model, 0.0)) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+  }
+  return hi - lo;
+}
+
+TEST(SceneImport, AZUpModelStandsOnYAndTheUpAxisGivenOverridesTheFile) {
+  REQUIRE_MODEL("BLEND/HUMAN.blend");
+  // A standing figure, Z-up by its format: about 10.7 tall, 1.6 deep.
+  Result<Model> standing = ImportIsolated(kModels + "BLEND/HUMAN.blend");
+  ASSERT_TRUE(standing.Ok()) << standing.GetError().Message;
+  EXPECT_NE(standing->Notes.find("up axis is +Z"), std::string::npos) << standing->Notes;
+  const Vec3 up = Extent(std::make_shared<const Model>(std::move(*standing)));
+  EXPECT_GT(up.y, 5.0f * up.z);
+  // Told the file is Y-up, it is left lying along z.
+  Result<Model> lying = ImportIsolated(kModels + "BLEND/HUMAN.blend", {}, {UpAxis::kY, nullptr});
+  ASSERT_TRUE(lying.Ok()) << lying.GetError().Message;
+  EXPECT_EQ(lying->Notes.find("up axis"), std::string::npos) << lying->Notes;
+  const Vec3 flat = Extent(std::make_shared<const Model>(std::move(*lying)));
+  EXPECT_GT(flat.z, 5.0f * flat.y);
+  EXPECT_NEAR(flat.z, up.y, 1e-3f * up.y);
+
+  // An OpenGEX file states its up axis in its text: Z here, and Y once
+  // edited to say so.
+  REQUIRE_MODEL("OpenGEX/Example.ogex");
+  Result<Model> stated = ImportIsolated(kModels + "OpenGEX/Example.ogex");
+  ASSERT_TRUE(stated.Ok()) << stated.GetError().Message;
+  EXPECT_NE(stated->Notes.find("up axis is +Z"), std::string::npos) << stated->Notes;
+  std::ifstream in(kModels + "OpenGEX/Example.ogex");
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string text = read.str();
+  const std::size_t z = text.find("{\"z\"}");
+  ASSERT_NE(z, std::string::npos);
+  text.replace(z, 5, "{ \"Y\" }");
+  const std::filesystem::path yUp =
+      std::filesystem::temp_directory_path() / ("khost_y_" + std::to_string(getpid()) + ".ogex");
+  std::ofstream(yUp) << text;
+  Result<Model> restated = ImportIsolated(yUp.string());
+  std::filesystem::remove(yUp);
+  ASSERT_TRUE(restated.Ok()) << restated.GetError().Message;
+  EXPECT_EQ(restated->Notes.find("up axis"), std::string::npos) << restated->Notes;
+}
+
+// An Ogre mesh whose skeleton, a file beside it, holds a clip of length 1
+// with keys at 0, 0.5 (x = 1) and 2 (x = 4).
+void WriteOgreModel(const std::filesystem::path& folder) {
+  std::ofstream(folder / "t.mesh.xml") << R"(<mesh><submeshes>
+<submesh material="m" usesharedvertices="false" use32bitindexes="false" operationtype="triangle_list">
+<faces count="1"><face v1="0" v2="1" v3="2" /></faces>
+<geometry vertexcount="3"><vertexbuffer positions="true">
+<vertex><position x="0" y="0" z="0" /></vertex><vertex><position x="1" y="0" z="0" /></vertex>
+<vertex><position x="0" y="1" z="0" /></vertex></vertexbuffer></geometry>
+<boneassignments><vertexboneassignment vertexindex="0" boneindex="0" weight="1" />
+<vertexboneassignment vertexindex="1" boneindex="0" weight="1" />
+<vertexboneassignment vertexindex="2" boneindex="0" weight="1" /></boneassignments>
+</submesh></submeshes><skeletonlink name="t.skeleton" /></mesh>
+)";
+  std::ofstream(folder / "t.skeleton.xml") << R"(<skeleton><bones><bone id="0" name="root">
+<position x="0" y="0" z="0" /><rotation angle="0"><axis x="1" y="0" z="0" /></rotation></bone>
+</bones><bonehierarchy /><animations><animation name="walk" length="1"><tracks>
+<track bone="root"><keyframes>
+<keyframe time="0"><translate x="0" y="0" z="0" /></keyframe>
+<keyframe time="0.5"><translate x="1" y="0" z="0" /></keyframe>
+<keyframe time="2"><translate x="4" y="0" z="0" /></keyframe>
+</keyframes></track></tracks></animation></animations></skeleton>
+)";
+}
+
+TEST(SceneImport, KeysPastAClipsLengthAreClampedToItAndTheFilesReadAreListed) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("khost_ogre_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  WriteOgreModel(folder);
+  Result<Model> model = ImportIsolated((folder / "t.mesh.xml").string());
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(model.Ok()) << model.GetError().Message;
+  // The skeleton beside the mesh is one of the files read.
+  const std::vector<std::string>& read = model->ReadFiles;
+  EXPECT_NE(std::find(read.begin(), read.end(), (folder / "t.mesh.xml").string()), read.end());
+  EXPECT_NE(std::find(read.begin(), read.end(), (folder / "t.skeleton.xml").string()), read.end())
+      << ::testing::PrintToString(read);
+  EXPECT_NE(model->Notes.find("clip 'walk': 3 keys past its length of 1 ticks clamped"),
+            std::string::npos)
+      << model->Notes;
+  ASSERT_EQ(model->Clips.size(), 1u);
+  const Clip& clip = model->Clips[0];
+  EXPECT_EQ(clip.Duration, 1.0);
+  ASSERT_EQ(clip.Channels.size(), 1u);
+  const std::vector<VectorKey>& keys = clip.Channels[0].Positions;
+  ASSERT_EQ(keys.size(), 3u);
+  // The last key sits at the clip's end with the value the keys had there.
+  EXPECT_EQ(keys[2].Time, 1.0);
+  EXPECT_NEAR(keys[2].Value.x, 2.0f, 1e-5f);
+  for (const NodeChannel& channel : clip.Channels) {
+    EXPECT_LE(channel.Rotations.back().Time, 1.0);
+    EXPECT_LE(channel.Scales.back().Time, 1.0);
   }
 }
 
