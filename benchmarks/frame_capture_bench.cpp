@@ -7,8 +7,8 @@
 #include <ostream>
 #include <streambuf>
 
-#include "khost/app/frame_capture.h"
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/frame_capture.h"
+#include "khost/frame/profiler_feed.h"
 #include "khost/experiments/comparison_run.h"
 #include "khost/outputs/frame_outputs.h"
 #include "standin/kbaselib/profiler.h"

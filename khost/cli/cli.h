@@ -7,22 +7,9 @@
 
 #include "khost/app/status.h"
 #include "khost/cli/cli_values.h"
+#include "khost/cli/run_requests.h"
 
 namespace khost {
-
-// A scripted user action, run through the toolkit's input after the first
-// frame, in command-line order.
-struct UiAction {
-  enum Kind { kSelect, kClick, kSet };
-  Kind ActionKind = kClick;
-  std::string Caption;  // kSelect: the item; kClick, kSet: the control's caption
-  std::string Value;    // kSet only
-};
-
-constexpr int kDefaultCompareBlock = 30;
-constexpr int kMinimumCompareBlock = 7;
-constexpr int kDefaultCompareFrames = 600;
-constexpr int kDefaultTuneBlock = 30;
 
 struct Options {
   bool Help = false;
@@ -66,6 +53,8 @@ struct Options {
   std::optional<std::string> TuneCsv;
   bool TuneWrite = false;
   bool TuneApply = false;
+  // --clock: what --compare or --tune compares (with one of them).
+  std::optional<MeasureClock> Clock;
 };
 
 // Parses argv[1..argc-1] by the flag table (cli_flags.h). --select, --click

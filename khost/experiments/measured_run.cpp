@@ -83,9 +83,8 @@ Status MeasuredRun::PlaceRecording() {
   return {};
 }
 
-Status MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out) {
+Status MeasuredRun::Finish(std::ostream& out) {
   if (!mActive) return {};
-  mCapture.Finish(tail);
   Status status;
   // Committed even when finishing failed: that reports the failure and
   // removes the unfinished temporary.

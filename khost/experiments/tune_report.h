@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/tune_search.h"
 
 namespace khost {
@@ -12,6 +13,7 @@ struct TuneReport {
   const TuneSearch* Search = nullptr;
   TuneAnswer Answer;
   std::string Target;     // the cycle whose median was made smallest
+  MeasureClock Clock = MeasureClock::kWall;  // the clock its times were read on
   bool CutShort = false;  // the run ended before the search did
 };
 

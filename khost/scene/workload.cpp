@@ -95,30 +95,47 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
+    // Each CPU reading lies inside the steady clock's readings around it.
     const Clock::time_point t0 = Clock::now();
+    const long long c0 = ThreadCpuNanos();
     scene.SolveSkeleton(c, buffer);
+    const long long c1 = ThreadCpuNanos();
     const Clock::time_point t1 = Clock::now();
+    const long long c1Next = ThreadCpuNanos();
     scene.SolveConstraints(c, buffer);
+    const long long c2 = ThreadCpuNanos();
     const Clock::time_point t2 = Clock::now();
-    out.Characters[i] = {Micros(t0, t2), Micros(t0, t1), Micros(t1, t2), t0,
-                         ThreadPool::CurrentWorker()};
+    out.Characters[i] = {Micros(t0, t2),
+                         Micros(t0, t1),
+                         Micros(t1, t2),
+                         t0,
+                         ThreadPool::CurrentWorker(),
+                         CpuMicrosBetween(c0, c2),
+                         CpuMicrosBetween(c0, c1),
+                         CpuMicrosBetween(c1Next, c2)};
   };
 
   const Clock::time_point a0 = Clock::now();
+  const long long cpu0 = ThreadCpuNanos();
   if (parallel) {
     mPool.ParallelFor(static_cast<std::size_t>(count), animate);
   } else {
     for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
   }
+  const long long cpu1 = ThreadCpuNanos();
   const Clock::time_point a1 = Clock::now();
+  const long long cpu1Next = ThreadCpuNanos();
   if (parallel) {
     mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
   } else {
     for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
   }
+  const long long cpu2 = ThreadCpuNanos();
   const Clock::time_point a2 = Clock::now();
   out.Animation = Micros(a0, a1);
   out.Evaluation = Micros(a1, a2);
+  out.AnimationCpu = CpuMicrosBetween(cpu0, cpu1);
+  out.EvaluationCpu = CpuMicrosBetween(cpu1Next, cpu2);
   out.AnimationStart = a0;
   out.EvaluationStart = a1;
   SpansPerThread(out.AnimationItems, out.AnimationWork);
@@ -282,33 +299,33 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
   mPendingFrame = -1;
   timings.Animation = mResult.Animation;
   timings.Evaluation = mResult.Evaluation;
+  timings.AnimationCpu = mResult.AnimationCpu;
+  timings.EvaluationCpu = mResult.EvaluationCpu;
   timings.Characters = mResult.Characters;
   timings.AnimationStart = mResult.AnimationStart;
   timings.EvaluationStart = mResult.EvaluationStart;
   timings.EvaluationThread = mResult.Thread;
   timings.AnimationWork = mResult.AnimationWork;
 
-  Clock::time_point t0 = Clock::now();
-  Cull(buffer, settings.FrustumCulling);
-  Clock::time_point t1 = Clock::now();
-  timings.Culling = Micros(t0, t1);
-  timings.CullingStart = t0;
+  const Stretch culling = Measure([&] { Cull(buffer, settings.FrustumCulling); });
+  timings.Culling = culling.Micros();
+  timings.CullingCpu = culling.CpuMicros;
+  timings.CullingStart = culling.Start;
   timings.VisibleCharacters = 0;
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
 
-  t0 = Clock::now();
-  Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings);
-  t1 = Clock::now();
-  timings.Deformation = Micros(t0, t1);
-  timings.DeformationStart = t0;
+  const Stretch deformation = Measure(
+      [&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); });
+  timings.Deformation = deformation.Micros();
+  timings.DeformationCpu = deformation.CpuMicros;
+  timings.DeformationStart = deformation.Start;
 
-  t0 = Clock::now();
-  Upload(buffer, settings.GPUSkinning);
-  t1 = Clock::now();
-  timings.Upload = Micros(t0, t1);
-  timings.UploadStart = t0;
+  const Stretch upload = Measure([&] { Upload(buffer, settings.GPUSkinning); });
+  timings.Upload = upload.Micros();
+  timings.UploadCpu = upload.CpuMicros;
+  timings.UploadStart = upload.Start;
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
   // (into the other pose buffer) while this frame is submitted and drawn.
@@ -322,11 +339,10 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
     });
   }
 
-  t0 = Clock::now();
-  Submit(buffer, settings.GPUSkinning);
-  t1 = Clock::now();
-  timings.Submission = Micros(t0, t1);
-  timings.SubmissionStart = t0;
+  const Stretch submission = Measure([&] { Submit(buffer, settings.GPUSkinning); });
+  timings.Submission = submission.Micros();
+  timings.SubmissionCpu = submission.CpuMicros;
+  timings.SubmissionStart = submission.Start;
   timings.DrawItems = static_cast<int>(mDrawList.size());
 }
 

@@ -1,4 +1,4 @@
-#include "khost/app/frame_capture.h"
+#include "khost/frame/frame_capture.h"
 
 #include <gtest/gtest.h>
 

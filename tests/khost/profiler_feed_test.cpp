@@ -1,4 +1,4 @@
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/profiler_feed.h"
 
 #include <gtest/gtest.h>
 
