@@ -369,6 +369,8 @@ constexpr Flag kFlags[] = {
      .Kind = K::kText,
      .Value = "wall|cpu",
      .Noun = "clock",
+     .Needs = "--compare",
+     .NeedsOr = "--tune",
      .Example = "cpu",
      .Help = "what --compare or --tune compares (default wall): wall, each cycle's steady-clock "
              "time and the frame period; cpu, each cycle's CPU time on its thread and the "
@@ -397,9 +399,6 @@ const Flag* FindFlag(std::string_view spelling) {
 }
 
 Status CheckFlagsTogether(const Options& o) {
-  if (o.Clock && !o.Tune && !o.Comparison) {
-    return BadInput("--clock needs --compare or --tune");
-  }
   if (o.Tune && o.Comparison) {
     return BadInput("--tune and --compare cannot be given together; run one at a time");
   }
