@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "khost/frame/frame_capture.h"
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/block_stats.h"
+#include "khost/frame/frame_capture.h"
 
 namespace khost {
 

@@ -8,11 +8,11 @@
 #include <ostream>
 #include <string>
 
-#include "khost/frame/frame_capture.h"
 #include "khost/app/status.h"
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/comparison_run.h"
 #include "khost/experiments/tune_run.h"
+#include "khost/frame/frame_capture.h"
 #include "khost/outputs/frame_outputs.h"
 #include "khost/outputs/output_file.h"
 

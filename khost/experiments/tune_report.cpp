@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "khost/frame/profiler_feed.h"
 #include "khost/experiments/comparison_run.h"
+#include "khost/frame/profiler_feed.h"
 
 namespace khost {
 

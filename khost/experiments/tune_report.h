@@ -12,9 +12,9 @@ namespace khost {
 struct TuneReport {
   const TuneSearch* Search = nullptr;
   TuneAnswer Answer;
-  std::string Target;     // the cycle whose median was made smallest
+  std::string Target;                        // the cycle whose median was made smallest
   MeasureClock Clock = MeasureClock::kWall;  // the clock its times were read on
-  bool CutShort = false;  // the run ended before the search did
+  bool CutShort = false;                     // the run ended before the search did
 };
 
 // The best configuration and its ratio to the start with the 95 % interval,

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "khost/frame/frame_capture.h"
 #include "khost/app/status.h"
 #include "khost/app/ui_driver.h"
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/tune_config.h"
 #include "khost/experiments/tune_report.h"
 #include "khost/experiments/tune_search.h"
+#include "khost/frame/frame_capture.h"
 #include "khost/setup/config_edit.h"
 
 namespace khost {

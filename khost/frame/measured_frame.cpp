@@ -10,11 +10,11 @@ struct SlotNaming {
 };
 
 constexpr SlotNaming kSlotNames[] = {
-    {kSlotDevices, "Devices"},         {kSlotFrame, "Frame"},
-    {kSlotPresent, "Present"},         {kSlotSceneUpdate, "Scene Update"},
-    {kSlotInput, "Input"},             {kSlotAnimation, "Animation"},
-    {kSlotEvaluation, "Evaluation"},   {kSlotDeformation, "Deformation"},
-    {kSlotUpload, "Upload"},           {kSlotRendering, "Rendering"},
+    {kSlotDevices, "Devices"},       {kSlotFrame, "Frame"},
+    {kSlotPresent, "Present"},       {kSlotSceneUpdate, "Scene Update"},
+    {kSlotInput, "Input"},           {kSlotAnimation, "Animation"},
+    {kSlotEvaluation, "Evaluation"}, {kSlotDeformation, "Deformation"},
+    {kSlotUpload, "Upload"},         {kSlotRendering, "Rendering"},
     {kSlotToolPaint, "Tool Paint"},
 };
 

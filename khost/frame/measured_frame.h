@@ -71,9 +71,10 @@ const char* SlotName(int slot);
 
 // The root slots in the order the full chart lists them: the upper block
 // (Frame and Present), then the lower block.
-inline constexpr int kChartSlotOrder[] = {
-    kSlotFrame,      kSlotPresent,     kSlotDevices, kSlotInput,     kSlotAnimation, kSlotEvaluation,
-    kSlotDeformation, kSlotUpload,     kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
+inline constexpr int kChartSlotOrder[] = {kSlotFrame,       kSlotPresent,    kSlotDevices,
+                                          kSlotInput,       kSlotAnimation,  kSlotEvaluation,
+                                          kSlotDeformation, kSlotUpload,     kSlotRendering,
+                                          kSlotToolPaint,   kSlotSceneUpdate};
 inline constexpr std::span<const int> kUpperBlockSlots{kChartSlotOrder, 2};
 inline constexpr std::span<const int> kLowerBlockSlots{kChartSlotOrder + 2,
                                                        std::size(kChartSlotOrder) - 2};

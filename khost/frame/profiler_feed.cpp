@@ -20,16 +20,11 @@ struct SlotLook {
 // Distinct hues, light enough for the chart's white labels to stay readable
 // next to them and different from the chart's grey background and lines.
 constexpr SlotLook kSlotLooks[] = {
-    {kSlotDevices, 0.35f, 0.65f, 1.00f},
-    {kSlotFrame, 1.00f, 0.80f, 0.20f},
-    {kSlotPresent, 0.55f, 0.90f, 0.55f},
-    {kSlotSceneUpdate, 0.75f, 0.55f, 1.00f},
-    {kSlotInput, 1.00f, 0.50f, 0.75f},
-    {kSlotAnimation, 0.25f, 0.90f, 0.90f},
-    {kSlotEvaluation, 0.20f, 0.75f, 0.30f},
-    {kSlotDeformation, 1.00f, 0.55f, 0.15f},
-    {kSlotUpload, 0.90f, 0.90f, 0.30f},
-    {kSlotRendering, 0.95f, 0.30f, 0.30f},
+    {kSlotDevices, 0.35f, 0.65f, 1.00f},    {kSlotFrame, 1.00f, 0.80f, 0.20f},
+    {kSlotPresent, 0.55f, 0.90f, 0.55f},    {kSlotSceneUpdate, 0.75f, 0.55f, 1.00f},
+    {kSlotInput, 1.00f, 0.50f, 0.75f},      {kSlotAnimation, 0.25f, 0.90f, 0.90f},
+    {kSlotEvaluation, 0.20f, 0.75f, 0.30f}, {kSlotDeformation, 1.00f, 0.55f, 0.15f},
+    {kSlotUpload, 0.90f, 0.90f, 0.30f},     {kSlotRendering, 0.95f, 0.30f, 0.30f},
     {kSlotToolPaint, 0.45f, 0.50f, 1.00f},
 };
 
@@ -105,7 +100,8 @@ void ProfilerFeed::Add(KProfilingSampling& cycle, double micros, double cpuMicro
   if (!twin) twin = std::make_unique<KProfilingSampling>(cycle.GetName(), 0.0f, 0.0f, 0.0f);
   // The twin averages over the same window as its cycle.
   const int size = KProfilingSampling_GetBufferSize(cycle);
-  if (KProfilingSampling_GetBufferSize(*twin) != size) KProfilingSampling_SetBufferSize(*twin, size);
+  if (KProfilingSampling_GetBufferSize(*twin) != size)
+    KProfilingSampling_SetBufferSize(*twin, size);
   KProfilingSampling_AddSample(*twin, cpuMicros);
 }
 

@@ -316,8 +316,8 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
 
-  const Stretch deformation = Measure(
-      [&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); });
+  const Stretch deformation =
+      Measure([&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); });
   timings.Deformation = deformation.Micros();
   timings.DeformationCpu = deformation.CpuMicros;
   timings.DeformationStart = deformation.Start;
