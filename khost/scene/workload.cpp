@@ -95,49 +95,38 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
-    // Each CPU reading lies inside the steady clock's readings around it.
-    const Clock::time_point t0 = Clock::now();
-    const long long c0 = ThreadCpuNanos();
-    scene.SolveSkeleton(c, buffer);
-    const long long c1 = ThreadCpuNanos();
-    const Clock::time_point t1 = Clock::now();
-    const long long c1Next = ThreadCpuNanos();
-    scene.SolveConstraints(c, buffer);
-    const long long c2 = ThreadCpuNanos();
-    const Clock::time_point t2 = Clock::now();
-    out.Characters[i] = {Micros(t0, t2),
-                         Micros(t0, t1),
-                         Micros(t1, t2),
-                         t0,
+    const Stretch skeleton = Measure([&] { scene.SolveSkeleton(c, buffer); });
+    const Stretch constraints = Measure([&] { scene.SolveConstraints(c, buffer); });
+    out.Characters[i] = {MicrosBetween(skeleton.Start, constraints.End),
+                         skeleton.Micros(),
+                         constraints.Micros(),
+                         skeleton.Start,
                          ThreadPool::CurrentWorker(),
-                         CpuMicrosBetween(c0, c2),
-                         CpuMicrosBetween(c0, c1),
-                         CpuMicrosBetween(c1Next, c2)};
+                         skeleton.CpuMicros + constraints.CpuMicros,
+                         skeleton.CpuMicros,
+                         constraints.CpuMicros};
   };
 
-  const Clock::time_point a0 = Clock::now();
-  const long long cpu0 = ThreadCpuNanos();
-  if (parallel) {
-    mPool.ParallelFor(static_cast<std::size_t>(count), animate);
-  } else {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
-  }
-  const long long cpu1 = ThreadCpuNanos();
-  const Clock::time_point a1 = Clock::now();
-  const long long cpu1Next = ThreadCpuNanos();
-  if (parallel) {
-    mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
-  } else {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
-  }
-  const long long cpu2 = ThreadCpuNanos();
-  const Clock::time_point a2 = Clock::now();
-  out.Animation = Micros(a0, a1);
-  out.Evaluation = Micros(a1, a2);
-  out.AnimationCpu = CpuMicrosBetween(cpu0, cpu1);
-  out.EvaluationCpu = CpuMicrosBetween(cpu1Next, cpu2);
-  out.AnimationStart = a0;
-  out.EvaluationStart = a1;
+  const Stretch animation = Measure([&] {
+    if (parallel) {
+      mPool.ParallelFor(static_cast<std::size_t>(count), animate);
+    } else {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
+    }
+  });
+  const Stretch evaluation = Measure([&] {
+    if (parallel) {
+      mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
+    } else {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
+    }
+  });
+  out.Animation = animation.Micros();
+  out.Evaluation = evaluation.Micros();
+  out.AnimationCpu = animation.CpuMicros;
+  out.EvaluationCpu = evaluation.CpuMicros;
+  out.AnimationStart = animation.Start;
+  out.EvaluationStart = evaluation.Start;
   SpansPerThread(out.AnimationItems, out.AnimationWork);
 }
 
@@ -307,25 +296,24 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
   timings.EvaluationThread = mResult.Thread;
   timings.AnimationWork = mResult.AnimationWork;
 
-  const Stretch culling = Measure([&] { Cull(buffer, settings.FrustumCulling); });
-  timings.Culling = culling.Micros();
-  timings.CullingCpu = culling.CpuMicros;
-  timings.CullingStart = culling.Start;
+  // A stage's stretch into its three members.
+  const auto keep = [](const Stretch& s, double& micros, double& cpu, TimePoint& start) {
+    micros = s.Micros();
+    cpu = s.CpuMicros;
+    start = s.Start;
+  };
+  keep(Measure([&] { Cull(buffer, settings.FrustumCulling); }), timings.Culling, timings.CullingCpu,
+       timings.CullingStart);
   timings.VisibleCharacters = 0;
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
 
-  const Stretch deformation =
-      Measure([&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); });
-  timings.Deformation = deformation.Micros();
-  timings.DeformationCpu = deformation.CpuMicros;
-  timings.DeformationStart = deformation.Start;
-
-  const Stretch upload = Measure([&] { Upload(buffer, settings.GPUSkinning); });
-  timings.Upload = upload.Micros();
-  timings.UploadCpu = upload.CpuMicros;
-  timings.UploadStart = upload.Start;
+  keep(
+      Measure([&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); }),
+      timings.Deformation, timings.DeformationCpu, timings.DeformationStart);
+  keep(Measure([&] { Upload(buffer, settings.GPUSkinning); }), timings.Upload, timings.UploadCpu,
+       timings.UploadStart);
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
   // (into the other pose buffer) while this frame is submitted and drawn.
@@ -339,10 +327,8 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
     });
   }
 
-  const Stretch submission = Measure([&] { Submit(buffer, settings.GPUSkinning); });
-  timings.Submission = submission.Micros();
-  timings.SubmissionCpu = submission.CpuMicros;
-  timings.SubmissionStart = submission.Start;
+  keep(Measure([&] { Submit(buffer, settings.GPUSkinning); }), timings.Submission,
+       timings.SubmissionCpu, timings.SubmissionStart);
   timings.DrawItems = static_cast<int>(mDrawList.size());
 }
 

@@ -40,17 +40,14 @@ struct CharacterTimings {
   double Constraints = 0.0;
   TimePoint Start{};
   int Thread = 0;
-  // The same on the thread's CPU clock.
-  double TotalCpu = 0.0;
-  double SkeletonCpu = 0.0;
-  double ConstraintsCpu = 0.0;
+  double TotalCpu = 0.0, SkeletonCpu = 0.0, ConstraintsCpu = 0.0;  // on its thread's CPU clock
 };
 
 // Microseconds spent in each stage of one frame, on the steady clock and
 // (the *Cpu members) on the CPU clock of the thread that ran the stage.
-// Evaluation and Animation are wall-clock times of the whole pass; per-character times are each
-// character's own (with parallel evaluation they overlap, so their sum
-// exceeds the pass). Each stage also keeps where it began; animation and
+// Evaluation and Animation are wall-clock times of the whole pass;
+// per-character times are each character's own (with parallel evaluation
+// they overlap, so their sum exceeds the pass). Each stage also keeps where it began; animation and
 // evaluation run on EvaluationThread (a worker when pipelined). The work
 // lists hold one span per thread that took part in a parallel pass.
 struct FrameTimings {
@@ -73,12 +70,8 @@ struct FrameTimings {
   int VisibleCharacters = 0;
   std::size_t DeformedVertices = 0;
   int DrawItems = 0;
-  double AnimationCpu = 0.0;
-  double EvaluationCpu = 0.0;
-  double CullingCpu = 0.0;
-  double DeformationCpu = 0.0;
-  double UploadCpu = 0.0;
-  double SubmissionCpu = 0.0;
+  double AnimationCpu = 0.0, EvaluationCpu = 0.0, CullingCpu = 0.0;
+  double DeformationCpu = 0.0, UploadCpu = 0.0, SubmissionCpu = 0.0;
 };
 
 struct DrawItem {
