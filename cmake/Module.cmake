@@ -4,7 +4,7 @@
 # header included from it does not compile.
 set(KP_MODULE_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/module_include)
 file(MAKE_DIRECTORY ${KP_MODULE_INCLUDE_ROOT})
-foreach(folder host entry tool settings display)
+foreach(folder host platform entry tool settings display)
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${KP_MODULE_INCLUDE_ROOT}/${folder} SYMBOLIC)
 endforeach()
 add_library(kp_module_headers INTERFACE)
@@ -21,3 +21,14 @@ function(kp_module_objects target)
   target_link_libraries(${target} PUBLIC kp_module_headers)
   kp_warnings(${target})
 endfunction()
+
+# What differs per platform on the module's side (platform/): the runtime
+# functions, compiled into the display's objects (the first code that formats
+# text), and the load-time entry, compiled into the module only.
+if(WIN32)
+  set(KP_MODULE_RUNTIME ${CMAKE_SOURCE_DIR}/platform/runtime_windows.cpp)
+  set(KP_MODULE_LOAD_ENTRY ${CMAKE_SOURCE_DIR}/platform/load_entry_windows.cpp)
+else()
+  set(KP_MODULE_RUNTIME ${CMAKE_SOURCE_DIR}/platform/runtime_linux.cpp)
+  set(KP_MODULE_LOAD_ENTRY ${CMAKE_SOURCE_DIR}/platform/load_entry_linux.cpp)
+endif()

@@ -7,11 +7,11 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 
 #include "display/pixel_math.h"
 #include "display/profiling_draw_view.h"
 #include "host/bcore.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -91,10 +91,10 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
     } else {
       glColor3f(0.0f, 1.0f, 0.0f);
     }
-    std::snprintf(mainLine, kLineSize, "%.1f fps", fps);
+    kp::FormatText(mainLine, kLineSize, "%.1f fps", fps);
     // The lowest rate comes from the longest cycle.
-    std::snprintf(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,
-                  1000000.0 / minimum);
+    kp::FormatText(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,
+                   1000000.0 / minimum);
     DrawBlockLines(graphic, x0, mainLine, detailLine, kGraphic_Font_Style_Title);
   } else {
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -103,18 +103,18 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   // Evaluation rate; nothing when the evaluation cycle is absent.
   if (KProfilingSampling* evaluation = KProfiler::TheOne()->RootCycles[kSlotEvaluation]) {
     evaluation->GetAvgMinMaxUsage(average, minimum, maximum);
-    std::snprintf(mainLine, kLineSize, "Evaluation rate: %.1f", 1000000.0 / average);
-    std::snprintf(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,
-                  1000000.0 / minimum);
+    kp::FormatText(mainLine, kLineSize, "Evaluation rate: %.1f", 1000000.0 / average);
+    kp::FormatText(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,
+                   1000000.0 / minimum);
     DrawBlockLines(graphic, Saturate(static_cast<int64_t>(x0) + 150), mainLine, detailLine,
                    kGraphic_Font_Style_Default);
   }
 
   // Profiling cost, in milliseconds.
   KProfiler::TheOne()->ProfilingCost.GetAvgMinMaxUsage(average, minimum, maximum);
-  std::snprintf(mainLine, kLineSize, "Profiling Cost: %.1f ms", average / 1000.0);
-  std::snprintf(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", minimum / 1000.0,
-                maximum / 1000.0);
+  kp::FormatText(mainLine, kLineSize, "Profiling Cost: %.1f ms", average / 1000.0);
+  kp::FormatText(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", minimum / 1000.0,
+                 maximum / 1000.0);
   DrawBlockLines(graphic, Saturate(static_cast<int64_t>(x0) + 350), mainLine, detailLine,
                  kGraphic_Font_Style_Default);
 

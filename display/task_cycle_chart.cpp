@@ -8,10 +8,10 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 
 #include "display/pixel_math.h"
 #include "display/task_cycle_overlay.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -184,12 +184,12 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   char label[kLabelSize];
   int length;
   if (KProfiler::TheOne()->FrameReference) {
-    length = std::snprintf(label, sizeof label, "%.*s (%d%%) [%d%%,%d%%]", kLabelSize - 1,
-                           cycle->GetName(), TruncToInt(shownAverage * 100),
-                           TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
+    length = kp::FormatText(label, sizeof label, "%.*s (%d%%) [%d%%,%d%%]", kLabelSize - 1,
+                            cycle->GetName(), TruncToInt(shownAverage * 100),
+                            TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
   } else {
-    length = std::snprintf(label, sizeof label, "%.*s (%.1fms)", kLabelSize - 1, cycle->GetName(),
-                           averageMs);
+    length = kp::FormatText(label, sizeof label, "%.*s (%.1fms)", kLabelSize - 1, cycle->GetName(),
+                            averageMs);
   }
   if (length < 0) {
     label[0] = '\0';

@@ -1,10 +1,10 @@
 // The module's front door: its two exports, the load-time entry and the
 // registration of the profiling tool class with the host's object registry.
 #include "host/kbaselib.h"
+#include "platform/runtime.h"
 #include "tool/profiling_tool.h"
 
 #if defined(_WIN32)
-#include <windows.h>
 #define KP_EXPORT __declspec(dllexport)
 #else
 #define KP_EXPORT __attribute__((visibility("default")))
@@ -32,11 +32,13 @@ void RegisterProfilingTool() {
                   const_cast<char*>("kapp/kapp-generic.png"), nullptr);
 }
 
-// The load-time entry: registers on process attach, ignores every other
-// reason, and never makes loading fail. It runs inside the loader, where an
-// escaping exception would end the host, so a failed registration is dropped
-// like a refused one.
-int ModuleEntry(unsigned long reason) {
+}  // namespace
+
+// The load-time entry's work (the platform's loader hook calls it):
+// registers on process attach, ignores every other reason, and never makes
+// loading fail. It runs inside the loader, where an escaping exception would
+// end the host, so a failed registration is dropped like a refused one.
+int kp::ModuleLoaded(unsigned long reason) {
   if (reason == kReasonProcessAttach) {
     try {
       RegisterProfilingTool();
@@ -46,8 +48,6 @@ int ModuleEntry(unsigned long reason) {
   return 1;
 }
 
-}  // namespace
-
 KP_EXPORT void EntryPointtoolprofiling(kDllOperation operation) {
   if (operation == kDllOperationRegister) RegisterProfilingTool();
 }
@@ -55,14 +55,3 @@ KP_EXPORT void EntryPointtoolprofiling(kDllOperation operation) {
 extern "C" KP_EXPORT bool LIBRARY_INIT() {
   return true;
 }
-
-#if defined(_WIN32)
-BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
-  return ModuleEntry(reason) ? TRUE : FALSE;
-}
-#else
-// Run by the dynamic loader when the library is loaded, like a process attach.
-__attribute__((constructor)) static void ModuleLoaded() {
-  ModuleEntry(kReasonProcessAttach);
-}
-#endif

@@ -22,7 +22,10 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(KHOST_BUILDING_HOST)
+// A host library being built: its symbols are exported with the library.
+#define KHOST_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define KHOST_API __declspec(dllimport)
 #else
 #define KHOST_API __attribute__((visibility("default")))

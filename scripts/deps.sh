@@ -2,8 +2,20 @@
 # Installs the Debian packages the project needs that this machine lacks.
 # Checks first; runs apt-get only when something is missing (as root, or via
 # sudo when available).
+# Usage: scripts/deps.sh [preset]   (the Linux presets by default; windows:
+# the cross compiler, Wine and what the Windows tests run with)
 set -euo pipefail
 
+preset="${1:-default}"
+
+if [ "$preset" = windows ]; then
+  packages=(
+    cmake make
+    mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+    wine wine64 xvfb xauth libgl1-mesa-dri libglx-mesa0
+    fonts-dejavu-core fonts-dejavu-extra
+  )
+else
 packages=(
   cmake g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,6 +26,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   xvfb xauth binutils
 )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,47 +1,24 @@
 // The settings panel's event handlers: the layout event repaints the drawing
 // view, the display selector chooses the charted cycle, and the reset button
 // reloads nine settings from the host's configuration files.
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "platform/runtime.h"
 #include "settings/tool_optimization_layout.h"
 
 namespace {
 
-char ToLowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Whole-text comparison that ignores ASCII case only.
-bool EqualsIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    if (ToLowerAscii(*a) != ToLowerAscii(*b)) return false;
-    if (*a == '\0') return true;
-  }
-}
-
-// An integer as atoi reads it (leading blanks, an optional sign, the digits
-// that follow; 0 when there are none). A value beyond the int range, for
-// which atoi's result is undefined, is clamped to the nearest int.
-int ParseInteger(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
 // "Yes" in any mix of case.
 bool IsYes(const char* text) {
-  return EqualsIgnoringCase(text, "Yes");
+  return kp::EqualsIgnoringCase(text, "Yes");
 }
 
 // Parallel unless the text is "Serial" in any mix of case.
 bool IsParallel(const char* text) {
-  return !EqualsIgnoringCase(text, "Serial");
+  return !kp::EqualsIgnoringCase(text, "Serial");
 }
 
 }  // namespace
@@ -97,7 +74,7 @@ void ToolOptimizationLayout::OnResetToDefaultClick(IRegister*, KEventBase*) {
   const bool parallelPipeline = IsParallel(task.Get("Evaluation", "Pipeline", "Serial"));
   KEvaluateManager::TheOne()->ParallelPipeline = parallelPipeline;
 
-  int parallelEvaluation = ParseInteger(task.Get("Evaluation", "Evaluation", "0"));
+  int parallelEvaluation = kp::ReadInteger(task.Get("Evaluation", "Evaluation", "0"));
   KEvaluateManager::TheOne()->ParallelEvaluation.SetFromPointer(&parallelEvaluation, 0, 0);
 
   const bool parallelDeformation = IsParallel(task.Get("Evaluation", "Deformation", "Serial"));
@@ -106,7 +83,7 @@ void ToolOptimizationLayout::OnResetToDefaultClick(IRegister*, KEventBase*) {
   const bool gpuSkinDeform = IsYes(application.Get("Display", "UseGPUSkinDeform", "No"));
   KGPGPU_GetGPGPUManager()->GPUSkinDeform = gpuSkinDeform;
 
-  const int bufferSize = ParseInteger(application.Get("Benchmark", "BufferSize", "20"));
+  const int bufferSize = kp::ReadInteger(application.Get("Benchmark", "BufferSize", "20"));
   KProfiler::TheOne()->BufferSize = bufferSize;
 
   // Frame reference and evaluation depth are stored into the profiler's
@@ -114,9 +91,9 @@ void ToolOptimizationLayout::OnResetToDefaultClick(IRegister*, KEventBase*) {
   const bool frameReference = IsYes(application.Get("Benchmark", "FrameReference", "Yes"));
   KProfiler::TheOne()->FrameReference = frameReference;
 
-  const int evaluationDepth = ParseInteger(application.Get("Benchmark", "EvaluationDepth", "0"));
+  const int evaluationDepth = kp::ReadInteger(application.Get("Benchmark", "EvaluationDepth", "0"));
   KProfiler::TheOne()->EvaluationDepth = evaluationDepth;
 
-  int profilingType = ParseInteger(application.Get("Benchmark", "ProfilingType", "1"));
+  int profilingType = kp::ReadInteger(application.Get("Benchmark", "ProfilingType", "1"));
   KProfiler::TheOne()->ProfilingType.SetFromPointer(&profilingType, 0, 0);
 }

@@ -37,10 +37,6 @@
 
 #include "standin/kbaselib/config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -53,6 +49,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "standin/platform/file_access.h"
 
 namespace {
 
@@ -267,43 +265,17 @@ struct KConfigFile::Impl {
 };
 
 bool KConfigFile::Impl::ReadFile() {
-  // Non-blocking open so that a pipe in the file's place cannot hang us; only
-  // regular files are read.
-  const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    SaveBlocked = errno != ENOENT;
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    SaveBlocked = true;
-    return false;
+  switch (kplatform::ReadRegularFile(Path, kMaxFileBytes, Content)) {
+    case kplatform::FileRead::kMissing:
+      SaveBlocked = false;
+      return false;
+    case kplatform::FileRead::kUnreadable:
+      SaveBlocked = true;
+      return false;
+    case kplatform::FileRead::kRead:
+      break;
   }
   std::string& content = Content;
-  content.clear();
-  char buffer[65536];
-  // Room for the whole file (up to the cap) and one more read, so the text
-  // is never copied while it grows.
-  content.reserve(std::min(static_cast<size_t>(std::max<off_t>(info.st_size, 0)), kMaxFileBytes) +
-                  sizeof buffer + 1);
-  bool ok = true;
-  while (content.size() <= kMaxFileBytes) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  if (!ok) {
-    content.clear();
-    SaveBlocked = true;
-    return false;
-  }
   if (content.size() > kMaxFileBytes) {
     // Keep whole lines only.
     content.resize(kMaxFileBytes);
@@ -395,26 +367,7 @@ bool KConfigFile::Impl::Save() {
   for (const auto& [name, keys] : added) output += '[' + name + "]\n" + keys;
 
   // Write beside the file, then replace it in one step.
-  std::string temporary = Path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  struct stat info {};
-  const mode_t mode = (::stat(Path.c_str(), &info) == 0) ? (info.st_mode & 07777) : 0644;
-  bool ok = ::fchmod(fd, mode) == 0;
-  size_t written = 0;
-  while (ok && written < output.size()) {
-    const ssize_t put = ::write(fd, output.data() + written, output.size() - written);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    written += static_cast<size_t>(put);
-  }
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temporary.c_str(), Path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  return kplatform::ReplaceWholeFile(Path, output);
 }
 
 KConfigFile::KConfigFile(const char* fileName, bool writable) : mImpl(new (std::nothrow) Impl) {

@@ -1,11 +1,26 @@
 // Object base classes and callback lists.
 
 #include <algorithm>
+#include <atomic>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/registry.h"
 
-KPlug::KPlug() = default;
-KPlug::~KPlug() = default;
+namespace {
+// Every host object alive: views, controls, tools and the module's windows.
+std::atomic<int> gLiveObjects{0};
+}  // namespace
+
+KPlug::KPlug() {
+  gLiveObjects.fetch_add(1, std::memory_order_relaxed);
+}
+KPlug::~KPlug() {
+  gLiveObjects.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int KObject_GetLiveCount() {
+  return gLiveObjects.load(std::memory_order_relaxed);
+}
 
 KObject::KObject() = default;
 KObject::~KObject() = default;

@@ -2,7 +2,7 @@
 // reads back, creates, and forgets of the classes modules registered with
 // Object_Register (host/kbaselib.h).
 //
-// Sections: registered classes; creating and forgetting.
+// Sections: registered classes; creating and forgetting; live objects.
 // Form of the notes: [thread; ownership].
 #pragma once
 
@@ -44,3 +44,12 @@ KHOST_API IObject* Object_Create(const char* path, const char* name, IObject* pa
 KHOST_API bool Object_Unregister(const char* path, const char* name);
 // Forgets every registration (host shutdown, tests). [any; -]
 KHOST_API void Object_ClearRegistry();
+
+//-----------------------------------------------------------------------------
+// [SECTION] Live objects
+//-----------------------------------------------------------------------------
+
+// How many host objects (KPlug and everything derived from it: views,
+// controls, tools, module windows) are alive now. A window that destroys
+// everything it built leaves the count where it was before it opened. [any; -]
+KHOST_API int KObject_GetLiveCount();

@@ -23,9 +23,7 @@
 // 0, blending off, GL_TEXTURE_2D off with texture 0 bound, texture
 // environment GL_MODULATE). DrawString relies on them, so it asks OpenGL
 // nothing, and puts them back after each line of text.
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/gl.h>
-#include <GL/glext.h>
+#include "standin/platform/gl_entry.h"
 
 #include <climits>
 #include <cmath>
