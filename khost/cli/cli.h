@@ -30,7 +30,7 @@ struct Options {
   std::optional<int> ViewportWidth;
   std::optional<int> ViewportHeight;
   // --ui-rate: tool repaints per second of scene time; 0 every frame.
-  int UiRate = 30;
+  int UiRate = kDefaultUiRate;
   std::optional<std::string> WindowScreenshot;
   std::optional<std::string> RecordFile;
   std::optional<std::string> TraceFile;

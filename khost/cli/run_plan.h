@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "khost/cli/cli.h"
-#include "khost/experiments/tune_run.h"
-#include "khost/outputs/run_outputs.h"
+#include "khost/cli/run_requests.h"
 
 namespace khost {
 
@@ -24,7 +23,7 @@ struct RunPlan {
   std::optional<int> ToolHeight;
   int ViewportWidth = kDefaultViewportWidth;
   std::optional<int> ViewportHeight;  // unset: as tall as the tool
-  int UiRate = 30;
+  int UiRate = kDefaultUiRate;
   bool Headless = false;
   std::optional<long long> Frames;
   std::vector<UiAction> Actions;

@@ -40,8 +40,9 @@ inline bool ReadClock(std::string_view text, MeasureClock& clock) {
   return true;
 }
 
-inline constexpr int kDefaultBlock = 30;  // frames per block, --compare and --tune
-inline constexpr int kMinimumBlock = 7;   // 5 settling, one counted, one switching
+inline constexpr int kDefaultUiRate = 30;  // tool repaints per second of scene time
+inline constexpr int kDefaultBlock = 30;   // frames per block, --compare and --tune
+inline constexpr int kMinimumBlock = 7;    // 5 settling, one counted, one switching
 inline constexpr int kDefaultCompareFrames = 600;
 
 struct CompareSpec {
