@@ -100,12 +100,14 @@ void FrameCapture::AddCharacters(const FrameTimings& work) {
     skeleton.CpuMicros = t.SkeletonCpu;
     skeleton.Parts[0] = Span(t.Start, t.Skeleton, t.Thread);
     s.Cycles.push_back(skeleton);
-    // The constraints start where the skeleton ended, to the nanosecond.
+    // The constraints end where the character's evaluation ends, to the
+    // nanosecond; the skeleton started it.
     CycleSample constraints = total;
     constraints.Cycle = CharacterCycle(c, 2);
     constraints.Micros = t.Constraints;
     constraints.CpuMicros = t.ConstraintsCpu;
-    constraints.Parts[0] = {skeleton.Parts[0].EndNs, total.Parts[0].EndNs, t.Thread};
+    const long long end = total.Parts[0].EndNs;
+    constraints.Parts[0] = {end - std::llround(t.Constraints * 1000.0), end, t.Thread};
     s.Cycles.push_back(constraints);
   }
 }
