@@ -1,10 +1,21 @@
-// CPU skinning of a whole crowd, per vertex and influence: the imported
-// default character's crowd beside the procedural characters', in one run.
-// The counter ns_per_vertex_influence is the wall time of one pass divided
-// by the sum over vertices of their non-zero weights.
+// CPU skinning of the default crowd (24 instances of X/Testwuson.X), per
+// vertex and influence, in CPU time: the reference kernel (SkinVertices,
+// the vertex-at-a-time loop over four weight slots) and the layout's
+// kernels at every SIMD level the processor runs, beside a memory copy of
+// the bytes one pass touches timed in the same benchmark.
+//
+// Counters (CPU time of the benchmark's thread, so other processes on the
+// machine do not inflate them):
+//   ns_per_vertex_influence       one pass / the influences it blends
+//   copy_ns_per_vertex_influence  memcpy of the pass's bytes (layout read
+//                                 plus positions and normals written, per
+//                                 instance) / the same influences
+//   ratio_to_copy                 the two divided: 1 is memory speed
+// Run with --benchmark_repetitions=5 on a shared machine and read medians.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
-#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -12,6 +23,7 @@
 
 #include "khost/scene/isolated_import.h"
 #include "khost/scene/scene.h"
+#include "khost/scene/skin_kernels.h"
 #include "khost/scene/skinning.h"
 
 namespace {
@@ -19,6 +31,7 @@ namespace {
 using namespace khost;
 
 const char* const kCharacter = "/usr/share/assimp/models/X/Testwuson.X";
+constexpr int kInstances = 24;
 
 // Imported once, before the benchmarks start threads of their own.
 std::shared_ptr<const Model> DefaultCharacter() {
@@ -30,53 +43,91 @@ std::shared_ptr<const Model> DefaultCharacter() {
   return model;
 }
 
-void SkinCrowd(benchmark::State& state, Scene& scene) {
-  double influences = 0.0;
-  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
-    Character& c = scene.GetCharacter(i);
-    scene.Animate(c, 0.7, 0);
-    scene.SolveSkeleton(c, 0);
-    scene.SolveConstraints(c, 0);
-    for (const SkinVertex& v : c.Vertices())
-      for (float w : v.Weights) influences += w > 0.0f ? 1.0 : 0.0;
-  }
-  const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    for (int i = 0; i < scene.GetCharacterCount(); ++i) {
-      Character& c = scene.GetCharacter(i);
-      const std::vector<SkinVertex>& vertices = c.Vertices();
-      SkinVertices(c.Poses[0].Skin.data(), vertices.data(), 0, vertices.size(),
-                   c.DeformedPositions.data(), c.DeformedNormals.data());
-    }
-    benchmark::ClobberMemory();
-  }
-  const double ns =
-      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  const double passes =
-      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
-  state.counters["ns_per_vertex_influence"] = ns / (influences * passes);
-  state.counters["vertices"] = static_cast<double>(scene.GetVertexCount());
-  state.counters["influences_per_vertex"] =
-      influences / static_cast<double>(std::max<std::size_t>(1, scene.GetVertexCount()));
+double ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
 }
 
-void BM_SkinImportedCrowd(benchmark::State& state) {
+// The crowd posed at 0.7 s, every instance skinned each pass by `pass`.
+template <class Pass>
+void SkinCrowd(benchmark::State& state, Pass pass) {
   const auto model = DefaultCharacter();
   if (!model) {
     state.SkipWithError("needs the assimp-testmodels package (X/Testwuson.X)");
     return;
   }
-  Scene scene(model, static_cast<int>(state.range(0)));
-  SkinCrowd(state, scene);
+  Scene scene(model, kInstances);
+  double influences = 0.0;
+  std::size_t passBytes = 0;
+  for (int i = 0; i < scene.GetCharacterCount(); ++i) {
+    Character& c = scene.GetCharacter(i);
+    scene.Animate(c, 0.7, 0);
+    scene.SolveSkeleton(c, 0);
+    scene.SolveConstraints(c, 0);
+    influences += static_cast<double>(c.Skinning->InfluenceCount());
+    passBytes += c.Skinning->PassBytes();
+  }
+  // The copy's buffers are the pass's size each, apart from the crowd's.
+  std::vector<char> from(passBytes, 1);
+  std::vector<char> to(passBytes, 0);
+  double skinNs = 0.0;
+  double copyNs = 0.0;
+  for (auto _ : state) {
+    const double t0 = ThreadCpuNs();
+    for (int i = 0; i < scene.GetCharacterCount(); ++i) pass(scene.GetCharacter(i));
+    benchmark::ClobberMemory();
+    const double t1 = ThreadCpuNs();
+    state.PauseTiming();
+    const double t2 = ThreadCpuNs();
+    std::memcpy(to.data(), from.data(), passBytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+    copyNs += ThreadCpuNs() - t2;
+    state.ResumeTiming();
+    skinNs += t1 - t0;
+  }
+  const double passes =
+      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  state.counters["ns_per_vertex_influence"] = skinNs / (passes * influences);
+  state.counters["copy_ns_per_vertex_influence"] = copyNs / (passes * influences);
+  state.counters["ratio_to_copy"] = copyNs > 0.0 ? skinNs / copyNs : 0.0;
+  state.counters["influences_per_vertex"] =
+      influences / static_cast<double>(scene.GetCharacter(0).Skinning->DeformedCount() *
+                                       static_cast<std::size_t>(scene.GetCharacterCount()));
+  state.counters["bytes_per_vertex"] =
+      static_cast<double>(passBytes) /
+      static_cast<double>(scene.GetCharacter(0).Skinning->DeformedCount() *
+                          static_cast<std::size_t>(scene.GetCharacterCount()));
 }
 
-void BM_SkinBuiltinCrowd(benchmark::State& state) {
-  Scene scene(static_cast<int>(state.range(0)));
-  SkinCrowd(state, scene);
+// The reference kernel on the file's vertices as they were laid out before
+// (four weight slots each).
+void BM_SkinReference(benchmark::State& state) {
+  const auto model = DefaultCharacter();
+  SkinCrowd(state, [&](Character& c) {
+    SkinVertices(c.Poses[0].Skin.data(), model->Vertices.data(), 0, model->Vertices.size(),
+                 c.DeformedPositions.data(), c.DeformedNormals.data());
+  });
 }
 
-BENCHMARK(BM_SkinImportedCrowd)->Arg(24);
-BENCHMARK(BM_SkinBuiltinCrowd)->Arg(16);
+void BM_SkinLayout(benchmark::State& state) {
+  const SimdLevel level = static_cast<SimdLevel>(state.range(0));
+  if (!SimdLevelSupported(level)) {
+    state.SkipWithError("the processor lacks this level");
+    return;
+  }
+  state.SetLabel(SimdLevelName(level));
+  SkinCrowd(state, [&](Character& c) {
+    SkinLayoutRange(*c.Skinning, c.Poses[0].Columns.data(), 0, c.Skinning->DeformedCount(),
+                    c.DeformedPositions.data(), c.DeformedNormals.data(), level);
+  });
+}
+
+BENCHMARK(BM_SkinReference);
+BENCHMARK(BM_SkinLayout)
+    ->Arg(static_cast<int>(SimdLevel::Baseline))
+    ->Arg(static_cast<int>(SimdLevel::Avx2Fma));
 
 }  // namespace
 

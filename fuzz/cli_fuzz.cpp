@@ -3,7 +3,8 @@
 // The input is split at NUL bytes into arguments. Besides not crashing,
 // parsing must hold these properties:
 //   - a refusal names its cause in a message of bounded length, however long
-//     the arguments are (quoted arguments are cut);
+//     the arguments are (quoted arguments are cut), and no control or
+//     invisible format character of an argument reaches it unescaped;
 //   - what is accepted is usable: a size is one the surfaces and the PNG
 //     writer can take, numbers lie in their flag's range, actions have a
 //     caption (and --set a value), no value is one of khost's options, and
@@ -20,6 +21,7 @@
 
 #include "khost/cli/cli.h"
 #include "khost/cli/cli_flags.h"
+#include "khost/cli/quoting.h"
 
 namespace {
 
@@ -189,6 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const khost::Error& error = result.GetError();
     if (error.Code != khost::ExitStatus::kBadInput) Broken("refusal not bad input", error.Message);
     if (error.Message.size() > kMaxMessage) Broken("refusal message too long", error.Message);
+    // Whatever it echoes is escaped: escaping the message changes nothing.
+    if (khost::EscapeControls(error.Message) != error.Message) {
+      Broken("refusal echoes a control or format character", error.Message);
+    }
     return 0;
   }
   CheckAccepted(*result);

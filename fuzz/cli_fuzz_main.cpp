@@ -27,14 +27,29 @@ std::string Number(std::mt19937_64& random) {
 }
 
 std::string Text(std::mt19937_64& random) {
-  static const std::vector<std::string> fixed = {"Buffer Size", "Reset To Default",
-                                                 "Evaluation",  "a=b",
-                                                 "=",           "==x",
-                                                 "x=",          "",
-                                                 "-",           "--headless",
-                                                 "caf\xc3\xa9", "\xff\xfe",
-                                                 " ",           "out.png",
-                                                 "/dev/stdout"};
+  static const std::vector<std::string> fixed = {"Buffer Size",
+                                                 "Reset To Default",
+                                                 "Evaluation",
+                                                 "a=b",
+                                                 "=",
+                                                 "==x",
+                                                 "x=",
+                                                 "",
+                                                 "-",
+                                                 "--headless",
+                                                 "caf\xc3\xa9",
+                                                 "\xff\xfe",
+                                                 " ",
+                                                 "out.png",
+                                                 "/dev/stdout",
+                                                 "a\x9b"
+                                                 "2J",
+                                                 "\xe2\x80\xae"
+                                                 "x",
+                                                 "\xe2\x81\xa6",
+                                                 "\xef\xbb\xbf",
+                                                 "\xc2\x9b",
+                                                 "\xf3\xa0\x81\x81"};
   switch (random() % 4) {
     case 0:
       return std::string(random() % 3 == 0 ? 100000 : 300, static_cast<char>('a' + random() % 26));

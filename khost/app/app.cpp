@@ -17,6 +17,7 @@
 #include "khost/app/status.h"
 #include "khost/app/ui_driver.h"
 #include "khost/app/window_layout.h"
+#include "khost/cli/quoting.h"
 #include "khost/cli/run_plan.h"
 #include "khost/cli/run_script.h"
 #include "khost/experiments/tune_run.h"
@@ -174,7 +175,7 @@ bool Application::ChooseHeadless() const {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((x11 && *x11) || (wayland && *wayland)) {
       mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
-           << ((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
+           << EchoText((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
     }
   }
   return headless;

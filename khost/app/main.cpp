@@ -4,13 +4,22 @@
 
 #include "khost/app/app.h"
 #include "khost/app/interrupt.h"
+#include "khost/app/standard_output.h"
 #include "khost/app/status.h"
 #include "khost/cli/cli.h"
+#include "khost/outputs/output_paths.h"
 
 int main(int argc, char** argv) {
+  // The descriptors the caller handed over, before khost opens any of its
+  // own: an output may name those (/dev/fd/3 after 3>file), never khost's.
+  khost::NoteInheritedDescriptors();
   // A reader of an output that goes away makes the write fail with a
-  // message instead of ending the process.
+  // message instead of ending the process; so does a file that reaches the
+  // file-size limit (the write fails with EFBIG, and the output is cut back
+  // to its last whole line).
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  khost::InstallStandardOutput();
   const khost::Result<khost::Options> parsed = khost::ParseCommandLine(argc, argv);
   if (!parsed) {
     std::cerr << "khost: " << parsed.GetError().Message << "\n"
@@ -19,9 +28,11 @@ int main(int argc, char** argv) {
   }
   if (parsed->Help) {
     std::cout << khost::UsageText("khost");
-    return khost::ExitCode(khost::ExitStatus::kSuccess);
+    return khost::FinishStandardOutput(std::cout, khost::ExitCode(khost::ExitStatus::kSuccess),
+                                       std::cerr);
   }
   // SIGINT, SIGTERM and SIGHUP end the run as closing the window does.
   khost::InstallInterruptHandlers();
-  return khost::RunApplication(*parsed, std::cout, std::cerr);
+  const int status = khost::RunApplication(*parsed, std::cout, std::cerr);
+  return khost::FinishStandardOutput(std::cout, status, std::cerr);
 }

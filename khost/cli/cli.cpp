@@ -269,7 +269,12 @@ std::string UsageText(const char* programName) {
       " repeat. Numbers, here and in --set values, are written in digits, with a - before a "
       "negative one and no +.";
   AppendWrapped(out, notes, 0, 0);
-  out += "\nExit status: 0 success, 1 failure (module, surface or file), 2 bad input.\n";
+  out += "\n";
+  AppendWrapped(out,
+                "Exit status: 0 success; 1 failure (module, surface, or a file or standard output "
+                "that cannot be written); 2 bad input; 128+N stopped by signal N (130 for Ctrl-C); "
+                "141 standard output's reader went away (as with | head), the run ended quietly.",
+                0, 0);
   return out;
 }
 

@@ -8,9 +8,6 @@ namespace khost {
 
 namespace {
 
-// How much of an argument a message quotes.
-constexpr std::size_t kMaxQuoted = 200;
-
 // Beyond any int: reading stops growing the magnitude here, so that a
 // thousand digits are out of range without overflowing.
 constexpr long long kBeyondInt = 1LL << 40;
@@ -62,66 +59,6 @@ bool ParseCount(const std::string& text, int minimum, int maximum, int& value) {
 
 bool ParseSize(const std::string& text, int& width, int& height) {
   return ReadSize(text, 0, INT_MAX, width, height) == ValueRead::kOk;
-}
-
-std::string EscapeControls(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  const auto hex = [&](const char* prefix, unsigned value) {
-    out += prefix;
-    out += kHex[(value >> 4) & 0xF];
-    out += kHex[value & 0xF];
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // A C1 control in UTF-8: 0xC2 then 0x80..0x9F (a terminal may act on it
-    // as on ESC followed by a letter).
-    if (c == 0xC2 && i + 1 < text.size()) {
-      const auto next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9F) {
-        hex("\\u00", next);
-        ++i;
-        continue;
-      }
-    }
-    if (c >= 0x20 && c != 0x7F) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    switch (c) {
-      case 0x07:
-        out += "\\a";
-        break;
-      case 0x08:
-        out += "\\b";
-        break;
-      case 0x09:
-        out += "\\t";
-        break;
-      case 0x0A:
-        out += "\\n";
-        break;
-      case 0x0D:
-        out += "\\r";
-        break;
-      case 0x1B:
-        out += "\\e";
-        break;
-      default:
-        hex("\\x", c);
-    }
-  }
-  return out;
-}
-
-std::string QuoteArgument(const std::string& text) {
-  if (text.size() <= kMaxQuoted) return "'" + EscapeControls(text) + "'";
-  // Cut at a character boundary, not inside a UTF-8 sequence.
-  std::size_t cut = kMaxQuoted;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return "'" + EscapeControls(std::string_view(text).substr(0, cut)) + "...' (" +
-         std::to_string(text.size()) + " bytes)";
 }
 
 long long MaxWindowPixels() {

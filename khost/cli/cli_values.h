@@ -1,5 +1,5 @@
-// How khost reads the values on its command line: numbers, sizes, and how a
-// message quotes what it refuses.
+// How khost reads the values on its command line: numbers and sizes (a
+// message quotes what it refuses through quoting.h).
 //
 // khost reads every number one way, for every flag and for every --set
 // value: decimal digits, with a '-' in front of a negative number and
@@ -11,6 +11,8 @@
 
 #include <string>
 #include <string_view>
+
+#include "khost/cli/quoting.h"
 
 namespace khost {
 
@@ -42,15 +44,5 @@ long long MaxWindowPixels();
 // Empty when a window of width x height can be drawn and captured;
 // otherwise why not, naming the limit.
 std::string SizeProblem(int width, int height);
-
-// `text` with its control characters written out, so that echoing it cannot
-// move the cursor, retitle the terminal or hide what follows: C0 controls
-// and DEL as \a \b \t \n \r \e or \xNN, C1 controls (U+0080..U+009F, in
-// UTF-8) as \u00NN. Everything else, other UTF-8 included, is kept.
-std::string EscapeControls(std::string_view text);
-
-// `text` in single quotes for a message, cut to about 200 characters with
-// an ellipsis, its control characters escaped (EscapeControls).
-std::string QuoteArgument(const std::string& text);
 
 }  // namespace khost

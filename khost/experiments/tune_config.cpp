@@ -1,6 +1,7 @@
 #include "khost/experiments/tune_config.h"
 
 #include "host/kbaselib.h"
+#include "khost/cli/quoting.h"
 #include "khost/outputs/output_file.h"
 #include "standin/kbaselib/config.h"
 
@@ -81,11 +82,12 @@ Status WriteTunedConfig(const std::vector<ConfigFileEdit>& plan, std::ostream& o
     }
     changed = true;
     for (const ConfigLineChange& line : file.Edit.Changes) {
-      out << "khost: --tune-write: " << file.Path << " line " << line.Line << ": ";
+      // The lines come from the files: echoed escaped, as any outside text.
+      out << "khost: --tune-write: " << QuoteArgument(file.Path) << " line " << line.Line << ": ";
       if (line.Added) {
-        out << "added \"" << line.New << "\"\n";
+        out << "added \"" << EchoText(line.New) << "\"\n";
       } else {
-        out << "\"" << line.Old << "\" -> \"" << line.New << "\"\n";
+        out << "\"" << EchoText(line.Old) << "\" -> \"" << EchoText(line.New) << "\"\n";
       }
     }
   }

@@ -41,7 +41,8 @@ std::string Initials(const std::string& caption) {
 std::string Role(const TuneReport& report, const TuneMeasured& measured) {
   std::string role;
   if (measured.Candidate == 0) role = "start";
-  if (measured.Candidate == report.Answer.Best) role += role.empty() ? "best" : ", best";
+  if (report.Answer.Decided && measured.Candidate == report.Answer.Best)
+    role += role.empty() ? "best" : ", best";
   if (measured.Dropped) role += role.empty() ? "dropped" : ", dropped";
   return role;
 }
@@ -69,9 +70,15 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
   if (answer.Measured.empty()) {
     out << "Nothing was measured.\n";
   } else {
-    out << "Best:  " << search.Describe(answer.Best) << "\n";
+    if (answer.Decided) {
+      out << "Best:  " << search.Describe(answer.Best) << "\n";
+    } else {
+      out << "Best:  not decided (" << answer.Undecided << ")\n";
+    }
     out << "Start: " << search.Describe(0) << "\n";
-    if (answer.Best != 0) {
+    if (!answer.Decided) {
+      // Nothing to set against the start.
+    } else if (answer.Best != 0) {
       out << "Best / start " << Number(answer.VersusStart.Ratio, 3) << ", 95% interval "
           << IntervalText(answer.VersusStart) << ", " << BestVerdict(answer) << " (medians "
           << Number(answer.VersusStart.MedianB, 1) << " and "
@@ -145,7 +152,9 @@ void WriteTuneCsv(const TuneReport& report, std::ostream& out) {
   for (const TuneMeasured& m : answer.Measured) {
     if (m.Candidate == answer.Best) best = &m;
   }
-  if (best) {
+  if (!answer.Decided) {
+    out << "best,,,,,,,,,," << CsvField("not decided: " + answer.Undecided) << '\n';
+  } else if (best) {
     out << "best," << CsvField(search.Describe(answer.Best)) << ",,," << best->Blocks << ','
         << best->Samples << ',' << Number(answer.VersusStart.MedianB, 3) << ','
         << stats(answer.VersusStart) << ',' << BestVerdict(answer) << '\n';

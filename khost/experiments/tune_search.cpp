@@ -419,6 +419,25 @@ TuneAnswer TuneSearch::Answer() const {
     measured.Dropped = mDropped[c];
     answer.Measured.push_back(measured);
   }
+  // The check's claims need two whole rounds: with fewer there is no
+  // interval (and with none, not even a median) to claim anything from.
+  if (mPhase != TunePhase::kRace) {
+    std::size_t rounds = mCheck[static_cast<std::size_t>(mBest)].size();
+    for (int c : mCheckMembers)
+      rounds = std::min(rounds, mCheck[static_cast<std::size_t>(c)].size());
+    answer.CheckRounds = static_cast<int>(rounds);
+  }
+  if (mPhase == TunePhase::kRace) {
+    answer.Undecided = "the run ended during the race, before a best was chosen";
+  } else if (answer.CheckRounds < 2) {
+    answer.Undecided = "the run ended after " + std::to_string(answer.CheckRounds) +
+                       " of the check's rounds, and a best is checked over at least 2";
+  }
+  if (!answer.Undecided.empty()) {
+    answer.Verdict = "Not decided: " + answer.Undecided + "; nothing is recommended";
+    return answer;
+  }
+  answer.Decided = true;
   const auto& bestBlocks = mCheck[static_cast<std::size_t>(answer.Best)];
   if (answer.Best == 0) {
     std::vector<double> all;
@@ -432,30 +451,28 @@ TuneAnswer TuneSearch::Answer() const {
   }
   answer.Recommended = answer.MeasurablyFaster ? answer.Best : 0;
 
-  if (mPhase != TunePhase::kRace) {
-    const auto& from = mCandidates[static_cast<std::size_t>(answer.Best)];
-    std::vector<int> neighbours;
-    for (std::size_t c = 0; c < mCandidates.size(); ++c) {
-      int differing = 0;
-      for (std::size_t s = 0; s < from.size(); ++s) differing += mCandidates[c][s] != from[s];
-      if (differing == 1) neighbours.push_back(static_cast<int>(c));
-    }
-    const double confidence =
-        1.0 - kFamilyError / static_cast<double>(std::max<std::size_t>(neighbours.size(), 1));
-    for (int c : neighbours) {
-      TuneEffect effect;
-      effect.Candidate = c;
-      for (std::size_t s = 0; s < from.size(); ++s) {
-        if (mCandidates[static_cast<std::size_t>(c)][s] != from[s]) {
-          effect.Setting = static_cast<int>(s);
-          effect.Value = mCandidates[static_cast<std::size_t>(c)][s];
-        }
+  const auto& from = mCandidates[static_cast<std::size_t>(answer.Best)];
+  std::vector<int> neighbours;
+  for (std::size_t c = 0; c < mCandidates.size(); ++c) {
+    int differing = 0;
+    for (std::size_t s = 0; s < from.size(); ++s) differing += mCandidates[c][s] != from[s];
+    if (differing == 1) neighbours.push_back(static_cast<int>(c));
+  }
+  const double confidence =
+      1.0 - kFamilyError / static_cast<double>(std::max<std::size_t>(neighbours.size(), 1));
+  for (int c : neighbours) {
+    TuneEffect effect;
+    effect.Candidate = c;
+    for (std::size_t s = 0; s < from.size(); ++s) {
+      if (mCandidates[static_cast<std::size_t>(c)][s] != from[s]) {
+        effect.Setting = static_cast<int>(s);
+        effect.Value = mCandidates[static_cast<std::size_t>(c)][s];
       }
-      effect.Stats = CompareMatchedBlocks(
-          bestBlocks, mCheck[static_cast<std::size_t>(c)], confidence,
-          Mix(mOptions.Seed, 0xEFFEC7, static_cast<std::uint64_t>(c)), mOptions.Resamples);
-      answer.Effects.push_back(effect);
     }
+    effect.Stats = CompareMatchedBlocks(bestBlocks, mCheck[static_cast<std::size_t>(c)], confidence,
+                                        Mix(mOptions.Seed, 0xEFFEC7, static_cast<std::uint64_t>(c)),
+                                        mOptions.Resamples);
+    answer.Effects.push_back(effect);
   }
 
   if (answer.MeasurablyFaster) {

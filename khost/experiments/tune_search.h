@@ -80,15 +80,22 @@ struct TuneEffect {
 };
 
 struct TuneAnswer {
-  int Best = 0;  // the race's best (0 is the start)
+  // Whether the search got far enough to name a best: the race ended and the
+  // check ran at least two whole rounds. A search cut short before that
+  // claims no best, no comparison with the start and no effects; Undecided
+  // says why.
+  bool Decided = false;
+  std::string Undecided;
+  int CheckRounds = 0;  // whole rounds of the check that ran
+  int Best = 0;         // the race's best (0 is the start); a claim only when Decided
   // The configuration to apply: Best when it is measurably faster than the
   // start, the start otherwise.
   int Recommended = 0;
   bool MeasurablyFaster = false;
   // A = the start, B = the best, from the check's blocks (a ratio of 1 with
-  // the interval [1, 1] when the best is the start).
+  // the interval [1, 1] when the best is the start). Only when Decided.
   BlockComparison VersusStart;
-  std::vector<TuneEffect> Effects;     // one per other value of each setting
+  std::vector<TuneEffect> Effects;     // one per other value of each setting; only when Decided
   std::vector<TuneMeasured> Measured;  // every candidate that ran, in candidate order
   std::string Verdict;                 // one line
 };

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "khost/app/standard_output.h"
 #include "khost/cli/cli.h"
 
 namespace khost {
@@ -177,6 +178,8 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
   mTarget.clear();
   mFailed = false;
   mWaitForReader = false;
+  mStandardOutput = false;
+  mReaderGone = false;
   if (path.empty()) return Fail(error, "empty file name", 0);
 
   if (const int named = DescriptorNamed(path); named >= 0) {
@@ -186,6 +189,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
     mFd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
     if (mFd < 0) return Fail(error, "cannot use that descriptor", errno);
     mWaitForReader = MayStall(mFd);
+    mStandardOutput = named == STDOUT_FILENO;
     mKind = Kind::kStream;
     return true;
   }
@@ -342,8 +346,9 @@ void OutputFile::ForgetTemporary() {
   mTemporary.clear();
 }
 
-bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& error) {
-  std::size_t written = 0;
+bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& written,
+                          std::string& error) {
+  written = 0;
   while (written < size) {
     std::size_t chunk = size - written;
     if (mWaitForReader) {
@@ -361,6 +366,13 @@ bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& erro
     }
     const ssize_t put = ::write(mFd, bytes + written, chunk);
     if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EPIPE && mStandardOutput) {
+      mReaderGone = true;
+      NoteStandardOutputClosed();
+    }
+    if (put < 0 && errno == EFBIG) {
+      return Fail(error, "it reached the file-size limit", EFBIG);
+    }
     if (put <= 0) return Fail(error, "writing failed", put < 0 ? errno : EIO);
     written += static_cast<std::size_t>(put);
   }
@@ -369,14 +381,25 @@ bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::string& erro
 
 bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
   if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+  if (mReaderGone) return true;
   if (mFailed) return Fail(error, "an earlier write failed", 0);
   if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) return false;
-  // A file of ours that a write fails on is cut back to what it held
-  // before, so that it ends where a whole write ended.
+  // A file of ours that a write fails on (the disk full, the file-size
+  // limit reached part way) is cut back to the end of the last whole line
+  // that reached it, or to what it held before when none did, so that it
+  // never ends inside a line.
   const off_t before = mKind == Kind::kStream ? -1 : ::lseek(mFd, 0, SEEK_CUR);
-  if (!WriteAll(static_cast<const char*>(data), size, error)) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t written = 0;
+  if (!WriteAll(bytes, size, written, error)) {
     mFailed = true;
-    if (before >= 0 && ::ftruncate(mFd, before) == 0) ::lseek(mFd, before, SEEK_SET);
+    if (mReaderGone) return true;
+    if (before >= 0) {
+      std::size_t kept = written;
+      while (kept > 0 && bytes[kept - 1] != '\n') --kept;
+      const off_t end = before + static_cast<off_t>(kept);
+      if (::ftruncate(mFd, end) == 0) ::lseek(mFd, end, SEEK_SET);
+    }
     return false;
   }
   return true;
@@ -389,6 +412,7 @@ bool OutputFile::PlaceNow(std::string& error) {
     error = mBuffer->Error;
     return false;
   }
+  if (mReaderGone) return true;
   if (mFailed) return Fail(error, "an earlier write failed", 0);
   if (mKind != Kind::kReplace) return true;
   if (mFd < 0 && !CreateTemporary(error)) return false;
@@ -413,6 +437,7 @@ bool OutputFile::Commit(std::string& error) {
   }
   if (mFailed) {
     Abandon();
+    if (mReaderGone) return true;
     return Fail(error, "an earlier write failed", 0);
   }
   if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) {

@@ -19,8 +19,15 @@
 //
 // Text written through Stream() reaches the file in whole lines (but for a
 // line longer than the buffer), and a file being placed or replaced that a
-// write fails on is cut back to what was written before, so an output that a
-// kill or a full disk interrupts ends at its last whole line.
+// write fails on is cut back to the last whole line that reached it, so an
+// output that a kill, a full disk or the file-size limit interrupts ends at
+// its last whole line.
+//
+// Standard output (/dev/stdout, "-") whose reader has gone (`| head -1`) is
+// not a failure of the output: what is written from then on is dropped, the
+// output counts as failed for the run's loop (Failed(), so a recording ends
+// the run) but its writes and Commit succeed, and the run ends quietly with
+// the closed pipe's status (standard_output.h).
 #pragma once
 
 #include <cstddef>
@@ -106,7 +113,8 @@ class OutputFile {
   bool CreateTemporary(std::string& error);
   bool NameTemporary(std::string& error);
   bool MoveIntoPlace(std::string& error);
-  bool WriteAll(const char* bytes, std::size_t size, std::string& error);
+  // Writes all of `bytes`; `written` says how many reached the file.
+  bool WriteAll(const char* bytes, std::size_t size, std::size_t& written, std::string& error);
   void Abandon();
   // mTemporary and its entry in the table of named temporaries.
   void SetTemporary(const std::string& name);
@@ -118,8 +126,10 @@ class OutputFile {
   std::string mTemporary;    // kReplace: the temporary's name, once it has one
   int mTemporaryEntry = -1;  // its entry in the table of named temporaries
   int mFd = -1;              // the temporary, the placed file or the stream
-  bool mWaitForReader = false;  // kStream: a pipe, socket or device whose reader may stall
-  bool mFailed = false;         // a write failed: Commit must not replace the target
+  bool mWaitForReader = false;   // kStream: a pipe, socket or device whose reader may stall
+  bool mFailed = false;          // a write failed: Commit must not replace the target
+  bool mStandardOutput = false;  // kStream: the process's standard output
+  bool mReaderGone = false;      // standard output's reader has gone: writes are dropped
   std::unique_ptr<Buffer> mBuffer;
   std::unique_ptr<std::ostream> mStream;
 };

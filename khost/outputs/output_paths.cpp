@@ -1,12 +1,16 @@
 #include "khost/outputs/output_paths.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #include "khost/cli/cli.h"
 
@@ -64,12 +68,85 @@ Identity IdentityOf(const std::string& path) {
   return id;
 }
 
+// What a descriptor of this process stands for.
+struct Descriptor {
+  int Number = -1;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  mode_t Mode = 0;
+};
+
+// Every descriptor open now, but the one used to list them.
+std::vector<Descriptor> OpenDescriptors() {
+  std::vector<Descriptor> open;
+  DIR* folder = ::opendir("/proc/self/fd");
+  if (!folder) return open;
+  const int own = ::dirfd(folder);
+  while (const dirent* entry = ::readdir(folder)) {
+    char* end = nullptr;
+    const long number = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || number == own || number > INT_MAX) continue;
+    struct stat info {};
+    if (::fstat(static_cast<int>(number), &info) != 0) continue;
+    open.push_back({static_cast<int>(number), info.st_dev, info.st_ino, info.st_mode});
+  }
+  ::closedir(folder);
+  return open;
+}
+
+// The caller's descriptors, by what they stand for (main thread only);
+// until they are noted, the check against khost's own descriptors is off.
+bool gInheritedNoted = false;
+std::set<std::pair<dev_t, ino_t>> gInherited;
+
+const char* KindOf(mode_t mode) {
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISFIFO(mode)) return "a pipe";
+  if (S_ISREG(mode)) return "a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "an internal object";
+}
+
+// Ok, or a usage error naming the output that is one of khost's own
+// descriptors.
+Status CheckOwnDescriptors(const std::vector<NamedPath>& outputs,
+                           const std::vector<Identity>& written) {
+  if (!gInheritedNoted) return {};
+  const std::vector<Descriptor> open = OpenDescriptors();
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (!written[i].Exists || written[i].IsNull) continue;
+    // A pipe's two ends are one object: every descriptor of it is named.
+    std::string numbers;
+    const Descriptor* held = nullptr;
+    for (const Descriptor& d : open) {
+      if (d.Device != written[i].Device || d.Inode != written[i].Inode) continue;
+      if (gInherited.count({d.Device, d.Inode}) != 0) continue;
+      numbers += (numbers.empty() ? "" : ", ") + std::to_string(d.Number);
+      held = &d;
+    }
+    if (!held) continue;
+    return BadInput(
+        outputs[i].What + " " + QuoteArgument(outputs[i].Path) + " is " + KindOf(held->Mode) +
+        " khost itself holds open (" +
+        (numbers.find(',') == std::string::npos ? "its descriptor " : "its descriptors ") +
+        numbers + "), which writing would corrupt");
+  }
+  return {};
+}
+
 bool SameFile(const Identity& a, const Identity& b) {
   if (a.Exists && b.Exists) return a.Device == b.Device && a.Inode == b.Inode;
   return !a.Resolved.empty() && a.Resolved == b.Resolved;
 }
 
 }  // namespace
+
+void NoteInheritedDescriptors() {
+  const std::vector<Descriptor> open = OpenDescriptors();
+  gInherited.clear();
+  for (const Descriptor& d : open) gInherited.insert({d.Device, d.Inode});
+  gInheritedNoted = true;
+}
 
 Status CheckOutputPaths(const std::vector<NamedPath>& outputs,
                         const std::vector<NamedPath>& inputs) {
@@ -85,6 +162,7 @@ Status CheckOutputPaths(const std::vector<NamedPath>& outputs,
                       " are the same file; each output needs its own");
     }
   }
+  if (Status own = CheckOwnDescriptors(outputs, written); !own) return own;
   for (const NamedPath& input : inputs) {
     const Identity read = IdentityOf(input.Path);
     for (std::size_t i = 0; i < outputs.size(); ++i) {

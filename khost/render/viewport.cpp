@@ -10,6 +10,7 @@
 
 #include "khost/render/viewport_programs.h"
 #include "khost/scene/model.h"
+#include "khost/scene/skin_layout.h"
 
 namespace khost {
 
@@ -33,6 +34,8 @@ constexpr float kAlbedos[][3] = {
 // Towards the light: above, behind and left of the camera, so the faces
 // turned to the camera are lit.
 constexpr float kLight[3] = {-0.37f, 0.79f, 0.49f};
+
+const Mat34 kIdentity;
 
 struct BindVertex {
   float Position[3];
@@ -95,6 +98,7 @@ Status Viewport::Build() {
   mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
   mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
   mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
+  mMeshModel = glGetUniformLocation(mMeshProgram, "uModel");
   mGroundViewProjection = glGetUniformLocation(mGroundProgram, "uViewProjection");
   mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
   glGenBuffers(1, &mBoneBuffer);
@@ -238,7 +242,10 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
       b.Indices = mShared.Indices;
       b.Vertices = mShared.Vertices;
     }
-    if (gpu && !mShared.GpuArray) MakeBindPose(c, mShared);
+    // Rigid meshes are drawn from the bind pose with CPU skinning too.
+    const std::vector<int>& slots = scene.GetMeshSlots();
+    const bool rigid = std::any_of(slots.begin(), slots.end(), [](int s) { return s >= 0; });
+    if ((gpu || rigid) && !mShared.GpuArray) MakeBindPose(c, mShared);
     b.GpuArray = mShared.GpuArray;
   } else if (!b.Indices) {
     std::vector<unsigned> all;
@@ -352,14 +359,35 @@ std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
       Character& c = scene.GetCharacter(i);
       if (!c.Visible) continue;
       CharacterBuffers& b = Buffers(scene, i, false);
-      const GLsizeiptr half = static_cast<GLsizeiptr>(b.Vertices * sizeof(Vec3));
+      GLsizeiptr half = static_cast<GLsizeiptr>(b.Vertices * sizeof(Vec3));
       glBindBuffer(GL_ARRAY_BUFFER, b.Deformed);
+      if (c.Source && c.Skinning->DeformedCount() == 0) half = 0;  // rigid meshes only
       // A fresh store each frame: the driver need not wait for the last
       // frame's draws to finish reading the old one.
-      glBufferData(GL_ARRAY_BUFFER, 2 * half, nullptr, GL_STREAM_DRAW);
-      glBufferSubData(GL_ARRAY_BUFFER, 0, half, c.DeformedPositions.data());
-      glBufferSubData(GL_ARRAY_BUFFER, half, half, c.DeformedNormals.data());
-      bytes += 2 * static_cast<std::size_t>(half);
+      if (half > 0) glBufferData(GL_ARRAY_BUFFER, 2 * half, nullptr, GL_STREAM_DRAW);
+      if (!c.Source) {
+        glBufferSubData(GL_ARRAY_BUFFER, 0, half, c.DeformedPositions.data());
+        glBufferSubData(GL_ARRAY_BUFFER, half, half, c.DeformedNormals.data());
+        bytes += 2 * static_cast<std::size_t>(half);
+        continue;
+      }
+      // An imported model: the deformed vertices' runs, and each rigid
+      // mesh's matrix.
+      for (const SkinRun& run : c.Skinning->Runs()) {
+        const GLintptr at = static_cast<GLintptr>(run.First * sizeof(Vec3));
+        const GLsizeiptr size = static_cast<GLsizeiptr>(run.Count * sizeof(Vec3));
+        glBufferSubData(GL_ARRAY_BUFFER, at, size, c.DeformedPositions.data() + run.First);
+        glBufferSubData(GL_ARRAY_BUFFER, half + at, size, c.DeformedNormals.data() + run.First);
+        bytes += 2 * static_cast<std::size_t>(size);
+      }
+      const std::vector<int>& slots = scene.GetMeshSlots();
+      const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
+      b.MeshMatrices.assign(slots.size(), Mat34{});
+      for (std::size_t k = 0; k < slots.size(); ++k) {
+        if (slots[k] < 0 || static_cast<std::size_t>(slots[k]) >= skin.size()) continue;
+        b.MeshMatrices[k] = skin[static_cast<std::size_t>(slots[k])];
+        bytes += sizeof(Mat34);
+      }
     }
     glBindBuffer(GL_ARRAY_BUFFER, 0);
   }
@@ -417,8 +445,18 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
                         mBoneStride);
     }
     if (const Model* model = scene.GetCharacter(item.Character).Source) {
-      // An imported model: a draw call per mesh, in its material's colour.
-      for (const ModelMesh& mesh : model->Meshes) {
+      // An imported model: a draw call per mesh, in its material's colour;
+      // with CPU skinning a rigid mesh is its bind pose placed by its
+      // matrix, a deformed one the deformed vertices as they are.
+      const std::vector<int>& slots = scene.GetMeshSlots();
+      for (std::size_t k = 0; k < model->Meshes.size(); ++k) {
+        const ModelMesh& mesh = model->Meshes[k];
+        if (!gpuSkinning) {
+          const bool rigid =
+              k < slots.size() && slots[k] >= 0 && k < b.MeshMatrices.size() && mShared.GpuArray;
+          glBindVertexArray(rigid ? mShared.GpuArray : b.CpuArray);
+          glUniform4fv(mMeshModel, 3, rigid ? &b.MeshMatrices[k].m[0][0] : &kIdentity.m[0][0]);
+        }
         glUniform3fv(albedo, 1, mesh.Colour);
         glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
                        reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
@@ -426,6 +464,7 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
       }
       continue;
     }
+    if (!gpuSkinning) glUniform4fv(mMeshModel, 3, &kIdentity.m[0][0]);
     const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
     glUniform3fv(albedo, 1, kAlbedos[look]);
     glDrawElements(GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,

@@ -73,6 +73,9 @@ class Viewport final : public FrameRenderer {
     int LodFirst[4] = {0, 0, 0, 0};
     int LodCount[4] = {0, 0, 0, 0};
     bool Shared = false;  // Indices and GpuArray are the model's (mShared)
+    // CPU skinning of an imported model: per mesh, the matrix a rigid mesh
+    // is drawn with this frame (unused for deformed meshes).
+    std::vector<Mat34> MeshMatrices;
   };
   Status EnsureSkinProgram(int bones);
   void MakeBindPose(const Character& c, CharacterBuffers& b);
@@ -88,6 +91,7 @@ class Viewport final : public FrameRenderer {
   int mMeshViewProjection = -1;
   int mMeshLight = -1;
   int mMeshAlbedo = -1;
+  int mMeshModel = -1;
   int mSkinViewProjection = -1;
   int mSkinLight = -1;
   int mSkinAlbedo = -1;

@@ -5,14 +5,21 @@
 
 namespace khost {
 
+// uModel: the rows of the 3x4 matrix that places the vertices (the
+// identity for CPU-skinned vertices, a rigid mesh's skin matrix for its
+// bind pose).
 const char* const kMeshVertex = R"(#version 330 core
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 uniform mat4 uViewProjection;
+uniform vec4 uModel[3];
 out vec3 vNormal;
 void main() {
-  vNormal = aNormal;
-  gl_Position = uViewProjection * vec4(aPosition, 1.0);
+  vec4 p = vec4(aPosition, 1.0);
+  vNormal = vec3(dot(uModel[0].xyz, aNormal), dot(uModel[1].xyz, aNormal),
+                 dot(uModel[2].xyz, aNormal));
+  gl_Position = uViewProjection * vec4(dot(uModel[0], p), dot(uModel[1], p), dot(uModel[2], p),
+                                       1.0);
 }
 )";
 

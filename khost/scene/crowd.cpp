@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "khost/scene/crowd_model.h"
+#include "khost/scene/local_to_world.h"
 #include "khost/scene/scene.h"
 
 namespace khost {
@@ -39,13 +41,15 @@ Vec3 SampleVectors(const std::vector<VectorKey>& keys, double ticks) {
   return blend > 0.0f ? Lerp(keys[i].Value, keys[i + 1].Value, blend) : keys[i].Value;
 }
 
+// The longest of the matrix's three axes (the square root of the largest
+// square, which is the largest of the roots).
 float MaxScale(const Mat34& m) {
   float largest = 0.0f;
   for (int c = 0; c < 3; ++c) {
     const Vec3 column{m.m[0][c], m.m[1][c], m.m[2][c]};
-    largest = std::max(largest, Length(column));
+    largest = std::max(largest, Dot(column, column));
   }
-  return largest;
+  return std::sqrt(largest);
 }
 
 }  // namespace
@@ -122,8 +126,16 @@ Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s) {
   return m;
 }
 
-Scene::Scene(std::shared_ptr<const Model> model, int instanceCount) : mModel(std::move(model)) {
+Scene::Scene(std::shared_ptr<const Model> model, int instanceCount) {
+  {
+    CrowdModel prepared = PrepareCrowdModel(*model);
+    mModel = std::move(prepared.Drawn);
+    mSkinLayout = std::move(prepared.Skin);
+    mMeshSlots = std::move(prepared.MeshSlots);
+  }
   const Model& m = *mModel;
+  for (const Clip& clip : m.Clips) mClipTracks.emplace_back(clip, m.Nodes);
+  for (const ModelNode& node : m.Nodes) mParents.push_back(node.Parent);
   // A big model makes a smaller crowd: at most kMaxCrowdVertices vertices
   // in all (and always one instance).
   const std::size_t fit = kMaxCrowdVertices / std::max<std::size_t>(1, m.Vertices.size());
@@ -212,7 +224,9 @@ void Scene::BuildInstance(Character& c, int index, int total) {
     pose.Scale.assign(nodes, Vec3{1, 1, 1});
     pose.World.assign(nodes, Mat34{});
     pose.Skin.assign(m.Slots.size(), Mat34{});
+    pose.Columns.resize(m.Slots.size());
   }
+  c.Skinning = mSkinLayout;
   c.DeformedPositions.resize(m.Vertices.size());
   c.DeformedNormals.resize(m.Vertices.size());
   // A square grid, rows going away from the camera, centred on the origin;
@@ -234,11 +248,6 @@ void Scene::BuildInstance(Character& c, int index, int total) {
 void Scene::AnimateInstance(Character& c, double seconds, int buffer) const {
   const Model& m = *mModel;
   Pose& pose = c.Poses[buffer & 1];
-  for (std::size_t j = 0; j < m.Nodes.size(); ++j) {
-    pose.Translation[j] = m.Nodes[j].Translation;
-    pose.Local[j] = m.Nodes[j].Rotation;
-    pose.Scale[j] = m.Nodes[j].Scale;
-  }
   // The instance turns slowly on its spot, as the procedural characters do.
   const float turn =
       c.Turn * std::sin(static_cast<float>(seconds * 0.5) + static_cast<float>(c.Index));
@@ -247,19 +256,21 @@ void Scene::AnimateInstance(Character& c, double seconds, int buffer) const {
   double ticks = 0.0;
   const int clip = ClipAt(m, seconds * c.Speed + c.TimeOffset, ticks);
   if (clip >= 0) {
-    SampleClip(m.Clips[static_cast<std::size_t>(clip)], ticks, pose.Translation.data(),
-               pose.Local.data(), pose.Scale.data());
+    mClipTracks[static_cast<std::size_t>(clip)].Sample(ticks, c.Playback, pose.Translation.data(),
+                                                       pose.Local.data(), pose.Scale.data());
+    return;
+  }
+  for (std::size_t j = 0; j < m.Nodes.size(); ++j) {
+    pose.Translation[j] = m.Nodes[j].Translation;
+    pose.Local[j] = m.Nodes[j].Rotation;
+    pose.Scale[j] = m.Nodes[j].Scale;
   }
 }
 
 void Scene::SolveInstance(Character& c, int buffer) const {
-  const Model& m = *mModel;
   Pose& pose = c.Poses[buffer & 1];
-  for (std::size_t j = 0; j < m.Nodes.size(); ++j) {
-    const Mat34 local = MatFromTRS(pose.Translation[j], pose.Local[j], pose.Scale[j]);
-    const int parent = m.Nodes[j].Parent;
-    pose.World[j] = (parent < 0 ? pose.Root : pose.World[static_cast<std::size_t>(parent)]) * local;
-  }
+  LocalToWorld(mParents.data(), mParents.size(), pose.Translation.data(), pose.Local.data(),
+               pose.Scale.data(), pose.Root, pose.World.data());
 }
 
 void Scene::SkinAndBoundInstance(Character& c, int buffer) const {
@@ -267,8 +278,11 @@ void Scene::SkinAndBoundInstance(Character& c, int buffer) const {
   Pose& pose = c.Poses[buffer & 1];
   Vec3 lo{1e30f, 1e30f, 1e30f};
   Vec3 hi{-1e30f, -1e30f, -1e30f};
+  if (!m.Slots.empty()) {
+    SkinMatrices(pose.World.data(), &m.Slots[0].Node, &m.Slots[0].Offset, sizeof(SkinSlot),
+                 m.Slots.size(), pose.Skin.data(), pose.Columns.data());
+  }
   for (std::size_t s = 0; s < m.Slots.size(); ++s) {
-    pose.Skin[s] = pose.World[static_cast<std::size_t>(m.Slots[s].Node)] * m.Slots[s].Offset;
     if (mSlotRadii.empty() || mSlotRadii[s] < 0.0f) continue;
     const Vec3 center = TransformPoint(pose.Skin[s], mSlotCenters[s]);
     const float r = mSlotRadii[s] * MaxScale(pose.Skin[s]);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "khost/cli/quoting.h"
 #include "khost/scene/model_import.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -64,7 +65,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     Result<Model> model = ImportModel(path);
     reply = model ? kModelTag + SerializeModel(*model) : kErrorTag + model.GetError().Message;
   } catch (const std::exception& e) {
-    reply = kErrorTag + ("scene file '" + path + "': the import failed: " + e.what());
+    reply = kErrorTag +
+            ("scene file " + QuoteArgument(path) + ": the import failed: " + EchoText(e.what()));
   }
   _exit(WriteAll(out, reply.data(), reply.size()) ? 0 : 3);
 }
@@ -85,7 +87,7 @@ std::string Describe(int status) {
 }  // namespace
 
 Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits) {
-  const std::string name = "scene file '" + path + "'";
+  const std::string name = "scene file " + QuoteArgument(path);
   struct stat info {};
   if (path.empty()) return BadInput("--scene: empty file name");
   if (stat(path.c_str(), &info) != 0) return BadInput(name + ": " + std::strerror(errno));

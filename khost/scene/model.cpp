@@ -5,6 +5,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "khost/cli/quoting.h"
+
 namespace khost {
 
 namespace {
@@ -150,8 +152,8 @@ bool SanitizeModel(Model& model, std::string* notes) {
       droppedKeys += SanitizeKeys(channel.Scales);
     }
     if (droppedKeys)
-      Note(notes,
-           "clip '" + clip.Name + "': " + std::to_string(droppedKeys) + " non-finite keys dropped");
+      Note(notes, "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(droppedKeys) +
+                      " non-finite keys dropped");
   }
 
   if (model.Meshes.empty()) {

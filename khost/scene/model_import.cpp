@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "khost/cli/quoting.h"
+
 namespace khost {
 
 namespace {
@@ -140,7 +142,7 @@ struct Converter {
         }
       }
       if (missing && notes)
-        *notes += "mesh '" + mesh.Name + "': " + std::to_string(missing) +
+        *notes += "mesh " + QuoteArgument(mesh.Name) + ": " + std::to_string(missing) +
                   " bones name no node; their vertices follow the mesh's node\n";
     }
     for (unsigned f = 0; f < m.mNumFaces; ++f) {
@@ -203,7 +205,7 @@ struct Converter {
         clip.Channels.push_back(std::move(out));
       }
       if (missing && notes)
-        *notes += "clip '" + clip.Name + "': " + std::to_string(missing) +
+        *notes += "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(missing) +
                   " channels name no node and are ignored\n";
       Out.Clips.push_back(std::move(clip));
     }
@@ -224,16 +226,17 @@ Result<Model> ImportModel(const std::string& path) {
   if (!scene) {
     std::string reason = importer.GetErrorString();
     if (reason.empty()) reason = "the library cannot read it";
-    return Failure("scene file '" + path + "': " + reason);
+    return Failure("scene file " + QuoteArgument(path) + ": " + EchoText(reason));
   }
-  if (!scene->mRootNode) return Failure("scene file '" + path + "': it has no node hierarchy");
+  if (!scene->mRootNode)
+    return Failure("scene file " + QuoteArgument(path) + ": it has no node hierarchy");
   Model model;
   model.Source = path;
   Converter converter{*scene, model, {}, {}};
   std::string notes;
   std::string problem = converter.Walk();
   if (problem.empty()) problem = converter.Meshes(&notes);
-  if (!problem.empty()) return Failure("scene file '" + path + "': " + problem);
+  if (!problem.empty()) return Failure("scene file " + QuoteArgument(path) + ": " + problem);
   converter.Clips(&notes);
   model.Notes = notes;
   return model;

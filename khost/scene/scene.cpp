@@ -190,7 +190,11 @@ void Scene::BuildCharacter(Character& c, int index, int total) {
     pose.Local.assign(n, Quat{});
     pose.World.assign(n, Mat34{});
     pose.Skin.assign(n, Mat34{});
+    pose.Columns.resize(n);
   }
+  c.Skinning = std::make_shared<const SkinLayout>(
+      c.Mesh, std::vector<std::pair<std::size_t, std::size_t>>{{0, c.Mesh.size()}},
+      static_cast<int>(n));
 
   // Placement: a fan of 240 degrees around the camera's view direction, at
   // 6 to 10 metres, so a good share of the characters is outside the view.
@@ -317,6 +321,7 @@ void Scene::SolveConstraints(Character& c, int buffer) const {
     pose.Skin[j] = pose.World[j] * c.InverseBind[j];
     center = center + GetTranslation(pose.World[j]);
   }
+  ToSkinColumns(pose.Skin.data(), n, pose.Columns.data());
   center = center * (1.0f / static_cast<float>(n));
   float radius = 0.0f;
   for (std::size_t j = 0; j < n; ++j) {

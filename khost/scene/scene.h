@@ -13,8 +13,10 @@
 #include <memory>
 #include <vector>
 
+#include "khost/scene/clip_tracks.h"
 #include "khost/scene/culling.h"
 #include "khost/scene/math3d.h"
+#include "khost/scene/skin_layout.h"
 #include "khost/scene/skinning.h"
 
 namespace khost {
@@ -33,9 +35,10 @@ struct Joint {
 // What one evaluation produces; characters hold two so that the next frame
 // can be evaluated while this one is deformed and submitted.
 struct Pose {
-  std::vector<Quat> Local;   // animated local rotations
-  std::vector<Mat34> World;  // joint-to-world
-  std::vector<Mat34> Skin;   // World x inverse bind
+  std::vector<Quat> Local;           // animated local rotations
+  std::vector<Mat34> World;          // joint-to-world
+  std::vector<Mat34> Skin;           // World x inverse bind
+  std::vector<SkinColumns> Columns;  // Skin in the form the CPU kernels read
   // Imported models only: the animated local translation and scale of each
   // node (Local holds its rotation), and where the model's root stands.
   std::vector<Vec3> Translation;
@@ -64,8 +67,13 @@ struct Character {
   Mat34 Root;
   double TimeOffset = 0.0;
   float Turn = 0.0f;
+  PlaybackCursor Playback;  // where the instance's clip playback stands
   Pose Poses[2];
-  // Deformation output and the vertex buffer it is "uploaded" to.
+  // The vertices CPU skinning deforms (shared by a model's instances).
+  std::shared_ptr<const SkinLayout> Skinning;
+  // Deformation output and the vertex buffer it is "uploaded" to, at the
+  // vertices' own indices (Skinning's vertices only; those of rigid meshes
+  // are not written).
   std::vector<Vec3> DeformedPositions;
   std::vector<Vec3> DeformedNormals;
   bool Visible = true;
@@ -102,8 +110,12 @@ class Scene {
   // camera framing them all.
   Scene(std::shared_ptr<const Model> model, int instanceCount);
 
-  // The imported model, or null for the procedural characters.
+  // The imported model as the crowd draws it (see PrepareCrowdModel), or
+  // null for the procedural characters.
   const Model* GetModel() const { return mModel.get(); }
+  // Per mesh of GetModel(): the skin slot a rigid mesh is drawn with, or -1
+  // for a mesh deformed per frame.
+  const std::vector<int>& GetMeshSlots() const { return mMeshSlots; }
   const std::shared_ptr<const Model>& SharedModel() const { return mModel; }
   // How many characters or instances a scene of about `nodes` nodes has
   // (see CharactersForNodeCount; an instance has all the model's nodes).
@@ -143,6 +155,10 @@ class Scene {
   void SkinAndBoundInstance(Character& c, int buffer) const;
 
   std::shared_ptr<const Model> mModel;
+  std::shared_ptr<const SkinLayout> mSkinLayout;
+  std::vector<int> mMeshSlots;
+  std::vector<ClipTracks> mClipTracks;  // one per clip of mModel
+  std::vector<int> mParents;            // per node of mModel, parents first
   // Per skin slot: a sphere (bind space) around the vertices weighted to it;
   // radius < 0 for a slot no vertex uses.
   std::vector<Vec3> mSlotCenters;

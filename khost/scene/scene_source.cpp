@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "khost/cli/quoting.h"
 #include "khost/scene/isolated_import.h"
 
 namespace khost {
@@ -15,7 +16,8 @@ constexpr const char* kBuiltin = "builtin";
 void ReportNotes(const Model& model, std::ostream& err) {
   std::istringstream lines(model.Notes);
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) err << "khost: scene file '" << model.Source << "': " << line << "\n";
+    if (!line.empty())
+      err << "khost: scene file " << QuoteArgument(model.Source) << ": " << line << "\n";
   }
 }
 
@@ -39,8 +41,8 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
   if (configuredFile.empty() || configuredFile == kBuiltin) return builtin;
   struct stat info {};
   if (stat(configuredFile.c_str(), &info) != 0) {
-    err << "khost: the default scene file '" << configuredFile
-        << "' is missing; running the built-in characters\n";
+    err << "khost: the default scene file " << QuoteArgument(configuredFile)
+        << " is missing; running the built-in characters\n";
     return builtin;
   }
   Result<Model> model = ImportIsolated(configuredFile);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "khost/scene/skin_kernels.h"
+
 namespace khost {
 
 namespace {
@@ -151,7 +153,7 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
     const Character& c = scene.GetCharacter(i);
     if (!c.Visible) continue;
-    const std::size_t vertices = c.Vertices().size();
+    const std::size_t vertices = c.Skinning->DeformedCount();
     for (std::size_t begin = 0; begin < vertices; begin += kDeformChunk) {
       mChunks.push_back({i, begin, std::min(vertices, begin + kDeformChunk)});
     }
@@ -162,8 +164,8 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
     const Clock::time_point t0 = Clock::now();
     const DeformChunk& chunk = mChunks[k];
     Character& c = scene.GetCharacter(chunk.Character);
-    SkinVertices(c.Poses[buffer].Skin.data(), c.Vertices().data(), chunk.Begin, chunk.End,
-                 c.DeformedPositions.data(), c.DeformedNormals.data());
+    SkinLayoutRange(*c.Skinning, c.Poses[buffer].Columns.data(), chunk.Begin, chunk.End,
+                    c.DeformedPositions.data(), c.DeformedNormals.data());
     mChunkSpans[k] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
   if (parallel) {
@@ -235,8 +237,8 @@ void Workload::Submit(int buffer, bool gpu) {
       lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
       hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
     };
-    if (gpu && c.Source) {
-      // An imported instance's posed bounds (the GPU has its vertices).
+    if (c.Source) {
+      // An imported instance's posed bounds (rigid meshes are not deformed).
       const Pose& pose = c.Poses[buffer];
       const float r = pose.BoundsRadius;
       grow(pose.BoundsCenter - Vec3{r, r, r});

@@ -143,7 +143,7 @@ Status LoadedModule::Load(const std::string& path) {
   if (!handle) {
     const char* reason = dlerror();
     return Failure("cannot load module " + QuoteArgument(path) + ": " +
-                   (reason ? EscapeControls(reason) : "unknown reason"));
+                   (reason ? EchoText(reason) : "unknown reason"));
   }
   void* entry = dlsym(handle, kEntrySymbol);
   void* init = dlsym(handle, kInitSymbol);

@@ -330,10 +330,23 @@ TEST(KhostCli, EchoedArgumentsShowControlCharactersEscaped) {
                                  "A"),
             "'\xc2"
             "A'");
-  // The cut counts the argument's own bytes, before escaping.
+  // A stray 8-bit CSI (not UTF-8), bidirectional overrides and isolates,
+  // the byte order mark and a tag character are written out; a Latin-1 byte
+  // and other UTF-8 are kept.
+  EXPECT_EQ(khost::QuoteArgument("a\x9b"
+                                 "2Jb\xe2\x80\xae"
+                                 "c\xe2\x81\xa6"
+                                 "d\xef\xbb\xbf\xf3\xa0\x81\x81\xe9\xe2\x82\xac"),
+            "'a\\x9b2Jb\\u202ec\\u2066d\\ufeff\\U000e0041\xe9\xe2\x82\xac'");
+  // A truncated character before a stray C1 byte: the lead kept, the
+  // continuation written out.
+  EXPECT_EQ(khost::EscapeControls("\xe2\x80"), "\xe2\\x80");
+  // The cut bounds the escaped text; the mark gives the argument's own
+  // length.
   const std::string quoted = khost::QuoteArgument(std::string(300, '\x1b'));
   EXPECT_EQ(quoted.substr(0, 5), "'\\e\\e");
   EXPECT_NE(quoted.find("...' (300 bytes)"), std::string::npos);
+  EXPECT_EQ(quoted.size(), std::string("'...' (300 bytes)").size() + 200);
 }
 
 TEST(KhostCli, IntegerParsingIsStrictAboutRangeAndText) {

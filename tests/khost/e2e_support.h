@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -79,9 +80,12 @@ class Workspace {
   }
 
   // Starts khost with `args` (in this workspace as current folder), with
-  // the given extra environment; Wait collects it.
+  // the given extra environment; Wait collects it. `prepare`, when given,
+  // runs in the child just before khost starts (to set a limit or change
+  // its descriptors).
   pid_t Start(const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {}) const {
+              const std::map<std::string, std::string>& env = {},
+              const std::function<void()>& prepare = {}) const {
     const fs::path out = mRoot / "stdout.txt";
     const fs::path err = mRoot / "stderr.txt";
     const pid_t pid = fork();
@@ -99,6 +103,7 @@ class Workspace {
           setenv(k.c_str(), v.c_str(), 1);
         }
       }
+      if (prepare) prepare();
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(KHOST_EXE));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -133,8 +138,9 @@ class Workspace {
 
   // Runs khost with `args` for at most `seconds` seconds.
   RunResult Run(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& env = {}, int seconds = 60) const {
-    return Wait(Start(args, env), seconds);
+                const std::map<std::string, std::string>& env = {}, int seconds = 60,
+                const std::function<void()>& prepare = {}) const {
+    return Wait(Start(args, env, prepare), seconds);
   }
 
  private:
@@ -145,5 +151,55 @@ class Workspace {
 inline const char* kQuietApplication =
     "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 0\nProfilingType = 1\n";
 inline const char* kSmallScene = "[Scene]\nCharacters = 2\n";
+
+// An X server of our own on a free display number, ended with the test.
+class Xvfb {
+ public:
+  Xvfb() {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    for (int n = 91; n < 160; ++n) {
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (access(lock.c_str(), F_OK) == 0 || access(socket.c_str(), F_OK) == 0) continue;
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        const std::string display = ":" + std::to_string(n);
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+              "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      mPid = pid;
+      for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+          mPid = -1;  // it gave up (display taken meanwhile): try the next one
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (mPid > 0 && access(socket.c_str(), F_OK) == 0) {
+        mDisplay = ":" + std::to_string(n);
+        return;
+      }
+      Stop();
+    }
+  }
+  ~Xvfb() { Stop(); }
+  const std::string& Display() const { return mDisplay; }
+
+ private:
+  void Stop() {
+    if (mPid > 0) {
+      kill(mPid, SIGTERM);
+      waitpid(mPid, nullptr, 0);
+      mPid = -1;
+    }
+  }
+  pid_t mPid = -1;
+  std::string mDisplay;
+};
 
 }  // namespace khost_e2e

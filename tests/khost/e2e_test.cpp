@@ -994,56 +994,6 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
   EXPECT_TRUE(offLoop) << "no event on a pool thread";
 }
 
-// An X server of our own on a free display number, ended with the test.
-class Xvfb {
- public:
-  Xvfb() {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-    for (int n = 91; n < 160; ++n) {
-      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (access(lock.c_str(), F_OK) == 0 || access(socket.c_str(), F_OK) == 0) continue;
-      const pid_t pid = fork();
-      if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        const std::string display = ":" + std::to_string(n);
-        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-              "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      mPid = pid;
-      for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-          mPid = -1;  // it gave up (display taken meanwhile): try the next one
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      if (mPid > 0 && access(socket.c_str(), F_OK) == 0) {
-        mDisplay = ":" + std::to_string(n);
-        return;
-      }
-      Stop();
-    }
-  }
-  ~Xvfb() { Stop(); }
-  const std::string& Display() const { return mDisplay; }
-
- private:
-  void Stop() {
-    if (mPid > 0) {
-      kill(mPid, SIGTERM);
-      waitpid(mPid, nullptr, 0);
-      mPid = -1;
-    }
-  }
-  pid_t mPid = -1;
-  std::string mDisplay;
-};
-
 TEST(KhostMeasure, AKilledRunKeepsItsRecordingAtThePath) {
   Workspace w;
   const fs::path record = w.Path("frames.csv");

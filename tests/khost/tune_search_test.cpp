@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "khost/experiments/tune_report.h"
 
 namespace {
 
@@ -204,6 +207,70 @@ TEST(TuneSearch, RefusesWhatCannotBeSearchedAndRunsTheCandidatesItNamed) {
   // Taking after the end changes nothing.
   search->Take({1.0});
   EXPECT_EQ(search->BlocksTaken(), blocks);
+}
+
+TEST(TuneSearch, ASearchCutShortAtAnyBlockClaimsOnlyWhatItMeasured) {
+  // Two switches; the start is 60 % slower than the rest, so the race drops
+  // it early. The search is stopped after every possible number of blocks.
+  std::vector<TuneSetting> settings = {{"Frustum Culling", {"0", "1"}, 1},
+                                       {"GPU Skinning", {"0", "1"}, 0}};
+  const TuneOptions options{.Block = 30, .Seed = 5, .Resamples = 300};
+  long long total = 0;
+  {
+    auto full = TuneSearch::Create(settings, options);
+    ASSERT_TRUE(full.Ok());
+    Machine machine(5, {48000.0, 30000.0, 30000.0, 29000.0});
+    RunSearch(*full, machine);
+    total = full->BlocksTaken();
+  }
+  int inRace = 0;
+  int inCheck = 0;
+  int decided = 0;
+  for (long long cut = 0; cut <= total; ++cut) {
+    SCOPED_TRACE("cut after " + std::to_string(cut) + " blocks");
+    auto search = TuneSearch::Create(settings, options);
+    ASSERT_TRUE(search.Ok());
+    Machine machine(5, {48000.0, 30000.0, 30000.0, 29000.0});
+    for (long long b = 0; b < cut; ++b) search->Take(machine.RunBlock(search->Next()));
+    const TuneAnswer answer = search->Answer();
+    TuneReport report{&*search, answer, "Devices", cut < total};
+    std::ostringstream table;
+    PrintTuneReport(report, table);
+    std::ostringstream csv;
+    WriteTuneCsv(report, csv);
+    // Never an infinite interval or a median of nothing, anywhere.
+    for (const std::string& text : {table.str(), csv.str()}) {
+      EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+      EXPECT_EQ(text.find(" 0.0 "), std::string::npos) << text;
+      EXPECT_EQ(text.find(",0.000,"), std::string::npos) << text;
+    }
+    if (!answer.Decided) {
+      (search->Phase() == TunePhase::kRace ? inRace : inCheck) += 1;
+      EXPECT_FALSE(answer.MeasurablyFaster);
+      EXPECT_EQ(answer.Recommended, 0);
+      EXPECT_TRUE(answer.Effects.empty());
+      EXPECT_EQ(answer.Verdict.rfind("Not decided: ", 0), 0u) << answer.Verdict;
+      if (cut > 0) {
+        EXPECT_NE(table.str().find("Best:  not decided ("), std::string::npos) << table.str();
+      }
+      EXPECT_EQ(table.str().find("best\n"), std::string::npos) << table.str();
+      EXPECT_NE(csv.str().find("best,,,,,,,,,,\"not decided: "), std::string::npos) << csv.str();
+      continue;
+    }
+    ++decided;
+    EXPECT_GE(answer.CheckRounds, 2);
+    for (const TuneMeasured& m : answer.Measured) {
+      EXPECT_FALSE(m.Candidate == answer.Best && m.Dropped) << "a dropped best";
+    }
+    EXPECT_GT(answer.VersusStart.MedianA, 0.0);
+    EXPECT_GT(answer.VersusStart.MedianB, 0.0);
+    EXPECT_TRUE(std::isfinite(answer.VersusStart.High));
+    EXPECT_EQ(answer.Effects.size(), 2u);
+    EXPECT_EQ(csv.str().find("not decided"), std::string::npos) << csv.str();
+  }
+  EXPECT_GT(inRace, 0);
+  EXPECT_GT(inCheck, 0);
+  EXPECT_GT(decided, 0);
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "khost/scene/isolated_import.h"
+#include "khost/scene/model.h"
 #include "khost/scene/thread_pool.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
@@ -126,6 +129,45 @@ TEST_F(ViewportTest, GpuSkinningDrawsTheCpuPictureWhileTheCpuDeformsNothing) {
   const std::vector<unsigned char> pipelined = Draw(41, parallel, timings);
   mWorkload->Drain();
   EXPECT_EQ(pipelined, Draw(41, cpu, timings));
+}
+
+TEST_F(ViewportTest, RigidMeshesAreDrawnWithTheirNodesMatricesInsteadOfDeformed) {
+  // A static model (no bones, no clips) and boxes on animated nodes: with
+  // CPU skinning nothing is deformed and only a matrix per mesh is sent,
+  // and the picture is the one GPU skinning draws from the bind pose.
+  for (const char* file : {"OBJ/WusonOBJ.obj", "Collada/box_nested_animation.dae"}) {
+    const std::string path = std::string("/usr/share/assimp/models/") + file;
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "needs the assimp-testmodels package";
+    khost::Result<khost::Model> model = khost::ImportIsolated(path);
+    ASSERT_TRUE(model) << file;
+    mWorkload->Drain();
+    mWorkload = std::make_unique<Workload>(
+        *mPool, std::make_shared<const khost::Model>(std::move(*model)), kCharacters);
+    mWorkload->SetCameraAspect(static_cast<float>(kWidth) / kHeight);
+    mWorkload->SetRenderer(mViewport.get());
+    const khost::Scene& scene = mWorkload->GetScene();
+    for (const int slot : scene.GetMeshSlots()) EXPECT_GE(slot, 0) << file;
+
+    EngineSettings cpu;
+    EngineSettings gpu;
+    gpu.GPUSkinning = true;
+    FrameTimings cpuTimings;
+    FrameTimings gpuTimings;
+    const std::vector<unsigned char> a = Draw(40, cpu, cpuTimings);
+    const std::size_t cpuBytes = mWorkload->GetUploadBytes();
+    const std::vector<unsigned char> b = Draw(40, gpu, gpuTimings);
+    const int characters = CharacterPixels(a);
+    EXPECT_GT(characters, kWidth * kHeight / 200) << file;
+    EXPECT_LE(Differing(a, b, 16), characters / 200) << file;
+    EXPECT_EQ(cpuTimings.DeformedVertices, 0u) << file;
+    EXPECT_GT(cpuTimings.VisibleCharacters, 0) << file;
+    EXPECT_LE(cpuBytes, static_cast<std::size_t>(cpuTimings.VisibleCharacters) *
+                            scene.GetMeshSlots().size() * sizeof(khost::Mat34))
+        << file;
+    // The next frames move the animated boxes, drawn alike the same way.
+    const std::vector<unsigned char> later = Draw(70, cpu, cpuTimings);
+    EXPECT_LE(Differing(later, Draw(70, gpu, gpuTimings), 16), characters / 200) << file;
+  }
 }
 
 TEST_F(ViewportTest, CullingOffDrawsEveryCharacterAndTheSamePicture) {

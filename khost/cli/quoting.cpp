@@ -1,0 +1,151 @@
+#include "khost/cli/quoting.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace khost {
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void AppendHex(std::string& out, const char* prefix, std::uint32_t value, int digits) {
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+// The code point of the well-formed UTF-8 character at the start of `text`
+// and its length in bytes; 0 bytes when it does not start with one
+// (overlong forms, surrogates and values past U+10FFFF are not well formed).
+std::size_t DecodeUtf8(std::string_view text, std::uint32_t& code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  std::uint32_t minimum = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+    minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+    minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+    minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// Characters that draw nothing but change how the text around them reads:
+// format characters, the invisible separators and the bidirectional
+// controls.
+bool IsInvisibleFormat(std::uint32_t code) {
+  return code == 0x00AD || code == 0x061C || code == 0x180E || (code >= 0x200B && code <= 0x200F) ||
+         (code >= 0x2028 && code <= 0x202E) || (code >= 0x2060 && code <= 0x206F) ||
+         code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB) ||
+         (code >= 0xE0000 && code <= 0xE007F);
+}
+
+void AppendControl(std::string& out, unsigned char c) {
+  switch (c) {
+    case 0x07:
+      out += "\\a";
+      break;
+    case 0x08:
+      out += "\\b";
+      break;
+    case 0x09:
+      out += "\\t";
+      break;
+    case 0x0A:
+      out += "\\n";
+      break;
+    case 0x0D:
+      out += "\\r";
+      break;
+    case 0x1B:
+      out += "\\e";
+      break;
+    default:
+      AppendHex(out, "\\x", c, 2);
+  }
+}
+
+// Escapes `text` as EscapeControls does, stopping before the character
+// whose escaped form would take the result past `limit` bytes; `consumed`
+// says how many bytes of `text` were escaped.
+std::string Escape(std::string_view text, std::size_t limit, std::size_t& consumed) {
+  std::string out;
+  out.reserve(std::min(text.size(), limit));
+  std::size_t i = 0;
+  std::string piece;
+  while (i < text.size()) {
+    piece.clear();
+    std::size_t length = 1;
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::uint32_t code = 0;
+    if (c < 0x80) {
+      if (c < 0x20 || c == 0x7F) {
+        AppendControl(piece, c);
+      } else {
+        piece += static_cast<char>(c);
+      }
+    } else if ((length = DecodeUtf8(text.substr(i), code)) == 0) {
+      // Not UTF-8: a stray C1 byte is written out, any other byte kept.
+      length = 1;
+      if (c <= 0x9F) {
+        AppendHex(piece, "\\x", c, 2);
+      } else {
+        piece += static_cast<char>(c);
+      }
+    } else if (code <= 0x9F) {
+      AppendHex(piece, "\\u", code, 4);
+    } else if (IsInvisibleFormat(code)) {
+      if (code > 0xFFFF) {
+        AppendHex(piece, "\\U", code, 8);
+      } else {
+        AppendHex(piece, "\\u", code, 4);
+      }
+    } else {
+      piece.append(text.substr(i, length));
+    }
+    if (out.size() + piece.size() > limit) break;
+    out += piece;
+    i += length;
+  }
+  consumed = i;
+  return out;
+}
+
+}  // namespace
+
+std::string EscapeControls(std::string_view text) {
+  std::size_t consumed = 0;
+  return Escape(text, std::string::npos, consumed);
+}
+
+std::string EchoText(std::string_view text) {
+  std::size_t consumed = 0;
+  std::string out = Escape(text, kMaxEchoedBytes, consumed);
+  if (consumed == text.size()) return out;
+  return out + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string QuoteArgument(std::string_view text) {
+  std::size_t consumed = 0;
+  std::string out = Escape(text, kMaxEchoedBytes, consumed);
+  if (consumed == text.size()) return "'" + out + "'";
+  return "'" + out + "...' (" + std::to_string(text.size()) + " bytes)";
+}
+
+}  // namespace khost
