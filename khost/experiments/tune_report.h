@@ -13,8 +13,8 @@ struct TuneReport {
   const TuneSearch* Search = nullptr;
   TuneAnswer Answer;
   std::string Target;                        // the cycle whose median was made smallest
-  MeasureClock Clock = MeasureClock::kWall;  // the clock its times were read on
   bool CutShort = false;                     // the run ended before the search did
+  MeasureClock Clock = MeasureClock::kWall;  // the clock its times were read on
 };
 
 // The best configuration and its ratio to the start with the 95 % interval,
