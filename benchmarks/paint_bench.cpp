@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,6 +160,104 @@ void BM_TallChartAgainstShort(benchmark::State& state) {
 }
 
 BENCHMARK(BM_TallChartAgainstShort)->ArgName("rows")->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// CPU time in microseconds: of the process (the renderer's own threads
+// count) or of the calling thread alone.
+double CpuUs(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+// A graphic context that draws nothing: what is left of a paint through it
+// is the module's own work (and its direct OpenGL colour calls).
+class NullGraphic final : public IKtGraphic {
+ public:
+  IObject* IQuery(unsigned long, int) override { return this; }
+  void Destroy(int) override {}
+  void SetViewport(int, int, int, int) override {}
+  void DrawRectangle(float, float, float, float) override {}
+  void BeginPrimitive(int) override {}
+  void EndPrimitive() override {}
+  void DrawString(const char*, float, float, int, int, int) override {}
+  void MeasureString(const char*, int, int& width, int& height) override {
+    width = 0;
+    height = 14;
+  }
+  void PushView(int, int, int, int) override {}
+  void PopView() override {}
+  void GetViewOrigin(int& x, int& y) override { x = y = 0; }
+};
+
+// A chart with `children` rows below one root row against the same chart
+// without them, in one window of 900 x 600 pixels (about 30 rows visible),
+// interleaved, each paint finished by glFinish. "ratio" is in process CPU
+// time (the renderer's threads count); "thread_ratio" in the painting
+// thread's. The same pair is painted through a graphic context that draws
+// nothing, which splits the extra rows' cost (in the painting thread's
+// time: off-view rows give the renderer's threads nothing to do):
+// "module_ns_per_row" is the module's own work per off-view row,
+// "context_ns_per_row" what the OpenGL graphic context adds to it.
+void BM_ManyRowsAgainstNone(benchmark::State& state) {
+  const int width = 900;
+  const int height = 600;
+  const int children = static_cast<int>(state.range(0));
+  GlTarget target(width, height, state);
+  if (!target.Graphic) return;
+  {
+    Scene many(children);
+    KProfilingSampling* manyParent = many.Parent.get();
+    Scene none(0);  // owns the root table from here
+    KProfilingSampling* noneParent = none.Parent.get();
+    KProfiler::TheOne()->FrameReference = true;
+    KProfilingSampling** parentSlot = &KProfiler::TheOne()->RootCycles[kSlotSceneUpdate];
+    NullGraphic nullGraphic;
+    KtProfilingDrawView glView;
+    KtProfilingDrawView nullView;
+    KtViewHost glHost(target.Graphic);
+    KtViewHost nullHost(&nullGraphic);
+    glHost.SetRoot(static_cast<IKtView*>(&glView), width, height);
+    nullHost.SetRoot(static_cast<IKtView*>(&nullView), width, height);
+    for (int i = 0; i < 2; ++i) {
+      for (KProfilingSampling* parent : {manyParent, noneParent}) {
+        *parentSlot = parent;
+        glHost.Expose();
+        nullHost.Expose();
+      }
+    }
+    glFinish();
+    double process[2] = {};    // GL context: [many, none]
+    double thread[2][2] = {};  // [GL, null][many, none]
+    for (auto _ : state) {
+      for (int graphic = 0; graphic < 2; ++graphic) {
+        KtProfilingDrawView& view = graphic == 0 ? glView : nullView;
+        for (int scene = 0; scene < 2; ++scene) {
+          *parentSlot = scene == 0 ? manyParent : noneParent;
+          const double p0 = CpuUs(CLOCK_PROCESS_CPUTIME_ID);
+          const double t0 = CpuUs(CLOCK_THREAD_CPUTIME_ID);
+          view.ViewExpose(nullptr);
+          glFinish();
+          thread[graphic][scene] += CpuUs(CLOCK_THREAD_CPUTIME_ID) - t0;
+          if (graphic == 0) process[scene] += CpuUs(CLOCK_PROCESS_CPUTIME_ID) - p0;
+        }
+      }
+    }
+    const double n = static_cast<double>(state.iterations());
+    const double rows = static_cast<double>(children);
+    state.counters["many_us"] = process[0] / n;
+    state.counters["none_us"] = process[1] / n;
+    state.counters["ratio"] = process[1] > 0.0 ? process[0] / process[1] : 0.0;
+    state.counters["thread_ratio"] = thread[0][1] > 0.0 ? thread[0][0] / thread[0][1] : 0.0;
+    const double moduleUs = thread[1][0] - thread[1][1];
+    state.counters["module_ns_per_row"] = moduleUs / n / rows * 1000.0;
+    state.counters["context_ns_per_row"] =
+        ((thread[0][0] - thread[0][1]) - moduleUs) / n / rows * 1000.0;
+    glHost.SetRoot(nullptr, 0, 0);
+    nullHost.SetRoot(nullptr, 0, 0);
+  }
+}
+
+BENCHMARK(BM_ManyRowsAgainstNone)->ArgName("children")->Arg(5000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

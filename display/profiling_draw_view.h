@@ -17,15 +17,6 @@ class KtProfilingDrawView : public KtView, public IKtScrollBarDriven, public KTa
   // nothing), at the highest priority.
   static constexpr int kScrollBarEventId = 556677123;
 
-  // The least size at which the statistics header is shown whole: three
-  // blocks at 20, 170 and 370 pixels, the last one's longest line ("(Min:
-  // 999.9, Max: 999.9)", 131 pixels in the default style) and 4 pixels of
-  // gap before the 17-pixel scroll bar at the right edge; and the header's
-  // 85 pixels with a chart row below it. The tool asks the host for a
-  // minimum size that gives the view this much.
-  static constexpr int kMinWidth = 370 + 131 + 4 + 17;
-  static constexpr int kMinHeight = 85 + 20;
-
   KtProfilingDrawView();
   ~KtProfilingDrawView() override;
   KtProfilingDrawView(const KtProfilingDrawView&) = delete;
@@ -60,6 +51,9 @@ class KtProfilingDrawView : public KtView, public IKtScrollBarDriven, public KTa
 
  private:
   void OnScrollBarEvent(IRegister* sender, KEventBase* event);
+  // Everything the expose draws, between its opening and its closing
+  // (statistics_header.cpp).
+  void Paint(bool layoutAgain);
 
   KtScrollBar* ScrollBar = nullptr;
   int ScrollPosition = 0;

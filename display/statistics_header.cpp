@@ -10,6 +10,7 @@
 
 #include "display/pixel_math.h"
 #include "display/profiling_draw_view.h"
+#include "display/root_cycle_slots.h"
 #include "host/bcore.h"
 #include "platform/runtime.h"
 
@@ -44,6 +45,26 @@ void DrawBlockLines(IKtGraphic* graphic, int x, char* mainLine, char* detailLine
 void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   bool layoutAgain = false;
   if (!KtViewExposeBegin(&layoutAgain)) return;
+  // Closes the expose on every way out.
+  class ExposeScope {
+   public:
+    explicit ExposeScope(KtProfilingDrawView& view) : mView(view) {}
+    ~ExposeScope() { mView.KtViewExposeEnd(); }
+    ExposeScope(const ExposeScope&) = delete;
+    ExposeScope& operator=(const ExposeScope&) = delete;
+
+   private:
+    KtProfilingDrawView& mView;
+  } scope(*this);
+  // No error leaves the paint: a host call that throws ends the drawing
+  // where it stands, and the expose is closed all the same.
+  try {
+    Paint(layoutAgain);
+  } catch (...) {
+  }
+}
+
+void KtProfilingDrawView::Paint(bool layoutAgain) {
   if (layoutAgain) LayoutScrollBar();
 
   glMatrixMode(GL_PROJECTION);
@@ -81,7 +102,7 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   // Frame rate, coloured by the unrounded rate. A host that leaves the
   // devices cycle empty gets no frame-rate block; the text after it is white
   // all the same.
-  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[kSlotDevices]) {
+  if (KProfilingSampling* devices = KProfiler::TheOne()->RootCycles[kp_display::kDevicesSlot]) {
     devices->GetAvgMinMaxUsage(average, minimum, maximum);
     const double fps = 1000000.0 / average;
     if (fps < 13.0) {
@@ -101,7 +122,8 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
   }
 
   // Evaluation rate; nothing when the evaluation cycle is absent.
-  if (KProfilingSampling* evaluation = KProfiler::TheOne()->RootCycles[kSlotEvaluation]) {
+  if (KProfilingSampling* evaluation =
+          KProfiler::TheOne()->RootCycles[kp_display::kEvaluationSlot]) {
     evaluation->GetAvgMinMaxUsage(average, minimum, maximum);
     kp::FormatText(mainLine, kLineSize, "Evaluation rate: %.1f", 1000000.0 / average);
     kp::FormatText(detailLine, kLineSize, "(Min: %.1f, Max: %.1f)", 1000000.0 / maximum,
@@ -123,5 +145,4 @@ void KtProfilingDrawView::ViewExpose(IKtGeometry* /*geometry*/) {
           static_cast<double>(kBandBottom));
 
   static_cast<IKtView*>(ScrollBar->IQuery(kIID_IKtView, 0))->ViewExpose(nullptr);
-  KtViewExposeEnd();
 }

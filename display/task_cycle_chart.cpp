@@ -10,11 +10,16 @@
 #include <cstdint>
 
 #include "display/pixel_math.h"
+#include "display/root_cycle_slots.h"
+#include "display/row_label.h"
 #include "display/task_cycle_overlay.h"
-#include "platform/runtime.h"
 
 namespace {
 
+using kp_display::kDevicesSlot;
+using kp_display::kLowerBlockSlots;
+using kp_display::kUpperFirstSlot;
+using kp_display::kUpperSecondSlot;
 using kp_display::Saturate;
 using kp_display::TruncToInt;
 
@@ -54,9 +59,43 @@ void TrimPartialCharacter(char* text, int length) {
   if (end - (start - 1) < needed) text[start - 1] = '\0';
 }
 
+// Holds a sampling's statistics still for as long as it lives: QueryAcquire
+// on construction, QueryRelease on every way out.
+class QueryBracket {
+ public:
+  explicit QueryBracket(KProfilingSampling* cycle) : mCycle(cycle) { mCycle->QueryAcquire(); }
+  ~QueryBracket() { mCycle->QueryRelease(); }
+  QueryBracket(const QueryBracket&) = delete;
+  QueryBracket& operator=(const QueryBracket&) = delete;
+
+ private:
+  KProfilingSampling* mCycle;
+};
+
 }  // namespace
 
+// Puts a cycle on the draw path for as long as its children are drawn and
+// takes it off on every way out, a host call that throws included.
+class KTaskCycleOverlay::DrawPathEntry {
+ public:
+  DrawPathEntry(KTaskCycleOverlay& overlay, KProfilingSampling* cycle) : mOverlay(overlay) {
+    mOverlay.DrawPath[mOverlay.DrawPathLength++] = cycle;
+  }
+  ~DrawPathEntry() { --mOverlay.DrawPathLength; }
+  DrawPathEntry(const DrawPathEntry&) = delete;
+  DrawPathEntry& operator=(const DrawPathEntry&) = delete;
+
+ private:
+  KTaskCycleOverlay& mOverlay;
+};
+
 void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor) {
+  // Every draw starts its walk afresh: nothing an earlier, interrupted draw
+  // left behind can hide rows.
+  DrawPathLength = 0;
+  RowsLeft = 0;
+  ChildIndicesLeft = 0;
+
   const int left = GetLeft();
   int y = GetTop();
   const int rowHeight = GetRowHeight();
@@ -64,12 +103,12 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
 
   DrawGreyLine(graphic, Saturate(static_cast<int64_t>(left) - 10), y, scale * 5.5 + left, y);
 
-  // Upper block: frame and present, both against the frame's average.
-  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotFrame]);
+  // Upper block: slots 1 and 2, both against slot 1's average.
+  const double upperReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kUpperFirstSlot]);
   y = Saturate(static_cast<int64_t>(y) + 5);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotFrame],
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kUpperFirstSlot],
             upperReference, 0);
-  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kSlotPresent],
+  DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[kUpperSecondSlot],
             upperReference, 0);
   DrawBlockSeparator(graphic, left, scale, y);
   y = Saturate(static_cast<int64_t>(y) + 5);
@@ -78,7 +117,7 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   // against the fixed period divided by the evaluation rate divisor.
   double lowerReference;
   if (KProfiler::TheOne()->FrameReference) {
-    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kSlotDevices]);
+    lowerReference = AverageOrZero(KProfiler::TheOne()->RootCycles[kDevicesSlot]);
   } else {
     lowerReference = kFixedReferencePeriod;
     if (evaluationRateDivisor >= 1) lowerReference /= static_cast<double>(evaluationRateDivisor);
@@ -87,10 +126,7 @@ void KTaskCycleOverlay::DrawChart(IKtGraphic* graphic, int evaluationRateDivisor
   if (SelectedCycle != nullptr) {
     DrawCycle(graphic, left, &y, rowHeight, SelectedCycle, lowerReference, 0);
   } else {
-    static constexpr kRootCycleSlot kLowerSlots[] = {
-        kSlotDevices, kSlotInput,     kSlotAnimation, kSlotEvaluation, kSlotDeformation,
-        kSlotUpload,  kSlotRendering, kSlotToolPaint, kSlotSceneUpdate};
-    for (kRootCycleSlot slot : kLowerSlots) {
+    for (int slot : kLowerBlockSlots) {
       DrawCycle(graphic, left, &y, rowHeight, KProfiler::TheOne()->RootCycles[slot], lowerReference,
                 0);
     }
@@ -133,9 +169,10 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   double average = 0.0;
   double minimum = 0.0;
   double maximum = 0.0;
-  cycle->QueryAcquire();
-  cycle->GetAvgMinMaxUsage(average, minimum, maximum);
-  cycle->QueryRelease();
+  {
+    const QueryBracket bracket(cycle);
+    cycle->GetAvgMinMaxUsage(average, minimum, maximum);
+  }
 
   const double averageMs = average / 1000.0;
   const double minimumShare = minimum / referencePeriod;
@@ -179,17 +216,17 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
 
   glColor3f(1.0f, 1.0f, 1.0f);
 
-  // The name is read no further than the buffer can hold (%.*s), so a very
-  // long name costs no more than a short one; the label is the same.
+  // The name is read no further than the buffer can hold, so a very long
+  // name costs no more than a short one; the label is the same.
   char label[kLabelSize];
   int length;
   if (KProfiler::TheOne()->FrameReference) {
-    length = kp::FormatText(label, sizeof label, "%.*s (%d%%) [%d%%,%d%%]", kLabelSize - 1,
-                            cycle->GetName(), TruncToInt(shownAverage * 100),
-                            TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
+    length = kp_display::FormatPercentLabel(
+        label, kLabelSize, cycle->GetName(), kLabelSize - 1, TruncToInt(shownAverage * 100),
+        TruncToInt(shownMinimum * 100), TruncToInt(shownMaximum * 100));
   } else {
-    length = kp::FormatText(label, sizeof label, "%.*s (%.1fms)", kLabelSize - 1, cycle->GetName(),
-                            averageMs);
+    length = kp_display::FormatMillisecondLabel(label, kLabelSize, cycle->GetName(), kLabelSize - 1,
+                                                averageMs);
   }
   if (length < 0) {
     label[0] = '\0';
@@ -205,7 +242,7 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
   if (KProfiler::TheOne()->EvaluationDepth == 0) return;
   if (depth >= kMaxChildDepth || DrawPathLength >= kMaxChildDepth) return;
   const int count = cycle->GetChildCount(1);
-  DrawPath[DrawPathLength++] = cycle;
+  const DrawPathEntry onPath(*this, cycle);
   for (int index = 0; index < count && RowsLeft > 0 && ChildIndicesLeft > 0; ++index) {
     --ChildIndicesLeft;
     if (cycle->HasChild(1, index)) {
@@ -213,5 +250,4 @@ void KTaskCycleOverlay::DrawCycle(IKtGraphic* graphic, int left, int* cursor, in
                 depth + 1);
     }
   }
-  --DrawPathLength;
 }

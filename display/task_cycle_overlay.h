@@ -67,10 +67,13 @@ class KTaskCycleOverlay {
   KProfilingSampling* SelectedCycle = nullptr;
 
  private:
-  // While DrawCycle visits a row's children: the cycles from the top-level
-  // row down to that row. A child already on this path is not drawn again,
-  // so a cycle in the child lists ends there instead of repeating to the
-  // depth bound. Fixed size, so drawing allocates nothing.
+  class DrawPathEntry;  // task_cycle_chart.cpp
+
+  // The walk's state, reset by DrawChart before every draw. While DrawCycle
+  // visits a row's children: the cycles from the top-level row down to that
+  // row. A child already on this path is not drawn again, so a cycle in the
+  // child lists ends there instead of repeating to the depth bound. Fixed
+  // size, so drawing allocates nothing.
   KProfilingSampling* DrawPath[kMaxChildDepth] = {};
   int DrawPathLength = 0;
   int RowsLeft = 0;  // of the current top-level row's budgets

@@ -468,32 +468,14 @@ class KHOST_API KProfilingSampling : public KTaskCycle {
   Impl* mImpl;
 };
 
-// The slots of the profiler's root cycle table (KProfiler::RootCycles). The
-// chart's upper block shows Frame and Present against Frame; its lower block
-// lists Devices, Input, Animation, Evaluation, Deformation, Upload,
-// Rendering, ToolPaint and SceneUpdate. Slot 7 stays empty.
-enum kRootCycleSlot : int {
-  kSlotDevices = 0,      // the whole frame period
-  kSlotFrame = 1,        // the CPU work of a frame
-  kSlotPresent = 2,      // presenting the frame
-  kSlotSceneUpdate = 3,  // updating the scene
-  kSlotInput = 4,        // handling input
-  kSlotAnimation = 5,
-  kSlotEvaluation = 6,  // evaluating the scene (children per evaluated object)
-  kSlotDeformation = 8,
-  kSlotUpload = 9,
-  kSlotRendering = 10,  // culling and submission
-  kSlotToolPaint = 11,  // painting the tool windows
-};
-
 // The host profiler: the single instance is KProfiler::TheOne().
 class KHOST_API KProfiler {
  public:
   static KProfiler* TheOne();  // [any; returns borrowed]
 
   enum { kRootCycleCount = 12 };
-  // Root cycle table (borrowed; any slot may be null), indexed by
-  // kRootCycleSlot.
+  // Root cycle table (borrowed; any slot may be null), slots 0 to 11 in the
+  // host's fixed order.
   KProfilingSampling* RootCycles[kRootCycleCount];
   // The profiler's own bookkeeping cost per frame.
   KProfilingSampling ProfilingCost;

@@ -56,10 +56,8 @@ class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool
   // ITool
   int ToolGetStartWSize() override { return StartWSize; }  // [ui; -]
   int ToolGetStartHSize() override { return StartHSize; }  // [ui; -]
-  // The larger of MinWSize/MinHSize and the smallest size at which every
-  // control of the tool's layouts is fully shown and every drawing view (a
-  // view that paints its whole rectangle itself) gets at least
-  // DrawingMinWSize × DrawingMinHSize.
+  // The smallest size the tool framework gives the tool, worked out from
+  // the tool's layouts.
   int ToolGetMinWSize() override;                                 // [ui; -]
   int ToolGetMinHSize() override;                                 // [ui; -]
   bool ToolIsActive() override { return mActive; }                // [ui; -]
@@ -69,11 +67,6 @@ class KHOST_API KTool : public KtForm, public IMenuCommandExecutor, public ITool
   // Set by a derived tool's constructor.
   int StartWSize = 400;
   int StartHSize = 300;
-  int MinWSize = 200;
-  int MinHSize = 150;
-  // The least size the tool's drawing views need (0: only a size above zero).
-  int DrawingMinWSize = 0;
-  int DrawingMinHSize = 0;
 
  private:
   bool mActive = false;

@@ -3,6 +3,7 @@
 // reloads nine settings from the host's configuration files.
 #include <cstring>
 
+#include "display/root_cycle_slots.h"
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
@@ -46,13 +47,13 @@ void ToolOptimizationLayout::OnDisplayListChange(IRegister*, KEventBase*) {
   KProfilingSampling* cycle = nullptr;
   switch (index) {
     case 1:
-      cycle = roots[kSlotEvaluation];
+      cycle = roots[kp_display::kEvaluationSlot];
       break;
     case 2:
-      cycle = roots[kSlotRendering];
+      cycle = roots[kp_display::kRenderingSlot];
       break;
     case 3:
-      cycle = roots[kSlotDevices];
+      cycle = roots[kp_display::kDevicesSlot];
       break;
     default:
       break;  // DisplayAll, or an index the list does not offer: the full chart

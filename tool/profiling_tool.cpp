@@ -23,8 +23,6 @@ KtProfiling::~KtProfiling() {
 void KtProfiling::BuildLayout() {
   StartWSize = 800;
   StartHSize = 420;
-  DrawingMinWSize = KtProfilingDrawView::kMinWidth;
-  DrawingMinHSize = KtProfilingDrawView::kMinHeight;
 
   TabPanel.Items = "ProfilingCenter";
 

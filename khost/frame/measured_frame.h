@@ -14,6 +14,7 @@
 #include <span>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 #include "khost/scene/workload.h"
 
 namespace khost {

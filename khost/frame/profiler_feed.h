@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
+#include "standin/kbaselib/profiler.h"
 #include "khost/frame/measured_frame.h"
 
 namespace khost {

@@ -6,6 +6,7 @@
 #include "host/kdesktop.h"
 #include "khost/app/ui_driver.h"
 #include "khost/cli/cli.h"
+#include "standin/kbaselib/profiler.h"
 #include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/view_tree.h"
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -26,47 +27,41 @@ int ClampBufferSize(int size) {
 }
 
 int64_t MicrosecondsToNs(double microseconds) {
-  if (!(microseconds > 0.0)) return 0;  // negative, zero and NaN
-  const double ns = microseconds * 1000.0;
-  if (ns >= static_cast<double>(kMaxSampleNs)) return kMaxSampleNs;
-  return std::llround(ns);
+  // Negative values and NaN become 0, huge ones kMaxSampleNs; then rounded
+  // half away from zero (as llround rounds a positive value) with one
+  // truncating conversion. No branch and no library call.
+  double ns = microseconds * 1000.0;
+  ns = ns > 0.0 ? ns : 0.0;
+  ns = ns < static_cast<double>(kMaxSampleNs) ? ns : static_cast<double>(kMaxSampleNs);
+  return static_cast<int64_t>(ns + 0.5);
 }
 
-// A ring of sample sequence numbers, used as the double-ended queue of a
-// sliding-window minimum or maximum. It never holds more entries than the
-// window; its storage grows with what it holds, so a large window costs
-// memory only as samples arrive.
-class SequenceDeque {
+// A lock whose uncontended acquire is one atomic exchange and whose release
+// is one store: recording takes it for a few nanoseconds, and QueryAcquire
+// holds it across a read of three numbers. A waiter spins briefly, then
+// yields the processor to whoever holds it.
+class SpinLock {
  public:
-  void Reset() {
-    mItems = {};
-    mHead = 0;
-    mSize = 0;
+  void lock() {
+    if (mLocked.exchange(true, std::memory_order_acquire)) LockContended();
   }
-  bool Empty() const { return mSize == 0; }
-  uint64_t Front() const { return mItems[mHead]; }
-  uint64_t Back() const { return mItems[(mHead + mSize - 1) % mItems.size()]; }
-  void PopFront() {
-    mHead = (mHead + 1) % mItems.size();
-    --mSize;
-  }
-  void PopBack() { --mSize; }
-  void PushBack(uint64_t sequence) {
-    if (mSize == mItems.size()) Grow();
-    mItems[(mHead + mSize) % mItems.size()] = sequence;
-    ++mSize;
-  }
+  void unlock() { mLocked.store(false, std::memory_order_release); }
 
  private:
-  void Grow() {
-    std::vector<uint64_t> items(std::max<size_t>(16, 2 * mItems.size()));
-    for (size_t i = 0; i < mSize; ++i) items[i] = mItems[(mHead + i) % mItems.size()];
-    mItems = std::move(items);
-    mHead = 0;
+  [[gnu::noinline, gnu::cold]] void LockContended() {
+    do {
+      for (int spin = 0; mLocked.load(std::memory_order_relaxed); ++spin) {
+        if (spin < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+          __builtin_ia32_pause();
+#endif
+        } else {
+          std::this_thread::yield();
+        }
+      }
+    } while (mLocked.exchange(true, std::memory_order_acquire));
   }
-  std::vector<uint64_t> mItems;
-  size_t mHead = 0;
-  size_t mSize = 0;
+  std::atomic<bool> mLocked{false};
 };
 
 }  // namespace
@@ -98,80 +93,132 @@ void KTaskCycle::SetColor(float red, float green, float blue) {
 //-----------------------------------------------------------------------------
 // KProfilingSampling
 //
-// The window is a ring of the last `capacity` samples in integer nanoseconds;
-// sample number s lives in slot s % capacity. The ring grows as samples
-// arrive (while it is not yet full, sample s is its entry s), so a large
-// window costs no memory up front. The running sum is exact, so
-// the average never drifts however long the sampling runs. Minimum and
-// maximum come from monotonic queues of sample numbers: each sample enters
-// and leaves each queue once, so recording is amortised O(1), and the front
-// of each queue is the current extreme. After every change the statistics
-// are published to atomics, which readers load without taking the lock.
+// The window of the last W samples, in integer nanoseconds, is cut into
+// blocks of W samples: the block being filled ("current") and the block
+// before it ("previous"). Ring slot p holds the current block's sample p for
+// p < Pos and the previous block's sample p from Pos on, so a new sample
+// overwrites exactly the one that leaves the window. The window's minimum is
+// the smaller of the current block's running minimum and the previous
+// block's minimum from slot Pos on, which SuffixMin holds (worked out once
+// when a block completes); the maximum likewise. Recording is therefore O(1)
+// (amortised: one pass over W slots per W samples) with no data-dependent
+// branch and no division, whatever the window size.
+//
+// The running sum is exact, so the average never drifts however long the
+// sampling runs. After every change the sum, count and extremes are
+// published to atomics, which readers load without the lock and turn into
+// microseconds themselves, so the dividing is done by the reader.
+//
+// Memory grows with the samples: the ring as they arrive, the two suffix
+// arrays when the first block completes.
 //-----------------------------------------------------------------------------
 
 struct KProfilingSampling::Impl {
-  std::mutex Mutex;
-  size_t Capacity = 0;
-  std::vector<int64_t> Ring;
-  uint64_t Next = 0;  // number of the next sample
-  size_t Count = 0;
-  int64_t Sum = 0;
-  SequenceDeque MinQueue;
-  SequenceDeque MaxQueue;
-
-  std::atomic<double> Average{0.0};
-  std::atomic<double> Minimum{0.0};
-  std::atomic<double> Maximum{0.0};
-  std::atomic<int> PublishedCapacity{0};
+  // What a record touches lies in this first cache line: the lock, the
+  // position, the block's extremes and what readers load (the sum is
+  // written only under the lock, so it needs no read-modify-write).
+  alignas(64) SpinLock Lock;
   std::atomic<int> PublishedCount{0};
+  uint32_t Pos = 0;       // slot of the next sample
+  uint32_t Count = 0;     // samples in the window: W once a block completed
+  uint32_t Capacity = 0;  // W
+  std::atomic<int> PublishedCapacity{0};
+  int64_t BlockMin = INT64_MAX;  // of the current block's samples
+  int64_t BlockMax = INT64_MIN;
+  std::atomic<int64_t> Sum{0};
+  std::atomic<int64_t> PublishedMin{0};
+  std::atomic<int64_t> PublishedMax{0};
 
+  // Read by every walk of the tree, so next to the line above.
   std::vector<std::vector<KProfilingSampling*>> Children;  // by category
   std::vector<KProfilingSampling*> Parents;                // one entry per (parent, category) link
 
-  int64_t At(uint64_t sequence) const { return Ring[sequence % Capacity]; }
+  std::vector<int64_t> Ring;       // grows to W while the first block fills
+  std::vector<int64_t> SuffixMin;  // W + 1 entries once a block completed; [W] is neutral
+  std::vector<int64_t> SuffixMax;
 
   void Resize(size_t capacity) {
-    Capacity = capacity;
+    Capacity = static_cast<uint32_t>(capacity);
     Ring = {};
-    MinQueue.Reset();
-    MaxQueue.Reset();
-    Next = 0;
+    SuffixMin = {};
+    SuffixMax = {};
+    Pos = 0;
     Count = 0;
-    Sum = 0;
+    Sum.store(0, std::memory_order_relaxed);
+    BlockMin = INT64_MAX;
+    BlockMax = INT64_MIN;
   }
 
-  void Record(int64_t ns) {
-    const uint64_t sequence = Next++;
-    if (Count == Capacity) {
-      const uint64_t leaving = sequence - Capacity;
-      Sum -= At(leaving);
-      if (!MinQueue.Empty() && MinQueue.Front() == leaving) MinQueue.PopFront();
-      if (!MaxQueue.Empty() && MaxQueue.Front() == leaving) MaxQueue.PopFront();
-    } else {
-      ++Count;
-    }
-    if (Ring.size() < Capacity) {
-      Ring.push_back(ns);  // not yet full: sample `sequence` is entry `sequence`
-    } else {
-      Ring[sequence % Capacity] = ns;
-    }
-    Sum += ns;
-    while (!MinQueue.Empty() && At(MinQueue.Back()) >= ns) MinQueue.PopBack();
-    MinQueue.PushBack(sequence);
-    while (!MaxQueue.Empty() && At(MaxQueue.Back()) <= ns) MaxQueue.PopBack();
-    MaxQueue.PushBack(sequence);
+  // The window's samples, oldest first.
+  std::vector<int64_t> Window() const {
+    std::vector<int64_t> samples;
+    samples.reserve(Count);
+    if (Count == Capacity) samples.insert(samples.end(), Ring.begin() + Pos, Ring.end());
+    samples.insert(samples.end(), Ring.begin(), Ring.begin() + Pos);
+    return samples;
   }
 
-  void Publish() {
+  // Kept small: one atomic exchange already takes most of a sample's time.
+  [[gnu::always_inline]] void Record(int64_t ns) {
+    if (Count != Capacity) {
+      RecordWhileFilling(ns);
+      return;
+    }
+    // A full window: the previous block's sample in this slot leaves.
+    const uint32_t pos = Pos;
+    int64_t* ring = Ring.data();
+    const int64_t blockMin = std::min(BlockMin, ns);
+    const int64_t blockMax = std::max(BlockMax, ns);
+    BlockMin = blockMin;
+    BlockMax = blockMax;
+    Sum.store(Sum.load(std::memory_order_relaxed) + (ns - ring[pos]), std::memory_order_relaxed);
+    ring[pos] = ns;
+    PublishedMin.store(std::min(blockMin, SuffixMin[pos + 1]), std::memory_order_relaxed);
+    PublishedMax.store(std::max(blockMax, SuffixMax[pos + 1]), std::memory_order_relaxed);
+    Pos = pos + 1;
+    if (pos + 1 == Capacity) CompleteBlock();
+  }
+
+  // The first block: slot Pos is the ring's next entry.
+  [[gnu::noinline]] void RecordWhileFilling(int64_t ns) {
+    Ring.push_back(ns);
+    Sum.store(Sum.load(std::memory_order_relaxed) + ns, std::memory_order_relaxed);
+    BlockMin = std::min(BlockMin, ns);
+    BlockMax = std::max(BlockMax, ns);
+    PublishedMin.store(BlockMin, std::memory_order_relaxed);
+    PublishedMax.store(BlockMax, std::memory_order_relaxed);
+    PublishedCount.store(static_cast<int>(++Count), std::memory_order_release);
+    if (++Pos == Capacity) CompleteBlock();
+  }
+
+  // The current block becomes the previous one: its suffix extremes are
+  // worked out and the next block starts at slot 0.
+  [[gnu::noinline]] void CompleteBlock() {
+    if (SuffixMin.size() != Capacity + 1) {
+      SuffixMin.resize(Capacity + 1);
+      SuffixMax.resize(Capacity + 1);
+    }
+    int64_t minimum = INT64_MAX;
+    int64_t maximum = INT64_MIN;
+    SuffixMin[Capacity] = minimum;
+    SuffixMax[Capacity] = maximum;
+    for (size_t i = Capacity; i-- > 0;) {
+      minimum = std::min(minimum, Ring[i]);
+      maximum = std::max(maximum, Ring[i]);
+      SuffixMin[i] = minimum;
+      SuffixMax[i] = maximum;
+    }
+    Pos = 0;
+    BlockMin = INT64_MAX;
+    BlockMax = INT64_MIN;
+  }
+
+  // Publishes the window's size, and its statistics while it is empty (every
+  // record publishes its own).
+  void PublishCapacity() {
     if (Count == 0) {
-      Average.store(0.0, std::memory_order_relaxed);
-      Minimum.store(0.0, std::memory_order_relaxed);
-      Maximum.store(0.0, std::memory_order_relaxed);
-    } else {
-      Average.store(static_cast<double>(Sum) / static_cast<double>(Count) / 1000.0,
-                    std::memory_order_relaxed);
-      Minimum.store(static_cast<double>(At(MinQueue.Front())) / 1000.0, std::memory_order_relaxed);
-      Maximum.store(static_cast<double>(At(MaxQueue.Front())) / 1000.0, std::memory_order_relaxed);
+      PublishedMin.store(0, std::memory_order_relaxed);
+      PublishedMax.store(0, std::memory_order_relaxed);
     }
     PublishedCapacity.store(static_cast<int>(Capacity), std::memory_order_relaxed);
     PublishedCount.store(static_cast<int>(Count), std::memory_order_release);
@@ -197,7 +244,7 @@ KProfilingSampling::KProfilingSampling(const char* name, float red, float green,
                                        int bufferSize)
     : KTaskCycle(name, red, green, blue), mImpl(new Impl) {
   mImpl->Resize(static_cast<size_t>(ClampBufferSize(bufferSize)));
-  mImpl->Publish();
+  mImpl->PublishCapacity();
 }
 
 KProfilingSampling::~KProfilingSampling() {
@@ -219,20 +266,27 @@ KProfilingSampling::~KProfilingSampling() {
 }
 
 void KProfilingSampling::QueryAcquire() {
-  mImpl->Mutex.lock();
+  mImpl->Lock.lock();
 }
 void KProfilingSampling::QueryRelease() {
-  mImpl->Mutex.unlock();
+  mImpl->Lock.unlock();
 }
 
 void KProfilingSampling::GetAvgMinMaxUsage(double& average, double& minimum, double& maximum) {
-  average = mImpl->Average.load(std::memory_order_relaxed);
-  minimum = mImpl->Minimum.load(std::memory_order_relaxed);
-  maximum = mImpl->Maximum.load(std::memory_order_relaxed);
+  const int count = mImpl->PublishedCount.load(std::memory_order_acquire);
+  if (count == 0) {
+    average = minimum = maximum = 0.0;
+    return;
+  }
+  average = static_cast<double>(mImpl->Sum.load(std::memory_order_relaxed)) /
+            static_cast<double>(count) / 1000.0;
+  minimum = static_cast<double>(mImpl->PublishedMin.load(std::memory_order_relaxed)) / 1000.0;
+  maximum = static_cast<double>(mImpl->PublishedMax.load(std::memory_order_relaxed)) / 1000.0;
 }
 
 uint64_t KProfilingSampling::GetAvgUsage() {
-  const double average = mImpl->Average.load(std::memory_order_relaxed);
+  double average = 0.0, minimum = 0.0, maximum = 0.0;
+  GetAvgMinMaxUsage(average, minimum, maximum);
   return average > 0.0 ? static_cast<uint64_t>(average) : 0;
 }
 
@@ -257,26 +311,21 @@ bool KProfilingSampling::HasChild(int category, int index) {
 void KProfilingSampling_AddSample(KProfilingSampling& sampling, double microseconds) {
   auto& impl = KProfilerAccess::Of(sampling);
   const int64_t ns = MicrosecondsToNs(microseconds);
-  std::lock_guard<std::mutex> lock(impl.Mutex);
+  std::lock_guard<SpinLock> lock(impl.Lock);
   impl.Record(ns);
-  impl.Publish();
 }
 
 void KProfilingSampling_SetBufferSize(KProfilingSampling& sampling, int size) {
   auto& impl = KProfilerAccess::Of(sampling);
   const size_t capacity = static_cast<size_t>(ClampBufferSize(size));
-  std::lock_guard<std::mutex> lock(impl.Mutex);
+  std::lock_guard<SpinLock> lock(impl.Lock);
   if (capacity == impl.Capacity) return;
   // Rebuild the window from the newest samples that fit, oldest first.
-  const size_t keep = std::min(impl.Count, capacity);
-  std::vector<int64_t> newest;
-  newest.reserve(keep);
-  for (uint64_t sequence = impl.Next - keep; sequence < impl.Next; ++sequence) {
-    newest.push_back(impl.At(sequence));
-  }
+  const std::vector<int64_t> window = impl.Window();
+  const size_t keep = std::min(window.size(), capacity);
   impl.Resize(capacity);
-  for (int64_t ns : newest) impl.Record(ns);
-  impl.Publish();
+  for (size_t i = window.size() - keep; i < window.size(); ++i) impl.Record(window[i]);
+  impl.PublishCapacity();
 }
 
 int KProfilingSampling_GetBufferSize(const KProfilingSampling& sampling) {
@@ -289,9 +338,9 @@ int KProfilingSampling_GetSampleCount(const KProfilingSampling& sampling) {
 
 void KProfilingSampling_Reset(KProfilingSampling& sampling) {
   auto& impl = KProfilerAccess::Of(sampling);
-  std::lock_guard<std::mutex> lock(impl.Mutex);
+  std::lock_guard<SpinLock> lock(impl.Lock);
   impl.Resize(impl.Capacity);
-  impl.Publish();
+  impl.PublishCapacity();
 }
 
 void KProfilingSampling_AddChild(KProfilingSampling& parent, int category,

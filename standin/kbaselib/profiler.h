@@ -4,11 +4,34 @@
 // bookkeeping of the profiler's own cost. The module reads what these
 // record through KProfilingSampling and KProfiler (host/kbaselib.h).
 //
-// Sections: recording samples; sampling trees; the profiler.
+// Sections: root cycle slots; recording samples; sampling trees; the
+// profiler.
 // Form of the notes: [thread; ownership].
 #pragma once
 
 #include "host/kbaselib.h"
+
+//-----------------------------------------------------------------------------
+// [SECTION] Root cycle slots
+//-----------------------------------------------------------------------------
+
+// The slots of the profiler's root cycle table (KProfiler::RootCycles). The
+// chart's upper block shows Frame and Present against Frame; its lower block
+// lists Devices, Input, Animation, Evaluation, Deformation, Upload,
+// Rendering, ToolPaint and SceneUpdate. Slot 7 stays empty.
+enum kRootCycleSlot : int {
+  kSlotDevices = 0,      // the whole frame period
+  kSlotFrame = 1,        // the CPU work of a frame
+  kSlotPresent = 2,      // presenting the frame
+  kSlotSceneUpdate = 3,  // updating the scene
+  kSlotInput = 4,        // handling input
+  kSlotAnimation = 5,
+  kSlotEvaluation = 6,  // evaluating the scene (children per evaluated object)
+  kSlotDeformation = 8,
+  kSlotUpload = 9,
+  kSlotRendering = 10,  // culling and submission
+  kSlotToolPaint = 11,  // painting the tool windows
+};
 
 //-----------------------------------------------------------------------------
 // [SECTION] Recording samples

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/kdesktop.h"
+#include "standin/kdesktop/tool_sizes.h"
 #include "standin/ktoolkit/view_tree.h"
 
 KTool::KTool() : KtForm(0) {}
@@ -28,23 +29,21 @@ namespace {
 constexpr int kLargest = 16384;  // the largest window the host opens
 
 // Whether `view` accepts a size: a drawing view (one that paints its whole
-// rectangle itself) needs at least the tool's drawing minimum.
-bool DrawingViewFits(IKtView* view, int width, int height, int minWidth, int minHeight) {
+// rectangle itself) needs at least the framework's drawing area.
+bool DrawingViewFits(IKtView* view, int width, int height) {
   int type = 0;
   bool paintsItself = false;
   view->GetGraphicType(type, paintsItself);
   if (!paintsItself) return true;
-  return width >= minWidth && height >= minHeight;
+  return width >= kdesktop::kDrawingViewMinWidth && height >= kdesktop::kDrawingViewMinHeight;
 }
 
 // The smallest value of one dimension at which the layout fits, the other
-// held at `other` (the largest size, so that it never limits the search).
-// Every placement grows or stays with the layout's size, so fitting is
-// monotonic and a bisection finds the edge.
-int SmallestFitting(const KtLayout& layout, bool width, int drawingMinWidth, int drawingMinHeight) {
-  const KtLeafFits leafFits = [&](IKtView* view, int w, int h) {
-    return DrawingViewFits(view, w, h, drawingMinWidth, drawingMinHeight);
-  };
+// held at the largest size, so that it never limits the search. Every
+// placement grows or stays with the layout's size, so fitting is monotonic
+// and a bisection finds the edge.
+int SmallestFitting(const KtLayout& layout, bool width) {
+  const KtLeafFits leafFits = DrawingViewFits;
   auto fits = [&](int value) {
     return width ? KtLayout_FitsAt(layout, value, kLargest, leafFits)
                  : KtLayout_FitsAt(layout, kLargest, value, leafFits);
@@ -65,9 +64,9 @@ int SmallestFitting(const KtLayout& layout, bool width, int drawingMinWidth, int
 }  // namespace
 
 int KTool::ToolGetMinWSize() {
-  return std::max(MinWSize, SmallestFitting(*this, true, DrawingMinWSize, DrawingMinHSize));
+  return std::max(kdesktop::kToolFloorWidth, SmallestFitting(*this, true));
 }
 
 int KTool::ToolGetMinHSize() {
-  return std::max(MinHSize, SmallestFitting(*this, false, DrawingMinWSize, DrawingMinHSize));
+  return std::max(kdesktop::kToolFloorHeight, SmallestFitting(*this, false));
 }

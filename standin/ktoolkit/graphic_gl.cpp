@@ -264,6 +264,7 @@ class KtGraphicGL final : public IKtGraphic {
     mClip = s;
     mOriginX = view.originX;
     mOriginY = view.originY;
+    UpdateOffViewBounds();
     glEnable(GL_SCISSOR_TEST);
     glScissor(s.x0, mDrawableHeight - s.y1, s.x1 - s.x0, s.y1 - s.y0);
     glMatrixMode(GL_PROJECTION);
@@ -316,6 +317,23 @@ class KtGraphicGL final : public IKtGraphic {
     for (double value : matrix) {
       if (!std::isfinite(value)) mModelviewAffine = false;
     }
+    UpdateOffViewBounds();
+  }
+
+  // With a model-view matrix that only moves x and y (the usual case), a
+  // view box is off view when it lies beyond these bounds, given in the
+  // view's own coordinates: the scissor rectangle with its pixel's margin,
+  // moved back by the view's origin, the translation and the projection's
+  // shift. A few comparisons then decide, with no corner mapped.
+  void UpdateOffViewBounds() {
+    mModelviewMovesOnly = mModelviewAffine && mModelview[0] == 1.0 && mModelview[1] == 0.0 &&
+                          mModelview[4] == 0.0 && mModelview[5] == 1.0;
+    const double shiftX = mOriginX + mModelview[12] + 0.375;
+    const double shiftY = mOriginY + mModelview[13] + 0.375;
+    mOffViewX0 = mClip.x0 - 1.0 - shiftX;
+    mOffViewX1 = mClip.x1 + 1.0 - shiftX;
+    mOffViewY0 = mClip.y0 - 1.0 - shiftY;
+    mOffViewY1 = mClip.y1 + 1.0 - shiftY;
   }
 
   // Window pixel coordinates (top-left origin) of view point (x, y): the
@@ -340,16 +358,21 @@ class KtGraphicGL final : public IKtGraphic {
         !std::isfinite(bottom)) {
       return false;  // left to OpenGL, as always
     }
+    if (mModelviewMovesOnly) {
+      return right < mOffViewX0 || left > mOffViewX1 || bottom < mOffViewY0 || top > mOffViewY1;
+    }
     const double xs[4] = {WindowX(left, top), WindowX(right, top), WindowX(left, bottom),
                           WindowX(right, bottom)};
     const double ys[4] = {WindowY(left, top), WindowY(right, top), WindowY(left, bottom),
                           WindowY(right, bottom)};
+    // Every value is finite here (the corners are checked above, the matrix
+    // when it was set), so plain comparisons order them; no library call.
     double x0 = xs[0], x1 = xs[0], y0 = ys[0], y1 = ys[0];
     for (int i = 1; i < 4; ++i) {
-      x0 = std::fmin(x0, xs[i]);
-      x1 = std::fmax(x1, xs[i]);
-      y0 = std::fmin(y0, ys[i]);
-      y1 = std::fmax(y1, ys[i]);
+      x0 = xs[i] < x0 ? xs[i] : x0;
+      x1 = xs[i] > x1 ? xs[i] : x1;
+      y0 = ys[i] < y0 ? ys[i] : y0;
+      y1 = ys[i] > y1 ? ys[i] : y1;
     }
     return BoxOffView(x0, y0, x1, y1);
   }
@@ -396,6 +419,9 @@ class KtGraphicGL final : public IKtGraphic {
     if (bounds->forward && penX + bounds->left > left) left = penX + bounds->left;
     const double right = clipRightEnd;
     if (!(left < right)) return true;  // no glyph passes the clip columns
+    if (mModelviewMovesOnly) {
+      return right < mOffViewX0 || left > mOffViewX1 || bottom < mOffViewY0 || top > mOffViewY1;
+    }
     const double wx0 = WindowX(left, top), wx1 = WindowX(right, top);
     const double wy0 = WindowY(left, top), wy1 = WindowY(left, bottom);
     return BoxOffView(std::fmin(wx0, wx1), std::fmin(wy0, wy1), std::fmax(wx0, wx1),
@@ -419,6 +445,11 @@ class KtGraphicGL final : public IKtGraphic {
   int mOriginY = 0;
   double mModelview[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   bool mModelviewAffine = true;
+  bool mModelviewMovesOnly = true;
+  double mOffViewX0 = 0.0;  // see UpdateOffViewBounds
+  double mOffViewX1 = 0.0;
+  double mOffViewY0 = 0.0;
+  double mOffViewY1 = 0.0;
   InkBounds mInkBounds[kMaxInkBounds];
   int mInkBoundsCount = 0;
 };
@@ -439,12 +470,13 @@ void KtGraphicGL::DrawString(const char* text, float x, float y, int clipLeft, i
   // Columns [clipLeft, clipRight] as the half-open span [left, right).
   const double left = clipLeft;
   const double right = static_cast<double>(clipRight) + 1.0;
+
+  if (TextOffView(font, penX, baseline, left, right)) return;
+
   const double invWidth = 1.0 / font.TextureWidth();
   const double invHeight = 1.0 / font.TextureHeight();
   // No glyph reaches further left of its pen position than this.
   const double reach = 2.0 * font.LineHeight();
-
-  if (TextOffView(font, penX, baseline, left, right)) return;
 
   // From the default state (see the top of this file) to text's and back.
   glEnable(GL_BLEND);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,43 @@ namespace {
 class ProbeView : public KtProfilingDrawView {
  public:
   using KTaskCycleOverlay::ChartHeight;
+};
+
+// A graphic context whose DrawString throws once for the text it is armed
+// with, as a host call may.
+class ThrowingGraphic : public RecordingGraphic {
+ public:
+  std::string ThrowAt;
+  void DrawString(const char* text, float x, float y, int clipLeft, int clipRight,
+                  int fontStyle) override {
+    if (!ThrowAt.empty() && ThrowAt == text) {
+      ThrowAt.clear();
+      throw std::runtime_error("DrawString failed");
+    }
+    RecordingGraphic::DrawString(text, x, y, clipLeft, clipRight, fontStyle);
+  }
+};
+
+// A parent whose HasChild or GetChild throws once when armed.
+class ThrowingParent : public ScriptedSampling {
+ public:
+  using ScriptedSampling::ScriptedSampling;
+  enum class Call { None, HasChild, GetChild } ThrowIn = Call::None;
+  bool HasChild(int category, int index) override {
+    ThrowOnce(Call::HasChild);
+    return ScriptedSampling::HasChild(category, index);
+  }
+  KProfilingSampling* GetChild(int category, int index) override {
+    ThrowOnce(Call::GetChild);
+    return ScriptedSampling::GetChild(category, index);
+  }
+
+ private:
+  void ThrowOnce(Call call) {
+    if (ThrowIn != call) return;
+    ThrowIn = Call::None;
+    throw std::runtime_error("child list failed");
+  }
 };
 
 class PaintTest : public ::testing::Test {
@@ -73,7 +111,7 @@ class PaintTest : public ::testing::Test {
   std::unique_ptr<KProfilingSampling> devices;
   std::unique_ptr<KProfilingSampling> upper;
   std::unique_ptr<KProfilingSampling> evaluation;
-  RecordingGraphic graphic;
+  ThrowingGraphic graphic;
   NullContainer container;
   ProbeView view;
   bool attached = false;
@@ -275,6 +313,42 @@ TEST_F(PaintTest, EmptyRootSlotsDoNotStopThePaint) {
         "glRectd 0 80 800 85"};
     EXPECT_EQ(std::vector<std::string>(header.begin(), header.begin() + 8), expected);
     EXPECT_EQ(CallLog().back().Name, "PopView");
+  }
+}
+
+// A host call that throws inside a child row ends that paint quietly with
+// the expose closed, and the next paint draws every row again: the walk of
+// the tree does not keep the interrupted row on its path.
+TEST_F(PaintTest, AHostCallThrowingInsideAChildRowLeavesTheNextPaintWhole) {
+  KProfiler::TheOne()->EvaluationDepth = 1;
+  ThrowingParent parent("Parent");
+  auto first = MakeSampling("First child", {500});
+  auto second = MakeSampling("Second child", {700});
+  parent.Slots = {{true, first.get()}, {true, second.get()}};
+  KProfiler::TheOne()->RootCycles[4] = &parent;
+  Show(800, 600);
+  const auto rows = [&] {
+    std::vector<std::string> labels;
+    for (const RecordedCall& call : CallsNamed(Paint(), "DrawString")) {
+      if (call.Text.find("ms)") != std::string::npos) labels.push_back(call.Text);
+    }
+    return labels;
+  };
+  const std::vector<std::string> whole = rows();
+  const std::vector<std::string> expected = {"Upper (2.0ms)",        "Devices (16.7ms)",
+                                             "Parent (1.0ms)",       "First child (0.5ms)",
+                                             "Second child (0.7ms)", "Evaluation (10.0ms)"};
+  ASSERT_EQ(whole, expected);
+
+  for (const char* failing : {"HasChild", "GetChild", "DrawString"}) {
+    SCOPED_TRACE(failing);
+    if (std::string(failing) == "HasChild") parent.ThrowIn = ThrowingParent::Call::HasChild;
+    if (std::string(failing) == "GetChild") parent.ThrowIn = ThrowingParent::Call::GetChild;
+    if (std::string(failing) == "DrawString") graphic.ThrowAt = "Second child (0.7ms)";
+    EXPECT_NO_THROW(Paint());
+    EXPECT_EQ(graphic.ViewDepth(), 0) << "the expose is closed";
+    EXPECT_EQ(CallLog().back().Name, "PopView");
+    EXPECT_EQ(rows(), whole);
   }
 }
 
