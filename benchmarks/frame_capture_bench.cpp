@@ -7,9 +7,9 @@
 #include <ostream>
 #include <streambuf>
 
-#include "khost/app/frame_capture.h"
-#include "khost/app/profiler_feed.h"
 #include "khost/experiments/comparison_run.h"
+#include "khost/frame/frame_capture.h"
+#include "khost/frame/profiler_feed.h"
 #include "khost/outputs/frame_outputs.h"
 #include "standin/kbaselib/profiler.h"
 
@@ -28,10 +28,12 @@ class NullBuffer : public std::streambuf {
 
 struct Frames {
   FrameTimings Work;
-  FrameRecord Record(long long index) {
+  MeasuredFrame Record(long long index) {
     const TimePoint start = TimePoint{} + std::chrono::microseconds(16000 * index);
-    FrameRecord r;
-    r.FrameStart = start;
+    MeasuredFrame r;
+    r.Index = index;
+    r.Start = start;
+    r.ToolPainted = true;
     Work.Characters.resize(kCharacters);
     for (int i = 0; i < kCharacters; ++i) {
       Work.Characters[static_cast<std::size_t>(i)] = {
@@ -41,12 +43,8 @@ struct Frames {
     Work.SubmissionStart = start + std::chrono::microseconds(2000);
     Work.DeformationWork = {{start + std::chrono::microseconds(700), 800.0, 1}};
     for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-      if (slot == 7) continue;
-      r.Slots[slot] = 100.0 + slot;
-      r.Starts[slot] = start;
-    }
-    for (int slot : {kSlotDevices, kSlotFrame, kSlotPresent, kSlotToolPaint}) {
-      r.OfPreviousFrame[slot] = true;
+      if (slot == 7 || IsWorkloadSlot(slot)) continue;
+      r.Loop[slot] = {100.0 + slot, 90.0 + slot, start, 0};
     }
     r.Work = &Work;
     return r;
@@ -60,10 +58,7 @@ void BM_PublishToProfiler(benchmark::State& state) {
   Frames frames;
   long long index = 0;
   for (auto _ : state) {
-    const FrameRecord record = frames.Record(index++);
-    KProfiler_BeginFrame(*KProfiler::TheOne());
-    feed.Publish(record);
-    KProfiler_EndFrame(*KProfiler::TheOne());
+    feed.Publish(frames.Record(index++));
   }
 }
 BENCHMARK(BM_PublishToProfiler);
@@ -83,7 +78,7 @@ void BM_Capture(benchmark::State& state) {
   if (compare) capture.AddSink(&comparison);
   Frames frames;
   long long index = 0;
-  for (auto _ : state) capture.Observe(index, frames.Record(index)), ++index;
+  for (auto _ : state) capture.Take(frames.Record(index)), ++index;
 }
 BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->ArgName("outputs");
 

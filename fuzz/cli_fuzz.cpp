@@ -81,6 +81,7 @@ std::vector<std::string> Unparse(const khost::Options& o) {
   if (o.TuneCsv) args.insert(args.end(), {"--tune-csv", *o.TuneCsv});
   if (o.TuneWrite) args.push_back("--tune-write");
   if (o.TuneApply) args.push_back("--tune-apply");
+  if (o.Clock) args.insert(args.end(), {"--clock", khost::ClockName(*o.Clock)});
   for (const khost::UiAction& a : o.Actions) {
     switch (a.ActionKind) {
       case khost::UiAction::kSelect:
@@ -109,7 +110,7 @@ bool Same(const khost::Options& a, const khost::Options& b) {
       a.CompareDepth != b.CompareDepth || a.CompareCsv != b.CompareCsv || a.Tune != b.Tune ||
       a.TuneSettings != b.TuneSettings || a.TuneTarget != b.TuneTarget ||
       a.TuneBlock != b.TuneBlock || a.TuneCsv != b.TuneCsv || a.TuneWrite != b.TuneWrite ||
-      a.TuneApply != b.TuneApply) {
+      a.TuneApply != b.TuneApply || a.Clock != b.Clock) {
     return false;
   }
   if (a.Comparison && (a.Comparison->Caption != b.Comparison->Caption ||

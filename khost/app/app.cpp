@@ -10,10 +10,8 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "khost/app/frame_clock.h"
 #include "khost/app/input_sink.h"
 #include "khost/app/interrupt.h"
-#include "khost/app/profiler_feed.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/scene_engine.h"
 #include "khost/app/status.h"
@@ -23,6 +21,9 @@
 #include "khost/cli/run_plan.h"
 #include "khost/cli/run_script.h"
 #include "khost/experiments/tune_run.h"
+#include "khost/frame/frame_clock.h"
+#include "khost/frame/measured_frame.h"
+#include "khost/frame/profiler_feed.h"
 #include "khost/outputs/output_paths.h"
 #include "khost/outputs/run_outputs.h"
 #include "khost/render/address_space.h"
@@ -67,11 +68,11 @@ class Application {
 
   // A frame, and its steps in order.
   void Frame(bool last);
-  bool StartFrame(FrameRecord& record);
+  void StartFrame();
+  void Publish(const MeasuredFrame& frame);
   void PollInput();
   double SceneSeconds() const;
-  void RunWorkload(FrameRecord& record, double seconds, const EngineSettings& settings);
-  void Publish(const FrameRecord& record, bool profiling);
+  void RunWorkload(double seconds, const EngineSettings& settings);
   void SubmitViewport();
   void RepaintTool(double seconds, bool last);
   void Present(bool last);
@@ -126,7 +127,12 @@ Status Application::Run() {
     return checked;
   }
   if (Status opened = OpenOutputs(); !opened) return opened;
-  if (Status looped = Loop(); !looped) return looped;
+  const Status looped = Loop();
+  // The last frame is whole once the loop ends: its period ends with the
+  // run. It goes to the frame outputs only, so the profiler's numbers stay
+  // those the last screenshot shows.
+  if (const MeasuredFrame* last = mClock.EndRun()) mOutputs.Measured().Take(*last);
+  if (!looped) return looped;
   if (Status ended = mScript->End(); !ended) return ended;
   return Finish();
 }
@@ -320,27 +326,30 @@ void Application::DrawAndFinish() {
 }
 
 void Application::Frame(bool last) {
-  FrameRecord record;
-  const bool profiling = StartFrame(record);
-  TimeSlot(record, kSlotInput, [&] { PollInput(); });
+  StartFrame();
+  mClock.Time(kSlotInput, [&] { PollInput(); });
   EngineSettings settings;
-  TimeSlot(record, kSlotSceneUpdate, [&] { settings = mEngine->Update(); });
+  mClock.Time(kSlotSceneUpdate, [&] { settings = mEngine->Update(); });
   const double seconds = SceneSeconds();
-  RunWorkload(record, seconds, settings);
-  Publish(record, profiling);
+  RunWorkload(seconds, settings);
   SubmitViewport();
   RepaintTool(seconds, last);
   Present(last);
   ++mFrameIndex;
 }
 
-bool Application::StartFrame(FrameRecord& record) {
-  // The first frame has no period measured before it: publishing starts
-  // with the second, so every published frame has every cycle's sample.
-  const bool whole = mClock.StartFrame(record);
-  const bool profiling = whole && KProfiler::TheOne()->ProfilingEnabled != 0;
-  if (profiling) KProfiler_BeginFrame(*KProfiler::TheOne());
-  return profiling;
+void Application::StartFrame() {
+  // The frame before is whole once this one starts: its period is known.
+  // The first frame has none before it, so every frame published has every
+  // cycle's sample.
+  if (const MeasuredFrame* done = mClock.StartFrame(mFrameIndex)) Publish(*done);
+}
+
+void Application::Publish(const MeasuredFrame& frame) {
+  // With profiling off nothing is recorded: the chart goes away and the
+  // header keeps the last numbers.
+  if (KProfiler::TheOne()->ProfilingEnabled != 0) mEngine->Publish(frame);
+  mOutputs.Measured().Take(frame);
 }
 
 void Application::PollInput() {
@@ -363,29 +372,19 @@ double Application::SceneSeconds() const {
                    : std::chrono::duration<double>(mClock.FrameStart() - mLoopStart).count();
 }
 
-void Application::RunWorkload(FrameRecord& record, double seconds, const EngineSettings& settings) {
+void Application::RunWorkload(double seconds, const EngineSettings& settings) {
   // Parts of the window neither the viewport nor the tool covers.
   if (mLayout.LeavesGaps()) ClearWindow(mSurface->Width(), mSurface->Height());
-  record.Work = &mEngine->RunFrame(mFrameIndex, seconds, settings);
-}
-
-void Application::Publish(const FrameRecord& record, bool profiling) {
-  // With profiling off nothing is recorded: the chart goes away and the
-  // header keeps the last numbers.
-  if (profiling) {
-    mEngine->Publish(record);
-    KProfiler_EndFrame(*KProfiler::TheOne());
-  }
-  mOutputs.Measured().Observe(mFrameIndex, record);
+  mClock.SetWork(&mEngine->RunFrame(mFrameIndex, seconds, settings));
 }
 
 void Application::SubmitViewport() {
-  // The viewport's drawing goes to the renderer now, as the first part of
-  // presenting: a software renderer rasterises it here, and would otherwise
-  // do so inside the tool's paint when drawing moves to the tool's layer.
-  const TimePoint start = FrameClockType::now();
-  FlushDrawing();
-  mClock.ViewportSubmitted(start, FrameClockType::now());
+  // The viewport's drawing goes to the renderer and is drawn now, as the
+  // first part of presenting. Waiting for it here bills the renderer's
+  // rasterisation to Present; the tool's paint would otherwise wait for
+  // it when drawing moves to the tool's layer, and count the wait as its
+  // own.
+  mClock.TimeSubmission([] { FinishDrawing(); });
 }
 
 void Application::RepaintTool(double seconds, bool last) {
@@ -395,9 +394,7 @@ void Application::RepaintTool(double seconds, bool last) {
     mClock.NotPainted();
     return;
   }
-  const TimePoint start = FrameClockType::now();
-  PaintTool();
-  mClock.Painted(start, FrameClockType::now());
+  mClock.TimePaint([&] { PaintTool(); });
   mRepaint.Painted(seconds);
 }
 
@@ -407,13 +404,13 @@ void Application::Present(bool last) {
     mToolLayer->Read(*capture);
   }
   // The tool's picture goes beside the viewport, then the swap.
-  mClock.PresentStarts();
-  mToolLayer->Show(mLayout.Tool().X, 0, mSurface->Height());
-  if (std::vector<unsigned char>* capture = mOutputs.WindowCapture(); last && capture) {
-    mSurface->ReadPixels(*capture);
-  }
-  mSurface->Present();
-  mClock.Presented();
+  mClock.TimeSwap([&] {
+    mToolLayer->Show(mLayout.Tool().X, 0, mSurface->Height());
+    if (std::vector<unsigned char>* capture = mOutputs.WindowCapture(); last && capture) {
+      mSurface->ReadPixels(*capture);
+    }
+    mSurface->Present();
+  });
 }
 
 void Application::CaptureClosingWindow() {
@@ -427,7 +424,7 @@ void Application::CaptureClosingWindow() {
 
 Status Application::Loop() {
   const bool live = !mHeadless;
-  mLoopStart = FrameClockType::now();
+  mLoopStart = SteadyClock::now();
   for (long long i = 0; i < mFrames; ++i) {
     const bool last = i + 1 == mFrames;
     Frame(last);
@@ -454,16 +451,13 @@ Status Application::Loop() {
 
 Status Application::Finish() {
   RunOutputs::Ending ending;
-  FrameRecord tail;
-  mClock.LastFrameInto(tail);
-  ending.Tail = &tail;
   ending.ToolWidth = mToolLayer->Width();
   ending.ToolHeight = mToolLayer->Height();
   ending.WindowWidth = mSurface->Width();
   ending.WindowHeight = mSurface->Height();
   // The statistics read the cycles once the workload's last frame is done.
   mEngine->Drain();
-  ending.SelectedCycle = mModule.SelectedCycle();
+  ending.Rows = mEngine->ChartRows(DisplayedSlot(mPlan.DisplayedItem()));
   if (Status finished = mOutputs.Finish(ending, mOut, mErr); !finished) return finished;
   if (mPlan.PrintSettings) PrintSettings(mOut);
   mOut.flush();

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/profiler_feed.h"
 #include "khost/scene/scene_source.h"
 #include "khost/scene/thread_pool.h"
 #include "khost/scene/workload.h"
@@ -33,8 +34,10 @@ class SceneEngine {
   // Runs frame `frame` at scene time `seconds`; its timings stay valid
   // until the next frame.
   const FrameTimings& RunFrame(long long frame, double seconds, const EngineSettings& settings);
-  // Records a frame's measurements in the profiler's cycles.
-  void Publish(const FrameRecord& record) { mFeed.Publish(record); }
+  // Records a measured frame in the profiler's cycles.
+  void Publish(const MeasuredFrame& frame) { mFeed.Publish(frame); }
+  // The chart's rows as the profiler holds them (see ProfilerFeed).
+  std::vector<ChartRow> ChartRows(int displayed) const { return mFeed.ChartRows(displayed); }
 
   // Where the frames draw (borrowed; null: nowhere), and the camera's
   // width over height.

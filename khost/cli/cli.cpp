@@ -152,8 +152,12 @@ Result<Options> ParseCommandLine(int argc, const char* const* argv) {
   }
   for (std::size_t row = 0; row < flags.size(); ++row) {
     const Flag& flag = flags[row];
-    if (given[row] && !flag.Needs.empty() && !given[FindFlag(flag.Needs) - flags.data()]) {
-      return BadInput(std::string(flag.Name) + " needs " + std::string(flag.Needs));
+    if (!given[row] || flag.Needs.empty()) continue;
+    const bool needed = given[FindFlag(flag.Needs) - flags.data()];
+    const bool instead = !flag.NeedsOr.empty() && given[FindFlag(flag.NeedsOr) - flags.data()];
+    if (!needed && !instead) {
+      return BadInput(std::string(flag.Name) + " needs " + std::string(flag.Needs) +
+                      (flag.NeedsOr.empty() ? "" : " or " + std::string(flag.NeedsOr)));
     }
   }
   // Two outputs on standard output would mix their lines.

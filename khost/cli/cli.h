@@ -7,22 +7,9 @@
 
 #include "khost/app/status.h"
 #include "khost/cli/cli_values.h"
+#include "khost/cli/run_requests.h"
 
 namespace khost {
-
-// A scripted user action, run through the toolkit's input after the first
-// frame, in command-line order.
-struct UiAction {
-  enum Kind { kSelect, kClick, kSet };
-  Kind ActionKind = kClick;
-  std::string Caption;  // kSelect: the item; kClick, kSet: the control's caption
-  std::string Value;    // kSet only
-};
-
-constexpr int kDefaultCompareBlock = 30;
-constexpr int kMinimumCompareBlock = 7;
-constexpr int kDefaultCompareFrames = 600;
-constexpr int kDefaultTuneBlock = 30;
 
 struct Options {
   bool Help = false;
@@ -44,7 +31,7 @@ struct Options {
   std::optional<int> ViewportWidth;
   std::optional<int> ViewportHeight;
   // --ui-rate: tool repaints per second of scene time; 0 every frame.
-  int UiRate = 30;
+  int UiRate = kDefaultUiRate;
   std::optional<std::string> WindowScreenshot;
   std::optional<std::string> RecordFile;
   std::optional<std::string> TraceFile;
@@ -67,6 +54,8 @@ struct Options {
   std::optional<std::string> TuneCsv;
   bool TuneWrite = false;
   bool TuneApply = false;
+  // --clock: what --compare or --tune compares (with one of them).
+  std::optional<MeasureClock> Clock;
 };
 
 // Parses argv[1..argc-1] by the flag table (cli_flags.h). --select, --click

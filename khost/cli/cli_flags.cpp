@@ -110,6 +110,15 @@ Status SetTuneSettings(Options& o, const FlagValue& value) {
   return {};
 }
 
+Status SetClock(Options& o, const FlagValue& value) {
+  MeasureClock clock = MeasureClock::kWall;
+  if (!ReadClock(value.Text, clock)) {
+    return BadInput("unknown clock " + QuoteArgument(value.Text) + " (expected wall or cpu)");
+  }
+  o.Clock = clock;
+  return {};
+}
+
 using K = ValueKind;
 
 constexpr Flag kFlags[] = {
@@ -283,7 +292,7 @@ constexpr Flag kFlags[] = {
      .Kind = K::kNumber,
      .Value = "K",
      .Noun = "block length",
-     .Min = kMinimumCompareBlock,
+     .Min = kMinimumBlock,
      .Max = 1000000,
      .RangeNote = "5 settling frames, one counted, one carrying the switch",
      .Needs = "--compare",
@@ -343,7 +352,7 @@ constexpr Flag kFlags[] = {
      .Kind = K::kNumber,
      .Value = "K",
      .Noun = "block length",
-     .Min = kMinimumCompareBlock,
+     .Min = kMinimumBlock,
      .Max = 1000000,
      .RangeNote = "5 settling frames, one counted, one carrying the switch",
      .Needs = "--tune",
@@ -373,6 +382,18 @@ constexpr Flag kFlags[] = {
      .Help = "leave the recommended settings set at the end instead of restoring the "
              "starting ones",
      .Store = SetTrue<&Options::TuneApply>},
+    {.Name = "--clock",
+     .Kind = K::kText,
+     .Value = "wall|cpu",
+     .Noun = "clock",
+     .Needs = "--compare",
+     .NeedsOr = "--tune",
+     .Example = "cpu",
+     .Help = "what --compare or --tune compares (default wall): wall, each cycle's steady-clock "
+             "time and the frame period; cpu, each cycle's CPU time on its thread and the "
+             "process's CPU time (every thread) per frame, which other processes' load barely "
+             "moves",
+     .Store = SetClock},
     {.Name = "--help",
      .Alias = "-h",
      .Repeats = true,
@@ -399,7 +420,7 @@ Status CheckFlagsTogether(const Options& o) {
     return BadInput("--tune and --compare cannot be given together; run one at a time");
   }
   if (o.Comparison && o.Frames) {
-    const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultCompareBlock;
+    const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultBlock;
     const long long needed = 1 + 4 * block;
     if (*o.Frames < needed) {
       return BadInput("--frames: " + std::to_string(*o.Frames) +

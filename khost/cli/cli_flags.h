@@ -51,6 +51,7 @@ struct Flag {
   std::string_view Off = {};        // kSize: a value (any case) that asks for none, or empty
   bool Repeats = false;             // may be given more than once (values accumulate)
   std::string_view Needs = {};      // a flag that must be given with this one, or empty
+  std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
   std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
   std::string_view Help = {};       // for --help; '\n' starts a new line
   // Sets the flag's fields in Options, once the value has passed the checks

@@ -31,8 +31,9 @@ RunPlan PlanRun(const Options& options) {
     spec.Caption = options.Comparison->Caption;
     spec.ValueA = options.Comparison->ValueA;
     spec.ValueB = options.Comparison->ValueB;
-    spec.Block = options.CompareBlock ? *options.CompareBlock : kDefaultCompareBlock;
+    spec.Block = options.CompareBlock ? *options.CompareBlock : kDefaultBlock;
     spec.Depth = options.CompareDepth ? *options.CompareDepth : 0;
+    spec.Clock = options.Clock.value_or(spec.Clock);
     measured.Compare = spec;
     measured.CompareCsv = options.CompareCsv;
   }
@@ -40,10 +41,11 @@ RunPlan PlanRun(const Options& options) {
     TuneRequest tune;
     if (options.TuneSettings) tune.Settings = *options.TuneSettings;
     if (options.TuneTarget) tune.Target = *options.TuneTarget;
-    tune.Block = options.TuneBlock.value_or(kDefaultTuneBlock);
+    tune.Block = options.TuneBlock.value_or(kDefaultBlock);
     if (options.Frames) tune.Frames = *options.Frames;
     tune.Write = options.TuneWrite;
     tune.Apply = options.TuneApply;
+    tune.Clock = options.Clock.value_or(tune.Clock);
     plan.Tune = tune;
     measured.TuneCsv = options.TuneCsv;
   }
@@ -59,6 +61,18 @@ long long RunPlan::FramesToRun(bool live) const {
                                                 : kHeadlessFrames;
   if (!Actions.empty() && frames < 2) frames = 2;
   return frames;
+}
+
+}  // namespace khost
+
+namespace khost {
+
+std::string RunPlan::DisplayedItem() const {
+  std::string item = "DisplayAll";
+  for (const UiAction& action : Actions) {
+    if (action.ActionKind == UiAction::kSelect) item = action.Caption;
+  }
+  return item;
 }
 
 }  // namespace khost

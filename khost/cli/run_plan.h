@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "khost/cli/cli.h"
-#include "khost/experiments/tune_run.h"
-#include "khost/outputs/run_outputs.h"
+#include "khost/cli/run_requests.h"
 #include "khost/scene/up_axis.h"
 
 namespace khost {
@@ -26,7 +25,7 @@ struct RunPlan {
   std::optional<int> ToolHeight;
   int ViewportWidth = kDefaultViewportWidth;
   std::optional<int> ViewportHeight;  // unset: as tall as the tool
-  int UiRate = 30;
+  int UiRate = kDefaultUiRate;
   bool Headless = false;
   std::optional<long long> Frames;
   std::vector<UiAction> Actions;
@@ -38,6 +37,9 @@ struct RunPlan {
   // else until the window closes live or kHeadlessFrames headless; at least
   // two when actions run (they run after the first frame).
   long long FramesToRun(bool live) const;
+  // The display selector's item the chart shows after the actions: the
+  // last --select's, else "DisplayAll".
+  std::string DisplayedItem() const;
 };
 
 // The plan for `options`; the module's default path is beside the

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "khost/cli/cli_values.h"
+#include "khost/frame/profiler_feed.h"
 
 namespace khost {
 
@@ -70,7 +71,7 @@ void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCyc
     if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mSpec.Depth) continue;
     auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
     if (blocks.size() <= b) blocks.resize(b + 1);
-    blocks[b].push_back(c.Micros);
+    blocks[b].push_back(mSpec.Clock == MeasureClock::kCpu ? c.CpuMicros : c.Micros);
   }
   std::vector<bool>& seen = mBlockSeen[side];
   if (seen.size() <= b) seen.resize(b + 1, false);
@@ -124,7 +125,8 @@ void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostr
       << "\": A = " << EscapeControls(mSpec.ValueA) << ", B = " << EscapeControls(mSpec.ValueB)
       << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1) << " of B, " << mSpec.Block
       << " frames each (" << counted << " counted), " << CountedFrames(0) << " + "
-      << CountedFrames(1) << " frames\n";
+      << CountedFrames(1) << " frames; " << ClockText(mSpec.Clock) << " (--clock "
+      << ClockName(mSpec.Clock) << ")\n";
   std::size_t width = 5;
   for (const ComparisonRow& row : rows) {
     width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));

@@ -14,18 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/frame_capture.h"
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/block_stats.h"
+#include "khost/frame/frame_capture.h"
 
 namespace khost {
-
-struct CompareSpec {
-  std::string Caption;
-  std::string ValueA;
-  std::string ValueB;
-  int Block = 30;  // frames per block
-  int Depth = 0;   // the deepest cycles in the table (0: top level only)
-};
 
 struct ComparisonRow {
   CapturedCycle Cycle;

@@ -1,6 +1,7 @@
 #include "khost/experiments/measured_run.h"
 
 #include <sstream>
+#include <type_traits>
 
 #include "khost/cli/cli_values.h"
 #include "khost/experiments/tune_report.h"
@@ -51,21 +52,20 @@ Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
       return opened;
     }
   }
-  if (request.Record) {
-    if (Status opened = OpenOutputFile(mRecordFile, *request.Record, "--record"); !opened)
-      return opened;
-    mRecorder = std::make_unique<FrameRecorder>(mRecordFile.Stream());
-    mCapture.AddSink(mRecorder.get());
+  // The recording and the trace: a file each, written by its sink.
+  const auto open = [&](const std::optional<std::string>& path, OutputFile& file, const char* flag,
+                        auto& writer) -> Status {
+    if (!path) return {};
+    if (Status opened = OpenOutputFile(file, *path, flag); !opened) return opened;
+    writer = std::make_unique<typename std::decay_t<decltype(writer)>::element_type>(file.Stream());
+    mCapture.AddSink(writer.get());
     mActive = true;
+    return {};
+  };
+  if (Status opened = open(request.Record, mRecordFile, "--record", mRecorder); !opened) {
+    return opened;
   }
-  if (request.Trace) {
-    if (Status opened = OpenOutputFile(mTraceFile, *request.Trace, "--trace"); !opened)
-      return opened;
-    mTrace = std::make_unique<TraceWriter>(mTraceFile.Stream());
-    mCapture.AddSink(mTrace.get());
-    mActive = true;
-  }
-  return {};
+  return open(request.Trace, mTraceFile, "--trace", mTrace);
 }
 
 void MeasuredRun::Follow(TuneRun* tune) {
@@ -83,9 +83,8 @@ Status MeasuredRun::PlaceRecording() {
   return {};
 }
 
-Status MeasuredRun::Finish(const FrameRecord& tail, std::ostream& out) {
+Status MeasuredRun::Finish(std::ostream& out) {
   if (!mActive) return {};
-  mCapture.Finish(tail);
   Status status;
   // Committed even when finishing failed: that reports the failure and
   // removes the unfinished temporary.

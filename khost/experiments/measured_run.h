@@ -8,23 +8,15 @@
 #include <ostream>
 #include <string>
 
-#include "khost/app/frame_capture.h"
 #include "khost/app/status.h"
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/comparison_run.h"
 #include "khost/experiments/tune_run.h"
+#include "khost/frame/frame_capture.h"
 #include "khost/outputs/frame_outputs.h"
 #include "khost/outputs/output_file.h"
 
 namespace khost {
-
-// The measured outputs a run asks for.
-struct MeasuredRequest {
-  std::optional<CompareSpec> Compare;
-  std::optional<std::string> CompareCsv;  // with Compare only
-  std::optional<std::string> Record;
-  std::optional<std::string> Trace;
-  std::optional<std::string> TuneCsv;  // with a tune only
-};
 
 class MeasuredRun {
  public:
@@ -44,9 +36,9 @@ class MeasuredRun {
   // been accepted, so that a refused input leaves the file there alone.
   Status PlaceRecording();
 
-  // The record frame `frameIndex` published.
-  void Observe(long long frameIndex, const FrameRecord& record) {
-    if (mActive) mCapture.Observe(frameIndex, record);
+  // A measured frame, whole, read at once.
+  void Take(const MeasuredFrame& frame) {
+    if (mActive) mCapture.Take(frame);
   }
   // The comparison's value to set once frame `frameIndex` has run.
   std::optional<std::string> SwitchAfter(long long frameIndex) const {
@@ -57,11 +49,11 @@ class MeasuredRun {
   // filled): the run may as well end.
   bool OutputFailed() const { return mRecordFile.Failed() || mTraceFile.Failed(); }
 
-  // Ends the run (`tail`: the last frame's own slots), prints the
-  // comparison's table or the tune's answer to `out` (then writes the
-  // configuration a tune asks to) and closes the files; a failure names
-  // every output that could not be finished.
-  Status Finish(const FrameRecord& tail, std::ostream& out);
+  // Ends the run (the last frame was taken), prints the comparison's table
+  // or the tune's answer to `out` (then writes the configuration a tune
+  // asks to) and closes the files; a failure names every output that could
+  // not be finished.
+  Status Finish(std::ostream& out);
 
  private:
   bool mActive = false;

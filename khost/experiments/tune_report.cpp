@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "khost/app/profiler_feed.h"
 #include "khost/experiments/comparison_run.h"
+#include "khost/frame/profiler_feed.h"
 
 namespace khost {
 
@@ -63,6 +63,7 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
       << search.Candidates().size() << " configurations): " << search.BlocksTaken() << " of "
       << search.BlockBudget() << " blocks of " << options.Block << " frames (" << counted
       << " counted)\n";
+  out << "Times: " << ClockText(report.Clock) << " (--clock " << ClockName(report.Clock) << ")\n";
   if (report.CutShort) {
     out << "The run ended before the search did: this is the answer for the blocks measured.\n";
   }

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/tune_search.h"
 
 namespace khost {
@@ -11,8 +12,9 @@ namespace khost {
 struct TuneReport {
   const TuneSearch* Search = nullptr;
   TuneAnswer Answer;
-  std::string Target;     // the cycle whose median was made smallest
-  bool CutShort = false;  // the run ended before the search did
+  std::string Target;                        // the cycle whose median was made smallest
+  bool CutShort = false;                     // the run ended before the search did
+  MeasureClock Clock = MeasureClock::kWall;  // the clock its times were read on
 };
 
 // The best configuration and its ratio to the start with the 95 % interval,

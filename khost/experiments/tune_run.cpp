@@ -176,7 +176,9 @@ void TuneRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& c
     }
   }
   for (const CycleSample& sample : frame.Cycles) {
-    if (sample.Cycle == mTargetId) mSamples.push_back(sample.Micros);
+    if (sample.Cycle == mTargetId) {
+      mSamples.push_back(mRequest.Clock == MeasureClock::kCpu ? sample.CpuMicros : sample.Micros);
+    }
   }
 }
 
@@ -185,6 +187,7 @@ TuneReport TuneRun::Report() const {
   report.Search = mSearch.get();
   report.Answer = mAnswer ? *mAnswer : mSearch->Answer();
   report.Target = mRequest.Target;
+  report.Clock = mRequest.Clock;
   report.CutShort = mCutShort;
   return report;
 }

@@ -17,24 +17,16 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/frame_capture.h"
 #include "khost/app/status.h"
 #include "khost/app/ui_driver.h"
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/tune_config.h"
 #include "khost/experiments/tune_report.h"
 #include "khost/experiments/tune_search.h"
+#include "khost/frame/frame_capture.h"
 #include "khost/setup/config_edit.h"
 
 namespace khost {
-
-struct TuneRequest {
-  std::vector<std::string> Settings;  // captions; empty: every searchable setting
-  std::string Target = "Devices";
-  int Block = 30;
-  std::optional<long long> Frames;  // the budget; unset: the search's default
-  bool Write = false;               // --tune-write
-  bool Apply = false;               // --tune-apply
-};
 
 class TuneRun : public FrameSink {
  public:

@@ -22,7 +22,7 @@ int TraceThread(int thread) {
 }  // namespace
 
 FrameRecorder::FrameRecorder(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
-  mOut << "frame,time_ms,cycle,depth,duration_us\n";
+  mOut << "frame,time_ms,cycle,depth,duration_us,cpu_us\n";
   mOut.flush();
 }
 
@@ -30,10 +30,10 @@ void FrameRecorder::Take(const FrameSample& frame, const std::vector<CapturedCyc
   char head[64];
   std::snprintf(head, sizeof(head), "%lld,%.3f,", frame.Index,
                 static_cast<double>(frame.StartNs) / 1e6);
-  char tail[64];
+  char tail[96];
   for (const CycleSample& c : frame.Cycles) {
     const CapturedCycle& cycle = cycles[static_cast<std::size_t>(c.Cycle)];
-    std::snprintf(tail, sizeof(tail), ",%d,%.3f\n", cycle.Depth, c.Micros);
+    std::snprintf(tail, sizeof(tail), ",%d,%.3f,%.3f\n", cycle.Depth, c.Micros, c.CpuMicros);
     mOut << head << CsvField(cycle.Path) << tail;
   }
   const Clock::time_point now = Clock::now();
@@ -58,6 +58,7 @@ void TraceWriter::Template::Bind(nlohmann::json event) {
   Frame = &Event["args"]["frame"];
   Path = &Event["args"]["cycle"];
   Measured = Event["args"].contains("measured_us") ? &Event["args"]["measured_us"] : nullptr;
+  Cpu = Event["args"].contains("cpu_us") ? &Event["args"]["cpu_us"] : nullptr;
 }
 
 TraceWriter::TraceWriter(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
@@ -66,16 +67,18 @@ TraceWriter::TraceWriter(std::ostream& out) : mOut(out), mLastFlush(Clock::now()
                                 {"ph", "X"},  {"ts", 0.0},
                                 {"dur", 0.0}, {"pid", static_cast<int>(getpid())},
                                 {"tid", 0},   {"args", {{"frame", 0LL}, {"cycle", ""}}}};
-  mPlain.Bind(event);
-  nlohmann::json measured = event;
-  measured["args"]["measured_us"] = 0.0;
-  mWithMeasured.Bind(std::move(measured));
+  mPool.Bind(event);
+  nlohmann::json cycle = event;
+  cycle["args"]["cpu_us"] = 0.0;
+  mPlain.Bind(cycle);
+  cycle["args"]["measured_us"] = 0.0;
+  mWithMeasured.Bind(std::move(cycle));
 }
 
 void TraceWriter::Event(const Pending& event, const std::vector<CapturedCycle>& cycles,
                         long long frame) {
   const CapturedCycle& cycle = cycles[static_cast<std::size_t>(event.Cycle)];
-  Template& t = event.Measured ? mWithMeasured : mPlain;
+  Template& t = event.Pool ? mPool : event.Measured ? mWithMeasured : mPlain;
   mName.assign(cycle.Name);
   if (event.Piece != 0) mName += event.Piece == 1 ? " (1 of 2)" : " (2 of 2)";
   t.Name->get_ref<std::string&>().assign(mName);
@@ -85,7 +88,8 @@ void TraceWriter::Event(const Pending& event, const std::vector<CapturedCycle>& 
   *t.Tid = TraceThread(event.Span.Thread);
   *t.Frame = frame;
   t.Path->get_ref<std::string&>().assign(cycle.Path);
-  if (event.Measured) *t.Measured = std::round(event.Micros * 1000.0) / 1000.0;
+  if (t.Measured) *t.Measured = std::round(event.Micros * 1000.0) / 1000.0;
+  if (t.Cpu) *t.Cpu = std::round(event.CpuMicros * 1000.0) / 1000.0;
   mText.assign(mFirst ? "\n" : ",\n");
   mText += t.Event.dump();
   mOut << mText;
@@ -103,6 +107,7 @@ void TraceWriter::Take(const FrameSample& frame, const std::vector<CapturedCycle
       event.Piece = c.PartCount > 1 ? p + 1 : 0;
       event.Measured = c.PartCount > 1 || c.Encloses;
       event.Micros = c.Micros;
+      event.CpuMicros = c.CpuMicros;
       mPending.push_back(event);
     }
   }

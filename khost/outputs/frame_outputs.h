@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/frame_capture.h"
+#include "khost/frame/frame_capture.h"
+#include "khost/frame/profiler_feed.h"
 
 namespace khost {
 
-// frame,time_ms,cycle,depth,duration_us: one line per cycle that ran in a
-// frame, flushed at least once a second so a run that is killed keeps what
+// frame,time_ms,cycle,depth,duration_us,cpu_us: one line per cycle that
+// ran in a frame, flushed at least once a second so a run that is killed keeps what
 // it recorded.
 class FrameRecorder : public FrameSink {
  public:
@@ -37,7 +38,8 @@ class FrameRecorder : public FrameSink {
 // other work between them is two events named "NAME (1 of 2)" and "NAME (2
 // of 2)", and an event longer than its cycle's measured time (rendering,
 // which holds deformation and upload between its two parts) carries that
-// time as "measured_us".
+// time as "measured_us". Every cycle's event carries the cycle's CPU time
+// as "cpu_us" (pool threads' shares carry none).
 class TraceWriter : public FrameSink {
  public:
   explicit TraceWriter(std::ostream& out);
@@ -58,7 +60,8 @@ class TraceWriter : public FrameSink {
     nlohmann::json* Tid = nullptr;
     nlohmann::json* Frame = nullptr;
     nlohmann::json* Path = nullptr;
-    nlohmann::json* Measured = nullptr;  // only in the template that has it
+    nlohmann::json* Measured = nullptr;  // only in the templates that have it
+    nlohmann::json* Cpu = nullptr;
     void Bind(nlohmann::json event);
   };
   // An event of the frame being written, before they are put in order.
@@ -69,13 +72,15 @@ class TraceWriter : public FrameSink {
     bool Pool = false;
     bool Measured = false;  // carries the cycle's measured time
     double Micros = 0.0;
+    double CpuMicros = 0.0;
   };
   void Event(const Pending& event, const std::vector<CapturedCycle>& cycles, long long frame);
   std::ostream& mOut;
   bool mFirst = true;
   std::set<int> mThreads;
-  Template mPlain;
-  Template mWithMeasured;
+  Template mPool;          // a pool thread's share
+  Template mPlain;         // a cycle
+  Template mWithMeasured;  // a cycle whose event is not its measured time
   std::vector<Pending> mPending;
   std::string mName;
   std::string mText;

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/profiler_feed.h"
 #include "ksurface.h"
 
 namespace khost {
@@ -72,8 +72,7 @@ Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream&
   std::ostream& notes = mTextToStdout ? err : out;
   // An output that cannot be finished does not keep the others from being
   // written; every failure is reported and the run's status is then 1.
-  FrameRecord none;
-  Status status = mMeasured.Finish(ending.Tail ? *ending.Tail : none, notes);
+  Status status = mMeasured.Finish(notes);
   if (mWantTool) {
     Status written =
         WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
@@ -90,7 +89,7 @@ Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream&
   }
   if (mStats.IsOpen()) {
     std::ostringstream csv;
-    WriteChartRowsCsv(CollectChartRows(ending.SelectedCycle), csv);
+    WriteChartRowsCsv(ending.Rows, csv);
     // What went to standard output so far comes first when the statistics
     // go there too.
     out.flush();

@@ -10,26 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "host/kbaselib.h"
 #include "khost/app/status.h"
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/measured_run.h"
+#include "khost/frame/profiler_feed.h"
 #include "khost/outputs/output_file.h"
 #include "khost/outputs/output_paths.h"
 
 namespace khost {
-
-// The outputs a run asks for.
-struct OutputRequest {
-  // The tool's picture: at this path, or (headless without one) at
-  // kDefaultScreenshot, with a line on standard output saying where.
-  std::optional<std::string> Screenshot;
-  bool DefaultScreenshot = false;
-  std::optional<std::string> WindowScreenshot;
-  std::optional<std::string> Stats;
-  MeasuredRequest Measured;
-};
-
-inline constexpr const char* kDefaultScreenshot = "profiling-center.png";
 
 // The files `request` writes, each named by its flag, for CheckOutputPaths.
 std::vector<NamedPath> OutputPathsOf(const OutputRequest& request);
@@ -47,12 +35,11 @@ class RunOutputs {
 
   // What Finish needs of the run's end.
   struct Ending {
-    const FrameRecord* Tail = nullptr;  // the last frame's own slots
-    int ToolWidth = 0;                  // the captured pictures' sizes
+    int ToolWidth = 0;  // the captured pictures' sizes
     int ToolHeight = 0;
     int WindowWidth = 0;
     int WindowHeight = 0;
-    KProfilingSampling* SelectedCycle = nullptr;  // what the chart shows
+    std::vector<ChartRow> Rows;  // the chart's rows, for --stats
   };
   // Finishes every output in order: the measured outputs (the comparison's
   // table to `out`), the screenshots, then the statistics (after what went

@@ -97,32 +97,38 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
-    const Clock::time_point t0 = Clock::now();
-    scene.SolveSkeleton(c, buffer);
-    const Clock::time_point t1 = Clock::now();
-    scene.SolveConstraints(c, buffer);
-    const Clock::time_point t2 = Clock::now();
-    out.Characters[i] = {Micros(t0, t2), Micros(t0, t1), Micros(t1, t2), t0,
-                         ThreadPool::CurrentWorker()};
+    const Stretch skeleton = Measure([&] { scene.SolveSkeleton(c, buffer); });
+    const Stretch constraints = Measure([&] { scene.SolveConstraints(c, buffer); });
+    out.Characters[i] = {MicrosBetween(skeleton.Start, constraints.End),
+                         skeleton.Micros(),
+                         constraints.Micros(),
+                         skeleton.Start,
+                         ThreadPool::CurrentWorker(),
+                         skeleton.CpuMicros + constraints.CpuMicros,
+                         skeleton.CpuMicros,
+                         constraints.CpuMicros};
   };
 
-  const Clock::time_point a0 = Clock::now();
-  if (parallel) {
-    mPool.ParallelFor(static_cast<std::size_t>(count), animate);
-  } else {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
-  }
-  const Clock::time_point a1 = Clock::now();
-  if (parallel) {
-    mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
-  } else {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
-  }
-  const Clock::time_point a2 = Clock::now();
-  out.Animation = Micros(a0, a1);
-  out.Evaluation = Micros(a1, a2);
-  out.AnimationStart = a0;
-  out.EvaluationStart = a1;
+  const Stretch animation = Measure([&] {
+    if (parallel) {
+      mPool.ParallelFor(static_cast<std::size_t>(count), animate);
+    } else {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) animate(i);
+    }
+  });
+  const Stretch evaluation = Measure([&] {
+    if (parallel) {
+      mPool.ParallelFor(static_cast<std::size_t>(count), evaluate);
+    } else {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
+    }
+  });
+  out.Animation = animation.Micros();
+  out.Evaluation = evaluation.Micros();
+  out.AnimationCpu = animation.CpuMicros;
+  out.EvaluationCpu = evaluation.CpuMicros;
+  out.AnimationStart = animation.Start;
+  out.EvaluationStart = evaluation.Start;
   SpansPerThread(out.AnimationItems, out.AnimationWork);
 }
 
@@ -284,33 +290,32 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
   mPendingFrame = -1;
   timings.Animation = mResult.Animation;
   timings.Evaluation = mResult.Evaluation;
+  timings.AnimationCpu = mResult.AnimationCpu;
+  timings.EvaluationCpu = mResult.EvaluationCpu;
   timings.Characters = mResult.Characters;
   timings.AnimationStart = mResult.AnimationStart;
   timings.EvaluationStart = mResult.EvaluationStart;
   timings.EvaluationThread = mResult.Thread;
   timings.AnimationWork = mResult.AnimationWork;
 
-  Clock::time_point t0 = Clock::now();
-  Cull(buffer, settings.FrustumCulling);
-  Clock::time_point t1 = Clock::now();
-  timings.Culling = Micros(t0, t1);
-  timings.CullingStart = t0;
+  // A stage's stretch into its three members.
+  const auto keep = [](const Stretch& s, double& micros, double& cpu, TimePoint& start) {
+    micros = s.Micros();
+    cpu = s.CpuMicros;
+    start = s.Start;
+  };
+  keep(Measure([&] { Cull(buffer, settings.FrustumCulling); }), timings.Culling, timings.CullingCpu,
+       timings.CullingStart);
   timings.VisibleCharacters = 0;
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
 
-  t0 = Clock::now();
-  Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings);
-  t1 = Clock::now();
-  timings.Deformation = Micros(t0, t1);
-  timings.DeformationStart = t0;
-
-  t0 = Clock::now();
-  Upload(buffer, settings.GPUSkinning);
-  t1 = Clock::now();
-  timings.Upload = Micros(t0, t1);
-  timings.UploadStart = t0;
+  keep(
+      Measure([&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); }),
+      timings.Deformation, timings.DeformationCpu, timings.DeformationStart);
+  keep(Measure([&] { Upload(buffer, settings.GPUSkinning); }), timings.Upload, timings.UploadCpu,
+       timings.UploadStart);
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
   // (into the other pose buffer) while this frame is submitted and drawn.
@@ -324,11 +329,8 @@ void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettin
     });
   }
 
-  t0 = Clock::now();
-  Submit(buffer, settings.GPUSkinning);
-  t1 = Clock::now();
-  timings.Submission = Micros(t0, t1);
-  timings.SubmissionStart = t0;
+  keep(Measure([&] { Submit(buffer, settings.GPUSkinning); }), timings.Submission,
+       timings.SubmissionCpu, timings.SubmissionStart);
   timings.DrawItems = static_cast<int>(mDrawList.size());
 }
 

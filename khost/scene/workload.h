@@ -1,6 +1,6 @@
 // One frame of the host's work on its scene: animation and evaluation,
-// early culling, deformation, upload and submission, each timed with a
-// steady clock.
+// early culling, deformation, upload and submission, each timed with the
+// steady clock and the running thread's CPU clock (stopwatch.h).
 #pragma once
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "khost/scene/scene.h"
+#include "khost/scene/stopwatch.h"
 #include "khost/scene/thread_pool.h"
 
 namespace khost {
@@ -22,8 +23,6 @@ struct EngineSettings {
   bool ParallelDeformation = false;
   bool GPUSkinning = false;
 };
-
-using TimePoint = std::chrono::steady_clock::time_point;
 
 // A stretch of work: where it began, how long it took (microseconds) and
 // the thread it ran on (ThreadPool::CurrentWorker: 0 the host's loop).
@@ -41,12 +40,14 @@ struct CharacterTimings {
   double Constraints = 0.0;
   TimePoint Start{};
   int Thread = 0;
+  double TotalCpu = 0.0, SkeletonCpu = 0.0, ConstraintsCpu = 0.0;  // on its thread's CPU clock
 };
 
-// Microseconds spent in each stage of one frame. Evaluation and Animation
-// are wall-clock times of the whole pass; per-character times are each
-// character's own (with parallel evaluation they overlap, so their sum
-// exceeds the pass). Each stage also keeps where it began; animation and
+// Microseconds spent in each stage of one frame, on the steady clock and
+// (the *Cpu members) on the CPU clock of the thread that ran the stage.
+// Evaluation and Animation are wall-clock times of the whole pass;
+// per-character times are each character's own (with parallel evaluation
+// they overlap, so their sum exceeds the pass). Each stage also keeps where it began; animation and
 // evaluation run on EvaluationThread (a worker when pipelined). The work
 // lists hold one span per thread that took part in a parallel pass.
 struct FrameTimings {
@@ -69,6 +70,8 @@ struct FrameTimings {
   int VisibleCharacters = 0;
   std::size_t DeformedVertices = 0;
   int DrawItems = 0;
+  double AnimationCpu = 0.0, EvaluationCpu = 0.0, CullingCpu = 0.0;
+  double DeformationCpu = 0.0, UploadCpu = 0.0, SubmissionCpu = 0.0;
 };
 
 struct DrawItem {
@@ -138,6 +141,8 @@ class Workload {
   struct EvalResult {
     double Animation = 0.0;
     double Evaluation = 0.0;
+    double AnimationCpu = 0.0;
+    double EvaluationCpu = 0.0;
     std::vector<CharacterTimings> Characters;
     TimePoint AnimationStart{};
     TimePoint EvaluationStart{};

@@ -15,30 +15,9 @@ namespace khost {
 
 namespace {
 
-// The reader's limits: longer lines are not read, longer files not whole.
-constexpr std::size_t kMaxLineLength = 64u * 1024u;
+// The reader's limit: longer files are not read whole.
 constexpr std::size_t kMaxFileBytes = 16u * 1024u * 1024u;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-bool HasControlCharacter(std::string_view text) {
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((u < 0x20 && c != '\t') || u == 0x7f) return true;
-  }
-  return false;
-}
 
 // One line of the text: what is between two line ends, and its ending
 // ("\n", "\r\n", or "\r" or nothing for a last line without '\n').
@@ -103,19 +82,13 @@ void Find(const std::vector<Line>& lines, std::string_view section, std::string_
   }
 }
 
-std::string FormatValue(const std::string& value, bool quote) {
-  quote = quote || (!value.empty() &&
-                    (IsBlank(value.front()) || IsBlank(value.back()) || value.front() == '"'));
-  return quote ? "\"" + value + "\"" : value;
-}
-
 // `line` with its value replaced, everything around the value kept.
 std::string ReplaceValue(const std::string& line, const std::string& value, bool quoted) {
   std::size_t begin = line.find('=') + 1;
-  while (begin < line.size() && IsBlank(line[begin])) ++begin;
+  while (begin < line.size() && KConfig_IsBlank(line[begin])) ++begin;
   std::size_t end = line.size();
-  while (end > begin && IsBlank(line[end - 1])) --end;
-  std::string formatted = FormatValue(value, quoted);
+  while (end > begin && KConfig_IsBlank(line[end - 1])) --end;
+  std::string formatted = KConfig_FormatValue(value, quoted);
   if (begin == line.size() && begin > 0 && line[begin - 1] == '=' && !formatted.empty()) {
     formatted.insert(formatted.begin(), ' ');
   }
@@ -124,18 +97,15 @@ std::string ReplaceValue(const std::string& line, const std::string& value, bool
 
 Status CheckEdit(const ConfigEdit& edit) {
   const std::string name = "\"" + edit.Section + "/" + edit.Key + "\"";
-  const std::string_view section = edit.Section;
-  const std::string_view key = edit.Key;
-  if (HasControlCharacter(section) || Trim(section) != section ||
-      section.find(']') != std::string_view::npos || section.size() + 2 > kMaxLineLength) {
-    return Failure("configuration section of " + name + " cannot be written");
-  }
-  if (key.empty() || HasControlCharacter(key) || Trim(key) != key ||
-      key.find('=') != std::string_view::npos || key[0] == ';' || key[0] == '#' || key[0] == '[') {
-    return Failure("configuration key " + name + " cannot be written");
-  }
-  if (HasControlCharacter(edit.Value) || key.size() + edit.Value.size() + 5 > kMaxLineLength) {
-    return Failure("value of configuration key " + name + " cannot be written");
+  switch (KConfig_CheckWritable(edit.Section, edit.Key, edit.Value)) {
+    case KConfigUnwritable::kSection:
+      return Failure("configuration section of " + name + " cannot be written");
+    case KConfigUnwritable::kKey:
+      return Failure("configuration key " + name + " cannot be written");
+    case KConfigUnwritable::kValue:
+      return Failure("value of configuration key " + name + " cannot be written");
+    case KConfigUnwritable::kNone:
+      break;
   }
   return Status();
 }
@@ -178,14 +148,14 @@ Result<ConfigTextEdit> EditConfigText(std::string_view text, const std::vector<C
       line.Text = std::move(replaced);
       continue;
     }
-    const std::string entry = edit.Key + " = " + FormatValue(edit.Value, false);
+    const std::string entry = edit.Key + " = " + KConfig_FormatValue(edit.Value, false);
     if (lastOfSection >= 0) {
       insertAt(static_cast<std::size_t>(lastOfSection) + 1, entry);
     } else if (edit.Section.empty()) {
       insertAt(0, entry);  // keys before any header
     } else {
       // A new section at the end, after a blank line when the file has text.
-      if (!lines.empty() && !Trim(lines.back().Text).empty()) insertAt(lines.size(), "");
+      if (!lines.empty() && !KConfig_Trim(lines.back().Text).empty()) insertAt(lines.size(), "");
       insertAt(lines.size(), "[" + edit.Section + "]");
       insertAt(lines.size(), entry);
     }

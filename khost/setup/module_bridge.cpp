@@ -18,8 +18,6 @@ namespace {
 constexpr const char* kToolFolder = "UI/Tools";
 constexpr const char* kToolName = "ProfilingCenter";
 constexpr const char* kPanelRegion = "Adaptable";
-// The display selector: the list offering this item.
-constexpr const char* kDisplaySelectorItem = "DisplayAll";
 
 // Runs a call into the module's code, which may throw anything; a failure
 // saying what threw when it does.
@@ -90,34 +88,6 @@ void ModuleBridge::RefreshLayout() {
     mPanel->LayoutRefresh();
   } else if (mLayout) {
     mLayout->LayoutRefresh();
-  }
-}
-
-KProfilingSampling* ModuleBridge::SelectedCycle() const {
-  if (!mLayout) return nullptr;
-  KtList* selector = nullptr;
-  KtList* first = nullptr;
-  for (const FoundControl& c : CollectControls(*mLayout)) {
-    if (c.ControlKind != FoundControl::kList) continue;
-    auto* list = static_cast<KtList*>(c.View);
-    if (!first) first = list;
-    if (list->FindItem(kDisplaySelectorItem) >= 0) {
-      selector = list;
-      break;
-    }
-  }
-  if (!selector) selector = first;
-  if (!selector) return nullptr;
-  KProfiler* profiler = KProfiler::TheOne();
-  switch (selector->SelectedIndex.Get()) {
-    case 1:
-      return profiler->RootCycles[kSlotEvaluation];
-    case 2:
-      return profiler->RootCycles[kSlotRendering];
-    case 3:
-      return profiler->RootCycles[kSlotDevices];
-    default:
-      return nullptr;  // DisplayAll, or an index the list does not offer
   }
 }
 

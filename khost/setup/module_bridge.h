@@ -1,7 +1,7 @@
 // The bridge to the profiling module: the one place that knows the module's
 // shape. It loads and registers the module, creates its ProfilingCenter
-// tool window, finds the panel inside it, and reads what the panel's
-// display selector shows; it ends the tool and unloads the module again.
+// tool window and finds the panel inside it; it ends the tool and unloads
+// the module again.
 #pragma once
 
 #include <string>
@@ -36,9 +36,6 @@ class ModuleBridge {
   // Lets the tool lay out its content for a paint: the panel, or the whole
   // window when it has no panel.
   void RefreshLayout();
-  // The cycle the panel's display selector shows, as the panel maps its
-  // choice; null for the full chart.
-  KProfilingSampling* SelectedCycle() const;
 
   // Ends the tool window the way a host does (the GL context current).
   void DestroyTool();

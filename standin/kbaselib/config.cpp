@@ -68,16 +68,8 @@ FolderState& TheFolderState() {
   return *state;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 std::string_view Trim(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  return KConfig_Trim(text);
 }
 
 bool HasControlCharacter(std::string_view text) {
@@ -170,14 +162,8 @@ struct Override {
   std::string Value;
 };
 
-std::string FormatValue(const std::string& value) {
-  const bool quote =
-      !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || value.front() == '"');
-  return quote ? "\"" + value + "\"" : value;
-}
-
 std::string FormatEntry(std::string_view key, const std::string& value) {
-  return std::string(key) + " = " + FormatValue(value);
+  return std::string(key) + " = " + KConfig_FormatValue(value, false);
 }
 
 }  // namespace
@@ -448,6 +434,40 @@ bool KConfigFile_Save(KConfigFile& file) {
   return KConfigFileAccess::Save(file);
 }
 
+bool KConfig_IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view KConfig_Trim(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && KConfig_IsBlank(text[begin])) ++begin;
+  while (end > begin && KConfig_IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+KConfigUnwritable KConfig_CheckWritable(std::string_view section, std::string_view key,
+                                        std::string_view value) {
+  if (HasControlCharacter(section) || Trim(section) != section ||
+      section.find(']') != std::string_view::npos || section.size() + 2 > kMaxLineLength) {
+    return KConfigUnwritable::kSection;
+  }
+  if (key.empty() || HasControlCharacter(key) || Trim(key) != key ||
+      key.find('=') != std::string_view::npos || key[0] == ';' || key[0] == '#' || key[0] == '[') {
+    return KConfigUnwritable::kKey;
+  }
+  if (HasControlCharacter(value) || key.size() + value.size() + 5 > kMaxLineLength) {
+    return KConfigUnwritable::kValue;
+  }
+  return KConfigUnwritable::kNone;
+}
+
+std::string KConfig_FormatValue(std::string_view value, bool quote) {
+  quote = quote || (!value.empty() && (KConfig_IsBlank(value.front()) ||
+                                       KConfig_IsBlank(value.back()) || value.front() == '"'));
+  return quote ? "\"" + std::string(value) + "\"" : std::string(value);
+}
+
 bool KConfigFileAccess::Set(KConfigFile& file, const char* section, const char* key,
                             const char* value) {
   KConfigFile::Impl* const mImpl = file.mImpl;
@@ -456,18 +476,9 @@ bool KConfigFileAccess::Set(KConfigFile& file, const char* section, const char* 
   const std::string_view keyText(key);
   const std::string_view valueText(value);
   // Only what reads back as written may be stored.
-  if (HasControlCharacter(sectionText) || Trim(sectionText) != sectionText ||
-      sectionText.find(']') != std::string_view::npos) {
+  if (KConfig_CheckWritable(sectionText, keyText, valueText) != KConfigUnwritable::kNone) {
     return false;
   }
-  if (keyText.empty() || HasControlCharacter(keyText) || Trim(keyText) != keyText ||
-      keyText.find('=') != std::string_view::npos || keyText[0] == ';' || keyText[0] == '#' ||
-      keyText[0] == '[') {
-    return false;
-  }
-  if (HasControlCharacter(valueText)) return false;
-  if (keyText.size() + valueText.size() + 5 > kMaxLineLength) return false;
-  if (sectionText.size() + 2 > kMaxLineLength) return false;
   try {
     if (Override* o = mImpl->FindOverride(sectionText, keyText)) {
       o->Value = std::string(valueText);

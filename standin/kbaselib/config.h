@@ -45,6 +45,19 @@ KHOST_API KConfigLine KConfig_ParseLine(std::string_view line);
 // Whether two section or key names are the same to the reader (ASCII case
 // ignored). [any; -]
 KHOST_API bool KConfig_SameName(std::string_view a, std::string_view b);
+// The reader's blanks (space and tab) and `text` without them at either
+// end. [any; views into text]
+KHOST_API bool KConfig_IsBlank(char c);
+KHOST_API std::string_view KConfig_Trim(std::string_view text);
+// Which of section, key and value would not read back as written (a
+// control character, blanks at an end, a character that ends the name, a
+// line too long), the first that fails; kNone when all would. [any; -]
+enum class KConfigUnwritable { kNone, kSection, kKey, kValue };
+KHOST_API KConfigUnwritable KConfig_CheckWritable(std::string_view section, std::string_view key,
+                                                  std::string_view value);
+// `value` as a line holds it: in quotes when `quote` is set or the reader
+// would otherwise lose its end blanks or a leading quote. [any; -]
+KHOST_API std::string KConfig_FormatValue(std::string_view value, bool quote);
 
 // Whether the file existed and was read. [ui; -]
 KHOST_API bool KConfigFile_IsLoaded(const KConfigFile& file);

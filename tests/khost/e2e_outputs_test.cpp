@@ -1,6 +1,6 @@
 // End-to-end: what khost's outputs hold when a reader opens them (the
-// trace's slices nest on every track) and what a run that is interrupted
-// leaves behind.
+// trace's slices nest on every track, the statistics list the chart's rows)
+// and what a run that is interrupted leaves behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -141,6 +142,54 @@ bool WaitForGrowth(const fs::path& path, std::uintmax_t bytes) {
   return false;
 }
 
+// The statistics' rows follow the chart: the upper block, then the display
+// the run's last --select chose (the whole lower block for DisplayAll), the
+// children with the evaluation depth. The names and depths are those of
+// the module's chart, as the statistics wrote them before they were read
+// from the profiler instead of the module's selector.
+TEST(KhostStatistics, RowsAndNamesFollowTheDisplayedCycle) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = 1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const std::string upper = "Frame,0;Present,0;";
+  const std::string evaluation =
+      "Evaluation,0;Character 1,1;Skeleton,2;Constraints,2;Character 2,1;Skeleton,2;"
+      "Constraints,2;";
+  const std::string rendering = "Rendering,0;Culling,1;Submission,1;";
+  const std::string all = upper + "Devices,0;Input,0;Animation,0;" + evaluation +
+                          "Deformation,0;Upload,0;" + rendering + "Tool Paint,0;Scene Update,0;";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, all},
+      {{"--select", "Evaluation"}, upper + evaluation},
+      {{"--select", "Rendering"}, upper + rendering},
+      {{"--select", "Devices"}, upper + "Devices,0;"},
+      {{"--select", "Rendering", "--select", "DisplayAll"}, all},
+      {{"--select", "Devices", "--set", "Evaluation Depth=0"}, upper + "Devices,0;"},
+      {{"--set", "Evaluation Depth=0"},
+       upper + "Devices,0;Input,0;Animation,0;Evaluation,0;Deformation,0;Upload,0;Rendering,0;"
+               "Tool Paint,0;Scene Update,0;"},
+      {{"--set", "Profiling Mode=Off"}, ""},
+  };
+  for (const auto& [more, expected] : cases) {
+    std::vector<std::string> args = {"--scene", "builtin", "--stats", w.Path("s.csv").string()};
+    args.insert(args.end(), more.begin(), more.end());
+    const RunResult r = w.Run(w.Headless(3, config, args));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::istringstream in(ReadAll(w.Path("s.csv")));
+    std::string header;
+    std::getline(in, header);
+    EXPECT_EQ(header, "name,depth,average_us,minimum_us,maximum_us,average_cpu_us");
+    std::string rows;
+    for (std::string line; std::getline(in, line);) {
+      const std::size_t second = line.find(',', line.find(',') + 1);
+      rows += line.substr(0, second) + ";";
+    }
+    EXPECT_EQ(rows, expected) << (more.empty() ? "" : more.back());
+  }
+}
+
 TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
@@ -166,8 +215,10 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.back(), '\n');
   const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
-  EXPECT_EQ(std::count(last.begin(), last.end(), ','), 4) << last;
-  EXPECT_EQ(ReadAll(stats).rfind("name,depth,average_us,minimum_us,maximum_us\nFrame,0,", 0), 0u);
+  EXPECT_EQ(std::count(last.begin(), last.end(), ','), 5) << last;
+  EXPECT_EQ(ReadAll(stats).rfind(
+                "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\nFrame,0,", 0),
+            0u);
   int width = 0;
   int height = 0;
   std::vector<unsigned char> pixels;

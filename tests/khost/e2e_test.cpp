@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -383,13 +385,13 @@ TEST(KhostOutputs, StreamsAreWrittenInPlaceAndUnopenableOutputsAreRefusedUpFront
   EXPECT_TRUE(fs::is_directory(w.Path("folder")));
 }
 
-// Every row of a recording has its five fields and ends with a line end.
+// Every row of a recording has its six fields and ends with a line end.
 void ExpectWholeRows(const std::string& text) {
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    ASSERT_EQ(std::count(line.begin(), line.end(), ','), 4) << line;
+    ASSERT_EQ(std::count(line.begin(), line.end(), ','), 5) << line;
   }
 }
 
@@ -709,7 +711,7 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
-  EXPECT_EQ(lines[0], "name,depth,average_us,minimum_us,maximum_us");
+  EXPECT_EQ(lines[0], "name,depth,average_us,minimum_us,maximum_us,average_cpu_us");
   EXPECT_EQ(lines[1].rfind("Frame,0,", 0), 0u) << lines[1];
   EXPECT_EQ(lines[2].rfind("Present,0,", 0), 0u) << lines[2];
   EXPECT_EQ(lines[3].rfind("Evaluation,0,", 0), 0u) << lines[3];
@@ -721,8 +723,9 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
     std::vector<std::string> f;
     std::stringstream s(lines[i]);
     for (std::string x; std::getline(s, x, ',');) f.push_back(x);
-    ASSERT_EQ(f.size(), 5u) << lines[i];
+    ASSERT_EQ(f.size(), 6u) << lines[i];
     EXPECT_LE(std::stod(f[3]), std::stod(f[2]) + 1e-3) << lines[i];
+    EXPECT_GE(std::stod(f[5]), 0.0) << lines[i];
     EXPECT_LE(std::stod(f[2]), std::stod(f[4]) + 1e-3) << lines[i];
   }
 }
@@ -894,14 +897,30 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
 
   const auto rows = ReadCsv(record);
   ASSERT_EQ(rows.size(), 1u + kFrames * chart.size());
-  EXPECT_EQ(rows[0],
-            (std::vector<std::string>{"frame", "time_ms", "cycle", "depth", "duration_us"}));
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"frame", "time_ms", "cycle", "depth", "duration_us",
+                                               "cpu_us"}));
+  // The CPU clock's granularity, and the recording's rounding to 1 ns.
+  timespec resolution{};
+  clock_getres(CLOCK_THREAD_CPUTIME_ID, &resolution);
+  const double granularity = static_cast<double>(resolution.tv_nsec) / 1000.0 + 0.002;
+  // Per frame and cycle: the recording's times on both clocks.
+  std::map<std::pair<long long, std::string>, std::pair<double, double>> recorded;
   double lastTime = -1.0;
   for (int frame = 0; frame < kFrames; ++frame) {
     std::vector<std::pair<std::string, std::string>> cycles;
     for (std::size_t k = 0; k < chart.size(); ++k) {
       const auto& row = rows[1 + frame * chart.size() + k];
-      ASSERT_EQ(row.size(), 5u);
+      ASSERT_EQ(row.size(), 6u);
+      const double wall = std::stod(row[4]);
+      const double cpu = std::stod(row[5]);
+      recorded[{frame, row[2]}] = {wall, cpu};
+      EXPECT_GE(cpu, 0.0) << row[2];
+      // Every cycle but the period runs on one thread, whose CPU time
+      // cannot exceed the wall time around it; the period's is the whole
+      // process's, every thread's.
+      if (row[2] != "Devices") {
+        EXPECT_LE(cpu, wall + granularity) << "frame " << frame << " " << row[2];
+      }
       EXPECT_EQ(row[0], std::to_string(frame));
       const double time = std::stod(row[1]);
       if (k == 0) {
@@ -920,9 +939,26 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
 
   // The trace: complete events with name, ts and dur, each child inside
   // one of its parent's events of the same frame, pool work inside its
-  // cycle, some of it off the loop's thread.
+  // cycle, some of it off the loop's thread. Each cycle's events carry the
+  // recording's times of that frame: its event's length, or the
+  // measured_us of an event that is not its time alone, and its cpu_us.
   const nlohmann::json document = nlohmann::json::parse(ReadAll(trace));
   const nlohmann::json& events = document.at("traceEvents");
+  std::set<std::pair<long long, std::string>> traced;
+  for (const auto& e : events) {
+    if (e.at("ph") != "X" || e.at("cat") != "cycle") continue;
+    const auto key = std::make_pair(e.at("args").at("frame").get<long long>(),
+                                    e.at("args").at("cycle").get<std::string>());
+    const auto found = recorded.find(key);
+    ASSERT_NE(found, recorded.end()) << e.dump();
+    const nlohmann::json& carried = e.at("args");
+    const double wall = carried.contains("measured_us") ? carried.at("measured_us").get<double>()
+                                                        : e.at("dur").get<double>();
+    EXPECT_NEAR(wall, found->second.first, 0.002) << e.dump();
+    EXPECT_NEAR(carried.at("cpu_us").get<double>(), found->second.second, 0.002) << e.dump();
+    traced.insert(key);
+  }
+  EXPECT_EQ(traced.size(), recorded.size());
   std::map<std::pair<long long, std::string>, std::vector<std::pair<double, double>>> spans;
   int complete = 0;
   int loopThread = -1;
@@ -968,7 +1004,8 @@ TEST(KhostMeasure, AKilledRunKeepsItsRecordingAtThePath) {
                             {}, 8);
   ASSERT_EQ(r.Status, 128 + SIGKILL) << r.Err;
   const std::string text = ReadAll(record);
-  EXPECT_EQ(text.rfind("frame,time_ms,cycle,depth,duration_us\n", 0), 0u) << text.substr(0, 200);
+  EXPECT_EQ(text.rfind("frame,time_ms,cycle,depth,duration_us,cpu_us\n", 0), 0u)
+      << text.substr(0, 200);
   EXPECT_EQ(text.find("older"), std::string::npos);
   // It is written in whole rows, so the kill leaves no torn last row.
   ASSERT_FALSE(text.empty());

@@ -1,4 +1,4 @@
-#include "khost/app/frame_capture.h"
+#include "khost/frame/frame_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -33,61 +33,53 @@ class Keep : public FrameSink {
 
 const TimePoint kOrigin = TimePoint{} + std::chrono::seconds(100);
 
-// Frame `index` starts at index * 10 ms; its work follows the loop's order.
-FrameRecord Record(int index, FrameTimings& work) {
+// Frame `index` starts at index * 10 ms and takes 10 ms; its work follows
+// the loop's order. Every cycle's CPU time is its wall time less 1 us.
+MeasuredFrame Measured(int index, FrameTimings& work) {
   const TimePoint start = kOrigin + microseconds(10000 * index);
-  FrameRecord r;
-  r.FrameStart = start;
-  r.Slots[kSlotInput] = 5;
-  r.Starts[kSlotInput] = start + microseconds(1);
-  r.Slots[kSlotSceneUpdate] = 2;
-  r.Starts[kSlotSceneUpdate] = start + microseconds(6);
-  work.Characters = {{30, 10, 20, start + microseconds(120), 1}};
+  MeasuredFrame f;
+  f.Index = index;
+  f.Start = start;
+  f.Loop[kSlotDevices] = {10000, 12000, start, 0};  // the process's CPU: two threads
+  f.Loop[kSlotFrame] = {3000.0 + index, 2999.0 + index, start, 0};
+  f.Loop[kSlotInput] = {5, 4, start + microseconds(1), 0};
+  f.Loop[kSlotSceneUpdate] = {2, 1, start + microseconds(6), 0};
+  f.Loop[kSlotToolPaint] = {0, 0, start, 0};  // not painted: left out
+  work.Characters = {{30, 10, 20, start + microseconds(120), 1, 29, 9, 19}};
   work.EvaluationStart = start + microseconds(110);
   work.Evaluation = 50;
+  work.EvaluationCpu = 49;
   work.CullingStart = start + microseconds(200);
   work.Culling = 4;
+  work.CullingCpu = 3;
   work.SubmissionStart = start + microseconds(400);
   work.Submission = 6;
+  work.SubmissionCpu = 5;
   // The workload's stages are read from its timings: none is copied.
-  r.Work = &work;
-  if (index > 0) {
-    // The frame before: its period, and its work of 3 ms from its start.
-    const TimePoint previous = kOrigin + microseconds(10000 * (index - 1));
-    r.Slots[kSlotDevices] = 10000;
-    r.Starts[kSlotDevices] = previous;
-    r.Slots[kSlotFrame] = 3000 + index;
-    r.Starts[kSlotFrame] = previous;
-    r.OfPreviousFrame[kSlotDevices] = true;
-    r.OfPreviousFrame[kSlotFrame] = true;
-  }
-  return r;
+  f.Work = &work;
+  return f;
 }
 
-TEST(KhostFrameCapture, SlotsOfThePreviousFrameJoinTheFrameTheyMeasured) {
+TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
   FrameCapture capture;
   Keep keep;
   capture.AddSink(&keep);
   FrameTimings work;
-  capture.Observe(0, Record(0, work));
-  EXPECT_TRUE(keep.Frames.empty());  // frame 0 waits for its period
-  capture.Observe(1, Record(1, work));
-  ASSERT_EQ(keep.Frames.size(), 1u);
-  FrameRecord tail;
-  tail.Slots[kSlotFrame] = 4000;
-  tail.Starts[kSlotFrame] = kOrigin + microseconds(10000);
-  tail.OfPreviousFrame[kSlotFrame] = true;
-  tail.Slots[kSlotInput] = 99;  // not the last frame's: ignored
-  capture.Finish(tail);
+  capture.Take(Measured(0, work));
+  ASSERT_EQ(keep.Frames.size(), 1u);  // at once: nothing waits for a next frame
+  capture.Take(Measured(1, work));
   ASSERT_EQ(keep.Frames.size(), 2u);
 
   EXPECT_EQ(keep.Frames[0].Index, 0);
   EXPECT_EQ(keep.Frames[1].StartNs, 10000000);
-  EXPECT_EQ(keep.Find(0, "Frame").Micros, 3001);  // published by frame 1
+  EXPECT_EQ(keep.Find(0, "Frame").Micros, 3000);
+  EXPECT_EQ(keep.Find(1, "Frame").Micros, 3001);
+  EXPECT_EQ(keep.Find(1, "Frame").CpuMicros, 3000);
   EXPECT_EQ(keep.Find(0, "Devices").Micros, 10000);
-  EXPECT_EQ(keep.Find(1, "Frame").Micros, 4000);
-  EXPECT_EQ(keep.Find(1, "Devices").Cycle, -1);  // not measured: not listed
+  EXPECT_EQ(keep.Find(0, "Devices").CpuMicros, 12000);
   EXPECT_EQ(keep.Find(1, "Input").Micros, 5);
+  EXPECT_EQ(keep.Find(0, "Tool Paint").Cycle, -1);  // did not run: not listed
+  EXPECT_EQ(keep.Find(0, "Present").Cycle, -1);     // not measured: not listed
 
   // The chart's order, parents before children, paths from the root.
   std::vector<std::string> paths;
@@ -100,8 +92,11 @@ TEST(KhostFrameCapture, SlotsOfThePreviousFrameJoinTheFrameTheyMeasured) {
                        "Evaluation/Character 1/Constraints", "Deformation", "Upload", "Rendering",
                        "Rendering/Culling", "Rendering/Submission", "Scene Update"}));
   EXPECT_EQ(keep.Find(0, "Evaluation").Micros, 50);
+  EXPECT_EQ(keep.Find(0, "Evaluation").CpuMicros, 49);
   EXPECT_EQ(keep.Find(0, "Evaluation").Parts[0].StartNs, 110000);
   EXPECT_EQ(keep.Find(0, "Rendering").Micros, 10);
+  EXPECT_EQ(keep.Find(0, "Rendering").CpuMicros, 8);
+  EXPECT_EQ(keep.Find(0, "Evaluation/Character 1/Constraints").CpuMicros, 19);
 
   // Where each part ran: the constraints follow the skeleton to the
   // nanosecond on the character's thread; rendering is its two parts.
@@ -126,17 +121,14 @@ TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
   Keep keep;
   capture.AddSink(&keep);
   FrameTimings work;
-  capture.Observe(0, Record(0, work));
-  FrameRecord next = Record(1, work);
+  MeasuredFrame f = Measured(0, work);
   // Frame 0 submits its viewport at 3 ms for 1 ms, paints the tool, and
   // swaps from 5 ms to 6 ms: work 4 ms, present 2 ms.
-  next.Slots[kSlotFrame] = 4000;
-  next.Slots[kSlotPresent] = 2000;
-  next.Starts[kSlotPresent] = kOrigin + microseconds(3000);
-  next.OfPreviousFrame[kSlotPresent] = true;
-  next.Presented = {kOrigin + microseconds(3000), kOrigin + microseconds(4000),
-                    kOrigin + microseconds(5000), kOrigin + microseconds(6000), true};
-  capture.Observe(1, next);
+  f.Loop[kSlotFrame] = {4000, 3900, kOrigin, 0};
+  f.Loop[kSlotPresent] = {2000, 100, kOrigin + microseconds(3000), 0};
+  f.Presented = {kOrigin + microseconds(3000), kOrigin + microseconds(4000),
+                 kOrigin + microseconds(5000), kOrigin + microseconds(6000), true};
+  capture.Take(f);
   ASSERT_EQ(keep.Frames.size(), 1u);
   const CycleSample frame = keep.Find(0, "Frame");
   const CycleSample present = keep.Find(0, "Present");
@@ -144,6 +136,7 @@ TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
   ASSERT_EQ(present.PartCount, 2);
   EXPECT_EQ(frame.Micros, 4000);
   EXPECT_EQ(present.Micros, 2000);
+  EXPECT_EQ(present.CpuMicros, 100);
   const Interval expected[4] = {
       {0, 3000000, 0}, {3000000, 4000000, 0}, {4000000, 5000000, 0}, {5000000, 6000000, 0}};
   const Interval got[4] = {frame.Parts[0], present.Parts[0], frame.Parts[1], present.Parts[1]};

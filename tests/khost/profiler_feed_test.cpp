@@ -1,4 +1,4 @@
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/profiler_feed.h"
 
 #include <gtest/gtest.h>
 
@@ -33,18 +33,24 @@ class KhostProfilerFeed : public ::testing::Test {
 
   // One frame where every slot and child takes a distinct, non-zero time.
   void PublishFrame(double culling = 5.0) {
-    FrameRecord record;
-    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) record.Slots[slot] = 100.0 + slot;
-    record.Slots[kSlotDevices] = 16000.0;
-    record.Slots[kSlotFrame] = 8000.0;
-    timings.Characters = {{30, 10, 20}, {40, 15, 25}};
+    MeasuredFrame frame;
+    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
+      frame.Loop[slot] = {100.0 + slot, 50.0 + slot, {}, 0};
+    }
+    frame.Loop[kSlotDevices] = {16000.0, 20000.0, {}, 0};
+    frame.Loop[kSlotFrame] = {8000.0, 7000.0, {}, 0};
+    frame.ToolPainted = true;
+    timings.Animation = 105.0;
+    timings.Evaluation = 106.0;
+    timings.Deformation = 108.0;
+    timings.Upload = 109.0;
+    timings.Characters = {{30, 10, 20, {}, 0, 29, 9, 19}, {40, 15, 25, {}, 0, 39, 14, 24}};
     timings.Culling = culling;
+    timings.CullingCpu = culling;
     timings.Submission = 7.0;
-    record.Work = &timings;
-    KProfiler* p = KProfiler::TheOne();
-    KProfiler_BeginFrame(*p);
-    feed.Publish(record);
-    KProfiler_EndFrame(*p);
+    timings.SubmissionCpu = 6.0;
+    frame.Work = &timings;
+    feed.Publish(frame);
   }
 
   static std::vector<std::string> Names(const std::vector<ChartRow>& rows) {
@@ -95,7 +101,7 @@ TEST_F(KhostProfilerFeed, FullChartRowsComeInTheChartsOrder) {
   const std::vector<std::string> expected = {
       "Frame/0",       "Present/0", "Devices/0",   "Input/0",      "Animation/0",   "Evaluation/0",
       "Deformation/0", "Upload/0",  "Rendering/0", "Tool Paint/0", "Scene Update/0"};
-  EXPECT_EQ(Names(CollectChartRows(nullptr)), expected);
+  EXPECT_EQ(Names(feed.ChartRows(-1)), expected);
 }
 
 TEST_F(KhostProfilerFeed, EvaluationDepthAddsTheWholeTree) {
@@ -104,30 +110,37 @@ TEST_F(KhostProfilerFeed, EvaluationDepthAddsTheWholeTree) {
   const std::vector<std::string> expected = {"Evaluation/0",  "Character 1/1", "Skeleton/2",
                                              "Constraints/2", "Character 2/1", "Skeleton/2",
                                              "Constraints/2"};
-  std::vector<std::string> names = Names(CollectChartRows(feed.GetSlot(kSlotEvaluation)));
+  std::vector<std::string> names = Names(feed.ChartRows(kSlotEvaluation));
   names.erase(names.begin(), names.begin() + 2);  // the upper block
   EXPECT_EQ(names, expected);
 }
 
 TEST_F(KhostProfilerFeed, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutShareAreLeftOut) {
-  KProfilingSampling* rendering = feed.GetSlot(kSlotRendering);
-  KProfilingSampling_Reset(*rendering);
   for (int s = 0; s < KProfiler::kRootCycleCount; ++s) {
     if (KProfilingSampling* c = KProfiler::TheOne()->RootCycles[s]) KProfilingSampling_Reset(*c);
   }
   PublishFrame(0.0);  // culling took no time
   KProfiler::TheOne()->EvaluationDepth = 3;
   const std::vector<std::string> expected = {"Frame/0", "Present/0", "Rendering/0", "Submission/1"};
-  EXPECT_EQ(Names(CollectChartRows(rendering)), expected);
-  const std::vector<ChartRow> rows = CollectChartRows(rendering);
+  EXPECT_EQ(Names(feed.ChartRows(DisplayedSlot("Rendering"))), expected);
+  const std::vector<ChartRow> rows = feed.ChartRows(kSlotRendering);
   EXPECT_DOUBLE_EQ(rows[3].Average, 7.0);
+  // Beside each row its CPU time over the same window.
+  EXPECT_DOUBLE_EQ(rows[3].AverageCpu, 6.0);
+  EXPECT_DOUBLE_EQ(rows[2].AverageCpu, 6.0);
+  EXPECT_DOUBLE_EQ(rows[0].AverageCpu, 7000.0);
+  // The selector's other items, and an item it does not offer.
+  EXPECT_EQ(DisplayedSlot("Evaluation"), kSlotEvaluation);
+  EXPECT_EQ(DisplayedSlot("Devices"), kSlotDevices);
+  EXPECT_EQ(DisplayedSlot("DisplayAll"), -1);
+  EXPECT_EQ(DisplayedSlot("Frame"), -1);
 }
 
 TEST_F(KhostProfilerFeed, ProfilingOffShowsNoRows) {
   PublishFrame();
   int off = 0;
   KProfiler::TheOne()->ProfilingType.SetFromPointer(&off, 0, 0);
-  EXPECT_TRUE(CollectChartRows(nullptr).empty());
+  EXPECT_TRUE(feed.ChartRows(-1).empty());
 }
 
 TEST_F(KhostProfilerFeed, PublishingIsChargedToTheProfilingCost) {
@@ -150,11 +163,11 @@ TEST_F(KhostProfilerFeed, RebuildingCharactersReplacesTheChildren) {
 
 TEST(KhostChartCsv, HeaderThenOneQuotedLinePerRow) {
   std::ostringstream out;
-  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0}, {"A, \"b\"", 2, 0.25, 0.0, 0.5}}, out);
+  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0, 1.25}, {"A, \"b\"", 2, 0.25, 0.0, 0.5, 0.0}}, out);
   EXPECT_EQ(out.str(),
-            "name,depth,average_us,minimum_us,maximum_us\n"
-            "Frame,0,1.500,1.000,2.000\n"
-            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500\n");
+            "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n"
+            "Frame,0,1.500,1.000,2.000,1.250\n"
+            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500,0.000\n");
 }
 
 }  // namespace

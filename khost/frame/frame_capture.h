@@ -1,17 +1,15 @@
-// Each frame's measured intervals, gathered from the records the loop
-// publishes and handed on complete, in the chart's order, to the outputs
-// that keep them (the frame recording, the trace, the comparison).
-//
-// A record carries some slots of the frame before (its period, work,
-// present and paint end only when the next frame starts), so a frame is
-// handed on when the next frame's record arrives, or when the run ends.
+// Each measured frame as the chart's cycles: every cycle that ran, by its
+// path, in the chart's order, with its times on both clocks and the
+// intervals it ran in, handed on to the outputs that keep frames (the
+// recording, the trace, the comparison, the tuning search) as soon as the
+// frame is taken.
 #pragma once
 
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/measured_frame.h"
 
 namespace khost {
 
@@ -33,8 +31,9 @@ struct Interval {
 };
 
 struct CycleSample {
-  int Cycle = 0;        // index in FrameCapture::Cycles()
-  double Micros = 0.0;  // the measured duration
+  int Cycle = 0;           // index in FrameCapture::Cycles()
+  double Micros = 0.0;     // the measured duration, on the steady clock
+  double CpuMicros = 0.0;  // the same on the CPU clock (see SlotTiming)
   // Where it ran: one interval, or two pieces that together are the cycle
   // ("Frame" before and after the viewport's submission, "Present" the
   // submission and the swap), each a real stretch of time.
@@ -74,27 +73,20 @@ class FrameCapture {
   // Sinks are not owned and must outlive the capture's last call.
   void AddSink(FrameSink* sink) { mSinks.push_back(sink); }
 
-  // The record frame `frameIndex` published (record.FrameStart its start).
-  void Observe(long long frameIndex, const FrameRecord& record);
-  // The run ended: `tail` holds the last frame's own OfPreviousFrame slots.
-  void Finish(const FrameRecord& tail);
+  // Hands frame `frame` on to the sinks, in the chart's cycles. The first
+  // frame taken is the origin of every interval.
+  void Take(const MeasuredFrame& frame);
 
   const std::vector<CapturedCycle>& Cycles() const { return mCycles; }
 
  private:
-  struct Slot {
-    double Micros = -1.0;
-    TimePoint Start{};
-    int Thread = 0;
-  };
-  void TakeSlots(const FrameRecord& record, bool previous);
-  void Emit();
   int CycleId(const std::string& path, const std::string& name, int depth, int a, int b, int c);
   int CharacterCycle(int character, int part);  // part 0 the character, 1 skeleton, 2 constraints
   long long Ns(TimePoint t) const;
   Interval Span(TimePoint start, double micros, int thread) const;
   Interval Between(TimePoint start, TimePoint end, int thread) const;
   void AddWork(int cycle, int thread, const std::vector<WorkSpan>& work);
+  void AddCharacters(const FrameTimings& work);
 
   std::vector<FrameSink*> mSinks;
   std::vector<CapturedCycle> mCycles;
@@ -106,14 +98,7 @@ class FrameCapture {
 
   bool mStarted = false;
   TimePoint mOrigin{};
-  bool mPending = false;
-  long long mPendingIndex = 0;
-  TimePoint mPendingStart{};
-  Slot mSlots[KProfiler::kRootCycleCount];
-  FrameRecord::Presenting mPresented;
-  bool mHaveWork = false;
-  FrameTimings mWork;
-  FrameSample mSample;
+  FrameSample mSample;  // reused frame to frame
 };
 
 }  // namespace khost

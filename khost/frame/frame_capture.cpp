@@ -1,4 +1,4 @@
-#include "khost/app/frame_capture.h"
+#include "khost/frame/frame_capture.h"
 
 #include <chrono>
 #include <cmath>
@@ -74,43 +74,6 @@ Interval FrameCapture::Between(TimePoint start, TimePoint end, int thread) const
   return {Ns(start), Ns(end), thread};
 }
 
-void FrameCapture::TakeSlots(const FrameRecord& record, bool previous) {
-  if (previous && record.Presented.Known) mPresented = record.Presented;
-  for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    const SlotTiming timing = record.Slot(slot);
-    if (record.OfPreviousFrame[slot] != previous || timing.Micros < 0.0 || record.NotRun[slot]) {
-      continue;
-    }
-    mSlots[slot] = {timing.Micros, timing.Start, timing.Thread};
-  }
-}
-
-void FrameCapture::Observe(long long frameIndex, const FrameRecord& record) {
-  if (!mStarted) {
-    mStarted = true;
-    mOrigin = record.FrameStart;
-  }
-  if (mPending) {
-    TakeSlots(record, true);
-    Emit();
-  }
-  mPending = true;
-  mPendingIndex = frameIndex;
-  mPendingStart = record.FrameStart;
-  for (Slot& slot : mSlots) slot = Slot{};
-  mPresented = {};
-  TakeSlots(record, false);
-  mHaveWork = record.Work != nullptr;
-  if (record.Work) mWork = *record.Work;
-}
-
-void FrameCapture::Finish(const FrameRecord& tail) {
-  if (!mPending) return;
-  TakeSlots(tail, true);
-  Emit();
-  mPending = false;
-}
-
 void FrameCapture::AddWork(int cycle, int thread, const std::vector<WorkSpan>& work) {
   for (const WorkSpan& span : work) {
     if (span.Thread != thread) {
@@ -119,47 +82,81 @@ void FrameCapture::AddWork(int cycle, int thread, const std::vector<WorkSpan>& w
   }
 }
 
-void FrameCapture::Emit() {
+void FrameCapture::AddCharacters(const FrameTimings& work) {
   FrameSample& s = mSample;
-  s.Index = mPendingIndex;
-  s.StartNs = Ns(mPendingStart);
+  for (std::size_t i = 0; i < work.Characters.size(); ++i) {
+    const CharacterTimings& t = work.Characters[i];
+    const int c = static_cast<int>(i);
+    CycleSample total;
+    total.Cycle = CharacterCycle(c, 0);
+    total.Micros = t.Total;
+    total.CpuMicros = t.TotalCpu;
+    total.Parts[0] = Span(t.Start, t.Total, t.Thread);
+    total.PartCount = 1;
+    s.Cycles.push_back(total);
+    CycleSample skeleton = total;
+    skeleton.Cycle = CharacterCycle(c, 1);
+    skeleton.Micros = t.Skeleton;
+    skeleton.CpuMicros = t.SkeletonCpu;
+    skeleton.Parts[0] = Span(t.Start, t.Skeleton, t.Thread);
+    s.Cycles.push_back(skeleton);
+    // The constraints end where the character's evaluation ends, to the
+    // nanosecond; the skeleton started it.
+    CycleSample constraints = total;
+    constraints.Cycle = CharacterCycle(c, 2);
+    constraints.Micros = t.Constraints;
+    constraints.CpuMicros = t.ConstraintsCpu;
+    const long long end = total.Parts[0].EndNs;
+    constraints.Parts[0] = {end - std::llround(t.Constraints * 1000.0), end, t.Thread};
+    s.Cycles.push_back(constraints);
+  }
+}
+
+void FrameCapture::Take(const MeasuredFrame& frame) {
+  if (!mStarted) {
+    mStarted = true;
+    mOrigin = frame.Start;
+  }
+  FrameSample& s = mSample;
+  s.Index = frame.Index;
+  s.StartNs = Ns(frame.Start);
   s.Cycles.clear();
   s.Work.clear();
-  const auto add = [&](int cycle, double micros, TimePoint start, int thread) {
+  const FrameTimings* work = frame.Work;
+  const auto add = [&](int cycle, double micros, double cpu, TimePoint start, int thread) {
     CycleSample c;
     c.Cycle = cycle;
     c.Micros = micros;
+    c.CpuMicros = cpu;
     c.Parts[0] = Span(start, micros, thread);
     c.PartCount = 1;
     s.Cycles.push_back(c);
   };
   for (int slot : kChartSlotOrder) {
-    const Slot& m = mSlots[slot];
-    if (m.Micros < 0.0) continue;
+    if (!frame.Ran(slot)) continue;
+    const SlotTiming m = frame.Slot(slot);
     const int id = mRootIds[slot];
-    if (slot == kSlotRendering && mHaveWork) {
+    CycleSample c;
+    c.Cycle = id;
+    c.Micros = m.Micros;
+    c.CpuMicros = m.CpuMicros;
+    c.PartCount = 1;
+    if (slot == kSlotRendering) {
       // Culling runs before deformation and submission after the upload:
       // the cycle's interval spans both, its parts inside it.
-      CycleSample c;
-      c.Cycle = id;
-      c.Micros = m.Micros;
-      c.Parts[0] = {Span(mWork.CullingStart, mWork.Culling, m.Thread).StartNs,
-                    Span(mWork.SubmissionStart, mWork.Submission, m.Thread).EndNs, m.Thread};
-      c.PartCount = 1;
+      c.Parts[0] = {Span(work->CullingStart, work->Culling, m.Thread).StartNs,
+                    Span(work->SubmissionStart, work->Submission, m.Thread).EndNs, m.Thread};
       c.Encloses = true;
       s.Cycles.push_back(c);
-      add(mCulling, mWork.Culling, mWork.CullingStart, m.Thread);
-      add(mSubmission, mWork.Submission, mWork.SubmissionStart, m.Thread);
+      add(mCulling, work->Culling, work->CullingCpu, work->CullingStart, m.Thread);
+      add(mSubmission, work->Submission, work->SubmissionCpu, work->SubmissionStart, m.Thread);
       continue;
     }
-    if ((slot == kSlotFrame || slot == kSlotPresent) && mPresented.Known) {
+    if ((slot == kSlotFrame || slot == kSlotPresent) && frame.Presented.Known) {
       // The frame's work and presenting interleave: the work, the
       // viewport's submission, the rest of the work (the tool's paint),
       // the swap.
-      const FrameRecord::Presenting& p = mPresented;
-      CycleSample c;
-      c.Cycle = id;
-      c.Micros = m.Micros;
+      const MeasuredFrame::Presenting& p = frame.Presented;
       c.Parts[0] = slot == kSlotFrame ? Between(m.Start, p.SubmitStart, m.Thread)
                                       : Between(p.SubmitStart, p.SubmitEnd, m.Thread);
       c.Parts[1] = slot == kSlotFrame ? Between(p.SubmitEnd, p.SwapStart, m.Thread)
@@ -168,28 +165,15 @@ void FrameCapture::Emit() {
       s.Cycles.push_back(c);
       continue;
     }
-    add(id, m.Micros, m.Start, m.Thread);
-    if (!mHaveWork) continue;
+    c.Parts[0] = Span(m.Start, m.Micros, m.Thread);
+    s.Cycles.push_back(c);
+    if (!work) continue;
     if (slot == kSlotEvaluation) {
-      for (std::size_t i = 0; i < mWork.Characters.size(); ++i) {
-        const CharacterTimings& t = mWork.Characters[i];
-        const int c = static_cast<int>(i);
-        add(CharacterCycle(c, 0), t.Total, t.Start, t.Thread);
-        add(CharacterCycle(c, 1), t.Skeleton, t.Start, t.Thread);
-        // The constraints start where the skeleton ended, to the nanosecond.
-        CycleSample constraints;
-        constraints.Cycle = CharacterCycle(c, 2);
-        constraints.Micros = t.Constraints;
-        const Interval whole = Span(t.Start, t.Total, t.Thread);
-        const Interval skeleton = Span(t.Start, t.Skeleton, t.Thread);
-        constraints.Parts[0] = {skeleton.EndNs, whole.EndNs, t.Thread};
-        constraints.PartCount = 1;
-        s.Cycles.push_back(constraints);
-      }
+      AddCharacters(*work);
     } else if (slot == kSlotAnimation) {
-      AddWork(id, m.Thread, mWork.AnimationWork);
+      AddWork(id, m.Thread, work->AnimationWork);
     } else if (slot == kSlotDeformation) {
-      AddWork(id, m.Thread, mWork.DeformationWork);
+      AddWork(id, m.Thread, work->DeformationWork);
     }
   }
   for (FrameSink* sink : mSinks) sink->Take(s, mCycles);

@@ -1,4 +1,4 @@
-#include "khost/app/profiler_feed.h"
+#include "khost/frame/profiler_feed.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,24 +14,18 @@ namespace {
 
 struct SlotLook {
   int Slot;
-  const char* Name;
   float R, G, B;
 };
 
 // Distinct hues, light enough for the chart's white labels to stay readable
 // next to them and different from the chart's grey background and lines.
 constexpr SlotLook kSlotLooks[] = {
-    {kSlotDevices, "Devices", 0.35f, 0.65f, 1.00f},
-    {kSlotFrame, "Frame", 1.00f, 0.80f, 0.20f},
-    {kSlotPresent, "Present", 0.55f, 0.90f, 0.55f},
-    {kSlotSceneUpdate, "Scene Update", 0.75f, 0.55f, 1.00f},
-    {kSlotInput, "Input", 1.00f, 0.50f, 0.75f},
-    {kSlotAnimation, "Animation", 0.25f, 0.90f, 0.90f},
-    {kSlotEvaluation, "Evaluation", 0.20f, 0.75f, 0.30f},
-    {kSlotDeformation, "Deformation", 1.00f, 0.55f, 0.15f},
-    {kSlotUpload, "Upload", 0.90f, 0.90f, 0.30f},
-    {kSlotRendering, "Rendering", 0.95f, 0.30f, 0.30f},
-    {kSlotToolPaint, "Tool Paint", 0.45f, 0.50f, 1.00f},
+    {kSlotDevices, 0.35f, 0.65f, 1.00f},    {kSlotFrame, 1.00f, 0.80f, 0.20f},
+    {kSlotPresent, 0.55f, 0.90f, 0.55f},    {kSlotSceneUpdate, 0.75f, 0.55f, 1.00f},
+    {kSlotInput, 1.00f, 0.50f, 0.75f},      {kSlotAnimation, 0.25f, 0.90f, 0.90f},
+    {kSlotEvaluation, 0.20f, 0.75f, 0.30f}, {kSlotDeformation, 1.00f, 0.55f, 0.15f},
+    {kSlotUpload, 0.90f, 0.90f, 0.30f},     {kSlotRendering, 0.95f, 0.30f, 0.30f},
+    {kSlotToolPaint, 0.45f, 0.50f, 1.00f},
 };
 
 using Clock = std::chrono::steady_clock;
@@ -40,7 +34,8 @@ using Clock = std::chrono::steady_clock;
 
 ProfilerFeed::ProfilerFeed() {
   for (const SlotLook& look : kSlotLooks) {
-    mSlots[look.Slot] = std::make_unique<KProfilingSampling>(look.Name, look.R, look.G, look.B);
+    mSlots[look.Slot] =
+        std::make_unique<KProfilingSampling>(SlotName(look.Slot), look.R, look.G, look.B);
   }
   mCulling = std::make_unique<KProfilingSampling>("Culling", 1.00f, 0.65f, 0.55f);
   mSubmission = std::make_unique<KProfilingSampling>("Submission", 0.80f, 0.35f, 0.65f);
@@ -76,6 +71,11 @@ void ProfilerFeed::Uninstall() {
 void ProfilerFeed::SetCharacterCount(int count) {
   KProfilingSampling* evaluation = mSlots[kSlotEvaluation].get();
   KProfilingSampling_ClearChildren(*evaluation, 1);
+  for (const CharacterCycles& c : mCharacters) {
+    for (const auto* cycle : {c.Total.get(), c.Skeleton.get(), c.Constraints.get()}) {
+      mCpu.erase(cycle);
+    }
+  }
   mCharacters.clear();
   mCharacters.resize(static_cast<std::size_t>(count < 0 ? 0 : count));
   for (int i = 0; i < static_cast<int>(mCharacters.size()); ++i) {
@@ -94,55 +94,39 @@ void ProfilerFeed::SetCharacterCount(int count) {
   if (mInstalled) KProfiler_ApplyBufferSize(*KProfiler::TheOne());
 }
 
-bool IsWorkloadSlot(int slot) {
-  return slot == kSlotAnimation || slot == kSlotEvaluation || slot == kSlotDeformation ||
-         slot == kSlotUpload || slot == kSlotRendering;
+void ProfilerFeed::Add(KProfilingSampling& cycle, double micros, double cpuMicros) {
+  KProfilingSampling_AddSample(cycle, micros);
+  std::unique_ptr<KProfilingSampling>& twin = mCpu[&cycle];
+  if (!twin) twin = std::make_unique<KProfilingSampling>(cycle.GetName(), 0.0f, 0.0f, 0.0f);
+  // The twin averages over the same window as its cycle.
+  const int size = KProfilingSampling_GetBufferSize(cycle);
+  if (KProfilingSampling_GetBufferSize(*twin) != size)
+    KProfilingSampling_SetBufferSize(*twin, size);
+  KProfilingSampling_AddSample(*twin, cpuMicros);
 }
 
-SlotTiming FrameRecord::Slot(int slot) const {
-  if (slot < 0 || slot >= KProfiler::kRootCycleCount) return {};
-  if (!Work || !IsWorkloadSlot(slot)) return {Slots[slot], Starts[slot], Threads[slot]};
-  const FrameTimings& w = *Work;
-  switch (slot) {
-    case kSlotAnimation:
-      return {w.Animation, w.AnimationStart, w.EvaluationThread};
-    case kSlotEvaluation:
-      return {w.Evaluation, w.EvaluationStart, w.EvaluationThread};
-    case kSlotDeformation:
-      return {w.Deformation, w.DeformationStart, 0};
-    case kSlotUpload:
-      return {w.Upload, w.UploadStart, 0};
-    default:  // kSlotRendering
-      return {w.Culling + w.Submission, w.CullingStart, 0};
-  }
-}
-
-void ProfilerFeed::Publish(const FrameRecord& record) {
+void ProfilerFeed::Publish(const MeasuredFrame& frame) {
   KProfiler* profiler = KProfiler::TheOne();
+  KProfiler_BeginFrame(*profiler);
   const Clock::time_point start = Clock::now();
   for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-    const double micros = record.Slot(slot).Micros;
-    if (mSlots[slot] && micros >= 0.0) KProfilingSampling_AddSample(*mSlots[slot], micros);
+    const SlotTiming timing = frame.Slot(slot);
+    if (mSlots[slot] && timing.Micros >= 0.0) Add(*mSlots[slot], timing.Micros, timing.CpuMicros);
   }
-  if (const FrameTimings* work = record.Work) {
+  if (const FrameTimings* work = frame.Work) {
     const std::size_t n = std::min(work->Characters.size(), mCharacters.size());
     for (std::size_t i = 0; i < n; ++i) {
-      KProfilingSampling_AddSample(*mCharacters[i].Total, work->Characters[i].Total);
-      KProfilingSampling_AddSample(*mCharacters[i].Skeleton, work->Characters[i].Skeleton);
-      KProfilingSampling_AddSample(*mCharacters[i].Constraints, work->Characters[i].Constraints);
+      const CharacterTimings& t = work->Characters[i];
+      Add(*mCharacters[i].Total, t.Total, t.TotalCpu);
+      Add(*mCharacters[i].Skeleton, t.Skeleton, t.SkeletonCpu);
+      Add(*mCharacters[i].Constraints, t.Constraints, t.ConstraintsCpu);
     }
-    KProfilingSampling_AddSample(*mCulling, work->Culling);
-    KProfilingSampling_AddSample(*mSubmission, work->Submission);
+    Add(*mCulling, work->Culling, work->CullingCpu);
+    Add(*mSubmission, work->Submission, work->SubmissionCpu);
   }
   KProfiler_AddCost(*profiler,
                     std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-}
-
-const char* SlotName(int slot) {
-  for (const SlotLook& look : kSlotLooks) {
-    if (look.Slot == slot) return look.Name;
-  }
-  return nullptr;
+  KProfiler_EndFrame(*profiler);
 }
 
 KProfilingSampling* ProfilerFeed::GetSlot(int slot) const {
@@ -155,10 +139,17 @@ KProfilingSampling* ProfilerFeed::GetCharacter(int index) const {
              : nullptr;
 }
 
-namespace {
+int DisplayedSlot(std::string_view item) {
+  // The selector's items after "DisplayAll", each showing the root cycle
+  // of its name.
+  for (int slot : {kSlotEvaluation, kSlotRendering, kSlotDevices}) {
+    if (item == SlotName(slot)) return slot;
+  }
+  return -1;
+}
 
-void CollectCycle(KProfilingSampling* cycle, double reference, int depth,
-                  std::vector<ChartRow>& rows) {
+void ProfilerFeed::CollectCycle(KProfilingSampling* cycle, double reference, int depth,
+                                std::vector<ChartRow>& rows) const {
   if (!cycle) return;
   double average = 0.0;
   double minimum = 0.0;
@@ -169,15 +160,19 @@ void CollectCycle(KProfilingSampling* cycle, double reference, int depth,
   // The chart leaves out a child without share (NaN counts as a share).
   const double share = average / reference;
   if (depth != 0 && share <= 0.0) return;
-  rows.push_back({cycle->GetName(), depth, average, minimum, maximum});
+  double cpu = 0.0;
+  if (const auto twin = mCpu.find(cycle); twin != mCpu.end()) {
+    double low = 0.0;
+    double high = 0.0;
+    twin->second->GetAvgMinMaxUsage(cpu, low, high);
+  }
+  rows.push_back({cycle->GetName(), depth, average, minimum, maximum, cpu});
   if (KProfiler::TheOne()->EvaluationDepth == 0) return;
   const int count = cycle->GetChildCount(1);
   for (int i = 0; i < count; ++i) {
     if (cycle->HasChild(1, i)) CollectCycle(cycle->GetChild(1, i), reference, depth + 1, rows);
   }
 }
-
-}  // namespace
 
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -189,15 +184,16 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
+std::vector<ChartRow> ProfilerFeed::ChartRows(int displayed) const {
   std::vector<ChartRow> rows;
   KProfiler* profiler = KProfiler::TheOne();
   if (profiler->ProfilingEnabled == 0) return rows;
   KProfilingSampling** root = profiler->RootCycles;
+  // The upper block against the frame's work; the lower one against the
+  // frame period, or a fixed period with the frame reference off.
   KProfilingSampling* frame = root[kSlotFrame];
   const double upper = frame ? static_cast<double>(frame->GetAvgUsage()) : 0.0;
-  CollectCycle(frame, upper, 0, rows);
-  CollectCycle(root[kSlotPresent], upper, 0, rows);
+  for (int slot : kUpperBlockSlots) CollectCycle(root[slot], upper, 0, rows);
   double lower = 16666.666666666668;
   if (profiler->FrameReference) {
     KProfilingSampling* devices = root[kSlotDevices];
@@ -206,23 +202,20 @@ std::vector<ChartRow> CollectChartRows(KProfilingSampling* selected) {
     const int divisor = static_cast<int>(KEvaluateManager::TheOne()->EvaluationRateDivisor);
     if (divisor >= 1) lower /= static_cast<double>(divisor);
   }
-  if (selected) {
-    CollectCycle(selected, lower, 0, rows);
+  if (displayed >= 0 && displayed < KProfiler::kRootCycleCount) {
+    CollectCycle(root[displayed], lower, 0, rows);
   } else {
-    for (int slot : {kSlotDevices, kSlotInput, kSlotAnimation, kSlotEvaluation, kSlotDeformation,
-                     kSlotUpload, kSlotRendering, kSlotToolPaint, kSlotSceneUpdate}) {
-      CollectCycle(root[slot], lower, 0, rows);
-    }
+    for (int slot : kLowerBlockSlots) CollectCycle(root[slot], lower, 0, rows);
   }
   return rows;
 }
 
 void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out) {
-  out << "name,depth,average_us,minimum_us,maximum_us\n";
-  char numbers[128];
+  out << "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n";
+  char numbers[160];
   for (const ChartRow& row : rows) {
-    std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f\n", row.Depth, row.Average,
-                  row.Minimum, row.Maximum);
+    std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f,%.3f\n", row.Depth, row.Average,
+                  row.Minimum, row.Maximum, row.AverageCpu);
     out << CsvField(row.Name) << numbers;
   }
 }
