@@ -34,54 +34,63 @@ constexpr std::size_t kMaxMessage = 600;
   std::abort();
 }
 
-khost::Result<khost::Options> Parse(const std::vector<std::string>& args) {
+khost::Result<khost::RunPlan> Parse(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"khost"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   return khost::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
 // The options as a command line that asks for exactly them.
-std::vector<std::string> Unparse(const khost::Options& o) {
+std::vector<std::string> Unparse(const khost::RunPlan& o) {
   std::vector<std::string> args;
   if (o.Help) args.push_back("--help");
   if (o.Headless) args.push_back("--headless");
   if (o.PrintSettings) args.push_back("--print-settings");
   if (o.ModulePath) args.insert(args.end(), {"--module", *o.ModulePath});
   if (o.ConfigDir) args.insert(args.end(), {"--config-dir", *o.ConfigDir});
-  if (o.Width) {
-    args.insert(args.end(),
-                {"--size", std::to_string(*o.Width) + "x" + std::to_string(o.Height.value_or(0))});
+  if (o.ToolWidth) {
+    args.insert(args.end(), {"--size", std::to_string(*o.ToolWidth) + "x" +
+                                           std::to_string(o.ToolHeight.value_or(0))});
   }
   if (o.Frames) args.insert(args.end(), {"--frames", std::to_string(*o.Frames)});
-  if (o.Screenshot) args.insert(args.end(), {"--screenshot", *o.Screenshot});
-  if (o.StatsFile) args.insert(args.end(), {"--stats", *o.StatsFile});
+  const khost::OutputRequest& out = o.Outputs;
+  const khost::MeasuredRequest& measured = out.Measured;
+  if (out.Screenshot) args.insert(args.end(), {"--screenshot", *out.Screenshot});
+  if (out.Stats) args.insert(args.end(), {"--stats", *out.Stats});
   if (o.ViewportWidth) {
     args.insert(args.end(), {"--viewport", std::to_string(*o.ViewportWidth) + "x" +
                                                std::to_string(o.ViewportHeight.value_or(-1))});
   }
   args.insert(args.end(), {"--ui-rate", std::to_string(o.UiRate)});
-  if (o.WindowScreenshot) args.insert(args.end(), {"--window-screenshot", *o.WindowScreenshot});
-  if (o.RecordFile) args.insert(args.end(), {"--record", *o.RecordFile});
-  if (o.TraceFile) args.insert(args.end(), {"--trace", *o.TraceFile});
-  if (o.Comparison) {
-    const khost::Options::Compare& c = *o.Comparison;
+  if (out.WindowScreenshot) {
+    args.insert(args.end(), {"--window-screenshot", *out.WindowScreenshot});
+  }
+  if (measured.Record) args.insert(args.end(), {"--record", *measured.Record});
+  if (measured.Trace) args.insert(args.end(), {"--trace", *measured.Trace});
+  if (measured.Compare) {
+    const khost::CompareSpec& c = *measured.Compare;
     args.insert(args.end(), {"--compare", c.Caption + "=" + c.ValueA + "," + c.ValueB});
+    args.insert(args.end(), {"--compare-block", std::to_string(c.Block)});
+    args.insert(args.end(), {"--compare-depth", std::to_string(c.Depth)});
   }
-  if (o.CompareBlock) args.insert(args.end(), {"--compare-block", std::to_string(*o.CompareBlock)});
-  if (o.CompareDepth) args.insert(args.end(), {"--compare-depth", std::to_string(*o.CompareDepth)});
-  if (o.CompareCsv) args.insert(args.end(), {"--compare-csv", *o.CompareCsv});
-  if (o.Tune) args.push_back("--tune");
-  if (o.TuneSettings) {
-    std::string list;
-    for (const std::string& caption : *o.TuneSettings) list += (list.empty() ? "" : ",") + caption;
-    args.insert(args.end(), {"--tune-settings", list});
+  if (measured.CompareCsv) args.insert(args.end(), {"--compare-csv", *measured.CompareCsv});
+  if (o.Tune) {
+    const khost::TuneRequest& t = *o.Tune;
+    args.push_back("--tune");
+    if (!t.Settings.empty()) {
+      std::string list;
+      for (const std::string& caption : t.Settings) list += (list.empty() ? "" : ",") + caption;
+      args.insert(args.end(), {"--tune-settings", list});
+    }
+    args.insert(args.end(), {"--tune-target", t.Target});
+    args.insert(args.end(), {"--tune-block", std::to_string(t.Block)});
+    if (t.Write) args.push_back("--tune-write");
+    if (t.Apply) args.push_back("--tune-apply");
   }
-  if (o.TuneTarget) args.insert(args.end(), {"--tune-target", *o.TuneTarget});
-  if (o.TuneBlock) args.insert(args.end(), {"--tune-block", std::to_string(*o.TuneBlock)});
-  if (o.TuneCsv) args.insert(args.end(), {"--tune-csv", *o.TuneCsv});
-  if (o.TuneWrite) args.push_back("--tune-write");
-  if (o.TuneApply) args.push_back("--tune-apply");
-  if (o.Clock) args.insert(args.end(), {"--clock", khost::ClockName(*o.Clock)});
+  if (measured.TuneCsv) args.insert(args.end(), {"--tune-csv", *measured.TuneCsv});
+  if (measured.Compare || o.Tune) {
+    args.insert(args.end(), {"--clock", khost::ClockName(measured.Clock)});
+  }
   for (const khost::UiAction& a : o.Actions) {
     switch (a.ActionKind) {
       case khost::UiAction::kSelect:
@@ -98,24 +107,30 @@ std::vector<std::string> Unparse(const khost::Options& o) {
   return args;
 }
 
-bool Same(const khost::Options& a, const khost::Options& b) {
+bool Same(const khost::RunPlan& a, const khost::RunPlan& b) {
+  const khost::MeasuredRequest& am = a.Outputs.Measured;
+  const khost::MeasuredRequest& bm = b.Outputs.Measured;
   if (a.Help != b.Help || a.Headless != b.Headless || a.PrintSettings != b.PrintSettings ||
-      a.ModulePath != b.ModulePath || a.ConfigDir != b.ConfigDir || a.Width != b.Width ||
-      a.Height != b.Height || a.Frames != b.Frames || a.Screenshot != b.Screenshot ||
-      a.StatsFile != b.StatsFile || a.Actions.size() != b.Actions.size() ||
-      a.ViewportWidth != b.ViewportWidth || a.ViewportHeight != b.ViewportHeight ||
-      a.UiRate != b.UiRate || a.WindowScreenshot != b.WindowScreenshot ||
-      a.RecordFile != b.RecordFile || a.TraceFile != b.TraceFile ||
-      a.Comparison.has_value() != b.Comparison.has_value() || a.CompareBlock != b.CompareBlock ||
-      a.CompareDepth != b.CompareDepth || a.CompareCsv != b.CompareCsv || a.Tune != b.Tune ||
-      a.TuneSettings != b.TuneSettings || a.TuneTarget != b.TuneTarget ||
-      a.TuneBlock != b.TuneBlock || a.TuneCsv != b.TuneCsv || a.TuneWrite != b.TuneWrite ||
-      a.TuneApply != b.TuneApply || a.Clock != b.Clock) {
+      a.ModulePath != b.ModulePath || a.ConfigDir != b.ConfigDir || a.ToolWidth != b.ToolWidth ||
+      a.ToolHeight != b.ToolHeight || a.Frames != b.Frames ||
+      a.Outputs.Screenshot != b.Outputs.Screenshot || a.Outputs.Stats != b.Outputs.Stats ||
+      a.Actions.size() != b.Actions.size() || a.ViewportWidth != b.ViewportWidth ||
+      a.ViewportHeight != b.ViewportHeight || a.UiRate != b.UiRate ||
+      a.Outputs.WindowScreenshot != b.Outputs.WindowScreenshot || am.Record != bm.Record ||
+      am.Trace != bm.Trace || am.Compare.has_value() != bm.Compare.has_value() ||
+      am.CompareCsv != bm.CompareCsv || a.Tune.has_value() != b.Tune.has_value() ||
+      am.TuneCsv != bm.TuneCsv || am.Clock != bm.Clock) {
     return false;
   }
-  if (a.Comparison && (a.Comparison->Caption != b.Comparison->Caption ||
-                       a.Comparison->ValueA != b.Comparison->ValueA ||
-                       a.Comparison->ValueB != b.Comparison->ValueB)) {
+  if (am.Compare &&
+      (am.Compare->Caption != bm.Compare->Caption || am.Compare->ValueA != bm.Compare->ValueA ||
+       am.Compare->ValueB != bm.Compare->ValueB || am.Compare->Block != bm.Compare->Block ||
+       am.Compare->Depth != bm.Compare->Depth)) {
+    return false;
+  }
+  if (a.Tune && (a.Tune->Settings != b.Tune->Settings || a.Tune->Target != b.Tune->Target ||
+                 a.Tune->Block != b.Tune->Block || a.Tune->Write != b.Tune->Write ||
+                 a.Tune->Apply != b.Tune->Apply)) {
     return false;
   }
   for (std::size_t i = 0; i < a.Actions.size(); ++i) {
@@ -126,10 +141,11 @@ bool Same(const khost::Options& a, const khost::Options& b) {
   return true;
 }
 
-void CheckAccepted(const khost::Options& o) {
-  if (o.Width.has_value() != o.Height.has_value()) Broken("width without height", "");
-  if (o.Width && !khost::SizeProblem(*o.Width, *o.Height).empty()) {
-    Broken("unusable size accepted", std::to_string(*o.Width) + "x" + std::to_string(*o.Height));
+void CheckAccepted(const khost::RunPlan& o) {
+  if (o.ToolWidth.has_value() != o.ToolHeight.has_value()) Broken("width without height", "");
+  if (o.ToolWidth && !khost::SizeProblem(*o.ToolWidth, *o.ToolHeight).empty()) {
+    Broken("unusable size accepted",
+           std::to_string(*o.ToolWidth) + "x" + std::to_string(*o.ToolHeight));
   }
   if (o.ViewportWidth.has_value() != o.ViewportHeight.has_value()) {
     Broken("viewport width without height", "");
@@ -139,7 +155,7 @@ void CheckAccepted(const khost::Options& o) {
     Broken("unusable viewport accepted",
            std::to_string(*o.ViewportWidth) + "x" + std::to_string(*o.ViewportHeight));
   }
-  const auto inRange = [](const char* flag, const std::optional<int>& value) {
+  const auto inRange = [](const char* flag, const std::optional<long long>& value) {
     const khost::Flag* row = khost::FindFlag(flag);
     if (value && (*value < row->Min || *value > row->Max)) {
       Broken("number out of its range accepted", std::string(flag) + " " + std::to_string(*value));
@@ -147,12 +163,15 @@ void CheckAccepted(const khost::Options& o) {
   };
   inRange("--frames", o.Frames);
   inRange("--ui-rate", o.UiRate);
-  inRange("--compare-block", o.CompareBlock);
-  inRange("--compare-depth", o.CompareDepth);
-  inRange("--tune-block", o.TuneBlock);
-  for (const auto* text :
-       {&o.ModulePath, &o.ConfigDir, &o.Screenshot, &o.StatsFile, &o.WindowScreenshot,
-        &o.RecordFile, &o.TraceFile, &o.CompareCsv, &o.TuneCsv}) {
+  const khost::MeasuredRequest& measured = o.Outputs.Measured;
+  if (measured.Compare) {
+    inRange("--compare-block", measured.Compare->Block);
+    inRange("--compare-depth", measured.Compare->Depth);
+  }
+  if (o.Tune) inRange("--tune-block", o.Tune->Block);
+  for (const auto* text : {&o.ModulePath, &o.ConfigDir, &o.Outputs.Screenshot, &o.Outputs.Stats,
+                           &o.Outputs.WindowScreenshot, &measured.Record, &measured.Trace,
+                           &measured.CompareCsv, &measured.TuneCsv}) {
     if (!*text) continue;
     if ((*text)->empty()) Broken("empty path accepted", "");
     if (**text == "-") Broken("'-' reached a path", "");
@@ -186,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (args.size() < kMaxArguments && (!current.empty() || size == 0)) args.push_back(current);
 
-  const khost::Result<khost::Options> result = Parse(args);
+  const khost::Result<khost::RunPlan> result = Parse(args);
   if (!result.Ok()) {
     const khost::Error& error = result.GetError();
     if (error.Code != khost::ExitStatus::kBadInput) Broken("refusal not bad input", error.Message);
@@ -198,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   CheckAccepted(*result);
-  const khost::Result<khost::Options> again = Parse(Unparse(*result));
+  const khost::Result<khost::RunPlan> again = Parse(Unparse(*result));
   if (!again.Ok()) Broken("written-back options refused", again.GetError().Message);
   if (!Same(*result, *again)) Broken("written-back options differ", "");
   return 0;

@@ -45,8 +45,8 @@ namespace {
 
 class Application {
  public:
-  Application(const Options& options, std::ostream& out, std::ostream& err)
-      : mPlan(PlanRun(options)), mOut(out), mErr(err), mRepaint(mPlan.UiRate) {}
+  Application(const RunPlan& plan, std::ostream& out, std::ostream& err)
+      : mPlan(plan), mOut(out), mErr(err), mRepaint(mPlan.UiRate) {}
   ~Application() { Shutdown(); }
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -163,7 +163,7 @@ Status Application::StartHost() {
 }
 
 Status Application::OpenTool() {
-  if (Status opened = mModule.Open(mPlan.ModulePath); !opened) return opened;
+  if (Status opened = mModule.Open(mPlan.ModuleFile()); !opened) return opened;
   Result<ToolSize> size = ChooseToolSize(mPlan.ToolWidth, mPlan.ToolHeight, mModule.Sizes());
   if (!size) return size.AsStatus();
   mToolSize = *size;
@@ -207,7 +207,7 @@ Status Application::CreateSurface() {
 }
 
 Status Application::OpenSurface() {
-  mLayout = WindowLayout::Beside(mToolSize, mPlan.ViewportWidth,
+  mLayout = WindowLayout::Beside(mToolSize, mPlan.ViewportWidth.value_or(kDefaultViewportWidth),
                                  mPlan.ViewportHeight.value_or(mToolSize.Height));
   if (Status checked = mLayout.CheckWindow(mPlan.Outputs.WindowScreenshot.has_value()); !checked) {
     return checked;
@@ -268,7 +268,7 @@ Status Application::OpenOutputs() {
 }
 
 std::vector<NamedPath> Application::InputPaths() const {
-  std::vector<NamedPath> inputs = {{"the module", mPlan.ModulePath}};
+  std::vector<NamedPath> inputs = {{"the module", mPlan.ModuleFile()}};
   if (const Model* model = mEngine->GetScene().GetModel()) {
     inputs.push_back({"the scene file", model->Source});
     // The files beside it that the import read (a glTF's buffers, an OBJ's
@@ -487,9 +487,9 @@ void Application::Shutdown() {
 
 }  // namespace
 
-int RunApplication(const Options& options, std::ostream& out, std::ostream& err) {
+int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
   try {
-    Application app(options, out, err);
+    Application app(plan, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";
     if (const int signal = InterruptSignal(); signal != 0) {

@@ -7,9 +7,9 @@
 
 namespace khost {
 
-// Runs the host with parsed options; returns the process exit status (0 done,
-// 1 failure, 2 bad input). Messages go to `out` (settings, where files went)
-// and `err` (problems).
-int RunApplication(const Options& options, std::ostream& out, std::ostream& err);
+// Runs the host as the parsed command line plans; returns the process exit
+// status (0 done, 1 failure, 2 bad input). Messages go to `out` (settings,
+// where files went) and `err` (problems).
+int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err);
 
 }  // namespace khost

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   khost::InstallStandardOutput();
-  const khost::Result<khost::Options> parsed = khost::ParseCommandLine(argc, argv);
+  const khost::Result<khost::RunPlan> parsed = khost::ParseCommandLine(argc, argv);
   if (!parsed) {
     std::cerr << "khost: " << parsed.GetError().Message << "\n"
               << "Run 'khost --help' for the options.\n";

@@ -114,9 +114,9 @@ Status CheckNotAnOption(const Flag& flag, const std::string& text) {
 
 }  // namespace
 
-Result<Options> ParseCommandLine(int argc, const char* const* argv) {
+Result<RunPlan> ParseCommandLine(int argc, const char* const* argv) {
   const std::span<const Flag> flags = Flags();
-  Options options;
+  RunPlan plan;
   // Per row: given yet, and the text it was given (for "-").
   std::vector<bool> given(flags.size(), false);
   std::vector<std::string> texts(flags.size());
@@ -145,7 +145,7 @@ Result<Options> ParseCommandLine(int argc, const char* const* argv) {
     }
     const Result<FlagValue> value = ReadValue(*flag, text);
     if (!value) return BadInput(name + ": " + value.GetError().Message);
-    if (Status stored = flag->Store(options, *value); !stored) {
+    if (Status stored = flag->Store(plan, *value); !stored) {
       return BadInput(name + ": " + stored.GetError().Message);
     }
     texts[row] = text;
@@ -170,8 +170,8 @@ Result<Options> ParseCommandLine(int argc, const char* const* argv) {
     }
     first = &flags[row];
   }
-  if (Status together = CheckFlagsTogether(options); !together) return together.GetError();
-  return options;
+  if (Status together = CheckFlagsTogether(plan); !together) return together.GetError();
+  return plan;
 }
 
 namespace {

@@ -3,59 +3,90 @@
 #include <climits>
 
 #include "khost/cli/cli.h"
+#include "khost/cli/run_plan.h"
 #include "ksurface.h"
 
 namespace khost {
 
 namespace {
 
+// The parts of the plan rows write into. The comparison and the tune are
+// made by the first of their flags given, as a companion flag may come
+// before the flag it needs (which the parser then checks was given).
+RunPlan& Whole(RunPlan& p) {
+  return p;
+}
+
+OutputRequest& Outputs(RunPlan& p) {
+  return p.Outputs;
+}
+
+MeasuredRequest& Measured(RunPlan& p) {
+  return p.Outputs.Measured;
+}
+
+CompareSpec& Comparison(RunPlan& p) {
+  std::optional<CompareSpec>& compare = p.Outputs.Measured.Compare;
+  if (!compare) compare.emplace();
+  return *compare;
+}
+
+TuneRequest& Tuning(RunPlan& p) {
+  if (!p.Tune) p.Tune.emplace();
+  return *p.Tune;
+}
+
 // What a row's Store does, for the common cases: `Field` is a pointer to the
-// Options member the flag sets.
-template <auto Field>
-Status SetTrue(Options& o, const FlagValue& /*value*/) {
-  o.*Field = true;
+// member the flag sets in the part of the plan that `Part` gives.
+template <auto Field, auto Part = Whole>
+Status SetTrue(RunPlan& p, const FlagValue& /*value*/) {
+  Part(p).*Field = true;
   return {};
 }
 
-template <auto Field>
-Status SetText(Options& o, const FlagValue& value) {
-  o.*Field = value.Text;
+template <auto Field, auto Part = Whole>
+Status SetText(RunPlan& p, const FlagValue& value) {
+  Part(p).*Field = value.Text;
   return {};
 }
 
-template <auto Field>
-Status SetNumber(Options& o, const FlagValue& value) {
-  o.*Field = value.Number;
+template <auto Field, auto Part = Whole>
+Status SetNumber(RunPlan& p, const FlagValue& value) {
+  Part(p).*Field = value.Number;
+  return {};
+}
+
+Status AddTune(RunPlan& p, const FlagValue& /*value*/) {
+  Tuning(p);
   return {};
 }
 
 template <UiAction::Kind Kind>
-Status AddAction(Options& o, const FlagValue& value) {
-  o.Actions.push_back({Kind, value.Text, ""});
+Status AddAction(RunPlan& p, const FlagValue& value) {
+  p.Actions.push_back({Kind, value.Text, ""});
   return {};
 }
 
-Status SetUpAxis(Options& o, const FlagValue& value) {
-  if (value.Text != "y" && value.Text != "z") {
-    return BadInput("malformed " + QuoteArgument(value.Text) + " (expected y or z)");
-  }
-  o.UpAxis = value.Text;
+Status SetUpAxis(RunPlan& p, const FlagValue& value) {
+  const std::optional<UpAxis> axis = ParseUpAxis(value.Text);
+  if (!axis) return BadInput("malformed " + QuoteArgument(value.Text) + " (expected y or z)");
+  p.SceneUp = axis;
   return {};
 }
 
-Status SetSize(Options& o, const FlagValue& value) {
-  o.Width = value.Width;
-  o.Height = value.Height;
+Status SetSize(RunPlan& p, const FlagValue& value) {
+  p.ToolWidth = value.Width;
+  p.ToolHeight = value.Height;
   return {};
 }
 
-Status SetViewport(Options& o, const FlagValue& value) {
-  o.ViewportWidth = value.Off ? 0 : value.Width;
-  o.ViewportHeight = value.Off ? 0 : value.Height;
+Status SetViewport(RunPlan& p, const FlagValue& value) {
+  p.ViewportWidth = value.Off ? 0 : value.Width;
+  p.ViewportHeight = value.Off ? 0 : value.Height;
   return {};
 }
 
-Status AddSet(Options& o, const FlagValue& value) {
+Status AddSet(RunPlan& p, const FlagValue& value) {
   const std::string& text = value.Text;
   const std::size_t eq = text.find('=');
   if (eq == std::string::npos) {
@@ -65,29 +96,31 @@ Status AddSet(Options& o, const FlagValue& value) {
   if (caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
   const std::string setting = text.substr(eq + 1);
   if (setting.empty()) return BadInput("empty value for " + QuoteArgument(caption));
-  o.Actions.push_back({UiAction::kSet, caption, setting});
+  p.Actions.push_back({UiAction::kSet, caption, setting});
   return {};
 }
 
-Status SetCompare(Options& o, const FlagValue& value) {
+Status SetCompare(RunPlan& p, const FlagValue& value) {
   const std::string& text = value.Text;
   const std::size_t eq = text.find('=');
   const std::size_t comma = eq == std::string::npos ? eq : text.find(',', eq + 1);
   if (eq == std::string::npos || comma == std::string::npos) {
     return BadInput("malformed " + QuoteArgument(text) + " (expected CAPTION=A,B)");
   }
-  Options::Compare compare{text.substr(0, eq), text.substr(eq + 1, comma - eq - 1),
-                           text.substr(comma + 1)};
-  if (compare.Caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
-  if (compare.ValueA.empty() || compare.ValueB.empty()) {
-    return BadInput("empty value in " + QuoteArgument(text));
-  }
-  o.Comparison = compare;
+  const std::string caption = text.substr(0, eq);
+  const std::string valueA = text.substr(eq + 1, comma - eq - 1);
+  const std::string valueB = text.substr(comma + 1);
+  if (caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
+  if (valueA.empty() || valueB.empty()) return BadInput("empty value in " + QuoteArgument(text));
+  CompareSpec& compare = Comparison(p);
+  compare.Caption = caption;
+  compare.ValueA = valueA;
+  compare.ValueB = valueB;
   return {};
 }
 
 // "A,B,C": the captions in order; none empty, none twice.
-Status SetTuneSettings(Options& o, const FlagValue& value) {
+Status SetTuneSettings(RunPlan& p, const FlagValue& value) {
   std::vector<std::string> captions;
   std::size_t start = 0;
   for (;;) {
@@ -106,16 +139,14 @@ Status SetTuneSettings(Options& o, const FlagValue& value) {
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  o.TuneSettings = std::move(captions);
+  Tuning(p).Settings = std::move(captions);
   return {};
 }
 
-Status SetClock(Options& o, const FlagValue& value) {
-  MeasureClock clock = MeasureClock::kWall;
-  if (!ReadClock(value.Text, clock)) {
+Status SetClock(RunPlan& p, const FlagValue& value) {
+  if (!ReadClock(value.Text, p.Outputs.Measured.Clock)) {
     return BadInput("unknown clock " + QuoteArgument(value.Text) + " (expected wall or cpu)");
   }
-  o.Clock = clock;
   return {};
 }
 
@@ -128,7 +159,7 @@ constexpr Flag kFlags[] = {
      .Noun = "path",
      .Example = "/x/m.so",
      .Help = "the module to load (default: libtoolprofiling.so beside this executable)",
-     .Store = SetText<&Options::ModulePath>},
+     .Store = SetText<&RunPlan::ModulePath>},
     {.Name = "--config-dir",
      .Kind = K::kPath,
      .Value = "DIR",
@@ -136,7 +167,7 @@ constexpr Flag kFlags[] = {
      .Example = "cfg",
      .Help = "folder of Application.txt and Task.txt (default: the KHOST_CONFIG_DIR variable, "
              "else config/ beside the executable, else the shipped config/ folder)",
-     .Store = SetText<&Options::ConfigDir>},
+     .Store = SetText<&RunPlan::ConfigDir>},
     {.Name = "--scene",
      .Kind = K::kPath,
      .Value = "FILE",
@@ -145,7 +176,7 @@ constexpr Flag kFlags[] = {
      .Help = "the scene: any file the asset import library reads (glTF, FBX, COLLADA, .X, "
              "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
              "characters (default: the [Scene] File of Application.txt)",
-     .Store = SetText<&Options::ScenePath>},
+     .Store = SetText<&RunPlan::ScenePath>},
     {.Name = "--up",
      .Kind = K::kText,
      .Value = "y|z",
@@ -158,7 +189,7 @@ constexpr Flag kFlags[] = {
     {.Name = "--headless",
      .Repeats = true,
      .Help = "draw off screen (the default without a display)",
-     .Store = SetTrue<&Options::Headless>},
+     .Store = SetTrue<&RunPlan::Headless>},
     {.Name = "--size",
      .Kind = K::kSize,
      .Value = "WxH",
@@ -193,7 +224,7 @@ constexpr Flag kFlags[] = {
      .Help = "tool repaints per second of scene time (default 30; 0: every frame); input and "
              "the last frame repaint it at once. Scene time is the wall clock live and 1/60 s "
              "per frame headless",
-     .Store = SetNumber<&Options::UiRate>},
+     .Store = SetNumber<&RunPlan::UiRate>},
     {.Name = "--frames",
      .Kind = K::kNumber,
      .Value = "N",
@@ -203,7 +234,7 @@ constexpr Flag kFlags[] = {
      .Example = "7",
      .Help = "frames to run, digits only (headless default 120; live: until the window "
              "closes; with --tune, the search's budget)",
-     .Store = SetNumber<&Options::Frames>},
+     .Store = SetNumber<&RunPlan::Frames>},
     {.Name = "--screenshot",
      .Kind = K::kFileOutput,
      .Value = "FILE",
@@ -211,14 +242,14 @@ constexpr Flag kFlags[] = {
      .Example = "out.png",
      .Help = "write the tool window's client area after the last frame as PNG (headless "
              "default: ./profiling-center.png)",
-     .Store = SetText<&Options::Screenshot>},
+     .Store = SetText<&OutputRequest::Screenshot, Outputs>},
     {.Name = "--window-screenshot",
      .Kind = K::kFileOutput,
      .Value = "FILE",
      .Noun = "file name",
      .Example = "w.png",
      .Help = "write the whole window (viewport and tool) after the last frame as PNG",
-     .Store = SetText<&Options::WindowScreenshot>},
+     .Store = SetText<&OutputRequest::WindowScreenshot, Outputs>},
     {.Name = "--select",
      .Kind = K::kText,
      .Value = "ITEM",
@@ -249,7 +280,7 @@ constexpr Flag kFlags[] = {
     {.Name = "--print-settings",
      .Repeats = true,
      .Help = "on exit, print the ten settings as name=value lines",
-     .Store = SetTrue<&Options::PrintSettings>},
+     .Store = SetTrue<&RunPlan::PrintSettings>},
     {.Name = "--stats",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -257,7 +288,7 @@ constexpr Flag kFlags[] = {
      .Example = "s.csv",
      .Help = "on exit, write the chart's task cycles as CSV: name, depth, average, minimum, "
              "maximum (microseconds)",
-     .Store = SetText<&Options::StatsFile>},
+     .Store = SetText<&OutputRequest::Stats, Outputs>},
     {.Name = "--record",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -267,7 +298,7 @@ constexpr Flag kFlags[] = {
              "once a second): frame, time_ms, cycle (its path, such as "
              "Evaluation/Character 1/Skeleton), depth, duration_us; one line per cycle that "
              "ran, in the chart's order",
-     .Store = SetText<&Options::RecordFile>},
+     .Store = SetText<&MeasuredRequest::Record, Measured>},
     {.Name = "--trace",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -276,7 +307,7 @@ constexpr Flag kFlags[] = {
      .Help = "write the frames as a trace (JSON trace event format, for trace viewers): one "
              "event per cycle per frame over the time it ran, on the track of the thread that "
              "ran it, nested; Frame and Present, which interleave, as two pieces each",
-     .Store = SetText<&Options::TraceFile>},
+     .Store = SetText<&MeasuredRequest::Trace, Measured>},
     {.Name = "--compare",
      .Kind = K::kText,
      .Value = "CAPTION=A,B",
@@ -299,7 +330,7 @@ constexpr Flag kFlags[] = {
      .Example = "12",
      .Help = "frames per block (default 30, at least 7); the first 5 frames after a switch, "
              "the frame that carries a switch and the run's last frame are not counted",
-     .Store = SetNumber<&Options::CompareBlock>},
+     .Store = SetNumber<&CompareSpec::Block, Comparison>},
     {.Name = "--compare-depth",
      .Kind = K::kNumber,
      .Value = "D",
@@ -309,7 +340,7 @@ constexpr Flag kFlags[] = {
      .Needs = "--compare",
      .Example = "1",
      .Help = "also list child cycles down to depth D (0 to 2, default 0)",
-     .Store = SetNumber<&Options::CompareDepth>},
+     .Store = SetNumber<&CompareSpec::Depth, Comparison>},
     {.Name = "--compare-csv",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -318,7 +349,7 @@ constexpr Flag kFlags[] = {
      .Example = "c.csv",
      .Help = "also write the table as CSV: cycle, depth, median_a_us, median_b_us, ratio, "
              "ci_low, ci_high, verdict",
-     .Store = SetText<&Options::CompareCsv>},
+     .Store = SetText<&MeasuredRequest::CompareCsv, Measured>},
     {.Name = "--tune",
      .Repeats = true,
      .Help = "search the engine settings for the combination with the lowest median of one "
@@ -328,7 +359,7 @@ constexpr Flag kFlags[] = {
              "combination measured. Starts from the current settings and restores them at "
              "the end. --frames is the budget (default: five blocks for each combination and "
              "ten for each checked one, 6901 frames for five settings); not with --compare",
-     .Store = SetTrue<&Options::Tune>},
+     .Store = AddTune},
     {.Name = "--tune-settings",
      .Kind = K::kText,
      .Value = "CAPTION,...",
@@ -347,7 +378,7 @@ constexpr Flag kFlags[] = {
      .Example = "Deformation",
      .Help = "the cycle whose median is made smallest, by its path as --record names it "
              "(default Devices, the frame period)",
-     .Store = SetText<&Options::TuneTarget>},
+     .Store = SetText<&TuneRequest::Target, Tuning>},
     {.Name = "--tune-block",
      .Kind = K::kNumber,
      .Value = "K",
@@ -359,7 +390,7 @@ constexpr Flag kFlags[] = {
      .Example = "10",
      .Help = "frames per block (default 30, at least 7); frames are left out as for "
              "--compare-block",
-     .Store = SetNumber<&Options::TuneBlock>},
+     .Store = SetNumber<&TuneRequest::Block, Tuning>},
     {.Name = "--tune-csv",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -368,20 +399,20 @@ constexpr Flag kFlags[] = {
      .Example = "tune.csv",
      .Help = "also write the answer as CSV: kind, configuration, setting, value, blocks, "
              "frames, median_us, ratio, ci_low, ci_high, note",
-     .Store = SetText<&Options::TuneCsv>},
+     .Store = SetText<&MeasuredRequest::TuneCsv, Measured>},
     {.Name = "--tune-write",
      .Repeats = true,
      .Needs = "--tune",
      .Help = "when the best is measurably faster, write it into Application.txt and Task.txt "
              "of the configuration folder (only the searched keys change) and print the "
              "changed lines",
-     .Store = SetTrue<&Options::TuneWrite>},
+     .Store = SetTrue<&TuneRequest::Write, Tuning>},
     {.Name = "--tune-apply",
      .Repeats = true,
      .Needs = "--tune",
      .Help = "leave the recommended settings set at the end instead of restoring the "
              "starting ones",
-     .Store = SetTrue<&Options::TuneApply>},
+     .Store = SetTrue<&TuneRequest::Apply, Tuning>},
     {.Name = "--clock",
      .Kind = K::kText,
      .Value = "wall|cpu",
@@ -398,7 +429,7 @@ constexpr Flag kFlags[] = {
      .Alias = "-h",
      .Repeats = true,
      .Help = "show this text",
-     .Store = SetTrue<&Options::Help>},
+     .Store = SetTrue<&RunPlan::Help>},
 };
 
 }  // namespace
@@ -415,15 +446,16 @@ const Flag* FindFlag(std::string_view spelling) {
   return nullptr;
 }
 
-Status CheckFlagsTogether(const Options& o) {
-  if (o.Tune && o.Comparison) {
+Status CheckFlagsTogether(const RunPlan& p) {
+  const std::optional<CompareSpec>& compare = p.Outputs.Measured.Compare;
+  if (p.Tune && compare) {
     return BadInput("--tune and --compare cannot be given together; run one at a time");
   }
-  if (o.Comparison && o.Frames) {
-    const long long block = o.CompareBlock ? *o.CompareBlock : kDefaultBlock;
+  if (compare && p.Frames) {
+    const long long block = compare->Block;
     const long long needed = 1 + 4 * block;
-    if (*o.Frames < needed) {
-      return BadInput("--frames: " + std::to_string(*o.Frames) +
+    if (*p.Frames < needed) {
+      return BadInput("--frames: " + std::to_string(*p.Frames) +
                       " frames are too few to compare in " + std::to_string(block) +
                       "-frame blocks (at least " + std::to_string(needed) +
                       ": two blocks of each value after the first frame)");

@@ -1,9 +1,9 @@
 // khost's flags, as one table: each flag's spelling, the kind of value it
 // takes and its range, whether it may repeat, what it needs, its --help
-// text and what it sets in Options. The parser, its messages, --help and the
-// command-line tests are all driven by it.
+// text and what it sets in the run's plan (run_plan.h). The parser, its
+// messages, --help and the command-line tests are all driven by it.
 //
-// Adding a flag is one row in cli_flags.cpp plus its field in Options.
+// Adding a flag is one row in cli_flags.cpp plus its field in RunPlan.
 #pragma once
 
 #include <span>
@@ -14,7 +14,7 @@
 
 namespace khost {
 
-struct Options;
+struct RunPlan;
 
 enum class ValueKind {
   kNone,        // a switch: takes no value
@@ -26,7 +26,7 @@ enum class ValueKind {
   kTextOutput,  // a text file khost writes; "-" is standard output
 };
 
-// The name under which a text output given as "-" reaches Options: it is
+// The name under which a text output given as "-" reaches the plan: it is
 // written in place through the process's standard output.
 inline constexpr const char* kStandardOutputName = "/dev/stdout";
 
@@ -54,9 +54,9 @@ struct Flag {
   std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
   std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
   std::string_view Help = {};       // for --help; '\n' starts a new line
-  // Sets the flag's fields in Options, once the value has passed the checks
+  // Sets the flag's fields in the plan, once the value has passed the checks
   // of its kind; a refusal's message is said after "NAME: ".
-  Status (*Store)(Options&, const FlagValue&) = nullptr;
+  Status (*Store)(RunPlan&, const FlagValue&) = nullptr;
 };
 
 // Every flag, in the order --help lists them.
@@ -66,6 +66,6 @@ const Flag* FindFlag(std::string_view spelling);
 
 // Rules between flags that the rows cannot say alone (beyond Needs), checked
 // once every flag is read.
-Status CheckFlagsTogether(const Options& options);
+Status CheckFlagsTogether(const RunPlan& plan);
 
 }  // namespace khost

@@ -1,12 +1,13 @@
-// What a run is asked to do: the command line's options as the parts of
-// the application take them. PlanRun is the one place that reads Options.
+// What a run is asked to do: the command line's flags as the parts of the
+// application take them. The parser fills it, each flag's row in the flag
+// table (cli_flags.cpp) writing its fields; a field's default is written
+// here, or in run_requests.h for the requests' own.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "khost/cli/cli.h"
 #include "khost/cli/run_requests.h"
 #include "khost/scene/up_axis.h"
 
@@ -16,23 +17,31 @@ constexpr int kDefaultViewportWidth = 640;
 constexpr int kHeadlessFrames = 120;
 
 struct RunPlan {
+  bool Help = false;
   std::optional<std::string> ConfigDir;
-  std::string ModulePath;
+  // The module; unset: ModuleFile()'s default.
+  std::optional<std::string> ModulePath;
   // The scene file, or "builtin"; unset: the configured scene.
   std::optional<std::string> ScenePath;
   std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
   std::optional<int> ToolWidth;   // --size: both or neither
   std::optional<int> ToolHeight;
-  int ViewportWidth = kDefaultViewportWidth;
-  std::optional<int> ViewportHeight;  // unset: as tall as the tool
+  // --viewport: the 3D viewport's size; 0x0 runs without one. Unset:
+  // kDefaultViewportWidth wide and as tall as the tool.
+  std::optional<int> ViewportWidth;
+  std::optional<int> ViewportHeight;
+  // --ui-rate: tool repaints per second of scene time; 0 every frame.
   int UiRate = kDefaultUiRate;
   bool Headless = false;
-  std::optional<long long> Frames;
+  std::optional<long long> Frames;  // at least 1; with a tune, its budget
   std::vector<UiAction> Actions;
   bool PrintSettings = false;
   OutputRequest Outputs;            // DefaultScreenshot is set once the surface is known
   std::optional<TuneRequest> Tune;  // its frames are the run's (see TuneRun::Frames)
 
+  // The module to load: as asked, else libtoolprofiling.so beside the
+  // executable.
+  std::string ModuleFile() const;
   // How many frames the run draws: as asked, else a comparison's default,
   // else until the window closes live or kHeadlessFrames headless; at least
   // two when actions run (they run after the first frame).
@@ -41,9 +50,5 @@ struct RunPlan {
   // last --select's, else "DisplayAll".
   std::string DisplayedItem() const;
 };
-
-// The plan for `options`; the module's default path is beside the
-// executable.
-RunPlan PlanRun(const Options& options);
 
 }  // namespace khost

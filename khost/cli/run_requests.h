@@ -51,17 +51,14 @@ struct CompareSpec {
   std::string ValueB;
   int Block = kDefaultBlock;  // frames per block
   int Depth = 0;              // the deepest cycles in the table (0: top level only)
-  MeasureClock Clock = MeasureClock::kWall;
 };
 
 struct TuneRequest {
   std::vector<std::string> Settings;  // captions; empty: every searchable setting
   std::string Target = "Devices";
   int Block = kDefaultBlock;
-  std::optional<long long> Frames;  // the budget; unset: the search's default
-  bool Write = false;               // --tune-write
-  bool Apply = false;               // --tune-apply
-  MeasureClock Clock = MeasureClock::kWall;
+  bool Write = false;  // --tune-write
+  bool Apply = false;  // --tune-apply
 };
 
 // The measured outputs a run asks for.
@@ -71,6 +68,8 @@ struct MeasuredRequest {
   std::optional<std::string> Record;
   std::optional<std::string> Trace;
   std::optional<std::string> TuneCsv;  // with a tune only
+  // What Compare or a tune compares (--clock, given with one of them).
+  MeasureClock Clock = MeasureClock::kWall;
 };
 
 inline constexpr const char* kDefaultScreenshot = "profiling-center.png";

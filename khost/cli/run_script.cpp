@@ -29,7 +29,8 @@ Status RunScript::Check(int characters) {
     }
   }
   if (mPlan.Tune) {
-    Result<std::unique_ptr<TuneRun>> tune = TuneRun::Prepare(*mPlan.Tune, mDriver, characters);
+    Result<std::unique_ptr<TuneRun>> tune = TuneRun::Prepare(
+        *mPlan.Tune, mPlan.Frames, mPlan.Outputs.Measured.Clock, mDriver, characters);
     if (!tune) return tune.AsStatus();
     mTune = std::move(*tune);
   }

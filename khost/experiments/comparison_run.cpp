@@ -37,8 +37,8 @@ std::string VerdictOf(const ComparisonRow& row) {
 
 }  // namespace
 
-ComparisonRun::ComparisonRun(CompareSpec spec, long long frames)
-    : mSpec(std::move(spec)), mFrames(frames) {}
+ComparisonRun::ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames)
+    : mSpec(std::move(spec)), mClock(clock), mFrames(frames) {}
 
 std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) const {
   if (frameIndex < 0 || frameIndex + 1 >= mFrames || frameIndex % mSpec.Block != 0) {
@@ -71,7 +71,7 @@ void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCyc
     if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mSpec.Depth) continue;
     auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
     if (blocks.size() <= b) blocks.resize(b + 1);
-    blocks[b].push_back(mSpec.Clock == MeasureClock::kCpu ? c.CpuMicros : c.Micros);
+    blocks[b].push_back(mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros);
   }
   std::vector<bool>& seen = mBlockSeen[side];
   if (seen.size() <= b) seen.resize(b + 1, false);
@@ -125,8 +125,8 @@ void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostr
       << "\": A = " << EscapeControls(mSpec.ValueA) << ", B = " << EscapeControls(mSpec.ValueB)
       << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1) << " of B, " << mSpec.Block
       << " frames each (" << counted << " counted), " << CountedFrames(0) << " + "
-      << CountedFrames(1) << " frames; " << ClockText(mSpec.Clock) << " (--clock "
-      << ClockName(mSpec.Clock) << ")\n";
+      << CountedFrames(1) << " frames; " << ClockText(mClock) << " (--clock " << ClockName(mClock)
+      << ")\n";
   std::size_t width = 5;
   for (const ComparisonRow& row : rows) {
     width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));

@@ -31,7 +31,8 @@ class ComparisonRun : public FrameSink {
  public:
   static constexpr int kSettleFrames = 5;
 
-  ComparisonRun(CompareSpec spec, long long frames);
+  // Compares `spec` on `clock` over a run of `frames` frames.
+  ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames);
 
   const CompareSpec& Spec() const { return mSpec; }
   // The frames a run needs for two blocks of each value.
@@ -63,6 +64,7 @@ class ComparisonRun : public FrameSink {
 
  private:
   CompareSpec mSpec;
+  MeasureClock mClock;
   long long mFrames;
   // mValues[cycle][block]: the cycle's durations in the block's counted frames.
   std::vector<std::vector<std::vector<double>>> mValues;

@@ -37,7 +37,7 @@ Status MeasuredRun::Check(const MeasuredRequest& request, long long frames) {
 Status MeasuredRun::Open(const MeasuredRequest& request, long long frames) {
   if (Status checked = Check(request, frames); !checked) return checked;
   if (request.Compare) {
-    mComparison = std::make_unique<ComparisonRun>(*request.Compare, frames);
+    mComparison = std::make_unique<ComparisonRun>(*request.Compare, request.Clock, frames);
     if (request.CompareCsv) {
       if (Status opened = OpenOutputFile(mCompareCsv, *request.CompareCsv, "--compare-csv");
           !opened) {

@@ -48,10 +48,13 @@ std::string KnownCycles(int characters) {
 
 }  // namespace
 
-Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request, UiDriver& driver,
+Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
+                                                  std::optional<long long> frames,
+                                                  MeasureClock clock, UiDriver& driver,
                                                   int characters) {
   std::unique_ptr<TuneRun> run(new TuneRun());
   run->mRequest = request;
+  run->mClock = clock;
   std::vector<std::string> captions = request.Settings;
   if (captions.empty()) {
     for (const TunableSetting& s : TunableSettings()) captions.emplace_back(s.Caption);
@@ -85,14 +88,12 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request, Ui
   }
   TuneOptions options;
   options.Block = request.Block;
-  options.Frames =
-      request.Frames.value_or(TuneSearch::DefaultFrames(run->mSettings, request.Block));
+  options.Frames = frames.value_or(TuneSearch::DefaultFrames(run->mSettings, request.Block));
   Result<TuneSearch> search = TuneSearch::Create(run->mSettings, options);
   if (!search) {
-    return BadInput((request.Frames ? "--frames: " : "--tune: ") + search.GetError().Message +
-                    " (give --frames " +
-                    std::to_string(TuneSearch::MinimumFrames(run->mSettings, request.Block)) +
-                    " or more)");
+    return BadInput(
+        (frames ? "--frames: " : "--tune: ") + search.GetError().Message + " (give --frames " +
+        std::to_string(TuneSearch::MinimumFrames(run->mSettings, request.Block)) + " or more)");
   }
   run->mSearch = std::make_unique<TuneSearch>(std::move(*search));
   if (request.Write) {
@@ -177,7 +178,7 @@ void TuneRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& c
   }
   for (const CycleSample& sample : frame.Cycles) {
     if (sample.Cycle == mTargetId) {
-      mSamples.push_back(mRequest.Clock == MeasureClock::kCpu ? sample.CpuMicros : sample.Micros);
+      mSamples.push_back(mClock == MeasureClock::kCpu ? sample.CpuMicros : sample.Micros);
     }
   }
 }
@@ -187,7 +188,7 @@ TuneReport TuneRun::Report() const {
   report.Search = mSearch.get();
   report.Answer = mAnswer ? *mAnswer : mSearch->Answer();
   report.Target = mRequest.Target;
-  report.Clock = mRequest.Clock;
+  report.Clock = mClock;
   report.CutShort = mCutShort;
   return report;
 }

@@ -33,9 +33,12 @@ class TuneRun : public FrameSink {
   // Checks the request against the window `driver` works (settings and
   // their values, the target cycle among a scene of `characters`
   // characters, the budget) and, with Write, that both configuration files
-  // can be replaced. Bad input gives exit status 2, a file that cannot be
-  // written 1.
-  static Result<std::unique_ptr<TuneRun>> Prepare(const TuneRequest& request, UiDriver& driver,
+  // can be replaced. `frames` is the budget (--frames; unset: the search's
+  // default); `clock` the clock its times are read on. Bad input gives exit
+  // status 2, a file that cannot be written 1.
+  static Result<std::unique_ptr<TuneRun>> Prepare(const TuneRequest& request,
+                                                  std::optional<long long> frames,
+                                                  MeasureClock clock, UiDriver& driver,
                                                   int characters);
 
   // The frames the search runs (frame 0 and its blocks).
@@ -65,6 +68,7 @@ class TuneRun : public FrameSink {
   std::vector<TunedValue> ValuesOf(int candidate) const;
 
   TuneRequest mRequest;
+  MeasureClock mClock = MeasureClock::kWall;
   std::vector<TuneSetting> mSettings;
   std::unique_ptr<TuneSearch> mSearch;
   std::vector<int> mSet;    // each setting's value as set now

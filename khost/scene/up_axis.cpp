@@ -71,12 +71,6 @@ UpDirection FromOpenGex(const std::string& path) {
 
 }  // namespace
 
-std::optional<UpAxis> ParseUpAxis(std::string_view text) {
-  if (text == "y") return UpAxis::kY;
-  if (text == "z") return UpAxis::kZ;
-  return std::nullopt;
-}
-
 UpDirection FindUpDirection(const aiScene& scene, const std::string& path,
                             std::optional<UpAxis> given) {
   if (given) return UpDirection{*given == UpAxis::kZ ? 2 : 1, 1};

@@ -23,7 +23,11 @@ namespace khost {
 enum class UpAxis { kY, kZ };
 
 // "y" or "z" as an UpAxis; nullopt for anything else.
-std::optional<UpAxis> ParseUpAxis(std::string_view text);
+inline std::optional<UpAxis> ParseUpAxis(std::string_view text) {
+  if (text == "y") return UpAxis::kY;
+  if (text == "z") return UpAxis::kZ;
+  return std::nullopt;
+}
 
 // An up direction: an axis (0 X, 1 Y, 2 Z) and its sign (+1 or -1).
 struct UpDirection {

@@ -12,10 +12,10 @@
 
 namespace {
 
-using khost::Options;
 using khost::ParseCommandLine;
+using khost::RunPlan;
 using khost::UiAction;
-using ParseResult = khost::Result<Options>;
+using ParseResult = khost::Result<RunPlan>;
 
 ParseResult Parse(std::vector<std::string> args) {
   std::vector<const char*> argv{"khost"};
@@ -35,14 +35,14 @@ TEST(KhostCli, NoArgumentsLeavesEveryDefaultOpen) {
   EXPECT_FALSE(r->Headless);
   EXPECT_FALSE(r->ModulePath);
   EXPECT_FALSE(r->ConfigDir);
-  EXPECT_FALSE(r->Width);
+  EXPECT_FALSE(r->ToolWidth);
   EXPECT_FALSE(r->Frames);
-  EXPECT_FALSE(r->Screenshot);
-  EXPECT_FALSE(r->StatsFile);
+  EXPECT_FALSE(r->Outputs.Screenshot);
+  EXPECT_FALSE(r->Outputs.Stats);
   EXPECT_FALSE(r->PrintSettings);
   EXPECT_TRUE(r->Actions.empty());
   EXPECT_FALSE(r->ViewportWidth);
-  EXPECT_FALSE(r->WindowScreenshot);
+  EXPECT_FALSE(r->Outputs.WindowScreenshot);
   EXPECT_EQ(r->UiRate, 30);
 }
 
@@ -54,12 +54,12 @@ TEST(KhostCli, EveryFlagIsParsed) {
   EXPECT_EQ(*r->ModulePath, "/x/m.so");
   EXPECT_EQ(*r->ConfigDir, "cfg");
   EXPECT_TRUE(r->Headless);
-  EXPECT_EQ(*r->Width, 640);
-  EXPECT_EQ(*r->Height, 480);
+  EXPECT_EQ(*r->ToolWidth, 640);
+  EXPECT_EQ(*r->ToolHeight, 480);
   EXPECT_EQ(*r->Frames, 7);
-  EXPECT_EQ(*r->Screenshot, "out.png");
+  EXPECT_EQ(*r->Outputs.Screenshot, "out.png");
   EXPECT_TRUE(r->PrintSettings);
-  EXPECT_EQ(*r->StatsFile, "s.csv");
+  EXPECT_EQ(*r->Outputs.Stats, "s.csv");
 
   const ParseResult v =
       Parse({"--viewport", "320x200", "--ui-rate", "0", "--window-screenshot", "w.png"});
@@ -73,7 +73,7 @@ TEST(KhostCli, EveryFlagIsParsed) {
     EXPECT_EQ(*n->ViewportHeight, 0);
   }
   EXPECT_EQ(v->UiRate, 0);
-  EXPECT_EQ(*v->WindowScreenshot, "w.png");
+  EXPECT_EQ(*v->Outputs.WindowScreenshot, "w.png");
 }
 
 TEST(KhostCli, ActionsKeepTheirOrderAndSplitAtTheFirstEquals) {
@@ -178,16 +178,16 @@ TEST(KhostCli, ComparisonFlagsAreParsedAndCheckedTogether) {
              "--compare-depth", "1", "--compare-csv", "c.csv", "--frames", "49", "--record",
              "r.csv", "--trace", "t.json"});
   ASSERT_TRUE(r.Ok()) << Message(r);
-  EXPECT_EQ(r->Comparison->Caption, "Parallel Evaluation");
-  EXPECT_EQ(r->Comparison->ValueA, "Serial");
-  EXPECT_EQ(r->Comparison->ValueB, "Parallel");
-  EXPECT_EQ(*r->CompareBlock, 12);
-  EXPECT_EQ(*r->CompareDepth, 1);
-  EXPECT_EQ(*r->CompareCsv, "c.csv");
-  EXPECT_EQ(*r->RecordFile, "r.csv");
-  EXPECT_EQ(*r->TraceFile, "t.json");
+  EXPECT_EQ(r->Outputs.Measured.Compare->Caption, "Parallel Evaluation");
+  EXPECT_EQ(r->Outputs.Measured.Compare->ValueA, "Serial");
+  EXPECT_EQ(r->Outputs.Measured.Compare->ValueB, "Parallel");
+  EXPECT_EQ(r->Outputs.Measured.Compare->Block, 12);
+  EXPECT_EQ(r->Outputs.Measured.Compare->Depth, 1);
+  EXPECT_EQ(*r->Outputs.Measured.CompareCsv, "c.csv");
+  EXPECT_EQ(*r->Outputs.Measured.Record, "r.csv");
+  EXPECT_EQ(*r->Outputs.Measured.Trace, "t.json");
   // Only the first comma after the caption separates the values.
-  EXPECT_EQ(Parse({"--compare", "A=B=1,2"})->Comparison->ValueA, "B=1");
+  EXPECT_EQ(Parse({"--compare", "A=B=1,2"})->Outputs.Measured.Compare->ValueA, "B=1");
 
   const std::vector<BadCase> cases = {
       {{"--compare", "Node Count"}, "Node Count"},
@@ -220,12 +220,12 @@ TEST(KhostCli, TuneFlagsAreParsedAndCheckedTogether) {
                                "--tune-write", "--tune-apply", "--tune-csv", "-"});
   ASSERT_TRUE(r.Ok()) << Message(r);
   EXPECT_TRUE(r->Tune);
-  EXPECT_EQ(*r->TuneSettings, (std::vector<std::string>{"GPU Skinning", "Frustum Culling"}));
-  EXPECT_EQ(*r->TuneTarget, "Evaluation/Character 1");
-  EXPECT_EQ(*r->TuneBlock, 10);
-  EXPECT_TRUE(r->TuneWrite);
-  EXPECT_TRUE(r->TuneApply);
-  EXPECT_EQ(*r->TuneCsv, khost::kStandardOutputName);
+  EXPECT_EQ(r->Tune->Settings, (std::vector<std::string>{"GPU Skinning", "Frustum Culling"}));
+  EXPECT_EQ(r->Tune->Target, "Evaluation/Character 1");
+  EXPECT_EQ(r->Tune->Block, 10);
+  EXPECT_TRUE(r->Tune->Write);
+  EXPECT_TRUE(r->Tune->Apply);
+  EXPECT_EQ(*r->Outputs.Measured.TuneCsv, khost::kStandardOutputName);
   const std::vector<BadCase> cases = {
       {{"--tune", "--tune-settings", ","}, "','"},
       {{"--tune", "--tune-settings", "GPU Skinning,"}, "empty caption in 'GPU Skinning,'"},
@@ -256,7 +256,7 @@ TEST(KhostCli, AFlagValueMayLookLikeAFlagButNotBeOne) {
   ASSERT_EQ(dashes->Actions.size(), 2u);
   EXPECT_EQ(dashes->Actions[0].Caption, "--headless=1");
   EXPECT_EQ(dashes->Actions[1].Caption, "-");
-  EXPECT_EQ(*dashes->StatsFile, "./-");
+  EXPECT_EQ(*dashes->Outputs.Stats, "./-");
 }
 
 TEST(KhostCli, SizeAcceptsEitherSeparatorAndTheFullSideRange) {
@@ -293,7 +293,7 @@ TEST(KhostCli, CountsAndSizesFollowOneRuleAndLongArgumentsAreCut) {
     EXPECT_FALSE(Parse(args).Ok()) << args[1];
   }
   EXPECT_EQ(*Parse({"--frames", "05"})->Frames, 5);
-  EXPECT_EQ(*Parse({"--size", "05x010"})->Height, 10);
+  EXPECT_EQ(*Parse({"--size", "05x010"})->ToolHeight, 10);
 
   const std::string huge(100000, 'z');
   for (const std::vector<std::string>& args :
@@ -582,10 +582,10 @@ TEST(KhostCliTable, DashIsStandardOutputForOneTextOutputAtATime) {
   const ParseResult r =
       Parse({"--compare", "X=1,2", "--stats", "-", "--record", "r.csv", "--compare-csv", "./-"});
   ASSERT_TRUE(r.Ok()) << Message(r);
-  EXPECT_EQ(*r->StatsFile, khost::kStandardOutputName);
-  EXPECT_EQ(*r->RecordFile, "r.csv");
-  EXPECT_EQ(*r->CompareCsv, "./-");
-  EXPECT_EQ(*Parse({"--trace", "-"})->TraceFile, khost::kStandardOutputName);
+  EXPECT_EQ(*r->Outputs.Stats, khost::kStandardOutputName);
+  EXPECT_EQ(*r->Outputs.Measured.Record, "r.csv");
+  EXPECT_EQ(*r->Outputs.Measured.CompareCsv, "./-");
+  EXPECT_EQ(*Parse({"--trace", "-"})->Outputs.Measured.Trace, khost::kStandardOutputName);
 }
 
 TEST(KhostCliTable, UsageIsMadeFromTheTable) {

@@ -16,7 +16,7 @@ using namespace khost;
 TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
   CompareSpec spec{"Node Count", "23", "100000", 8, 1};
   const long long frames = ComparisonRun::MinimumFrames(spec.Block) + 1;
-  ComparisonRun run(spec, frames);
+  ComparisonRun run(spec, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {
       {"Frame", "Frame", 0, {1, 0, 0}},
       {"Evaluation/Character 9", "Character 9", 1, {2, 9, 0}},
