@@ -8,8 +8,17 @@
 #include <cstring>
 #include <new>
 
+// Under a sanitizer the C allocator belongs to the sanitizer's runtime:
+// replacing it here would hand its blocks to the C library. GCC says so with
+// __SANITIZE_*__, clang with __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KP_COUNT_MALLOC 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KP_COUNT_MALLOC 0
+#else
+#define KP_COUNT_MALLOC 1
+#endif
 #else
 #define KP_COUNT_MALLOC 1
 #endif
