@@ -287,7 +287,8 @@ constexpr Flag kFlags[] = {
      .Noun = "file name",
      .Example = "s.csv",
      .Help = "on exit, write the chart's task cycles as CSV: name, depth, average, minimum, "
-             "maximum (microseconds)",
+             "maximum, average CPU time (microseconds; no CPU time for a character's "
+             "cycles)",
      .Store = SetText<&OutputRequest::Stats, Outputs>},
     {.Name = "--record",
      .Kind = K::kTextOutput,
@@ -296,7 +297,8 @@ constexpr Flag kFlags[] = {
      .Example = "r.csv",
      .Help = "write every frame's measured durations as CSV while running (flushed at least "
              "once a second): frame, time_ms, cycle (its path, such as "
-             "Evaluation/Character 1/Skeleton), depth, duration_us; one line per cycle that "
+             "Evaluation/Character 1/Skeleton), depth, duration_us, cpu_us (empty for a "
+             "character's cycles, measured on the steady clock only); one line per cycle that "
              "ran, in the chart's order",
      .Store = SetText<&MeasuredRequest::Record, Measured>},
     {.Name = "--trace",

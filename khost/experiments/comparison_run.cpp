@@ -71,7 +71,8 @@ void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCyc
     if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mSpec.Depth) continue;
     auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
     if (blocks.size() <= b) blocks.resize(b + 1);
-    blocks[b].push_back(mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros);
+    const double value = mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros;
+    if (value >= 0.0) blocks[b].push_back(value);
   }
   std::vector<bool>& seen = mBlockSeen[side];
   if (seen.size() <= b) seen.resize(b + 1, false);

@@ -86,6 +86,11 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
     return BadInput("--tune-target: unknown cycle " + QuoteArgument(request.Target) +
                     " (cycles: " + KnownCycles(characters) + ")");
   }
+  if (clock == MeasureClock::kCpu && request.Target.rfind("Evaluation/Character ", 0) == 0) {
+    return BadInput("--tune-target: " + QuoteArgument(request.Target) +
+                    " is measured on the steady clock only (a character's cycles are shorter "
+                    "than a read of the CPU clock); use --clock wall");
+  }
   TuneOptions options;
   options.Block = request.Block;
   options.Frames = frames.value_or(TuneSearch::DefaultFrames(run->mSettings, request.Block));

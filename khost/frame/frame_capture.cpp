@@ -90,14 +90,13 @@ void FrameCapture::AddCharacters(const FrameTimings& work) {
     CycleSample total;
     total.Cycle = CharacterCycle(c, 0);
     total.Micros = t.Total;
-    total.CpuMicros = t.TotalCpu;
+    total.CpuMicros = -1.0;
     total.Parts[0] = Span(t.Start, t.Total, t.Thread);
     total.PartCount = 1;
     s.Cycles.push_back(total);
     CycleSample skeleton = total;
     skeleton.Cycle = CharacterCycle(c, 1);
     skeleton.Micros = t.Skeleton;
-    skeleton.CpuMicros = t.SkeletonCpu;
     skeleton.Parts[0] = Span(t.Start, t.Skeleton, t.Thread);
     s.Cycles.push_back(skeleton);
     // The constraints end where the character's evaluation ends, to the
@@ -105,7 +104,6 @@ void FrameCapture::AddCharacters(const FrameTimings& work) {
     CycleSample constraints = total;
     constraints.Cycle = CharacterCycle(c, 2);
     constraints.Micros = t.Constraints;
-    constraints.CpuMicros = t.ConstraintsCpu;
     const long long end = total.Parts[0].EndNs;
     constraints.Parts[0] = {end - std::llround(t.Constraints * 1000.0), end, t.Thread};
     s.Cycles.push_back(constraints);

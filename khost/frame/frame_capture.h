@@ -33,7 +33,9 @@ struct Interval {
 struct CycleSample {
   int Cycle = 0;           // index in FrameCapture::Cycles()
   double Micros = 0.0;     // the measured duration, on the steady clock
-  double CpuMicros = 0.0;  // the same on the CPU clock (see SlotTiming)
+  // The same on the CPU clock (see SlotTiming); negative: not measured on
+  // it (a character's cycles, see CharacterTimings).
+  double CpuMicros = 0.0;
   // Where it ran: one interval, or two pieces that together are the cycle
   // ("Frame" before and after the viewport's submission, "Present" the
   // submission and the swap), each a real stretch of time.

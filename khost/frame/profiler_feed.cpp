@@ -96,6 +96,7 @@ void ProfilerFeed::SetCharacterCount(int count) {
 
 void ProfilerFeed::Add(KProfilingSampling& cycle, double micros, double cpuMicros) {
   KProfilingSampling_AddSample(cycle, micros);
+  if (cpuMicros < 0.0) return;  // not measured on the CPU clock
   std::unique_ptr<KProfilingSampling>& twin = mCpu[&cycle];
   if (!twin) twin = std::make_unique<KProfilingSampling>(cycle.GetName(), 0.0f, 0.0f, 0.0f);
   // The twin averages over the same window as its cycle.
@@ -117,9 +118,9 @@ void ProfilerFeed::Publish(const MeasuredFrame& frame) {
     const std::size_t n = std::min(work->Characters.size(), mCharacters.size());
     for (std::size_t i = 0; i < n; ++i) {
       const CharacterTimings& t = work->Characters[i];
-      Add(*mCharacters[i].Total, t.Total, t.TotalCpu);
-      Add(*mCharacters[i].Skeleton, t.Skeleton, t.SkeletonCpu);
-      Add(*mCharacters[i].Constraints, t.Constraints, t.ConstraintsCpu);
+      Add(*mCharacters[i].Total, t.Total, -1.0);
+      Add(*mCharacters[i].Skeleton, t.Skeleton, -1.0);
+      Add(*mCharacters[i].Constraints, t.Constraints, -1.0);
     }
     Add(*mCulling, work->Culling, work->CullingCpu);
     Add(*mSubmission, work->Submission, work->SubmissionCpu);
@@ -160,7 +161,7 @@ void ProfilerFeed::CollectCycle(KProfilingSampling* cycle, double reference, int
   // The chart leaves out a child without share (NaN counts as a share).
   const double share = average / reference;
   if (depth != 0 && share <= 0.0) return;
-  double cpu = 0.0;
+  double cpu = -1.0;
   if (const auto twin = mCpu.find(cycle); twin != mCpu.end()) {
     double low = 0.0;
     double high = 0.0;
@@ -214,9 +215,15 @@ void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out) {
   out << "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n";
   char numbers[160];
   for (const ChartRow& row : rows) {
-    std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f,%.3f\n", row.Depth, row.Average,
-                  row.Minimum, row.Maximum, row.AverageCpu);
+    std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f,", row.Depth, row.Average,
+                  row.Minimum, row.Maximum);
     out << CsvField(row.Name) << numbers;
+    // An empty field for a cycle not measured on the CPU clock.
+    if (row.AverageCpu >= 0.0) {
+      std::snprintf(numbers, sizeof(numbers), "%.3f", row.AverageCpu);
+      out << numbers;
+    }
+    out << '\n';
   }
 }
 

@@ -30,7 +30,7 @@ struct ChartRow {
   double Average = 0.0;  // microseconds, steady clock
   double Minimum = 0.0;
   double Maximum = 0.0;
-  double AverageCpu = 0.0;  // microseconds, the cycle's CPU clock
+  double AverageCpu = 0.0;  // microseconds, the cycle's CPU clock; negative: not measured
 };
 
 // The cycle the chart's display selector item `item` shows in place of the

@@ -33,7 +33,12 @@ void FrameRecorder::Take(const FrameSample& frame, const std::vector<CapturedCyc
   char tail[96];
   for (const CycleSample& c : frame.Cycles) {
     const CapturedCycle& cycle = cycles[static_cast<std::size_t>(c.Cycle)];
-    std::snprintf(tail, sizeof(tail), ",%d,%.3f,%.3f\n", cycle.Depth, c.Micros, c.CpuMicros);
+    // An empty cpu_us for a cycle not measured on the CPU clock.
+    if (c.CpuMicros >= 0.0) {
+      std::snprintf(tail, sizeof(tail), ",%d,%.3f,%.3f\n", cycle.Depth, c.Micros, c.CpuMicros);
+    } else {
+      std::snprintf(tail, sizeof(tail), ",%d,%.3f,\n", cycle.Depth, c.Micros);
+    }
     mOut << head << CsvField(cycle.Path) << tail;
   }
   const Clock::time_point now = Clock::now();
@@ -89,7 +94,14 @@ void TraceWriter::Event(const Pending& event, const std::vector<CapturedCycle>& 
   *t.Frame = frame;
   t.Path->get_ref<std::string&>().assign(cycle.Path);
   if (t.Measured) *t.Measured = std::round(event.Micros * 1000.0) / 1000.0;
-  if (t.Cpu) *t.Cpu = std::round(event.CpuMicros * 1000.0) / 1000.0;
+  if (t.Cpu) {
+    // null for a cycle not measured on the CPU clock.
+    if (event.CpuMicros >= 0.0) {
+      *t.Cpu = std::round(event.CpuMicros * 1000.0) / 1000.0;
+    } else {
+      *t.Cpu = nullptr;
+    }
+  }
   mText.assign(mFirst ? "\n" : ",\n");
   mText += t.Event.dump();
   mOut << mText;

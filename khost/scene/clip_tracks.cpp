@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <limits>
 
 namespace khost {
 
@@ -17,40 +19,59 @@ bool Constant(const std::vector<Key>& keys) {
   return true;
 }
 
-// Adds one channel part: folded into `rest` when constant, else a track.
+// Adds one channel part: folded into `rest` when constant, else a track
+// whose keys join the stream (put in playback order by Order).
 template <class Key, class Value>
 void AddPart(const std::vector<Key>& keys, uint32_t node, std::vector<Value>& rest,
-             std::vector<ClipTracks::Track>& tracks, std::vector<double>& times,
-             std::vector<Value>& values) {
+             ClipTracks::Stream<Value>& stream) {
   if (keys.empty()) return;
   if (keys.size() == 1 || Constant(keys)) {
     rest[node] = keys.front().Value;
     return;
   }
-  tracks.push_back({node, static_cast<uint32_t>(times.size()), static_cast<uint32_t>(keys.size())});
-  for (const Key& k : keys) {
-    times.push_back(k.Time);
-    values.push_back(k.Value);
+  const uint32_t track = static_cast<uint32_t>(stream.Nodes.size());
+  stream.Nodes.push_back(node);
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const float need =
+        k < 2 ? std::numeric_limits<float>::lowest() : static_cast<float>(keys[k - 1].Time);
+    stream.Keys.push_back({need, static_cast<float>(keys[k].Time), track, keys[k].Value});
   }
 }
 
-// The key of a track to read at `ticks`, from the cursor `key` (the last
-// key at or before the previous time, or a fresh search when `seek`), and
-// the blend towards the next one (0: the key itself).
-inline uint32_t Locate(const double* times, uint32_t count, double ticks, uint32_t& key, bool seek,
-                       float& blend) {
-  blend = 0.0f;
-  if (seek) {
-    key = static_cast<uint32_t>(std::upper_bound(times, times + count, ticks) - times);
-    key = key > 0 ? key - 1 : 0;
-  } else {
-    while (key + 1 < count && times[key + 1] <= ticks) ++key;
+// Sorts a stream's keys by when playback needs them. The sort is stable
+// and each track's keys were added in time order, so a track's keys stay in
+// order among equal Needs: a fresh cursor loads every track's first key
+// before its second.
+template <class Value>
+void Order(ClipTracks::Stream<Value>& stream) {
+  std::stable_sort(stream.Keys.begin(), stream.Keys.end(),
+                   [](const auto& a, const auto& b) { return a.Need < b.Need; });
+}
+
+// Loads the stream's keys needed by `ticks` into the cursor's window: each
+// shifts its track's later key into the earlier place.
+template <class Value>
+void Advance(const ClipTracks::Stream<Value>& stream, float ticks, uint32_t& next, float* from,
+             float* to, Value* a, Value* b) {
+  const auto* keys = stream.Keys.data();
+  const uint32_t count = static_cast<uint32_t>(stream.Keys.size());
+  while (next < count && keys[next].Need <= ticks) {
+    const auto& key = keys[next++];
+    const uint32_t t = key.Track;
+    from[t] = to[t];
+    a[t] = b[t];
+    to[t] = key.Time;
+    b[t] = key.Value;
   }
-  if (ticks <= times[0]) return 0;
-  if (key + 1 >= count) return count - 1;
-  const double span = times[key + 1] - times[key];
-  blend = span > 0.0 ? static_cast<float>((ticks - times[key]) / span) : 0.0f;
-  return key;
+}
+
+// The blend from each track's earlier key to its later one at `ticks`: 0
+// at or before the earlier key (before a track's first key), 1 at or past
+// the later one (past its last key, or two keys at one time).
+inline float Blend(float ticks, float from, float to) {
+  if (ticks >= to) return 1.0f;
+  if (ticks <= from) return 0.0f;
+  return (ticks - from) / (to - from);
 }
 
 constexpr std::size_t kBatch = 64;  // rotations interpolated together
@@ -95,88 +116,76 @@ ClipTracks::ClipTracks(const Clip& clip, const std::vector<ModelNode>& nodes) {
     const uint32_t node = static_cast<uint32_t>(channel->Node);
     if (!(seen[node] & 1) && !channel->Positions.empty()) {
       seen[node] |= 1;
-      AddPart(channel->Positions, node, mRestTranslations, mTranslationTracks, mTranslationTimes,
-              mTranslationValues);
+      AddPart(channel->Positions, node, mRestTranslations, mTranslations);
     }
     if (!(seen[node] & 2) && !channel->Rotations.empty()) {
       seen[node] |= 2;
-      AddPart(channel->Rotations, node, mRestRotations, mRotationTracks, mRotationTimes,
-              mRotationValues);
+      AddPart(channel->Rotations, node, mRestRotations, mRotations);
     }
     if (!(seen[node] & 4) && !channel->Scales.empty()) {
       seen[node] |= 4;
-      AddPart(channel->Scales, node, mRestScales, mScaleTracks, mScaleTimes, mScaleValues);
+      AddPart(channel->Scales, node, mRestScales, mScales);
     }
   }
+  Order(mTranslations);
+  Order(mRotations);
+  Order(mScales);
 }
 
 std::size_t ClipTracks::AnimatedTracks() const {
-  return mTranslationTracks.size() + mRotationTracks.size() + mScaleTracks.size();
+  return mTranslations.Nodes.size() + mRotations.Nodes.size() + mScales.Nodes.size();
 }
 
 void ClipTracks::Sample(double ticks, PlaybackCursor& cursor, Vec3* translations, Quat* rotations,
                         Vec3* scales) const {
-  ticks = std::clamp(ticks, 0.0, mDuration);
+  const float t = static_cast<float>(std::clamp(ticks, 0.0, mDuration));
   const std::size_t nodes = mRestTranslations.size();
   std::memcpy(translations, mRestTranslations.data(), nodes * sizeof(Vec3));
   std::memcpy(rotations, mRestRotations.data(), nodes * sizeof(Quat));
   std::memcpy(scales, mRestScales.data(), nodes * sizeof(Vec3));
 
-  const bool seek =
-      cursor.Clip != this || ticks < cursor.Ticks || cursor.Keys.size() != AnimatedTracks();
-  if (seek) {
+  const std::size_t nt = mTranslations.Nodes.size();
+  const std::size_t nr = mRotations.Nodes.size();
+  const std::size_t ns = mScales.Nodes.size();
+  if (cursor.Clip != this || t < cursor.Ticks || cursor.Times.size() != 2 * (nt + nr + ns)) {
     cursor.Clip = this;
-    cursor.Keys.assign(AnimatedTracks(), 0);
+    cursor.Times.resize(2 * (nt + nr + ns));
+    cursor.Vectors.resize(2 * (nt + ns));
+    cursor.Rotations.resize(2 * nr);
+    std::fill(std::begin(cursor.Next), std::end(cursor.Next), 0u);
   }
-  cursor.Ticks = ticks;
-  uint32_t* key = cursor.Keys.data();
+  cursor.Ticks = t;
+  float* times = cursor.Times.data();
+  Vec3* vectors = cursor.Vectors.data();
+  Quat* keys = cursor.Rotations.data();
 
-  const auto vectors = [&](const std::vector<Track>& tracks, const std::vector<double>& times,
-                           const std::vector<Vec3>& values, Vec3* out) {
-    for (const Track& track : tracks) {
-      float blend = 0.0f;
-      const uint32_t i =
-          Locate(times.data() + track.First, track.Count, ticks, *key++, seek, blend);
-      const Vec3 a = values[track.First + i];
-      if (blend > 0.0f) {
-        const Vec3 b = values[track.First + i + 1];
-        out[track.Node] = a + (b - a) * blend;
-      } else {
-        out[track.Node] = a;
-      }
-    }
+  // Positions and scales: linear between the two keys.
+  const auto linear = [&](const Stream<Vec3>& stream, std::size_t count, uint32_t& next,
+                          float* from, Vec3* a, Vec3* out) {
+    float* to = from + count;
+    Vec3* b = a + count;
+    Advance(stream, t, next, from, to, a, b);
+    const uint32_t* target = stream.Nodes.data();
+    for (std::size_t k = 0; k < count; ++k)
+      out[target[k]] = a[k] + (b[k] - a[k]) * Blend(t, from[k], to[k]);
   };
-  vectors(mTranslationTracks, mTranslationTimes, mTranslationValues, translations);
+  linear(mTranslations, nt, cursor.Next[0], times, vectors, translations);
+  linear(mScales, ns, cursor.Next[2], times + 2 * (nt + nr), vectors + 2 * nt, scales);
 
-  // Rotations between keys are gathered and interpolated in batches.
-  Quat from[kBatch];
-  Quat to[kBatch];
+  // Rotations: the cursor's key pairs interpolated in batches, in place.
+  float* from = times + 2 * nt;
+  float* to = from + nr;
+  Quat* b = keys + nr;
+  Advance(mRotations, t, cursor.Next[1], from, to, keys, b);
+  const uint32_t* target = mRotations.Nodes.data();
   float blends[kBatch];
-  uint32_t targets[kBatch];
   Quat blended[kBatch];
-  std::size_t pending = 0;
-  const auto flush = [&] {
-    SlerpBatch(from, to, blends, pending, blended);
-    for (std::size_t k = 0; k < pending; ++k) rotations[targets[k]] = blended[k];
-    pending = 0;
-  };
-  for (const Track& track : mRotationTracks) {
-    float blend = 0.0f;
-    const uint32_t i =
-        Locate(mRotationTimes.data() + track.First, track.Count, ticks, *key++, seek, blend);
-    if (blend > 0.0f) {
-      from[pending] = mRotationValues[track.First + i];
-      to[pending] = mRotationValues[track.First + i + 1];
-      blends[pending] = blend;
-      targets[pending] = track.Node;
-      if (++pending == kBatch) flush();
-    } else {
-      rotations[track.Node] = mRotationValues[track.First + i];
-    }
+  for (std::size_t first = 0; first < nr; first += kBatch) {
+    const std::size_t count = std::min(kBatch, nr - first);
+    for (std::size_t k = 0; k < count; ++k) blends[k] = Blend(t, from[first + k], to[first + k]);
+    SlerpBatch(keys + first, b + first, blends, count, blended);
+    for (std::size_t k = 0; k < count; ++k) rotations[target[first + k]] = blended[k];
   }
-  if (pending) flush();
-
-  vectors(mScaleTracks, mScaleTimes, mScaleValues, scales);
 }
 
 namespace {

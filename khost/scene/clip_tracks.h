@@ -1,6 +1,9 @@
-// Clip playback for a crowd: a clip's keys laid out for forward playback,
-// and a cursor per character that remembers where each track stands, so a
-// frame advances each cursor by a key or two instead of searching.
+// Clip playback for a crowd: a clip's keys laid out in one stream per kind
+// (translation, rotation, scale) in the order forward playback needs them,
+// and a cursor per character that holds, for every track, the two keys
+// around the time it last sampled. A frame reads the cursor's few
+// contiguous arrays and the next keys of each stream, which follow one
+// another in memory, instead of searching each track's keys where they lie.
 //
 // What it computes is SampleClip's result (crowd.h), to float rounding:
 // positions and scales interpolated linearly, rotations spherically along
@@ -29,12 +32,24 @@ class ClipTracks {
   // channels on existing nodes).
   ClipTracks(const Clip& clip, const std::vector<ModelNode>& nodes);
 
-  // A track: keys [First, First + Count) of its kind's arrays, Count >= 2.
-  struct Track {
-    uint32_t Node = 0;
-    uint32_t First = 0;
-    uint32_t Count = 0;
+  // One key of a kind's stream: track Track's key at Time, needed once the
+  // playback reaches Need (the time of the track's key before it; the
+  // lowest float for a track's first two keys, which a fresh cursor loads).
+  template <class T>
+  struct Key {
+    float Need = 0.0f;
+    float Time = 0.0f;
+    uint32_t Track = 0;
+    T Value{};
   };
+  // One kind's tracks: the node each animates, and every track's keys in
+  // the order of Need (a track's own keys in time order).
+  template <class T>
+  struct Stream {
+    std::vector<uint32_t> Nodes;
+    std::vector<Key<T>> Keys;
+  };
+
   // Tracks whose keys differ, per kind; a channel part with one key, or
   // with all keys equal, is folded into the rest pose instead.
   std::size_t AnimatedTracks() const;
@@ -52,25 +67,25 @@ class ClipTracks {
   std::vector<Vec3> mRestTranslations;
   std::vector<Quat> mRestRotations;
   std::vector<Vec3> mRestScales;
-  std::vector<Track> mTranslationTracks;
-  std::vector<Track> mRotationTracks;
-  std::vector<Track> mScaleTracks;
-  std::vector<double> mTranslationTimes;
-  std::vector<Vec3> mTranslationValues;
-  std::vector<double> mRotationTimes;
-  std::vector<Quat> mRotationValues;
-  std::vector<double> mScaleTimes;
-  std::vector<Vec3> mScaleValues;
+  Stream<Vec3> mTranslations;
+  Stream<Quat> mRotations;
+  Stream<Vec3> mScales;
 };
 
-// Where one character's playback stands: for each animated track of the
-// clip it last sampled, the last key at or before the time it sampled. A
-// new clip or an earlier time (a loop, a jump back) seeks each track with a
-// binary search; a later time walks forward from the cursor.
+// Where one character's playback stands in the clip it last sampled: per
+// kind, the next key of the stream to load, and per track the times and
+// values of its two loaded keys. Sampling a later time loads the stream's
+// keys up to it; a new clip or an earlier time (a loop, a jump back)
+// starts again from the stream's beginning. The arrays are laid out kind
+// after kind: Times holds translation From, To, rotation From, To, scale
+// From, To; Vectors holds translation A, B, scale A, B; Rotations A, B.
 struct PlaybackCursor {
   const ClipTracks* Clip = nullptr;
-  double Ticks = 0.0;
-  std::vector<uint32_t> Keys;
+  float Ticks = 0.0f;
+  uint32_t Next[3] = {};
+  std::vector<float> Times;
+  std::vector<Vec3> Vectors;
+  std::vector<Quat> Rotations;
 };
 
 // Spherical interpolation of `count` pairs of unit quaternions, normalised,

@@ -97,16 +97,13 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
-    const Stretch skeleton = Measure([&] { scene.SolveSkeleton(c, buffer); });
-    const Stretch constraints = Measure([&] { scene.SolveConstraints(c, buffer); });
-    out.Characters[i] = {MicrosBetween(skeleton.Start, constraints.End),
-                         skeleton.Micros(),
-                         constraints.Micros(),
-                         skeleton.Start,
-                         ThreadPool::CurrentWorker(),
-                         skeleton.CpuMicros + constraints.CpuMicros,
-                         skeleton.CpuMicros,
-                         constraints.CpuMicros};
+    const TimePoint start = Clock::now();
+    scene.SolveSkeleton(c, buffer);
+    const TimePoint solved = Clock::now();
+    scene.SolveConstraints(c, buffer);
+    const TimePoint end = Clock::now();
+    out.Characters[i] = {MicrosBetween(start, end), MicrosBetween(start, solved),
+                         MicrosBetween(solved, end), start, ThreadPool::CurrentWorker()};
   };
 
   const Stretch animation = Measure([&] {

@@ -33,14 +33,16 @@ struct WorkSpan {
 };
 
 // One character's evaluation: the skeleton is solved from Start, the
-// constraints right after it.
+// constraints right after it. Steady-clock times only: a character's work
+// takes a few tenths of a microsecond, and reading a thread's CPU clock
+// (a system call) takes longer than that, so it would be most of what it
+// measured.
 struct CharacterTimings {
   double Total = 0.0;  // microseconds
   double Skeleton = 0.0;
   double Constraints = 0.0;
   TimePoint Start{};
   int Thread = 0;
-  double TotalCpu = 0.0, SkeletonCpu = 0.0, ConstraintsCpu = 0.0;  // on its thread's CPU clock
 };
 
 // Microseconds spent in each stage of one frame, on the steady clock and

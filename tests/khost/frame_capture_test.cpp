@@ -45,7 +45,7 @@ MeasuredFrame Measured(int index, FrameTimings& work) {
   f.Loop[kSlotInput] = {5, 4, start + microseconds(1), 0};
   f.Loop[kSlotSceneUpdate] = {2, 1, start + microseconds(6), 0};
   f.Loop[kSlotToolPaint] = {0, 0, start, 0};  // not painted: left out
-  work.Characters = {{30, 10, 20, start + microseconds(120), 1, 29, 9, 19}};
+  work.Characters = {{30, 10, 20, start + microseconds(120), 1}};
   work.EvaluationStart = start + microseconds(110);
   work.Evaluation = 50;
   work.EvaluationCpu = 49;
@@ -96,7 +96,7 @@ TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
   EXPECT_EQ(keep.Find(0, "Evaluation").Parts[0].StartNs, 110000);
   EXPECT_EQ(keep.Find(0, "Rendering").Micros, 10);
   EXPECT_EQ(keep.Find(0, "Rendering").CpuMicros, 8);
-  EXPECT_EQ(keep.Find(0, "Evaluation/Character 1/Constraints").CpuMicros, 19);
+  EXPECT_LT(keep.Find(0, "Evaluation/Character 1/Constraints").CpuMicros, 0.0);  // not measured
 
   // Where each part ran: the constraints follow the skeleton to the
   // nanosecond on the character's thread; rendering is its two parts.

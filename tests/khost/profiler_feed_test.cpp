@@ -44,7 +44,7 @@ class KhostProfilerFeed : public ::testing::Test {
     timings.Evaluation = 106.0;
     timings.Deformation = 108.0;
     timings.Upload = 109.0;
-    timings.Characters = {{30, 10, 20, {}, 0, 29, 9, 19}, {40, 15, 25, {}, 0, 39, 14, 24}};
+    timings.Characters = {{30, 10, 20, {}, 0}, {40, 15, 25, {}, 0}};
     timings.Culling = culling;
     timings.CullingCpu = culling;
     timings.Submission = 7.0;
@@ -163,11 +163,16 @@ TEST_F(KhostProfilerFeed, RebuildingCharactersReplacesTheChildren) {
 
 TEST(KhostChartCsv, HeaderThenOneQuotedLinePerRow) {
   std::ostringstream out;
-  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0, 1.25}, {"A, \"b\"", 2, 0.25, 0.0, 0.5, 0.0}}, out);
+  // A row without CPU time (a character's cycle) has an empty last field.
+  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0, 1.25},
+                     {"A, \"b\"", 2, 0.25, 0.0, 0.5, 0.0},
+                     {"Skeleton", 2, 0.25, 0.0, 0.5, -1.0}},
+                    out);
   EXPECT_EQ(out.str(),
             "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n"
             "Frame,0,1.500,1.000,2.000,1.250\n"
-            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500,0.000\n");
+            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500,0.000\n"
+            "Skeleton,2,0.250,0.000,0.500,\n");
 }
 
 }  // namespace
