@@ -31,8 +31,8 @@ struct Interval {
 };
 
 struct CycleSample {
-  int Cycle = 0;           // index in FrameCapture::Cycles()
-  double Micros = 0.0;     // the measured duration, on the steady clock
+  int Cycle = 0;        // index in FrameCapture::Cycles()
+  double Micros = 0.0;  // the measured duration, on the steady clock
   // The same on the CPU clock (see SlotTiming); negative: not measured on
   // it (a character's cycles, see CharacterTimings).
   double CpuMicros = 0.0;

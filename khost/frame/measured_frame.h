@@ -14,8 +14,8 @@
 #include <span>
 
 #include "host/kbaselib.h"
-#include "standin/kbaselib/profiler.h"
 #include "khost/scene/workload.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace khost {
 
@@ -43,8 +43,8 @@ struct MeasuredFrame {
   // The frame repainted the tool. When it did not, Tool Paint is 0 for the
   // profiler and left out of recordings.
   bool ToolPainted = false;
-  // How the frame presented: its viewport's submission, then (after the
-  // tool's paint) the swap. "Present" is these two stretches and "Frame"
+  // How the frame presented: its viewport's submission, then the swap
+  // (the tool was painted before the workload). "Present" is these two stretches and "Frame"
   // the two around the first. Not Known for a frame stopped before it
   // presented.
   struct Presenting {

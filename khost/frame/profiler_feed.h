@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "host/kbaselib.h"
-#include "standin/kbaselib/profiler.h"
 #include "khost/frame/measured_frame.h"
+#include "standin/kbaselib/profiler.h"
 
 namespace khost {
 

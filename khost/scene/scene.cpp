@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "khost/scene/model.h"
+#include "khost/scene/prefetch.h"
 
 namespace khost {
 
@@ -240,6 +241,34 @@ void Scene::Propagate(Character& c, Pose& pose, int from) const {
       pose.World[j] = pose.World[static_cast<std::size_t>(joint.Parent)] * local;
     }
   }
+}
+
+void Scene::PrefetchAnimation(const Character& c, int buffer) const {
+  PrefetchBytes(&c, sizeof(Character));
+  const Pose& pose = c.Poses[buffer & 1];
+  Prefetch(pose.Local);
+  if (!c.Source) {
+    Prefetch(c.Joints);
+    return;
+  }
+  Prefetch(pose.Translation);
+  Prefetch(pose.Scale);
+  if (c.Playback.Clip) c.Playback.Clip->Prefetch(c.Playback);
+}
+
+void Scene::PrefetchEvaluation(const Character& c, int buffer) const {
+  PrefetchBytes(&c, sizeof(Character));
+  const Pose& pose = c.Poses[buffer & 1];
+  Prefetch(pose.Local);
+  Prefetch(pose.World);
+  Prefetch(pose.Skin);
+  Prefetch(pose.Columns);
+  if (!c.Source) {
+    Prefetch(c.Joints);
+    return;
+  }
+  Prefetch(pose.Translation);
+  Prefetch(pose.Scale);
 }
 
 void Scene::SolveSkeleton(Character& c, int buffer) const {
