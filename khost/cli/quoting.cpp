@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "standin/ktoolkit/utf8.h"
+
 namespace khost {
 
 namespace {
@@ -12,38 +14,6 @@ constexpr char kHex[] = "0123456789abcdef";
 void AppendHex(std::string& out, const char* prefix, std::uint32_t value, int digits) {
   out += prefix;
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
-}
-
-// The code point of the well-formed UTF-8 character at the start of `text`
-// and its length in bytes; 0 bytes when it does not start with one
-// (overlong forms, surrogates and values past U+10FFFF are not well formed).
-std::size_t DecodeUtf8(std::string_view text, std::uint32_t& code) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  std::uint32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-    minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-    minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
 }
 
 // Characters that draw nothing but change how the text around them reads:
@@ -100,7 +70,9 @@ std::string Escape(std::string_view text, std::size_t limit, std::size_t& consum
       } else {
         piece += static_cast<char>(c);
       }
-    } else if ((length = DecodeUtf8(text.substr(i), code)) == 0) {
+    } else if ((length =
+                    ktoolkit::Utf8Sequence(reinterpret_cast<const unsigned char*>(text.data() + i),
+                                           text.size() - i, code)) == 0) {
       // Not UTF-8: a stray C1 byte is written out, any other byte kept.
       length = 1;
       if (c <= 0x9F) {

@@ -243,32 +243,35 @@ void Scene::Propagate(Character& c, Pose& pose, int from) const {
   }
 }
 
-void Scene::PrefetchAnimation(const Character& c, int buffer) const {
+namespace {
+
+// What both passes read of a character: the character itself, its local
+// rotations, and its joints (procedural) or local translations and scales
+// (an imported model's instance).
+void PrefetchLocalPose(const Character& c, const Pose& pose) {
   PrefetchBytes(&c, sizeof(Character));
-  const Pose& pose = c.Poses[buffer & 1];
   Prefetch(pose.Local);
-  if (!c.Source) {
+  if (c.Source) {
+    Prefetch(pose.Translation);
+    Prefetch(pose.Scale);
+  } else {
     Prefetch(c.Joints);
-    return;
   }
-  Prefetch(pose.Translation);
-  Prefetch(pose.Scale);
-  if (c.Playback.Clip) c.Playback.Clip->Prefetch(c.Playback);
+}
+
+}  // namespace
+
+void Scene::PrefetchAnimation(const Character& c, int buffer) const {
+  PrefetchLocalPose(c, c.Poses[buffer & 1]);
+  if (c.Source && c.Playback.Clip) c.Playback.Clip->Prefetch(c.Playback);
 }
 
 void Scene::PrefetchEvaluation(const Character& c, int buffer) const {
-  PrefetchBytes(&c, sizeof(Character));
   const Pose& pose = c.Poses[buffer & 1];
-  Prefetch(pose.Local);
+  PrefetchLocalPose(c, pose);
   Prefetch(pose.World);
   Prefetch(pose.Skin);
   Prefetch(pose.Columns);
-  if (!c.Source) {
-    Prefetch(c.Joints);
-    return;
-  }
-  Prefetch(pose.Translation);
-  Prefetch(pose.Scale);
 }
 
 void Scene::SolveSkeleton(Character& c, int buffer) const {

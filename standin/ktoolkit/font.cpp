@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gl_font.h"
+#include "standin/ktoolkit/utf8.h"
 #include "standin/platform/gl_entry.h"
 #include "standin/platform/glyphs.h"
 
@@ -175,42 +176,16 @@ bool FontSet::Build(std::string* error) {
 
 uint32_t DecodeUtf8(const char*& p) {
   const auto* s = reinterpret_cast<const unsigned char*>(p);
-  const unsigned char lead = s[0];
-  if (lead == 0) return 0;
-  if (lead < 0x80) {
+  if (s[0] == 0) return 0;
+  if (s[0] < 0x80) {
     ++p;
-    return lead;
+    return s[0];
   }
-  int length = 0;
+  // The sequence stops at the terminator, which continues nothing.
   uint32_t codePoint = 0;
-  uint32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    codePoint = lead & 0x1F;
-    minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    codePoint = lead & 0x0F;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    codePoint = lead & 0x07;
-    minimum = 0x10000;
-  } else {
-    ++p;  // continuation byte, or a lead that only starts overlong or too-large forms
-    return 0xFFFD;
-  }
-  for (int i = 1; i < length; ++i) {
-    // A zero here is not a continuation byte either, so a cut sequence stops
-    // before the terminator.
-    if ((s[i] & 0xC0) != 0x80) {
-      ++p;
-      return 0xFFFD;
-    }
-    codePoint = (codePoint << 6) | (s[i] & 0x3F);
-  }
-  if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-    ++p;
+  const std::size_t length = Utf8Sequence(s, 4, codePoint);
+  if (length == 0) {
+    ++p;  // a stray or cut sequence, or a lead of an ill-formed one
     return 0xFFFD;
   }
   p += length;
