@@ -71,7 +71,13 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
     out << "Nothing was measured.\n";
   } else {
     if (answer.Decided) {
-      out << "Best:  " << search.Describe(answer.Best) << "\n";
+      out << "Best:  " << search.Describe(answer.Best);
+      // The race's pick can lose to the start in the check's fresh blocks:
+      // it is then no best at all, and the start is what stays set.
+      if (answer.Best != 0 && answer.VersusStart.Result == Verdict::kSlower) {
+        out << " (the race's pick; the check measured it slower than the start, which stays)";
+      }
+      out << "\n";
     } else {
       out << "Best:  not decided (" << answer.Undecided << ")\n";
     }

@@ -135,6 +135,37 @@ TEST(TuneSearch, EqualCombinationsGiveNoMeasurableWinner) {
   EXPECT_GE(none, seeds * 95 / 100) << none << " of " << seeds;
 }
 
+// A machine whose load changes under one configuration after the race (a
+// background job that starts with it): the race's pick is then slower than
+// the start in the check's fresh blocks. The report must not present it as
+// the best, and the start stays recommended.
+TEST(TuneSearch, ARacePickTheCheckFindsSlowerIsNotPresentedAsTheBest) {
+  auto search = TuneSearch::Create(FiveSwitches(), {.Seed = 3, .Resamples = 500});
+  ASSERT_TRUE(search.Ok());
+  std::vector<double> racing(32, 30000.0);
+  racing[7] = 26000.0;
+  std::vector<double> checking = racing;
+  checking[7] = 36000.0;
+  Machine race(3, racing);
+  Machine check(3, checking);
+  while (!search->Done()) {
+    Machine& machine = search->Phase() == TunePhase::kRace ? race : check;
+    search->Take(machine.RunBlock(search->Next()));
+  }
+  const TuneAnswer answer = search->Answer();
+  ASSERT_TRUE(answer.Decided);
+  ASSERT_EQ(answer.Best, 7);
+  EXPECT_EQ(answer.VersusStart.Result, Verdict::kSlower);
+  EXPECT_FALSE(answer.MeasurablyFaster);
+  EXPECT_EQ(answer.Recommended, 0);
+  std::ostringstream table;
+  PrintTuneReport({&*search, answer, "Devices", false}, table);
+  EXPECT_NE(table.str().find("(the race's pick; the check measured it slower than the start, "
+                             "which stays)\n"),
+            std::string::npos)
+      << table.str();
+}
+
 TEST(TuneSearch, RefusesWhatCannotBeSearchedAndRunsTheCandidatesItNamed) {
   // Too small a budget names what is needed: 32 candidates and 7 checked
   // configurations, two blocks of 30 each, after frame 0.
