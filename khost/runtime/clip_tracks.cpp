@@ -7,8 +7,6 @@
 #include <iterator>
 #include <limits>
 
-#include "khost/runtime/prefetch.h"
-
 namespace khost {
 
 namespace {
@@ -188,20 +186,6 @@ void ClipTracks::Sample(double ticks, PlaybackCursor& cursor, Vec3* translations
     SlerpBatch(keys + first, b + first, blends, count, blended);
     for (std::size_t k = 0; k < count; ++k) rotations[target[first + k]] = blended[k];
   }
-}
-
-void ClipTracks::Prefetch(const PlaybackCursor& cursor) const {
-  khost::Prefetch(cursor.Times);
-  khost::Prefetch(cursor.Vectors);
-  khost::Prefetch(cursor.Rotations);
-  if (cursor.Clip != this) return;
-  // A frame loads a key or two per track: the next few lines of each stream.
-  const auto next = [](const auto& keys, uint32_t at) {
-    if (at < keys.size()) PrefetchBytes(&keys[at], 2 * kCacheLine);
-  };
-  next(mTranslations.Keys, cursor.Next[0]);
-  next(mRotations.Keys, cursor.Next[1]);
-  next(mScales.Keys, cursor.Next[2]);
 }
 
 namespace {

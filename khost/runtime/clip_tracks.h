@@ -61,9 +61,6 @@ class ClipTracks {
   // outputs and the cursor.
   void Sample(double ticks, PlaybackCursor& cursor, Vec3* translations, Quat* rotations,
               Vec3* scales) const;
-  // Starts loading what the next Sample with `cursor` reads: the cursor's
-  // keys and each stream's next ones. A hint; changes nothing. Thread: any.
-  void Prefetch(const PlaybackCursor& cursor) const;
 
  private:
   double mDuration = 0.0;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "khost/import/model.h"
-#include "khost/runtime/prefetch.h"
 
 namespace khost {
 
@@ -241,37 +240,6 @@ void Scene::Propagate(Character& c, Pose& pose, int from) const {
       pose.World[j] = pose.World[static_cast<std::size_t>(joint.Parent)] * local;
     }
   }
-}
-
-namespace {
-
-// What both passes read of a character: the character itself, its local
-// rotations, and its joints (procedural) or local translations and scales
-// (an imported model's instance).
-void PrefetchLocalPose(const Character& c, const Pose& pose) {
-  PrefetchBytes(&c, sizeof(Character));
-  Prefetch(pose.Local);
-  if (c.Source) {
-    Prefetch(pose.Translation);
-    Prefetch(pose.Scale);
-  } else {
-    Prefetch(c.Joints);
-  }
-}
-
-}  // namespace
-
-void Scene::PrefetchAnimation(const Character& c, int buffer) const {
-  PrefetchLocalPose(c, c.Poses[buffer & 1]);
-  if (c.Source && c.Playback.Clip) c.Playback.Clip->Prefetch(c.Playback);
-}
-
-void Scene::PrefetchEvaluation(const Character& c, int buffer) const {
-  const Pose& pose = c.Poses[buffer & 1];
-  PrefetchLocalPose(c, pose);
-  Prefetch(pose.World);
-  Prefetch(pose.Skin);
-  Prefetch(pose.Columns);
 }
 
 void Scene::SolveSkeleton(Character& c, int buffer) const {

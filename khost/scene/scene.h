@@ -145,12 +145,6 @@ class Scene {
   void Animate(Character& character, double seconds, int buffer) const;
   void SolveSkeleton(Character& character, int buffer) const;
   void SolveConstraints(Character& character, int buffer) const;
-  // Start loading what Animate, or SolveSkeleton and SolveConstraints, of
-  // `character` into `buffer` will read and write: called for the next
-  // character while one is worked on, so its cache misses overlap that
-  // work. Hints only; they change nothing.
-  void PrefetchAnimation(const Character& character, int buffer) const;
-  void PrefetchEvaluation(const Character& character, int buffer) const;
 
  private:
   void BuildCharacter(Character& c, int index, int total);

@@ -90,17 +90,12 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
   out.AnimationItems.resize(static_cast<std::size_t>(count));
   out.Thread = ThreadPool::CurrentWorker();
 
-  // Each character's work starts loading the next one's data.
   const auto animate = [&](std::size_t i) {
-    if (i + 1 < static_cast<std::size_t>(count))
-      scene.PrefetchAnimation(scene.GetCharacter(static_cast<int>(i + 1)), buffer);
     const Clock::time_point t0 = Clock::now();
     scene.Animate(scene.GetCharacter(static_cast<int>(i)), seconds, buffer);
     out.AnimationItems[i] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
   const auto evaluate = [&](std::size_t i) {
-    if (i + 1 < static_cast<std::size_t>(count))
-      scene.PrefetchEvaluation(scene.GetCharacter(static_cast<int>(i + 1)), buffer);
     Character& c = scene.GetCharacter(static_cast<int>(i));
     const TimePoint start = Clock::now();
     scene.SolveSkeleton(c, buffer);
