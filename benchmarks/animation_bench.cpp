@@ -20,10 +20,10 @@
 #include <memory>
 #include <vector>
 
-#include "khost/scene/clip_tracks.h"
+#include "khost/runtime/clip_tracks.h"
 #include "khost/scene/crowd.h"
-#include "khost/scene/isolated_import.h"
-#include "khost/scene/local_to_world.h"
+#include "khost/import/isolated_import.h"
+#include "khost/runtime/local_to_world.h"
 #include "khost/scene/scene.h"
 
 namespace {

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "khost/scene/isolated_import.h"
+#include "khost/import/isolated_import.h"
 #include "khost/scene/scene.h"
-#include "khost/scene/skin_kernels.h"
-#include "khost/scene/skinning.h"
+#include "khost/runtime/skin_kernels.h"
+#include "khost/runtime/skinning.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "khost/frame/profiler_feed.h"
-#include "khost/scene/scene_source.h"
+#include "khost/import/scene_source.h"
 #include "khost/scene/thread_pool.h"
 #include "khost/scene/workload.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "khost/cli/run_requests.h"
-#include "khost/scene/up_axis.h"
+#include "khost/import/up_axis.h"
 
 namespace khost {
 

@@ -44,6 +44,18 @@ double PooledMedian(const std::vector<const std::vector<double>*>& blocks,
   return MedianInPlace(scratch);
 }
 
+// Each side's pooled median and their ratio; the interval not known yet
+// (everything from 0 up).
+void SetPooledMedians(BlockComparison& result, const std::vector<const std::vector<double>*>& a,
+                      const std::vector<const std::vector<double>*>& b,
+                      std::vector<double>& scratch) {
+  result.MedianA = PooledMedian(a, scratch);
+  result.MedianB = PooledMedian(b, scratch);
+  result.Ratio = Ratio(result.MedianA, result.MedianB);
+  result.Low = 0.0;
+  result.High = std::numeric_limits<double>::infinity();
+}
+
 // One bootstrap draw: as many blocks as the side has, with replacement.
 double ResampledMedian(const std::vector<const std::vector<double>*>& blocks, Random& random,
                        std::vector<double>& scratch) {
@@ -228,11 +240,7 @@ BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
   const auto blocksA = NonEmpty(a);
   const auto blocksB = NonEmpty(b);
   std::vector<double> scratch;
-  result.MedianA = PooledMedian(blocksA, scratch);
-  result.MedianB = PooledMedian(blocksB, scratch);
-  result.Ratio = Ratio(result.MedianA, result.MedianB);
-  result.Low = 0.0;
-  result.High = std::numeric_limits<double>::infinity();
+  SetPooledMedians(result, blocksA, blocksB, scratch);
   if (blocksA.size() < 2 || blocksB.size() < 2 || !UsableLevel(confidence, resamples)) {
     return result;
   }
@@ -265,11 +273,7 @@ BlockComparison CompareMatchedBlocks(const std::vector<std::vector<double>>& a,
     blocksB.push_back(&b[i]);
   }
   std::vector<double> scratch;
-  result.MedianA = PooledMedian(blocksA, scratch);
-  result.MedianB = PooledMedian(blocksB, scratch);
-  result.Ratio = Ratio(result.MedianA, result.MedianB);
-  result.Low = 0.0;
-  result.High = std::numeric_limits<double>::infinity();
+  SetPooledMedians(result, blocksA, blocksB, scratch);
   const std::size_t n = blocksA.size();
   if (n < 2 || !UsableLevel(confidence, resamples)) return result;
   Random random(seed);

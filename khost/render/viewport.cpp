@@ -8,9 +8,9 @@
 #include <cstring>
 #include <tuple>
 
+#include "khost/import/model.h"
 #include "khost/render/viewport_programs.h"
-#include "khost/scene/model.h"
-#include "khost/scene/skin_layout.h"
+#include "khost/runtime/skin_layout.h"
 
 namespace khost {
 

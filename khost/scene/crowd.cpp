@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "khost/runtime/local_to_world.h"
 #include "khost/scene/crowd_model.h"
-#include "khost/scene/local_to_world.h"
 #include "khost/scene/scene.h"
 
 namespace khost {
@@ -54,24 +54,6 @@ float MaxScale(const Mat34& m) {
 
 }  // namespace
 
-Quat Slerp(Quat a, Quat b, float t) {
-  float cosine = a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
-  if (cosine < 0.0f) {
-    cosine = -cosine;
-    b = {-b.x, -b.y, -b.z, -b.w};
-  }
-  float wa = 1.0f - t;
-  float wb = t;
-  if (cosine < 0.9995f) {
-    const float angle = std::acos(std::min(cosine, 1.0f));
-    const float sine = std::sin(angle);
-    wa = std::sin((1.0f - t) * angle) / sine;
-    wb = std::sin(t * angle) / sine;
-  }
-  return NormalizeQuat(
-      {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z, wa * a.w + wb * b.w});
-}
-
 void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotations, Vec3* scales) {
   ticks = std::clamp(ticks, 0.0, std::max(0.0, clip.Duration));
   for (const NodeChannel& channel : clip.Channels) {
@@ -114,16 +96,6 @@ int ClipAt(const Model& model, double seconds, double& ticks) {
     }
   }
   return 0;
-}
-
-Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s) {
-  Mat34 m = MatFromRotationTranslation(r, t);
-  for (int row = 0; row < 3; ++row) {
-    m.m[row][0] *= s.x;
-    m.m[row][1] *= s.y;
-    m.m[row][2] *= s.z;
-  }
-  return m;
 }
 
 Scene::Scene(std::shared_ptr<const Model> model, int instanceCount) {

@@ -2,13 +2,10 @@
 // each frame, exposed for its tests.
 #pragma once
 
-#include "khost/scene/math3d.h"
-#include "khost/scene/model.h"
+#include "khost/import/model.h"
+#include "khost/runtime/math3d.h"
 
 namespace khost {
-
-// Spherical interpolation along the shorter arc; t in [0, 1].
-Quat Slerp(Quat a, Quat b, float t);
 
 // The clip `clip` at `ticks` (clamped to [0, Duration]; keys before the
 // first or after the last hold their end value): positions and scales
@@ -21,8 +18,5 @@ void SampleClip(const Clip& clip, double ticks, Vec3* translations, Quat* rotati
 // Clips of zero length are skipped unless all are (then clip 0 holds its
 // first pose). Returns -1 when the model has no clips.
 int ClipAt(const Model& model, double seconds, double& ticks);
-
-// The affine matrix of translation t, rotation r and scale s (scale first).
-Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s);
 
 }  // namespace khost

@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "khost/scene/model.h"
-#include "khost/scene/skin_layout.h"
+#include "khost/import/model.h"
+#include "khost/runtime/skin_layout.h"
 
 namespace khost {
 

@@ -2,7 +2,7 @@
 // deformed and submitted.
 #pragma once
 
-#include "khost/scene/math3d.h"
+#include "khost/runtime/math3d.h"
 
 namespace khost {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "khost/scene/model.h"
-#include "khost/scene/prefetch.h"
+#include "khost/import/model.h"
+#include "khost/runtime/prefetch.h"
 
 namespace khost {
 

@@ -13,11 +13,11 @@
 #include <memory>
 #include <vector>
 
-#include "khost/scene/clip_tracks.h"
+#include "khost/runtime/clip_tracks.h"
+#include "khost/runtime/math3d.h"
+#include "khost/runtime/skin_layout.h"
+#include "khost/runtime/skinning.h"
 #include "khost/scene/culling.h"
-#include "khost/scene/math3d.h"
-#include "khost/scene/skin_layout.h"
-#include "khost/scene/skinning.h"
 
 namespace khost {
 

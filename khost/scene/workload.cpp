@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "khost/scene/skin_kernels.h"
+#include "khost/runtime/skin_kernels.h"
 
 namespace khost {
 

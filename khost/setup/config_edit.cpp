@@ -187,7 +187,8 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) {
-      return Failure("cannot read configuration file " + QuoteArgument(path) + ": " + std::strerror(errno));
+      return Failure("cannot read configuration file " + QuoteArgument(path) + ": " +
+                     std::strerror(errno));
     }
   } else {
     plan.Exists = true;
@@ -203,14 +204,16 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
       if (got < 0) {
         const int code = errno;
         ::close(fd);
-        return Failure("cannot read configuration file " + QuoteArgument(path) + ": " + std::strerror(code));
+        return Failure("cannot read configuration file " + QuoteArgument(path) + ": " +
+                       std::strerror(code));
       }
       if (got == 0) break;
       text.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
     if (text.size() > kMaxFileBytes) {
-      return Failure("configuration file " + QuoteArgument(path) + " is larger than 16 MiB and is not rewritten");
+      return Failure("configuration file " + QuoteArgument(path) +
+                     " is larger than 16 MiB and is not rewritten");
     }
   }
   Result<ConfigTextEdit> edited = EditConfigText(text, edits);

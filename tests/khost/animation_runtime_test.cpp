@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "khost/scene/clip_tracks.h"
+#include "khost/runtime/clip_tracks.h"
 #include "khost/scene/crowd.h"
-#include "khost/scene/isolated_import.h"
-#include "khost/scene/model.h"
+#include "khost/import/isolated_import.h"
+#include "khost/import/model.h"
 #include "khost/scene/scene.h"
-#include "khost/scene/skin_kernels.h"
-#include "khost/scene/skinning.h"
+#include "khost/runtime/skin_kernels.h"
+#include "khost/runtime/skinning.h"
 
 namespace {
 

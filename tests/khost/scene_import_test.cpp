@@ -14,8 +14,8 @@
 #include "host/ktoolkit.h"
 #include "khost/scene/camera_control.h"
 #include "khost/scene/crowd.h"
-#include "khost/scene/isolated_import.h"
-#include "khost/scene/model.h"
+#include "khost/import/isolated_import.h"
+#include "khost/import/model.h"
 #include "khost/scene/scene.h"
 #include "khost/scene/workload.h"
 

@@ -1,11 +1,11 @@
-#include "khost/scene/skinning.h"
+#include "khost/runtime/skinning.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "khost/scene/math3d.h"
+#include "khost/runtime/math3d.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "khost/scene/isolated_import.h"
-#include "khost/scene/model.h"
+#include "khost/import/isolated_import.h"
+#include "khost/import/model.h"
 #include "khost/scene/thread_pool.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"

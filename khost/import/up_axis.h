@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "khost/scene/math3d.h"
+#include "khost/runtime/math3d.h"
 
 struct aiScene;
 

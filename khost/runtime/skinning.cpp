@@ -1,4 +1,4 @@
-#include "khost/scene/skinning.h"
+#include "khost/runtime/skinning.h"
 
 #include <cmath>
 

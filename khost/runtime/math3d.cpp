@@ -1,4 +1,4 @@
-#include "khost/scene/math3d.h"
+#include "khost/runtime/math3d.h"
 
 #include <algorithm>
 
@@ -150,6 +150,34 @@ Mat34 Inverse(const Mat34& a) {
     r.m[i][3] = -(r.m[i][0] * t.x + r.m[i][1] * t.y + r.m[i][2] * t.z);
   }
   return r;
+}
+
+Quat Slerp(Quat a, Quat b, float t) {
+  float cosine = a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
+  if (cosine < 0.0f) {
+    cosine = -cosine;
+    b = {-b.x, -b.y, -b.z, -b.w};
+  }
+  float wa = 1.0f - t;
+  float wb = t;
+  if (cosine < 0.9995f) {
+    const float angle = std::acos(std::min(cosine, 1.0f));
+    const float sine = std::sin(angle);
+    wa = std::sin((1.0f - t) * angle) / sine;
+    wb = std::sin(t * angle) / sine;
+  }
+  return NormalizeQuat(
+      {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z, wa * a.w + wb * b.w});
+}
+
+Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s) {
+  Mat34 m = MatFromRotationTranslation(r, t);
+  for (int row = 0; row < 3; ++row) {
+    m.m[row][0] *= s.x;
+    m.m[row][1] *= s.y;
+    m.m[row][2] *= s.z;
+  }
+  return m;
 }
 
 }  // namespace khost

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "khost/app/status.h"
-#include "khost/scene/model.h"
-#include "khost/scene/up_axis.h"
+#include "khost/import/model.h"
+#include "khost/import/up_axis.h"
 
 namespace khost {
 

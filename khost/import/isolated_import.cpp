@@ -1,4 +1,4 @@
-#include "khost/scene/isolated_import.h"
+#include "khost/import/isolated_import.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "khost/cli/quoting.h"
-#include "khost/scene/model_import.h"
+#include "khost/import/model_import.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KHOST_SANITIZED 1

@@ -1,4 +1,4 @@
-#include "khost/scene/skin_kernels.h"
+#include "khost/runtime/skin_kernels.h"
 
 #include <immintrin.h>
 
@@ -20,7 +20,7 @@ using RunKernel = void (*)(const SkinColumns* skin, const float* attributes, con
 #define KHOST_KERNEL_TARGET
 #define KHOST_MADD(a, b, c) _mm_add_ps(_mm_mul_ps((a), (b)), (c))
 #define KHOST_KERNEL_NS baseline_kernels
-#include "khost/scene/skin_kernel_body.inc"
+#include "khost/runtime/skin_kernel_body.inc"
 #undef KHOST_KERNEL_TARGET
 #undef KHOST_MADD
 #undef KHOST_KERNEL_NS
@@ -30,7 +30,7 @@ using RunKernel = void (*)(const SkinColumns* skin, const float* attributes, con
 #define KHOST_KERNEL_TARGET __attribute__((target("avx2,fma")))
 #define KHOST_MADD(a, b, c) _mm_fmadd_ps((a), (b), (c))
 #define KHOST_KERNEL_NS avx2_kernels
-#include "khost/scene/skin_kernel_body.inc"
+#include "khost/runtime/skin_kernel_body.inc"
 #undef KHOST_KERNEL_TARGET
 #undef KHOST_MADD
 #undef KHOST_KERNEL_NS

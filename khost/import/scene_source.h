@@ -8,8 +8,8 @@
 #include <string>
 
 #include "khost/app/status.h"
-#include "khost/scene/isolated_import.h"
-#include "khost/scene/model.h"
+#include "khost/import/isolated_import.h"
+#include "khost/import/model.h"
 
 namespace khost {
 

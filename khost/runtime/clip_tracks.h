@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "khost/scene/math3d.h"
-#include "khost/scene/model.h"
+#include "khost/import/model.h"
+#include "khost/runtime/math3d.h"
 
 namespace khost {
 

@@ -47,6 +47,8 @@ Quat QuatFromAxisAngle(Vec3 axis, float radians);
 Quat operator*(Quat a, Quat b);  // a then applied after b (a * b rotates by b first)
 Quat Conjugate(Quat q);
 Quat NormalizeQuat(Quat q);
+// Spherical interpolation along the shorter arc; t in [0, 1].
+Quat Slerp(Quat a, Quat b, float t);
 // Shortest-arc interpolation, normalised (nlerp); t in [0, 1].
 Quat Nlerp(Quat a, Quat b, float t);
 Vec3 Rotate(Quat q, Vec3 v);
@@ -62,6 +64,8 @@ struct Mat34 {
 };
 
 Mat34 MatFromRotationTranslation(Quat rotation, Vec3 translation);
+// The affine matrix of translation t, rotation r and scale s (scale first).
+Mat34 MatFromTRS(Vec3 t, Quat r, Vec3 s);
 Mat34 MatTranslation(Vec3 translation);
 Mat34 operator*(const Mat34& a, const Mat34& b);
 Vec3 TransformPoint(const Mat34& a, Vec3 p);

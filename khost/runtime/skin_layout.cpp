@@ -1,4 +1,4 @@
-#include "khost/scene/skin_layout.h"
+#include "khost/runtime/skin_layout.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "khost/scene/model_import.h"
+#include "khost/import/model_import.h"
 
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "khost/cli/quoting.h"
-#include "khost/scene/crowd.h"
-#include "khost/scene/recording_io.h"
+#include "khost/import/recording_io.h"
+#include "khost/runtime/math3d.h"
 
 namespace khost {
 

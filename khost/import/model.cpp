@@ -1,4 +1,4 @@
-#include "khost/scene/model.h"
+#include "khost/import/model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "khost/scene/math3d.h"
-#include "khost/scene/skinning.h"
+#include "khost/runtime/math3d.h"
+#include "khost/runtime/skinning.h"
 
 namespace khost {
 

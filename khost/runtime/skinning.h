@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "khost/scene/math3d.h"
+#include "khost/runtime/math3d.h"
 
 namespace khost {
 

@@ -1,4 +1,4 @@
-#include "khost/scene/up_axis.h"
+#include "khost/import/up_axis.h"
 
 #include <assimp/scene.h>
 

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-#include "khost/scene/math3d.h"
-#include "khost/scene/skin_layout.h"
+#include "khost/runtime/math3d.h"
+#include "khost/runtime/skin_layout.h"
 
 namespace khost {
 

@@ -1,4 +1,4 @@
-#include "khost/scene/recording_io.h"
+#include "khost/import/recording_io.h"
 
 #include <algorithm>
 #include <cstring>

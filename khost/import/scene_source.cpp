@@ -1,4 +1,4 @@
-#include "khost/scene/scene_source.h"
+#include "khost/import/scene_source.h"
 
 #include <sys/stat.h>
 

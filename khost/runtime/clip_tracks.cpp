@@ -1,4 +1,4 @@
-#include "khost/scene/clip_tracks.h"
+#include "khost/runtime/clip_tracks.h"
 
 #include <emmintrin.h>
 
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <limits>
 
-#include "khost/scene/prefetch.h"
+#include "khost/runtime/prefetch.h"
 
 namespace khost {
 

@@ -1,4 +1,4 @@
-#include "khost/scene/local_to_world.h"
+#include "khost/runtime/local_to_world.h"
 
 #include <emmintrin.h>
 
