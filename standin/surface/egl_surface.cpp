@@ -3,14 +3,14 @@
 // object, so nothing needs a display.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <GL/gl.h>
-#include <GL/glext.h>
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "ksurface.h"
+#include "offscreen_surface.h"
+#include "standin/platform/gl_entry.h"
 #include "surface_internal.h"
 
 namespace {
@@ -84,50 +84,25 @@ EGLDisplay AcquireDisplay(std::string* error) {
   return display;
 }
 
-// Framebuffer-object entry points, looked up at run time because the
+// Framebuffer-object entry points are looked up at run time because the
 // OpenGL library's headers do not promise them as plain symbols.
-struct FramebufferFunctions {
-  PFNGLGENFRAMEBUFFERSPROC GenFramebuffers = nullptr;
-  PFNGLDELETEFRAMEBUFFERSPROC DeleteFramebuffers = nullptr;
-  PFNGLBINDFRAMEBUFFERPROC BindFramebuffer = nullptr;
-  PFNGLFRAMEBUFFERRENDERBUFFERPROC FramebufferRenderbuffer = nullptr;
-  PFNGLCHECKFRAMEBUFFERSTATUSPROC CheckFramebufferStatus = nullptr;
-  PFNGLGENRENDERBUFFERSPROC GenRenderbuffers = nullptr;
-  PFNGLDELETERENDERBUFFERSPROC DeleteRenderbuffers = nullptr;
-  PFNGLBINDRENDERBUFFERPROC BindRenderbuffer = nullptr;
-  PFNGLRENDERBUFFERSTORAGEPROC RenderbufferStorage = nullptr;
+void* EglEntry(const char* name) {
+  return reinterpret_cast<void*>(eglGetProcAddress(name));
+}
 
-  template <class F>
-  static bool Load(F& function, const char* name) {
-    function = reinterpret_cast<F>(eglGetProcAddress(name));
-    return function != nullptr;
-  }
-
-  bool LoadAll() {
-    return Load(GenFramebuffers, "glGenFramebuffers") &&
-           Load(DeleteFramebuffers, "glDeleteFramebuffers") &&
-           Load(BindFramebuffer, "glBindFramebuffer") &&
-           Load(FramebufferRenderbuffer, "glFramebufferRenderbuffer") &&
-           Load(CheckFramebufferStatus, "glCheckFramebufferStatus") &&
-           Load(GenRenderbuffers, "glGenRenderbuffers") &&
-           Load(DeleteRenderbuffers, "glDeleteRenderbuffers") &&
-           Load(BindRenderbuffer, "glBindRenderbuffer") &&
-           Load(RenderbufferStorage, "glRenderbufferStorage");
-  }
-};
-
-constexpr int kMaxHeadlessSize = kSurfaceMaxSide;
-
-class HeadlessSurface final : public KSurface {
+class HeadlessSurface final : public ksurface::OffscreenSurface {
  public:
-  HeadlessSurface() = default;
-  ~HeadlessSurface() override { Release(); }
+  ~HeadlessSurface() override {
+    if (mContext != EGL_NO_CONTEXT) {
+      ReleaseFramebuffer();
+      eglMakeCurrent(mDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+      eglDestroyContext(mDisplay, mContext);
+    }
+    if (mPbuffer != EGL_NO_SURFACE) eglDestroySurface(mDisplay, mPbuffer);
+  }
 
   bool Create(int width, int height, std::string* error) {
-    if (width < 1 || height < 1 || width > kMaxHeadlessSize || height > kMaxHeadlessSize) {
-      return Fail(error, "headless surface size " + std::to_string(width) + "x" +
-                             std::to_string(height) + " is outside 1..16384");
-    }
+    if (!CheckSize(width, height, error)) return false;
     mDisplay = AcquireDisplay(error);
     if (mDisplay == EGL_NO_DISPLAY) return false;
     if (!eglBindAPI(EGL_OPENGL_API)) return Fail(error, EglErrorText("eglBindAPI(OpenGL)"));
@@ -146,58 +121,29 @@ class HeadlessSurface final : public KSurface {
       return Fail(error, EglErrorText("eglMakeCurrent"));
     }
     if (!CheckCompatibility(error)) return false;
-    if (!mFbo.LoadAll()) return Fail(error, "the OpenGL context has no framebuffer objects");
+    if (!LoadFramebufferFunctions(EglEntry)) {
+      return Fail(error, "the OpenGL context has no framebuffer objects");
+    }
     return AllocateFramebuffer(width, height, error);
   }
 
-  int Width() const override { return mWidth; }
-  int Height() const override { return mHeight; }
-  bool IsWindow() const override { return false; }
-
-  bool MakeCurrent() override {
-    if (mContext == EGL_NO_CONTEXT) return false;
-    if (eglGetCurrentContext() != mContext) {
-      eglBindAPI(EGL_OPENGL_API);
-      if (!eglMakeCurrent(mDisplay, mPbuffer, mPbuffer, mContext)) return false;
-    }
-    if (mFbo.BindFramebuffer) mFbo.BindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
-    return true;
-  }
-
-  void Present() override {
-    if (MakeCurrent()) glFinish();
-  }
-
-  void PollEvents(KSurfaceSink*) override {}
-  bool ShouldClose() const override { return false; }
-
-  bool Resize(int width, int height, std::string* error) override {
-    if (width < 1 || height < 1 || width > kMaxHeadlessSize || height > kMaxHeadlessSize) {
-      return Fail(error, "headless surface size " + std::to_string(width) + "x" +
-                             std::to_string(height) + " is outside 1..16384");
-    }
-    if (!MakeCurrent()) return Fail(error, EglErrorText("eglMakeCurrent"));
-    if (width == mWidth && height == mHeight) return true;
-    const int oldWidth = mWidth;
-    const int oldHeight = mHeight;
-    DeleteFramebuffer();
-    if (AllocateFramebuffer(width, height, error)) return true;
-    // Keep a usable surface of the old size rather than none.
-    DeleteFramebuffer();
-    AllocateFramebuffer(oldWidth, oldHeight, nullptr);
-    return false;
-  }
-
-  bool ReadPixels(std::vector<unsigned char>& rgba) override {
-    if (!MakeCurrent()) {
-      rgba.clear();
-      return false;
-    }
-    glFinish();
-    return ksurface::ReadFramebuffer(mWidth, mHeight, rgba);
-  }
-
  private:
+  bool MakeContextCurrent() override {
+    if (mContext == EGL_NO_CONTEXT) return false;
+    if (eglGetCurrentContext() == mContext) return true;
+    eglBindAPI(EGL_OPENGL_API);
+    return eglMakeCurrent(mDisplay, mPbuffer, mPbuffer, mContext);
+  }
+
+  std::string ContextFailureText() const override { return EglErrorText("eglMakeCurrent"); }
+
+  std::string IncompleteText(GLenum status) const override {
+    char text[96];
+    std::snprintf(text, sizeof(text), "the framebuffer object is incomplete (status 0x%04x)",
+                  static_cast<unsigned>(status));
+    return text;
+  }
+
   bool ChooseConfig(EGLConfig& config) {
     // Prefer configurations that also offer pbuffers (needed where the
     // context cannot be current without a surface); accept any otherwise.
@@ -250,76 +196,13 @@ class HeadlessSurface final : public KSurface {
     return true;
   }
 
-  bool AllocateFramebuffer(int width, int height, std::string* error) {
-    GLint maxSize = 0;
-    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
-    if (maxSize > 0 && (width > maxSize || height > maxSize)) {
-      return Fail(error, "headless surface size exceeds the renderer's limit of " +
-                             std::to_string(maxSize));
-    }
-    mFbo.GenFramebuffers(1, &mFramebuffer);
-    mFbo.BindFramebuffer(GL_FRAMEBUFFER, mFramebuffer);
-    mFbo.GenRenderbuffers(1, &mColor);
-    mFbo.BindRenderbuffer(GL_RENDERBUFFER, mColor);
-    mFbo.RenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    mFbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, mColor);
-    mFbo.GenRenderbuffers(1, &mDepthStencil);
-    mFbo.BindRenderbuffer(GL_RENDERBUFFER, mDepthStencil);
-    mFbo.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
-    mFbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
-                                 mDepthStencil);
-    mFbo.BindRenderbuffer(GL_RENDERBUFFER, 0);
-    const GLenum status = mFbo.CheckFramebufferStatus(GL_FRAMEBUFFER);
-    if (status != GL_FRAMEBUFFER_COMPLETE) {
-      char text[96];
-      std::snprintf(text, sizeof(text), "the framebuffer object is incomplete (status 0x%04x)",
-                    static_cast<unsigned>(status));
-      return Fail(error, text);
-    }
-    mWidth = width;
-    mHeight = height;
-    glViewport(0, 0, width, height);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    return true;
-  }
-
-  void DeleteFramebuffer() {
-    if (mFbo.BindFramebuffer) mFbo.BindFramebuffer(GL_FRAMEBUFFER, 0);
-    if (mFramebuffer) mFbo.DeleteFramebuffers(1, &mFramebuffer);
-    if (mColor) mFbo.DeleteRenderbuffers(1, &mColor);
-    if (mDepthStencil) mFbo.DeleteRenderbuffers(1, &mDepthStencil);
-    mFramebuffer = mColor = mDepthStencil = 0;
-  }
-
-  void Release() {
-    if (mContext != EGL_NO_CONTEXT) {
-      if (MakeCurrent()) DeleteFramebuffer();
-      eglMakeCurrent(mDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-      eglDestroyContext(mDisplay, mContext);
-      mContext = EGL_NO_CONTEXT;
-    }
-    if (mPbuffer != EGL_NO_SURFACE) {
-      eglDestroySurface(mDisplay, mPbuffer);
-      mPbuffer = EGL_NO_SURFACE;
-    }
-  }
-
   EGLDisplay mDisplay = EGL_NO_DISPLAY;
   EGLContext mContext = EGL_NO_CONTEXT;
   EGLSurface mPbuffer = EGL_NO_SURFACE;
-  FramebufferFunctions mFbo;
-  GLuint mFramebuffer = 0;
-  GLuint mColor = 0;
-  GLuint mDepthStencil = 0;
-  int mWidth = 0;
-  int mHeight = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<KSurface> KSurface_CreateHeadless(int width, int height, std::string* error) {
-  auto surface = std::make_unique<HeadlessSurface>();
-  if (!surface->Create(width, height, error)) return nullptr;
-  return surface;
+  return ksurface::MakeOffscreenSurface<HeadlessSurface>(width, height, error);
 }

@@ -3,13 +3,16 @@
 // process attach only, the entry point, the tool window through the
 // registered factory painted into a WGL context and held to the Linux
 // build's picture, "Reset To Default" with configuration files in Windows
-// form, and the window's teardown.
+// form, and the window's teardown; the headless WGL surface's resizing.
 #include <windows.h>
-// After windows.h: the GoogleTest headers use its types.
+// After windows.h: gl.h needs its calling-convention macros and the
+// GoogleTest headers use its types.
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -279,6 +282,38 @@ TEST(WindowsModule, FreeLibraryUnregistersNothing) {
   gModule = nullptr;
   EXPECT_EQ(RegisterCount("UI/Tools"), tools);
   EXPECT_EQ(RegisterCount("UI/Browsing"), browsing);
+}
+
+// A resize gives the headless surface a framebuffer object of the new size,
+// read back top row first without row padding; a refused size keeps the old
+// framebuffer and its frame.
+TEST(WindowsSurface, ResizeReallocatesAndRefusesBadSizes) {
+  std::string error;
+  std::unique_ptr<KSurface> surface = KSurface_CreateHeadless(64, 48, &error);
+  ASSERT_NE(surface, nullptr) << error;
+  ASSERT_TRUE(surface->Resize(33, 17, &error)) << error;
+  EXPECT_EQ(surface->Width(), 33);
+  EXPECT_EQ(surface->Height(), 17);
+  // The top row red (OpenGL's rows count from the bottom), the rest black.
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, 16, 33, 1);
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  for (auto [w, h] : {std::pair{0, 10}, std::pair{10, -1}, std::pair{16385, 1}}) {
+    error.clear();
+    EXPECT_FALSE(surface->Resize(w, h, &error));
+    EXPECT_NE(error.find("is outside 1..16384"), std::string::npos) << error;
+    EXPECT_EQ(surface->Width(), 33);
+    EXPECT_EQ(surface->Height(), 17);
+  }
+  std::vector<unsigned char> rgba;
+  ASSERT_TRUE(surface->ReadPixels(rgba));
+  ASSERT_EQ(rgba.size(), 33u * 17u * 4u);
+  EXPECT_EQ(rgba[32 * 4], 255) << "the top row's last pixel";
+  EXPECT_EQ(rgba[33 * 4], 0) << "the second row's first pixel";
 }
 
 }  // namespace
