@@ -331,15 +331,9 @@ void Application::Frame(bool last) {
   EngineSettings settings;
   mClock.Time(kSlotSceneUpdate, [&] { settings = mEngine->Update(); });
   const double seconds = SceneSeconds();
-  // The tool is painted before the workload draws the viewport: the
-  // renderer has finished the last frame (the swap waited for it), so the
-  // paint is the tool's own work. Painted after the viewport's drawing, it
-  // would wait for the renderer to rasterise the viewport when its drawing
-  // switches to the tool's layer, and bill that wait to Tool Paint; this
-  // way the swap waits for it, in Present.
-  RepaintTool(seconds, last);
   RunWorkload(seconds, settings);
   SubmitViewport();
+  RepaintTool(seconds, last);
   Present(last);
   ++mFrameIndex;
 }
@@ -388,7 +382,8 @@ void Application::SubmitViewport() {
   // The viewport's drawing goes to the renderer, as the first part of
   // presenting. It is flushed, not finished: waiting for the rasterisation
   // here stalls a software renderer's pipeline and doubles the frame. The
-  // swap waits for it.
+  // tool's paint may still wait for it when drawing moves to the tool's
+  // layer, and that wait is counted in Tool Paint.
   mClock.TimeSubmission([] { FlushDrawing(); });
 }
 

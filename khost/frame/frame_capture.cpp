@@ -163,6 +163,14 @@ void FrameCapture::Take(const MeasuredFrame& frame) {
       s.Cycles.push_back(c);
       continue;
     }
+    if (slot == kSlotToolPaint && frame.Presented.PaintWait > 0.0) {
+      // The paint's interval holds its wait for the renderer, which Present
+      // counts: longer than the tool's own work.
+      c.Parts[0] = Span(m.Start, m.Micros + frame.Presented.PaintWait, m.Thread);
+      c.Encloses = true;
+      s.Cycles.push_back(c);
+      continue;
+    }
     c.Parts[0] = Span(m.Start, m.Micros, m.Thread);
     s.Cycles.push_back(c);
     if (!work) continue;

@@ -41,10 +41,11 @@ struct CycleSample {
   // submission and the swap), each a real stretch of time.
   Interval Parts[2];
   int PartCount = 0;
-  // The one interval runs from the cycle's first measured part's start to
-  // its last one's end and holds other cycles between them (rendering:
-  // culling, then deformation and upload, then submission), so it is longer
-  // than Micros.
+  // The one interval is longer than Micros: it runs from the cycle's first
+  // measured part's start to its last one's end and holds other cycles
+  // between them (rendering: culling, then deformation and upload, then
+  // submission), or holds a wait counted elsewhere (the tool's paint: its
+  // wait for the renderer, counted in Present).
   bool Encloses = false;
 };
 

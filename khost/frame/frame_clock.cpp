@@ -1,5 +1,7 @@
 #include "khost/frame/frame_clock.h"
 
+#include <algorithm>
+
 namespace khost {
 
 const MeasuredFrame* FrameClock::StartFrame(long long index) {
@@ -40,16 +42,22 @@ const MeasuredFrame* FrameClock::Close(TimePoint now) {
   // A frame that ended before presenting (the run stopped inside it) has
   // only its period.
   if (!mPresented) return &mDone;
+  // The tool's own work is its paint's CPU time; the rest of the paint's
+  // length it spent off the processor, waiting for the renderer (see
+  // MeasuredFrame::Presenting), and presenting counts it.
+  const double paint = f.ToolPainted ? mPaint.Micros() : 0.0;
+  const double paintCpu = f.ToolPainted ? std::max(0.0, mPaint.CpuMicros) : 0.0;
+  const double wait = std::max(0.0, paint - paintCpu);
   // The frame's work runs from its start to the swap, leaving out the
-  // viewport's submission, which presenting counts with the swap.
-  f.Loop[kSlotFrame] = {MicrosBetween(f.Start, mSwap.Start) - mSubmit.Micros(),
+  // viewport's submission and the paint's wait, which presenting counts
+  // with the swap.
+  f.Loop[kSlotFrame] = {MicrosBetween(f.Start, mSwap.Start) - mSubmit.Micros() - wait,
                         CpuMicrosBetween(mStartThreadCpu, mSwapThreadCpu) - mSubmit.CpuMicros,
                         f.Start, 0};
-  f.Loop[kSlotPresent] = {mSubmit.Micros() + mSwap.Micros(), mSubmit.CpuMicros + mSwap.CpuMicros,
-                          mSubmit.Start, 0};
-  f.Loop[kSlotToolPaint] = {f.ToolPainted ? mPaint.Micros() : 0.0,
-                            f.ToolPainted ? mPaint.CpuMicros : 0.0, mPaint.Start, 0};
-  f.Presented = {mSubmit.Start, mSubmit.End, mSwap.Start, mSwap.End, true};
+  f.Loop[kSlotPresent] = {mSubmit.Micros() + wait + mSwap.Micros(),
+                          mSubmit.CpuMicros + mSwap.CpuMicros, mSubmit.Start, 0};
+  f.Loop[kSlotToolPaint] = {paint - wait, paintCpu, mPaint.Start, 0};
+  f.Presented = {mSubmit.Start, mSubmit.End, mSwap.Start, mSwap.End, wait, true};
   return &mDone;
 }
 

@@ -33,10 +33,10 @@ class FrameClock {
   // The workload's timings of this frame (borrowed).
   void SetWork(const FrameTimings* work) { mOpen.Work = work; }
 
-  // The tool's paint (or none), before the workload draws the viewport.
-  // Then presenting: the viewport's drawing is handed to the renderer (the
-  // first part of presenting, not the frame's work), then the swap, which
-  // waits for the renderer, ends the frame's work and presenting.
+  // Presenting, in the loop's order. The viewport's drawing is handed to
+  // the renderer and drawn (the first part of presenting, not the frame's
+  // work), then the tool is painted or not, then the swap ends the frame's
+  // work and presenting.
   template <class Step>
   void TimeSubmission(Step&& step) {
     mSubmit = Measure(step);

@@ -43,15 +43,25 @@ struct MeasuredFrame {
   // The frame repainted the tool. When it did not, Tool Paint is 0 for the
   // profiler and left out of recordings.
   bool ToolPainted = false;
-  // How the frame presented: its viewport's submission, then the swap
-  // (the tool was painted before the workload). "Present" is these two stretches and "Frame"
+  // How the frame presented: its viewport's submission, then (after the
+  // tool's paint) the swap. "Present" is these two stretches and "Frame"
   // the two around the first. Not Known for a frame stopped before it
   // presented.
+  //
+  // The tool's paint, between the two, can wait for the renderer to
+  // rasterise the viewport (a software renderer finishes the viewport's
+  // drawing when the paint's drawing needs it). The paint's time off the
+  // processor, its length less its thread's CPU time, is that wait:
+  // PaintWait microseconds, counted in Present and not in Tool Paint or
+  // Frame. Waiting for the renderer anywhere else (a finish before the
+  // paint, or painting before the viewport is drawn) doubles a software
+  // renderer's frame, so the wait is measured where it happens.
   struct Presenting {
     TimePoint SubmitStart{};
     TimePoint SubmitEnd{};
     TimePoint SwapStart{};
     TimePoint SwapEnd{};
+    double PaintWait = 0.0;
     bool Known = false;
   } Presented;
   const FrameTimings* Work = nullptr;  // the workload's stages and their children

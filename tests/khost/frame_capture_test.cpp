@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "khost/frame/frame_clock.h"
 
 namespace {
 
@@ -126,8 +129,12 @@ TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
   // swaps from 5 ms to 6 ms: work 4 ms, present 2 ms.
   f.Loop[kSlotFrame] = {4000, 3900, kOrigin, 0};
   f.Loop[kSlotPresent] = {2000, 100, kOrigin + microseconds(3000), 0};
-  f.Presented = {kOrigin + microseconds(3000), kOrigin + microseconds(4000),
-                 kOrigin + microseconds(5000), kOrigin + microseconds(6000), true};
+  f.Presented = {kOrigin + microseconds(3000),
+                 kOrigin + microseconds(4000),
+                 kOrigin + microseconds(5000),
+                 kOrigin + microseconds(6000),
+                 0.0,
+                 true};
   capture.Take(f);
   ASSERT_EQ(keep.Frames.size(), 1u);
   const CycleSample frame = keep.Find(0, "Frame");
@@ -148,6 +155,35 @@ TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
   EXPECT_EQ((frame.Parts[0].EndNs - frame.Parts[0].StartNs) +
                 (frame.Parts[1].EndNs - frame.Parts[1].StartNs),
             4000000);
+}
+
+// The clock's split of a paint that waits: a paint that spends 4 ms asleep
+// (as one waiting for the renderer) bills that wait to Present, not to
+// Tool Paint or Frame, and the periods still add up.
+TEST(KhostFrameClock, APaintsWaitIsCountedInPresentNotInToolPaint) {
+  FrameClock clock;
+  EXPECT_EQ(clock.StartFrame(0), nullptr);
+  clock.TimeSubmission([] {});
+  clock.TimePaint([] {
+    const long long busyUntil = ThreadCpuNanos() + 500000;
+    while (ThreadCpuNanos() < busyUntil) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));
+  });
+  clock.TimeSwap([] {});
+  const MeasuredFrame* done = clock.StartFrame(1);
+  ASSERT_NE(done, nullptr);
+  const double paint = done->Loop[kSlotToolPaint].Micros;
+  const double wait = done->Presented.PaintWait;
+  // The busy half millisecond of CPU time is the tool's own work.
+  EXPECT_GE(paint, 500.0);
+  EXPECT_LT(paint, 1500.0);
+  EXPECT_GE(wait, 4000.0);
+  EXPECT_GE(done->Loop[kSlotPresent].Micros, wait);
+  EXPECT_LT(done->Loop[kSlotFrame].Micros, paint + 2500.0);  // no sleep in it
+  // Work and presenting still make up the period.
+  EXPECT_LE(done->Loop[kSlotFrame].Micros + done->Loop[kSlotPresent].Micros,
+            done->Loop[kSlotDevices].Micros + 0.01);
 }
 
 }  // namespace
