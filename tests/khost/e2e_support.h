@@ -202,4 +202,50 @@ class Xvfb {
   std::string mDisplay;
 };
 
+// key=value lines (the module's settings dump) as a map.
+inline std::map<std::string, std::string> ParseSettings(const std::string& text) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+// A CSV file's rows and fields (quoted fields may hold commas).
+inline std::vector<std::vector<std::string>> ReadCsv(const fs::path& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(ReadAll(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    for (char c : line) {
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        fields.push_back(field);
+        field.clear();
+      } else {
+        field += c;
+      }
+    }
+    fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// A folder's entries by name, sorted.
+inline std::vector<std::string> FolderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace khost_e2e

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "khost/e2e_pictures.h"
 #include "ksurface.h"
 
 namespace {
@@ -112,18 +113,8 @@ class Folder {
   int mConfigs = 0;
 };
 
-struct Image {
-  int Width = 0;
-  int Height = 0;
-  std::vector<unsigned char> Rgba;
-};
-
-Image Load(const fs::path& path) {
-  Image image;
-  std::string error;
-  EXPECT_TRUE(KPng_Read(path.c_str(), image.Width, image.Height, image.Rgba, &error)) << error;
-  return image;
-}
+using khost_e2e::Image;
+using khost_e2e::Load;
 
 // The share of the viewport's pixels (the window's left `width` columns)
 // where the two pictures differ by more than `tolerance` in a channel.

@@ -1,0 +1,183 @@
+// End-to-end: the settings khost starts with, edits through the window and
+// restores with "Reset To Default".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "khost/e2e_pictures.h"
+#include "khost/e2e_support.h"
+#include "khost/scene/scene.h"
+#include "ksurface.h"
+
+namespace {
+
+using namespace khost_e2e;
+namespace fs = std::filesystem;
+
+TEST(KhostSettings, StartUpReadsTheConfigurationFolderAndResetRestoresIt) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Display]\nEarlyFrustumCulling = No\nUseGPUSkinDeform = yes\n"
+      "[Benchmark]\nBufferSize = 37\nFrameReference = No\nEvaluationDepth = 2\nProfilingType = 1\n",
+      "[Evaluation]\nPipeline = Parallel\nEvaluation = 1\nDeformation = Serial\n" +
+          std::string(kSmallScene));
+  const std::map<std::string, std::string> fromFiles = {
+      {"FrustumCulling", "0"},      {"ParallelPipeline", "1"}, {"ParallelEvaluation", "1"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "1"},      {"ProfilingType", "1"},
+      {"EvaluationDepth", "2"},     {"BufferSize", "37"},      {"FrameReference", "0"}};
+
+  const std::vector<std::string> base = w.Headless(3, config, {"--print-settings"});
+  const RunResult start = w.Run(base);
+  ASSERT_EQ(start.Status, 0) << start.Err;
+  std::map<std::string, std::string> printed = ParseSettings(start.Out);
+  for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "start-up " << key;
+  EXPECT_EQ(printed.size(), 10u) << start.Out;
+
+  // Change settings through the window, then reset: the files' values return.
+  std::vector<std::string> args = base;
+  for (const char* a :
+       {"--set", "Buffer Size=55", "--set", "Frustum Culling=1", "--set", "GPU Skinning=0", "--set",
+        "Parallel Evaluation=Serial", "--click", "Reset To Default"}) {
+    args.push_back(a);
+  }
+  const RunResult reset = w.Run(args);
+  ASSERT_EQ(reset.Status, 0) << reset.Err;
+  printed = ParseSettings(reset.Out);
+  for (const auto& [key, value] : fromFiles) EXPECT_EQ(printed[key], value) << "reset " << key;
+}
+
+// The reset stores the evaluation depth into the profiler's value itself,
+// past its property: the file's value stands as written there.
+TEST(KhostSettings, RangedSettingsStayInRangeAtStartUpAndAfterReset) {
+  Workspace w;
+  struct Case {
+    std::string BufferText;
+    std::string DepthText;
+    std::string Buffer;  // in effect, and shown
+    std::string Depth;   // at start-up, through the property
+  };
+  for (const Case& c : {Case{"99999999999", "99", "100000", "16"}, Case{"-1", "-5", "1", "0"}}) {
+    const fs::path config = w.Config(
+        "[Benchmark]\nBufferSize = " + c.BufferText + "\nEvaluationDepth = " + c.DepthText + "\n",
+        kSmallScene);
+    const std::vector<std::string> base = w.Headless(2, config, {"--print-settings"});
+    const RunResult start = w.Run(base);
+    ASSERT_EQ(start.Status, 0) << start.Err;
+    EXPECT_EQ(ParseSettings(start.Out)["BufferSize"], c.Buffer) << "start-up " << c.BufferText;
+    EXPECT_EQ(ParseSettings(start.Out)["EvaluationDepth"], c.Depth) << "start-up " << c.DepthText;
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--set", "Buffer Size=7", "--set", "Evaluation Depth=3", "--click",
+                             "Reset To Default"});
+    const RunResult reset = w.Run(args);
+    ASSERT_EQ(reset.Status, 0) << reset.Err;
+    EXPECT_EQ(ParseSettings(reset.Out)["BufferSize"], c.Buffer) << "reset " << c.BufferText;
+    EXPECT_EQ(ParseSettings(reset.Out)["EvaluationDepth"], c.DepthText) << "reset " << c.DepthText;
+  }
+}
+
+TEST(KhostSettings, ResetToANegativeEvaluationDepthKeepsItAndTheChartShowsTheTree) {
+  Workspace w;
+  const fs::path config = w.Config(
+      "[Benchmark]\nBufferSize = 20\nFrameReference = Yes\nEvaluationDepth = -1\n"
+      "ProfilingType = 1\n",
+      kSmallScene);
+  const fs::path csv = w.Path("stats.csv");
+  const RunResult r =
+      w.Run(w.Headless(6, config,
+                       {"--scene", "builtin", "--print-settings", "--select", "Evaluation",
+                        "--click", "Reset To Default", "--stats", csv.string()}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ParseSettings(r.Out)["EvaluationDepth"], "-1") << r.Out;
+  // Frame, Present, Evaluation and its two characters with two children each.
+  std::istringstream in(ReadAll(csv));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
+  EXPECT_EQ(lines[4].rfind("Character 1,1,", 0), 0u) << lines[4];
+}
+
+TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
+  Workspace w;
+  const RunResult r = w.Run(w.Headless(2, KHOST_SHIPPED_CONFIG, {"--print-settings"}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::map<std::string, std::string> printed = ParseSettings(r.Out);
+  const std::map<std::string, std::string> expected = {
+      {"FrustumCulling", "1"},      {"ParallelPipeline", "0"}, {"ParallelEvaluation", "0"},
+      {"ParallelDeformation", "0"}, {"GPUSkinning", "0"},      {"ProfilingType", "1"},
+      {"EvaluationDepth", "0"},     {"BufferSize", "20"},      {"FrameReference", "1"}};
+  for (const auto& [key, value] : expected) EXPECT_EQ(printed.at(key), value) << key;
+  EXPECT_GT(std::stoi(printed.at("NodeCount")), 0);
+}
+
+TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const RunResult r = w.Run(w.Headless(
+      3, config,
+      {"--print-settings", "--set", "Frustum Culling=0", "--set", "Parallel Deformation=1", "--set",
+       "Buffer Size=33", "--set", "Parallel Evaluation=Parallel", "--set", "Evaluation Depth=4"}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::map<std::string, std::string> printed = ParseSettings(r.Out);
+  EXPECT_EQ(printed.at("FrustumCulling"), "0");
+  EXPECT_EQ(printed.at("ParallelDeformation"), "1");
+  EXPECT_EQ(printed.at("BufferSize"), "33");
+  EXPECT_EQ(printed.at("ParallelEvaluation"), "1");
+  EXPECT_EQ(printed.at("EvaluationDepth"), "4");
+}
+
+TEST(KhostSettings, EditingNodeCountRebuildsTheScene) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::vector<std::string> base =
+      w.Headless(3, config, {"--print-settings", "--scene", "builtin"});
+  const RunResult before = w.Run(base);
+  ASSERT_EQ(before.Status, 0) << before.Err;
+  const int twoCharacters = std::stoi(ParseSettings(before.Out).at("NodeCount"));
+  EXPECT_GE(twoCharacters, 40);
+  EXPECT_LE(twoCharacters, 80);
+
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--set", "Node Count=300"});
+  const RunResult after = w.Run(args);
+  ASSERT_EQ(after.Status, 0) << after.Err;
+  // The fewest characters reaching 300 nodes: at most one skeleton (35
+  // joints) more than asked for.
+  const int nodes = std::stoi(ParseSettings(after.Out).at("NodeCount"));
+  EXPECT_GE(nodes, 300);
+  EXPECT_LT(nodes, 300 + 36);
+
+  // Going down (from 16 characters), the scene keeps at most the nodes
+  // asked for.
+  const fs::path bigger = w.Config(kQuietApplication, "[Scene]\nCharacters = 16\n");
+  const RunResult smaller = w.Run(
+      w.Headless(3, bigger, {"--print-settings", "--set", "Node Count=100", "--scene", "builtin"}));
+  ASSERT_EQ(smaller.Status, 0) << smaller.Err;
+  const int fewer = std::stoi(ParseSettings(smaller.Out).at("NodeCount"));
+  EXPECT_LE(fewer, 100);
+  EXPECT_GT(fewer, 100 - 36);
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// End-to-end: --tune on a real scene.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "khost/e2e_support.h"
+#include "khost/scene/scene.h"
+#include "ksurface.h"
+
+namespace {
+
+using namespace khost_e2e;
+namespace fs = std::filesystem;
+
+}  // namespace
+
+namespace {
+
+// Eight characters: deformation costs about 0.1 ms a frame on the CPU and
+// next to nothing with GPU skinning, an effect far beyond any noise.
+const char* kTuneScene = "[Scene]\nCharacters = 8\n";
+
+}  // namespace
+
+TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kTuneScene);
+  const fs::path csv = w.Path("tune.csv");
+  // Forty blocks of 8 frames (2 counted): four configurations raced in
+  // a few blocks each and three checked in four rounds.
+  const RunResult r =
+      w.Run(w.Headless(321, config,
+                       {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
+                        "--tune-settings", "Frustum Culling,GPU Skinning", "--tune-block", "8",
+                        "--tune-csv", csv.string(), "--print-settings"}),
+            {}, 300);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("Tuning \"Deformation\" over 2 settings (4 configurations): "),
+            std::string::npos)
+      << r.Out;
+  const std::size_t best = r.Out.find("Best:  ");
+  ASSERT_NE(best, std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.substr(best, r.Out.find('\n', best) - best).find("GPU Skinning=1"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("Start: Frustum Culling=1, GPU Skinning=0"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Verdict: Measurably faster than the current configuration: "),
+            std::string::npos)
+      << r.Out;
+  // The start is back once the search is done.
+  EXPECT_EQ(ParseSettings(r.Out)["GPUSkinning"], "0") << r.Out;
+  EXPECT_EQ(ParseSettings(r.Out)["FrustumCulling"], "1") << r.Out;
+
+  const auto rows = ReadCsv(csv);
+  ASSERT_GE(rows.size(), 8u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"kind", "configuration", "setting", "value",
+                                               "blocks", "frames", "median_us", "ratio", "ci_low",
+                                               "ci_high", "note"}));
+  int measured = 0;
+  int blocks = 0;
+  int frames = 0;
+  for (const auto& row : rows) {
+    ASSERT_EQ(row.size(), 11u);
+    if (row[0] == "best") {
+      EXPECT_NE(row[1].find("GPU Skinning=1"), std::string::npos) << row[1];
+      // Faster than the start, by an interval that stays below one.
+      EXPECT_LT(std::stod(row[7]), 0.5);
+      EXPECT_LE(std::stod(row[8]), std::stod(row[7]));
+      EXPECT_LT(std::stod(row[9]), 1.0);
+      EXPECT_EQ(row[10], "faster");
+    } else if (row[0] == "effect" && row[2] == "GPU Skinning") {
+      // Switching GPU skinning off again from the best is slower.
+      EXPECT_EQ(row[3], "0");
+      EXPECT_GT(std::stod(row[8]), 1.0);
+      EXPECT_EQ(row[10], "slower");
+    } else if (row[0] == "measured") {
+      ++measured;
+      blocks += std::stoi(row[4]);
+      frames += std::stoi(row[5]);
+    }
+  }
+  // Every configuration ran; the blocks' counted frames are all used, and
+  // the budget's blocks but for less than a check round (the best, the
+  // start and the two one-switch neighbours: at most three left over).
+  EXPECT_EQ(measured, 4);
+  EXPECT_GE(blocks, 40 - 3);
+  EXPECT_LE(blocks, 40);
+  EXPECT_EQ(frames, 2 * blocks);
+  EXPECT_EQ(rows.back()[0], "verdict");
+}
+
+TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
+  Workspace w;
+  const std::string application =
+      "; the host's settings\n[Display]\nEarlyFrustumCulling = Yes\n\n"
+      "; deform on the GPU?\nUseGPUSkinDeform   =   No\n" +
+      std::string(kQuietApplication);
+  const std::string task =
+      "[Evaluation]\r\nPipeline = Serial\r\nEvaluation = 0\r\n" + std::string(kTuneScene);
+  const fs::path config = w.Config(application, task);
+  const RunResult r =
+      w.Run(w.Headless(193, config,
+                       {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
+                        "--tune-settings", "GPU Skinning", "--tune-block", "8", "--tune-write",
+                        "--tune-apply", "--print-settings"}),
+            {}, 300);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  // Applied: the run ends with the recommended setting.
+  EXPECT_EQ(ParseSettings(r.Out)["GPUSkinning"], "1") << r.Out;
+  EXPECT_NE(r.Out.find("line 6: \"UseGPUSkinDeform   =   No\" -> \"UseGPUSkinDeform   =   Yes\""),
+            std::string::npos)
+      << r.Out;
+  // One value changed; every other byte of both files stays.
+  std::string expected = application;
+  expected.replace(expected.find("No\n"), 2, "Yes");
+  EXPECT_EQ(ReadAll(config / "Application.txt"), expected);
+  EXPECT_EQ(ReadAll(config / "Task.txt"), task);
+  EXPECT_EQ(FolderEntries(config), (std::vector<std::string>{"Application.txt", "Task.txt"}));
+
+  // The tool's reset reads the tuned value back.
+  const RunResult reset = w.Run(w.Headless(3, config,
+                                           {"--scene", "builtin", "--set", "GPU Skinning=0",
+                                            "--click", "Reset To Default", "--print-settings"}));
+  ASSERT_EQ(reset.Status, 0) << reset.Err;
+  EXPECT_EQ(ParseSettings(reset.Out)["GPUSkinning"], "1") << reset.Out;
+  EXPECT_EQ(ParseSettings(reset.Out)["FrustumCulling"], "1") << reset.Out;
+}
+
+TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const std::string before = ReadAll(config / "Application.txt");
+  struct Case {
+    std::vector<std::string> Args;
+    std::vector<std::string> Named;
+  };
+  const std::vector<Case> cases = {
+      {{"--tune-settings", "GPU Skinning,Buffer Size"}, {"'Buffer Size'", "not an engine setting"}},
+      {{"--tune-settings", "Node Count"}, {"'Node Count'", "never searched"}},
+      {{"--tune-settings", "Frustum Culing"}, {"unknown caption 'Frustum Culing'"}},
+      {{"--tune-target", "Deformations"}, {"unknown cycle 'Deformations'"}},
+      {{"--tune-target", "Evaluation/Character 3"}, {"'Evaluation/Character 3'", "N from 1 to 2"}},
+      // Two settings in 10-frame blocks need 1 + 10 * (8 + 8) frames.
+      {{"--tune-settings", "Frustum Culling,GPU Skinning", "--tune-block", "10", "--frames", "160"},
+       {"--frames", "161"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> more = {"--scene",
+                                     "builtin",
+                                     "--tune",
+                                     "--tune-csv",
+                                     w.Path("t.csv").string(),
+                                     "--tune-write",
+                                     "--record",
+                                     w.Path("r.csv").string()};
+    more.insert(more.end(), c.Args.begin(), c.Args.end());
+    const RunResult r = w.Run(w.Headless(400, config, more));
+    EXPECT_EQ(r.Status, 2) << c.Args[1] << ": " << r.Err;
+    for (const std::string& part : c.Named) {
+      EXPECT_NE(r.Err.find(part), std::string::npos) << c.Args[1] << ": " << r.Err;
+    }
+    for (const char* file : {"t.csv", "r.csv", "s.png"}) {
+      EXPECT_FALSE(fs::exists(w.Path(file))) << c.Args[1] << ": " << file;
+    }
+  }
+  EXPECT_EQ(ReadAll(config / "Application.txt"), before);
+}
+
+TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kTuneScene);
+  const std::string application = ReadAll(config / "Application.txt");
+  const fs::path fifo = w.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A recording nobody reads fails after 5 s and ends the run long before
+  // the search's budget is spent.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const fs::path csv = w.Path("tune.csv");
+  const RunResult r = w.Run(
+      w.Headless(1000001, config,
+                 {"--scene", "builtin", "--tune", "--tune-target", "Deformation", "--tune-settings",
+                  "GPU Skinning", "--tune-block", "8", "--tune-write", "--tune-apply", "--tune-csv",
+                  csv.string(), "--record", fifo.string(), "--print-settings"}),
+      {}, 120);
+  close(reader);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: "), std::string::npos) << r.Err;
+  EXPECT_NE(r.Out.find("The run ended before the search did"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Verdict: "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("--tune-write: the search was cut short; nothing written"),
+            std::string::npos)
+      << r.Out;
+  // The configuration files are left alone, and the answer's CSV holds
+  // both configurations' blocks.
+  EXPECT_EQ(ReadAll(config / "Application.txt"), application);
+  const auto rows = ReadCsv(csv);
+  int measured = 0;
+  for (const auto& row : rows) {
+    if (row[0] == "measured") {
+      ++measured;
+      EXPECT_GE(std::stoi(row[4]), 1) << row[1];
+    }
+  }
+  EXPECT_EQ(measured, 2);
+}
