@@ -42,12 +42,13 @@ const MeasuredFrame* FrameClock::Close(TimePoint now) {
   // A frame that ended before presenting (the run stopped inside it) has
   // only its period.
   if (!mPresented) return &mDone;
-  // The tool's own work is its paint's CPU time; the rest of the paint's
-  // length it spent off the processor, waiting for the renderer (see
-  // MeasuredFrame::Presenting), and presenting counts it.
+  // The tool's own work is its paint's length less the time it spent off
+  // the processor, waiting for the renderer (see MeasuredFrame::Presenting),
+  // which presenting counts. The CPU time read around the paint bounds that
+  // wait, so no time the thread ran is taken out of Frame.
   const double paint = f.ToolPainted ? mPaint.Micros() : 0.0;
   const double paintCpu = f.ToolPainted ? std::max(0.0, mPaint.CpuMicros) : 0.0;
-  const double wait = std::max(0.0, paint - paintCpu);
+  const double wait = f.ToolPainted ? std::max(0.0, paint - mPaintEnclosingCpu) : 0.0;
   // The frame's work runs from its start to the swap, leaving out the
   // viewport's submission and the paint's wait, which presenting counts
   // with the swap.

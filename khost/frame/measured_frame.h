@@ -51,7 +51,7 @@ struct MeasuredFrame {
   // The tool's paint, between the two, can wait for the renderer to
   // rasterise the viewport (a software renderer finishes the viewport's
   // drawing when the paint's drawing needs it). The paint's time off the
-  // processor, its length less its thread's CPU time, is that wait:
+  // processor, its length less the thread's CPU time around it, is that wait:
   // PaintWait microseconds, counted in Present and not in Tool Paint or
   // Frame. Waiting for the renderer anywhere else (a finish before the
   // paint, or painting before the viewport is drawn) doubles a software
