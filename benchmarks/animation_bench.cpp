@@ -12,7 +12,6 @@
 // The counter us_per_character is CPU time per character and frame. Run
 // with --benchmark_repetitions=5 on a shared machine and read medians.
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-#include "khost/import/isolated_import.h"
+#include "default_crowd.h"
 #include "khost/runtime/clip_tracks.h"
 #include "khost/runtime/local_to_world.h"
 #include "khost/scene/crowd.h"
@@ -29,26 +28,9 @@
 namespace {
 
 using namespace khost;
+using namespace khost_bench;
 
-const char* const kCharacter = "/usr/share/assimp/models/X/Testwuson.X";
-constexpr int kInstances = 24;
 constexpr double kFrame = 1.0 / 60.0;
-
-// Imported once, before the benchmarks start threads of their own.
-std::shared_ptr<const Model> DefaultCharacter() {
-  static const std::shared_ptr<const Model> model = []() -> std::shared_ptr<const Model> {
-    if (!std::filesystem::exists(kCharacter)) return nullptr;
-    Result<Model> m = ImportIsolated(kCharacter);
-    return m ? std::make_shared<const Model>(std::move(*m)) : nullptr;
-  }();
-  return model;
-}
-
-double ThreadCpuNs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
-}
 
 // us_per_character: the thread's CPU time since `startNs` per character and
 // iteration.

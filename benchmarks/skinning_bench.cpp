@@ -13,7 +13,6 @@
 //   ratio_to_copy                 the two divided: 1 is memory speed
 // Run with --benchmark_repetitions=5 on a shared machine and read medians.
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <cstring>
 #include <filesystem>
@@ -21,33 +20,16 @@
 #include <string>
 #include <vector>
 
-#include "khost/import/isolated_import.h"
-#include "khost/scene/scene.h"
+#include "default_crowd.h"
 #include "khost/runtime/skin_kernels.h"
 #include "khost/runtime/skinning.h"
+#include "khost/scene/scene.h"
 
 namespace {
 
 using namespace khost;
 
-const char* const kCharacter = "/usr/share/assimp/models/X/Testwuson.X";
-constexpr int kInstances = 24;
-
-// Imported once, before the benchmarks start threads of their own.
-std::shared_ptr<const Model> DefaultCharacter() {
-  static const std::shared_ptr<const Model> model = []() -> std::shared_ptr<const Model> {
-    if (!std::filesystem::exists(kCharacter)) return nullptr;
-    Result<Model> m = ImportIsolated(kCharacter);
-    return m ? std::make_shared<const Model>(std::move(*m)) : nullptr;
-  }();
-  return model;
-}
-
-double ThreadCpuNs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
-}
+using namespace khost_bench;
 
 // The crowd posed at 0.7 s, every instance skinned each pass by `pass`.
 template <class Pass>
