@@ -12,6 +12,9 @@ Status AsStatus(const ActionResult& result) {
   return Error{static_cast<ExitStatus>(result.ExitCode), "--tune: " + result.Message};
 }
 
+// The path every character's cycles start with.
+constexpr const char* kCharacterCycles = "Evaluation/Character ";
+
 // The cycles a recording names: those every frame has, and each
 // character's three ("Evaluation/Character 3/Skeleton").
 bool KnownCycle(const std::string& path, int characters) {
@@ -19,7 +22,7 @@ bool KnownCycle(const std::string& path, int characters) {
   for (const CapturedCycle& cycle : capture.Cycles()) {
     if (cycle.Path == path) return true;
   }
-  const std::string prefix = "Evaluation/Character ";
+  const std::string prefix = kCharacterCycles;
   if (path.compare(0, prefix.size(), prefix) != 0) return false;
   std::string rest = path.substr(prefix.size());
   for (const char* part : {"/Skeleton", "/Constraints"}) {
@@ -86,7 +89,7 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
     return BadInput("--tune-target: unknown cycle " + QuoteArgument(request.Target) +
                     " (cycles: " + KnownCycles(characters) + ")");
   }
-  if (clock == MeasureClock::kCpu && request.Target.rfind("Evaluation/Character ", 0) == 0) {
+  if (clock == MeasureClock::kCpu && request.Target.rfind(kCharacterCycles, 0) == 0) {
     return BadInput("--tune-target: " + QuoteArgument(request.Target) +
                     " is measured on the steady clock only (a character's cycles are shorter "
                     "than a read of the CPU clock); use --clock wall");

@@ -163,6 +163,9 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
       {{"--tune-settings", "Frustum Culing"}, {"unknown caption 'Frustum Culing'"}},
       {{"--tune-target", "Deformations"}, {"unknown cycle 'Deformations'"}},
       {{"--tune-target", "Evaluation/Character 3"}, {"'Evaluation/Character 3'", "N from 1 to 2"}},
+      // A character's cycles have no CPU time to compare.
+      {{"--tune-target", "Evaluation/Character 2/Skeleton", "--clock", "cpu"},
+       {"'Evaluation/Character 2/Skeleton'", "steady clock only", "--clock wall"}},
       // Two settings in 10-frame blocks need 1 + 10 * (8 + 8) frames.
       {{"--tune-settings", "Frustum Culling,GPU Skinning", "--tune-block", "10", "--frames", "160"},
        {"--frames", "161"}},
