@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "khost/import/isolated_import.h"
-#include "khost/scene/stopwatch.h"
+#include "khost/base/stopwatch.h"
 
 namespace khost_bench {
 

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "khost/render/viewport.h"
-#include "khost/scene/thread_pool.h"
+#include "khost/base/thread_pool.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 

@@ -21,7 +21,7 @@
 
 #include "khost/cli/cli.h"
 #include "khost/cli/cli_flags.h"
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 
 namespace {
 

@@ -10,17 +10,17 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "khost/app/input_sink.h"
+#include "khost/input/input_sink.h"
 #include "khost/app/interrupt.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/scene_engine.h"
-#include "khost/app/status.h"
-#include "khost/app/ui_driver.h"
+#include "khost/base/status.h"
+#include "khost/input/ui_driver.h"
 #include "khost/app/window_layout.h"
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 #include "khost/cli/run_plan.h"
-#include "khost/cli/run_script.h"
-#include "khost/experiments/tune_run.h"
+#include "khost/app/run_script.h"
+#include "khost/frame/frame_capture.h"
 #include "khost/frame/frame_clock.h"
 #include "khost/frame/measured_frame.h"
 #include "khost/frame/profiler_feed.h"
@@ -113,6 +113,9 @@ class Application {
   long long mFrameIndex = 0;
   TimePoint mLoopStart{};
   FrameClock mClock;
+  // Hands each measured frame to the outputs and the experiment that keep
+  // frames.
+  FrameCapture mCapture;
   RepaintPolicy mRepaint;
   RunOutputs mOutputs;
   std::unique_ptr<RunScript> mScript;  // once the tool can take input
@@ -123,7 +126,9 @@ Status Application::Run() {
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
   mScript = std::make_unique<RunScript>(mPlan, *mDriver, mOutputs.Measured(), mRepaint);
-  if (Status checked = mScript->Check(mEngine->GetScene().GetCharacterCount()); !checked) {
+  if (Status checked = mScript->Check(mEngine->GetScene().GetCharacterCount(),
+                                      mPlan.FramesToRun(!mHeadless));
+      !checked) {
     return checked;
   }
   if (Status opened = OpenOutputs(); !opened) return opened;
@@ -131,7 +136,7 @@ Status Application::Run() {
   // The last frame is whole once the loop ends: its period ends with the
   // run. It goes to the frame outputs only, so the profiler's numbers stay
   // those the last screenshot shows.
-  if (const MeasuredFrame* last = mClock.EndRun()) mOutputs.Measured().Take(*last);
+  if (const MeasuredFrame* last = mClock.EndRun()) mCapture.Take(*last);
   if (!looped) return looped;
   if (Status ended = mScript->End(); !ended) return ended;
   return Finish();
@@ -262,8 +267,8 @@ Status Application::OpenOutputs() {
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
   if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
-  if (Status opened = mOutputs.Open(request, mFrames); !opened) return opened;
-  mScript->Follow();
+  if (Status opened = mOutputs.Open(request, mCapture); !opened) return opened;
+  mScript->Follow(mCapture);
   return {};
 }
 
@@ -349,7 +354,7 @@ void Application::Publish(const MeasuredFrame& frame) {
   // With profiling off nothing is recorded: the chart goes away and the
   // header keeps the last numbers.
   if (KProfiler::TheOne()->ProfilingEnabled != 0) mEngine->Publish(frame);
-  mOutputs.Measured().Take(frame);
+  mCapture.Take(frame);
 }
 
 void Application::PollInput() {
@@ -383,7 +388,8 @@ void Application::SubmitViewport() {
   // presenting. It is flushed, not finished: waiting for the rasterisation
   // here stalls a software renderer's pipeline and doubles the frame. The
   // tool's paint may still wait for it when drawing moves to the tool's
-  // layer, and that wait is counted in Tool Paint.
+  // layer; that wait is the paint's time off the processor, which the
+  // frame clock counts in Present, not in Tool Paint.
   mClock.TimeSubmission([] { FlushDrawing(); });
 }
 
@@ -458,7 +464,9 @@ Status Application::Finish() {
   // The statistics read the cycles once the workload's last frame is done.
   mEngine->Drain();
   ending.Rows = mEngine->ChartRows(DisplayedSlot(mPlan.DisplayedItem()));
-  if (Status finished = mOutputs.Finish(ending, mOut, mErr); !finished) return finished;
+  if (Status finished = mOutputs.Finish(ending, mScript->Report(), mOut, mErr); !finished) {
+    return finished;
+  }
   if (mPlan.PrintSettings) PrintSettings(mOut);
   mOut.flush();
   return {};

@@ -4,8 +4,8 @@
 
 #include "khost/app/app.h"
 #include "khost/app/interrupt.h"
-#include "khost/app/standard_output.h"
-#include "khost/app/status.h"
+#include "khost/base/standard_output.h"
+#include "khost/base/status.h"
 #include "khost/cli/cli.h"
 #include "khost/outputs/output_paths.h"
 

@@ -8,7 +8,7 @@
 
 #include "khost/frame/profiler_feed.h"
 #include "khost/import/scene_source.h"
-#include "khost/scene/thread_pool.h"
+#include "khost/base/thread_pool.h"
 #include "khost/scene/workload.h"
 
 namespace khost {

@@ -5,7 +5,8 @@
 
 #include <optional>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
+#include "khost/setup/module_bridge.h"
 
 namespace khost {
 
@@ -14,14 +15,6 @@ struct PixelRect {
   int Y = 0;
   int Width = 0;
   int Height = 0;
-};
-
-// What the tool window says of its size.
-struct ToolSizes {
-  int StartWidth = 0;
-  int StartHeight = 0;
-  int MinWidth = 0;
-  int MinHeight = 0;
 };
 
 struct ToolSize {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/cli/cli_values.h"
 #include "khost/cli/run_plan.h"
 

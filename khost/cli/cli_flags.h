@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 
 namespace khost {
 

@@ -2,12 +2,12 @@
 
 #include <climits>
 
-#include "khost/setup/module_loader.h"
+#include "khost/base/executable_folder.h"
 
 namespace khost {
 
 std::string RunPlan::ModuleFile() const {
-  return ModulePath ? *ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
+  return ModulePath ? *ModulePath : ExecutableFolder() + "/" + kModuleFileName;
 }
 
 long long RunPlan::FramesToRun(bool live) const {

@@ -13,6 +13,9 @@
 
 namespace khost {
 
+// The module's file name, as the build names it.
+constexpr const char* kModuleFileName = KHOST_MODULE_FILE_NAME;
+
 constexpr int kDefaultViewportWidth = 640;
 constexpr int kHeadlessFrames = 120;
 
@@ -39,7 +42,7 @@ struct RunPlan {
   OutputRequest Outputs;            // DefaultScreenshot is set once the surface is known
   std::optional<TuneRequest> Tune;  // its frames are the run's (see TuneRun::Frames)
 
-  // The module to load: as asked, else libtoolprofiling.so beside the
+  // The module to load: as asked, else kModuleFileName beside the
   // executable.
   std::string ModuleFile() const;
   // How many frames the run draws: as asked, else a comparison's default,

@@ -37,6 +37,55 @@ std::string VerdictOf(const ComparisonRow& row) {
 
 }  // namespace
 
+Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareSpec& spec,
+                                                              MeasureClock clock,
+                                                              long long frames,
+                                                              UiDriver& driver) {
+  for (const std::string& value : {spec.ValueA, spec.ValueB}) {
+    const ActionResult checked = driver.Check({UiAction::kSet, spec.Caption, value});
+    if (!checked.Ok()) {
+      return Error{static_cast<ExitStatus>(checked.ExitCode), "--compare: " + checked.Message};
+    }
+  }
+  if (frames < MinimumFrames(spec.Block)) {
+    return BadInput("--compare: " + std::to_string(frames) + " frames are too few for " +
+                    std::to_string(spec.Block) + "-frame blocks (at least " +
+                    std::to_string(MinimumFrames(spec.Block)) + ")");
+  }
+  return std::make_unique<ComparisonRun>(spec, clock, frames);
+}
+
+std::vector<UiAction> ComparisonRun::StartActions() const {
+  // Both values were checked before the run; B is set once before the
+  // first block, so an editor that does not take it stops the run at once.
+  return {{UiAction::kSet, mSpec.Caption, mSpec.ValueB}};
+}
+
+Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& changed) {
+  changed = false;
+  const std::optional<std::string> value = SwitchAfter(frameIndex);
+  if (!value) return {};
+  const ActionResult done = driver.Run({UiAction::kSet, mSpec.Caption, *value});
+  if (!done.Ok()) return Error{static_cast<ExitStatus>(done.ExitCode), "--compare: " + done.Message};
+  changed = true;
+  return {};
+}
+
+Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
+  if (BlockCount(0) < 2 || BlockCount(1) < 2 || !mCycles) {
+    return Failure("--compare: the run ended before two blocks of each value were measured");
+  }
+  const std::vector<ComparisonRow> rows = Results(*mCycles);
+  PrintTable(rows, notes);
+  if (csv) {
+    // What went to standard output so far comes first when the table goes
+    // there too.
+    notes.flush();
+    WriteCsv(rows, *csv);
+  }
+  return {};
+}
+
 ComparisonRun::ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames)
     : mSpec(std::move(spec)), mClock(clock), mFrames(frames) {}
 
@@ -62,6 +111,7 @@ bool ComparisonRun::Counted(long long frameIndex, int& side, long long& block) c
 }
 
 void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+  mCycles = &cycles;
   int side = 0;
   long long block = 0;
   if (!Counted(frame.Index, side, block)) return;

@@ -16,6 +16,7 @@
 
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/block_stats.h"
+#include "khost/experiments/experiment.h"
 #include "khost/frame/frame_capture.h"
 
 namespace khost {
@@ -27,9 +28,14 @@ struct ComparisonRow {
   BlockComparison Stats;  // valid when both; otherwise only the median of the side measured
 };
 
-class ComparisonRun : public FrameSink {
+class ComparisonRun : public Experiment {
  public:
   static constexpr int kSettleFrames = 5;
+  // Checks `spec`'s two values against the editor `driver` finds for its
+  // caption and that a run of `frames` frames holds two blocks of each.
+  static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareSpec& spec,
+                                                        MeasureClock clock, long long frames,
+                                                        UiDriver& driver);
 
   // Compares `spec` on `clock` over a run of `frames` frames.
   ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames);
@@ -51,6 +57,16 @@ class ComparisonRun : public FrameSink {
 
   void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
 
+  // The experiment's steps: B is set before the first block, each block's
+  // value after the frame before it; the table is printed at the end.
+  long long Frames(long long planned) const override { return planned; }
+  std::vector<UiAction> StartActions() const override;
+  Status After(long long frameIndex, UiDriver& driver, bool& changed) override;
+  bool Done() const override { return false; }
+  Status End(UiDriver&) override { return {}; }
+  Status Write(std::ostream& notes, std::ostream* csv) override;
+  Status Apply(std::ostream&) override { return {}; }
+
   // Blocks with counted frames, per value.
   int BlockCount(int side) const;
   int CountedFrames(int side) const;
@@ -65,6 +81,7 @@ class ComparisonRun : public FrameSink {
  private:
   CompareSpec mSpec;
   MeasureClock mClock;
+  const std::vector<CapturedCycle>* mCycles = nullptr;  // the capture's, from the last frame
   long long mFrames;
   // mValues[cycle][block]: the cycle's durations in the block's counted frames.
   std::vector<std::vector<std::vector<double>>> mValues;

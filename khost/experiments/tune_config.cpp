@@ -1,7 +1,7 @@
 #include "khost/experiments/tune_config.h"
 
 #include "host/kbaselib.h"
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 #include "khost/outputs/output_file.h"
 #include "standin/kbaselib/config.h"
 

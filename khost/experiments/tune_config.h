@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/setup/config_edit.h"
 #include "khost/setup/host_settings.h"
 

@@ -201,6 +201,16 @@ TuneReport TuneRun::Report() const {
   return report;
 }
 
+Status TuneRun::Write(std::ostream& notes, std::ostream* csv) {
+  const TuneReport report = Report();
+  PrintTuneReport(report, notes);
+  if (csv) {
+    notes.flush();
+    WriteTuneCsv(report, *csv);
+  }
+  return {};
+}
+
 Status TuneRun::WriteConfig(std::ostream& out) const {
   if (!mRequest.Write) return {};
   const TuneReport report = Report();

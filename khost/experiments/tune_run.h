@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/status.h"
-#include "khost/app/ui_driver.h"
+#include "khost/base/status.h"
+#include "khost/input/ui_driver.h"
 #include "khost/cli/run_requests.h"
+#include "khost/experiments/experiment.h"
 #include "khost/experiments/tune_config.h"
 #include "khost/experiments/tune_report.h"
 #include "khost/experiments/tune_search.h"
@@ -28,7 +29,7 @@
 
 namespace khost {
 
-class TuneRun : public FrameSink {
+class TuneRun : public Experiment {
  public:
   // Checks the request against the window `driver` works (settings and
   // their values, the target cycle among a scene of `characters`
@@ -52,7 +53,7 @@ class TuneRun : public FrameSink {
   // then (after --set, --click and --select).
   Status After(long long frameIndex, UiDriver& driver);
   // The run has ended: a search cut short leaves its settings too.
-  Status End(UiDriver& driver);
+  Status End(UiDriver& driver) override;
 
   void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
 
@@ -60,6 +61,19 @@ class TuneRun : public FrameSink {
   // as --tune-write asks.
   TuneReport Report() const;
   Status WriteConfig(std::ostream& out) const;
+
+  // The experiment's steps: the search's budget is the run's; every block
+  // boundary until the search ends may switch settings; the answer is
+  // printed, then the configuration written.
+  long long Frames(long long) const override { return Frames(); }
+  std::vector<UiAction> StartActions() const override { return {}; }
+  Status After(long long frameIndex, UiDriver& driver, bool& changed) override {
+    changed = !mFinished;
+    return mFinished ? Status() : After(frameIndex, driver);
+  }
+  bool Done() const override { return mFinished; }
+  Status Write(std::ostream& notes, std::ostream* csv) override;
+  Status Apply(std::ostream& notes) override { return WriteConfig(notes); }
 
  private:
   TuneRun() = default;

@@ -39,7 +39,7 @@
 #include <utility>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/experiments/block_stats.h"
 
 namespace khost {

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "khost/frame/measured_frame.h"
-#include "khost/scene/stopwatch.h"
+#include "khost/base/stopwatch.h"
 
 namespace khost {
 

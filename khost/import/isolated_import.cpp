@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 #include "khost/import/model_import.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

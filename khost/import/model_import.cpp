@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 #include "khost/import/recording_io.h"
 #include "khost/runtime/math3d.h"
 

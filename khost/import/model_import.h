@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "khost/app/status.h"
-#include "khost/import/model.h"
+#include "khost/base/status.h"
+#include "khost/runtime/model.h"
 #include "khost/import/up_axis.h"
 
 namespace khost {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 
 namespace khost {
 

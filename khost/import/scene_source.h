@@ -7,9 +7,9 @@
 #include <ostream>
 #include <string>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/import/isolated_import.h"
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 
 namespace khost {
 

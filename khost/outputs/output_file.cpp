@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "khost/app/standard_output.h"
+#include "khost/base/standard_output.h"
 #include "khost/cli/cli.h"
 
 namespace khost {

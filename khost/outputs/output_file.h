@@ -36,7 +36,7 @@
 #include <streambuf>
 #include <string>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

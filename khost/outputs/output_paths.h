@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

@@ -4,13 +4,13 @@
 #include <sstream>
 #include <system_error>
 
+#include "khost/base/quoting.h"
 #include "khost/frame/profiler_feed.h"
 #include "ksurface.h"
 
 namespace khost {
 
-Status RunOutputs::Open(const OutputRequest& request, long long frames) {
-  if (Status checked = MeasuredRun::Check(request.Measured, frames); !checked) return checked;
+Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture) {
   mWantTool = request.Screenshot || request.DefaultScreenshot;
   mDefaultScreenshot = !request.Screenshot && request.DefaultScreenshot;
   mWantWindow = request.WindowScreenshot.has_value();
@@ -33,7 +33,36 @@ Status RunOutputs::Open(const OutputRequest& request, long long frames) {
   if (request.Stats) {
     if (Status opened = OpenOutputFile(mStats, *request.Stats, "--stats"); !opened) return opened;
   }
-  return mMeasured.Open(request.Measured, frames);
+  const MeasuredRequest& measured = request.Measured;
+  if (measured.CompareCsv) {
+    if (Status opened = OpenOutputFile(mCompareCsv, *measured.CompareCsv, "--compare-csv");
+        !opened) {
+      return opened;
+    }
+  }
+  if (measured.TuneCsv) {
+    if (Status opened = OpenOutputFile(mTuneCsv, *measured.TuneCsv, "--tune-csv"); !opened) {
+      return opened;
+    }
+  }
+  return mMeasured.Open(measured, capture);
+}
+
+Status RunOutputs::FinishReport(RunReport& report, std::ostream& notes) {
+  OutputFile* csv = mCompareCsv.IsOpen() ? &mCompareCsv : mTuneCsv.IsOpen() ? &mTuneCsv : nullptr;
+  const char* flag = csv == &mCompareCsv ? "--compare-csv" : "--tune-csv";
+  if (Status written = report.Write(notes, csv ? &csv->Stream() : nullptr); !written) {
+    return written;
+  }
+  Status status;
+  if (csv) {
+    std::string error;
+    if (!csv->Commit(error)) {
+      if (error.empty()) error = "cannot write " + QuoteArgument(csv->Path()) + ": writing failed";
+      status = Failure(std::string(flag) + ": " + error);
+    }
+  }
+  return Both(status, report.Apply(notes));
 }
 
 std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
@@ -68,11 +97,13 @@ Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int h
   return Failure(std::string(flag) + ": " + error);
 }
 
-Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream& err) {
+Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream& out,
+                          std::ostream& err) {
   std::ostream& notes = mTextToStdout ? err : out;
   // An output that cannot be finished does not keep the others from being
   // written; every failure is reported and the run's status is then 1.
-  Status status = mMeasured.Finish(notes);
+  Status status = mMeasured.Finish();
+  if (report) status = Both(status, FinishReport(*report, notes));
   if (mWantTool) {
     Status written =
         WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);

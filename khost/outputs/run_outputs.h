@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/cli/run_requests.h"
-#include "khost/experiments/measured_run.h"
+#include "khost/outputs/measured_run.h"
 #include "khost/frame/profiler_feed.h"
 #include "khost/outputs/output_file.h"
 #include "khost/outputs/output_paths.h"
+#include "khost/outputs/run_report.h"
 
 namespace khost {
 
@@ -24,9 +25,10 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request);
 
 class RunOutputs {
  public:
-  // Checks what depends on the run's length, then opens every file; a
-  // failure names the flag and the file.
-  Status Open(const OutputRequest& request, long long frames);
+  // Opens every file; the recording and the trace take the frames
+  // `capture` hands on (borrowed; it outlives Finish). A failure names the
+  // flag and the file.
+  Status Open(const OutputRequest& request, FrameCapture& capture);
 
   MeasuredRun& Measured() { return mMeasured; }
   // Where the last frame's pictures go; null when not asked for.
@@ -41,19 +43,26 @@ class RunOutputs {
     int WindowHeight = 0;
     std::vector<ChartRow> Rows;  // the chart's rows, for --stats
   };
-  // Finishes every output in order: the measured outputs (the comparison's
-  // table to `out`), the screenshots, then the statistics (after what went
-  // to `out` before them). A step that fails does not keep the later ones
+  // Finishes every output in order: the recording and the trace, the
+  // run's report (`report`, null for none: the comparison's table or the
+  // tune's answer to `out`, its CSV file, then what it applies), the
+  // screenshots, then the statistics (after what went to `out` before
+  // them). A step that fails does not keep the later ones
   // from being written; the result names every failure. When a text output
   // itself goes to standard output, the table and notes go to `err`
   // instead, so that what a pipe reads is that output alone.
-  Status Finish(const Ending& ending, std::ostream& out, std::ostream& err);
+  Status Finish(const Ending& ending, RunReport* report, std::ostream& out, std::ostream& err);
 
  private:
   Status WritePng(OutputFile& file, const char* flag, int width, int height,
                   const std::vector<unsigned char>& pixels);
 
+  // The report's CSV file: the one of these the run asks for.
+  Status FinishReport(RunReport& report, std::ostream& notes);
+
   MeasuredRun mMeasured;
+  OutputFile mCompareCsv;
+  OutputFile mTuneCsv;
   OutputFile mScreenshot;
   OutputFile mWindowScreenshot;
   OutputFile mStats;

@@ -16,7 +16,7 @@
 
 #include <cstddef>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

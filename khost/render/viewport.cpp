@@ -8,7 +8,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/render/viewport_programs.h"
 #include "khost/runtime/skin_layout.h"
 

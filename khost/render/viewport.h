@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/scene/workload.h"
 
 namespace khost {

@@ -5,7 +5,7 @@
 
 #include <epoxy/gl.h>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/scene/culling.h"
 
 namespace khost {

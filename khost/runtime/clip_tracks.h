@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/runtime/math3d.h"
 
 namespace khost {

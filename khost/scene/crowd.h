@@ -2,7 +2,7 @@
 // each frame, exposed for its tests.
 #pragma once
 
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/runtime/math3d.h"
 
 namespace khost {

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/runtime/skin_layout.h"
 
 namespace khost {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 
 namespace khost {
 

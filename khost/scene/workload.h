@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "khost/scene/scene.h"
-#include "khost/scene/stopwatch.h"
-#include "khost/scene/thread_pool.h"
+#include "khost/base/stopwatch.h"
+#include "khost/base/thread_pool.h"
 
 namespace khost {
 

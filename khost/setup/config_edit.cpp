@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 #include "khost/outputs/output_file.h"
 #include "standin/kbaselib/config.h"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 

@@ -13,7 +13,8 @@
 #include "host/kbaselib.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "khost/cli/cli.h"
+#include "khost/base/executable_folder.h"
+#include "khost/base/quoting.h"
 #include "khost/setup/module_loader.h"
 #include "standin/kbaselib/config.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 #include "khost/scene/workload.h"
 
 namespace khost {

@@ -4,8 +4,7 @@
 
 #include "host/bcore.h"
 #include "host/kdesktop.h"
-#include "khost/app/ui_driver.h"
-#include "khost/cli/cli.h"
+#include "khost/base/quoting.h"
 #include "standin/kbaselib/profiler.h"
 #include "standin/kbaselib/registry.h"
 #include "standin/ktoolkit/view_tree.h"

@@ -8,11 +8,18 @@
 
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
-#include "khost/app/status.h"
-#include "khost/app/window_layout.h"
+#include "khost/base/status.h"
 #include "khost/setup/module_loader.h"
 
 namespace khost {
+
+// What the tool window says of its size.
+struct ToolSizes {
+  int StartWidth = 0;
+  int StartHeight = 0;
+  int MinWidth = 0;
+  int MinHeight = 0;
+};
 
 class ModuleBridge {
  public:

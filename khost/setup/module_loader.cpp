@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "khost/cli/cli.h"
+#include "khost/base/quoting.h"
 #include "standin/kbaselib/registry.h"
 
 namespace khost {
@@ -176,15 +176,6 @@ void LoadedModule::Unload() {
   mHandle = nullptr;
   mEntry = nullptr;
   mInit = nullptr;
-}
-
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (n <= 0) return "";
-  std::string path(buffer, static_cast<std::size_t>(n));
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 }  // namespace khost

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/kbaselib.h"
-#include "khost/app/status.h"
+#include "khost/base/status.h"
 
 namespace khost {
 
@@ -35,8 +35,5 @@ class LoadedModule {
   void (*mEntry)(kDllOperation) = nullptr;
   bool (*mInit)() = nullptr;
 };
-
-// The folder of the running executable ("" when it cannot be found).
-std::string ExecutableFolder();
 
 }  // namespace khost

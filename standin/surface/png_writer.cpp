@@ -52,14 +52,14 @@ bool KPng_Encode(int width, int height, const unsigned char* rgba, std::vector<u
   image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGBA;
   const png_int_32 stride = static_cast<png_int_32>(width) * 4;
-  // The first call measures, the second writes.
-  png_alloc_size_t size = 0;
-  if (png_image_write_to_memory(&image, nullptr, &size, 0, rgba, stride, nullptr) && size > 0) {
+  // Encoded once, into a buffer of the library's bound for the image's
+  // largest PNG (its pixels stored uncompressed), then cut to the size
+  // written.
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+  png.resize(size);
+  if (size > 0 && png_image_write_to_memory(&image, png.data(), &size, 0, rgba, stride, nullptr)) {
     png.resize(size);
-    if (png_image_write_to_memory(&image, png.data(), &size, 0, rgba, stride, nullptr)) {
-      png.resize(size);
-      return true;
-    }
+    return true;
   }
   const std::string message =
       ImageMessage(image, "PNG encode", ("of " + SizeText(width, height)).c_str());

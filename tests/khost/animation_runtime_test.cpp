@@ -15,7 +15,7 @@
 #include "khost/runtime/clip_tracks.h"
 #include "khost/scene/crowd.h"
 #include "khost/import/isolated_import.h"
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/scene/scene.h"
 #include "khost/runtime/skin_kernels.h"
 #include "khost/runtime/skinning.h"

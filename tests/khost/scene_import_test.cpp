@@ -15,7 +15,7 @@
 #include "khost/scene/camera_control.h"
 #include "khost/scene/crowd.h"
 #include "khost/import/isolated_import.h"
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 #include "khost/scene/scene.h"
 #include "khost/scene/workload.h"
 

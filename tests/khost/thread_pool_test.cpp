@@ -1,4 +1,4 @@
-#include "khost/scene/thread_pool.h"
+#include "khost/base/thread_pool.h"
 
 #include <gtest/gtest.h>
 

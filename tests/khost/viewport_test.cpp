@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "khost/import/isolated_import.h"
-#include "khost/import/model.h"
-#include "khost/scene/thread_pool.h"
+#include "khost/runtime/model.h"
+#include "khost/base/thread_pool.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 

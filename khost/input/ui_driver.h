@@ -10,7 +10,7 @@
 
 #include "host/kcontrols.h"
 #include "host/ktoolkit.h"
-#include "khost/cli/cli.h"
+#include "khost/cli/run_requests.h"
 #include "standin/ktoolkit/viewhost.h"
 
 namespace khost {

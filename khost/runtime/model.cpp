@@ -1,11 +1,11 @@
-#include "khost/import/model.h"
+#include "khost/runtime/model.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
 
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 
 namespace khost {
 

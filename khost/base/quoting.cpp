@@ -1,4 +1,4 @@
-#include "khost/cli/quoting.h"
+#include "khost/base/quoting.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "khost/app/ui_driver.h"
+#include "khost/input/ui_driver.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "khost/app/standard_output.h"
+#include "khost/base/standard_output.h"
 
 #include <poll.h>
 #include <signal.h>

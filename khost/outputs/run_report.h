@@ -1,0 +1,27 @@
+// What a run reports at its end beside the files it writes as it goes: the
+// comparison's table or the tuning search's answer, printed with the run's
+// notes and, when asked for, written as CSV (--compare-csv, --tune-csv).
+// The outputs call it once, after the recording and the trace are
+// finished and before the screenshots and the statistics.
+#pragma once
+
+#include <ostream>
+
+#include "khost/base/status.h"
+
+namespace khost {
+
+class RunReport {
+ public:
+  virtual ~RunReport() = default;
+  // [loop thread] Prints the answer to `notes` and, when `csv` is not null,
+  // its table there. A failure (too little measured for an answer) leaves
+  // the CSV file unwritten.
+  virtual Status Write(std::ostream& notes, std::ostream* csv) = 0;
+  // [loop thread] Once the CSV file is in place: what the answer changes
+  // beside the run's outputs (the tune's configuration edits), said in
+  // `notes`.
+  virtual Status Apply(std::ostream& notes) = 0;
+};
+
+}  // namespace khost
