@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "khost/cli/cli_values.h"
 #include "standin/ktoolkit/controls.h"
 #include "standin/ktoolkit/view_tree.h"
 #include "standin/ktoolkit/viewhost.h"
