@@ -7,8 +7,8 @@
 #include <memory>
 #include <utility>
 
-#include "khost/import/isolated_import.h"
 #include "khost/base/stopwatch.h"
+#include "khost/import/isolated_import.h"
 
 namespace khost_bench {
 

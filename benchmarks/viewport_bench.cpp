@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "khost/render/viewport.h"
 #include "khost/base/thread_pool.h"
+#include "khost/render/viewport.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "khost/base/quoting.h"
 #include "khost/cli/cli.h"
 #include "khost/cli/cli_flags.h"
-#include "khost/base/quoting.h"
 
 namespace {
 

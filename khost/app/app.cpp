@@ -10,20 +10,20 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
-#include "khost/input/input_sink.h"
 #include "khost/app/interrupt.h"
 #include "khost/app/repaint_policy.h"
+#include "khost/app/run_script.h"
 #include "khost/app/scene_engine.h"
-#include "khost/base/status.h"
-#include "khost/input/ui_driver.h"
 #include "khost/app/window_layout.h"
 #include "khost/base/quoting.h"
+#include "khost/base/status.h"
 #include "khost/cli/run_plan.h"
-#include "khost/app/run_script.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/frame_clock.h"
 #include "khost/frame/measured_frame.h"
 #include "khost/frame/profiler_feed.h"
+#include "khost/input/input_sink.h"
+#include "khost/input/ui_driver.h"
 #include "khost/outputs/output_paths.h"
 #include "khost/outputs/run_outputs.h"
 #include "khost/render/address_space.h"
@@ -126,8 +126,8 @@ Status Application::Run() {
   if (Status opened = OpenTool(); !opened) return opened;
   if (Status opened = OpenSurface(); !opened) return opened;
   mScript = std::make_unique<RunScript>(mPlan, *mDriver, mOutputs.Measured(), mRepaint);
-  if (Status checked = mScript->Check(mEngine->GetScene().GetCharacterCount(),
-                                      mPlan.FramesToRun(!mHeadless));
+  if (Status checked =
+          mScript->Check(mEngine->GetScene().GetCharacterCount(), mPlan.FramesToRun(!mHeadless));
       !checked) {
     return checked;
   }

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "khost/base/thread_pool.h"
 #include "khost/frame/profiler_feed.h"
 #include "khost/import/scene_source.h"
-#include "khost/base/thread_pool.h"
 #include "khost/scene/workload.h"
 
 namespace khost {

@@ -38,8 +38,7 @@ std::string VerdictOf(const ComparisonRow& row) {
 }  // namespace
 
 Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareSpec& spec,
-                                                              MeasureClock clock,
-                                                              long long frames,
+                                                              MeasureClock clock, long long frames,
                                                               UiDriver& driver) {
   for (const std::string& value : {spec.ValueA, spec.ValueB}) {
     const ActionResult checked = driver.Check({UiAction::kSet, spec.Caption, value});
@@ -66,7 +65,8 @@ Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& change
   const std::optional<std::string> value = SwitchAfter(frameIndex);
   if (!value) return {};
   const ActionResult done = driver.Run({UiAction::kSet, mSpec.Caption, *value});
-  if (!done.Ok()) return Error{static_cast<ExitStatus>(done.ExitCode), "--compare: " + done.Message};
+  if (!done.Ok())
+    return Error{static_cast<ExitStatus>(done.ExitCode), "--compare: " + done.Message};
   changed = true;
   return {};
 }

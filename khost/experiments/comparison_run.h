@@ -33,9 +33,8 @@ class ComparisonRun : public Experiment {
   static constexpr int kSettleFrames = 5;
   // Checks `spec`'s two values against the editor `driver` finds for its
   // caption and that a run of `frames` frames holds two blocks of each.
-  static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareSpec& spec,
-                                                        MeasureClock clock, long long frames,
-                                                        UiDriver& driver);
+  static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareSpec& spec, MeasureClock clock,
+                                                        long long frames, UiDriver& driver);
 
   // Compares `spec` on `clock` over a run of `frames` frames.
   ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames);

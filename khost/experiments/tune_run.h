@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "khost/base/status.h"
-#include "khost/input/ui_driver.h"
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/experiment.h"
 #include "khost/experiments/tune_config.h"
 #include "khost/experiments/tune_report.h"
 #include "khost/experiments/tune_search.h"
 #include "khost/frame/frame_capture.h"
+#include "khost/input/ui_driver.h"
 #include "khost/setup/config_edit.h"
 
 namespace khost {

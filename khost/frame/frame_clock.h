@@ -7,8 +7,8 @@
 // Every call runs on the loop's thread.
 #pragma once
 
-#include "khost/frame/measured_frame.h"
 #include "khost/base/stopwatch.h"
+#include "khost/frame/measured_frame.h"
 
 namespace khost {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "khost/base/status.h"
-#include "khost/runtime/model.h"
 #include "khost/import/up_axis.h"
+#include "khost/runtime/model.h"
 
 namespace khost {
 

@@ -12,8 +12,8 @@
 
 #include "khost/base/status.h"
 #include "khost/cli/run_requests.h"
-#include "khost/outputs/measured_run.h"
 #include "khost/frame/profiler_feed.h"
+#include "khost/outputs/measured_run.h"
 #include "khost/outputs/output_file.h"
 #include "khost/outputs/output_paths.h"
 #include "khost/outputs/run_report.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <tuple>
 
-#include "khost/runtime/model.h"
 #include "khost/render/viewport_programs.h"
+#include "khost/runtime/model.h"
 #include "khost/runtime/skin_layout.h"
 
 namespace khost {

@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "khost/runtime/model.h"
 #include "khost/runtime/math3d.h"
+#include "khost/runtime/model.h"
 
 namespace khost {
 

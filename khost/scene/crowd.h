@@ -2,8 +2,8 @@
 // each frame, exposed for its tests.
 #pragma once
 
-#include "khost/runtime/model.h"
 #include "khost/runtime/math3d.h"
+#include "khost/runtime/model.h"
 
 namespace khost {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "khost/scene/scene.h"
 #include "khost/base/stopwatch.h"
 #include "khost/base/thread_pool.h"
+#include "khost/scene/scene.h"
 
 namespace khost {
 

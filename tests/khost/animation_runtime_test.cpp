@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "khost/runtime/clip_tracks.h"
-#include "khost/scene/crowd.h"
 #include "khost/import/isolated_import.h"
+#include "khost/runtime/clip_tracks.h"
 #include "khost/runtime/model.h"
-#include "khost/scene/scene.h"
 #include "khost/runtime/skin_kernels.h"
 #include "khost/runtime/skinning.h"
+#include "khost/scene/crowd.h"
+#include "khost/scene/scene.h"
 
 namespace {
 

@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 // One include of another folder's header.
 struct FolderInclude {
-  std::string From;  // the including folder
-  std::string To;    // the included folder
+  std::string From;   // the including folder
+  std::string To;     // the included folder
   std::string Where;  // "khost/FOLDER/FILE:LINE"
 };
 

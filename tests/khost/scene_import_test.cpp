@@ -12,10 +12,10 @@
 #include <string>
 
 #include "host/ktoolkit.h"
-#include "khost/scene/camera_control.h"
-#include "khost/scene/crowd.h"
 #include "khost/import/isolated_import.h"
 #include "khost/runtime/model.h"
+#include "khost/scene/camera_control.h"
+#include "khost/scene/crowd.h"
 #include "khost/scene/scene.h"
 #include "khost/scene/workload.h"
 

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "khost/base/thread_pool.h"
 #include "khost/import/isolated_import.h"
 #include "khost/runtime/model.h"
-#include "khost/base/thread_pool.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
 
