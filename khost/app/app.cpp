@@ -10,10 +10,10 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "khost/app/host_engine.h"
 #include "khost/app/interrupt.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_script.h"
-#include "khost/app/scene_engine.h"
 #include "khost/app/window_layout.h"
 #include "khost/base/quoting.h"
 #include "khost/base/status.h"
@@ -92,7 +92,7 @@ class Application {
   std::ostream& mErr;
 
   // The scene's workload and the profiler's cycles it is measured in.
-  std::unique_ptr<SceneEngine> mEngine;
+  std::unique_ptr<HostEngine> mEngine;
 
   // The module's tool, and the window it is shown in beside the viewport.
   ModuleBridge mModule;
@@ -163,7 +163,7 @@ Status Application::StartHost() {
       ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
                   configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
-  mEngine = std::make_unique<SceneEngine>(*scene);
+  mEngine = std::make_unique<HostEngine>(*scene);
   return {};
 }
 

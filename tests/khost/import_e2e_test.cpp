@@ -111,7 +111,9 @@ TEST(KhostImport, AStopDuringTheImportEndsItAtOnceAndSaysSo) {
   const auto asked = std::chrono::steady_clock::now();
   ::kill(pid, SIGINT);
   const RunResult r = w.Wait(pid, 30);
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  // Well inside the import's 20 s time limit, with room for a loaded
+  // machine: the stop did not wait for the limit.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
   EXPECT_EQ(r.Status, 128 + SIGINT) << r.Err;
   EXPECT_NE(r.Err.find("was abandoned"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("interrupted by SIGINT"), std::string::npos) << r.Err;
@@ -133,7 +135,9 @@ TEST(KhostImport, KillingKhostDuringTheImportKillsItsChild) {
   EXPECT_EQ(w.Wait(pid, 10).Status, 128 + SIGKILL);
   int status = 0;
   pid_t reaped = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  // The child dies with khost; the wait only bounds how long a child that
+  // outlived it is looked for.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while ((reaped = ::waitpid(child, &status, WNOHANG)) == 0 &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -13,17 +13,17 @@
 
 namespace khost {
 
-class SceneEngine {
+class HostEngine {
  public:
   // The chosen scene (an imported model's crowd or the procedural
   // characters) on a pool as large as the machine, its cycles in the
   // profiler's table and its node count written to the evaluation settings.
-  explicit SceneEngine(const SceneChoice& scene);
+  explicit HostEngine(const SceneChoice& scene);
   // Waits for the last frame's work, then takes the cycles out of the
   // profiler's table.
-  ~SceneEngine();
-  SceneEngine(const SceneEngine&) = delete;
-  SceneEngine& operator=(const SceneEngine&) = delete;
+  ~HostEngine();
+  HostEngine(const HostEngine&) = delete;
+  HostEngine& operator=(const HostEngine&) = delete;
 
   // Brings the scene in step with the settings before a frame, and returns
   // the engine settings the frame runs with. A node count edited in the

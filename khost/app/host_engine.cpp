@@ -1,11 +1,11 @@
-#include "khost/app/scene_engine.h"
+#include "khost/app/host_engine.h"
 
 #include "host/bcore.h"
 #include "khost/setup/host_settings.h"
 
 namespace khost {
 
-SceneEngine::SceneEngine(const SceneChoice& scene)
+HostEngine::HostEngine(const SceneChoice& scene)
     : mPool(ThreadPool::DefaultWorkerCount()),
       mWorkload(scene.Imported ? std::make_unique<Workload>(mPool, scene.Imported, scene.Count)
                                : std::make_unique<Workload>(mPool, scene.Count)) {
@@ -15,12 +15,12 @@ SceneEngine::SceneEngine(const SceneChoice& scene)
   KEvaluateManager::TheOne()->NodeCount = mWrittenNodeCount;
 }
 
-SceneEngine::~SceneEngine() {
+HostEngine::~HostEngine() {
   mWorkload->Drain();
   mFeed.Uninstall();
 }
 
-EngineSettings SceneEngine::Update() {
+EngineSettings HostEngine::Update() {
   KEvaluateManager* evaluation = KEvaluateManager::TheOne();
   const int requested = evaluation->NodeCount.Get();
   if (requested != mWrittenNodeCount) {
@@ -33,8 +33,8 @@ EngineSettings SceneEngine::Update() {
   return CurrentEngineSettings();
 }
 
-const FrameTimings& SceneEngine::RunFrame(long long frame, double seconds,
-                                          const EngineSettings& settings) {
+const FrameTimings& HostEngine::RunFrame(long long frame, double seconds,
+                                         const EngineSettings& settings) {
   mWorkload->RunFrame(frame, seconds, settings, mTimings);
   return mTimings;
 }
