@@ -7,23 +7,14 @@
 
 namespace khost {
 
-namespace {
-
-Status AsStatus(const ActionResult& result, const std::string& prefix = "") {
-  if (result.Ok()) return {};
-  return Error{static_cast<ExitStatus>(result.ExitCode), prefix + result.Message};
-}
-
-}  // namespace
-
 Status RunScript::Check(int characters) {
   for (const UiAction& action : mPlan.Actions) {
-    if (Status checked = AsStatus(mDriver.Check(action)); !checked) return checked;
+    if (Status checked = mDriver.Check(action); !checked) return checked;
   }
   if (const std::optional<CompareSpec>& compare = mPlan.Outputs.Measured.Compare) {
     for (const std::string& value : {compare->ValueA, compare->ValueB}) {
       const UiAction action{UiAction::kSet, compare->Caption, value};
-      if (Status checked = AsStatus(mDriver.Check(action), "--compare: "); !checked) {
+      if (Status checked = Prefixed("--compare: ", mDriver.Check(action)); !checked) {
         return checked;
       }
     }
@@ -49,7 +40,7 @@ Status RunScript::AtStart() {
   for (const UiAction& action : actions) {
     // A signal to stop leaves the rest undone; the loop ends the run.
     if (InterruptSignal() != 0) return {};
-    if (Status done = AsStatus(mDriver.Run(action)); !done) return done;
+    if (Status done = mDriver.Run(action); !done) return done;
   }
   if (!actions.empty()) mRepaint.MarkOutOfDate();
   // Every input has been accepted: the recording may now replace what
@@ -60,7 +51,7 @@ Status RunScript::AtStart() {
 Status RunScript::After(long long frameIndex, long long& frames) {
   if (const std::optional<std::string> value = mMeasured.SwitchAfter(frameIndex)) {
     const UiAction action{UiAction::kSet, mMeasured.Comparison()->Spec().Caption, *value};
-    if (Status done = AsStatus(mDriver.Run(action), "--compare: "); !done) return done;
+    if (Status done = Prefixed("--compare: ", mDriver.Run(action)); !done) return done;
     mRepaint.MarkOutOfDate();
   }
   if (mTune && !mTune->Finished()) {

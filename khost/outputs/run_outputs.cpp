@@ -57,15 +57,14 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
 
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
                             const std::vector<unsigned char>& pixels) {
+  const std::string prefix = std::string(flag) + ": ";
+  if (pixels.empty()) return Failure(prefix + "the frame could not be read");
   std::string error;
   std::vector<unsigned char> png;
-  if (pixels.empty()) {
-    error = "the frame could not be read";
-  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
-             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
-    return {};
-  }
-  return Failure(std::string(flag) + ": " + error);
+  if (!KPng_Encode(width, height, pixels.data(), png, &error)) return Failure(prefix + error);
+  Status written = file.Write(png.data(), png.size());
+  if (written) written = file.Commit();
+  return Prefixed(prefix, written);
 }
 
 Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream& err) {
@@ -93,10 +92,9 @@ Status RunOutputs::Finish(const Ending& ending, std::ostream& out, std::ostream&
     // What went to standard output so far comes first when the statistics
     // go there too.
     out.flush();
-    std::string error;
-    if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
-      status = Both(status, Failure("--stats: " + error));
-    }
+    Status written = mStats.Write(csv.str());
+    if (written) written = mStats.Commit();
+    status = Both(status, Prefixed("--stats: ", written));
   }
   return status;
 }
