@@ -6,18 +6,9 @@
 
 namespace khost {
 
-namespace {
-
-Status AsStatus(const ActionResult& result) {
-  if (result.Ok()) return {};
-  return Error{static_cast<ExitStatus>(result.ExitCode), result.Message};
-}
-
-}  // namespace
-
 Status RunScript::Check(int characters, long long planned) {
   for (const UiAction& action : mPlan.Actions) {
-    if (Status checked = AsStatus(mDriver.Check(action)); !checked) return checked;
+    if (Status checked = mDriver.Check(action); !checked) return checked;
   }
   Result<std::unique_ptr<Experiment>> experiment =
       MakeExperiment(mPlan, planned, mDriver, characters);
@@ -34,7 +25,7 @@ Status RunScript::AtStart() {
   for (const UiAction& action : actions) {
     // A signal to stop leaves the rest undone; the loop ends the run.
     if (InterruptSignal() != 0) return {};
-    if (Status done = AsStatus(mDriver.Run(action)); !done) return done;
+    if (Status done = mDriver.Run(action); !done) return done;
   }
   if (!actions.empty()) mRepaint.MarkOutOfDate();
   // Every input has been accepted: the recording may now replace what

@@ -74,6 +74,13 @@ class [[nodiscard]] Result {
   std::variant<T, Error> mValue;
 };
 
+// The same outcome, its message led by `prefix` (the flag or part it belongs
+// to: "--stats: "), its status kept.
+inline Status Prefixed(const std::string& prefix, const Status& status) {
+  if (status.Ok()) return status;
+  return Error{status.Code(), prefix + status.GetError().Message};
+}
+
 // Both outcomes of two independent steps: the first failure's status, and
 // when both failed, both messages, the second on a line of its own with the
 // prefix the printer gives the first.

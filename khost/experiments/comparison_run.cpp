@@ -41,10 +41,8 @@ Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareSpec&
                                                               MeasureClock clock, long long frames,
                                                               UiDriver& driver) {
   for (const std::string& value : {spec.ValueA, spec.ValueB}) {
-    const ActionResult checked = driver.Check({UiAction::kSet, spec.Caption, value});
-    if (!checked.Ok()) {
-      return Error{static_cast<ExitStatus>(checked.ExitCode), "--compare: " + checked.Message};
-    }
+    const Status checked = driver.Check({UiAction::kSet, spec.Caption, value});
+    if (!checked) return Prefixed("--compare: ", checked).GetError();
   }
   if (frames < MinimumFrames(spec.Block)) {
     return BadInput("--compare: " + std::to_string(frames) + " frames are too few for " +
@@ -64,9 +62,9 @@ Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& change
   changed = false;
   const std::optional<std::string> value = SwitchAfter(frameIndex);
   if (!value) return {};
-  const ActionResult done = driver.Run({UiAction::kSet, mSpec.Caption, *value});
-  if (!done.Ok())
-    return Error{static_cast<ExitStatus>(done.ExitCode), "--compare: " + done.Message};
+  if (Status done = driver.Run({UiAction::kSet, mSpec.Caption, *value}); !done) {
+    return Prefixed("--compare: ", done);
+  }
   changed = true;
   return {};
 }

@@ -16,9 +16,7 @@ constexpr const char* kTask = "@Task.txt";
 // (a regular file or none, in a folder khost may write).
 Status CheckReplaceable(const std::string& path) {
   OutputFile probe;
-  std::string error;
-  if (!probe.Open(path, error)) return Failure("--tune-write: " + error);
-  return {};
+  return Prefixed("--tune-write: ", probe.Open(path));
 }
 
 }  // namespace

@@ -7,11 +7,6 @@ namespace khost {
 
 namespace {
 
-Status AsStatus(const ActionResult& result) {
-  if (result.Ok()) return {};
-  return Error{static_cast<ExitStatus>(result.ExitCode), "--tune: " + result.Message};
-}
-
 // The path every character's cycles start with.
 constexpr const char* kCharacterCycles = "Evaluation/Character ";
 
@@ -63,10 +58,9 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
     for (const TunableSetting& s : TunableSettings()) captions.emplace_back(s.Caption);
   }
   for (const std::string& caption : captions) {
-    EditorChoices choices;
-    const ActionResult read = driver.ReadChoices(caption, choices);
-    if (!read.Ok() && read.Message.rfind("unknown caption", 0) == 0) {
-      return BadInput("--tune-settings: " + read.Message);
+    const Result<EditorChoices> read = driver.ReadChoices(caption);
+    if (!read && read.GetError().Message.rfind("unknown caption", 0) == 0) {
+      return BadInput("--tune-settings: " + read.GetError().Message);
     }
     if (caption == "Node Count") {
       return BadInput(
@@ -81,9 +75,9 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
       return BadInput("--tune-settings: " + QuoteArgument(caption) +
                       " is not an engine setting (the searched settings: " + tunable + ")");
     }
-    if (!read.Ok()) return BadInput("--tune-settings: " + read.Message);
-    run->mSettings.push_back({caption, choices.Values, choices.Current});
-    run->mSet.push_back(choices.Current);
+    if (!read) return BadInput("--tune-settings: " + read.GetError().Message);
+    run->mSettings.push_back({caption, read->Values, read->Current});
+    run->mSet.push_back(read->Current);
   }
   if (!KnownCycle(request.Target, characters)) {
     return BadInput("--tune-target: unknown cycle " + QuoteArgument(request.Target) +
@@ -128,8 +122,8 @@ Status TuneRun::SetCandidate(int candidate, UiDriver& driver) {
   for (std::size_t s = 0; s < mSettings.size(); ++s) {
     if (mSet[s] == wanted[s]) continue;
     const std::string& value = mSettings[s].Values[static_cast<std::size_t>(wanted[s])];
-    if (Status set = AsStatus(driver.Run({UiAction::kSet, mSettings[s].Caption, value})); !set) {
-      return set;
+    if (Status set = driver.Run({UiAction::kSet, mSettings[s].Caption, value}); !set) {
+      return Prefixed("--tune: ", set);
     }
     mSet[s] = wanted[s];
   }
@@ -147,11 +141,9 @@ Status TuneRun::After(long long frameIndex, UiDriver& driver) {
   if (frameIndex == 0) {
     // The start is what the window shows once the start-up actions ran.
     for (std::size_t s = 0; s < mSettings.size(); ++s) {
-      EditorChoices choices;
-      if (Status read = AsStatus(driver.ReadChoices(mSettings[s].Caption, choices)); !read) {
-        return read;
-      }
-      mSettings[s].Current = mSet[s] = choices.Current;
+      const Result<EditorChoices> read = driver.ReadChoices(mSettings[s].Caption);
+      if (!read) return Prefixed("--tune: ", read.AsStatus());
+      mSettings[s].Current = mSet[s] = read->Current;
     }
     Result<TuneSearch> search = TuneSearch::Create(mSettings, mSearch->Options());
     if (!search) return search.AsStatus();

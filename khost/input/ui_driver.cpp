@@ -61,10 +61,6 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-ActionResult Fail(int code, std::string message) {
-  return {code, std::move(message)};
-}
-
 // "'a', 'b', 'c'": the items of a list, for messages.
 std::string QuotedItems(KtList* list) {
   std::string items;
@@ -112,34 +108,30 @@ UiDriver::UiDriver(KtLayout& root, KtViewHost& host, int windowWidth, int window
       mHeight(windowHeight),
       mExpose(std::move(expose)) {}
 
-ActionResult UiDriver::Check(const UiAction& action) {
+Status UiDriver::Check(const UiAction& action) {
   mChecking = true;
-  ActionResult result = Act(action);
+  Status result = Act(action);
   mChecking = false;
   return result;
 }
 
-ActionResult UiDriver::Run(const UiAction& action) {
+Status UiDriver::Run(const UiAction& action) {
   mExpose();  // rectangles of the current layout
-  ActionResult result = Act(action);
+  Status result = Act(action);
   mExpose();
   return result;
 }
 
-ActionResult UiDriver::Act(const UiAction& action) {
-  ActionResult result;
+Status UiDriver::Act(const UiAction& action) {
   switch (action.ActionKind) {
     case UiAction::kSelect:
-      result = Select(action);
-      break;
+      return Select(action);
     case UiAction::kClick:
-      result = Click(action);
-      break;
+      return Click(action);
     case UiAction::kSet:
-      result = Set(action);
-      break;
+      return Set(action);
   }
-  return result;
+  return {};
 }
 
 bool UiDriver::ClickAt(int x, int y) {
@@ -149,18 +141,18 @@ bool UiDriver::ClickAt(int x, int y) {
   return taken;
 }
 
-ActionResult UiDriver::Locate(KtView& view, const std::string& what, int& x, int& y, int& w,
-                              int& h) {
-  if (!KtView_GetWindowRect(view, x, y, w, h) || w <= 0 || h <= 0) {
-    return Fail(1, what + " is not shown in the window");
+Result<UiDriver::ScreenRect> UiDriver::Locate(KtView& view, const std::string& what) {
+  ScreenRect r;
+  if (!KtView_GetWindowRect(view, r.X, r.Y, r.W, r.H) || r.W <= 0 || r.H <= 0) {
+    return Failure(what + " is not shown in the window");
   }
-  const int cx = x + w / 2;
-  const int cy = y + h / 2;
+  const int cx = r.X + r.W / 2;
+  const int cy = r.Y + r.H / 2;
   if (cx < 0 || cy < 0 || cx >= mWidth || cy >= mHeight) {
-    return Fail(1, what + " lies outside the window (" + std::to_string(mWidth) + "x" +
-                       std::to_string(mHeight) + ")");
+    return Failure(what + " lies outside the window (" + std::to_string(mWidth) + "x" +
+                   std::to_string(mHeight) + ")");
   }
-  return {};
+  return r;
 }
 
 std::vector<FoundControl> UiDriver::FindByCaption(const std::string& caption) {
@@ -197,60 +189,62 @@ KtList* UiDriver::FindFirstList() {
   return nullptr;
 }
 
-ActionResult UiDriver::PickPopupRow(int index, int count, const std::string& what) {
+Status UiDriver::PickPopupRow(int index, int count, const std::string& what) {
   mExpose();  // the popup gets its on-screen rectangle
   KtView* popup = dynamic_cast<KtView*>(mHost.GetPopup());
-  if (!popup) return Fail(1, what + " did not open its item list");
+  if (!popup) return Failure(what + " did not open its item list");
   int x = 0, y = 0, w = 0, h = 0;
   if (!KtView_GetWindowRect(*popup, x, y, w, h) || count <= 0 || h < count) {
-    return Fail(1, "the item list of " + what + " is not shown");
+    return Failure("the item list of " + what + " is not shown");
   }
   const int row = h / count;
   const int cx = x + w / 2;
   const int cy = y + row * index + row / 2;
   if (cx < 0 || cy < 0 || cx >= mWidth || cy >= mHeight) {
     mHost.Input(kInputKeyDown, cx, cy, kKeyEscape, 0);
-    return Fail(1, "item " + std::to_string(index) + " of " + what + " lies outside the window");
+    return Failure("item " + std::to_string(index) + " of " + what + " lies outside the window");
   }
-  if (!ClickAt(cx, cy)) return Fail(1, "the item list of " + what + " did not take the click");
+  if (!ClickAt(cx, cy)) return Failure("the item list of " + what + " did not take the click");
   return {};
 }
 
-ActionResult UiDriver::Select(const UiAction& action) {
+Status UiDriver::Select(const UiAction& action) {
   KtList* list = FindListWithItem(action.Caption);
   if (!list) {
     const std::string items = QuotedItems(FindFirstList());
-    return Fail(2, "unknown item " + Quote(action.Caption) + " in the display selector" +
-                       (items.empty() ? std::string() : " (items: " + items + ")"));
+    return BadInput("unknown item " + Quote(action.Caption) + " in the display selector" +
+                    (items.empty() ? std::string() : " (items: " + items + ")"));
   }
   if (mChecking) return {};
   const int index = list->FindItem(action.Caption.c_str());
   const std::string what = "the display selector";
-  int x = 0, y = 0, w = 0, h = 0;
-  if (ActionResult located = Locate(*list, what, x, y, w, h); !located.Ok()) return located;
-  if (list->IsOpen()) ClickAt(x + w / 2, y + h / 2);  // start from a closed list
-  if (!ClickAt(x + w / 2, y + h / 2)) return Fail(1, what + " did not take the click");
-  if (ActionResult picked = PickPopupRow(index, list->GetItemCount(), what); !picked.Ok()) {
-    return picked;
-  }
+  const Result<ScreenRect> located = Locate(*list, what);
+  if (!located) return located.AsStatus();
+  const ScreenRect& r = *located;
+  if (list->IsOpen()) ClickAt(r.X + r.W / 2, r.Y + r.H / 2);  // start from a closed list
+  if (!ClickAt(r.X + r.W / 2, r.Y + r.H / 2)) return Failure(what + " did not take the click");
+  if (Status picked = PickPopupRow(index, list->GetItemCount(), what); !picked) return picked;
   if (list->SelectedIndex.Get() != index) {
-    return Fail(1, what + " did not select " + Quote(action.Caption));
+    return Failure(what + " did not select " + Quote(action.Caption));
   }
   return {};
 }
 
-ActionResult UiDriver::Click(const UiAction& action) {
+Status UiDriver::Click(const UiAction& action) {
   const std::vector<FoundControl> found = FindByCaption(action.Caption);
   if (found.empty()) {
-    return Fail(
-        2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() + ")");
+    return BadInput("unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
+                    ")");
   }
   const FoundControl& c = found.front();
   const std::string what = "control " + Quote(action.Caption);
-  int x = 0, y = 0, w = 0, h = 0;
+  ScreenRect r;
   if (!mChecking) {
-    if (ActionResult located = Locate(*c.View, what, x, y, w, h); !located.Ok()) return located;
+    const Result<ScreenRect> located = Locate(*c.View, what);
+    if (!located) return located.AsStatus();
+    r = *located;
   }
+  const auto [x, y, w, h] = r;
   switch (c.ControlKind) {
     case FoundControl::kButton: {
       if (mChecking) return {};
@@ -260,13 +254,13 @@ ActionResult UiDriver::Click(const UiAction& action) {
       const bool taken = ClickAt(x + w / 2, y + h / 2);
       button->OnClick.Remove(&probe, KCALLBACK_HANDLER(ClickProbe::OnClick));
       if (!taken || probe.Clicks != 1)
-        return Fail(1, "button " + Quote(action.Caption) + " did not take the click");
+        return Failure("button " + Quote(action.Caption) + " did not take the click");
       return {};
     }
     case FoundControl::kEditor: {
       auto* editor = static_cast<KtProperty*>(c.View);
       KProperty* property = editor->GetEditedProperty();
-      if (!property) return Fail(2, "editor " + Quote(action.Caption) + " edits nothing");
+      if (!property) return BadInput("editor " + Quote(action.Caption) + " edits nothing");
       const bool clickable =
           property->GetType() == kPropertyBool ||
           (property->GetType() == kPropertyInt && property->GetNamedValueCount() > 0);
@@ -276,32 +270,32 @@ ActionResult UiDriver::Click(const UiAction& action) {
         const int before = property->GetAsInt();
         if (!ClickAt(x + std::min(caption + 7, w - 1), y + h / 2) ||
             property->GetAsInt() == before) {
-          return Fail(1, "check box " + Quote(action.Caption) + " did not take the click");
+          return Failure("check box " + Quote(action.Caption) + " did not take the click");
         }
         return {};
       }
       if (property->GetType() == kPropertyInt && property->GetNamedValueCount() > 0) {
         // A click on a drop-down opens its item list; the next frame shows it.
         if (!ClickAt(x + (caption + w) / 2, y + h / 2) || !mHost.GetPopup()) {
-          return Fail(1, "drop-down " + Quote(action.Caption) + " did not open");
+          return Failure("drop-down " + Quote(action.Caption) + " did not open");
         }
         return {};
       }
-      return Fail(2, "editor " + Quote(action.Caption) +
-                         " takes a value, not a click; use --set CAPTION=VALUE");
+      return BadInput("editor " + Quote(action.Caption) +
+                      " takes a value, not a click; use --set CAPTION=VALUE");
     }
     case FoundControl::kTabs:
       if (mChecking) return {};
       if (!ClickAt(x + w / 2, y + h / 2)) {
-        return Fail(1, "tab " + Quote(action.Caption) + " did not take the click");
+        return Failure("tab " + Quote(action.Caption) + " did not take the click");
       }
       return {};
     default:
-      return Fail(2, LabelHint(action.Caption, FindFirstList()));
+      return BadInput(LabelHint(action.Caption, FindFirstList()));
   }
 }
 
-ActionResult UiDriver::Set(const UiAction& action) {
+Status UiDriver::Set(const UiAction& action) {
   const std::vector<FoundControl> found = FindByCaption(action.Caption);
   const FoundControl* editor = nullptr;
   for (const FoundControl& c : found) {
@@ -312,17 +306,17 @@ ActionResult UiDriver::Set(const UiAction& action) {
   }
   if (!editor) {
     if (!found.empty() && found.front().ControlKind == FoundControl::kLabel) {
-      return Fail(2, LabelHint(action.Caption, FindFirstList()));
+      return BadInput(LabelHint(action.Caption, FindFirstList()));
     }
     if (!found.empty()) {
-      return Fail(2, Quote(action.Caption) + " is not a property editor; use --click");
+      return BadInput(Quote(action.Caption) + " is not a property editor; use --click");
     }
-    return Fail(
-        2, "unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() + ")");
+    return BadInput("unknown caption " + Quote(action.Caption) + " (captions: " + KnownCaptions() +
+                    ")");
   }
   auto* view = static_cast<KtProperty*>(editor->View);
   KProperty* property = view->GetEditedProperty();
-  if (!property) return Fail(2, "editor " + Quote(action.Caption) + " edits nothing");
+  if (!property) return BadInput("editor " + Quote(action.Caption) + " edits nothing");
   switch (property->GetType()) {
     case kPropertyBool:
       return SetCheckBox(*view, *property, action);
@@ -330,27 +324,27 @@ ActionResult UiDriver::Set(const UiAction& action) {
       return property->GetNamedValueCount() > 0 ? SetDropDown(*view, *property, action)
                                                 : SetNumber(*view, *property, action);
     default:
-      return Fail(2, "editor " + Quote(action.Caption) + " shows a value that cannot be edited");
+      return BadInput("editor " + Quote(action.Caption) + " shows a value that cannot be edited");
   }
 }
 
-ActionResult UiDriver::ReadChoices(const std::string& caption, EditorChoices& choices) {
+Result<EditorChoices> UiDriver::ReadChoices(const std::string& caption) {
   const FoundControl* editor = nullptr;
   const std::vector<FoundControl> found = FindByCaption(caption);
   for (const FoundControl& c : found) {
     if (c.ControlKind == FoundControl::kEditor && !editor) editor = &c;
   }
   if (!editor) {
-    if (!found.empty()) return Fail(2, Quote(caption) + " is not a property editor");
-    return Fail(2, "unknown caption " + Quote(caption) + " (captions: " + KnownCaptions() + ")");
+    if (!found.empty()) return BadInput(Quote(caption) + " is not a property editor");
+    return BadInput("unknown caption " + Quote(caption) + " (captions: " + KnownCaptions() + ")");
   }
   KProperty* property = static_cast<KtProperty*>(editor->View)->GetEditedProperty();
-  if (!property) return Fail(2, "editor " + Quote(caption) + " edits nothing");
-  choices = {};
+  if (!property) return BadInput("editor " + Quote(caption) + " edits nothing");
+  EditorChoices choices;
   if (property->GetType() == kPropertyBool) {
     choices.Values = {"0", "1"};
     choices.Current = property->GetAsInt() != 0 ? 1 : 0;
-    return {};
+    return choices;
   }
   const int count = property->GetNamedValueCount();
   if (property->GetType() == kPropertyInt && count > 0) {
@@ -359,35 +353,34 @@ ActionResult UiDriver::ReadChoices(const std::string& caption, EditorChoices& ch
     }
     choices.Current = property->GetAsInt();
     if (choices.Current < 0 || choices.Current >= count) {
-      return Fail(2, "drop-down " + Quote(caption) + " shows no item of its list");
+      return BadInput("drop-down " + Quote(caption) + " shows no item of its list");
     }
-    return {};
+    return choices;
   }
-  return Fail(2, "editor " + Quote(caption) + " is not a check box or a drop-down");
+  return BadInput("editor " + Quote(caption) + " is not a check box or a drop-down");
 }
 
-ActionResult UiDriver::SetCheckBox(KtProperty& editor, KProperty& property,
-                                   const UiAction& action) {
+Status UiDriver::SetCheckBox(KtProperty& editor, KProperty& property, const UiAction& action) {
   if (action.Value != "0" && action.Value != "1") {
-    return Fail(2, "malformed value " + Quote(action.Value) + " for check box " +
-                       Quote(action.Caption) + " (expected 0 or 1)");
+    return BadInput("malformed value " + Quote(action.Value) + " for check box " +
+                    Quote(action.Caption) + " (expected 0 or 1)");
   }
   const int wanted = action.Value == "1" ? 1 : 0;
   if (mChecking || (property.GetAsInt() != 0 ? 1 : 0) == wanted) return {};
   const std::string what = "check box " + Quote(action.Caption);
-  int x = 0, y = 0, w = 0, h = 0;
-  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  const Result<ScreenRect> located = Locate(editor, what);
+  if (!located) return located.AsStatus();
+  const auto [x, y, w, h] = *located;
   // The box sits at the left of the value column.
   const int caption = std::max(0, editor.CaptionWidth.Get());
   if (!ClickAt(x + std::min(caption + 7, w - 1), y + h / 2) ||
       (property.GetAsInt() != 0 ? 1 : 0) != wanted) {
-    return Fail(1, what + " did not take the click");
+    return Failure(what + " did not take the click");
   }
   return {};
 }
 
-ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
-                                   const UiAction& action) {
+Status UiDriver::SetDropDown(KtProperty& editor, KProperty& property, const UiAction& action) {
   const int count = property.GetNamedValueCount();
   int index = -1;
   for (int i = 0; i < count && index < 0; ++i) {
@@ -404,22 +397,23 @@ ActionResult UiDriver::SetDropDown(KtProperty& editor, KProperty& property,
       items += std::string(i ? ", " : "") +
                Quote(property.GetNamedValue(i) ? property.GetNamedValue(i) : "");
     }
-    return Fail(2, "unknown item " + Quote(action.Value) + " for " + Quote(action.Caption) +
-                       " (items: " + items + ")");
+    return BadInput("unknown item " + Quote(action.Value) + " for " + Quote(action.Caption) +
+                    " (items: " + items + ")");
   }
   if (mChecking) return {};
   const std::string what = "drop-down " + Quote(action.Caption);
-  int x = 0, y = 0, w = 0, h = 0;
-  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  const Result<ScreenRect> located = Locate(editor, what);
+  if (!located) return located.AsStatus();
+  const auto [x, y, w, h] = *located;
   const int caption = std::max(0, editor.CaptionWidth.Get());
   if (mHost.GetPopup()) mHost.Input(kInputKeyDown, x, y, kKeyEscape, 0);
-  if (!ClickAt(x + (caption + w) / 2, y + h / 2)) return Fail(1, what + " did not take the click");
-  if (ActionResult picked = PickPopupRow(index, count, what); !picked.Ok()) return picked;
-  if (property.GetAsInt() != index) return Fail(1, what + " did not take " + Quote(action.Value));
+  if (!ClickAt(x + (caption + w) / 2, y + h / 2)) return Failure(what + " did not take the click");
+  if (Status picked = PickPopupRow(index, count, what); !picked) return picked;
+  if (property.GetAsInt() != index) return Failure(what + " did not take " + Quote(action.Value));
   return {};
 }
 
-ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property, const UiAction& action) {
+Status UiDriver::SetNumber(KtProperty& editor, KProperty& property, const UiAction& action) {
   int value = 0;
   const int low = std::min(property.GetMinimum(), property.GetMaximum());
   const int high = std::max(property.GetMinimum(), property.GetMaximum());
@@ -427,29 +421,30 @@ ActionResult UiDriver::SetNumber(KtProperty& editor, KProperty& property, const 
     case ValueRead::kOk:
       break;
     case ValueRead::kMalformed:
-      return Fail(2, "malformed value " + Quote(action.Value) + " for number field " +
-                         Quote(action.Caption) + " (expected an integer in digits)");
+      return BadInput("malformed value " + Quote(action.Value) + " for number field " +
+                      Quote(action.Caption) + " (expected an integer in digits)");
     case ValueRead::kOutOfRange:
-      return Fail(2, "value " + Quote(action.Value) + " for " + Quote(action.Caption) +
-                         " is out of range (" + std::to_string(low) + ".." + std::to_string(high) +
-                         ")");
+      return BadInput("value " + Quote(action.Value) + " for " + Quote(action.Caption) +
+                      " is out of range (" + std::to_string(low) + ".." + std::to_string(high) +
+                      ")");
   }
   if (mChecking) return {};
   const std::string what = "number field " + Quote(action.Caption);
-  int x = 0, y = 0, w = 0, h = 0;
-  if (ActionResult located = Locate(editor, what, x, y, w, h); !located.Ok()) return located;
+  const Result<ScreenRect> located = Locate(editor, what);
+  if (!located) return located.AsStatus();
+  const auto [x, y, w, h] = *located;
   // The field lies between the "-" and "+" buttons of the value column,
   // each as wide as the editor is high (at most a quarter of the column).
   const int caption = std::clamp(editor.CaptionWidth.Get(), 0, w);
   const int step = std::clamp(h, 0, std::max(0, (w - caption) / 4));
   const int fx = x + (caption + step + 1 + (w - step - 1)) / 2;
   const int fy = y + h / 2;
-  if (!ClickAt(fx, fy)) return Fail(1, what + " did not take the click");
+  if (!ClickAt(fx, fy)) return Failure(what + " did not take the click");
   for (int i = 0; i < 16; ++i) mHost.Input(kInputKeyDown, fx, fy, kKeyBackspace, 0);
   for (char ch : std::to_string(value)) mHost.Input(kInputKeyChar, fx, fy, ch, 0);
   const bool taken = mHost.Input(kInputKeyDown, fx, fy, kKeyEnter, 0);
   if (!taken || property.GetAsInt() != value) {
-    return Fail(1, what + " did not take " + Quote(action.Value));
+    return Failure(what + " did not take " + Quote(action.Value));
   }
   return {};
 }

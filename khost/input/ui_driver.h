@@ -10,6 +10,7 @@
 
 #include "host/kcontrols.h"
 #include "host/ktoolkit.h"
+#include "khost/base/status.h"
 #include "khost/cli/run_requests.h"
 #include "standin/ktoolkit/viewhost.h"
 
@@ -27,12 +28,6 @@ struct FoundControl {
 // region order, depth first.
 std::vector<FoundControl> CollectControls(KtLayout& root);
 
-struct ActionResult {
-  int ExitCode = 0;     // 0 done; 2 bad input (unknown caption, item, value); 1 not hittable
-  std::string Message;  // names the offending caption, item or value
-  bool Ok() const { return ExitCode == 0; }
-};
-
 // The values an editor offers, as --set takes them, and the one it shows.
 struct EditorChoices {
   std::vector<std::string> Values;  // a check box: "0", "1"; a drop-down: its items
@@ -46,19 +41,22 @@ class UiDriver {
   UiDriver(KtLayout& root, KtViewHost& host, int windowWidth, int windowHeight,
            std::function<void()> expose);
 
-  ActionResult Run(const UiAction& action);
+  // Sends `action` through the window's input. An unknown caption, item or
+  // value is bad input; a control that is not on screen or does not take
+  // the input is a failure; either message names the caption, item or value.
+  Status Run(const UiAction& action);
   // Resolves `action` against the tool as built, sending no input: the
   // caption, item or value it names, and whether that control takes it.
   // What it does not check is whether the control is on screen and takes
   // the input, which Run finds out. The controls, their items and value
   // ranges are there from the tool's creation, so this runs before the
   // first frame, before any output is opened.
-  ActionResult Check(const UiAction& action);
+  Status Check(const UiAction& action);
 
   // The choices of the check box or drop-down captioned `caption`; a
   // number field, an unknown caption or a control that is no editor is
-  // refused (exit code 2) with a message naming it.
-  ActionResult ReadChoices(const std::string& caption, EditorChoices& choices);
+  // refused as bad input with a message naming it.
+  Result<EditorChoices> ReadChoices(const std::string& caption);
 
   // The display selector: the list offering `item` (null when none does).
   KtList* FindListWithItem(const std::string& item);
@@ -66,22 +64,30 @@ class UiDriver {
   KtList* FindFirstList();
 
  private:
+  // A control's rectangle in window pixels.
+  struct ScreenRect {
+    int X = 0;
+    int Y = 0;
+    int W = 0;
+    int H = 0;
+  };
+
   // Run's and Check's work (mChecking: stop before any input).
-  ActionResult Act(const UiAction& action);
-  ActionResult Select(const UiAction& action);
-  ActionResult Click(const UiAction& action);
-  ActionResult Set(const UiAction& action);
-  ActionResult SetCheckBox(KtProperty& editor, KProperty& property, const UiAction& action);
-  ActionResult SetDropDown(KtProperty& editor, KProperty& property, const UiAction& action);
-  ActionResult SetNumber(KtProperty& editor, KProperty& property, const UiAction& action);
+  Status Act(const UiAction& action);
+  Status Select(const UiAction& action);
+  Status Click(const UiAction& action);
+  Status Set(const UiAction& action);
+  Status SetCheckBox(KtProperty& editor, KProperty& property, const UiAction& action);
+  Status SetDropDown(KtProperty& editor, KProperty& property, const UiAction& action);
+  Status SetNumber(KtProperty& editor, KProperty& property, const UiAction& action);
   // Picks row `index` of the open popup. `what` names the control in errors.
-  ActionResult PickPopupRow(int index, int count, const std::string& what);
+  Status PickPopupRow(int index, int count, const std::string& what);
 
   // Mouse move, press and release of the left button at (x, y); false when
   // the press was not taken by any view.
   bool ClickAt(int x, int y);
-  // The centre of a control, or an error when it is not on screen.
-  ActionResult Locate(KtView& view, const std::string& what, int& x, int& y, int& w, int& h);
+  // Where a control is, or a failure when its centre is not on screen.
+  Result<ScreenRect> Locate(KtView& view, const std::string& what);
   std::vector<FoundControl> FindByCaption(const std::string& caption);
   std::string KnownCaptions();
 

@@ -10,12 +10,11 @@ namespace {
 
 // Commits `file` for `flag`; `finished` says whether its writer finished.
 Status CommitFile(OutputFile& file, bool finished, const char* flag) {
-  std::string error;
-  if (!file.Commit(error) || !finished) {
-    if (error.empty()) error = "cannot write " + QuoteArgument(file.Path()) + ": writing failed";
-    return Failure(std::string(flag) + ": " + error);
+  Status committed = file.Commit();
+  if (committed && !finished) {
+    committed = Failure("cannot write " + QuoteArgument(file.Path()) + ": writing failed");
   }
-  return {};
+  return Prefixed(std::string(flag) + ": ", committed);
 }
 
 }  // namespace
@@ -40,9 +39,7 @@ Status MeasuredRun::PlaceRecording() {
   if (!mRecorder) return {};
   // The recording stands at its path from here on (the header and what was
   // recorded so far), so a killed run leaves what it recorded there.
-  std::string error;
-  if (!mRecordFile.PlaceNow(error)) return Failure("--record: " + error);
-  return {};
+  return Prefixed("--record: ", mRecordFile.PlaceNow());
 }
 
 Status MeasuredRun::Finish() {

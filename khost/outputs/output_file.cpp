@@ -125,14 +125,11 @@ bool OutputFile::Buffer::Drain(bool wholeLines) {
     while (end != pbase() && end[-1] != '\n') --end;
     if (end != pbase()) passed = static_cast<std::size_t>(end - pbase());
   }
-  if (passed != 0 && Error.empty()) {
-    std::string error;
-    if (!mOwner.Write(mData, passed, error)) Error = error;
-  }
+  if (passed != 0 && FirstFailure.Ok()) FirstFailure = mOwner.Write(mData, passed);
   std::memmove(mData, mData + passed, size - passed);
   setp(mData, mData + sizeof mData);
   pbump(static_cast<int>(size - passed));
-  return Error.empty();
+  return FirstFailure.Ok();
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {
@@ -156,10 +153,10 @@ std::ostream& OutputFile::Stream() {
   return *mStream;
 }
 
-bool OutputFile::Fail(std::string& error, const std::string& reason, int code) {
-  error = "cannot write " + QuoteArgument(mPath) + ": " + reason;
-  if (code != 0) error += std::string(" (") + std::strerror(code) + ")";
-  return false;
+Error OutputFile::Fail(const std::string& reason, int code) const {
+  std::string message = "cannot write " + QuoteArgument(mPath) + ": " + reason;
+  if (code != 0) message += std::string(" (") + std::strerror(code) + ")";
+  return Failure(std::move(message));
 }
 
 void OutputFile::Abandon() {
@@ -170,7 +167,7 @@ void OutputFile::Abandon() {
   mKind = Kind::kNone;
 }
 
-bool OutputFile::Open(const std::string& path, std::string& error) {
+Status OutputFile::Open(const std::string& path) {
   Abandon();
   mStream.reset();
   mBuffer.reset();
@@ -180,78 +177,78 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
   mWaitForReader = false;
   mStandardOutput = false;
   mReaderGone = false;
-  if (path.empty()) return Fail(error, "empty file name", 0);
+  if (path.empty()) return Fail("empty file name", 0);
 
   if (const int named = DescriptorNamed(path); named >= 0) {
     const int flags = ::fcntl(named, F_GETFL);
-    if (flags < 0) return Fail(error, "that descriptor is not open", 0);
-    if ((flags & O_ACCMODE) == O_RDONLY) return Fail(error, "that descriptor is read-only", 0);
+    if (flags < 0) return Fail("that descriptor is not open", 0);
+    if ((flags & O_ACCMODE) == O_RDONLY) return Fail("that descriptor is read-only", 0);
     mFd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
-    if (mFd < 0) return Fail(error, "cannot use that descriptor", errno);
+    if (mFd < 0) return Fail("cannot use that descriptor", errno);
     mWaitForReader = MayStall(mFd);
     mStandardOutput = named == STDOUT_FILENO;
     mKind = Kind::kStream;
-    return true;
+    return {};
   }
 
   std::string current = path;
   for (int hop = 0;; ++hop) {
-    if (hop > kMaxLinkHops) return Fail(error, "too many symbolic links", 0);
+    if (hop > kMaxLinkHops) return Fail("too many symbolic links", 0);
     struct stat info {};
     if (::lstat(current.c_str(), &info) != 0) {
-      if (errno != ENOENT) return Fail(error, "cannot inspect it", errno);
+      if (errno != ENOENT) return Fail("cannot inspect it", errno);
       break;  // nothing there yet: a new file
     }
     if (S_ISLNK(info.st_mode)) {
       char buffer[PATH_MAX];
       const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
-      if (length <= 0) return Fail(error, "cannot read the symbolic link", errno);
+      if (length <= 0) return Fail("cannot read the symbolic link", errno);
       std::string link(buffer, static_cast<std::size_t>(length));
       current = link[0] == '/' ? link : FolderOf(current) + "/" + link;
       continue;
     }
     if (S_ISREG(info.st_mode)) break;
-    if (S_ISDIR(info.st_mode)) return Fail(error, "it is a folder", 0);
-    if (S_ISSOCK(info.st_mode)) return Fail(error, "it is a socket", 0);
+    if (S_ISDIR(info.st_mode)) return Fail("it is a folder", 0);
+    if (S_ISSOCK(info.st_mode)) return Fail("it is a socket", 0);
     // A FIFO or a device: written in place, never waited on while opening.
     mFd = ::open(current.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (mFd < 0) {
       if (errno == ENXIO && S_ISFIFO(info.st_mode)) {
-        return Fail(error, "it is a FIFO that nobody reads", 0);
+        return Fail("it is a FIFO that nobody reads", 0);
       }
-      return Fail(error, "cannot open it", errno);
+      return Fail("cannot open it", errno);
     }
     struct stat opened {};
     if (::fstat(mFd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
       Abandon();
-      return Fail(error, "it changed while being opened", 0);
+      return Fail("it changed while being opened", 0);
     }
     // Writes may wait for a slow reader; only the opening must not.
     const int flags = ::fcntl(mFd, F_GETFL);
     if (flags >= 0) ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
     mWaitForReader = MayStall(mFd);
     mKind = Kind::kStream;
-    return true;
+    return {};
   }
 
-  if (NameOf(current).empty()) return Fail(error, "it names a folder", 0);
+  if (NameOf(current).empty()) return Fail("it names a folder", 0);
   const std::string folder = FolderOf(current);
   struct stat folderInfo {};
   if (::stat(folder.c_str(), &folderInfo) != 0) {
-    return Fail(error, "its folder " + QuoteArgument(folder) + " cannot be reached", errno);
+    return Fail("its folder " + QuoteArgument(folder) + " cannot be reached", errno);
   }
   if (!S_ISDIR(folderInfo.st_mode)) {
-    return Fail(error, QuoteArgument(folder) + " is not a folder", 0);
+    return Fail(QuoteArgument(folder) + " is not a folder", 0);
   }
   if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    return Fail(error, "its folder " + QuoteArgument(folder) + " is not writable", errno);
+    return Fail("its folder " + QuoteArgument(folder) + " is not writable", errno);
   }
   mTarget = current;
   mKind = Kind::kReplace;
-  return true;
+  return {};
 }
 
-bool OutputFile::CreateTemporary(std::string& error) {
+Status OutputFile::CreateTemporary() {
   const std::string folder = FolderOf(mTarget);
   // Unnamed until Commit: a run that ends early, or a folder removed or made
   // read-only meanwhile, leaves nothing behind.
@@ -276,9 +273,9 @@ bool OutputFile::CreateTemporary(std::string& error) {
     mFailed = true;
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
-      return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+      return Fail("its folder " + QuoteArgument(folder) + " is gone", 0);
     }
-    return Fail(error, "cannot create a temporary file beside it", code);
+    return Fail("cannot create a temporary file beside it", code);
   }
   // The new content keeps the old file's permissions and owner; a new file
   // gets the usual ones.
@@ -293,11 +290,11 @@ bool OutputFile::CreateTemporary(std::string& error) {
     ::umask(mask);
     ::fchmod(mFd, 0666 & ~mask);
   }
-  return true;
+  return {};
 }
 
-bool OutputFile::NameTemporary(std::string& error) {
-  if (!mTemporary.empty()) return true;
+Status OutputFile::NameTemporary() {
+  if (!mTemporary.empty()) return {};
   const std::string folder = FolderOf(mTarget);
   const std::string self = "/proc/self/fd/" + std::to_string(mFd);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -305,7 +302,7 @@ bool OutputFile::NameTemporary(std::string& error) {
     SetTemporary(name);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
         ::linkat(mFd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
-      return true;
+      return {};
     }
     const int code = errno;
     ForgetTemporary();
@@ -315,23 +312,23 @@ bool OutputFile::NameTemporary(std::string& error) {
   const int code = errno;
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0) {
-    return Fail(error, "its folder " + QuoteArgument(folder) + " is gone", 0);
+    return Fail("its folder " + QuoteArgument(folder) + " is gone", 0);
   }
-  return Fail(error, "cannot move the new content into place", code);
+  return Fail("cannot move the new content into place", code);
 }
 
-bool OutputFile::MoveIntoPlace(std::string& error) {
-  if (!NameTemporary(error)) return false;
+Status OutputFile::MoveIntoPlace() {
+  if (Status named = NameTemporary(); !named) return named;
   if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
     const int code = errno;
     struct stat info {};
     if (::stat(FolderOf(mTarget).c_str(), &info) != 0) {
-      return Fail(error, "its folder " + QuoteArgument(FolderOf(mTarget)) + " is gone", 0);
+      return Fail("its folder " + QuoteArgument(FolderOf(mTarget)) + " is gone", 0);
     }
-    return Fail(error, "cannot move the new content into place", code);
+    return Fail("cannot move the new content into place", code);
   }
   ForgetTemporary();
-  return true;
+  return {};
 }
 
 void OutputFile::SetTemporary(const std::string& name) {
@@ -346,8 +343,7 @@ void OutputFile::ForgetTemporary() {
   mTemporary.clear();
 }
 
-bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& written,
-                          std::string& error) {
+Status OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& written) {
   written = 0;
   while (written < size) {
     std::size_t chunk = size - written;
@@ -358,8 +354,7 @@ bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& writ
       const int polled = ::poll(&ready, 1, kStalledSeconds * 1000);
       if (polled < 0 && errno == EINTR) continue;
       if (polled == 0) {
-        return Fail(error,
-                    "its reader took nothing for " + std::to_string(kStalledSeconds) + " seconds",
+        return Fail("its reader took nothing for " + std::to_string(kStalledSeconds) + " seconds",
                     0);
       }
       chunk = std::min<std::size_t>(chunk, PIPE_BUF);
@@ -371,19 +366,21 @@ bool OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& writ
       NoteStandardOutputClosed();
     }
     if (put < 0 && errno == EFBIG) {
-      return Fail(error, "it reached the file-size limit", EFBIG);
+      return Fail("it reached the file-size limit", EFBIG);
     }
-    if (put <= 0) return Fail(error, "writing failed", put < 0 ? errno : EIO);
+    if (put <= 0) return Fail("writing failed", put < 0 ? errno : EIO);
     written += static_cast<std::size_t>(put);
   }
-  return true;
+  return {};
 }
 
-bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
-  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
-  if (mReaderGone) return true;
-  if (mFailed) return Fail(error, "an earlier write failed", 0);
-  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) return false;
+Status OutputFile::Write(const void* data, std::size_t size) {
+  if (mKind == Kind::kNone) return Fail("it is not open", 0);
+  if (mReaderGone) return {};
+  if (mFailed) return Fail("an earlier write failed", 0);
+  if (mKind == Kind::kReplace && mFd < 0) {
+    if (Status created = CreateTemporary(); !created) return created;
+  }
   // A file of ours that a write fails on (the disk full, the file-size
   // limit reached part way) is cut back to the end of the last whole line
   // that reached it, or to what it held before when none did, so that it
@@ -391,58 +388,58 @@ bool OutputFile::Write(const void* data, std::size_t size, std::string& error) {
   const off_t before = mKind == Kind::kStream ? -1 : ::lseek(mFd, 0, SEEK_CUR);
   const char* bytes = static_cast<const char*>(data);
   std::size_t written = 0;
-  if (!WriteAll(bytes, size, written, error)) {
+  if (Status all = WriteAll(bytes, size, written); !all) {
     mFailed = true;
-    if (mReaderGone) return true;
+    if (mReaderGone) return {};
     if (before >= 0) {
       std::size_t kept = written;
       while (kept > 0 && bytes[kept - 1] != '\n') --kept;
       const off_t end = before + static_cast<off_t>(kept);
       if (::ftruncate(mFd, end) == 0) ::lseek(mFd, end, SEEK_SET);
     }
-    return false;
+    return all;
   }
-  return true;
+  return {};
 }
 
-bool OutputFile::PlaceNow(std::string& error) {
-  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+Status OutputFile::PlaceNow() {
+  if (mKind == Kind::kNone) return Fail("it is not open", 0);
   if (mStream) mStream->flush();
-  if (mBuffer && !mBuffer->Error.empty()) {
-    error = mBuffer->Error;
-    return false;
+  if (mBuffer && !mBuffer->FirstFailure) return mBuffer->FirstFailure;
+  if (mReaderGone) return {};
+  if (mFailed) return Fail("an earlier write failed", 0);
+  if (mKind != Kind::kReplace) return {};
+  if (mFd < 0) {
+    if (Status created = CreateTemporary(); !created) return created;
   }
-  if (mReaderGone) return true;
-  if (mFailed) return Fail(error, "an earlier write failed", 0);
-  if (mKind != Kind::kReplace) return true;
-  if (mFd < 0 && !CreateTemporary(error)) return false;
-  if (!MoveIntoPlace(error)) {
+  if (Status moved = MoveIntoPlace(); !moved) {
     Abandon();
-    return false;
+    return moved;
   }
   // The descriptor still names the file, now at the target.
   mKind = Kind::kPlaced;
-  return true;
+  return {};
 }
 
-bool OutputFile::Commit(std::string& error) {
-  if (mKind == Kind::kNone) return Fail(error, "it is not open", 0);
+Status OutputFile::Commit() {
+  if (mKind == Kind::kNone) return Fail("it is not open", 0);
   if (mStream) {
     mStream->flush();
-    if (!mBuffer->Error.empty()) {
-      error = mBuffer->Error;
+    if (!mBuffer->FirstFailure) {
       Abandon();
-      return false;
+      return mBuffer->FirstFailure;
     }
   }
   if (mFailed) {
     Abandon();
-    if (mReaderGone) return true;
-    return Fail(error, "an earlier write failed", 0);
+    if (mReaderGone) return {};
+    return Fail("an earlier write failed", 0);
   }
-  if (mKind == Kind::kReplace && mFd < 0 && !CreateTemporary(error)) {
-    Abandon();
-    return false;
+  if (mKind == Kind::kReplace && mFd < 0) {
+    if (Status created = CreateTemporary(); !created) {
+      Abandon();
+      return created;
+    }
   }
   if (mKind == Kind::kPlaced) {
     // Written in place: what was written is lost if the file no longer
@@ -455,35 +452,36 @@ bool OutputFile::Commit(std::string& error) {
       struct stat info {};
       Abandon();
       if (::stat(folder.c_str(), &info) != 0) {
-        return Fail(error, "its folder " + QuoteArgument(folder) + " was removed during the run",
-                    0);
+        return Fail("its folder " + QuoteArgument(folder) + " was removed during the run", 0);
       }
-      return Fail(error, "it was removed or replaced during the run", 0);
+      return Fail("it was removed or replaced during the run", 0);
     }
   }
-  if (mKind == Kind::kReplace && !NameTemporary(error)) {
-    Abandon();
-    return false;
+  if (mKind == Kind::kReplace) {
+    if (Status named = NameTemporary(); !named) {
+      Abandon();
+      return named;
+    }
   }
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0 && errno != EINTR) {
     const int code = errno;
     Abandon();
-    return Fail(error, "writing failed", code);
+    return Fail("writing failed", code);
   }
-  if (mKind == Kind::kReplace && !MoveIntoPlace(error)) {
-    Abandon();
-    return false;
+  if (mKind == Kind::kReplace) {
+    if (Status moved = MoveIntoPlace(); !moved) {
+      Abandon();
+      return moved;
+    }
   }
   mKind = Kind::kNone;
-  return true;
+  return {};
 }
 
 Status OpenOutputFile(OutputFile& file, const std::string& path, const char* flag) {
-  std::string error;
-  if (!file.Open(path, error)) return Failure(std::string(flag) + ": " + error);
-  return {};
+  return Prefixed(std::string(flag) + ": ", file.Open(path));
 }
 
 }  // namespace khost

@@ -60,19 +60,17 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Checks `path` and, for a stream, opens it. False, with a message naming
-  // the path and the reason in `error`, when it cannot be written.
-  bool Open(const std::string& path, std::string& error);
+  // Checks `path` and, for a stream, opens it. A failure's message names
+  // the path and the reason it cannot be written.
+  Status Open(const std::string& path);
   bool IsOpen() const { return mKind != Kind::kNone; }
   // A write failed: the output cannot be finished (Commit reports why).
   bool Failed() const { return mFailed; }
   const std::string& Path() const { return mPath; }
 
   // Appends bytes; may be called any number of times before Commit.
-  bool Write(const void* data, std::size_t size, std::string& error);
-  bool Write(const std::string& text, std::string& error) {
-    return Write(text.data(), text.size(), error);
-  }
+  Status Write(const void* data, std::size_t size);
+  Status Write(const std::string& text) { return Write(text.data(), text.size()); }
   // The output as a stream, for writers that take one: what goes in is
   // buffered and passed to Write (a flush passes it on at once). A failed
   // write sets the stream's badbit; Commit reports it.
@@ -81,22 +79,22 @@ class OutputFile {
   // For outputs that grow while the run goes (a recording): a replaced file
   // takes what was written so far in one step now, and later writes append
   // to it in place, so a run that is killed keeps what it wrote at the path.
-  // A stream is unchanged. False, with a message, when that fails.
-  bool PlaceNow(std::string& error);
+  // A stream is unchanged.
+  Status PlaceNow();
 
   // Ends the output (flushing the stream first): a replaced file takes its
-  // new content in one step, a stream is closed. False, with a message, when
-  // the content did not reach the target whole (a replaced file then keeps
-  // its old content; a placed file that was removed or replaced meanwhile is
-  // reported, as its content is lost).
-  bool Commit(std::string& error);
+  // new content in one step, a stream is closed. Fails when the content did
+  // not reach the target whole (a replaced file then keeps its old content;
+  // a placed file that was removed or replaced meanwhile is reported, as its
+  // content is lost).
+  Status Commit();
 
  private:
   enum class Kind { kNone, kReplace, kPlaced, kStream };
   class Buffer : public std::streambuf {
    public:
     explicit Buffer(OutputFile& owner);
-    std::string Error;  // the first failure, for Commit
+    Status FirstFailure;  // for Commit
 
    protected:
     int_type overflow(int_type c) override;
@@ -109,12 +107,13 @@ class OutputFile {
     OutputFile& mOwner;
     char mData[16384];
   };
-  bool Fail(std::string& error, const std::string& reason, int code);
-  bool CreateTemporary(std::string& error);
-  bool NameTemporary(std::string& error);
-  bool MoveIntoPlace(std::string& error);
+  // "cannot write PATH: REASON (the errno's text, unless `code` is 0)".
+  Error Fail(const std::string& reason, int code) const;
+  Status CreateTemporary();
+  Status NameTemporary();
+  Status MoveIntoPlace();
   // Writes all of `bytes`; `written` says how many reached the file.
-  bool WriteAll(const char* bytes, std::size_t size, std::size_t& written, std::string& error);
+  Status WriteAll(const char* bytes, std::size_t size, std::size_t& written);
   void Abandon();
   // mTemporary and its entry in the table of named temporaries.
   void SetTemporary(const std::string& name);

@@ -55,13 +55,7 @@ Status RunOutputs::FinishReport(RunReport& report, std::ostream& notes) {
     return written;
   }
   Status status;
-  if (csv) {
-    std::string error;
-    if (!csv->Commit(error)) {
-      if (error.empty()) error = "cannot write " + QuoteArgument(csv->Path()) + ": writing failed";
-      status = Failure(std::string(flag) + ": " + error);
-    }
-  }
+  if (csv) status = Prefixed(std::string(flag) + ": ", csv->Commit());
   return Both(status, report.Apply(notes));
 }
 
@@ -86,15 +80,14 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
 
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
                             const std::vector<unsigned char>& pixels) {
+  const std::string prefix = std::string(flag) + ": ";
+  if (pixels.empty()) return Failure(prefix + "the frame could not be read");
   std::string error;
   std::vector<unsigned char> png;
-  if (pixels.empty()) {
-    error = "the frame could not be read";
-  } else if (KPng_Encode(width, height, pixels.data(), png, &error) &&
-             file.Write(png.data(), png.size(), error) && file.Commit(error)) {
-    return {};
-  }
-  return Failure(std::string(flag) + ": " + error);
+  if (!KPng_Encode(width, height, pixels.data(), png, &error)) return Failure(prefix + error);
+  Status written = file.Write(png.data(), png.size());
+  if (written) written = file.Commit();
+  return Prefixed(prefix, written);
 }
 
 Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream& out,
@@ -124,10 +117,9 @@ Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream&
     // What went to standard output so far comes first when the statistics
     // go there too.
     out.flush();
-    std::string error;
-    if (!mStats.Write(csv.str(), error) || !mStats.Commit(error)) {
-      status = Both(status, Failure("--stats: " + error));
-    }
+    Status written = mStats.Write(csv.str());
+    if (written) written = mStats.Commit();
+    status = Both(status, Prefixed("--stats: ", written));
   }
   return status;
 }

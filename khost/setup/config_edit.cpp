@@ -226,11 +226,10 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
 Status WriteConfigFileEdit(const ConfigFileEdit& edit) {
   if (edit.Edit.Changes.empty()) return Status();
   OutputFile file;
-  std::string error;
-  if (!file.Open(edit.Path, error) || !file.Write(edit.Edit.Text, error) || !file.Commit(error)) {
-    return Failure(error);
-  }
-  return Status();
+  Status written = file.Open(edit.Path);
+  if (written) written = file.Write(edit.Edit.Text);
+  if (written) written = file.Commit();
+  return written;
 }
 
 }  // namespace khost

@@ -55,11 +55,13 @@ class KhostOutputFile : public ::testing::Test {
       const rlimit size{limit, limit};
       setrlimit(RLIMIT_FSIZE, &size);
       OutputFile file;
-      std::string error;
-      if (!file.Open(path.string(), error)) _exit(3);
-      if (place && !file.PlaceNow(error)) _exit(4);
+      if (!file.Open(path.string())) _exit(3);
+      if (place && !file.PlaceNow()) _exit(4);
       for (int i = 0; i < lines; ++i) file.Stream() << i << ",12.345,Evaluation/Character,2\n";
-      _exit(file.Commit(error) ? 0 : (error.find(path.string()) != std::string::npos ? 1 : 5));
+      const khost::Status committed = file.Commit();
+      if (committed) _exit(0);
+      const bool named = committed.GetError().Message.find(path.string()) != std::string::npos;
+      _exit(named && committed.Code() == khost::ExitStatus::kFailure ? 1 : 5);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -98,8 +100,8 @@ TEST_F(KhostOutputFile, AFullDiskLeavesAPlacedFileAtItsLastWholeLineAndAReplaced
 TEST_F(KhostOutputFile, LinesLongerThanTheBufferAndMixedWritesArriveInOrder) {
   const fs::path path = mRoot / "out.txt";
   OutputFile file;
-  std::string error;
-  ASSERT_TRUE(file.Open(path.string(), error)) << error;
+  const khost::Status opened = file.Open(path.string());
+  ASSERT_TRUE(opened) << opened.GetError().Message;
   std::string expected;
   for (int i = 0; i < 3000; ++i) {
     const std::string line =
@@ -110,7 +112,8 @@ TEST_F(KhostOutputFile, LinesLongerThanTheBufferAndMixedWritesArriveInOrder) {
   }
   file.Stream() << "no line end";
   expected += "no line end";
-  ASSERT_TRUE(file.Commit(error)) << error;
+  const khost::Status committed = file.Commit();
+  ASSERT_TRUE(committed) << committed.GetError().Message;
   EXPECT_EQ(ReadAll(path), expected);
 }
 
