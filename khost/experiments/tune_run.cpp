@@ -149,7 +149,7 @@ Status TuneRun::After(long long frameIndex, UiDriver& driver) {
     if (!search) return search.AsStatus();
     *mSearch = std::move(*search);
   } else if (mRunning == frameIndex / mRequest.Block - 1) {
-    mSearch->Take(std::move(mSamples));
+    mSearch->AddBlock(std::move(mSamples));
     mSamples.clear();
   }
   mRunning = -1;

@@ -276,7 +276,7 @@ bool TuneSearch::StartRound() {
   return true;
 }
 
-void TuneSearch::Take(std::vector<double> samples) {
+void TuneSearch::AddBlock(std::vector<double> samples) {
   if (mPhase == TunePhase::kDone) return;
   const auto c = static_cast<std::size_t>(mQueue[mQueuePos]);
   ++mTaken;

@@ -3,7 +3,7 @@
 //
 // A pure, deterministic state machine: the frame loop asks Next() for the
 // configuration of the next block, runs the block, and hands the target
-// cycle's durations in the block's counted frames to Take(); Done() says
+// cycle's durations in the block's counted frames to AddBlock(); Done() says
 // when the budget is spent, Answer() gives the result.
 //
 // How it decides (two phases over blocks of frames):
@@ -128,7 +128,7 @@ class TuneSearch {
   int Next() const;
   // The finished block of Next()'s candidate: the target cycle's durations in
   // its counted frames (may be empty). Ignored when done.
-  void Take(std::vector<double> samples);
+  void AddBlock(std::vector<double> samples);
   long long BlocksTaken() const { return mTaken; }
   long long BlockBudget() const { return mBudget; }
 

@@ -80,7 +80,7 @@ class Machine {
 };
 
 TuneAnswer RunSearch(TuneSearch& search, Machine& machine) {
-  while (!search.Done()) search.Take(machine.RunBlock(search.Next()));
+  while (!search.Done()) search.AddBlock(machine.RunBlock(search.Next()));
   return search.Answer();
 }
 
@@ -150,7 +150,7 @@ TEST(TuneSearch, ARacePickTheCheckFindsSlowerIsNotPresentedAsTheBest) {
   Machine check(3, checking);
   while (!search->Done()) {
     Machine& machine = search->Phase() == TunePhase::kRace ? race : check;
-    search->Take(machine.RunBlock(search->Next()));
+    search->AddBlock(machine.RunBlock(search->Next()));
   }
   const TuneAnswer answer = search->Answer();
   ASSERT_TRUE(answer.Decided);
@@ -208,7 +208,7 @@ TEST(TuneSearch, RefusesWhatCannotBeSearchedAndRunsTheCandidatesItNamed) {
     const int next = search->Next();
     ++runs[static_cast<std::size_t>(next)];
     ++blocks;
-    search->Take(machine.RunBlock(next));
+    search->AddBlock(machine.RunBlock(next));
   }
   EXPECT_EQ(search->Next(), -1);
   EXPECT_EQ(blocks, search->BlocksTaken());
@@ -236,7 +236,7 @@ TEST(TuneSearch, RefusesWhatCannotBeSearchedAndRunsTheCandidatesItNamed) {
   }
   EXPECT_EQ(measured, 32);
   // Taking after the end changes nothing.
-  search->Take({1.0});
+  search->AddBlock({1.0});
   EXPECT_EQ(search->BlocksTaken(), blocks);
 }
 
@@ -262,7 +262,7 @@ TEST(TuneSearch, ASearchCutShortAtAnyBlockClaimsOnlyWhatItMeasured) {
     auto search = TuneSearch::Create(settings, options);
     ASSERT_TRUE(search.Ok());
     Machine machine(5, {48000.0, 30000.0, 30000.0, 29000.0});
-    for (long long b = 0; b < cut; ++b) search->Take(machine.RunBlock(search->Next()));
+    for (long long b = 0; b < cut; ++b) search->AddBlock(machine.RunBlock(search->Next()));
     const TuneAnswer answer = search->Answer();
     TuneReport report{&*search, answer, "Devices", cut < total};
     std::ostringstream table;
