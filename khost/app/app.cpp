@@ -458,8 +458,7 @@ Status Application::Finish() {
   // The statistics read the cycles once the workload's last frame is done,
   // with what the display selector shows now, whichever input chose it.
   mEngine->Drain();
-  const KtList* selector = mDriver->FindFirstList();
-  ending.Rows = mEngine->ChartRows(DisplayedSlot(selector ? selector->SelectedIndex.Get() : 0));
+  ending.Rows = mEngine->ChartRows(DisplayedSlot(mDriver->FindFirstList()));
   if (Status finished = mOutputs.Finish(ending, mOut, mErr); !finished) return finished;
   if (mPlan.PrintSettings) PrintSettings(mOut);
   mOut.flush();

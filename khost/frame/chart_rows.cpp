@@ -80,6 +80,10 @@ int DisplayedSlot(int index) {
   }
 }
 
+int DisplayedSlot(const KtList* selector) {
+  return selector ? DisplayedSlot(selector->SelectedIndex.Get()) : -1;
+}
+
 std::vector<ChartRow> WalkChart(const CycleCatalogue& catalogue, int displayed,
                                 CpuAverageOf cpuAverage) {
   std::vector<ChartRow> rows;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/kbaselib.h"
+#include "host/ktoolkit.h"
 #include "khost/frame/cycle_catalogue.h"
 
 namespace khost {
@@ -43,6 +44,9 @@ struct ChartRow {
 // shows the evaluation, the rendering and the devices cycles after its
 // first item (the whole chart), and the whole chart for any other index.
 int DisplayedSlot(int index);
+// The same for the item display selector `selector` (null: none) shows now,
+// however it was chosen.
+int DisplayedSlot(const KtList* selector);
 
 // A cycle's CPU average over its window (negative: none).
 using CpuAverageOf = double (*)(KProfilingSampling& cycle);
