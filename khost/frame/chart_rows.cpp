@@ -61,7 +61,7 @@ void WalkRoots(std::span<const int> roots, const CycleCatalogue& catalogue, doub
                CpuAverageOf cpuAverage, std::vector<ChartRow>& rows) {
   KProfilingSampling** table = KProfiler::TheOne()->RootCycles;
   for (int row : roots) {
-    ChartWalk(reference, cpuAverage, rows).Cycle(table[catalogue.Row(row).Slot], 0);
+    ChartWalk(reference, cpuAverage, rows).Cycle(table[catalogue.Row(row).Place.Slot], 0);
   }
 }
 
@@ -94,7 +94,7 @@ std::vector<ChartRow> WalkChart(const CycleCatalogue& catalogue, int displayed,
   // frame period, or a fixed period with the frame reference off.
   const std::span<const int> upper = catalogue.Roots(ChartBlock::kUpper);
   const double upperReference =
-      upper.empty() ? 0.0 : AverageOrZero(table[catalogue.Row(upper.front()).Slot]);
+      upper.empty() ? 0.0 : AverageOrZero(table[catalogue.Row(upper.front()).Place.Slot]);
   WalkRoots(upper, catalogue, upperReference, cpuAverage, rows);
   double lowerReference = kChartFixedReferencePeriod;
   if (profiler->FrameReference) {

@@ -12,51 +12,39 @@ namespace khost {
 namespace {
 
 using enum MeasuredBy;
-using enum ChartBlock;
 
-// Distinct hues, light enough for the chart's white labels to stay readable
-// next to them and different from the chart's grey background and lines.
+// One row per cycle, in the chart's order. Distinct hues, light enough for
+// the chart's white labels to stay readable next to them and different from
+// the chart's grey background and lines.
+// clang-format off
 constexpr CycleRow kCycles[] = {
-    {"Frame", kSlotFrame, nullptr, kUpper, {1.00f, 0.80f, 0.20f}, kLoop, kLoopFrame},
-    {"Present", kSlotPresent, nullptr, kUpper, {0.55f, 0.90f, 0.55f}, kLoop, kLoopPresent},
-    {"Devices", kSlotDevices, nullptr, kLower, {0.35f, 0.65f, 1.00f}, kLoop, kLoopDevices},
-    {"Input", kSlotInput, nullptr, kLower, {1.00f, 0.50f, 0.75f}, kLoop, kLoopInput},
-    {"Animation", kSlotAnimation, nullptr, kLower, {0.25f, 0.90f, 0.90f}, kStage, kStageAnimation},
-    {"Evaluation",
-     kSlotEvaluation,
-     nullptr,
-     kLower,
-     {0.20f, 0.75f, 0.30f},
-     kStage,
-     kStageEvaluation},
-    {"Deformation",
-     kSlotDeformation,
-     nullptr,
-     kLower,
-     {1.00f, 0.55f, 0.15f},
-     kStage,
-     kStageDeformation},
-    {"Upload", kSlotUpload, nullptr, kLower, {0.90f, 0.90f, 0.30f}, kStage, kStageUpload},
-    {"Rendering", kSlotRendering, nullptr, kLower, {0.95f, 0.30f, 0.30f}, kChildren},
-    {"Culling", -1, "Rendering", kLower, {1.00f, 0.65f, 0.55f}, kStage, kStageCulling},
-    {"Submission", -1, "Rendering", kLower, {0.80f, 0.35f, 0.65f}, kStage, kStageSubmission},
-    {"Tool Paint", kSlotToolPaint, nullptr, kLower, {0.45f, 0.50f, 1.00f}, kLoop, kLoopToolPaint},
-    {"Scene Update",
-     kSlotSceneUpdate,
-     nullptr,
-     kLower,
-     {0.75f, 0.55f, 1.00f},
-     kLoop,
-     kLoopSceneUpdate},
+//   name            place                    colour              measured by        CPU time
+    {"Frame",        Upper(kSlotFrame),       {1.00, 0.80, 0.20}, kLoopFrame,        true},
+    {"Present",      Upper(kSlotPresent),     {0.55, 0.90, 0.55}, kLoopPresent,      true},
+    {"Devices",      Lower(kSlotDevices),     {0.35, 0.65, 1.00}, kLoopDevices,      true},
+    {"Input",        Lower(kSlotInput),       {1.00, 0.50, 0.75}, kLoopInput,        true},
+    {"Animation",    Lower(kSlotAnimation),   {0.25, 0.90, 0.90}, kStageAnimation,   true},
+    {"Evaluation",   Lower(kSlotEvaluation),  {0.20, 0.75, 0.30}, kStageEvaluation,  true},
+    {"Deformation",  Lower(kSlotDeformation), {1.00, 0.55, 0.15}, kStageDeformation, true},
+    {"Upload",       Lower(kSlotUpload),      {0.90, 0.90, 0.30}, kStageUpload,      true},
+    {"Rendering",    Lower(kSlotRendering),   {0.95, 0.30, 0.30}, kSumOfChildren,    true},
+    {"Culling",      ChildOf("Rendering"),    {1.00, 0.65, 0.55}, kStageCulling,     true},
+    {"Submission",   ChildOf("Rendering"),    {0.80, 0.35, 0.65}, kStageSubmission,  true},
+    {"Tool Paint",   Lower(kSlotToolPaint),   {0.45, 0.50, 1.00}, kLoopToolPaint,    true},
+    {"Scene Update", Lower(kSlotSceneUpdate), {0.75, 0.55, 1.00}, kLoopSceneUpdate,  true},
 };
+// clang-format on
 
 // Each character in shades of the evaluation green, alternating so that
 // neighbours differ; its parts in their own colours.
+// clang-format off
 constexpr CharacterRow kCharacterRows[] = {
-    {"Character ", {0.35f, 0.85f, 0.40f}, {0.50f, 0.85f, 0.55f}, kCharacterTotal},
-    {"Skeleton", {0.60f, 0.95f, 0.60f}, {0.60f, 0.95f, 0.60f}, kCharacterSkeleton},
-    {"Constraints", {0.30f, 0.70f, 0.95f}, {0.30f, 0.70f, 0.95f}, kCharacterConstraints},
+//   name           colour              odd characters' colour  measured by
+    {"Character ",  {0.35, 0.85, 0.40}, {0.50, 0.85, 0.55},     kCharacterTotal},
+    {"Skeleton",    {0.60, 0.95, 0.60}, {0.60, 0.95, 0.60},     kCharacterSkeleton},
+    {"Constraints", {0.30, 0.70, 0.95}, {0.30, 0.70, 0.95},     kCharacterConstraints},
 };
+// clang-format on
 
 constexpr int kMaxDepth = 2;  // CapturedCycle::Order holds three levels
 
@@ -85,21 +73,23 @@ CycleCatalogue::CycleCatalogue(std::span<const CycleRow> rows, CharacterPattern 
     Entry& e = mEntries[Index(row)];
     e.Named.Name = r.Name;
     e.Named.Cpu = r.Cpu;
-    if (!r.Parent) {
-      if (r.Slot < 0 || r.Slot >= KProfiler::kRootCycleCount || slotTaken[r.Slot]) {
+    const CyclePlace& place = r.Place;
+    if (!place.Parent) {
+      if (place.Slot < 0 || place.Slot >= KProfiler::kRootCycleCount || slotTaken[place.Slot]) {
         Refuse("root '" + e.Named.Name + "' has no slot of its own");
       }
-      slotTaken[r.Slot] = true;
-      if (r.Block == kUpper && !mLower.empty()) {
+      slotTaken[place.Slot] = true;
+      const bool upper = place.Block == ChartBlock::kUpper;
+      if (upper && !mLower.empty()) {
         Refuse("root '" + e.Named.Name + "' of the upper block comes after the lower block's");
       }
       e.Named.Path = e.Named.Name;
       e.Named.Order[0] = roots++;
-      (r.Block == kUpper ? mUpper : mLower).push_back(row);
+      (upper ? mUpper : mLower).push_back(row);
       continue;
     }
     for (int p = 0; p < row && e.Parent < 0; ++p) {
-      if (std::strcmp(Row(p).Name, r.Parent) == 0) e.Parent = p;
+      if (std::strcmp(Row(p).Name, place.Parent) == 0) e.Parent = p;
     }
     if (e.Parent < 0) Refuse("'" + e.Named.Name + "' comes before its parent or has none");
     Entry& parent = mEntries[Index(e.Parent)];
@@ -123,7 +113,7 @@ CycleCatalogue::CycleCatalogue(std::span<const CycleRow> rows, CharacterPattern 
   for (int root : mLower) inOrder(inOrder, root);
   if (mPattern.Rows.empty()) return;
   for (int row = 0; row < RowCount(); ++row) {
-    if (!Row(row).Parent && std::strcmp(Row(row).Name, mPattern.Parent) == 0) {
+    if (!Row(row).Place.Parent && std::strcmp(Row(row).Name, mPattern.Parent) == 0) {
       mCharacterParent = row;
     }
   }
@@ -133,12 +123,12 @@ CycleCatalogue::CycleCatalogue(std::span<const CycleRow> rows, CharacterPattern 
 }
 
 std::span<const int> CycleCatalogue::Roots(ChartBlock block) const {
-  return block == kUpper ? mUpper : mLower;
+  return block == ChartBlock::kUpper ? mUpper : mLower;
 }
 
 int CycleCatalogue::RootOfSlot(int slot) const {
   for (int row = 0; row < RowCount(); ++row) {
-    if (!Row(row).Parent && Row(row).Slot == slot) return row;
+    if (!Row(row).Place.Parent && Row(row).Place.Slot == slot) return row;
   }
   return -1;
 }
@@ -177,12 +167,12 @@ std::optional<CapturedCycle> CycleCatalogue::Find(std::string_view path, int cha
 CycleTiming CycleCatalogue::Timing(const MeasuredFrame& frame, int row) const {
   const CycleRow& r = Row(row);
   CycleTiming t;
-  switch (r.Source) {
+  switch (r.Source.Kind) {
     case kLoop:
-      t = frame.Loop(r.By);
+      t = frame.Loop(r.Source.By);
       break;
     case kStage:
-      t = frame.Stage(r.By);
+      t = frame.Stage(r.Source.By);
       break;
     case kChildren: {
       const std::span<const int> children = Children(row);

@@ -32,28 +32,49 @@ struct CycleColour {
   float B = 0.0f;
 };
 
-// What measures a cycle.
-enum class MeasuredBy : unsigned char {
-  kLoop,      // the frame clock: the frame's LoopCycle `By`
-  kStage,     // the workload: the frame's WorkStage `By`
-  kChildren,  // the sum of its children's times; its interval spans theirs
-};
-
 // The chart's two blocks of root cycles: the upper one (against the first
 // of its cycles) and the lower one (against the frame period).
 enum class ChartBlock : unsigned char { kUpper, kLower };
+
+// Where a cycle sits in the profiler's tree: a root, in its slot of the
+// profiler's table and a block of the chart, or a child of another cycle.
+struct CyclePlace {
+  int Slot = -1;                          // a root's; -1 for a child
+  ChartBlock Block = ChartBlock::kLower;  // a root's
+  const char* Parent = nullptr;           // a child's parent, by name
+};
+constexpr CyclePlace Upper(int slot) {
+  return {slot, ChartBlock::kUpper, nullptr};
+}
+constexpr CyclePlace Lower(int slot) {
+  return {slot, ChartBlock::kLower, nullptr};
+}
+constexpr CyclePlace ChildOf(const char* parent) {
+  return {-1, ChartBlock::kLower, parent};
+}
+
+// What measures a cycle: a loop cycle of the frame clock, a stage of the
+// workload, or (kSumOfChildren) its children, whose times it adds up and
+// whose intervals it spans.
+enum class MeasuredBy : unsigned char { kLoop, kStage, kChildren };
+struct CycleSource {
+  MeasuredBy Kind = MeasuredBy::kChildren;
+  int By = 0;  // the LoopCycle or WorkStage
+  constexpr CycleSource() = default;
+  // Implicit on purpose: a cell of the table.
+  constexpr CycleSource(LoopCycle cycle) : Kind(MeasuredBy::kLoop), By(cycle) {}   // NOLINT
+  constexpr CycleSource(WorkStage stage) : Kind(MeasuredBy::kStage), By(stage) {}  // NOLINT
+};
+inline constexpr CycleSource kSumOfChildren{};
 
 // One cycle. Rows are in the chart's order: the roots of the upper block,
 // then those of the lower block; a parent's children in their order under
 // it. A child comes after its parent.
 struct CycleRow {
   const char* Name = "";
-  int Slot = -1;                          // a root's slot in the profiler's table; -1 for a child
-  const char* Parent = nullptr;           // a child's parent, by name
-  ChartBlock Block = ChartBlock::kLower;  // a root's block
+  CyclePlace Place = {};
   CycleColour Colour = {};
-  MeasuredBy Source = MeasuredBy::kLoop;
-  int By = 0;       // the LoopCycle or WorkStage (unused for kChildren)
+  CycleSource Source = {};
   bool Cpu = true;  // carries a CPU time (false: the steady clock's only)
 };
 

@@ -60,8 +60,8 @@ void FrameCapture::AddRow(const MeasuredFrame& frame, int row) {
   const int id = mRowIds[static_cast<std::size_t>(row)];
   AddSample(id, timing);
   const CycleRow& r = mCatalogue.Row(row);
-  if (r.Source == MeasuredBy::kStage) {
-    for (const WorkSpan& span : frame.StageShares(r.By)) {
+  if (r.Source.Kind == MeasuredBy::kStage) {
+    for (const WorkSpan& span : frame.StageShares(r.Source.By)) {
       if (span.Thread == timing.Thread) continue;  // the cycle's own thread
       const long long begin = Ns(span.Start);
       mSample.Work.push_back(

@@ -3,6 +3,8 @@
 // intervals it ran in, handed on to the outputs that keep frames (the
 // recording, the trace, the comparison, the tuning search) as soon as the
 // frame is taken.
+//
+// [loop thread; -]: every call.
 #pragma once
 
 #include <vector>

@@ -83,8 +83,8 @@ struct CharacterTimings {
 // pass). Shares holds, per stage, one span per thread that took part in
 // its parallel pass.
 //
-// [written by the threads that run the frame's stages; read on the loop
-// thread once RunFrame returned; the workload owns them]
+// [any thread: each stage's threads write their parts, the loop thread
+// reads it once RunFrame returned; the workload owns it]
 struct FrameTimings {
   StageTiming Stages[kStageCount];
   std::vector<WorkSpan> Shares[kStageCount];
@@ -171,7 +171,7 @@ class Workload {
  private:
   // Animates and evaluates frame `frameIndex` into its pose buffer and
   // `out`'s animation, evaluation and characters. [loop thread, or a pool
-  // thread when pipelined; one at a time]
+  // thread when pipelined; writes `out`, one call at a time]
   void Evaluate(long long frameIndex, double seconds, bool parallel, FrameTimings& out);
   // The rest of the frame. [loop thread; -]
   void Cull(int buffer, bool enabled);
@@ -192,7 +192,9 @@ class Workload {
   // A pipelined evaluation of frame mPendingFrame, or none.
   ThreadPool::Task mPending;
   long long mPendingFrame = -1;
-  std::vector<WorkSpan> mAnimationItems;  // Evaluate's, one per character
+  // Evaluate's, one per character, each written by the thread that
+  // animated it.
+  std::vector<WorkSpan> mAnimationItems;
 
   struct DeformChunk {
     int Character;

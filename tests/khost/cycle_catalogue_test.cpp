@@ -20,7 +20,7 @@ using namespace khost;
 using std::chrono::microseconds;
 
 // A stage the workload does not have: the test measures it.
-constexpr int kStageOcclusion = kStageCount;
+constexpr WorkStage kStageOcclusion = kStageCount;
 
 // The standard catalogue with one more child of Rendering, after
 // Submission, measured by the occlusion stage: the one row that adding a
@@ -28,14 +28,7 @@ constexpr int kStageOcclusion = kStageCount;
 std::vector<CycleRow> WithOcclusion() {
   const CycleCatalogue& standard = CycleCatalogue::Standard();
   std::vector<CycleRow> rows(standard.Rows().begin(), standard.Rows().end());
-  rows.push_back({"Occlusion",
-                  -1,
-                  "Rendering",
-                  ChartBlock::kLower,
-                  {0.9f, 0.6f, 0.2f},
-                  MeasuredBy::kStage,
-                  kStageOcclusion,
-                  true});
+  rows.push_back({"Occlusion", ChildOf("Rendering"), {0.9f, 0.6f, 0.2f}, kStageOcclusion, true});
   return rows;
 }
 
@@ -188,19 +181,22 @@ TEST(KhostCycleCatalogue, ATableThatDoesNotHoldTogetherIsRefused) {
   const auto build = [&](const std::vector<CycleRow>& rows) {
     const CycleCatalogue built(rows, none);
   };
-  const CycleRow frame = {"Frame", kSlotFrame, nullptr, ChartBlock::kUpper};
-  const CycleRow devices = {"Devices", kSlotDevices, nullptr, ChartBlock::kLower};
-  const CycleRow child = {"Child", -1, "Devices"};
+  const CycleRow frame = {"Frame", Upper(kSlotFrame)};
+  const CycleRow devices = {"Devices", Lower(kSlotDevices)};
+  const CycleRow child = {"Child", ChildOf("Devices")};
   EXPECT_NO_THROW(build({frame, devices, child}));
   EXPECT_THROW(build({frame, child, devices}), std::invalid_argument);  // child first
-  EXPECT_THROW(build({frame, devices, {"Again", kSlotDevices}}), std::invalid_argument);
-  EXPECT_THROW(build({frame, devices, {"Outside", KProfiler::kRootCycleCount}}),
+  EXPECT_THROW(build({frame, devices, {"Again", Lower(kSlotDevices)}}), std::invalid_argument);
+  EXPECT_THROW(build({frame, devices, {"Outside", Lower(KProfiler::kRootCycleCount)}}),
                std::invalid_argument);
   EXPECT_THROW(build({devices, frame}), std::invalid_argument);  // upper after lower
   EXPECT_THROW(build({frame, devices, child, child}), std::invalid_argument);
-  EXPECT_THROW(
-      build({frame, devices, child, {"Grandchild", -1, "Child"}, {"Deeper", -1, "Grandchild"}}),
-      std::invalid_argument);
+  EXPECT_THROW(build({frame,
+                      devices,
+                      child,
+                      {"Grandchild", ChildOf("Child")},
+                      {"Deeper", ChildOf("Grandchild")}}),
+               std::invalid_argument);
   const std::vector<CycleRow> alone = {frame};
   const CharacterPattern nowhere = {"Nowhere", CycleCatalogue::Standard().Characters().Rows};
   EXPECT_THROW(const CycleCatalogue built(alone, nowhere), std::invalid_argument);
