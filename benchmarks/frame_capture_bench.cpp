@@ -33,20 +33,24 @@ struct Frames {
     MeasuredFrame r;
     r.Index = index;
     r.Start = start;
-    r.ToolPainted = true;
     Work.Characters.resize(kCharacters);
     for (int i = 0; i < kCharacters; ++i) {
       Work.Characters[static_cast<std::size_t>(i)] = {
-          6.0, 1.5, 4.5, start + std::chrono::microseconds(100 + 7 * i), i % 2};
+          {6.0, 1.5, 4.5}, start + std::chrono::microseconds(100 + 7 * i), i % 2};
     }
-    Work.CullingStart = start + std::chrono::microseconds(600);
-    Work.SubmissionStart = start + std::chrono::microseconds(2000);
-    Work.DeformationWork = {{start + std::chrono::microseconds(700), 800.0, 1}};
-    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-      if (slot == 7 || IsWorkloadSlot(slot)) continue;
-      r.Loop[slot] = {100.0 + slot, 90.0 + slot, start, 0};
+    for (int stage = 0; stage < kStageCount; ++stage) {
+      Work.Stages[stage] = {start + std::chrono::microseconds(600 + 200 * stage), 150.0, 140.0, 0};
     }
-    r.Work = &Work;
+    Work.Shares[kStageDeformation] = {{start + std::chrono::microseconds(700), 800.0, 1}};
+    for (CycleTiming& loop : r.Loops) {
+      loop.Micros = 100.0;
+      loop.CpuMicros = 90.0;
+      loop.Parts[0] = {start, start + std::chrono::microseconds(100)};
+      loop.PartCount = 1;
+    }
+    r.Stages = Work.Stages;
+    r.Shares = Work.Shares;
+    r.Characters = Work.Characters;
     return r;
   }
 };

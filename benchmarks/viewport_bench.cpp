@@ -42,21 +42,20 @@ void BM_ViewportFrameCpuVsGpuSkinning(benchmark::State& state) {
   khost::EngineSettings cpu;
   khost::EngineSettings gpu;
   gpu.GPUSkinning = true;
-  khost::FrameTimings timings;
   long long frame = 0;
   // Buffers are made on first use: one frame of each before measuring.
-  workload.RunFrame(frame++, cpu, timings);
-  workload.RunFrame(frame++, gpu, timings);
+  workload.RunFrame(frame++, cpu);
+  workload.RunFrame(frame++, gpu);
   glFinish();
 
   double cpuSeconds = 0.0;
   double gpuSeconds = 0.0;
   for (auto _ : state) {
     Clock::time_point t0 = Clock::now();
-    workload.RunFrame(frame++, cpu, timings);
+    workload.RunFrame(frame++, cpu);
     glFinish();
     Clock::time_point t1 = Clock::now();
-    workload.RunFrame(frame++, gpu, timings);
+    workload.RunFrame(frame++, gpu);
     glFinish();
     Clock::time_point t2 = Clock::now();
     cpuSeconds += std::chrono::duration<double>(t1 - t0).count();

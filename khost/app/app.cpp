@@ -332,9 +332,9 @@ void Application::DrawAndFinish() {
 
 void Application::Frame(bool last) {
   StartFrame();
-  mClock.Time(kSlotInput, [&] { PollInput(); });
+  mClock.Time(kLoopInput, [&] { PollInput(); });
   EngineSettings settings;
-  mClock.Time(kSlotSceneUpdate, [&] { settings = mEngine->Update(); });
+  mClock.Time(kLoopSceneUpdate, [&] { settings = mEngine->Update(); });
   const double seconds = SceneSeconds();
   RunWorkload(seconds, settings);
   SubmitViewport();
@@ -380,7 +380,7 @@ double Application::SceneSeconds() const {
 void Application::RunWorkload(double seconds, const EngineSettings& settings) {
   // Parts of the window neither the viewport nor the tool covers.
   if (mLayout.LeavesGaps()) ClearWindow(mSurface->Width(), mSurface->Height());
-  mClock.SetWork(&mEngine->RunFrame(mFrameIndex, seconds, settings));
+  mClock.SetWork(mEngine->RunFrame(mFrameIndex, seconds, settings));
 }
 
 void Application::SubmitViewport() {
@@ -461,9 +461,10 @@ Status Application::Finish() {
   ending.ToolHeight = mToolLayer->Height();
   ending.WindowWidth = mSurface->Width();
   ending.WindowHeight = mSurface->Height();
-  // The statistics read the cycles once the workload's last frame is done.
+  // The statistics read the cycles once the workload's last frame is done,
+  // with what the display selector shows now, whichever input chose it.
   mEngine->Drain();
-  ending.Rows = mEngine->ChartRows(DisplayedSlot(mPlan.DisplayedItem()));
+  ending.Rows = mEngine->ChartRows(DisplayedSlot(mDriver->FindFirstList()));
   if (Status finished = mOutputs.Finish(ending, mScript->Report(), mOut, mErr); !finished) {
     return finished;
   }

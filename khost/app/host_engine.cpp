@@ -33,10 +33,4 @@ EngineSettings HostEngine::Update() {
   return CurrentEngineSettings();
 }
 
-const FrameTimings& HostEngine::RunFrame(long long frame, double seconds,
-                                         const EngineSettings& settings) {
-  mWorkload->RunFrame(frame, seconds, settings, mTimings);
-  return mTimings;
-}
-
 }  // namespace khost

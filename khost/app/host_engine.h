@@ -33,7 +33,9 @@ class HostEngine {
   EngineSettings Update();
   // Runs frame `frame` at scene time `seconds`; its timings stay valid
   // until the next frame.
-  const FrameTimings& RunFrame(long long frame, double seconds, const EngineSettings& settings);
+  const FrameTimings& RunFrame(long long frame, double seconds, const EngineSettings& settings) {
+    return mWorkload->RunFrame(frame, seconds, settings);
+  }
   // Records a measured frame in the profiler's cycles.
   void Publish(const MeasuredFrame& frame) { mFeed.Publish(frame); }
   // The chart's rows as the profiler holds them (see ProfilerFeed).
@@ -54,7 +56,6 @@ class HostEngine {
   std::unique_ptr<Workload> mWorkload;
   ProfilerFeed mFeed;
   int mWrittenNodeCount = -1;
-  FrameTimings mTimings;
 };
 
 }  // namespace khost

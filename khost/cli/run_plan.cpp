@@ -20,15 +20,3 @@ long long RunPlan::FramesToRun(bool live) const {
 }
 
 }  // namespace khost
-
-namespace khost {
-
-std::string RunPlan::DisplayedItem() const {
-  std::string item = "DisplayAll";
-  for (const UiAction& action : Actions) {
-    if (action.ActionKind == UiAction::kSelect) item = action.Caption;
-  }
-  return item;
-}
-
-}  // namespace khost

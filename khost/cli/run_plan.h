@@ -49,9 +49,6 @@ struct RunPlan {
   // else until the window closes live or kHeadlessFrames headless; at least
   // two when actions run (they run after the first frame).
   long long FramesToRun(bool live) const;
-  // The display selector's item the chart shows after the actions: the
-  // last --select's, else "DisplayAll".
-  std::string DisplayedItem() const;
 };
 
 }  // namespace khost

@@ -7,44 +7,41 @@ namespace khost {
 
 namespace {
 
-// The path every character's cycles start with.
-constexpr const char* kCharacterCycles = "Evaluation/Character ";
-
-// The cycles a recording names: those every frame has, and each
-// character's three ("Evaluation/Character 3/Skeleton").
-bool KnownCycle(const std::string& path, int characters) {
-  const FrameCapture capture;
-  for (const CapturedCycle& cycle : capture.Cycles()) {
-    if (cycle.Path == path) return true;
-  }
-  const std::string prefix = kCharacterCycles;
-  if (path.compare(0, prefix.size(), prefix) != 0) return false;
-  std::string rest = path.substr(prefix.size());
-  for (const char* part : {"/Skeleton", "/Constraints"}) {
-    const std::string suffix = part;
-    if (rest.size() > suffix.size() &&
-        rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      rest.resize(rest.size() - suffix.size());
-      break;
-    }
-  }
-  int number = 0;
-  return ParseInt(rest, 1, characters, number) && std::to_string(number) == rest;
-}
-
-std::string KnownCycles(int characters) {
+// The cycles a recording names in a scene of `characters` characters, for
+// the refusal of an unknown one: the catalogue's, in the chart's order,
+// and the pattern of each character's.
+std::string KnownCycles(const CycleCatalogue& catalogue, int characters) {
   std::string list;
-  const FrameCapture capture;
-  for (const CapturedCycle& cycle : capture.Cycles()) {
-    list += (list.empty() ? "" : ", ") + QuoteArgument(cycle.Path);
+  for (int row : catalogue.ChartOrder()) {
+    list += (list.empty() ? "" : ", ") + QuoteArgument(catalogue.Named(row).Path);
   }
-  return list +
-         ", 'Evaluation/Character N' and its '/Skeleton' and '/Constraints' for N from 1 "
-         "to " +
-         std::to_string(characters);
+  const int parent = catalogue.CharacterParent();
+  if (parent < 0) return list;
+  list += ", " + QuoteArgument(catalogue.Named(parent).Path + "/" +
+                               catalogue.CharacterRowAt(0).Name + "N");
+  for (int part = 1; part < catalogue.CharacterRowCount(); ++part) {
+    list += (part == 1 ? " and its " : " and ") +
+            QuoteArgument("/" + std::string(catalogue.CharacterRowAt(part).Name));
+  }
+  return list + " for N from 1 to " + std::to_string(characters);
 }
 
 }  // namespace
+
+Status CheckTuneTarget(const std::string& target, MeasureClock clock, int characters,
+                       const CycleCatalogue& catalogue) {
+  const std::optional<CapturedCycle> cycle = catalogue.Find(target, characters);
+  if (!cycle) {
+    return BadInput("--tune-target: unknown cycle " + QuoteArgument(target) +
+                    " (cycles: " + KnownCycles(catalogue, characters) + ")");
+  }
+  if (clock == MeasureClock::kCpu && !cycle->Cpu) {
+    return BadInput("--tune-target: " + QuoteArgument(target) +
+                    " is measured on the steady clock only (a character's cycles are shorter "
+                    "than a read of the CPU clock); use --clock wall");
+  }
+  return {};
+}
 
 Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
                                                   std::optional<long long> frames,
@@ -79,14 +76,8 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
     run->mSettings.push_back({caption, read->Values, read->Current});
     run->mSet.push_back(read->Current);
   }
-  if (!KnownCycle(request.Target, characters)) {
-    return BadInput("--tune-target: unknown cycle " + QuoteArgument(request.Target) +
-                    " (cycles: " + KnownCycles(characters) + ")");
-  }
-  if (clock == MeasureClock::kCpu && request.Target.rfind(kCharacterCycles, 0) == 0) {
-    return BadInput("--tune-target: " + QuoteArgument(request.Target) +
-                    " is measured on the steady clock only (a character's cycles are shorter "
-                    "than a read of the CPU clock); use --clock wall");
+  if (Status target = CheckTuneTarget(request.Target, clock, characters); !target) {
+    return target.GetError();
   }
   TuneOptions options;
   options.Block = request.Block;

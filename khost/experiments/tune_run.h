@@ -29,6 +29,11 @@
 
 namespace khost {
 
+// Whether --tune-target `target` names a cycle of `catalogue` in a scene of
+// `characters` characters that `clock` measures; bad input otherwise.
+Status CheckTuneTarget(const std::string& target, MeasureClock clock, int characters,
+                       const CycleCatalogue& catalogue = CycleCatalogue::Standard());
+
 class TuneRun : public Experiment {
  public:
   // Checks the request against the window `driver` works (settings and

@@ -3,25 +3,16 @@
 // intervals it ran in, handed on to the outputs that keep frames (the
 // recording, the trace, the comparison, the tuning search) as soon as the
 // frame is taken.
+//
+// [loop thread; -]: every call.
 #pragma once
 
-#include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "khost/frame/cycle_catalogue.h"
 #include "khost/frame/measured_frame.h"
 
 namespace khost {
-
-// A task cycle as the chart names it.
-struct CapturedCycle {
-  std::string Path;  // from its root, such as "Evaluation/Character 1/Skeleton"
-  std::string Name;  // the last part of the path
-  int Depth = 0;
-  // Sorts cycles in the chart's order: the root's rank there, then the
-  // child's and grandchild's positions plus one (0: none).
-  int Order[3] = {0, 0, 0};
-};
 
 // Nanoseconds from the first frame's start; Thread as in WorkSpan.
 struct Interval {
@@ -33,7 +24,7 @@ struct Interval {
 struct CycleSample {
   int Cycle = 0;        // index in FrameCapture::Cycles()
   double Micros = 0.0;  // the measured duration, on the steady clock
-  // The same on the CPU clock (see SlotTiming); negative: not measured on
+  // The same on the CPU clock (see CycleTiming); negative: not measured on
   // it (a character's cycles, see CharacterTimings).
   double CpuMicros = 0.0;
   // Where it ran: one interval, or two pieces that together are the cycle
@@ -71,7 +62,8 @@ class FrameSink {
 
 class FrameCapture {
  public:
-  FrameCapture();
+  // The cycles of `catalogue` (borrowed: it outlives the capture).
+  explicit FrameCapture(const CycleCatalogue& catalogue = CycleCatalogue::Standard());
 
   // Sinks are not owned and must outlive the capture's last call.
   void AddSink(FrameSink* sink) { mSinks.push_back(sink); }
@@ -80,24 +72,24 @@ class FrameCapture {
   // frame taken is the origin of every interval.
   void Take(const MeasuredFrame& frame);
 
+  // Every cycle taken so far, by the ids the samples give; the catalogue's
+  // own first, in the chart's order.
   const std::vector<CapturedCycle>& Cycles() const { return mCycles; }
 
  private:
-  int CycleId(const std::string& path, const std::string& name, int depth, int a, int b, int c);
-  int CharacterCycle(int character, int part);  // part 0 the character, 1 skeleton, 2 constraints
+  int AddCycle(CapturedCycle cycle);
+  int CharacterCycle(int character, int part);
   long long Ns(TimePoint t) const;
-  Interval Span(TimePoint start, double micros, int thread) const;
-  Interval Between(TimePoint start, TimePoint end, int thread) const;
-  void AddWork(int cycle, int thread, const std::vector<WorkSpan>& work);
-  void AddCharacters(const FrameTimings& work);
+  // Row `row` (when it ran), then its children and characters.
+  void AddRow(const MeasuredFrame& frame, int row);
+  void AddCharacters(const MeasuredFrame& frame);
+  void AddSample(int cycle, const CycleTiming& timing);
 
+  const CycleCatalogue& mCatalogue;
   std::vector<FrameSink*> mSinks;
   std::vector<CapturedCycle> mCycles;
-  std::unordered_map<std::string, int> mByPath;
-  int mRootIds[KProfiler::kRootCycleCount];
-  int mCulling = -1;
-  int mSubmission = -1;
-  std::vector<int> mCharacterIds;  // three per character
+  std::vector<int> mRowIds;        // by catalogue row
+  std::vector<int> mCharacterIds;  // character c's pattern row p at c * rows + p
 
   bool mStarted = false;
   TimePoint mOrigin{};

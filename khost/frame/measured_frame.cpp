@@ -1,59 +1,29 @@
 #include "khost/frame/measured_frame.h"
 
+#include <chrono>
+
 namespace khost {
 
-namespace {
-
-struct SlotNaming {
-  int Slot;
-  const char* Name;
-};
-
-constexpr SlotNaming kSlotNames[] = {
-    {kSlotDevices, "Devices"},       {kSlotFrame, "Frame"},
-    {kSlotPresent, "Present"},       {kSlotSceneUpdate, "Scene Update"},
-    {kSlotInput, "Input"},           {kSlotAnimation, "Animation"},
-    {kSlotEvaluation, "Evaluation"}, {kSlotDeformation, "Deformation"},
-    {kSlotUpload, "Upload"},         {kSlotRendering, "Rendering"},
-    {kSlotToolPaint, "Tool Paint"},
-};
-
-}  // namespace
-
-const char* SlotName(int slot) {
-  for (const SlotNaming& n : kSlotNames) {
-    if (n.Slot == slot) return n.Name;
-  }
-  return nullptr;
+CycleTiming MeasuredFrame::Loop(int cycle) const {
+  return cycle >= 0 && cycle < kLoopCycleCount ? Loops[cycle] : CycleTiming{};
 }
 
-bool IsWorkloadSlot(int slot) {
-  return slot == kSlotAnimation || slot == kSlotEvaluation || slot == kSlotDeformation ||
-         slot == kSlotUpload || slot == kSlotRendering;
+CycleTiming MeasuredFrame::Stage(int stage) const {
+  if (stage < 0 || static_cast<std::size_t>(stage) >= Stages.size()) return {};
+  const StageTiming& s = Stages[static_cast<std::size_t>(stage)];
+  CycleTiming t;
+  t.Micros = s.Micros;
+  t.CpuMicros = s.CpuMicros;
+  t.Thread = s.Thread;
+  t.Parts[0] = {s.Start, s.Start + std::chrono::round<SteadyClock::duration>(
+                                       std::chrono::duration<double, std::micro>(s.Micros))};
+  t.PartCount = 1;
+  return t;
 }
 
-SlotTiming MeasuredFrame::Slot(int slot) const {
-  if (slot < 0 || slot >= KProfiler::kRootCycleCount) return {};
-  if (!IsWorkloadSlot(slot)) return Loop[slot];
-  if (!Work) return {};
-  const FrameTimings& w = *Work;
-  switch (slot) {
-    case kSlotAnimation:
-      return {w.Animation, w.AnimationCpu, w.AnimationStart, w.EvaluationThread};
-    case kSlotEvaluation:
-      return {w.Evaluation, w.EvaluationCpu, w.EvaluationStart, w.EvaluationThread};
-    case kSlotDeformation:
-      return {w.Deformation, w.DeformationCpu, w.DeformationStart, 0};
-    case kSlotUpload:
-      return {w.Upload, w.UploadCpu, w.UploadStart, 0};
-    default:  // kSlotRendering
-      return {w.Culling + w.Submission, w.CullingCpu + w.SubmissionCpu, w.CullingStart, 0};
-  }
-}
-
-bool MeasuredFrame::Ran(int slot) const {
-  if (slot == kSlotToolPaint && !ToolPainted) return false;
-  return Slot(slot).Micros >= 0.0;
+std::span<const WorkSpan> MeasuredFrame::StageShares(int stage) const {
+  if (stage < 0 || static_cast<std::size_t>(stage) >= Shares.size()) return {};
+  return Shares[static_cast<std::size_t>(stage)];
 }
 
 }  // namespace khost

@@ -1,93 +1,80 @@
-// One frame as one measured value: every cycle's times on the steady clock
-// and on a CPU clock, the period, the tool's paint and how the frame was
-// presented. The frame clock (frame_clock.h) makes it once the frame's
-// period is known; the profiler feed, the recording, the trace, the
-// comparison, the tuning search and the statistics all read it.
+// One frame as one measured value: the loop's cycles with their times on
+// the steady clock and on a CPU clock and the intervals they ran in, and the
+// workload's stages and characters. The frame clock (frame_clock.h) makes it
+// once the frame's period is known; the profiler feed, the recording, the
+// trace, the comparison, the tuning search and the statistics all read it,
+// each cycle through the cycle catalogue (cycle_catalogue.h).
 //
-// Root slots: 0 Devices (the frame period), 1 Frame (the CPU work of a
-// frame), 2 Present, 3 Scene Update, 4 Input, 5 Animation, 6 Evaluation
-// (children "Character N", each with "Skeleton" and "Constraints"), 8
-// Deformation, 9 Upload, 10 Rendering (children "Culling", "Submission"),
-// 11 Tool Paint. Slot 7 stays empty.
+// [loop thread; borrows the workload's timings]
 #pragma once
 
 #include <span>
+#include <vector>
 
-#include "host/kbaselib.h"
+#include "khost/base/stopwatch.h"
 #include "khost/scene/workload.h"
-#include "standin/kbaselib/profiler.h"
 
 namespace khost {
 
-// One cycle's measurement: microseconds on the steady clock (negative: not
-// measured), on the CPU clock of the thread that ran it (for Devices the
-// whole process's CPU time, every thread, over the period), where its
-// interval began and the thread it ran on.
-struct SlotTiming {
-  double Micros = -1.0;
-  double CpuMicros = -1.0;
-  TimePoint Start{};
-  int Thread = 0;
+// The loop's own cycles, which the frame clock measures.
+enum LoopCycle : int {
+  kLoopDevices,      // the frame period
+  kLoopFrame,        // the frame's work, in two pieces around the viewport's submission
+  kLoopPresent,      // the viewport's submission, then the swap
+  kLoopInput,        // polling the window's events
+  kLoopSceneUpdate,  // applying setting changes
+  kLoopToolPaint,    // repainting the tool
+  kLoopCycleCount
 };
 
-// One frame. The loop's own cycles (Devices, Frame, Present, Input, Scene
-// Update, Tool Paint) are in Loop; the workload's stages (Animation,
-// Evaluation, Deformation, Upload, Rendering) and their children are read
-// from Work, the workload's own timings, which nothing copies: they stay
-// valid until the workload runs its next frame, so the value is read at
-// once when it is handed on. Rendering is culling plus submission.
+// A stretch of time on one thread.
+struct TimeSpan {
+  TimePoint Start{};
+  TimePoint End{};
+};
+
+// One cycle's measurement: microseconds on the steady clock (negative: not
+// measured), on the CPU clock of the thread that ran it (for the period the
+// whole process's CPU time, every thread, over it; negative: not measured on
+// it) and where it ran.
+struct CycleTiming {
+  double Micros = -1.0;
+  double CpuMicros = -1.0;
+  int Thread = 0;
+  // One interval, or two pieces that together are the cycle ("Frame"
+  // before and after the viewport's submission, "Present" the submission
+  // and the swap), each a real stretch of time.
+  TimeSpan Parts[2];
+  int PartCount = 0;
+  // The one interval is longer than Micros: it holds other cycles between
+  // the cycle's parts (rendering: culling, then deformation and upload,
+  // then submission) or a wait counted elsewhere (the tool's paint: its wait
+  // for the renderer, counted in Present).
+  bool Encloses = false;
+  // The cycle's work ran in this frame. When it did not (the tool was not
+  // repainted), it counts as 0 for the profiler and is left out of the
+  // recordings.
+  bool Ran = true;
+};
+
 struct MeasuredFrame {
   long long Index = 0;
   TimePoint Start{};
-  SlotTiming Loop[KProfiler::kRootCycleCount];
-  // The frame repainted the tool. When it did not, Tool Paint is 0 for the
-  // profiler and left out of recordings.
-  bool ToolPainted = false;
-  // How the frame presented: its viewport's submission, then (after the
-  // tool's paint) the swap. "Present" is these two stretches and "Frame"
-  // the two around the first. Not Known for a frame stopped before it
-  // presented.
-  //
-  // The tool's paint, between the two, can wait for the renderer to
-  // rasterise the viewport (a software renderer finishes the viewport's
-  // drawing when the paint's drawing needs it). The paint's time off the
-  // processor, its length less the thread's CPU time around it, is that wait:
-  // PaintWait microseconds, counted in Present and not in Tool Paint or
-  // Frame. Waiting for the renderer anywhere else (a finish before the
-  // paint, or painting before the viewport is drawn) doubles a software
-  // renderer's frame, so the wait is measured where it happens.
-  struct Presenting {
-    TimePoint SubmitStart{};
-    TimePoint SubmitEnd{};
-    TimePoint SwapStart{};
-    TimePoint SwapEnd{};
-    double PaintWait = 0.0;
-    bool Known = false;
-  } Presented;
-  const FrameTimings* Work = nullptr;  // the workload's stages and their children
+  CycleTiming Loops[kLoopCycleCount];
+  // The workload's timings of the frame, by WorkStage (borrowed: valid
+  // until the workload runs its next frame, so the frame is read at once
+  // when it is handed on).
+  std::span<const StageTiming> Stages;
+  std::span<const std::vector<WorkSpan>> Shares;  // per stage: its pool threads' spans
+  std::span<const CharacterTimings> Characters;
 
-  // Slot `slot`'s measurement, a workload stage's from Work.
-  SlotTiming Slot(int slot) const;
-  // Whether the slot's work ran in this frame (Tool Paint only when
-  // painted) and was measured.
-  bool Ran(int slot) const;
+  // Loop cycle `cycle`'s and stage `stage`'s measurements (not measured
+  // when the frame has none).
+  CycleTiming Loop(int cycle) const;
+  CycleTiming Stage(int stage) const;
+  // Stage `stage`'s spans on the pool's threads (none when the frame has
+  // none).
+  std::span<const WorkSpan> StageShares(int stage) const;
 };
-
-// Whether `slot` is one of the workload's stages, measured in FrameTimings.
-bool IsWorkloadSlot(int slot);
-
-// The name of a root slot's cycle (null for the empty slot 7 and outside
-// the table).
-const char* SlotName(int slot);
-
-// The root slots in the order the full chart lists them: the upper block
-// (Frame and Present), then the lower block.
-inline constexpr int kChartSlotOrder[] = {kSlotFrame,       kSlotPresent,    kSlotDevices,
-                                          kSlotInput,       kSlotAnimation,  kSlotEvaluation,
-                                          kSlotDeformation, kSlotUpload,     kSlotRendering,
-                                          kSlotToolPaint,   kSlotSceneUpdate};
-inline constexpr std::span<const int> kUpperBlockSlots{kChartSlotOrder, 2};
-inline constexpr std::span<const int> kLowerBlockSlots{kChartSlotOrder + 2,
-                                                       std::size(kChartSlotOrder) - 2};
 
 }  // namespace khost

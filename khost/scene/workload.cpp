@@ -82,18 +82,18 @@ void Workload::SetCameraAspect(float aspect) {
   mScene->SetCameraAspect(aspect);
 }
 
-void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, EvalResult& out) {
+void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, FrameTimings& out) {
   Scene& scene = *mScene;
   const int count = scene.GetCharacterCount();
   const int buffer = static_cast<int>(frameIndex & 1);
+  const int thread = ThreadPool::CurrentWorker();
   out.Characters.resize(static_cast<std::size_t>(count));
-  out.AnimationItems.resize(parallel ? static_cast<std::size_t>(count) : 0);
-  out.Thread = ThreadPool::CurrentWorker();
+  mAnimationItems.resize(parallel ? static_cast<std::size_t>(count) : 0);
 
   const auto animate = [&](std::size_t i) {
     const Clock::time_point t0 = Clock::now();
     scene.Animate(scene.GetCharacter(static_cast<int>(i)), seconds, buffer);
-    out.AnimationItems[i] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
+    mAnimationItems[i] = {t0, Micros(t0, Clock::now()), ThreadPool::CurrentWorker()};
   };
   const auto evaluate = [&](std::size_t i) {
     Character& c = scene.GetCharacter(static_cast<int>(i));
@@ -102,8 +102,10 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
     const TimePoint solved = Clock::now();
     scene.SolveConstraints(c, buffer);
     const TimePoint end = Clock::now();
-    out.Characters[i] = {MicrosBetween(start, end), MicrosBetween(start, solved),
-                         MicrosBetween(solved, end), start, ThreadPool::CurrentWorker()};
+    out.Characters[i] = {
+        {MicrosBetween(start, end), MicrosBetween(start, solved), MicrosBetween(solved, end)},
+        start,
+        ThreadPool::CurrentWorker()};
   };
 
   const Stretch animation = Measure([&] {
@@ -122,13 +124,10 @@ void Workload::Evaluate(long long frameIndex, double seconds, bool parallel, Eva
       for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) evaluate(i);
     }
   });
-  out.Animation = animation.Micros();
-  out.Evaluation = evaluation.Micros();
-  out.AnimationCpu = animation.CpuMicros;
-  out.EvaluationCpu = evaluation.CpuMicros;
-  out.AnimationStart = animation.Start;
-  out.EvaluationStart = evaluation.Start;
-  SpansPerThread(out.AnimationItems, out.AnimationWork);
+  out.Stages[kStageAnimation] = {animation.Start, animation.Micros(), animation.CpuMicros, thread};
+  out.Stages[kStageEvaluation] = {evaluation.Start, evaluation.Micros(), evaluation.CpuMicros,
+                                  thread};
+  SpansPerThread(mAnimationItems, out.Shares[kStageAnimation]);
 }
 
 void Workload::Cull(int buffer, bool enabled) {
@@ -144,7 +143,7 @@ void Workload::Cull(int buffer, bool enabled) {
 void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings) {
   Scene& scene = *mScene;
   timings.DeformedVertices = 0;
-  timings.DeformationWork.clear();
+  timings.Shares[kStageDeformation].clear();
   // With GPU skinning the vertices are deformed by the GPU from the skin
   // matrices that Upload sends; nothing is deformed here.
   if (gpu) return;
@@ -172,7 +171,7 @@ void Workload::Deform(int buffer, bool parallel, bool gpu, FrameTimings& timings
   } else {
     for (std::size_t k = 0; k < mChunks.size(); ++k) deform(k);
   }
-  SpansPerThread(mChunkSpans, timings.DeformationWork);
+  SpansPerThread(mChunkSpans, timings.Shares[kStageDeformation]);
 }
 
 void Workload::Upload(int buffer, bool gpu) {
@@ -265,72 +264,60 @@ void Workload::Submit(int buffer, bool gpu) {
   if (mRenderer) mRenderer->Draw(scene, mDrawList, gpu);
 }
 
-void Workload::RunFrame(long long frameIndex, const EngineSettings& settings,
-                        FrameTimings& timings) {
-  RunFrame(frameIndex, static_cast<double>(frameIndex) / 60.0, settings, timings);
+const FrameTimings& Workload::RunFrame(long long frameIndex, const EngineSettings& settings) {
+  return RunFrame(frameIndex, static_cast<double>(frameIndex) / 60.0, settings);
 }
 
-void Workload::RunFrame(long long frameIndex, double seconds, const EngineSettings& settings,
-                        FrameTimings& timings) {
+const FrameTimings& Workload::RunFrame(long long frameIndex, double seconds,
+                                       const EngineSettings& settings) {
   const int buffer = static_cast<int>(frameIndex & 1);
   const double step = mPreviousSeconds >= 0.0 && seconds > mPreviousSeconds
                           ? seconds - mPreviousSeconds
                           : 1.0 / 60.0;
   mPreviousSeconds = seconds;
 
-  // Evaluation: take the pipelined result for this frame, or evaluate now.
+  // Evaluation: the pipelined one evaluated this frame into the other
+  // timings, which become this frame's; else it is evaluated now.
   if (mPending.Valid() && mPendingFrame == frameIndex) {
     mPending.Wait();
-    std::swap(mResult, mPendingResult);
+    mCurrent = 1 - mCurrent;
   } else {
     Drain();
-    Evaluate(frameIndex, seconds, settings.ParallelEvaluation, mResult);
+    Evaluate(frameIndex, seconds, settings.ParallelEvaluation, mTimings[mCurrent]);
   }
   mPendingFrame = -1;
-  timings.Animation = mResult.Animation;
-  timings.Evaluation = mResult.Evaluation;
-  timings.AnimationCpu = mResult.AnimationCpu;
-  timings.EvaluationCpu = mResult.EvaluationCpu;
-  timings.Characters = mResult.Characters;
-  timings.AnimationStart = mResult.AnimationStart;
-  timings.EvaluationStart = mResult.EvaluationStart;
-  timings.EvaluationThread = mResult.Thread;
-  timings.AnimationWork = mResult.AnimationWork;
+  FrameTimings& timings = mTimings[mCurrent];
 
-  // A stage's stretch into its three members.
-  const auto keep = [](const Stretch& s, double& micros, double& cpu, TimePoint& start) {
-    micros = s.Micros();
-    cpu = s.CpuMicros;
-    start = s.Start;
+  // The loop thread's stages, each measured as one stretch.
+  const auto onLoop = [](const Stretch& s) {
+    return StageTiming{s.Start, s.Micros(), s.CpuMicros, ThreadPool::CurrentWorker()};
   };
-  keep(Measure([&] { Cull(buffer, settings.FrustumCulling); }), timings.Culling, timings.CullingCpu,
-       timings.CullingStart);
+  timings.Stages[kStageCulling] = onLoop(Measure([&] { Cull(buffer, settings.FrustumCulling); }));
   timings.VisibleCharacters = 0;
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
-
-  keep(
-      Measure([&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); }),
-      timings.Deformation, timings.DeformationCpu, timings.DeformationStart);
-  keep(Measure([&] { Upload(buffer, settings.GPUSkinning); }), timings.Upload, timings.UploadCpu,
-       timings.UploadStart);
+  timings.Stages[kStageDeformation] = onLoop(Measure(
+      [&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); }));
+  timings.Stages[kStageUpload] = onLoop(Measure([&] { Upload(buffer, settings.GPUSkinning); }));
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
-  // (into the other pose buffer) while this frame is submitted and drawn.
+  // (into the other pose buffer and the other timings) while this frame is
+  // submitted and drawn.
   if (settings.ParallelPipeline) {
     const long long next = frameIndex + 1;
     const double nextSeconds = seconds + step;
     const bool parallel = settings.ParallelEvaluation;
+    FrameTimings& ahead = mTimings[1 - mCurrent];
     mPendingFrame = next;
-    mPending = mPool.Submit([this, next, nextSeconds, parallel] {
-      Evaluate(next, nextSeconds, parallel, mPendingResult);
+    mPending = mPool.Submit([this, next, nextSeconds, parallel, &ahead] {
+      Evaluate(next, nextSeconds, parallel, ahead);
     });
   }
 
-  keep(Measure([&] { Submit(buffer, settings.GPUSkinning); }), timings.Submission,
-       timings.SubmissionCpu, timings.SubmissionStart);
+  timings.Stages[kStageSubmission] = onLoop(Measure([&] { Submit(buffer, settings.GPUSkinning); }));
   timings.DrawItems = static_cast<int>(mDrawList.size());
+  return timings;
 }
 
 }  // namespace khost

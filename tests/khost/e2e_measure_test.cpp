@@ -168,8 +168,17 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
     }
     EXPECT_EQ(cycles, chart) << "frame " << frame;
   }
-  EXPECT_EQ(rows[1 + 4][2], "Animation");
-  EXPECT_EQ(rows[1 + 7][2], "Evaluation/Character 1/Skeleton");
+  // The names the outputs keep: the recording's cycle paths, in the
+  // chart's order, and the trace's event names.
+  std::vector<std::string> paths;
+  for (std::size_t k = 0; k < chart.size(); ++k) paths.push_back(rows[1 + k][2]);
+  EXPECT_EQ(paths, (std::vector<std::string>{
+                       "Frame", "Present", "Devices", "Input", "Animation", "Evaluation",
+                       "Evaluation/Character 1", "Evaluation/Character 1/Skeleton",
+                       "Evaluation/Character 1/Constraints", "Evaluation/Character 2",
+                       "Evaluation/Character 2/Skeleton", "Evaluation/Character 2/Constraints",
+                       "Deformation", "Upload", "Rendering", "Rendering/Culling",
+                       "Rendering/Submission", "Tool Paint", "Scene Update"}));
 
   // The trace: complete events with name, ts and dur, each child inside
   // one of its parent's events of the same frame, pool work inside its
@@ -197,6 +206,21 @@ TEST(KhostMeasure, RecordingAndTraceHoldEveryCycleOfEveryFrame) {
     traced.insert(key);
   }
   EXPECT_EQ(traced.size(), recorded.size());
+  std::set<std::string> names;
+  std::set<std::string> poolNames;
+  for (const auto& e : events) {
+    if (e.at("ph") != "X") continue;
+    (e.at("cat") == "cycle" ? names : poolNames).insert(e.at("name").get<std::string>());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"Frame (1 of 2)", "Frame (2 of 2)", "Present (1 of 2)",
+                                          "Present (2 of 2)", "Devices", "Input", "Animation",
+                                          "Evaluation", "Character 1", "Character 2", "Skeleton",
+                                          "Constraints", "Deformation", "Upload", "Rendering",
+                                          "Culling", "Submission", "Tool Paint", "Scene Update"}));
+  // A pool thread's share of a parallel pass is named by its cycle.
+  for (const std::string& name : poolNames) {
+    EXPECT_TRUE(name == "Animation" || name == "Deformation") << name;
+  }
   std::map<std::pair<long long, std::string>, std::vector<std::pair<double, double>>> spans;
   int complete = 0;
   int loopThread = -1;

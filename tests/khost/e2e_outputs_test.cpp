@@ -155,11 +155,10 @@ bool WaitForGrowth(const fs::path& path, std::uintmax_t bytes) {
   return false;
 }
 
-// The statistics' rows follow the chart: the upper block, then the display
-// the run's last --select chose (the whole lower block for DisplayAll), the
-// children with the evaluation depth. The names and depths are those of
-// the module's chart, as the statistics wrote them before they were read
-// from the profiler instead of the module's selector.
+// The statistics' rows follow the chart: the upper block, then what the
+// display selector shows at the end of the run (the whole lower block for
+// DisplayAll), the children with the evaluation depth. The names and depths
+// are those of the module's chart.
 TEST(KhostStatistics, RowsAndNamesFollowTheDisplayedCycle) {
   Workspace w;
   const fs::path config = w.Config(

@@ -161,7 +161,12 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
       {{"--tune-settings", "GPU Skinning,Buffer Size"}, {"'Buffer Size'", "not an engine setting"}},
       {{"--tune-settings", "Node Count"}, {"'Node Count'", "never searched"}},
       {{"--tune-settings", "Frustum Culing"}, {"unknown caption 'Frustum Culing'"}},
-      {{"--tune-target", "Deformations"}, {"unknown cycle 'Deformations'"}},
+      // The known targets: the recording's cycle paths.
+      {{"--tune-target", "Deformations"},
+       {"unknown cycle 'Deformations' (cycles: 'Frame', 'Present', 'Devices', 'Input', "
+        "'Animation', 'Evaluation', 'Deformation', 'Upload', 'Rendering', 'Rendering/Culling', "
+        "'Rendering/Submission', 'Tool Paint', 'Scene Update', 'Evaluation/Character N' and its "
+        "'/Skeleton' and '/Constraints' for N from 1 to 2)"}},
       {{"--tune-target", "Evaluation/Character 3"}, {"'Evaluation/Character 3'", "N from 1 to 2"}},
       // A character's cycles have no CPU time to compare.
       {{"--tune-target", "Evaluation/Character 2/Skeleton", "--clock", "cpu"},

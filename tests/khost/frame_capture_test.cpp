@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "khost/frame/frame_clock.h"
@@ -30,36 +29,51 @@ class Keep : public FrameSink {
     none.Cycle = -1;
     return none;
   }
+  std::vector<std::string> Paths(std::size_t frame) const {
+    std::vector<std::string> paths;
+    for (const CycleSample& c : Frames[frame].Cycles) {
+      paths.push_back(Cycles[static_cast<std::size_t>(c.Cycle)].Path);
+    }
+    return paths;
+  }
   std::vector<FrameSample> Frames;
   std::vector<CapturedCycle> Cycles;
 };
 
 const TimePoint kOrigin = TimePoint{} + std::chrono::seconds(100);
 
+// A loop cycle of one interval from `start`.
+CycleTiming OneInterval(double micros, double cpu, TimePoint start) {
+  CycleTiming t;
+  t.Micros = micros;
+  t.CpuMicros = cpu;
+  t.Parts[0] = {start, start + microseconds(static_cast<long long>(micros))};
+  t.PartCount = 1;
+  return t;
+}
+
 // Frame `index` starts at index * 10 ms and takes 10 ms; its work follows
-// the loop's order. Every cycle's CPU time is its wall time less 1 us.
+// the loop's order and did not present or repaint the tool.
 MeasuredFrame Measured(int index, FrameTimings& work) {
   const TimePoint start = kOrigin + microseconds(10000 * index);
   MeasuredFrame f;
   f.Index = index;
   f.Start = start;
-  f.Loop[kSlotDevices] = {10000, 12000, start, 0};  // the process's CPU: two threads
-  f.Loop[kSlotFrame] = {3000.0 + index, 2999.0 + index, start, 0};
-  f.Loop[kSlotInput] = {5, 4, start + microseconds(1), 0};
-  f.Loop[kSlotSceneUpdate] = {2, 1, start + microseconds(6), 0};
-  f.Loop[kSlotToolPaint] = {0, 0, start, 0};  // not painted: left out
-  work.Characters = {{30, 10, 20, start + microseconds(120), 1}};
-  work.EvaluationStart = start + microseconds(110);
-  work.Evaluation = 50;
-  work.EvaluationCpu = 49;
-  work.CullingStart = start + microseconds(200);
-  work.Culling = 4;
-  work.CullingCpu = 3;
-  work.SubmissionStart = start + microseconds(400);
-  work.Submission = 6;
-  work.SubmissionCpu = 5;
+  f.Loops[kLoopDevices] = OneInterval(10000, 12000, start);  // the process's CPU: two threads
+  f.Loops[kLoopInput] = OneInterval(5, 4, start + microseconds(1));
+  f.Loops[kLoopSceneUpdate] = OneInterval(2, 1, start + microseconds(6));
+  work.Characters = {{{30, 10, 20}, start + microseconds(120), 1}};
+  work.Stages[kStageEvaluation] = {start + microseconds(110), 50, 49, 0};
+  work.Stages[kStageCulling] = {start + microseconds(200), 4, 3, 0};
+  work.Stages[kStageDeformation] = {start + microseconds(210), 100, 90, 0};
+  work.Stages[kStageSubmission] = {start + microseconds(400), 6, 5, 0};
+  // Deformation on the loop and on worker 2: the worker's share is kept.
+  work.Shares[kStageDeformation] = {{start + microseconds(210), 90, 0},
+                                    {start + microseconds(212), 80, 2}};
   // The workload's stages are read from its timings: none is copied.
-  f.Work = &work;
+  f.Stages = work.Stages;
+  f.Shares = work.Shares;
+  f.Characters = work.Characters;
   return f;
 }
 
@@ -75,25 +89,18 @@ TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
 
   EXPECT_EQ(keep.Frames[0].Index, 0);
   EXPECT_EQ(keep.Frames[1].StartNs, 10000000);
-  EXPECT_EQ(keep.Find(0, "Frame").Micros, 3000);
-  EXPECT_EQ(keep.Find(1, "Frame").Micros, 3001);
-  EXPECT_EQ(keep.Find(1, "Frame").CpuMicros, 3000);
   EXPECT_EQ(keep.Find(0, "Devices").Micros, 10000);
   EXPECT_EQ(keep.Find(0, "Devices").CpuMicros, 12000);
   EXPECT_EQ(keep.Find(1, "Input").Micros, 5);
-  EXPECT_EQ(keep.Find(0, "Tool Paint").Cycle, -1);  // did not run: not listed
-  EXPECT_EQ(keep.Find(0, "Present").Cycle, -1);     // not measured: not listed
+  EXPECT_EQ(keep.Find(0, "Frame").Cycle, -1);  // did not present: not listed
 
   // The chart's order, parents before children, paths from the root.
-  std::vector<std::string> paths;
-  for (const CycleSample& c : keep.Frames[0].Cycles) {
-    paths.push_back(keep.Cycles[static_cast<std::size_t>(c.Cycle)].Path);
-  }
-  EXPECT_EQ(paths, (std::vector<std::string>{
-                       "Frame", "Devices", "Input", "Animation", "Evaluation",
-                       "Evaluation/Character 1", "Evaluation/Character 1/Skeleton",
-                       "Evaluation/Character 1/Constraints", "Deformation", "Upload", "Rendering",
-                       "Rendering/Culling", "Rendering/Submission", "Scene Update"}));
+  EXPECT_EQ(
+      keep.Paths(0),
+      (std::vector<std::string>{
+          "Devices", "Input", "Animation", "Evaluation", "Evaluation/Character 1",
+          "Evaluation/Character 1/Skeleton", "Evaluation/Character 1/Constraints", "Deformation",
+          "Upload", "Rendering", "Rendering/Culling", "Rendering/Submission", "Scene Update"}));
   EXPECT_EQ(keep.Find(0, "Evaluation").Micros, 50);
   EXPECT_EQ(keep.Find(0, "Evaluation").CpuMicros, 49);
   EXPECT_EQ(keep.Find(0, "Evaluation").Parts[0].StartNs, 110000);
@@ -102,7 +109,7 @@ TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
   EXPECT_LT(keep.Find(0, "Evaluation/Character 1/Constraints").CpuMicros, 0.0);  // not measured
 
   // Where each part ran: the constraints follow the skeleton to the
-  // nanosecond on the character's thread; rendering is its two parts.
+  // nanosecond on the character's thread.
   const CycleSample skeleton = keep.Find(0, "Evaluation/Character 1/Skeleton");
   const CycleSample constraints = keep.Find(0, "Evaluation/Character 1/Constraints");
   EXPECT_EQ(skeleton.Parts[0].StartNs, 120000);
@@ -117,73 +124,109 @@ TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
   EXPECT_EQ(rendering.Parts[0].StartNs, 200000);
   EXPECT_EQ(rendering.Parts[0].EndNs, 406000);
   EXPECT_EQ(keep.Find(0, "Rendering/Submission").Parts[0].StartNs, 400000);
+  // The deformation's share on another thread than its own.
+  ASSERT_EQ(keep.Frames[0].Work.size(), 1u);
+  EXPECT_EQ(keep.Cycles[static_cast<std::size_t>(keep.Frames[0].Work[0].Cycle)].Path,
+            "Deformation");
+  EXPECT_EQ(keep.Frames[0].Work[0].Span.StartNs, 212000);
+  EXPECT_EQ(keep.Frames[0].Work[0].Span.EndNs, 292000);
+  EXPECT_EQ(keep.Frames[0].Work[0].Span.Thread, 2);
 }
 
-TEST(KhostFrameCapture, FrameAndPresentArePiecesAroundTheViewportsSubmission) {
+// Clocks the test moves: each step advances the steady clock and the
+// thread's and process's CPU clocks by what it is given.
+class FakeClocks : public FrameClocks {
+ public:
+  TimePoint Now() override { return kOrigin + std::chrono::nanoseconds(mWallNs); }
+  long long ThreadCpuNanos() override { return mThreadNs; }
+  long long ProcessCpuNanos() override { return mProcessNs; }
+  void Run(long long wallMicros, long long threadCpuMicros, long long otherThreadsCpuMicros = 0) {
+    mWallNs += wallMicros * 1000;
+    mThreadNs += threadCpuMicros * 1000;
+    mProcessNs += (threadCpuMicros + otherThreadsCpuMicros) * 1000;
+  }
+
+ private:
+  long long mWallNs = 0;
+  long long mThreadNs = 0;
+  long long mProcessNs = 0;
+};
+
+// A frame's work and presenting interleave: the frame clock keeps "Frame"
+// and "Present" as their pieces around the viewport's submission and the
+// tool paint's wait for the renderer (its time off the processor) in
+// Present only, and the capture hands them on as they are.
+TEST(KhostFrameClock, FrameAndPresentArePiecesAndThePaintsWaitCountsOnceInPresent) {
+  FakeClocks clocks;
+  FrameClock clock(clocks);
   FrameCapture capture;
   Keep keep;
   capture.AddSink(&keep);
   FrameTimings work;
-  MeasuredFrame f = Measured(0, work);
-  // Frame 0 submits its viewport at 3 ms for 1 ms, paints the tool, and
-  // swaps from 5 ms to 6 ms: work 4 ms, present 2 ms.
-  f.Loop[kSlotFrame] = {4000, 3900, kOrigin, 0};
-  f.Loop[kSlotPresent] = {2000, 100, kOrigin + microseconds(3000), 0};
-  f.Presented = {kOrigin + microseconds(3000),
-                 kOrigin + microseconds(4000),
-                 kOrigin + microseconds(5000),
-                 kOrigin + microseconds(6000),
-                 0.0,
-                 true};
-  capture.Take(f);
-  ASSERT_EQ(keep.Frames.size(), 1u);
-  const CycleSample frame = keep.Find(0, "Frame");
-  const CycleSample present = keep.Find(0, "Present");
-  ASSERT_EQ(frame.PartCount, 2);
-  ASSERT_EQ(present.PartCount, 2);
-  EXPECT_EQ(frame.Micros, 4000);
-  EXPECT_EQ(present.Micros, 2000);
-  EXPECT_EQ(present.CpuMicros, 100);
-  const Interval expected[4] = {
-      {0, 3000000, 0}, {3000000, 4000000, 0}, {4000000, 5000000, 0}, {5000000, 6000000, 0}};
-  const Interval got[4] = {frame.Parts[0], present.Parts[0], frame.Parts[1], present.Parts[1]};
-  for (int i = 0; i < 4; ++i) {
+  EXPECT_EQ(clock.StartFrame(0), nullptr);
+  clock.Time(kLoopInput, [&] { clocks.Run(5, 4); });
+  clock.Time(kLoopSceneUpdate, [&] { clocks.Run(2, 1); });
+  clocks.Run(3000, 2990, 700);  // the workload, with the pool's help
+  clock.SetWork(work);
+  clock.TimeSubmission([&] { clocks.Run(1000, 100); });
+  clock.TimePaint([&] { clocks.Run(4500, 500); });  // 4 ms waiting for the renderer
+  clock.TimeSwap([&] { clocks.Run(1000, 50); });
+  const MeasuredFrame* done = clock.StartFrame(1);
+  ASSERT_NE(done, nullptr);
+  capture.Take(*done);
+
+  const CycleTiming& devices = done->Loops[kLoopDevices];
+  const CycleTiming& frame = done->Loops[kLoopFrame];
+  const CycleTiming& present = done->Loops[kLoopPresent];
+  const CycleTiming& paint = done->Loops[kLoopToolPaint];
+  EXPECT_EQ(devices.Micros, 9507.0);
+  EXPECT_EQ(devices.CpuMicros, 4345.0);  // the process's: every thread
+  // The work less the submission and the paint's wait; its CPU time less
+  // the submission's.
+  EXPECT_EQ(frame.Micros, 3507.0);
+  EXPECT_EQ(frame.CpuMicros, 3495.0);
+  EXPECT_EQ(present.Micros, 6000.0);
+  EXPECT_EQ(present.CpuMicros, 150.0);
+  EXPECT_EQ(paint.Micros, 500.0);  // the tool's own work
+  EXPECT_EQ(paint.CpuMicros, 500.0);
+  EXPECT_TRUE(paint.Encloses);
+  EXPECT_EQ(frame.Micros + present.Micros, devices.Micros);
+
+  // As the capture hands them on: the pieces in nanoseconds from the
+  // frame's start, the paint's interval holding its wait.
+  const CycleSample f = keep.Find(0, "Frame");
+  const CycleSample p = keep.Find(0, "Present");
+  const CycleSample t = keep.Find(0, "Tool Paint");
+  ASSERT_EQ(f.PartCount, 2);
+  ASSERT_EQ(p.PartCount, 2);
+  const Interval expected[5] = {{0, 3007000, 0},
+                                {3007000, 4007000, 0},
+                                {4007000, 8507000, 0},
+                                {8507000, 9507000, 0},
+                                {4007000, 8507000, 0}};
+  const Interval got[5] = {f.Parts[0], p.Parts[0], f.Parts[1], p.Parts[1], t.Parts[0]};
+  for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(got[i].StartNs, expected[i].StartNs) << i;
     EXPECT_EQ(got[i].EndNs, expected[i].EndNs) << i;
   }
-  // The pieces add up to the measured times.
-  EXPECT_EQ((frame.Parts[0].EndNs - frame.Parts[0].StartNs) +
-                (frame.Parts[1].EndNs - frame.Parts[1].StartNs),
-            4000000);
-}
+  EXPECT_TRUE(t.Encloses);
+  EXPECT_EQ(t.Micros, 500.0);
 
-// The clock's split of a paint that waits: a paint that spends 4 ms asleep
-// (as one waiting for the renderer) bills that wait to Present, not to
-// Tool Paint or Frame, and the periods still add up.
-TEST(KhostFrameClock, APaintsWaitIsCountedInPresentNotInToolPaint) {
-  FrameClock clock;
-  EXPECT_EQ(clock.StartFrame(0), nullptr);
-  clock.TimeSubmission([] {});
-  clock.TimePaint([] {
-    const long long busyUntil = ThreadCpuNanos() + 500000;
-    while (ThreadCpuNanos() < busyUntil) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(4));
-  });
-  clock.TimeSwap([] {});
-  const MeasuredFrame* done = clock.StartFrame(1);
-  ASSERT_NE(done, nullptr);
-  const double paint = done->Loop[kSlotToolPaint].Micros;
-  const double wait = done->Presented.PaintWait;
-  // The busy half millisecond of CPU time is the tool's own work.
-  EXPECT_GE(paint, 500.0);
-  EXPECT_LT(paint, 1500.0);
-  EXPECT_GE(wait, 4000.0);
-  EXPECT_GE(done->Loop[kSlotPresent].Micros, wait);
-  EXPECT_LT(done->Loop[kSlotFrame].Micros, paint + 2500.0);  // no sleep in it
-  // Work and presenting still make up the period.
-  EXPECT_LE(done->Loop[kSlotFrame].Micros + done->Loop[kSlotPresent].Micros,
-            done->Loop[kSlotDevices].Micros + 0.01);
+  // A frame without a repaint: Tool Paint is 0 and left out of the
+  // capture. A run that stops inside a frame, before it presents, hands on
+  // its period and the steps it took.
+  clock.Time(kLoopInput, [&] { clocks.Run(5, 4); });
+  clock.TimeSubmission([&] { clocks.Run(1000, 100); });
+  clock.NotPainted();
+  clock.TimeSwap([&] { clocks.Run(1000, 50); });
+  capture.Take(*clock.StartFrame(2));
+  EXPECT_EQ(keep.Find(1, "Tool Paint").Cycle, -1);
+  EXPECT_EQ(keep.Find(1, "Present").Micros, 2000.0);
+  clock.Time(kLoopInput, [&] { clocks.Run(7, 6); });
+  capture.Take(*clock.EndRun());
+  EXPECT_EQ(keep.Paths(2), (std::vector<std::string>{"Devices", "Input"}));
+  EXPECT_EQ(keep.Find(2, "Devices").Micros, 7.0);
+  EXPECT_EQ(clock.EndRun(), nullptr);
 }
 
 }  // namespace

@@ -31,25 +31,25 @@ class KhostProfilerFeed : public ::testing::Test {
     p->EvaluationDepth = 0;
   }
 
-  // One frame where every slot and child takes a distinct, non-zero time.
+  static CycleTiming Timing(double micros, double cpu) {
+    CycleTiming t;
+    t.Micros = micros;
+    t.CpuMicros = cpu;
+    return t;
+  }
+
+  // One frame where every cycle and child takes a distinct, non-zero time.
   void PublishFrame(double culling = 5.0) {
     MeasuredFrame frame;
-    for (int slot = 0; slot < KProfiler::kRootCycleCount; ++slot) {
-      frame.Loop[slot] = {100.0 + slot, 50.0 + slot, {}, 0};
-    }
-    frame.Loop[kSlotDevices] = {16000.0, 20000.0, {}, 0};
-    frame.Loop[kSlotFrame] = {8000.0, 7000.0, {}, 0};
-    frame.ToolPainted = true;
-    timings.Animation = 105.0;
-    timings.Evaluation = 106.0;
-    timings.Deformation = 108.0;
-    timings.Upload = 109.0;
-    timings.Characters = {{30, 10, 20, {}, 0}, {40, 15, 25, {}, 0}};
-    timings.Culling = culling;
-    timings.CullingCpu = culling;
-    timings.Submission = 7.0;
-    timings.SubmissionCpu = 6.0;
-    frame.Work = &timings;
+    for (int c = 0; c < kLoopCycleCount; ++c) frame.Loops[c] = Timing(100.0 + c, 50.0 + c);
+    frame.Loops[kLoopDevices] = Timing(16000.0, 20000.0);
+    frame.Loops[kLoopFrame] = Timing(8000.0, 7000.0);
+    for (int s = 0; s < kStageCount; ++s) timings.Stages[s] = {{}, 105.0 + s, 55.0 + s, 0};
+    timings.Stages[kStageCulling] = {{}, culling, culling, 0};
+    timings.Stages[kStageSubmission] = {{}, 7.0, 6.0, 0};
+    timings.Characters = {{{30, 10, 20}, {}, 0}, {{40, 15, 25}, {}, 0}};
+    frame.Stages = timings.Stages;
+    frame.Characters = timings.Characters;
     feed.Publish(frame);
   }
 
@@ -122,18 +122,18 @@ TEST_F(KhostProfilerFeed, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutSh
   PublishFrame(0.0);  // culling took no time
   KProfiler::TheOne()->EvaluationDepth = 3;
   const std::vector<std::string> expected = {"Frame/0", "Present/0", "Rendering/0", "Submission/1"};
-  EXPECT_EQ(Names(feed.ChartRows(DisplayedSlot("Rendering"))), expected);
+  EXPECT_EQ(Names(feed.ChartRows(DisplayedSlot(2))), expected);
   const std::vector<ChartRow> rows = feed.ChartRows(kSlotRendering);
   EXPECT_DOUBLE_EQ(rows[3].Average, 7.0);
   // Beside each row its CPU time over the same window.
   EXPECT_DOUBLE_EQ(rows[3].AverageCpu, 6.0);
   EXPECT_DOUBLE_EQ(rows[2].AverageCpu, 6.0);
   EXPECT_DOUBLE_EQ(rows[0].AverageCpu, 7000.0);
-  // The selector's other items, and an item it does not offer.
-  EXPECT_EQ(DisplayedSlot("Evaluation"), kSlotEvaluation);
-  EXPECT_EQ(DisplayedSlot("Devices"), kSlotDevices);
-  EXPECT_EQ(DisplayedSlot("DisplayAll"), -1);
-  EXPECT_EQ(DisplayedSlot("Frame"), -1);
+  // The selector's other items, and an index it does not offer.
+  EXPECT_EQ(DisplayedSlot(1), kSlotEvaluation);
+  EXPECT_EQ(DisplayedSlot(3), kSlotDevices);
+  EXPECT_EQ(DisplayedSlot(0), -1);
+  EXPECT_EQ(DisplayedSlot(4), -1);
 }
 
 TEST_F(KhostProfilerFeed, ProfilingOffShowsNoRows) {

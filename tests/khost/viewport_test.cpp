@@ -50,10 +50,10 @@ class ViewportTest : public ::testing::Test {
     mViewport.reset();
   }
 
-  // Runs frame `frame` and reads back what it drew.
+  // Runs frame `frame`, keeps its timings and reads back what it drew.
   std::vector<unsigned char> Draw(long long frame, const EngineSettings& settings,
                                   FrameTimings& timings) {
-    mWorkload->RunFrame(frame, settings, timings);
+    timings = mWorkload->RunFrame(frame, settings);
     std::vector<unsigned char> rgba;
     EXPECT_TRUE(mSurface->ReadPixels(rgba));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));

@@ -159,15 +159,14 @@ bool SameBits(const Snapshot& a, const Snapshot& b) {
 TEST(KhostWorkload, FrustumCullingSkipsCharactersOutsideTheView) {
   ThreadPool pool(1);
   Workload w(pool, 12);
-  FrameTimings culled, all;
   EngineSettings s;
   s.FrustumCulling = true;
-  w.RunFrame(0, s, culled);
+  const FrameTimings culled = w.RunFrame(0, s);
   EXPECT_GT(culled.VisibleCharacters, 0);
   EXPECT_LT(culled.VisibleCharacters, 12);
   EXPECT_EQ(culled.DrawItems, culled.VisibleCharacters);
   s.FrustumCulling = false;
-  w.RunFrame(1, s, all);
+  const FrameTimings& all = w.RunFrame(1, s);
   EXPECT_EQ(all.VisibleCharacters, 12);
   EXPECT_EQ(all.DrawItems, 12);
   EXPECT_GT(all.DeformedVertices, culled.DeformedVertices);
@@ -179,18 +178,17 @@ TEST(KhostWorkload, GpuSkinningDeformsNothingOnTheCpuAndUploadsMatrices) {
   EngineSettings s;
   s.FrustumCulling = false;
   s.GPUSkinning = true;
-  FrameTimings t;
-  w.RunFrame(0, s, t);
-  EXPECT_EQ(t.DeformedVertices, 0u);
+  const FrameTimings& gpu = w.RunFrame(0, s);
+  EXPECT_EQ(gpu.DeformedVertices, 0u);
   std::size_t joints = 0;
   for (int i = 0; i < 6; ++i)
     joints += const_cast<Scene&>(w.GetScene()).GetCharacter(i).Joints.size();
   EXPECT_EQ(w.GetUploadBytes(), joints * 12 * sizeof(float));
-  EXPECT_EQ(t.DrawItems, 6);
+  EXPECT_EQ(gpu.DrawItems, 6);
   s.GPUSkinning = false;
-  w.RunFrame(1, s, t);
-  EXPECT_EQ(t.DeformedVertices, w.GetScene().GetVertexCount());
-  EXPECT_EQ(w.GetUploadBytes(), t.DeformedVertices * 6 * sizeof(float));
+  const FrameTimings& cpu = w.RunFrame(1, s);
+  EXPECT_EQ(cpu.DeformedVertices, w.GetScene().GetVertexCount());
+  EXPECT_EQ(w.GetUploadBytes(), cpu.DeformedVertices * 6 * sizeof(float));
 }
 
 TEST(KhostWorkload, ParallelSettingsGiveTheSameResultsAsSerial) {
@@ -202,9 +200,8 @@ TEST(KhostWorkload, ParallelSettingsGiveTheSameResultsAsSerial) {
   b.ParallelEvaluation = true;
   b.ParallelDeformation = true;
   for (long long frame = 0; frame < 4; ++frame) {
-    FrameTimings ta, tb;
-    serial.RunFrame(frame, a, ta);
-    parallel.RunFrame(frame, b, tb);
+    const FrameTimings& ta = serial.RunFrame(frame, a);
+    const FrameTimings& tb = parallel.RunFrame(frame, b);
     ASSERT_TRUE(SameBits(Take(serial), Take(parallel))) << "frame " << frame;
     EXPECT_EQ(ta.Characters.size(), 8u);
     EXPECT_EQ(tb.Characters.size(), 8u);
@@ -221,9 +218,8 @@ TEST(KhostWorkload, PipelinedEvaluationShowsEachFramesOwnPose) {
   for (long long frame = 0; frame < 6; ++frame) {
     // Turning the pipeline off half-way must not show a stale pose either.
     if (frame == 4) b.ParallelPipeline = false;
-    FrameTimings ta, tb;
-    plain.RunFrame(frame, a, ta);
-    piped.RunFrame(frame, b, tb);
+    plain.RunFrame(frame, a);
+    piped.RunFrame(frame, b);
     ASSERT_TRUE(SameBits(Take(plain), Take(piped))) << "frame " << frame;
   }
 }
@@ -233,12 +229,10 @@ TEST(KhostWorkload, PipelineSurvivesARebuild) {
   Workload w(pool, 4);
   EngineSettings s;
   s.ParallelPipeline = true;
-  FrameTimings t;
-  w.RunFrame(0, s, t);  // leaves frame 1 evaluating
+  w.RunFrame(0, s);  // leaves frame 1 evaluating
   const int nodes = w.Rebuild(9);
   EXPECT_EQ(nodes, w.GetScene().GetNodeCount());
-  w.RunFrame(1, s, t);
-  EXPECT_EQ(t.Characters.size(), 9u);
+  EXPECT_EQ(w.RunFrame(1, s).Characters.size(), 9u);
 }
 
 TEST(KhostWorkload, SubmissionSortsByDetailThenDepth) {
@@ -246,8 +240,7 @@ TEST(KhostWorkload, SubmissionSortsByDetailThenDepth) {
   Workload w(pool, 16);
   EngineSettings s;
   s.FrustumCulling = false;
-  FrameTimings t;
-  w.RunFrame(0, s, t);
+  w.RunFrame(0, s);
   const std::vector<DrawItem>& list = w.GetDrawList();
   ASSERT_EQ(list.size(), 16u);
   for (std::size_t i = 1; i < list.size(); ++i) {
