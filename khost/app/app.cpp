@@ -29,7 +29,9 @@
 #include "khost/render/address_space.h"
 #include "khost/render/tool_layer.h"
 #include "khost/render/viewport.h"
+#include "khost/scene/scene.h"
 #include "khost/scene/workload.h"
+#include "khost/setup/config_files.h"
 #include "khost/setup/host_settings.h"
 #include "khost/setup/module_bridge.h"
 #include "khost/setup/module_loader.h"
@@ -277,7 +279,7 @@ std::vector<NamedPath> Application::InputPaths() const {
       if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
     }
   }
-  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+  for (const char* name : {kApplicationConfig, kTaskConfig}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
   }
   return inputs;
@@ -368,7 +370,7 @@ void Application::PollInput() {
 double Application::SceneSeconds() const {
   // Scene time: a fixed step headless, so runs repeat exactly; the wall
   // clock live.
-  return mHeadless ? static_cast<double>(mFrameIndex) / 60.0
+  return mHeadless ? static_cast<double>(mFrameIndex) / kFixedFrameRate
                    : std::chrono::duration<double>(mClock.FrameStart() - mLoopStart).count();
 }
 
@@ -495,7 +497,7 @@ int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
     if (const int signal = InterruptSignal(); signal != 0) {
       // The outputs are finished (or named above when they could not be).
       err << "khost: interrupted by " << SignalName(signal) << "\n";
-      return 128 + signal;
+      return SignalExitCode(signal);
     }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {

@@ -11,6 +11,8 @@
 #include <streambuf>
 #include <string>
 
+#include "khost/app/status.h"
+
 namespace khost {
 
 namespace {
@@ -71,7 +73,7 @@ std::streambuf* gOriginal = nullptr;
 }  // namespace
 
 int ClosedPipeStatus() {
-  return 128 + SIGPIPE;
+  return SignalExitCode(SIGPIPE);
 }
 
 void NoteStandardOutputClosed() {

@@ -13,6 +13,11 @@
 
 namespace khost {
 
+// The name by which an output goes to standard output: a text output given
+// as "-" reaches the run's plan as this, and it is written in place through
+// the process's fd 1.
+inline constexpr const char* kStandardOutputName = "/dev/stdout";
+
 // Standard output's status when its reader went away: 128 + SIGPIPE.
 int ClosedPipeStatus();
 

@@ -7,7 +7,7 @@
 namespace khost {
 
 std::string RunPlan::ModuleFile() const {
-  return ModulePath ? *ModulePath : ExecutableFolder() + "/libtoolprofiling.so";
+  return ModulePath ? *ModulePath : ExecutableFolder() + "/" + kModuleFileName;
 }
 
 long long RunPlan::FramesToRun(bool live) const {

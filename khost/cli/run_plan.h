@@ -15,13 +15,16 @@ namespace khost {
 
 constexpr int kDefaultViewportWidth = 640;
 constexpr int kHeadlessFrames = 120;
+// The module loaded without --module, found beside the executable.
+inline constexpr const char* kModuleFileName = "libtoolprofiling.so";
 
 struct RunPlan {
   bool Help = false;
   std::optional<std::string> ConfigDir;
   // The module; unset: ModuleFile()'s default.
   std::optional<std::string> ModulePath;
-  // The scene file, or "builtin"; unset: the configured scene.
+  // The scene file, or kBuiltinScene (scene_source.h); unset: the configured
+  // scene.
   std::optional<std::string> ScenePath;
   std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
   std::optional<int> ToolWidth;   // --size: both or neither
@@ -39,7 +42,7 @@ struct RunPlan {
   OutputRequest Outputs;            // DefaultScreenshot is set once the surface is known
   std::optional<TuneRequest> Tune;  // its frames are the run's (see TuneRun::Frames)
 
-  // The module to load: as asked, else libtoolprofiling.so beside the
+  // The module to load: as asked, else kModuleFileName beside the
   // executable.
   std::string ModuleFile() const;
   // How many frames the run draws: as asked, else a comparison's default,

@@ -95,6 +95,11 @@ enum { kMaxCharacters = 256 };
 // model makes a smaller crowd (down to one instance).
 constexpr std::size_t kMaxCrowdVertices = 1000000;
 
+// Scene time on a fixed clock: frame n is at n / kFixedFrameRate seconds
+// (a headless run, so that runs repeat exactly; the step of a first frame,
+// which has no earlier one to measure it from).
+inline constexpr int kFixedFrameRate = 60;
+
 // A character's mesh is a run of tube segments, one per bone below the
 // pelvis: kMeshRings rings along the bone, each of kMeshRingVertices
 // vertices, ring after ring. Renderers build their triangles from this.
