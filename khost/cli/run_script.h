@@ -4,7 +4,7 @@
 // Everything here goes through the window's input (UiDriver), so a live
 // window shows the editors change.
 //
-// Every call runs on the loop's thread, between frames.
+// Every call: [loop thread], between frames.
 #pragma once
 
 #include <memory>

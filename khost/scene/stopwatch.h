@@ -23,7 +23,7 @@ inline double MicrosBetween(TimePoint from, TimePoint to) {
 }
 
 // CPU time in nanoseconds of the calling thread, or of the whole process,
-// since it started. [any thread; -]
+// since it started. [any thread]
 inline long long CpuNanos(clockid_t clock) {
   timespec t{};
   clock_gettime(clock, &t);
@@ -48,6 +48,7 @@ struct Stretch {
 };
 
 // Runs `step` on the calling thread and measures it with both clocks.
+// [any thread] borrows `step` for the call.
 template <class Step>
 Stretch Measure(Step&& step) {
   Stretch s;
