@@ -1,7 +1,6 @@
 #include "khost/app/standard_output.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,8 +9,6 @@
 #include <iostream>
 #include <streambuf>
 #include <string>
-
-#include "khost/app/status.h"
 
 namespace khost {
 
@@ -71,10 +68,6 @@ StandardOutputBuffer* gBuffer = nullptr;
 std::streambuf* gOriginal = nullptr;
 
 }  // namespace
-
-int ClosedPipeStatus() {
-  return SignalExitCode(SIGPIPE);
-}
 
 void NoteStandardOutputClosed() {
   gClosed.store(true);

@@ -9,7 +9,11 @@
 // its other outputs.
 #pragma once
 
+#include <signal.h>
+
 #include <ostream>
+
+#include "khost/app/status.h"
 
 namespace khost {
 
@@ -20,7 +24,9 @@ inline constexpr const char* kStandardOutputName = "/dev/stdout";
 
 // Standard output's status when its reader went away: 128 + SIGPIPE.
 // [any thread]
-int ClosedPipeStatus();
+constexpr int ClosedPipeStatus() {
+  return SignalExitCode(SIGPIPE);
+}
 
 // Records that a write to standard output found its reader gone.
 // [any thread] [signal handler]
