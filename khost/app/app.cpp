@@ -15,6 +15,7 @@
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_script.h"
 #include "khost/app/window_layout.h"
+#include "khost/base/config_files.h"
 #include "khost/base/quoting.h"
 #include "khost/base/status.h"
 #include "khost/cli/run_plan.h"
@@ -29,6 +30,7 @@
 #include "khost/render/address_space.h"
 #include "khost/render/tool_layer.h"
 #include "khost/render/viewport.h"
+#include "khost/scene/scene.h"
 #include "khost/scene/workload.h"
 #include "khost/setup/host_settings.h"
 #include "khost/setup/module_bridge.h"
@@ -282,7 +284,7 @@ std::vector<NamedPath> Application::InputPaths() const {
       if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
     }
   }
-  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+  for (const char* name : {kApplicationConfig, kTaskConfig}) {
     inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
   }
   return inputs;
@@ -373,7 +375,7 @@ void Application::PollInput() {
 double Application::SceneSeconds() const {
   // Scene time: a fixed step headless, so runs repeat exactly; the wall
   // clock live.
-  return mHeadless ? static_cast<double>(mFrameIndex) / 60.0
+  return mHeadless ? static_cast<double>(mFrameIndex) / kFixedFrameRate
                    : std::chrono::duration<double>(mClock.FrameStart() - mLoopStart).count();
 }
 
@@ -504,7 +506,7 @@ int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
     if (const int signal = InterruptSignal(); signal != 0) {
       // The outputs are finished (or named above when they could not be).
       err << "khost: interrupted by " << SignalName(signal) << "\n";
-      return 128 + signal;
+      return SignalExitCode(signal);
     }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {

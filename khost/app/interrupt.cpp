@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "khost/base/status.h"
 #include "khost/outputs/output_file.h"
 
 namespace khost {
@@ -27,7 +28,7 @@ void OnSignal(int signal) {
   if (::write(2, kMessage, sizeof kMessage - 1) < 0) {
     // Nothing more can be said.
   }
-  ::_exit(128 + signal);
+  ::_exit(SignalExitCode(signal));
 }
 
 }  // namespace

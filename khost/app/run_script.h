@@ -5,7 +5,7 @@
 // (UiDriver), so a live window shows the editors change. The script owns
 // the run's experiment.
 //
-// Every call runs on the loop's thread, between frames.
+// Every call: [loop thread], between frames.
 #pragma once
 
 #include <memory>

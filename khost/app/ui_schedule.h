@@ -1,6 +1,7 @@
 // When the host repaints the tool window: at a user-interface rate measured
-// in scene seconds (the wall clock live, a fixed 1/60 s per frame headless),
-// so the tool's cost follows the rate and not the scene's frame rate.
+// in scene seconds (the wall clock live, a fixed step per frame headless:
+// see kFixedFrameRate in base/stopwatch.h), so the tool's cost follows the rate and
+// not the scene's frame rate.
 #pragma once
 
 namespace khost {

@@ -17,7 +17,7 @@
 // Everything else is kept: printable UTF-8, and other bytes that are not
 // UTF-8 (a Latin-1 file name still reads in a Latin-1 terminal).
 //
-// All functions are pure and thread-safe.
+// Every function: [any thread]; all are pure.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,6 @@
 #include "khost/base/standard_output.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -69,10 +68,6 @@ StandardOutputBuffer* gBuffer = nullptr;
 std::streambuf* gOriginal = nullptr;
 
 }  // namespace
-
-int ClosedPipeStatus() {
-  return 128 + SIGPIPE;
-}
 
 void NoteStandardOutputClosed() {
   gClosed.store(true);

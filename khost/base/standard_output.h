@@ -9,30 +9,42 @@
 // its other outputs.
 #pragma once
 
+#include <signal.h>
+
 #include <ostream>
+
+#include "khost/base/status.h"
 
 namespace khost {
 
-// Standard output's status when its reader went away: 128 + SIGPIPE.
-int ClosedPipeStatus();
+// The name by which an output goes to standard output: a text output given
+// as "-" reaches the run's plan as this, and it is written in place through
+// the process's fd 1.
+inline constexpr const char* kStandardOutputName = "/dev/stdout";
 
-// Records that a write to standard output found its reader gone. Any
-// thread; async-signal-safe.
+// Standard output's status when its reader went away: 128 + SIGPIPE.
+// [any thread]
+constexpr int ClosedPipeStatus() {
+  return SignalExitCode(SIGPIPE);
+}
+
+// Records that a write to standard output found its reader gone.
+// [any thread] [signal handler]
 void NoteStandardOutputClosed();
 // Whether standard output's reader has gone: noted by a write, or fd 1 is a
-// pipe or socket whose other end is closed now.
+// pipe or socket whose other end is closed now. [any thread]
 bool StandardOutputClosed();
 
 // Makes std::cout write to fd 1 through a buffer that keeps why a write
-// failed. Main thread, at start, before anything is written.
+// failed. [loop thread], at start, before anything is written.
 void InstallStandardOutput();
 
 // Ends what went to standard output through `out` (the process's std::cout):
 // flushes it and gives the run's exit status from `status`, the status the
 // run ended with. A closed reader turns success into ClosedPipeStatus()
 // without a word; any other failure to write is named on `err` and turns
-// success into 1. A run that already failed keeps its status. Main thread,
-// once, at the end.
+// success into 1. A run that already failed keeps its status.
+// [loop thread], once, at the end; borrows `out` and `err`.
 int FinishStandardOutput(std::ostream& out, int status, std::ostream& err);
 
 }  // namespace khost

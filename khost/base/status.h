@@ -24,6 +24,11 @@ enum class ExitStatus : int {
 constexpr int ExitCode(ExitStatus status) {
   return static_cast<int>(status);
 }
+// The exit status of a run that signal `signal` stopped: 128 + its number,
+// as a shell reports a process the signal ended.
+constexpr int SignalExitCode(int signal) {
+  return 128 + signal;
+}
 
 struct Error {
   ExitStatus Code = ExitStatus::kFailure;

@@ -14,6 +14,11 @@
 
 namespace khost {
 
+// Scene time on a fixed clock: frame n is at n / kFixedFrameRate seconds
+// (a headless run, so that runs repeat exactly; the step of a first frame,
+// which has no earlier one to measure it from).
+inline constexpr int kFixedFrameRate = 60;
+
 using SteadyClock = std::chrono::steady_clock;
 using TimePoint = SteadyClock::time_point;
 
@@ -23,7 +28,7 @@ inline double MicrosBetween(TimePoint from, TimePoint to) {
 }
 
 // CPU time in nanoseconds of the calling thread, or of the whole process,
-// since it started. [any thread; -]
+// since it started. [any thread]
 inline long long CpuNanos(clockid_t clock) {
   timespec t{};
   clock_gettime(clock, &t);
@@ -48,6 +53,7 @@ struct Stretch {
 };
 
 // Runs `step` on the calling thread and measures it with both clocks.
+// [any thread] borrows `step` for the call.
 template <class Step>
 Stretch Measure(Step&& step) {
   Stretch s;

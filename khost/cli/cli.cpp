@@ -1,10 +1,21 @@
 #include "khost/cli/cli.h"
 
+#include <signal.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <iterator>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "khost/base/config_files.h"
+#include "khost/base/standard_output.h"
+#include "khost/base/stopwatch.h"
 #include "khost/cli/cli_flags.h"
+#include "khost/import/scene_source.h"
+#include "ksurface.h"
 
 namespace khost {
 
@@ -25,11 +36,87 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A tune's default budget for kTunedSettings. Each takes two values, so the
+// race runs 2^n combinations and the check the best, the start and one
+// switch away from the best for each setting.
+long long DefaultTuneBudget() {
+  const long long n = static_cast<long long>(std::size(kTunedSettings));
+  return DefaultTuneFrames(1LL << n, n + 2, kDefaultBlock);
+}
+
+// What each "{name}" of a help text stands for, printed from the constant
+// the run takes it from.
+std::vector<std::pair<std::string_view, std::string>> HelpFacts() {
+  const auto n = [](long long value) { return std::to_string(value); };
+  std::string tuned;
+  for (const std::string_view caption : kTunedSettings) {
+    tuned += (tuned.empty() ? "" : ", ") + std::string(caption);
+  }
+  const std::string square = n(MaxWindowSquareSide());
+  return {
+      {"module", kModuleFileName},
+      {"application", ConfigFileName(kApplicationConfig)},
+      {"task", ConfigFileName(kTaskConfig)},
+      {"config-variable", kConfigFolderVariable},
+      {"config-folder", kConfigFolderName},
+      {"builtin", kBuiltinScene},
+      {"scene-key", "[" + std::string(kSceneFileKey.Section) + "] " + kSceneFileKey.Name + " of " +
+                        ConfigFileName(kSceneFileKey.File)},
+      {"largest-square", square + "x" + square},
+      {"viewport-width", n(kDefaultViewportWidth)},
+      {"ui-rate", n(kDefaultUiRate)},
+      {"fixed-rate", n(kFixedFrameRate)},
+      {"headless-frames", n(kHeadlessFrames)},
+      {"screenshot", kDefaultScreenshot},
+      {"flush-ms", n(kFrameOutputFlush.count())},
+      {"compare-frames", n(kDefaultCompareFrames)},
+      {"block", n(kDefaultBlock)},
+      {"minimum-block", n(kMinimumBlock)},
+      {"settle-frames", n(kSettleFrames)},
+      {"depth", n(kDefaultCompareDepth)},
+      {"race-blocks", n(kTuneRaceBlocks)},
+      {"check-blocks", n(kTuneCheckBlocks)},
+      {"tune-budget", n(DefaultTuneBudget())},
+      {"tuned-count", n(static_cast<long long>(std::size(kTunedSettings)))},
+      {"tuned-settings", tuned},
+      {"node-count", std::string(kNodeCountCaption)},
+      {"tune-target", kDefaultTuneTarget},
+      {"clock", ClockName(kDefaultClock)},
+  };
+}
+
+// `text`, a Help or RangeNote of `flag`, with each "{name}" replaced by what
+// it stands for: "{min}" and "{max}" by the row's range, any other name by
+// its HelpFacts value. A name that is neither stays as it is.
+std::string FlagText(const Flag& flag, std::string_view text) {
+  static const std::vector<std::pair<std::string_view, std::string>> facts = HelpFacts();
+  std::string out;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t open = text.find('{', at);
+    const std::size_t close = open == std::string_view::npos ? open : text.find('}', open);
+    if (close == std::string_view::npos) break;
+    out += text.substr(at, open - at);
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    const auto fact =
+        std::find_if(facts.begin(), facts.end(), [&](const auto& f) { return f.first == name; });
+    if (name == "min" || name == "max") {
+      out += std::to_string(name == "min" ? flag.Min : flag.Max);
+    } else if (fact != facts.end()) {
+      out += fact->second;
+    } else {
+      out += text.substr(open, close - open + 1);
+    }
+    at = close + 1;
+  }
+  return out + std::string(text.substr(at));
+}
+
 // "from 1 to 16384 pixels a side; 0x0 for none".
 std::string RangeText(const Flag& flag) {
   std::string text = "from " + std::to_string(flag.Min) + " to " + std::to_string(flag.Max);
   if (flag.Kind == ValueKind::kSize) text += " pixels a side";
-  if (!flag.RangeNote.empty()) text += "; " + std::string(flag.RangeNote);
+  if (!flag.RangeNote.empty()) text += "; " + FlagText(flag, flag.RangeNote);
   return text;
 }
 
@@ -255,7 +342,7 @@ std::string UsageText(const char* programName) {
       out += "\n";
       column = 0;
     }
-    std::string help(flag.Help);
+    std::string help = FlagText(flag, flag.Help);
     if (flag.Kind == ValueKind::kTextOutput) help += "; '-' is standard output";
     AppendWrapped(out, help, column, kHelpColumn);
   }
@@ -270,11 +357,17 @@ std::string UsageText(const char* programName) {
       "negative one and no +.";
   AppendWrapped(out, notes, 0, 0);
   out += "\n";
-  AppendWrapped(out,
-                "Exit status: 0 success; 1 failure (module, surface, or a file or standard output "
-                "that cannot be written); 2 bad input; 128+N stopped by signal N (130 for Ctrl-C); "
-                "141 standard output's reader went away (as with | head), the run ended quietly.",
-                0, 0);
+  const auto code = [](ExitStatus status) { return std::to_string(ExitCode(status)); };
+  AppendWrapped(
+      out,
+      "Exit status: " + code(ExitStatus::kSuccess) + " success; " + code(ExitStatus::kFailure) +
+          " failure (module, surface, or a file or standard output that cannot be "
+          "written); " +
+          code(ExitStatus::kBadInput) + " bad input; " + std::to_string(SignalExitCode(0)) +
+          "+N stopped by signal N (" + std::to_string(SignalExitCode(SIGINT)) + " for Ctrl-C); " +
+          std::to_string(ClosedPipeStatus()) +
+          " standard output's reader went away (as with | head), the run ended quietly.",
+      0, 0);
   return out;
 }
 

@@ -158,15 +158,16 @@ constexpr Flag kFlags[] = {
      .Value = "PATH",
      .Noun = "path",
      .Example = "/x/m.so",
-     .Help = "the module to load (default: libtoolprofiling.so beside this executable)",
+     .Help = "the module to load (default: {module} beside this executable)",
      .Store = SetText<&RunPlan::ModulePath>},
     {.Name = "--config-dir",
      .Kind = K::kPath,
      .Value = "DIR",
      .Noun = "folder name",
      .Example = "cfg",
-     .Help = "folder of Application.txt and Task.txt (default: the KHOST_CONFIG_DIR variable, "
-             "else config/ beside the executable, else the shipped config/ folder)",
+     .Help = "folder of {application} and {task} (default: the {config-variable} variable, "
+             "else {config-folder}/ beside the executable, else the shipped {config-folder}/ "
+             "folder)",
      .Store = SetText<&RunPlan::ConfigDir>},
     {.Name = "--scene",
      .Kind = K::kPath,
@@ -174,8 +175,8 @@ constexpr Flag kFlags[] = {
      .Noun = "file name",
      .Example = "model.gltf",
      .Help = "the scene: any file the asset import library reads (glTF, FBX, COLLADA, .X, "
-             "BVH, ...), drawn as a crowd of its animated model; 'builtin': the procedural "
-             "characters (default: the [Scene] File of Application.txt)",
+             "BVH, ...), drawn as a crowd of its animated model; '{builtin}': the procedural "
+             "characters (default: the {scene-key})",
      .Store = SetText<&RunPlan::ScenePath>},
     {.Name = "--up",
      .Kind = K::kText,
@@ -198,8 +199,8 @@ constexpr Flag kFlags[] = {
      .Max = kSurfaceMaxSide,
      .Example = "640x480",
      .Help = "the tool window's size in pixels, digits only (default: its start size); each "
-             "side 1 to 16384, at most 8192x8192 pixels in all, and not below its minimum, "
-             "which khost names when refusing a smaller one",
+             "side {min} to {max}, at most {largest-square} pixels in all, and not below its "
+             "minimum, which khost names when refusing a smaller one",
      .Store = SetSize},
     {.Name = "--viewport",
      .Kind = K::kSize,
@@ -210,8 +211,8 @@ constexpr Flag kFlags[] = {
      .RangeNote = "0x0 for none",
      .Off = "0x0",
      .Example = "320x200",
-     .Help = "the 3D viewport's size, left of the tool (default: 640 wide, the tool's height; "
-             "0x0: no viewport)",
+     .Help = "the 3D viewport's size, left of the tool (default: {viewport-width} wide, the "
+             "tool's height; 0x0: no viewport)",
      .Store = SetViewport},
     {.Name = "--ui-rate",
      .Kind = K::kNumber,
@@ -221,9 +222,9 @@ constexpr Flag kFlags[] = {
      .Max = 1000,
      .RangeNote = "0: every frame",
      .Example = "10",
-     .Help = "tool repaints per second of scene time (default 30; 0: every frame); input and "
-             "the last frame repaint it at once. Scene time is the wall clock live and 1/60 s "
-             "per frame headless",
+     .Help = "tool repaints per second of scene time (default {ui-rate}; 0: every frame); "
+             "input and the last frame repaint it at once. Scene time is the wall clock live "
+             "and 1/{fixed-rate} s per frame headless",
      .Store = SetNumber<&RunPlan::UiRate>},
     {.Name = "--frames",
      .Kind = K::kNumber,
@@ -232,8 +233,8 @@ constexpr Flag kFlags[] = {
      .Min = 1,
      .Max = INT_MAX,
      .Example = "7",
-     .Help = "frames to run, digits only (headless default 120; live: until the window "
-             "closes; with --tune, the search's budget)",
+     .Help = "frames to run, digits only (headless default {headless-frames}; live: until the "
+             "window closes; with --tune, the search's budget)",
      .Store = SetNumber<&RunPlan::Frames>},
     {.Name = "--screenshot",
      .Kind = K::kFileOutput,
@@ -241,7 +242,7 @@ constexpr Flag kFlags[] = {
      .Noun = "file name",
      .Example = "out.png",
      .Help = "write the tool window's client area after the last frame as PNG (headless "
-             "default: ./profiling-center.png)",
+             "default: ./{screenshot})",
      .Store = SetText<&OutputRequest::Screenshot, Outputs>},
     {.Name = "--window-screenshot",
      .Kind = K::kFileOutput,
@@ -295,11 +296,11 @@ constexpr Flag kFlags[] = {
      .Value = "FILE",
      .Noun = "file name",
      .Example = "r.csv",
-     .Help = "write every frame's measured durations as CSV while running (flushed at least "
-             "once a second): frame, time_ms, cycle (its path, such as "
-             "Evaluation/Character 1/Skeleton), depth, duration_us, cpu_us (empty for a "
-             "character's cycles, measured on the steady clock only); one line per cycle that "
-             "ran, in the chart's order",
+     .Help = "write every frame's measured durations as CSV while running (flushed at the "
+             "end of a frame once {flush-ms} ms have passed since the last flush): frame, "
+             "time_ms, cycle (its path, such as Evaluation/Character 1/Skeleton), depth, "
+             "duration_us, cpu_us (empty for a character's cycles, measured on the steady clock "
+             "only); one line per cycle that ran, in the chart's order",
      .Store = SetText<&MeasuredRequest::Record, Measured>},
     {.Name = "--trace",
      .Kind = K::kTextOutput,
@@ -319,7 +320,7 @@ constexpr Flag kFlags[] = {
              "CAPTION at A and at B (values as for --set, switched through the window's input) "
              "and print, per top-level cycle, the median of A and of B, the ratio B/A with a "
              "95% interval (bootstrap over blocks) and a verdict: faster, slower or no clear "
-             "difference; --frames defaults to 600",
+             "difference; --frames defaults to {compare-frames}",
      .Store = SetCompare},
     {.Name = "--compare-block",
      .Kind = K::kNumber,
@@ -327,11 +328,12 @@ constexpr Flag kFlags[] = {
      .Noun = "block length",
      .Min = kMinimumBlock,
      .Max = 1000000,
-     .RangeNote = "5 settling frames, one counted, one carrying the switch",
+     .RangeNote = "{settle-frames} settling frames, one counted, one carrying the switch",
      .Needs = "--compare",
      .Example = "12",
-     .Help = "frames per block (default 30, at least 7); the first 5 frames after a switch, "
-             "the frame that carries a switch and the run's last frame are not counted",
+     .Help = "frames per block (default {block}, at least {minimum-block}); the first "
+             "{settle-frames} frames after a switch, the frame that carries a switch and the "
+             "run's last frame are not counted",
      .Store = SetNumber<&CompareSpec::Block, Comparison>},
     {.Name = "--compare-depth",
      .Kind = K::kNumber,
@@ -341,7 +343,7 @@ constexpr Flag kFlags[] = {
      .Max = 2,
      .Needs = "--compare",
      .Example = "1",
-     .Help = "also list child cycles down to depth D (0 to 2, default 0)",
+     .Help = "also list child cycles down to depth D ({min} to {max}, default {depth})",
      .Store = SetNumber<&CompareSpec::Depth, Comparison>},
     {.Name = "--compare-csv",
      .Kind = K::kTextOutput,
@@ -359,8 +361,9 @@ constexpr Flag kFlags[] = {
              "input, then a check of the best in fresh blocks; prints the best, its ratio to "
              "the starting settings with a 95% interval, each setting's effect and every "
              "combination measured. Starts from the current settings and restores them at "
-             "the end. --frames is the budget (default: five blocks for each combination and "
-             "ten for each checked one, 6901 frames for five settings); not with --compare",
+             "the end. --frames is the budget (default: {race-blocks} blocks for each "
+             "combination and {check-blocks} for each checked one, {tune-budget} frames for the "
+             "{tuned-count} default settings); not with --compare",
      .Store = AddTune},
     {.Name = "--tune-settings",
      .Kind = K::kText,
@@ -368,9 +371,8 @@ constexpr Flag kFlags[] = {
      .Noun = "caption list",
      .Needs = "--tune",
      .Example = "Frustum Culling,GPU Skinning",
-     .Help = "the settings to search, by their editors' captions (default: Frustum Culling, "
-             "Parallel Pipeline, Parallel Evaluation, Parallel Deformation, GPU Skinning; "
-             "Node Count is never searched)",
+     .Help = "the settings to search, by their editors' captions (default: "
+             "{tuned-settings}; {node-count} is never searched)",
      .Store = SetTuneSettings},
     {.Name = "--tune-target",
      .Kind = K::kText,
@@ -379,7 +381,7 @@ constexpr Flag kFlags[] = {
      .Needs = "--tune",
      .Example = "Deformation",
      .Help = "the cycle whose median is made smallest, by its path as --record names it "
-             "(default Devices, the frame period)",
+             "(default {tune-target}, the frame period)",
      .Store = SetText<&TuneRequest::Target, Tuning>},
     {.Name = "--tune-block",
      .Kind = K::kNumber,
@@ -387,11 +389,11 @@ constexpr Flag kFlags[] = {
      .Noun = "block length",
      .Min = kMinimumBlock,
      .Max = 1000000,
-     .RangeNote = "5 settling frames, one counted, one carrying the switch",
+     .RangeNote = "{settle-frames} settling frames, one counted, one carrying the switch",
      .Needs = "--tune",
      .Example = "10",
-     .Help = "frames per block (default 30, at least 7); frames are left out as for "
-             "--compare-block",
+     .Help = "frames per block (default {block}, at least {minimum-block}); frames are left "
+             "out as for --compare-block",
      .Store = SetNumber<&TuneRequest::Block, Tuning>},
     {.Name = "--tune-csv",
      .Kind = K::kTextOutput,
@@ -405,7 +407,7 @@ constexpr Flag kFlags[] = {
     {.Name = "--tune-write",
      .Repeats = true,
      .Needs = "--tune",
-     .Help = "when the best is measurably faster, write it into Application.txt and Task.txt "
+     .Help = "when the best is measurably faster, write it into {application} and {task} "
              "of the configuration folder (only the searched keys change) and print the "
              "changed lines",
      .Store = SetTrue<&TuneRequest::Write, Tuning>},
@@ -422,10 +424,10 @@ constexpr Flag kFlags[] = {
      .Needs = "--compare",
      .NeedsOr = "--tune",
      .Example = "cpu",
-     .Help = "what --compare or --tune compares (default wall): wall, each cycle's steady-clock "
-             "time and the frame period; cpu, each cycle's CPU time on its thread and the "
-             "process's CPU time (every thread) per frame, which other processes' load barely "
-             "moves",
+     .Help = "what --compare or --tune compares (default {clock}): wall, each cycle's "
+             "steady-clock time and the frame period; cpu, each cycle's CPU time on its thread "
+             "and the process's CPU time (every thread) per frame, which other processes' load "
+             "barely moves",
      .Store = SetClock},
     {.Name = "--help",
      .Alias = "-h",
@@ -454,8 +456,8 @@ Status CheckFlagsTogether(const RunPlan& p) {
     return BadInput("--tune and --compare cannot be given together; run one at a time");
   }
   if (compare && p.Frames) {
-    const long long block = compare->Block;
-    const long long needed = 1 + 4 * block;
+    const int block = compare->Block;
+    const long long needed = MinimumCompareFrames(block);
     if (*p.Frames < needed) {
       return BadInput("--frames: " + std::to_string(*p.Frames) +
                       " frames are too few to compare in " + std::to_string(block) +

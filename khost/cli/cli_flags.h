@@ -26,13 +26,9 @@ enum class ValueKind {
   kTextOutput,  // a text file khost writes; "-" is standard output
 };
 
-// The name under which a text output given as "-" reaches the plan: it is
-// written in place through the process's standard output.
-inline constexpr const char* kStandardOutputName = "/dev/stdout";
-
 // A flag's value as the parser read it, handed to the flag's Store.
 struct FlagValue {
-  std::string Text;  // as given; kTextOutput: "-" is kStandardOutputName
+  std::string Text;  // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
   int Number = 0;    // kNumber
   int Width = 0;     // kSize
   int Height = 0;
@@ -53,7 +49,11 @@ struct Flag {
   std::string_view Needs = {};      // a flag that must be given with this one, or empty
   std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
   std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
-  std::string_view Help = {};       // for --help; '\n' starts a new line
+  // For --help; '\n' starts a new line. A default or limit it names is
+  // written "{name}" and said from the constant the run takes it from
+  // (cli.cpp's HelpFacts); "{min}" and "{max}" are the row's range. The same
+  // goes for RangeNote.
+  std::string_view Help = {};
   // Sets the flag's fields in the plan, once the value has passed the checks
   // of its kind; a refusal's message is said after "NAME: ".
   Status (*Store)(RunPlan&, const FlagValue&) = nullptr;

@@ -65,6 +65,12 @@ long long MaxWindowPixels() {
   return static_cast<long long>(kPngMaxRgbaBytes / 4);
 }
 
+int MaxWindowSquareSide() {
+  long long side = 0;
+  while ((side + 1) * (side + 1) <= MaxWindowPixels()) ++side;
+  return static_cast<int>(side);
+}
+
 std::string SizeProblem(int width, int height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (width < 1 || height < 1 || width > kSurfaceMaxSide || height > kSurfaceMaxSide) {
@@ -72,8 +78,9 @@ std::string SizeProblem(int width, int height) {
            " pixels a side)";
   }
   if (static_cast<long long>(width) * height > MaxWindowPixels()) {
-    return "size " + size + " has more than " + std::to_string(MaxWindowPixels()) +
-           " pixels (8192x8192), the most a PNG capture takes";
+    const std::string side = std::to_string(MaxWindowSquareSide());
+    return "size " + size + " has more than " + std::to_string(MaxWindowPixels()) + " pixels (" +
+           side + "x" + side + "), the most a PNG capture takes";
   }
   return "";
 }

@@ -41,6 +41,8 @@ bool ParseSize(const std::string& text, int& width, int& height);
 // side, and at most MaxWindowPixels() pixels in all so that the capture can
 // be written as PNG.
 long long MaxWindowPixels();
+// The side of the largest square window that fits MaxWindowPixels().
+int MaxWindowSquareSide();
 // Empty when a window of width x height can be drawn and captured;
 // otherwise why not, naming the limit.
 std::string SizeProblem(int width, int height);

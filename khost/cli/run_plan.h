@@ -13,18 +13,19 @@
 
 namespace khost {
 
-// The module's file name, as the build names it.
-constexpr const char* kModuleFileName = KHOST_MODULE_FILE_NAME;
-
 constexpr int kDefaultViewportWidth = 640;
 constexpr int kHeadlessFrames = 120;
+// The module loaded without --module, found beside the executable: its
+// file name as the build names it.
+inline constexpr const char* kModuleFileName = KHOST_MODULE_FILE_NAME;
 
 struct RunPlan {
   bool Help = false;
   std::optional<std::string> ConfigDir;
   // The module; unset: ModuleFile()'s default.
   std::optional<std::string> ModulePath;
-  // The scene file, or "builtin"; unset: the configured scene.
+  // The scene file, or kBuiltinScene (scene_source.h); unset: the configured
+  // scene.
   std::optional<std::string> ScenePath;
   std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
   std::optional<int> ToolWidth;   // --size: both or neither

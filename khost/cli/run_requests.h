@@ -4,6 +4,7 @@
 // this header, not the other way round.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,22 +41,63 @@ inline bool ReadClock(std::string_view text, MeasureClock& clock) {
   return true;
 }
 
+inline constexpr MeasureClock kDefaultClock = MeasureClock::kWall;
+
 inline constexpr int kDefaultUiRate = 30;  // tool repaints per second of scene time
 inline constexpr int kDefaultBlock = 30;   // frames per block, --compare and --tune
-inline constexpr int kMinimumBlock = 7;    // 5 settling, one counted, one switching
+// The first frames of a block, which are not counted: a changed setting
+// takes a few frames to settle (caches, a rebuilt scene, the pool).
+inline constexpr int kSettleFrames = 5;
+// The settling frames, one counted, one carrying the next switch.
+inline constexpr int kMinimumBlock = kSettleFrames + 2;
 inline constexpr int kDefaultCompareFrames = 600;
+inline constexpr int kDefaultCompareDepth = 0;  // top-level cycles only
+// The frames a comparison in blocks of `block` needs: frame 0, then two
+// blocks of each value.
+constexpr long long MinimumCompareFrames(int block) {
+  return 1 + 4 * static_cast<long long>(block);
+}
+// The cycle a tune makes fastest by default: the frame period.
+inline constexpr const char* kDefaultTuneTarget = "Devices";
+// The engine settings a tune searches, by their editors' captions, and the
+// order it takes them in when --tune-settings is not given. Each takes two
+// values.
+inline constexpr std::string_view kFrustumCullingCaption = "Frustum Culling";
+inline constexpr std::string_view kParallelPipelineCaption = "Parallel Pipeline";
+inline constexpr std::string_view kParallelEvaluationCaption = "Parallel Evaluation";
+inline constexpr std::string_view kParallelDeformationCaption = "Parallel Deformation";
+inline constexpr std::string_view kGpuSkinningCaption = "GPU Skinning";
+inline constexpr std::string_view kTunedSettings[] = {
+    kFrustumCullingCaption, kParallelPipelineCaption, kParallelEvaluationCaption,
+    kParallelDeformationCaption, kGpuSkinningCaption};
+// The tool's one setting that a tune never searches: it changes the scene,
+// not how the engine runs it.
+inline constexpr std::string_view kNodeCountCaption = "Node Count";
+// A tune's budget when --frames is not given, frame 0 aside: kTuneRaceBlocks
+// blocks for each configuration the race runs and kTuneCheckBlocks for each
+// one the check runs (tune_search.h says which those are).
+inline constexpr int kTuneRaceBlocks = 5;
+inline constexpr int kTuneCheckBlocks = 10;
+constexpr long long DefaultTuneFrames(long long raced, long long checked, int block) {
+  return 1 + static_cast<long long>(block) * (kTuneRaceBlocks * raced + kTuneCheckBlocks * checked);
+}
+
+// How long the recording and the trace keep lines back while the run goes:
+// they are flushed at the end of a frame once this has passed since the
+// last flush.
+inline constexpr std::chrono::milliseconds kFrameOutputFlush{500};
 
 struct CompareSpec {
   std::string Caption;
   std::string ValueA;
   std::string ValueB;
-  int Block = kDefaultBlock;  // frames per block
-  int Depth = 0;              // the deepest cycles in the table (0: top level only)
+  int Block = kDefaultBlock;         // frames per block
+  int Depth = kDefaultCompareDepth;  // the deepest cycles in the table (0: top level only)
 };
 
 struct TuneRequest {
-  std::vector<std::string> Settings;  // captions; empty: every searchable setting
-  std::string Target = "Devices";
+  std::vector<std::string> Settings;  // captions; empty: kTunedSettings
+  std::string Target = kDefaultTuneTarget;
   int Block = kDefaultBlock;
   bool Write = false;  // --tune-write
   bool Apply = false;  // --tune-apply
@@ -69,7 +111,7 @@ struct MeasuredRequest {
   std::optional<std::string> Trace;
   std::optional<std::string> TuneCsv;  // with a tune only
   // What Compare or a tune compares (--clock, given with one of them).
-  MeasureClock Clock = MeasureClock::kWall;
+  MeasureClock Clock = kDefaultClock;
 };
 
 inline constexpr const char* kDefaultScreenshot = "profiling-center.png";

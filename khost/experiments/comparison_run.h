@@ -4,8 +4,7 @@
 // Frame 0 runs with the start-up settings; then blocks of Block frames
 // alternate, A first. The switch to a block's value runs after the frame
 // before it, so that frame's period holds the switch and is not counted;
-// nor are the first kSettleFrames frames of a block (a changed setting
-// takes a few frames to settle: caches, a rebuilt scene, the pool) nor the
+// nor are the first kSettleFrames frames of a block (run_requests.h) nor the
 // run's last frame (its period ends with the run, not with a next frame).
 #pragma once
 
@@ -30,7 +29,6 @@ struct ComparisonRow {
 
 class ComparisonRun : public Experiment {
  public:
-  static constexpr int kSettleFrames = 5;
   // Checks `spec`'s two values against the editor `driver` finds for its
   // caption and that a run of `frames` frames holds two blocks of each.
   static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareSpec& spec, MeasureClock clock,
@@ -41,7 +39,7 @@ class ComparisonRun : public Experiment {
 
   const CompareSpec& Spec() const { return mSpec; }
   // The frames a run needs for two blocks of each value.
-  static long long MinimumFrames(int block) { return 1 + 4 * static_cast<long long>(block); }
+  static long long MinimumFrames(int block) { return MinimumCompareFrames(block); }
 
   // The value to set once frame `frameIndex` has run, if a block starts
   // after it (frame 0 is followed by A).

@@ -5,7 +5,7 @@
 // settings (--tune, tune_run.h). A run has at most one; MakeExperiment
 // makes it from the plan and the run's script owns it.
 //
-// Every call runs on the loop's thread, between frames; `driver` is
+// Every call: [loop thread], between frames. `driver` is
 // borrowed for the call.
 #pragma once
 

@@ -9,9 +9,6 @@ namespace khost {
 
 namespace {
 
-constexpr const char* kApplication = "@Application.txt";
-constexpr const char* kTask = "@Task.txt";
-
 // Whether the file at `path` could be replaced now: the output file rules
 // (a regular file or none, in a folder khost may write).
 Status CheckReplaceable(const std::string& path) {
@@ -23,15 +20,15 @@ Status CheckReplaceable(const std::string& path) {
 
 const std::vector<TunableSetting>& TunableSettings() {
   static const std::vector<TunableSetting> settings = {
-      {"Frustum Culling", kApplication, "Display", "EarlyFrustumCulling", "No", "Yes",
+      {kFrustumCullingCaption, kFrustumCullingKey, kNoText, kYesText,
        [](const ConfiguredSettings& s) { return s.EarlyFrustumCulling ? 1 : 0; }},
-      {"Parallel Pipeline", kTask, "Evaluation", "Pipeline", "Serial", "Parallel",
+      {kParallelPipelineCaption, kPipelineKey, kSerialText, kParallelText,
        [](const ConfiguredSettings& s) { return s.ParallelPipeline ? 1 : 0; }},
-      {"Parallel Evaluation", kTask, "Evaluation", "Evaluation", "", "",
+      {kParallelEvaluationCaption, kEvaluationKey, "", "",
        [](const ConfiguredSettings& s) { return s.ParallelEvaluation; }},
-      {"Parallel Deformation", kTask, "Evaluation", "Deformation", "Serial", "Parallel",
+      {kParallelDeformationCaption, kDeformationKey, kSerialText, kParallelText,
        [](const ConfiguredSettings& s) { return s.ParallelDeformation ? 1 : 0; }},
-      {"GPU Skinning", kApplication, "Display", "UseGPUSkinDeform", "No", "Yes",
+      {kGpuSkinningCaption, kGpuSkinningKey, kNoText, kYesText,
        [](const ConfiguredSettings& s) { return s.GPUSkinDeform ? 1 : 0; }},
   };
   return settings;
@@ -46,18 +43,18 @@ const TunableSetting* FindTunable(std::string_view caption) {
 
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values) {
   const ConfiguredSettings configured = ReadConfiguredSettings();
-  std::vector<ConfigEdit> edits[2];  // Application.txt, Task.txt
+  std::vector<ConfigEdit> edits[2];  // the application's file, the task's
   for (const auto& [caption, value] : values) {
     const TunableSetting* setting = FindTunable(caption);
     if (!setting || setting->Configured(configured) == value) continue;
     std::string text = std::to_string(value);
     if (!setting->Off.empty()) text = std::string(value != 0 ? setting->On : setting->Off);
-    edits[std::string_view(setting->File) == kTask ? 1 : 0].push_back(
-        {std::string(setting->Section), std::string(setting->Key), std::move(text)});
+    edits[setting->Key.InTask() ? 1 : 0].push_back(
+        {setting->Key.Section, setting->Key.Name, std::move(text)});
   }
   std::vector<ConfigFileEdit> plan;
   for (int f = 0; f < 2; ++f) {
-    const std::string path = KConfig_ResolvePath(f == 0 ? kApplication : kTask);
+    const std::string path = KConfig_ResolvePath(f == 0 ? kApplicationConfig : kTaskConfig);
     Result<ConfigFileEdit> edit = PlanConfigFileEdit(path, edits[f]);
     if (!edit) return Failure("--tune-write: " + edit.GetError().Message);
     if (Status writable = CheckReplaceable(path); !writable) return writable.GetError();

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "khost/base/config_files.h"
 #include "khost/base/status.h"
+#include "khost/cli/run_requests.h"
 #include "khost/setup/config_edit.h"
 #include "khost/setup/host_settings.h"
 
@@ -17,9 +19,7 @@ namespace khost {
 
 struct TunableSetting {
   std::string_view Caption;  // the editor's caption
-  const char* File;          // "@Application.txt" or "@Task.txt"
-  std::string_view Section;
-  std::string_view Key;
+  ConfigKey Key;             // where the files hold it
   // The texts for a check box's 0 and 1; empty for a drop-down, whose item
   // index is written as the integer the reader takes.
   std::string_view Off;
@@ -28,7 +28,7 @@ struct TunableSetting {
   int (*Configured)(const ConfiguredSettings&);
 };
 
-// The searchable settings, in the order a tune takes them by default.
+// The searchable settings (kTunedSettings), with where the files hold them.
 const std::vector<TunableSetting>& TunableSettings();
 const TunableSetting* FindTunable(std::string_view caption);
 

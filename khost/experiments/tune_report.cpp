@@ -58,7 +58,7 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
   const TuneSearch& search = *report.Search;
   const TuneAnswer& answer = report.Answer;
   const TuneOptions& options = search.Options();
-  const int counted = options.Block - ComparisonRun::kSettleFrames - 1;
+  const int counted = options.Block - kSettleFrames - 1;
   out << "Tuning \"" << report.Target << "\" over " << search.Settings().size() << " settings ("
       << search.Candidates().size() << " configurations): " << search.BlocksTaken() << " of "
       << search.BlockBudget() << " blocks of " << options.Block << " frames (" << counted

@@ -52,22 +52,21 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
   run->mClock = clock;
   std::vector<std::string> captions = request.Settings;
   if (captions.empty()) {
-    for (const TunableSetting& s : TunableSettings()) captions.emplace_back(s.Caption);
+    for (std::string_view caption : kTunedSettings) captions.emplace_back(caption);
   }
   for (const std::string& caption : captions) {
     const Result<EditorChoices> read = driver.ReadChoices(caption);
     if (!read && read.GetError().Message.rfind("unknown caption", 0) == 0) {
       return BadInput("--tune-settings: " + read.GetError().Message);
     }
-    if (caption == "Node Count") {
-      return BadInput(
-          "--tune-settings: 'Node Count' is never searched: it changes the scene, "
-          "not how the engine runs it");
+    if (caption == kNodeCountCaption) {
+      return BadInput("--tune-settings: " + QuoteArgument(kNodeCountCaption) +
+                      " is never searched: it changes the scene, not how the engine runs it");
     }
     if (!FindTunable(caption)) {
       std::string tunable;
-      for (const TunableSetting& s : TunableSettings()) {
-        tunable += (tunable.empty() ? "" : ", ") + QuoteArgument(std::string(s.Caption));
+      for (std::string_view tuned : kTunedSettings) {
+        tunable += (tunable.empty() ? "" : ", ") + QuoteArgument(tuned);
       }
       return BadInput("--tune-settings: " + QuoteArgument(caption) +
                       " is not an engine setting (the searched settings: " + tunable + ")");

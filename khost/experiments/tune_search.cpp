@@ -64,11 +64,9 @@ long long TuneSearch::MinimumFrames(const std::vector<TuneSetting>& settings, in
 }
 
 long long TuneSearch::DefaultFrames(const std::vector<TuneSetting>& settings, int block) {
-  // Five race blocks a candidate and ten check blocks a configuration of
-  // the check: for five switches (32 candidates, 7 checked) 230 blocks,
-  // 6901 frames of 30, three and a half minutes at 30 ms a frame.
-  return 1 + static_cast<long long>(block) *
-                 (5 * CandidateCount(settings) + 10 * CheckConfigurations(settings));
+  // For five switches (32 candidates, 7 checked) 230 blocks, 6901 frames of
+  // 30, three and a half minutes at 30 ms a frame.
+  return DefaultTuneFrames(CandidateCount(settings), CheckConfigurations(settings), block);
 }
 
 Result<TuneSearch> TuneSearch::Create(std::vector<TuneSetting> settings, TuneOptions options) {

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "khost/base/status.h"
+#include "khost/cli/run_requests.h"
 #include "khost/experiments/block_stats.h"
 
 namespace khost {
@@ -51,8 +52,8 @@ struct TuneSetting {
 };
 
 struct TuneOptions {
-  long long Frames = 0;  // the budget, frame 0 included; 0 for DefaultFrames
-  int Block = 30;        // frames per block
+  long long Frames = 0;       // the budget, frame 0 included; 0 for DefaultFrames
+  int Block = kDefaultBlock;  // frames per block
   std::uint64_t Seed = 1;
   // The share of the blocks kept for the check (at least two blocks for each
   // of its configurations).
@@ -110,7 +111,8 @@ class TuneSearch {
   // Frame 0 (before the first block), then two blocks of each candidate in
   // the race and two of each configuration the check runs.
   static long long MinimumFrames(const std::vector<TuneSetting>& settings, int block);
-  // The budget used when none is given.
+  // The budget used when none is given (DefaultTuneFrames): every candidate
+  // raced, and the check's configurations.
   static long long DefaultFrames(const std::vector<TuneSetting>& settings, int block);
 
   const std::vector<TuneSetting>& Settings() const { return mSettings; }

@@ -36,8 +36,8 @@ struct ImportOptions {
 // read, that crashes it, runs past the time limit or past the memory limit,
 // or that has nothing to draw (kFailure). When `options.Interrupted` asks
 // to stop, the child is killed and reaped and the error says the reading
-// was abandoned (kFailure). Call it on the main thread before starting
-// threads: it forks, and the child ends with the calling thread.
+// was abandoned (kFailure). [loop thread], before the pool's threads start:
+// it forks, and the child ends with the calling thread.
 Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits = {},
                              const ImportOptions& options = {});
 

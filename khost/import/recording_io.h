@@ -14,7 +14,7 @@ namespace khost {
 // The default file access, noting the path of every file opened for
 // reading. The importer that is given it owns it (Importer::SetIOHandler);
 // `opened` outlives it and receives each path once, in the order opened.
-// Single-threaded, as an importer is.
+// [any thread] one at a time, as its importer is (in the import's child).
 class RecordingIOSystem : public Assimp::DefaultIOSystem {
  public:
   explicit RecordingIOSystem(std::vector<std::string>* opened) : mOpened(opened) {}

@@ -10,8 +10,6 @@ namespace khost {
 
 namespace {
 
-constexpr const char* kBuiltin = "builtin";
-
 void ReportNotes(const Model& model, std::ostream& err) {
   std::istringstream lines(model.Notes);
   const std::string name = QuoteArgument(model.Source);
@@ -32,7 +30,7 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
                                 const ImportOptions& options) {
   const SceneChoice builtin{nullptr, configuredCharacters};
   if (flag) {
-    if (*flag == kBuiltin) return builtin;
+    if (*flag == kBuiltinScene) return builtin;
     Result<Model> model = ImportIsolated(*flag, {}, options);
     if (!model) {
       if (Abandoned(options)) return model.GetError();
@@ -43,7 +41,7 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
     ReportNotes(*model, err);
     return SceneChoice{std::make_shared<const Model>(std::move(*model)), configuredInstances};
   }
-  if (configuredFile.empty() || configuredFile == kBuiltin) return builtin;
+  if (configuredFile.empty() || configuredFile == kBuiltinScene) return builtin;
   struct stat info {};
   if (stat(configuredFile.c_str(), &info) != 0) {
     err << "khost: the default scene file " << QuoteArgument(configuredFile)

@@ -13,12 +13,16 @@
 
 namespace khost {
 
+// The scene file name, on the command line or in the configuration, that
+// stands for the procedural characters.
+inline constexpr const char* kBuiltinScene = "builtin";
+
 struct SceneChoice {
   std::shared_ptr<const Model> Imported;  // null: the procedural characters
   int Count = 1;                          // instances or characters
 };
 
-// The scene for `flag` (--scene; "builtin" picks the procedural
+// The scene for `flag` (--scene; kBuiltinScene picks the procedural
 // characters), else for the configured file, read with `options` (the up
 // axis, the stop signal). A file named on the command line that cannot be
 // used is an error; a configured file that cannot be used is reported on

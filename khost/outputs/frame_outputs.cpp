@@ -12,7 +12,6 @@ namespace khost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kFlushEvery = std::chrono::milliseconds(500);
 
 // The trace's thread ids: the host's loop is 1, pool worker n is n + 1.
 int TraceThread(int thread) {
@@ -42,7 +41,7 @@ void FrameRecorder::Take(const FrameSample& frame, const std::vector<CapturedCyc
     mOut << head << CsvField(cycle.Path) << tail;
   }
   const Clock::time_point now = Clock::now();
-  if (now - mLastFlush >= kFlushEvery) {
+  if (now - mLastFlush >= kFrameOutputFlush) {
     mOut.flush();
     mLastFlush = now;
   }
@@ -140,7 +139,7 @@ void TraceWriter::Take(const FrameSample& frame, const std::vector<CapturedCycle
   });
   for (const Pending& event : mPending) Event(event, cycles, frame.Index);
   const Clock::time_point now = Clock::now();
-  if (now - mLastFlush >= kFlushEvery) {
+  if (now - mLastFlush >= kFrameOutputFlush) {
     mOut.flush();
     mLastFlush = now;
   }

@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "khost/cli/run_requests.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/profiler_feed.h"
 
 namespace khost {
 
 // frame,time_ms,cycle,depth,duration_us,cpu_us: one line per cycle that
-// ran in a frame, flushed at least once a second so a run that is killed keeps what
-// it recorded.
+// ran in a frame, flushed at the end of a frame once kFrameOutputFlush has
+// passed since the last flush, so a run that is killed keeps what it
+// recorded.
 class FrameRecorder : public FrameSink {
  public:
   explicit FrameRecorder(std::ostream& out);

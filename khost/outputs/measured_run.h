@@ -2,7 +2,7 @@
 // recording (--record) and the trace (--trace), each a sink of the run's
 // frame capture, opened before the first frame and finished at the end.
 //
-// Every call runs on the loop's thread.
+// Every call: [loop thread].
 #pragma once
 
 #include <memory>

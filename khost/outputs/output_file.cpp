@@ -29,8 +29,8 @@ constexpr int kMaxLinkHops = 40;
 // is written through that descriptor, at its position, instead of being
 // opened anew (which would restart at the start of a redirected file).
 int DescriptorNamed(const std::string& path) {
-  if (path == "/dev/stdout") return 1;
-  if (path == "/dev/stderr") return 2;
+  if (path == kStandardOutputName) return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
   for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
     const std::size_t length = std::strlen(prefix);
     if (path.compare(0, length, prefix) != 0 || path.size() == length) continue;

@@ -43,13 +43,16 @@ namespace khost {
 // The named temporaries of every OutputFile (those a file system without
 // unnamed files needs, and those a Commit names for a moment before moving
 // them into place) are listed in a fixed table, so that a process that must
-// end at once removes them. RemoveNamedTemporaries is async-signal-safe.
-// Register gives the entry (-1: the table is full or the name too long);
-// Forget takes it out.
+// end at once removes them. Register gives the entry (-1: the table is full
+// or the name too long); Forget takes it out. [any thread] the table copies
+// `path`.
 int RegisterTemporaryName(const std::string& path);
 void ForgetTemporaryName(int entry);
+// [any thread] [signal handler]
 void RemoveNamedTemporaries() noexcept;
 
+// [loop thread] An OutputFile is used by one thread; what Stream() returns
+// is owned by the file and lives until the next Open.
 class OutputFile {
  public:
   // How long a stream's reader may take nothing before the output fails.

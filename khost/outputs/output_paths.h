@@ -34,7 +34,7 @@ struct NamedPath {
   std::string Path;
 };
 
-// Records the descriptors open now as the caller's. Main thread, first
+// Records the descriptors open now as the caller's. [loop thread], first
 // thing in main, before khost opens anything.
 void NoteInheritedDescriptors();
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "khost/base/quoting.h"
+#include "khost/base/standard_output.h"
 #include "khost/frame/profiler_feed.h"
 #include "ksurface.h"
 
@@ -17,7 +18,7 @@ Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture) {
   mTextToStdout = false;
   for (const auto* path : {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
                            &request.Measured.CompareCsv, &request.Measured.TuneCsv}) {
-    if (*path && **path == "/dev/stdout") mTextToStdout = true;
+    if (*path && **path == kStandardOutputName) mTextToStdout = true;
   }
   if (mWantTool) {
     const std::string path = request.Screenshot ? *request.Screenshot : kDefaultScreenshot;

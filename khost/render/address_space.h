@@ -31,7 +31,7 @@ long long RendererNeedKiB(int threads, long long windowPixels, std::size_t verti
 
 // Ok when the address space is unlimited or its limit leaves the renderer
 // its need; otherwise a failure naming the limit, what the process holds
-// and what the renderer needs. Main thread, before the first GL context.
+// and what the renderer needs. [loop thread], before the first GL context.
 Status CheckRendererAddressSpace(long long windowPixels, std::size_t vertices);
 
 }  // namespace khost

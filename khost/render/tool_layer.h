@@ -3,7 +3,7 @@
 // steps of a frame's drawing (the background where nothing lies, the hand-off
 // to the renderer).
 //
-// All calls need the GL context current on the calling thread.
+// Every call: [loop thread], with the GL context current on it.
 #pragma once
 
 #include <memory>

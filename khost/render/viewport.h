@@ -7,7 +7,7 @@
 // the skin matrices (a uniform buffer block per character) that the vertex
 // shader blends the bind-pose vertices with, as the CPU skinning does.
 //
-// All calls need the GL context current on the calling thread. After Draw
+// Every call: [loop thread], with the GL context current on it. After Draw
 // the context is back in its default state (program 0, vertex array 0, no
 // array or uniform buffer bound, depth test, face culling, blending and 2D
 // texturing off, texture unit 0 with texture 0), so immediate-mode drawing

@@ -1,6 +1,6 @@
 // The viewport's GL programs and camera matrix: the shader sources, how a
 // program is built from two of them, and the matrix a camera projects with.
-// Every call runs on the thread that owns the GL context.
+// Every call: [loop thread], with the GL context current on it.
 #pragma once
 
 #include <epoxy/gl.h>

@@ -23,8 +23,8 @@ namespace khost {
 
 struct PlaybackCursor;
 
-// One clip's tracks for a model's nodes. Immutable once built; read by any
-// number of threads at once.
+// One clip's tracks for a model's nodes. Immutable once built.
+// [any thread] read by any number at once.
 class ClipTracks {
  public:
   // `nodes`: the model's nodes (their bind transforms fill what the clip
@@ -57,7 +57,7 @@ class ClipTracks {
 
   // The clip at `ticks` (clamped to [0, Duration]) for every node: the
   // rest pose, then each animated track. `cursor` is the calling
-  // character's own (see PlaybackCursor). Thread: any; writes only the
+  // character's own (see PlaybackCursor). [any thread] writes only the
   // outputs and the cursor.
   void Sample(double ticks, PlaybackCursor& cursor, Vec3* translations, Quat* rotations,
               Vec3* scales) const;
@@ -89,7 +89,8 @@ struct PlaybackCursor {
 };
 
 // Spherical interpolation of `count` pairs of unit quaternions, normalised,
-// along the shorter arc: out[k] = slerp(a[k], b[k], t[k]). Thread: any.
+// along the shorter arc: out[k] = slerp(a[k], b[k], t[k]). [any thread]
+// writes only `out`.
 void SlerpBatch(const Quat* a, const Quat* b, const float* t, std::size_t count, Quat* out);
 
 }  // namespace khost

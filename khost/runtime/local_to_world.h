@@ -13,13 +13,13 @@ namespace khost {
 // for j = 0 .. count - 1 in order: parents must come before their children
 // (parents[j] < j). TRS is translation, rotation and scale (scale first);
 // the rotations must be unit quaternions (they are not normalised again).
-// Thread: any; writes only `world`.
+// [any thread] writes only `world`.
 void LocalToWorld(const int* parents, std::size_t count, const Vec3* translations,
                   const Quat* rotations, const Vec3* scales, const Mat34& root, Mat34* world);
 
 // skin[k] = world[nodes[k]] * offsets[k] for k = 0 .. count - 1 (the slots'
 // nodes and offsets, `stride` bytes apart), also written as columns.
-// Thread: any; writes only `skin` and `columns`.
+// [any thread] writes only `skin` and `columns`.
 void SkinMatrices(const Mat34* world, const int* nodes, const Mat34* offsets, std::size_t stride,
                   std::size_t count, Mat34* skin, SkinColumns* columns);
 

@@ -1,5 +1,6 @@
 // Small 3D math for the host's scene: vectors, quaternions and affine 3x4
-// matrices (row-major, column 3 the translation).
+// matrices (row-major, column 3 the translation). Every function:
+// [any thread]; all are pure.
 #pragma once
 
 #include <cmath>

@@ -5,7 +5,9 @@
 //
 // Models travel from the importing child process to the host as bytes
 // (Serialize / Deserialize) and are checked by Sanitize before use, so a
-// file's bad numbers never reach the evaluation or the GPU.
+// file's bad numbers never reach the evaluation or the GPU. A sanitised
+// model is not changed again. [any thread] several read it at once (the
+// scene shares it with the pool's steps).
 #pragma once
 
 #include <cstddef>

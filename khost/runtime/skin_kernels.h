@@ -22,22 +22,23 @@ enum class SimdLevel {
   Avx2Fma,   // AVX2 with fused multiply-add
 };
 
-// Whether this processor runs kernels of `level`.
+// Whether this processor runs kernels of `level`. [any thread]
 bool SimdLevelSupported(SimdLevel level);
 // The level SkinLayoutRange uses by default: the best the processor
-// supports, at most the limit set below.
+// supports, at most the limit set below. [any thread]
 SimdLevel ActiveSimdLevel();
 // Caps the default level (Baseline forces the SSE2 kernels, for tests and
-// comparisons). Thread: any; takes effect for calls that start after it.
+// comparisons). [any thread] takes effect for calls that start after it.
 void LimitSimdLevel(SimdLevel highest);
+// [any thread] a static name.
 const char* SimdLevelName(SimdLevel level);
 
 // Deforms the layout's vertices [begin, end) of its deformation order
 // (0 to DeformedCount()) with `skin` (one SkinColumns per bone the layout
 // was built for), writing each vertex's position and normal at its own
-// index in `positions` and `normals`. Writes nothing else, so disjoint
-// ranges may run on different threads at once. A level the processor lacks
-// falls back to the baseline.
+// index in `positions` and `normals`. A level the processor lacks falls
+// back to the baseline. [any thread] writes nothing else, so disjoint
+// ranges run on different threads at once (the pool's deformation).
 void SkinLayoutRange(const SkinLayout& layout, const SkinColumns* skin, std::size_t begin,
                      std::size_t end, Vec3* positions, Vec3* normals, SimdLevel level);
 inline void SkinLayoutRange(const SkinLayout& layout, const SkinColumns* skin, std::size_t begin,

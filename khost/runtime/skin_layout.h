@@ -29,7 +29,8 @@ struct alignas(16) SkinColumns {
   float Column[4][4];
 };
 
-// Writes `count` matrices in column form. Thread: any; writes only `columns`.
+// Writes `count` matrices in column form. [any thread] writes only
+// `columns`.
 void ToSkinColumns(const Mat34* rows, std::size_t count, SkinColumns* columns);
 
 // A run of consecutive vertices [First, First + Count) with `Influences`
@@ -44,8 +45,8 @@ struct SkinRun {
   std::size_t Stream = 0;
 };
 
-// Immutable once built; shared by every character drawing the same mesh and
-// read by any number of threads at once.
+// Immutable once built. [any thread] shared by every character drawing the
+// same mesh and read by any number of threads at once.
 class SkinLayout {
  public:
   SkinLayout() = default;

@@ -25,12 +25,14 @@ struct SkinVertex {
 // bound rigidly to bone 0, so it follows the skeleton's root instead of
 // collapsing to the origin. Returns false when the vertex had to be repaired
 // that way (boneCount <= 0 also binds to bone 0 and returns false).
+// [any thread] writes only `vertex`.
 bool NormalizeInfluences(SkinVertex& vertex, int boneCount);
 
 // Deforms vertices [begin, end): position' = (sum_i w_i S_i) p and
 // normal' = normalize((sum_i w_i S_i) n) with S the skin matrices (world x
 // inverse bind). The vertices must have been normalised for `skinMatrices`.
 // Writes outPositions[k] and outNormals[k] for every k in the range.
+// [any thread] writes nothing else.
 void SkinVertices(const Mat34* skinMatrices, const SkinVertex* vertices, std::size_t begin,
                   std::size_t end, Vec3* outPositions, Vec3* outNormals);
 

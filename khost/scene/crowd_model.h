@@ -29,7 +29,8 @@ struct CrowdModel {
   std::vector<int> MeshSlots;
 };
 
-// Prepares a sanitised model (see SanitizeModel). Thread: any.
+// Prepares a sanitised model (see SanitizeModel). [any thread] borrows
+// `model` for the call.
 CrowdModel PrepareCrowdModel(const Model& model);
 
 }  // namespace khost

@@ -6,6 +6,11 @@
 // vertices (rings around every bone) with up to four weights each.
 //
 // The node count of a scene is the sum of its characters' joints.
+//
+// A scene is built, rebuilt and its camera moved on the loop thread between
+// frames; during a frame the per-character steps (Animate, SolveSkeleton,
+// SolveConstraints) run at once on the pool, each writing only the
+// character it is given (thread tags: thread_pool.h).
 #pragma once
 
 #include <cstddef>
@@ -48,6 +53,9 @@ struct Pose {
   float BoundsRadius = 0.0f;
 };
 
+// [any thread] one thread at a time per character: built on the loop
+// thread, its poses, playback cursor and deformed vertices written by the
+// frame's steps, on whichever thread takes the character.
 struct Character {
   int Index = 0;
   std::vector<Joint> Joints;
@@ -82,13 +90,13 @@ struct Character {
   const std::vector<SkinVertex>& Vertices() const;
 };
 
-// Joints a character with this index has (23 to 35).
+// Joints a character with this index has (23 to 35). [any thread]
 int JointCountForCharacter(int index);
 // How many characters (1 to kMaxCharacters) a scene of about `nodes` nodes
 // has. Rounding up: the fewest characters whose joints add up to at least
 // `nodes`. Rounding down: the most whose joints do not exceed `nodes` (at
 // least 1). An edit of the node count rounds in its own direction, so a step
-// down always shrinks the scene and a step up always grows it.
+// down always shrinks the scene and a step up always grows it. [any thread]
 int CharactersForNodeCount(int nodes, bool roundUp = true);
 enum { kMaxCharacters = 256 };
 // The most vertices a crowd of imported instances has in all: a larger
@@ -103,33 +111,41 @@ enum { kMeshRings = 12, kMeshRingVertices = 8 };
 class Scene {
  public:
   // Builds `characterCount` characters (clamped to 1..kMaxCharacters).
+  // [loop thread]
   explicit Scene(int characterCount);
   // A crowd of `instanceCount` (clamped to 1..kMaxCharacters, and to
-  // kMaxCrowdVertices vertices) instances of
-  // an imported, sanitised model, standing on a grid on the ground, the
-  // camera framing them all.
+  // kMaxCrowdVertices vertices) instances of an imported, sanitised model,
+  // standing on a grid on the ground, the camera framing them all.
+  // [loop thread] shares `model` with the caller; its instances point into
+  // it.
   Scene(std::shared_ptr<const Model> model, int instanceCount);
 
   // The imported model as the crowd draws it (see PrepareCrowdModel), or
-  // null for the procedural characters.
+  // null for the procedural characters. [any thread] owned by the scene.
   const Model* GetModel() const { return mModel.get(); }
   // Per mesh of GetModel(): the skin slot a rigid mesh is drawn with, or -1
-  // for a mesh deformed per frame.
+  // for a mesh deformed per frame. [any thread] owned by the scene.
   const std::vector<int>& GetMeshSlots() const { return mMeshSlots; }
+  // [any thread] the model, shared.
   const std::shared_ptr<const Model>& SharedModel() const { return mModel; }
   // How many characters or instances a scene of about `nodes` nodes has
   // (see CharactersForNodeCount; an instance has all the model's nodes).
+  // [any thread]
   int CountForNodeCount(int nodes, bool roundUp) const;
   // Puts the camera where it sees every character (imported crowds only).
+  // [loop thread]
   void FrameCrowd();
   // Moves the camera (its frustum follows). Orbit about `pivot` by yaw and
   // pitch (radians), pan by fractions of the view's height, dolly by a
-  // factor of the distance (< 1 nearer).
+  // factor of the distance (< 1 nearer). [loop thread], between frames.
   void OrbitCamera(Vec3 pivot, float yaw, float pitch);
   void PanCamera(float right, float up);
   void DollyCamera(float factor);
   Vec3 GetPivot() const { return mPivot; }
 
+  // [any thread] The scene owns its characters and camera; a reference stays
+  // valid until the scene is rebuilt. The pool's steps each take their own
+  // character from GetCharacter.
   int GetCharacterCount() const { return static_cast<int>(mCharacters.size()); }
   int GetNodeCount() const { return mNodeCount; }
   std::size_t GetVertexCount() const { return mVertexCount; }
@@ -138,10 +154,14 @@ class Scene {
   const Frustum& GetFrustum() const { return mFrustum; }
   // The camera's width / height (the viewport's shape); the culling
   // frustum follows. Values that are not positive and finite are ignored.
+  // [loop thread], between frames.
   void SetCameraAspect(float aspect);
 
   // The evaluation stages of one character for animation time `seconds`,
-  // into pose buffer `buffer` (0 or 1).
+  // into pose buffer `buffer` (0 or 1). [any thread] for different
+  // characters at once (a parallel pass runs them on the pool and the loop
+  // thread): each writes only `character` (its pose `buffer` and playback
+  // cursor) and reads what the scene shares.
   void Animate(Character& character, double seconds, int buffer) const;
   void SolveSkeleton(Character& character, int buffer) const;
   void SolveConstraints(Character& character, int buffer) const;

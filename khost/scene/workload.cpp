@@ -265,7 +265,7 @@ void Workload::Submit(int buffer, bool gpu) {
 }
 
 const FrameTimings& Workload::RunFrame(long long frameIndex, const EngineSettings& settings) {
-  return RunFrame(frameIndex, static_cast<double>(frameIndex) / 60.0, settings);
+  return RunFrame(frameIndex, static_cast<double>(frameIndex) / kFixedFrameRate, settings);
 }
 
 const FrameTimings& Workload::RunFrame(long long frameIndex, double seconds,
@@ -273,7 +273,7 @@ const FrameTimings& Workload::RunFrame(long long frameIndex, double seconds,
   const int buffer = static_cast<int>(frameIndex & 1);
   const double step = mPreviousSeconds >= 0.0 && seconds > mPreviousSeconds
                           ? seconds - mPreviousSeconds
-                          : 1.0 / 60.0;
+                          : 1.0 / kFixedFrameRate;
   mPreviousSeconds = seconds;
 
   // Evaluation: the pipelined one evaluated this frame into the other

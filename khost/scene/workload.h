@@ -127,13 +127,13 @@ class Workload {
   Workload(const Workload&) = delete;
   Workload& operator=(const Workload&) = delete;
 
-  // Runs frame `frameIndex` at animation time frameIndex / 60 s with the
+  // Runs frame `frameIndex` at animation time frameIndex / kFixedFrameRate s with the
   // given settings and returns its timings. [loop thread; the workload owns
   // the timings: valid until the next RunFrame]
   const FrameTimings& RunFrame(long long frameIndex, const EngineSettings& settings);
   // The same at animation time `seconds`. With the parallel pipeline the
   // next frame is evaluated ahead, on a pool thread, at `seconds` plus this
-  // frame's step (1/60 s for the first frame); that frame's RunFrame waits
+  // frame's step (1 / kFixedFrameRate s for the first frame); that frame's RunFrame waits
   // for it. [loop thread; as above]
   const FrameTimings& RunFrame(long long frameIndex, double seconds,
                                const EngineSettings& settings);

@@ -1,4 +1,4 @@
-// Editing the host's configuration files (Application.txt, Task.txt) in
+// Editing the host's configuration files (config_files.h) in
 // place: setting Section/Key = Value changes only that value's text.
 //
 // The text is read by the rules the host's reader uses (see

@@ -77,21 +77,21 @@ Status ResolveConfigFolder(const std::optional<std::string>& commandLine) {
     }
     // The variable outranks the folder the host sets; the command line must
     // win, for the module's reset as well.
-    setenv("KHOST_CONFIG_DIR", commandLine->c_str(), 1);
+    setenv(kConfigFolderVariable, commandLine->c_str(), 1);
     KConfig_SetFolder(commandLine->c_str());
     return {};
   }
-  const char* env = std::getenv("KHOST_CONFIG_DIR");
+  const char* env = std::getenv(kConfigFolderVariable);
   if (env && *env) {
     if (const std::string problem = ConfigFolderProblem(env); !problem.empty()) {
-      return BadInput("KHOST_CONFIG_DIR: " + problem);
+      return BadInput(std::string(kConfigFolderVariable) + ": " + problem);
     }
     return {};
   }
   const std::string exeFolder = ExecutableFolder();
   std::string folder = ".";
-  if (IsDirectory(exeFolder + "/config")) {
-    folder = exeFolder + "/config";
+  if (const std::string beside = exeFolder + "/" + kConfigFolderName; IsDirectory(beside)) {
+    folder = beside;
   } else if (IsDirectory(KHOST_SHIPPED_CONFIG_DIR)) {
     folder = KHOST_SHIPPED_CONFIG_DIR;
   }
@@ -101,7 +101,7 @@ Status ResolveConfigFolder(const std::optional<std::string>& commandLine) {
 
 std::vector<std::string> UnreadableConfigFiles() {
   std::vector<std::string> warnings;
-  for (const char* name : {"@Application.txt", "@Task.txt"}) {
+  for (const char* name : {kApplicationConfig, kTaskConfig}) {
     const std::string path = KConfig_ResolvePath(name);
     if (const std::string problem = ConfigFileProblem(path); !problem.empty()) {
       warnings.push_back("configuration file " + QuoteArgument(path) + " " + problem +
@@ -112,13 +112,13 @@ std::vector<std::string> UnreadableConfigFiles() {
 }
 
 bool IsExactlyYes(const char* text) {
-  return text && std::strcmp(text, "Yes") == 0;
+  return text && std::strcmp(text, kYesText) == 0;
 }
 bool IsYesIgnoringCase(const char* text) {
-  return text && EqualsIgnoringCase(text, "Yes");
+  return text && EqualsIgnoringCase(text, kYesText);
 }
 bool IsNotSerial(const char* text) {
-  return !text || !EqualsIgnoringCase(text, "Serial");
+  return !text || !EqualsIgnoringCase(text, kSerialText);
 }
 int ReadInteger(const char* text) {
   if (!text) return 0;
@@ -130,22 +130,24 @@ int ReadInteger(const char* text) {
 
 ConfiguredSettings ReadConfiguredSettings() {
   ConfiguredSettings s;
-  KConfigFile application("@Application.txt", false);
-  KConfigFile task("@Task.txt", false);
-  s.EarlyFrustumCulling = IsExactlyYes(application.Get("Display", "EarlyFrustumCulling", "Yes"));
-  s.ParallelPipeline = IsNotSerial(task.Get("Evaluation", "Pipeline", "Serial"));
-  s.ParallelEvaluation = ReadInteger(task.Get("Evaluation", "Evaluation", "0"));
-  s.ParallelDeformation = IsNotSerial(task.Get("Evaluation", "Deformation", "Serial"));
-  s.GPUSkinDeform = IsYesIgnoringCase(application.Get("Display", "UseGPUSkinDeform", "No"));
-  s.BufferSize = ReadInteger(application.Get("Benchmark", "BufferSize", "20"));
-  s.FrameReference = IsYesIgnoringCase(application.Get("Benchmark", "FrameReference", "Yes"));
-  s.EvaluationDepth = ReadInteger(application.Get("Benchmark", "EvaluationDepth", "0"));
-  s.ProfilingType = ReadInteger(application.Get("Benchmark", "ProfilingType", "1"));
-  s.Characters = std::clamp(ReadInteger(task.Get("Scene", "Characters", "16")), 1,
-                            static_cast<int>(kMaxCharacters));
-  s.SceneFile = application.Get("Scene", "File", s.SceneFile.c_str());
-  s.SceneInstances = std::clamp(ReadInteger(application.Get("Scene", "Instances", "24")), 1,
-                                static_cast<int>(kMaxCharacters));
+  KConfigFile application(kApplicationConfig, false);
+  KConfigFile task(kTaskConfig, false);
+  const auto read = [&](const ConfigKey& key) {
+    return (key.InTask() ? task : application).Get(key.Section, key.Name, key.Default);
+  };
+  s.EarlyFrustumCulling = IsExactlyYes(read(kFrustumCullingKey));
+  s.ParallelPipeline = IsNotSerial(read(kPipelineKey));
+  s.ParallelEvaluation = ReadInteger(read(kEvaluationKey));
+  s.ParallelDeformation = IsNotSerial(read(kDeformationKey));
+  s.GPUSkinDeform = IsYesIgnoringCase(read(kGpuSkinningKey));
+  s.BufferSize = ReadInteger(read(kBufferSizeKey));
+  s.FrameReference = IsYesIgnoringCase(read(kFrameReferenceKey));
+  s.EvaluationDepth = ReadInteger(read(kEvaluationDepthKey));
+  s.ProfilingType = ReadInteger(read(kProfilingTypeKey));
+  s.Characters = std::clamp(ReadInteger(read(kCharactersKey)), 1, static_cast<int>(kMaxCharacters));
+  s.SceneFile = read(kSceneFileKey);
+  s.SceneInstances =
+      std::clamp(ReadInteger(read(kSceneInstancesKey)), 1, static_cast<int>(kMaxCharacters));
   return s;
 }
 

@@ -1,7 +1,7 @@
 // The host's own settings: the configuration folder they are read from,
-// read at start-up from "@Application.txt" and "@Task.txt" with the same
-// keys and rules as the tool's "Reset To Default", and the ten settings the
-// tool edits, for --print-settings.
+// read at start-up from the two configuration files (config_files.h) with
+// the same keys and rules as the tool's "Reset To Default", and the ten
+// settings the tool edits, for --print-settings.
 #pragma once
 
 #include <optional>
@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "khost/base/config_files.h"
 #include "khost/base/status.h"
 #include "khost/scene/workload.h"
 
 namespace khost {
 
 // Chooses the configuration folder: `commandLine` (--config-dir) when
-// given, else KHOST_CONFIG_DIR (which the host library reads itself), else
-// a "config" folder beside the executable, else the one shipped with the
-// sources, else the current folder. A folder named on the command line or
+// given, else kConfigFolderVariable (which the host library reads itself),
+// else a kConfigFolderName folder beside the executable, else the one
+// shipped with the sources, else the current folder. A folder named on the command line or
 // in the environment that is missing or not a folder is bad input.
 Status ResolveConfigFolder(const std::optional<std::string>& commandLine);
 
@@ -27,31 +28,32 @@ Status ResolveConfigFolder(const std::optional<std::string>& commandLine);
 std::vector<std::string> UnreadableConfigFiles();
 
 // Text rules of the configuration values.
-bool IsExactlyYes(const char* text);       // "Yes", case-sensitive, whole text
-bool IsYesIgnoringCase(const char* text);  // "yes" in any case, whole text
-bool IsNotSerial(const char* text);        // anything but "serial" in any case
+bool IsExactlyYes(const char* text);       // kYesText, case-sensitive, whole text
+bool IsYesIgnoringCase(const char* text);  // kYesText in any case, whole text
+bool IsNotSerial(const char* text);        // anything but kSerialText in any case
 int ReadInteger(const char* text);         // as atoi reads it; beyond int clamped
 
-// What the two files give for the nine settings (defaults for missing keys),
-// plus the host-only scene size.
+// What the two files give for the nine settings, plus the host-only scene
+// size: ReadConfiguredSettings sets every field, a missing key reading as
+// its key's Default (config_files.h).
 struct ConfiguredSettings {
-  bool EarlyFrustumCulling = true;
+  bool EarlyFrustumCulling = false;
   bool ParallelPipeline = false;
   int ParallelEvaluation = 0;
   bool ParallelDeformation = false;
   bool GPUSkinDeform = false;
-  int BufferSize = 20;
-  bool FrameReference = true;
+  int BufferSize = 0;
+  bool FrameReference = false;
   int EvaluationDepth = 0;
-  int ProfilingType = 1;
-  // [Scene] Characters in "@Task.txt": how many characters the scene starts
-  // with (1 to 256; default 16).
-  int Characters = 16;
-  // [Scene] in "@Application.txt": the scene file opened without --scene
-  // ("builtin" or empty: the procedural characters) and how many instances
-  // of its model the crowd starts with (1 to 256).
-  std::string SceneFile = "/usr/share/assimp/models/X/Testwuson.X";
-  int SceneInstances = 24;
+  int ProfilingType = 0;
+  // kCharactersKey: how many characters the scene starts with (1 to
+  // kMaxCharacters).
+  int Characters = 0;
+  // kSceneFileKey: the scene file opened without --scene (kBuiltinScene or
+  // empty: the procedural characters), and kSceneInstancesKey: how many
+  // instances of its model the crowd starts with (1 to kMaxCharacters).
+  std::string SceneFile;
+  int SceneInstances = 0;
 };
 
 // Reads both files from the configuration folder.

@@ -6,9 +6,14 @@
 #include <cctype>
 #include <climits>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "khost/base/standard_output.h"
+#include "khost/base/stopwatch.h"
 #include "khost/cli/cli_flags.h"
+#include "khost/experiments/tune_search.h"
+#include "khost/scene/scene.h"
 
 namespace {
 
@@ -588,6 +593,20 @@ TEST(KhostCliTable, DashIsStandardOutputForOneTextOutputAtATime) {
   EXPECT_EQ(*Parse({"--trace", "-"})->Outputs.Measured.Trace, khost::kStandardOutputName);
 }
 
+// `text` with every run of blanks and line ends as one space, so that a
+// phrase of --help is found wherever its lines break.
+std::string Words(const std::string& text) {
+  std::string words;
+  for (const char c : text) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!words.empty() && words.back() != ' ') words += ' ';
+    } else {
+      words += c;
+    }
+  }
+  return words;
+}
+
 TEST(KhostCliTable, UsageIsMadeFromTheTable) {
   const std::string usage = khost::UsageText("khost");
   for (const Flag& flag : khost::Flags()) {
@@ -604,17 +623,40 @@ TEST(KhostCliTable, UsageIsMadeFromTheTable) {
     start = end + 1;
   }
   // The rules for "-", repeats and numbers are told (wherever lines break).
-  std::string words;
-  for (std::size_t i = 0; i < usage.size(); ++i) {
-    if (std::isspace(static_cast<unsigned char>(usage[i]))) {
-      if (!words.empty() && words.back() != ' ') words += ' ';
-    } else {
-      words += usage[i];
-    }
-  }
+  const std::string words = Words(usage);
   for (const char* rule :
        {"; '-' is standard output", "./-", "only --select, --click and --set repeat", "no +"}) {
     EXPECT_NE(words.find(rule), std::string::npos) << rule;
+  }
+}
+
+// The defaults --help names are printed from the constants the run takes
+// them from; the tune's budget is the search's own for the default settings.
+TEST(KhostCliTable, UsageNamesTheDefaultsTheRunTakes) {
+  const std::string words = Words(khost::UsageText("khost"));
+  EXPECT_EQ(words.find('{'), std::string::npos) << "a name the help facts lack";
+  using std::to_string;
+  std::vector<khost::TuneSetting> tuned;
+  for (const std::string_view caption : khost::kTunedSettings) {
+    tuned.push_back({std::string(caption), {"0", "1"}, 0});
+    EXPECT_NE(words.find(std::string(caption)), std::string::npos) << caption;
+  }
+  const long long budget = khost::TuneSearch::DefaultFrames(tuned, khost::kDefaultBlock);
+  for (const std::string& phrase : {
+           "default: " + to_string(khost::kDefaultViewportWidth) + " wide",
+           "(default " + to_string(khost::kDefaultUiRate) + "; 0: every frame)",
+           "1/" + to_string(khost::kFixedFrameRate) + " s per frame headless",
+           "headless default " + to_string(khost::kHeadlessFrames) + ";",
+           "--frames defaults to " + to_string(khost::kDefaultCompareFrames),
+           "(default " + to_string(khost::kDefaultBlock) + ", at least " +
+               to_string(khost::kMinimumBlock) + ")",
+           "the first " + to_string(khost::kSettleFrames) + " frames after a switch",
+           "once " + to_string(khost::kFrameOutputFlush.count()) + " ms have passed",
+           to_string(budget) + " frames for the",
+           "./" + std::string(khost::kDefaultScreenshot),
+           std::string(khost::kModuleFileName) + " beside this executable",
+       }) {
+    EXPECT_NE(words.find(phrase), std::string::npos) << phrase;
   }
 }
 

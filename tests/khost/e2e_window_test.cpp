@@ -30,6 +30,7 @@
 
 #include "khost/e2e_pictures.h"
 #include "khost/e2e_support.h"
+#include "khost/base/stopwatch.h"
 #include "khost/scene/scene.h"
 #include "ksurface.h"
 
@@ -146,7 +147,7 @@ std::vector<std::pair<int, int>> VisibleChests(int characters, long long frame, 
                                                int height) {
   khost::Scene scene(characters);
   scene.SetCameraAspect(static_cast<float>(width) / static_cast<float>(height));
-  const double seconds = static_cast<double>(frame) / 60.0;
+  const double seconds = static_cast<double>(frame) / khost::kFixedFrameRate;
   const khost::Camera& camera = scene.GetCamera();
   const khost::Vec3 f = khost::Normalize(camera.Forward);
   const khost::Vec3 s = khost::Normalize(khost::Cross(f, camera.Up));
