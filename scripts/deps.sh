@@ -23,6 +23,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libepoxy-dev nlohmann-json3-dev
   libassimp-dev assimp-testmodels
+  libutf8proc-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth binutils
 )

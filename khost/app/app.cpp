@@ -353,9 +353,11 @@ void Application::StartFrame() {
 }
 
 void Application::Publish(const MeasuredFrame& frame) {
-  // With profiling off nothing is recorded: the chart goes away and the
-  // header keeps the last numbers.
-  if (KProfiler::TheOne()->ProfilingEnabled != 0) mEngine->Publish(frame);
+  // Every frame goes to the profiler, which with profiling off keeps the
+  // statistics it has (the header's numbers stand still; the chart goes
+  // away) and only fills a cycle that has none yet, as when profiling is
+  // switched off before the first frame is published.
+  mEngine->Publish(frame);
   mCapture.Take(frame);
 }
 

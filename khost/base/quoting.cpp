@@ -1,5 +1,7 @@
 #include "khost/base/quoting.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -16,14 +18,20 @@ void AppendHex(std::string& out, const char* prefix, std::uint32_t value, int di
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
 }
 
-// Characters that draw nothing but change how the text around them reads:
-// format characters, the invisible separators and the bidirectional
-// controls.
+// The code points above U+009F that quoting.h lists as written out, by the
+// Unicode library's category and default-ignorable flag.
 bool IsInvisibleFormat(std::uint32_t code) {
-  return code == 0x00AD || code == 0x061C || code == 0x180E || (code >= 0x200B && code <= 0x200F) ||
-         (code >= 0x2028 && code <= 0x202E) || (code >= 0x2060 && code <= 0x206F) ||
-         code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB) ||
-         (code >= 0xE0000 && code <= 0xE007F);
+  const utf8proc_property_t* property = utf8proc_get_property(static_cast<utf8proc_int32_t>(code));
+  switch (property->category) {
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
+      return true;
+    default:
+      return property->ignorable;
+  }
 }
 
 void AppendControl(std::string& out, unsigned char c) {

@@ -9,11 +9,14 @@
 //   - C1 controls in UTF-8 (U+0080..U+009F): \u00NN;
 //   - stray bytes 0x80..0x9F that are not part of a UTF-8 character (a
 //     terminal in an 8-bit mode takes 0x9B as CSI): \xNN;
-//   - invisible format characters: the bidirectional embeddings, overrides
-//     and isolates (U+202A..U+202E, U+2066..U+2069), the marks U+200E,
-//     U+200F and U+061C, zero-width characters and joiners, the line and
-//     paragraph separators, the byte order mark, the tags and the like:
-//     \uNNNN (\UNNNNNNNN beyond U+FFFF).
+//   - what draws nothing but changes how the text around it reads, as
+//     Unicode classes it (taken from libutf8proc): format characters (the
+//     bidirectional embeddings, overrides, isolates and marks, zero-width
+//     characters and joiners, the byte order mark, the tags, prefixed
+//     number signs), the line and paragraph separators, the default
+//     ignorable code points (variation selectors, Hangul fillers) and code
+//     points not assigned in the library's Unicode version: \uNNNN
+//     (\UNNNNNNNN beyond U+FFFF).
 // Everything else is kept: printable UTF-8, and other bytes that are not
 // UTF-8 (a Latin-1 file name still reads in a Latin-1 terminal).
 //

@@ -32,23 +32,41 @@ Quat UnitOrIdentity(Quat q) {
   return NormalizeQuat(q);
 }
 
+// Keys dropped from a clip, by reason.
+struct DroppedKeys {
+  std::size_t NonFinite = 0;
+  std::size_t OutOfRange = 0;  // beyond kMaxClipTicks either side of zero
+};
+
 template <class Key>
-std::size_t SanitizeKeys(std::vector<Key>& keys) {
-  const std::size_t before = keys.size();
-  std::erase_if(keys, [](const Key& k) {
-    if (!std::isfinite(k.Time)) return true;
-    if constexpr (std::is_same_v<Key, RotationKey>) {
-      return !Finite(k.Value);
-    } else {
-      return !Finite(k.Value);
+void SanitizeKeys(std::vector<Key>& keys, DroppedKeys& dropped) {
+  std::erase_if(keys, [&](const Key& k) {
+    if (!std::isfinite(k.Time) || !Finite(k.Value)) {
+      ++dropped.NonFinite;
+      return true;
     }
+    if (std::fabs(k.Time) > kMaxClipTicks) {
+      ++dropped.OutOfRange;
+      return true;
+    }
+    return false;
   });
   std::stable_sort(keys.begin(), keys.end(),
                    [](const Key& a, const Key& b) { return a.Time < b.Time; });
   if constexpr (std::is_same_v<Key, RotationKey>) {
     for (Key& k : keys) k.Value = UnitOrIdentity(k.Value);
   }
-  return before - keys.size();
+}
+
+// The time of the clip's latest key; 0 when it has none.
+double LastKeyTime(const Clip& clip) {
+  double last = 0.0;
+  for (const NodeChannel& channel : clip.Channels) {
+    if (!channel.Positions.empty()) last = std::max(last, channel.Positions.back().Time);
+    if (!channel.Rotations.empty()) last = std::max(last, channel.Rotations.back().Time);
+    if (!channel.Scales.empty()) last = std::max(last, channel.Scales.back().Time);
+  }
+  return last;
 }
 
 void Note(std::string* notes, const std::string& line) {
@@ -143,17 +161,27 @@ bool SanitizeModel(Model& model, std::string* notes) {
   for (Clip& clip : model.Clips) {
     if (!std::isfinite(clip.Duration) || clip.Duration < 0.0) clip.Duration = 0.0;
     if (!std::isfinite(clip.TicksPerSecond) || clip.TicksPerSecond < 0.0) clip.TicksPerSecond = 0.0;
-    std::size_t droppedKeys = 0;
+    DroppedKeys dropped;
     std::erase_if(clip.Channels,
                   [&](const NodeChannel& c) { return c.Node < 0 || c.Node >= nodeCount; });
     for (NodeChannel& channel : clip.Channels) {
-      droppedKeys += SanitizeKeys(channel.Positions);
-      droppedKeys += SanitizeKeys(channel.Rotations);
-      droppedKeys += SanitizeKeys(channel.Scales);
+      SanitizeKeys(channel.Positions, dropped);
+      SanitizeKeys(channel.Rotations, dropped);
+      SanitizeKeys(channel.Scales, dropped);
     }
-    if (droppedKeys)
-      Note(notes, "clip " + QuoteArgument(clip.Name) + ": " + std::to_string(droppedKeys) +
-                      " non-finite keys dropped");
+    const std::string clipName = "clip " + QuoteArgument(clip.Name) + ": ";
+    const std::string limit = std::to_string(static_cast<long long>(kMaxClipTicks));
+    if (dropped.NonFinite)
+      Note(notes, clipName + std::to_string(dropped.NonFinite) + " non-finite keys dropped");
+    if (dropped.OutOfRange)
+      Note(notes, clipName + std::to_string(dropped.OutOfRange) +
+                      " keys at times out of the range the host plays (-" + limit + " to " + limit +
+                      " ticks) dropped");
+    if (clip.Duration > kMaxClipTicks) {
+      clip.Duration = LastKeyTime(clip);
+      Note(notes, clipName + "its length is past what the host plays (" + limit +
+                      " ticks); cut to its last key");
+    }
   }
 
   if (model.Meshes.empty()) {

@@ -47,6 +47,11 @@ struct NodeChannel {
   std::vector<VectorKey> Scales;
 };
 
+// The latest tick a clip's keys and length may reach: playback holds a
+// clip's time in single precision (ClipTracks), which keeps every whole tick
+// up to 2^24 and none past about 3.4e38.
+inline constexpr double kMaxClipTicks = 16777216.0;
+
 struct Clip {
   std::string Name;
   double Duration = 0.0;        // ticks; 0: a still pose
@@ -94,9 +99,10 @@ struct Model {
 // safe: non-finite numbers (positions, normals, transforms, keys), indices
 // out of range (their triangles are dropped), node parents that are not
 // earlier nodes, slots and channels naming missing nodes, weights that do
-// not add up, keys out of order. Appends a line per kind of repair to
-// *notes (when given). Returns false, with the reason in *notes, when
-// nothing is left to draw.
+// not add up, keys out of order, keys at times beyond kMaxClipTicks either
+// side of zero (dropped) and clip lengths past it (cut to the last key). Appends a line per kind of
+// repair to *notes (when given). Returns false, with the reason in *notes, when nothing is left to
+// draw.
 bool SanitizeModel(Model& model, std::string* notes);
 
 // Gives a model without meshes a thin double pyramid along every bone of

@@ -36,6 +36,10 @@ int64_t MicrosecondsToNs(double microseconds) {
   return static_cast<int64_t>(ns + 0.5);
 }
 
+// Whether samplings take samples: KProfiler::ProfilingType not 0. Recording
+// may run on any thread, so it reads this rather than ProfilingEnabled.
+std::atomic<bool> gProfiling{true};
+
 // A lock whose uncontended acquire is one atomic exchange and whose release
 // is one store: recording takes it for a few nanoseconds, and QueryAcquire
 // holds it across a read of three numbers. A waiter spins briefly, then
@@ -311,7 +315,9 @@ bool KProfilingSampling::HasChild(int category, int index) {
 void KProfilingSampling_AddSample(KProfilingSampling& sampling, double microseconds) {
   auto& impl = KProfilerAccess::Of(sampling);
   const int64_t ns = MicrosecondsToNs(microseconds);
+  const bool profiling = gProfiling.load(std::memory_order_relaxed);
   std::lock_guard<SpinLock> lock(impl.Lock);
+  if (!profiling && impl.Count != 0) return;  // kept as it was when profiling went off
   impl.Record(ns);
 }
 
@@ -444,6 +450,7 @@ struct KProfiler::Impl final : public KPlug {
 
   void OnProfilingTypeChanged(IRegister*, KEventBase*) {
     Owner->ProfilingEnabled = Owner->ProfilingType.Get() != 0 ? 1 : 0;
+    gProfiling.store(Owner->ProfilingEnabled != 0, std::memory_order_relaxed);
   }
   void OnBufferSizeChanged(IRegister*, KEventBase*) { KProfiler_ApplyBufferSize(*Owner); }
 

@@ -42,6 +42,11 @@ enum kRootCycleSlot : int {
 // a reader holds QueryAcquire, so the statistics read between QueryAcquire
 // and QueryRelease come from one moment.
 
+// While profiling is off (KProfiler::ProfilingType 0) a sampling keeps the
+// samples it holds, and so its statistics, until profiling is on again;
+// only a sampling that holds none yet takes one, so that what it shows is a
+// measurement, never the zero of an empty window.
+
 // Records a duration; negative and NaN values count as 0. [any; -]
 KHOST_API void KProfilingSampling_AddSample(KProfilingSampling& sampling, double microseconds);
 // Clamped to 1..100000; keeps the newest samples that fit. [any; -]

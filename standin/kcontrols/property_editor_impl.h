@@ -206,6 +206,7 @@ struct KtProperty::Impl : public ICallback, public IKtItemPopupSource {
   char Typed[kMaxTyped + 1] = {};
   int TypedLength = 0;
   int Caret = 0;          // insertion point in Typed
+  int FirstShown = 0;     // the first character of Typed the field shows
   bool Selected = false;  // the whole typed text is selected
   Part Hover = Part::kNone;
   Part Pressed = Part::kNone;  // the part the left button went down on, while held

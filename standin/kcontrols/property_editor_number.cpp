@@ -32,6 +32,17 @@ void RangeOf(const KProperty* p, long long& low, long long& high) {
 constexpr double kRepeatDelay = 0.4;
 constexpr double kRepeatInterval = 0.06;
 
+// The width of text[from, to) in the editor's style.
+int WidthOf(IKtGraphic* g, const char* text, int from, int to) {
+  char piece[kt_property::kMaxTyped + 1];
+  const int length = std::clamp(to - from, 0, kt_property::kMaxTyped);
+  std::memcpy(piece, text + from, static_cast<size_t>(length));
+  piece[length] = '\0';
+  int width = 0, height = 0;
+  g->MeasureString(piece, kStyle, width, height);
+  return width;
+}
+
 }  // namespace
 
 bool KtProperty::Impl::PaintNumber(const kt_property::ValuePaint& p) {
@@ -63,19 +74,24 @@ bool KtProperty::Impl::PaintNumber(const kt_property::ValuePaint& p) {
   glVertex2f(pcx, p.Mid + arm);
   p.G->EndPrimitive();
   if (Typing) {
-    int tw = 0, th = 0;
-    p.G->MeasureString(Typed, kStyle, tw, th);
-    if (Selected && tw > 0) {
+    // The field shows the typed text from its FirstShown character on, which
+    // follows the caret: back to it when it went left of the shown text, on
+    // until the text before it fits, and back again while the whole rest
+    // fits (after text at the end was deleted).
+    const int room = std::max(0, (p.Geo.FieldRight() - 2) - (p.Geo.FieldLeft() + 4));
+    FirstShown = std::clamp(FirstShown, 0, Caret);
+    while (FirstShown < Caret && WidthOf(p.G, Typed, FirstShown, Caret) > room) ++FirstShown;
+    while (FirstShown > 0 && WidthOf(p.G, Typed, FirstShown - 1, TypedLength) <= room) --FirstShown;
+    const char* shown = Typed + FirstShown;
+    const int shownWidth = WidthOf(p.G, Typed, FirstShown, TypedLength);
+    if (Selected && shownWidth > 0) {
       glColor3ub(60, 100, 170);
-      p.G->DrawRectangle(fl + 3.0f, 2.0f, std::min(fl + 5.0f + F(tw), fr - 1.0f), p.H - 2.0f);
+      p.G->DrawRectangle(fl + 3.0f, 2.0f, std::min(fl + 5.0f + F(shownWidth), fr - 1.0f),
+                         p.H - 2.0f);
     }
     Grey(kt_theme::kText);
-    p.G->DrawString(Typed, fl + 4.0f, p.Mid, p.Geo.FieldLeft(), p.Geo.FieldRight(), kStyle);
-    char before[kMaxTyped + 1];
-    std::memcpy(before, Typed, static_cast<size_t>(Caret));
-    before[Caret] = '\0';
-    p.G->MeasureString(before, kStyle, tw, th);
-    const float cx = std::min(fl + 4.0f + F(tw), fr - 2.0f);
+    p.G->DrawString(shown, fl + 4.0f, p.Mid, p.Geo.FieldLeft(), p.Geo.FieldRight(), kStyle);
+    const float cx = std::min(fl + 4.0f + F(WidthOf(p.G, Typed, FirstShown, Caret)), fr - 2.0f);
     p.G->DrawRectangle(cx, 2.0f, cx + 1.0f, p.H - 2.0f);
   } else {
     cut = Graphic_DrawStringFitted(p.G, p.Text, fl + 4.0f, p.Mid,
@@ -137,6 +153,7 @@ void KtProperty::Impl::StartTyping() {
   const int written = std::snprintf(Typed, sizeof(Typed), "%d", Watched ? Watched->GetAsInt() : 0);
   TypedLength = std::clamp(written, 0, kMaxTyped);
   Caret = TypedLength;
+  FirstShown = 0;
   Selected = TypedLength > 0;
   Owner->ViewRefresh(false);
 }

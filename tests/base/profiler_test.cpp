@@ -161,6 +161,52 @@ TEST_F(Profiler, FrameBookkeepingRecordsTheAccumulatedCost) {
   KProfilingSampling_Reset(mProfiler->ProfilingCost);
 }
 
+TEST_F(Profiler, ProfilingOffKeepsTheStatisticsAndOnResumes) {
+  const auto stats = [](KProfilingSampling& s) {
+    double average = 0.0, minimum = 0.0, maximum = 0.0;
+    s.GetAvgMinMaxUsage(average, minimum, maximum);
+    return std::vector<double>{average, minimum, maximum};
+  };
+  KProfilingSampling devices("Devices", 1, 0, 0);
+  KProfiler_SetRootCycle(*mProfiler, kSlotDevices, &devices);
+  for (double micros : {16000.0, 17000.0, 18000.0}) KProfilingSampling_AddSample(devices, micros);
+  KProfilingSampling_Reset(mProfiler->ProfilingCost);
+  KProfiler_BeginFrame(*mProfiler);
+  KProfiler_AddCost(*mProfiler, 12.0);
+  KProfiler_EndFrame(*mProfiler);
+  const std::vector<double> before = stats(devices);
+  EXPECT_EQ(before, (std::vector<double>{17000.0, 16000.0, 18000.0}));
+
+  // Off, as the window's editor writes it: new samples and frames' costs
+  // change nothing, from any thread.
+  EXPECT_TRUE(mProfiler->ProfilingType.SetFromInt(0));
+  std::thread worker([&] {
+    for (int i = 0; i < 100; ++i) KProfilingSampling_AddSample(devices, 90000.0);
+  });
+  worker.join();
+  KProfilingSampling_AddSample(devices, 0.0);
+  KProfiler_BeginFrame(*mProfiler);
+  KProfiler_AddCost(*mProfiler, 500.0);
+  KProfiler_EndFrame(*mProfiler);
+  EXPECT_EQ(stats(devices), before);
+  EXPECT_EQ(KProfilingSampling_GetSampleCount(devices), 3);
+  EXPECT_EQ(stats(mProfiler->ProfilingCost), (std::vector<double>{12.0, 12.0, 12.0}));
+  // A cycle with nothing yet takes its first sample, and keeps that.
+  KProfilingSampling fresh("Evaluation", 0, 1, 0);
+  KProfilingSampling_AddSample(fresh, 4000.0);
+  KProfilingSampling_AddSample(fresh, 9000.0);
+  EXPECT_EQ(stats(fresh), (std::vector<double>{4000.0, 4000.0, 4000.0}));
+  // A new window size keeps the kept samples.
+  mProfiler->BufferSize = 2;
+  EXPECT_EQ(stats(devices), (std::vector<double>{17500.0, 17000.0, 18000.0}));
+
+  // On again: recording resumes after the kept samples.
+  EXPECT_TRUE(mProfiler->ProfilingType.SetFromInt(1));
+  KProfilingSampling_AddSample(devices, 20000.0);
+  EXPECT_EQ(stats(devices), (std::vector<double>{19000.0, 18000.0, 20000.0}));
+  KProfilingSampling_Reset(mProfiler->ProfilingCost);
+}
+
 TEST(EngineSettings, DefaultsNamesAndRanges) {
   KEvaluateManager* manager = KEvaluateManager::TheOne();
   ASSERT_EQ(manager, KEvaluateManager::TheOne());

@@ -310,9 +310,11 @@ TEST(SceneImport, AZUpModelStandsOnYAndTheUpAxisGivenOverridesTheFile) {
   EXPECT_EQ(restated->Notes.find("up axis"), std::string::npos) << restated->Notes;
 }
 
-// An Ogre mesh whose skeleton, a file beside it, holds a clip of length 1
-// with keys at 0, 0.5 (x = 1) and 2 (x = 4).
-void WriteOgreModel(const std::filesystem::path& folder) {
+// An Ogre mesh whose skeleton, a file beside it, holds a clip of `length`
+// (1 unless given) with keys at 0, 0.5 (x = 1) and 2 (x = 4), then
+// `moreKeys`.
+void WriteOgreModel(const std::filesystem::path& folder, const std::string& length = "1",
+                    const std::string& moreKeys = "") {
   std::ofstream(folder / "t.mesh.xml") << R"(<mesh><submeshes>
 <submesh material="m" usesharedvertices="false" use32bitindexes="false" operationtype="triangle_list">
 <faces count="1"><face v1="0" v2="1" v3="2" /></faces>
@@ -326,12 +328,13 @@ void WriteOgreModel(const std::filesystem::path& folder) {
 )";
   std::ofstream(folder / "t.skeleton.xml") << R"(<skeleton><bones><bone id="0" name="root">
 <position x="0" y="0" z="0" /><rotation angle="0"><axis x="1" y="0" z="0" /></rotation></bone>
-</bones><bonehierarchy /><animations><animation name="walk" length="1"><tracks>
+</bones><bonehierarchy /><animations><animation name="walk" length=")"
+                                           << length << R"("><tracks>
 <track bone="root"><keyframes>
 <keyframe time="0"><translate x="0" y="0" z="0" /></keyframe>
 <keyframe time="0.5"><translate x="1" y="0" z="0" /></keyframe>
 <keyframe time="2"><translate x="4" y="0" z="0" /></keyframe>
-</keyframes></track></tracks></animation></animations></skeleton>
+)" << moreKeys << R"(</keyframes></track></tracks></animation></animations></skeleton>
 )";
 }
 
@@ -363,6 +366,48 @@ TEST(SceneImport, KeysPastAClipsLengthAreClampedToItAndTheFilesReadAreListed) {
   for (const NodeChannel& channel : clip.Channels) {
     EXPECT_LE(channel.Rotations.back().Time, 1.0);
     EXPECT_LE(channel.Scales.back().Time, 1.0);
+  }
+}
+
+TEST(SceneImport, KeysBeyondWhatThePlaybackHoldsAreDroppedForThatReason) {
+  // A length and keys far past the playback's range either side of zero,
+  // and a key whose value is not a number. Each Ogre keyframe is a
+  // position, a rotation and a scale key.
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("khost_far_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  WriteOgreModel(folder, "1e30",
+                 R"(<keyframe time="1e30"><translate x="9" y="0" z="0" /></keyframe>
+<keyframe time="-1e30"><translate x="9" y="0" z="0" /></keyframe>
+<keyframe time="1"><translate x="nan" y="0" z="0" /></keyframe>
+)");
+  Result<Model> model = ImportIsolated((folder / "t.mesh.xml").string());
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(model.Ok()) << model.GetError().Message;
+  const std::string& notes = model->Notes;
+  EXPECT_NE(notes.find("clip 'walk': 1 non-finite keys dropped\n"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("clip 'walk': 6 keys at times out of the range the host plays "
+                       "(-16777216 to 16777216 ticks) dropped\n"),
+            std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find("clip 'walk': its length is past what the host plays (16777216 ticks); "
+                       "cut to its last key\n"),
+            std::string::npos)
+      << notes;
+  // The clip ends at its last key and plays between the keys it kept: at
+  // tick 1, a third of the way from x = 1 to x = 4.
+  ASSERT_EQ(model->Clips.size(), 1u);
+  const Clip& clip = model->Clips[0];
+  EXPECT_EQ(clip.Duration, 2.0);
+  std::vector<double> times;
+  for (const VectorKey& key : clip.Channels.at(0).Positions) times.push_back(key.Time);
+  EXPECT_EQ(times, (std::vector<double>{0.0, 0.5, 2.0}));
+  const auto shared = std::make_shared<const Model>(std::move(*model));
+  const std::vector<Vec3> bind = SkinnedAt(shared, 0.0);
+  const std::vector<Vec3> played = SkinnedAt(shared, shared->Clips[0].Seconds() / 2.0);
+  ASSERT_EQ(played.size(), bind.size());
+  for (std::size_t v = 0; v < played.size(); ++v) {
+    EXPECT_NEAR(played[v].x - bind[v].x, 2.0f, 1e-4f) << v;
   }
 }
 

@@ -13,6 +13,9 @@ class FakeGraphic final : public IKtGraphic {
   struct Rect {
     int X, Y, Width, Height;
   };
+  struct Box {
+    float X0, Y0, X1, Y1;  // window pixels
+  };
   struct Text {
     std::string Value;
     float X, Y;  // window pixels
@@ -27,7 +30,12 @@ class FakeGraphic final : public IKtGraphic {
   void Destroy(int) override {}
 
   void SetViewport(int, int, int, int) override { ++Viewports; }
-  void DrawRectangle(float, float, float, float) override { ++Rectangles; }
+  void DrawRectangle(float x0, float y0, float x1, float y1) override {
+    ++Rectangles;
+    if (Recording)
+      Filled.push_back({x0 + static_cast<float>(Origin().X), y0 + static_cast<float>(Origin().Y),
+                        x1 + static_cast<float>(Origin().X), y1 + static_cast<float>(Origin().Y)});
+  }
   void BeginPrimitive(int) override { ++Primitives; }
   void EndPrimitive() override {}
   void DrawString(const char* text, float x, float y, int, int, int) override {
@@ -65,12 +73,14 @@ class FakeGraphic final : public IKtGraphic {
   void Clear() {
     Texts.clear();
     Pushed.clear();
+    Filled.clear();
     Rectangles = Primitives = Viewports = 0;
   }
 
   bool Recording = true;
   std::vector<Text> Texts;
   std::vector<Rect> Pushed;  // every view entered, in window pixels
+  std::vector<Box> Filled;   // every rectangle drawn
   int Rectangles = 0;
   int Primitives = 0;
   int Viewports = 0;

@@ -163,6 +163,56 @@ TEST_F(EditorTest, TypingWritesOnEnterAndCancelsOnEscape) {
   depth.RemoveChangeHandler(&writes, KCALLBACK_HANDLER(EventCounter::OnEvent));
 }
 
+TEST_F(EditorTest, ATypedValueLongerThanTheFieldKeepsTheCaretInView) {
+  // The field's text starts at x 110 and has room for ten 7-pixel digits
+  // before the caret's column.
+  KPropertyTemplate<int> count("NodeCount", 1);
+  count.SetRange(0, INT_MAX);
+  Bind(editor, &count);
+  Paint();
+  // What the field draws: its text (at the field's left, clipped at 183)
+  // and its caret (the one-pixel bar).
+  struct Field {
+    std::string Text;
+    float TextX = -1.0f;
+    float CaretX = -1.0f;
+  };
+  const auto paintField = [&] {
+    Paint();
+    Field f;
+    for (const FakeGraphic::Text& t : graphic.Texts)
+      if (t.X >= 106.0f) f.Text = t.Value, f.TextX = t.X;
+    for (const FakeGraphic::Box& b : graphic.Filled)
+      if (b.X1 - b.X0 == 1.0f && b.Y0 == 2.0f) f.CaretX = b.X0;
+    return f;
+  };
+  Click(140);
+  Type("1234567890123");  // the first eleven digits are taken
+  Field f = paintField();
+  EXPECT_EQ(f.Text, "2345678901");
+  EXPECT_EQ(f.TextX, 110.0f);
+  EXPECT_LE(f.TextX + 7.0f * static_cast<float>(f.Text.size()), 184.0f);  // none of it clipped
+  EXPECT_EQ(f.CaretX, 180.0f);
+  // Home shows the beginning with the caret before it; End the end again.
+  Key(kKeyHome);
+  f = paintField();
+  EXPECT_EQ(f.Text.substr(0, 2), "12");
+  EXPECT_EQ(f.CaretX, 110.0f);
+  Key(kKeyEnd);
+  f = paintField();
+  EXPECT_EQ(f.Text, "2345678901");
+  EXPECT_EQ(f.CaretX, 180.0f);
+  // Once what is left fits, all of it shows again.
+  Key(kKeyBackspace);
+  Key(kKeyBackspace);
+  f = paintField();
+  EXPECT_EQ(f.Text, "123456789");
+  EXPECT_EQ(f.CaretX, 173.0f);
+  Key(kKeyEnter);
+  EXPECT_EQ(count.Get(), 123456789);
+  editor.ClearAllProperty();
+}
+
 TEST_F(EditorTest, NamedValuesArePickedFromTheDropDown) {
   KPropertyTemplate<int> mode("ProfilingType", 0);
   mode.SetNamedValues("Off~Light~Full");
