@@ -82,7 +82,7 @@ void BM_Capture(benchmark::State& state) {
   if (compare) capture.AddSink(&comparison);
   Frames frames;
   long long index = 0;
-  for (auto _ : state) capture.Take(frames.Record(index)), ++index;
+  for (auto _ : state) capture.Capture(frames.Record(index)), ++index;
 }
 BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->ArgName("outputs");
 

@@ -68,7 +68,7 @@ std::vector<std::string> Unparse(const khost::RunPlan& o) {
   if (measured.Record) args.insert(args.end(), {"--record", *measured.Record});
   if (measured.Trace) args.insert(args.end(), {"--trace", *measured.Trace});
   if (measured.Compare) {
-    const khost::CompareSpec& c = *measured.Compare;
+    const khost::CompareRequest& c = *measured.Compare;
     args.insert(args.end(), {"--compare", c.Caption + "=" + c.ValueA + "," + c.ValueB});
     args.insert(args.end(), {"--compare-block", std::to_string(c.Block)});
     args.insert(args.end(), {"--compare-depth", std::to_string(c.Depth)});

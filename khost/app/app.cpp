@@ -138,7 +138,7 @@ Status Application::Run() {
   // The last frame is whole once the loop ends: its period ends with the
   // run. It goes to the frame outputs only, so the profiler's numbers stay
   // those the last screenshot shows.
-  if (const MeasuredFrame* last = mClock.EndRun()) mCapture.Take(*last);
+  if (const MeasuredFrame* last = mClock.EndRun()) mCapture.Capture(*last);
   if (!looped) return looped;
   if (Status ended = mScript->End(); !ended) return ended;
   return Finish();
@@ -358,7 +358,7 @@ void Application::Publish(const MeasuredFrame& frame) {
   // away) and only fills a cycle that has none yet, as when profiling is
   // switched off before the first frame is published.
   mEngine->Publish(frame);
-  mCapture.Take(frame);
+  mCapture.Capture(frame);
 }
 
 void Application::PollInput() {

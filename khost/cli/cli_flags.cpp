@@ -25,8 +25,8 @@ MeasuredRequest& Measured(RunPlan& p) {
   return p.Outputs.Measured;
 }
 
-CompareSpec& Comparison(RunPlan& p) {
-  std::optional<CompareSpec>& compare = p.Outputs.Measured.Compare;
+CompareRequest& Comparison(RunPlan& p) {
+  std::optional<CompareRequest>& compare = p.Outputs.Measured.Compare;
   if (!compare) compare.emplace();
   return *compare;
 }
@@ -112,7 +112,7 @@ Status SetCompare(RunPlan& p, const FlagValue& value) {
   const std::string valueB = text.substr(comma + 1);
   if (caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
   if (valueA.empty() || valueB.empty()) return BadInput("empty value in " + QuoteArgument(text));
-  CompareSpec& compare = Comparison(p);
+  CompareRequest& compare = Comparison(p);
   compare.Caption = caption;
   compare.ValueA = valueA;
   compare.ValueB = valueB;
@@ -334,7 +334,7 @@ constexpr Flag kFlags[] = {
      .Help = "frames per block (default {block}, at least {minimum-block}); the first "
              "{settle-frames} frames after a switch, the frame that carries a switch and the "
              "run's last frame are not counted",
-     .Store = SetNumber<&CompareSpec::Block, Comparison>},
+     .Store = SetNumber<&CompareRequest::Block, Comparison>},
     {.Name = "--compare-depth",
      .Kind = K::kNumber,
      .Value = "D",
@@ -344,7 +344,7 @@ constexpr Flag kFlags[] = {
      .Needs = "--compare",
      .Example = "1",
      .Help = "also list child cycles down to depth D ({min} to {max}, default {depth})",
-     .Store = SetNumber<&CompareSpec::Depth, Comparison>},
+     .Store = SetNumber<&CompareRequest::Depth, Comparison>},
     {.Name = "--compare-csv",
      .Kind = K::kTextOutput,
      .Value = "FILE",
@@ -451,7 +451,7 @@ const Flag* FindFlag(std::string_view spelling) {
 }
 
 Status CheckFlagsTogether(const RunPlan& p) {
-  const std::optional<CompareSpec>& compare = p.Outputs.Measured.Compare;
+  const std::optional<CompareRequest>& compare = p.Outputs.Measured.Compare;
   if (p.Tune && compare) {
     return BadInput("--tune and --compare cannot be given together; run one at a time");
   }

@@ -87,7 +87,7 @@ constexpr long long DefaultTuneFrames(long long raced, long long checked, int bl
 // last flush.
 inline constexpr std::chrono::milliseconds kFrameOutputFlush{500};
 
-struct CompareSpec {
+struct CompareRequest {
   std::string Caption;
   std::string ValueA;
   std::string ValueB;
@@ -105,7 +105,7 @@ struct TuneRequest {
 
 // The measured outputs a run asks for.
 struct MeasuredRequest {
-  std::optional<CompareSpec> Compare;
+  std::optional<CompareRequest> Compare;
   std::optional<std::string> CompareCsv;  // with Compare only
   std::optional<std::string> Record;
   std::optional<std::string> Trace;

@@ -37,32 +37,32 @@ std::string VerdictOf(const ComparisonRow& row) {
 
 }  // namespace
 
-Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareSpec& spec,
+Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareRequest& request,
                                                               MeasureClock clock, long long frames,
                                                               UiDriver& driver) {
-  for (const std::string& value : {spec.ValueA, spec.ValueB}) {
-    const Status checked = driver.Check({UiAction::kSet, spec.Caption, value});
+  for (const std::string& value : {request.ValueA, request.ValueB}) {
+    const Status checked = driver.Check({UiAction::kSet, request.Caption, value});
     if (!checked) return Prefixed("--compare: ", checked).GetError();
   }
-  if (frames < MinimumFrames(spec.Block)) {
+  if (frames < MinimumFrames(request.Block)) {
     return BadInput("--compare: " + std::to_string(frames) + " frames are too few for " +
-                    std::to_string(spec.Block) + "-frame blocks (at least " +
-                    std::to_string(MinimumFrames(spec.Block)) + ")");
+                    std::to_string(request.Block) + "-frame blocks (at least " +
+                    std::to_string(MinimumFrames(request.Block)) + ")");
   }
-  return std::make_unique<ComparisonRun>(spec, clock, frames);
+  return std::make_unique<ComparisonRun>(request, clock, frames);
 }
 
 std::vector<UiAction> ComparisonRun::StartActions() const {
   // Both values were checked before the run; B is set once before the
   // first block, so an editor that does not take it stops the run at once.
-  return {{UiAction::kSet, mSpec.Caption, mSpec.ValueB}};
+  return {{UiAction::kSet, mRequest.Caption, mRequest.ValueB}};
 }
 
 Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& changed) {
   changed = false;
   const std::optional<std::string> value = SwitchAfter(frameIndex);
   if (!value) return {};
-  if (Status done = driver.Run({UiAction::kSet, mSpec.Caption, *value}); !done) {
+  if (Status done = driver.Run({UiAction::kSet, mRequest.Caption, *value}); !done) {
     return Prefixed("--compare: ", done);
   }
   changed = true;
@@ -84,15 +84,15 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
   return {};
 }
 
-ComparisonRun::ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames)
-    : mSpec(std::move(spec)), mClock(clock), mFrames(frames) {}
+ComparisonRun::ComparisonRun(CompareRequest request, MeasureClock clock, long long frames)
+    : mRequest(std::move(request)), mClock(clock), mFrames(frames) {}
 
 std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) const {
-  if (frameIndex < 0 || frameIndex + 1 >= mFrames || frameIndex % mSpec.Block != 0) {
+  if (frameIndex < 0 || frameIndex + 1 >= mFrames || frameIndex % mRequest.Block != 0) {
     return std::nullopt;
   }
-  const long long block = frameIndex / mSpec.Block;
-  return block % 2 == 0 ? mSpec.ValueA : mSpec.ValueB;
+  const long long block = frameIndex / mRequest.Block;
+  return block % 2 == 0 ? mRequest.ValueA : mRequest.ValueB;
 }
 
 bool ComparisonRun::CountedInBlock(long long frameIndex, int block, long long& index) {
@@ -103,12 +103,12 @@ bool ComparisonRun::CountedInBlock(long long frameIndex, int block, long long& i
 }
 
 bool ComparisonRun::Counted(long long frameIndex, int& side, long long& block) const {
-  if (frameIndex + 1 >= mFrames || !CountedInBlock(frameIndex, mSpec.Block, block)) return false;
+  if (frameIndex + 1 >= mFrames || !CountedInBlock(frameIndex, mRequest.Block, block)) return false;
   side = static_cast<int>(block % 2);
   return true;
 }
 
-void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+void ComparisonRun::Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
   mCycles = &cycles;
   int side = 0;
   long long block = 0;
@@ -116,7 +116,7 @@ void ComparisonRun::Take(const FrameSample& frame, const std::vector<CapturedCyc
   const std::size_t b = static_cast<std::size_t>(block);
   if (mValues.size() < cycles.size()) mValues.resize(cycles.size());
   for (const CycleSample& c : frame.Cycles) {
-    if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mSpec.Depth) continue;
+    if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mRequest.Depth) continue;
     auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
     if (blocks.size() <= b) blocks.resize(b + 1);
     const double value = mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros;
@@ -139,7 +139,7 @@ int ComparisonRun::CountedFrames(int side) const {
 std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycle>& cycles) const {
   std::vector<ComparisonRow> rows;
   for (std::size_t id = 0; id < cycles.size() && id < mValues.size(); ++id) {
-    if (cycles[id].Depth > mSpec.Depth) continue;
+    if (cycles[id].Depth > mRequest.Depth) continue;
     std::vector<std::vector<double>> sides[2];
     for (std::size_t b = 0; b < mValues[id].size(); ++b) {
       if (!mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
@@ -169,13 +169,13 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
 }
 
 void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const {
-  const int counted = mSpec.Block - kSettleFrames - 1;
-  out << "Comparison of \"" << EscapeControls(mSpec.Caption)
-      << "\": A = " << EscapeControls(mSpec.ValueA) << ", B = " << EscapeControls(mSpec.ValueB)
-      << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1) << " of B, " << mSpec.Block
-      << " frames each (" << counted << " counted), " << CountedFrames(0) << " + "
-      << CountedFrames(1) << " frames; " << ClockText(mClock) << " (--clock " << ClockName(mClock)
-      << ")\n";
+  const int counted = mRequest.Block - kSettleFrames - 1;
+  out << "Comparison of \"" << EscapeControls(mRequest.Caption)
+      << "\": A = " << EscapeControls(mRequest.ValueA)
+      << ", B = " << EscapeControls(mRequest.ValueB) << "; " << BlockCount(0) << " blocks of A and "
+      << BlockCount(1) << " of B, " << mRequest.Block << " frames each (" << counted
+      << " counted), " << CountedFrames(0) << " + " << CountedFrames(1) << " frames; "
+      << ClockText(mClock) << " (--clock " << ClockName(mClock) << ")\n";
   std::size_t width = 5;
   for (const ComparisonRow& row : rows) {
     width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));

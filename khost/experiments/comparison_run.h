@@ -29,15 +29,16 @@ struct ComparisonRow {
 
 class ComparisonRun : public Experiment {
  public:
-  // Checks `spec`'s two values against the editor `driver` finds for its
+  // Checks `request`'s two values against the editor `driver` finds for its
   // caption and that a run of `frames` frames holds two blocks of each.
-  static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareSpec& spec, MeasureClock clock,
-                                                        long long frames, UiDriver& driver);
+  static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareRequest& request,
+                                                        MeasureClock clock, long long frames,
+                                                        UiDriver& driver);
 
-  // Compares `spec` on `clock` over a run of `frames` frames.
-  ComparisonRun(CompareSpec spec, MeasureClock clock, long long frames);
+  // Compares `request` on `clock` over a run of `frames` frames.
+  ComparisonRun(CompareRequest request, MeasureClock clock, long long frames);
 
-  const CompareSpec& Spec() const { return mSpec; }
+  const CompareRequest& Request() const { return mRequest; }
   // The frames a run needs for two blocks of each value.
   static long long MinimumFrames(int block) { return MinimumCompareFrames(block); }
 
@@ -52,7 +53,7 @@ class ComparisonRun : public Experiment {
   // run's last frame is the caller's to leave out).
   static bool CountedInBlock(long long frameIndex, int block, long long& index);
 
-  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+  void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
 
   // The experiment's steps: B is set before the first block, each block's
   // value after the frame before it; the table is printed at the end.
@@ -76,7 +77,7 @@ class ComparisonRun : public Experiment {
   static void WriteCsv(const std::vector<ComparisonRow>& rows, std::ostream& out);
 
  private:
-  CompareSpec mSpec;
+  CompareRequest mRequest;
   MeasureClock mClock;
   const std::vector<CapturedCycle>* mCycles = nullptr;  // the capture's, from the last frame
   long long mFrames;

@@ -8,7 +8,7 @@ namespace khost {
 Result<std::unique_ptr<Experiment>> MakeExperiment(const RunPlan& plan, long long plannedFrames,
                                                    UiDriver& driver, int characters) {
   const MeasureClock clock = plan.Outputs.Measured.Clock;
-  if (const std::optional<CompareSpec>& compare = plan.Outputs.Measured.Compare) {
+  if (const std::optional<CompareRequest>& compare = plan.Outputs.Measured.Compare) {
     Result<std::unique_ptr<ComparisonRun>> made =
         ComparisonRun::Prepare(*compare, clock, plannedFrames, driver);
     if (!made) return made.GetError();

@@ -155,7 +155,7 @@ Status TuneRun::End(UiDriver& driver) {
   return Leave(driver);
 }
 
-void TuneRun::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+void TuneRun::Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
   long long block = 0;
   if (mRunning < 0 || !ComparisonRun::CountedInBlock(frame.Index, mRequest.Block, block) ||
       block != mRunning) {

@@ -60,7 +60,7 @@ class TuneRun : public Experiment {
   // The run has ended: a search cut short leaves its settings too.
   Status End(UiDriver& driver) override;
 
-  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+  void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
 
   // The answer (for what was measured), and the configuration files written
   // as --tune-write asks.

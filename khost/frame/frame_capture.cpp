@@ -72,7 +72,7 @@ void FrameCapture::AddRow(const MeasuredFrame& frame, int row) {
   if (row == mCatalogue.CharacterParent()) AddCharacters(frame);
 }
 
-void FrameCapture::Take(const MeasuredFrame& frame) {
+void FrameCapture::Capture(const MeasuredFrame& frame) {
   // Nothing keeps frames: the run asked for no output that does.
   if (mSinks.empty()) return;
   if (!mStarted) {
@@ -86,7 +86,7 @@ void FrameCapture::Take(const MeasuredFrame& frame) {
   for (ChartBlock block : {ChartBlock::kUpper, ChartBlock::kLower}) {
     for (int root : mCatalogue.Roots(block)) AddRow(frame, root);
   }
-  for (FrameSink* sink : mSinks) sink->Take(mSample, mCycles);
+  for (FrameSink* sink : mSinks) sink->Consume(mSample, mCycles);
 }
 
 }  // namespace khost

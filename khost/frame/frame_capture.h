@@ -57,7 +57,7 @@ struct FrameSample {
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
-  virtual void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) = 0;
+  virtual void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) = 0;
 };
 
 class FrameCapture {
@@ -70,7 +70,7 @@ class FrameCapture {
 
   // Hands frame `frame` on to the sinks, in the chart's cycles. The first
   // frame taken is the origin of every interval.
-  void Take(const MeasuredFrame& frame);
+  void Capture(const MeasuredFrame& frame);
 
   // Every cycle taken so far, by the ids the samples give; the catalogue's
   // own first, in the chart's order.

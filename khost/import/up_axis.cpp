@@ -41,7 +41,7 @@ std::optional<UpDirection> FromMetadata(const aiScene& scene) {
 
 // Reads `text` from `at` on: skips white space, then takes `word` when it
 // comes next.
-bool Take(const std::string& text, std::size_t& at, std::string_view word) {
+bool Expect(const std::string& text, std::size_t& at, std::string_view word) {
   while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
   if (text.compare(at, word.size(), word) != 0) return false;
   at += word.size();
@@ -58,9 +58,9 @@ UpDirection FromOpenGex(const std::string& path) {
   for (std::size_t found = head.find("Metric"); found != std::string::npos;
        found = head.find("Metric", found + 1)) {
     std::size_t at = found + 6;
-    if (!Take(head, at, "(") || !Take(head, at, "key") || !Take(head, at, "=") ||
-        !Take(head, at, "\"up\"") || !Take(head, at, ")") || !Take(head, at, "{") ||
-        !Take(head, at, "string") || !Take(head, at, "{") || !Take(head, at, "\"") ||
+    if (!Expect(head, at, "(") || !Expect(head, at, "key") || !Expect(head, at, "=") ||
+        !Expect(head, at, "\"up\"") || !Expect(head, at, ")") || !Expect(head, at, "{") ||
+        !Expect(head, at, "string") || !Expect(head, at, "{") || !Expect(head, at, "\"") ||
         at >= head.size())
       continue;
     const char axis = static_cast<char>(std::tolower(static_cast<unsigned char>(head[at])));

@@ -25,7 +25,7 @@ FrameRecorder::FrameRecorder(std::ostream& out) : mOut(out), mLastFlush(Clock::n
   mOut.flush();
 }
 
-void FrameRecorder::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+void FrameRecorder::Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
   char head[64];
   std::snprintf(head, sizeof(head), "%lld,%.3f,", frame.Index,
                 static_cast<double>(frame.StartNs) / 1e6);
@@ -108,7 +108,7 @@ void TraceWriter::Event(const Pending& event, const std::vector<CapturedCycle>& 
   mThreads.insert(event.Span.Thread);
 }
 
-void TraceWriter::Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
+void TraceWriter::Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) {
   mPending.clear();
   for (const CycleSample& c : frame.Cycles) {
     for (int p = 0; p < c.PartCount; ++p) {

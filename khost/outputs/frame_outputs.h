@@ -23,7 +23,7 @@ namespace khost {
 class FrameRecorder : public FrameSink {
  public:
   explicit FrameRecorder(std::ostream& out);
-  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+  void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
   // Flushes; false when anything could not be written.
   bool Finish();
 
@@ -45,7 +45,7 @@ class FrameRecorder : public FrameSink {
 class TraceWriter : public FrameSink {
  public:
   explicit TraceWriter(std::ostream& out);
-  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
+  void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override;
   // Names the threads and closes the document; false when anything could
   // not be written.
   bool Finish();

@@ -277,7 +277,7 @@ class Writer {
     if (!list.empty())
       mOut.append(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(T));
   }
-  std::string Take() { return std::move(mOut); }
+  std::string Release() { return std::move(mOut); }
 
  private:
   std::string mOut;
@@ -375,7 +375,7 @@ std::string SerializeModel(const Model& model) {
       w.PodList(ch.Scales);
     }
   }
-  return w.Take();
+  return w.Release();
 }
 
 bool DeserializeModel(const std::string& bytes, Model& model) {

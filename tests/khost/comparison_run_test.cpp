@@ -14,7 +14,7 @@ using namespace khost;
 // B, a character that only B's scene has) shows that value's real median,
 // in the table and in the CSV; the other side stays empty.
 TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
-  CompareSpec spec{"Node Count", "23", "100000", 8, 1};
+  CompareRequest spec{"Node Count", "23", "100000", 8, 1};
   const long long frames = ComparisonRun::MinimumFrames(spec.Block) + 1;
   ComparisonRun run(spec, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {
@@ -37,7 +37,7 @@ TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
       frame.Cycles.push_back(
           sample(1, 40.0 + static_cast<double>(i % 2)));  // only B's scene has it
     if (!b) frame.Cycles.push_back(sample(2, 7.0));       // only A paints
-    run.Take(frame, cycles);
+    run.Consume(frame, cycles);
   }
   ASSERT_EQ(run.BlockCount(0), 2);
   ASSERT_EQ(run.BlockCount(1), 2);

@@ -95,7 +95,7 @@ TEST(KhostCycleCatalogue, AnAddedChildCycleReachesEveryOutput) {
   TraceWriter writer(trace);
   capture.AddSink(&recorder);
   capture.AddSink(&writer);
-  capture.Take(frame);
+  capture.Capture(frame);
   ASSERT_TRUE(recorder.Finish());
   ASSERT_TRUE(writer.Finish());
   std::istringstream lines(record.str());

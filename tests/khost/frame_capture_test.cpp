@@ -16,7 +16,7 @@ using std::chrono::microseconds;
 // Keeps what the capture hands on.
 class Keep : public FrameSink {
  public:
-  void Take(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override {
+  void Consume(const FrameSample& frame, const std::vector<CapturedCycle>& cycles) override {
     Frames.push_back(frame);
     Cycles = cycles;
   }
@@ -82,9 +82,9 @@ TEST(KhostFrameCapture, AFrameIsHandedOnWholeInTheChartsOrderWithBothClocks) {
   Keep keep;
   capture.AddSink(&keep);
   FrameTimings work;
-  capture.Take(Measured(0, work));
+  capture.Capture(Measured(0, work));
   ASSERT_EQ(keep.Frames.size(), 1u);  // at once: nothing waits for a next frame
-  capture.Take(Measured(1, work));
+  capture.Capture(Measured(1, work));
   ASSERT_EQ(keep.Frames.size(), 2u);
 
   EXPECT_EQ(keep.Frames[0].Index, 0);
@@ -173,7 +173,7 @@ TEST(KhostFrameClock, FrameAndPresentArePiecesAndThePaintsWaitCountsOnceInPresen
   clock.TimeSwap([&] { clocks.Run(1000, 50); });
   const MeasuredFrame* done = clock.StartFrame(1);
   ASSERT_NE(done, nullptr);
-  capture.Take(*done);
+  capture.Capture(*done);
 
   const CycleTiming& devices = done->Loops[kLoopDevices];
   const CycleTiming& frame = done->Loops[kLoopFrame];
@@ -219,11 +219,11 @@ TEST(KhostFrameClock, FrameAndPresentArePiecesAndThePaintsWaitCountsOnceInPresen
   clock.TimeSubmission([&] { clocks.Run(1000, 100); });
   clock.NotPainted();
   clock.TimeSwap([&] { clocks.Run(1000, 50); });
-  capture.Take(*clock.StartFrame(2));
+  capture.Capture(*clock.StartFrame(2));
   EXPECT_EQ(keep.Find(1, "Tool Paint").Cycle, -1);
   EXPECT_EQ(keep.Find(1, "Present").Micros, 2000.0);
   clock.Time(kLoopInput, [&] { clocks.Run(7, 6); });
-  capture.Take(*clock.EndRun());
+  capture.Capture(*clock.EndRun());
   EXPECT_EQ(keep.Paths(2), (std::vector<std::string>{"Devices", "Input"}));
   EXPECT_EQ(keep.Find(2, "Devices").Micros, 7.0);
   EXPECT_EQ(clock.EndRun(), nullptr);

@@ -134,7 +134,7 @@ struct Snapshot {
   std::vector<bool> Visible;
 };
 
-Snapshot Take(Workload& w) {
+Snapshot SnapshotOf(Workload& w) {
   Snapshot s;
   Scene& scene = const_cast<Scene&>(w.GetScene());
   for (int i = 0; i < scene.GetCharacterCount(); ++i) {
@@ -202,7 +202,7 @@ TEST(KhostWorkload, ParallelSettingsGiveTheSameResultsAsSerial) {
   for (long long frame = 0; frame < 4; ++frame) {
     const FrameTimings& ta = serial.RunFrame(frame, a);
     const FrameTimings& tb = parallel.RunFrame(frame, b);
-    ASSERT_TRUE(SameBits(Take(serial), Take(parallel))) << "frame " << frame;
+    ASSERT_TRUE(SameBits(SnapshotOf(serial), SnapshotOf(parallel))) << "frame " << frame;
     EXPECT_EQ(ta.Characters.size(), 8u);
     EXPECT_EQ(tb.Characters.size(), 8u);
   }
@@ -220,7 +220,7 @@ TEST(KhostWorkload, PipelinedEvaluationShowsEachFramesOwnPose) {
     if (frame == 4) b.ParallelPipeline = false;
     plain.RunFrame(frame, a);
     piped.RunFrame(frame, b);
-    ASSERT_TRUE(SameBits(Take(plain), Take(piped))) << "frame " << frame;
+    ASSERT_TRUE(SameBits(SnapshotOf(plain), SnapshotOf(piped))) << "frame " << frame;
   }
 }
 
