@@ -18,6 +18,7 @@ constexpr const char* kModuleFileName = KHOST_MODULE_FILE_NAME;
 
 constexpr int kDefaultViewportWidth = 640;
 constexpr int kHeadlessFrames = 120;
+constexpr bool kDefaultTextures = true;
 
 struct RunPlan {
   bool Help = false;
@@ -27,7 +28,10 @@ struct RunPlan {
   // The scene file, or "builtin"; unset: the configured scene.
   std::optional<std::string> ScenePath;
   std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
-  std::optional<int> ToolWidth;   // --size: both or neither
+  // --textures: the model's images are read and drawn; off, its meshes are
+  // drawn in their base colours.
+  bool Textures = kDefaultTextures;
+  std::optional<int> ToolWidth;  // --size: both or neither
   std::optional<int> ToolHeight;
   // --viewport: the 3D viewport's size; 0x0 runs without one. Unset:
   // kDefaultViewportWidth wide and as tall as the tool.

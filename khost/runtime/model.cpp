@@ -55,6 +55,60 @@ void Note(std::string* notes, const std::string& line) {
   if (notes) *notes += line + "\n";
 }
 
+bool UsableImage(const ModelImage& image) {
+  return image.Width > 0 && image.Height > 0 && image.Width <= kMaxImageSide &&
+         image.Height <= kMaxImageSide && image.Rgba &&
+         image.Rgba->size() ==
+             static_cast<std::size_t>(image.Width) * static_cast<std::size_t>(image.Height) * 4;
+}
+
+// The per-vertex texture coordinates and colours: one per vertex or none,
+// the coordinates finite. Images that cannot be drawn are emptied (the
+// meshes naming them lose them in SanitizeMaterial).
+void SanitizeSurfaces(Model& model, std::string* notes) {
+  std::size_t dropped = 0;
+  if (!model.TexCoords.empty() && model.TexCoords.size() != model.Vertices.size()) {
+    model.TexCoords.clear();
+    ++dropped;
+  }
+  if (!model.Colours.empty() && model.Colours.size() != model.Vertices.size()) {
+    model.Colours.clear();
+    ++dropped;
+  }
+  if (dropped) Note(notes, "texture coordinates or vertex colours that miss vertices dropped");
+  std::size_t repaired = 0;
+  for (TexCoord& t : model.TexCoords) {
+    if (!std::isfinite(t.U) || !std::isfinite(t.V)) t = TexCoord{}, ++repaired;
+  }
+  if (repaired) Note(notes, std::to_string(repaired) + " non-finite texture coordinates zeroed");
+  for (ModelImage& image : model.Images) {
+    if (!UsableImage(image)) image.Rgba.reset();
+  }
+}
+
+float Clamped(float value, float otherwise, std::size_t& repaired) {
+  if (std::isfinite(value) && value >= 0.0f && value <= 1.0f) return value;
+  ++repaired;
+  return std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : otherwise;
+}
+
+// A mesh's material within what drawing takes; counts the meshes repaired.
+void SanitizeMaterial(const Model& model, ModelMesh& mesh, std::size_t& materials) {
+  std::size_t repaired = 0;
+  for (float& c : mesh.Colour) c = Clamped(c, 0.8f, repaired);
+  mesh.Opacity = Clamped(mesh.Opacity, 1.0f, repaired);
+  mesh.AlphaCutoff = Clamped(mesh.AlphaCutoff, 0.5f, repaired);
+  if (mesh.Image >= 0 &&
+      (static_cast<std::size_t>(mesh.Image) >= model.Images.size() || model.TexCoords.empty() ||
+       !model.Images[static_cast<std::size_t>(mesh.Image)].Rgba)) {
+    mesh.Image = -1;
+    ++repaired;
+  }
+  if (mesh.Image < -1) mesh.Image = -1, ++repaired;
+  if (mesh.VertexColours && model.Colours.empty()) mesh.VertexColours = false, ++repaired;
+  materials += repaired > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 double Clip::Seconds() const {
@@ -107,11 +161,14 @@ bool SanitizeModel(Model& model, std::string* notes) {
   if (badVertices) Note(notes, std::to_string(badVertices) + " non-finite vertex positions zeroed");
   if (unweighted) Note(notes, std::to_string(unweighted) + " vertices without usable weights");
 
+  SanitizeSurfaces(model, notes);
+
   // Meshes: ranges inside the lists, triangles whose indices stay inside
   // their own mesh.
   std::vector<uint32_t> indices;
   std::size_t droppedTriangles = 0;
   std::vector<ModelMesh> meshes;
+  std::size_t materials = 0;
   for (ModelMesh mesh : model.Meshes) {
     if (mesh.FirstVertex > model.Vertices.size()) continue;
     mesh.VertexCount = std::min(mesh.VertexCount, model.Vertices.size() - mesh.FirstVertex);
@@ -132,11 +189,14 @@ bool SanitizeModel(Model& model, std::string* notes) {
     }
     mesh.FirstIndex = first;
     mesh.IndexCount = indices.size() - first;
-    for (float& c : mesh.Colour) c = std::isfinite(c) ? std::clamp(c, 0.0f, 1.0f) : 0.8f;
+    SanitizeMaterial(model, mesh, materials);
     if (mesh.IndexCount > 0) meshes.push_back(mesh);
   }
   if (droppedTriangles)
     Note(notes, std::to_string(droppedTriangles) + " triangles with indices out of range dropped");
+  if (materials)
+    Note(notes, std::to_string(materials) +
+                    " materials repaired (numbers out of range, missing images or vertex data)");
   model.Indices = std::move(indices);
   model.Meshes = std::move(meshes);
 
@@ -257,7 +317,7 @@ class Writer {
 
 class Reader {
  public:
-  explicit Reader(const std::string& bytes) : mBytes(bytes) {}
+  explicit Reader(std::string_view bytes) : mBytes(bytes) {}
   template <class T>
   bool Pod(T& value) {
     if (mBytes.size() - mAt < sizeof(T)) return false;
@@ -292,11 +352,11 @@ class Reader {
   bool AtEnd() const { return mAt == mBytes.size(); }
 
  private:
-  const std::string& mBytes;
+  std::string_view mBytes;
   std::size_t mAt = 0;
 };
 
-constexpr uint64_t kMagic = 0x314c444f4d54534bull;  // "KSTMODL1"
+constexpr uint64_t kMagic = 0x324c444f4d54534bull;  // "KSTMODL2"
 
 struct PodNode {
   int32_t Parent;
@@ -307,7 +367,12 @@ struct PodNode {
 struct PodMesh {
   uint64_t FirstVertex, VertexCount, FirstIndex, IndexCount;
   float Colour[3];
+  float Opacity, AlphaCutoff;
+  int32_t Image;
+  uint8_t WrapU, WrapV, Alpha, Flags;  // Flags: 1 vertex colours, 2 two-sided
 };
+constexpr uint8_t kVertexColoursFlag = 1;
+constexpr uint8_t kTwoSidedFlag = 2;
 
 }  // namespace
 
@@ -328,11 +393,30 @@ std::string SerializeModel(const Model& model) {
   w.Pod<uint64_t>(model.Meshes.size());
   for (const ModelMesh& m : model.Meshes) {
     w.String(m.Name);
+    const uint8_t flags = static_cast<uint8_t>((m.VertexColours ? kVertexColoursFlag : 0) |
+                                               (m.TwoSided ? kTwoSidedFlag : 0));
     w.Pod(PodMesh{m.FirstVertex,
                   m.VertexCount,
                   m.FirstIndex,
                   m.IndexCount,
-                  {m.Colour[0], m.Colour[1], m.Colour[2]}});
+                  {m.Colour[0], m.Colour[1], m.Colour[2]},
+                  m.Opacity,
+                  m.AlphaCutoff,
+                  m.Image,
+                  static_cast<uint8_t>(m.WrapU),
+                  static_cast<uint8_t>(m.WrapV),
+                  static_cast<uint8_t>(m.Alpha),
+                  flags});
+  }
+  w.PodList(model.TexCoords);
+  w.PodList(model.Colours);
+  w.Pod<uint64_t>(model.Images.size());
+  for (const ModelImage& image : model.Images) {
+    w.String(image.Name);
+    w.Pod<int32_t>(image.Width);
+    w.Pod<int32_t>(image.Height);
+    static const std::vector<uint8_t> kNone;
+    w.PodList(image.Rgba ? *image.Rgba : kNone);
   }
   w.Pod<uint64_t>(model.Clips.size());
   for (const Clip& c : model.Clips) {
@@ -350,7 +434,7 @@ std::string SerializeModel(const Model& model) {
   return w.Take();
 }
 
-bool DeserializeModel(const std::string& bytes, Model& model) {
+bool DeserializeModel(std::string_view bytes, Model& model) {
   model = Model{};
   Reader r(bytes);
   uint64_t magic = 0;
@@ -382,6 +466,35 @@ bool DeserializeModel(const std::string& bytes, Model& model) {
     m.FirstIndex = p.FirstIndex;
     m.IndexCount = p.IndexCount;
     std::memcpy(m.Colour, p.Colour, sizeof(m.Colour));
+    m.Opacity = p.Opacity;
+    m.AlphaCutoff = p.AlphaCutoff;
+    m.Image = p.Image;
+    if (p.WrapU > static_cast<uint8_t>(ImageWrap::kMirror) ||
+        p.WrapV > static_cast<uint8_t>(ImageWrap::kMirror) ||
+        p.Alpha > static_cast<uint8_t>(AlphaMode::kBlend) ||
+        (p.Flags & ~(kVertexColoursFlag | kTwoSidedFlag)) != 0)
+      return false;
+    m.WrapU = static_cast<ImageWrap>(p.WrapU);
+    m.WrapV = static_cast<ImageWrap>(p.WrapV);
+    m.Alpha = static_cast<AlphaMode>(p.Alpha);
+    m.VertexColours = (p.Flags & kVertexColoursFlag) != 0;
+    m.TwoSided = (p.Flags & kTwoSidedFlag) != 0;
+  }
+  if (!r.PodList(model.TexCoords) || !r.PodList(model.Colours)) return false;
+  if (!r.Count(24, count)) return false;
+  model.Images.resize(count);
+  std::size_t imageBytes = 0;
+  for (ModelImage& image : model.Images) {
+    int32_t width = 0;
+    int32_t height = 0;
+    auto pixels = std::make_shared<std::vector<uint8_t>>();
+    if (!r.String(image.Name) || !r.Pod(width) || !r.Pod(height) || !r.PodList(*pixels))
+      return false;
+    image.Width = width;
+    image.Height = height;
+    image.Rgba = std::move(pixels);
+    imageBytes += image.Rgba->size();
+    if (!UsableImage(image) || imageBytes > kImageBudgetBytes) return false;
   }
   if (!r.Count(32, count)) return false;
   model.Clips.resize(count);

@@ -1,6 +1,7 @@
 // A model read from a scene file, in the host's own terms: a node
 // hierarchy, skin slots (the matrices vertices are blended with), one vertex
-// and index list shared by all meshes, a base colour per mesh, and the
+// and index list shared by all meshes, a material per mesh (base colour,
+// alpha, sidedness, a base-colour image), the decoded images, and the
 // animation clips. Instances of it make up the crowd scene.
 //
 // Models travel from the importing child process to the host as bytes
@@ -10,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "khost/runtime/math3d.h"
@@ -62,13 +65,60 @@ struct SkinSlot {
   Mat34 Offset;
 };
 
+// The most a model's images hold: each at most kMaxImageSide pixels a side
+// and all of them together at most kImageBudgetBytes of RGBA. The import
+// scales larger ones down (and says so); the bytes from the import are
+// refused beyond these.
+inline constexpr int kMaxImageSide = 4096;
+inline constexpr std::size_t kImageBudgetBytes = std::size_t{256} << 20;
+
+// How an image repeats beyond [0, 1] along one texture axis.
+enum class ImageWrap : uint8_t { kRepeat, kClamp, kMirror };
+
+// What a mesh's alpha (base colour, vertex colour and texel alphas
+// multiplied) does: nothing (opaque), cuts out the fragments below
+// AlphaCutoff (mask), or blends the mesh over what is behind it.
+enum class AlphaMode : uint8_t { kOpaque, kMask, kBlend };
+
+// An image decoded to 8-bit RGBA in sRGB, rows from the top. Copies of a
+// model (the crowd's prepared model, a rebuilt crowd) share the pixels.
+struct ModelImage {
+  std::string Name;  // the file it came from, or how the model names an embedded one
+  int Width = 0;
+  int Height = 0;
+  std::shared_ptr<const std::vector<uint8_t>> Rgba;  // Width * Height * 4 bytes
+};
+
+// A vertex's place in its mesh's image: U across from the left edge, V
+// down from the top row (as the image's rows are held).
+struct TexCoord {
+  float U = 0.0f;
+  float V = 0.0f;
+};
+
+// A vertex's colour, RGBA from 0 to 255.
+struct VertexColour {
+  uint8_t Rgba[4] = {255, 255, 255, 255};
+};
+
 struct ModelMesh {
   std::string Name;
   std::size_t FirstVertex = 0;
   std::size_t VertexCount = 0;
   std::size_t FirstIndex = 0;  // into Model::Indices; indices are absolute
   std::size_t IndexCount = 0;
+  // The material: its base colour and opacity, multiplied by the vertex
+  // colours (when VertexColours) and by the image's texels (Image, an index
+  // into Model::Images, or -1 for none).
   float Colour[3] = {0.8f, 0.8f, 0.8f};
+  float Opacity = 1.0f;
+  bool VertexColours = false;
+  int Image = -1;
+  ImageWrap WrapU = ImageWrap::kRepeat;
+  ImageWrap WrapV = ImageWrap::kRepeat;
+  AlphaMode Alpha = AlphaMode::kOpaque;
+  float AlphaCutoff = 0.5f;  // kMask only
+  bool TwoSided = false;     // false: faces seen from behind are not drawn
 };
 
 struct Model {
@@ -82,6 +132,11 @@ struct Model {
   std::vector<SkinVertex> Vertices;  // Bones[] index Slots
   std::vector<uint32_t> Indices;     // triangles
   std::vector<ModelMesh> Meshes;
+  // Per vertex, or empty when no mesh uses them: where it lies in its
+  // mesh's image, and its colour (white for meshes without colours).
+  std::vector<TexCoord> TexCoords;
+  std::vector<VertexColour> Colours;
+  std::vector<ModelImage> Images;
   std::vector<Clip> Clips;
   // True when the file had no mesh and its skeleton was given one (a
   // motion-capture file): a thin bone between every joint and its parent.
@@ -92,9 +147,10 @@ struct Model {
 // safe: non-finite numbers (positions, normals, transforms, keys), indices
 // out of range (their triangles are dropped), node parents that are not
 // earlier nodes, slots and channels naming missing nodes, weights that do
-// not add up, keys out of order. Appends a line per kind of repair to
-// *notes (when given). Returns false, with the reason in *notes, when
-// nothing is left to draw.
+// not add up, keys out of order, materials naming missing images or
+// texture coordinates and colours that are not there, non-finite material
+// numbers. Appends a line per kind of repair to *notes (when given).
+// Returns false, with the reason in *notes, when nothing is left to draw.
 bool SanitizeModel(Model& model, std::string* notes);
 
 // Gives a model without meshes a thin double pyramid along every bone of
@@ -103,8 +159,9 @@ bool SanitizeModel(Model& model, std::string* notes);
 void AddSkeletonMesh(Model& model);
 
 // The model as bytes and back. Deserialize rejects a truncated or
-// inconsistent byte string (returns false) rather than trusting counts.
+// inconsistent byte string (returns false) rather than trusting counts, and
+// images beyond kMaxImageSide or, together, kImageBudgetBytes.
 std::string SerializeModel(const Model& model);
-bool DeserializeModel(const std::string& bytes, Model& model);
+bool DeserializeModel(std::string_view bytes, Model& model);
 
 }  // namespace khost
