@@ -37,14 +37,35 @@ Error Refusal() {
   return Failure("it is damaged or truncated (" + EchoText(text) + ")");
 }
 
-Error TooLarge(int width, int height) {
+Error TooLarge(std::size_t width, std::size_t height) {
   return Failure("it is too large (" + std::to_string(width) + "x" + std::to_string(height) +
-                 " pixels; at most " + std::to_string(kMaxDecodedPixels) + " are decoded)");
+                 " pixels; at most " + std::to_string(kMaxDecodedSide) + "x" +
+                 std::to_string(kMaxDecodedSide) + " are decoded)");
 }
 
 bool Decodable(int width, int height) {
   return width > 0 && height > 0 &&
          static_cast<std::size_t>(width) * static_cast<std::size_t>(height) <= kMaxDecodedPixels;
+}
+
+// Why the library would not say what an image holds. Its PNG reader will
+// not describe one of more than a gibibyte at all, so for a PNG the size is
+// read from its header (the signature, then the IHDR chunk's width and
+// height, big-endian) to tell a large image from a damaged one.
+Error NotDescribed(const uint8_t* head, std::size_t size) {
+  static constexpr uint8_t kPng[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                       0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+  if (size >= 24 && std::memcmp(head, kPng, sizeof kPng) == 0) {
+    const auto be32 = [&](std::size_t at) {
+      return static_cast<uint32_t>(head[at]) << 24 | static_cast<uint32_t>(head[at + 1]) << 16 |
+             static_cast<uint32_t>(head[at + 2]) << 8 | static_cast<uint32_t>(head[at + 3]);
+    };
+    const uint32_t width = be32(16);
+    const uint32_t height = be32(20);
+    if (width > 0 && height > 0 && static_cast<std::size_t>(width) * height > kMaxDecodedPixels)
+      return TooLarge(width, height);
+  }
+  return Refusal();
 }
 
 bool Resize(const uint8_t* from, int width, int height, uint8_t* to, int toWidth, int toHeight) {
@@ -97,8 +118,13 @@ Result<DecodedImage> DecodeImageFile(const std::string& path, int maxSide) {
   int height = 0;
   int channels = 0;
   // The size first: an image too large is refused before its pixels are.
-  if (!stbi_info_from_file(file.get(), &width, &height, &channels)) return Refusal();
-  if (!Decodable(width, height)) return TooLarge(width, height);
+  if (!stbi_info_from_file(file.get(), &width, &height, &channels)) {
+    uint8_t head[24] = {};
+    const std::size_t read = std::fread(head, 1, sizeof head, file.get());
+    return NotDescribed(head, read);
+  }
+  if (!Decodable(width, height))
+    return TooLarge(static_cast<std::size_t>(width), static_cast<std::size_t>(height));
   Pixels pixels(stbi_load_from_file(file.get(), &width, &height, &channels, 4));
   if (!pixels) return Refusal();
   return Fitted(std::move(pixels), width, height, maxSide);
@@ -111,8 +137,10 @@ Result<DecodedImage> DecodeImageBytes(const uint8_t* bytes, std::size_t size, in
   int width = 0;
   int height = 0;
   int channels = 0;
-  if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) return Refusal();
-  if (!Decodable(width, height)) return TooLarge(width, height);
+  if (!stbi_info_from_memory(bytes, length, &width, &height, &channels))
+    return NotDescribed(bytes, size);
+  if (!Decodable(width, height))
+    return TooLarge(static_cast<std::size_t>(width), static_cast<std::size_t>(height));
   Pixels pixels(stbi_load_from_memory(bytes, length, &width, &height, &channels, 4));
   if (!pixels) return Refusal();
   return Fitted(std::move(pixels), width, height, maxSide);

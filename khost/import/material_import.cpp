@@ -13,10 +13,15 @@
 
 #include "khost/base/quoting.h"
 #include "khost/import/image_files.h"
+#include "khost/import/isolated_import.h"
 
 namespace khost {
 
 namespace {
+
+// How long the images may take to decode, from the first: half the
+// import's time limit, the rest left to the library and the reply.
+constexpr double kImageSeconds = ImportLimits{}.Seconds / 2;
 
 ImageWrap WrapOf(int mode) {
   switch (mode) {
@@ -153,6 +158,12 @@ bool MaterialImport::Apply(unsigned index, bool hasTexCoords, ModelMesh& mesh) {
   return true;
 }
 
+bool MaterialImport::TimeLeft() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!mFirstImage) mFirstImage = now;
+  return std::chrono::duration<double>(now - *mFirstImage).count() < kImageSeconds;
+}
+
 const aiTexture* MaterialImport::Embedded(const std::string& named) const {
   if (!mScene.mTextures || mScene.mNumTextures == 0) return nullptr;
   // "*N": the scene's Nth embedded image.
@@ -184,7 +195,12 @@ int MaterialImport::ImageOf(const aiMaterial& material, aiTextureType type,
   if (named.empty()) return -1;
   if (const auto known = mByName.find(named); known != mByName.end()) return known->second;
   int index = -1;
-  if (const aiTexture* embedded = Embedded(named)) {
+  if (!TimeLeft()) {
+    mNotes += "material " + QuoteArgument(materialName) + ": texture " + QuoteArgument(named) +
+              " was not read: the model's images took " +
+              std::to_string(static_cast<int>(kImageSeconds)) +
+              " s, half the import's time limit, already; drawn in its base colour\n";
+  } else if (const aiTexture* embedded = Embedded(named)) {
     index = Decoded(named, "embedded texture " + QuoteArgument(named), materialName,
                     embedded->mHeight == 0
                         ? DecodeImageBytes(reinterpret_cast<const uint8_t*>(embedded->pcData),
@@ -255,10 +271,10 @@ void MaterialImport::Finish() {
       continue;
     }
     if (pixels.Width != pixels.SourceWidth || pixels.Height != pixels.SourceHeight) {
-      const std::string why =
-          image.ScaledForBudget ? "so that the model's images stay within " +
-                                      std::to_string(kImageBudgetBytes >> 20) + " MiB"
-                                : "to at most " + std::to_string(kMaxImageSide) + " pixels a side";
+      const std::string why = image.ScaledForBudget
+                                  ? "(the model's images are kept within " +
+                                        std::to_string(kImageBudgetBytes >> 20) + " MiB)"
+                                  : "(at most " + std::to_string(kMaxImageSide) + " pixels a side)";
       mNotes += named + ": " + std::to_string(pixels.SourceWidth) + "x" +
                 std::to_string(pixels.SourceHeight) + " scaled down to " +
                 std::to_string(pixels.Width) + "x" + std::to_string(pixels.Height) + " " + why +

@@ -8,12 +8,16 @@
 // truncated, too large) is a note naming it and its material, once; its
 // meshes are drawn in their base colours. Images larger than
 // kMaxImageSide a side, or together larger than kImageBudgetBytes, are
-// scaled down, with a note.
+// scaled down, with a note. Once decoding has taken half the import's time
+// limit, the images left are not read (a note names each), so that a model
+// with many large images still arrives, partly untextured.
 #pragma once
 
 #include <assimp/scene.h>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +58,8 @@ class MaterialImport {
   int Decoded(std::string name, std::string what, const std::string& material,
               Result<DecodedImage> decoded);
   const aiTexture* Embedded(const std::string& named) const;
+  // Whether an image may still be read, the time taken allowing.
+  bool TimeLeft();
   void KeepWithinBudget();
 
   const aiScene& mScene;
@@ -62,6 +68,7 @@ class MaterialImport {
   Model& mOut;
   std::string& mNotes;
   std::vector<Image> mDecoded;
+  std::optional<std::chrono::steady_clock::time_point> mFirstImage;
   // What each name a material gives, and each file found, became: an
   // index into mDecoded, or -1 for an image that cannot be used.
   std::map<std::string, int> mByName;
