@@ -19,6 +19,7 @@
 
 #include "khost/base/quoting.h"
 #include "khost/import/model_import.h"
+#include "khost/runtime/model_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KHOST_SANITIZED 1

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "khost/render/character_mesh.h"
 #include "khost/render/viewport_programs.h"
 #include "khost/runtime/model.h"
 #include "khost/runtime/skin_layout.h"
@@ -17,7 +18,6 @@ namespace khost {
 namespace {
 
 constexpr int kMinBones = 64;      // the bone block holds at least this many joints
-constexpr int kLevels = 4;         // levels of detail
 constexpr float kGroundHalf = 60;  // metres
 constexpr int kGridHalf = 30;      // grid lines every metre out to this
 constexpr GLuint kBoneBinding = 0;
@@ -45,32 +45,6 @@ struct BindVertex {
 };
 
 }  // namespace
-
-std::vector<unsigned> Viewport::MeshIndices(std::size_t vertexCount, int lod) {
-  lod = std::clamp(lod, 0, kLevels - 1);
-  const int ringStep = 1 << lod;
-  const int around = lod >= 2 ? 2 : 1;
-  std::vector<int> rings;
-  for (int r = 0; r < kMeshRings; r += ringStep) rings.push_back(r);
-  if (rings.back() != kMeshRings - 1) rings.push_back(kMeshRings - 1);
-  const std::size_t segmentSize = static_cast<std::size_t>(kMeshRings) * kMeshRingVertices;
-  const std::size_t segments = vertexCount / segmentSize;
-  std::vector<unsigned> indices;
-  indices.reserve(segments * (rings.size() - 1) * (kMeshRingVertices / around) * 6);
-  for (std::size_t s = 0; s < segments; ++s) {
-    const unsigned base = static_cast<unsigned>(s * segmentSize);
-    for (std::size_t i = 0; i + 1 < rings.size(); ++i) {
-      const unsigned ra = base + static_cast<unsigned>(rings[i] * kMeshRingVertices);
-      const unsigned rb = base + static_cast<unsigned>(rings[i + 1] * kMeshRingVertices);
-      for (int k = 0; k < kMeshRingVertices; k += around) {
-        const unsigned k0 = static_cast<unsigned>(k);
-        const unsigned k1 = static_cast<unsigned>((k + around) % kMeshRingVertices);
-        indices.insert(indices.end(), {ra + k0, rb + k0, rb + k1, ra + k0, rb + k1, ra + k1});
-      }
-    }
-  }
-  return indices;
-}
 
 Result<std::unique_ptr<Viewport>> Viewport::Create() {
   std::unique_ptr<Viewport> viewport(new Viewport());
@@ -257,8 +231,8 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     b.GpuArray = mShared.GpuArray;
   } else if (!b.Indices) {
     std::vector<unsigned> all;
-    for (int lod = 0; lod < kLevels; ++lod) {
-      const std::vector<unsigned> level = MeshIndices(c.Mesh.size(), lod);
+    for (int lod = 0; lod < kCharacterLevels; ++lod) {
+      const std::vector<unsigned> level = CharacterMeshIndices(c.Mesh.size(), lod);
       b.LodFirst[lod] = static_cast<GLsizei>(all.size());
       b.LodCount[lod] = static_cast<GLsizei>(level.size());
       all.insert(all.end(), level.begin(), level.end());
@@ -493,7 +467,7 @@ void Viewport::DrawCharacter(Scene& scene, const DrawItem& item, bool gpuSkinnin
   if (!gpuSkinning) glUniform4fv(mMeshModel, 3, &kIdentity.m[0][0]);
   const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
   ViewportMaterials::UsePlain(material, kAlbedos[look]);
-  const int lod = std::clamp(item.Lod, 0, kLevels - 1);
+  const int lod = std::clamp(item.Lod, 0, kCharacterLevels - 1);
   glDrawElements(
       GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
       reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) * sizeof(unsigned)));

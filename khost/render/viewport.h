@@ -61,12 +61,6 @@ class Viewport final : public FrameRenderer {
   // Character draw calls issued by the last Draw.
   int LastDrawCalls() const { return mDrawCalls; }
 
-  // Triangle indices of a character's mesh of `vertexCount` vertices (whole
-  // tube segments) at level of detail `lod` (0 finest .. 3): every
-  // (1 << lod)-th ring plus the last, all vertices around from level 2 on
-  // every second.
-  static std::vector<unsigned> MeshIndices(std::size_t vertexCount, int lod);
-
  private:
   Viewport() = default;
   Status Build();

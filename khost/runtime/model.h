@@ -5,7 +5,7 @@
 // animation clips. Instances of it make up the crowd scene.
 //
 // Models travel from the importing child process to the host as bytes
-// (Serialize / Deserialize) and are checked by Sanitize before use, so a
+// (model_encoding.h) and are checked by SanitizeModel before use, so a
 // file's bad numbers never reach the evaluation or the GPU.
 #pragma once
 
@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "khost/runtime/math3d.h"
@@ -87,6 +86,8 @@ struct ModelImage {
   int Width = 0;
   int Height = 0;
   std::shared_ptr<const std::vector<uint8_t>> Rgba;  // Width * Height * 4 bytes
+  // Whether the pixels are all there, the sides within kMaxImageSide.
+  bool Usable() const;
 };
 
 // A vertex's place in its mesh's image: U across from the left edge, V
@@ -157,11 +158,5 @@ bool SanitizeModel(Model& model, std::string* notes);
 // its skeleton, each bound to the bone's parent node. Does nothing when the
 // model has meshes or fewer than two nodes.
 void AddSkeletonMesh(Model& model);
-
-// The model as bytes and back. Deserialize rejects a truncated or
-// inconsistent byte string (returns false) rather than trusting counts, and
-// images beyond kMaxImageSide or, together, kImageBudgetBytes.
-std::string SerializeModel(const Model& model);
-bool DeserializeModel(std::string_view bytes, Model& model);
 
 }  // namespace khost

@@ -14,6 +14,7 @@
 #include "host/ktoolkit.h"
 #include "khost/import/isolated_import.h"
 #include "khost/runtime/model.h"
+#include "khost/runtime/model_encoding.h"
 #include "khost/scene/camera_control.h"
 #include "khost/scene/crowd.h"
 #include "khost/scene/scene.h"
