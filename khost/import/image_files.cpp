@@ -67,6 +67,12 @@ fs::path Find(const fs::path& folder, const std::string& named) {
   const fs::path relative = path.relative_path();
   const fs::path root = path.is_absolute() ? path.root_path() : folder;
   if (const fs::path found = PathIgnoringCase(root, relative); IsRegularFile(found)) return found;
+  // An absolute name that is not there may have meant the scene's folder
+  // (Blender's "//name", a Windows "\..\name").
+  if (path.is_absolute()) {
+    if (const fs::path found = PathIgnoringCase(folder, relative); IsRegularFile(found))
+      return found;
+  }
   const std::string last = path.filename().string();
   if (!last.empty() && last != "." && last != "..") {
     if (const fs::path found = EntryIgnoringCase(folder, last); IsRegularFile(found)) return found;

@@ -100,9 +100,11 @@ bool MaterialImport::Apply(unsigned index, bool hasTexCoords, ModelMesh& mesh) {
   if (!mScene.mMaterials || index >= mScene.mNumMaterials || !mScene.mMaterials[index])
     return false;
   const aiMaterial& material = *mScene.mMaterials[index];
-  aiString nameText;
-  const std::string name =
-      material.Get(AI_MATKEY_NAME, nameText) == AI_SUCCESS ? TextOf(nameText) : "";
+  // How notes name the material: by its name, else by its place.
+  aiString name;
+  const std::string label = material.Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0
+                                ? "material " + QuoteArgument(TextOf(name))
+                                : "material " + std::to_string(index) + " (unnamed)";
   aiColor4D colour;
   float alpha = 1.0f;
   const bool coloured = material.Get(AI_MATKEY_BASE_COLOR, colour) == AI_SUCCESS ||
@@ -113,12 +115,17 @@ bool MaterialImport::Apply(unsigned index, bool hasTexCoords, ModelMesh& mesh) {
     mesh.Colour[2] = colour.b;
     alpha = colour.a;
   }
-  int twoSided = 0;
-  if (material.Get(AI_MATKEY_TWOSIDED, twoSided) == AI_SUCCESS) mesh.TwoSided = twoSided != 0;
-  // A glTF material states its alpha mode, and its base colour carries its
-  // opacity; other formats give an opacity, and blend when it is below 1.
+  // A glTF material states its alpha mode and its sides, and its base
+  // colour carries its opacity. Other formats give an opacity, and blend
+  // when it is below 1; an opacity of 0, which their exporters write for
+  // "no transparency" as often as for "unseen", is taken as opaque. Their
+  // sidedness is taken when two-sided: one-sided is what the library says
+  // of most of their materials, whatever the file held.
   aiString modeText;
   const bool stated = material.Get(AI_MATKEY_GLTF_ALPHAMODE, modeText) == AI_SUCCESS;
+  int twoSided = 0;
+  if (material.Get(AI_MATKEY_TWOSIDED, twoSided) == AI_SUCCESS && (stated || twoSided != 0))
+    mesh.Sides = twoSided != 0 ? Sidedness::kTwoSided : Sidedness::kOneSided;
   if (stated) {
     const std::string mode = TextOf(modeText);
     mesh.Alpha = mode == "MASK"    ? AlphaMode::kMask
@@ -129,14 +136,15 @@ bool MaterialImport::Apply(unsigned index, bool hasTexCoords, ModelMesh& mesh) {
     mesh.Opacity = alpha;
   } else {
     float opacity = 1.0f;
-    if (material.Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS) mesh.Opacity = opacity;
+    if (material.Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS && opacity > 0.0f)
+      mesh.Opacity = opacity;
     if (mesh.Opacity < 1.0f) mesh.Alpha = AlphaMode::kBlend;
   }
   if (!mImages || !hasTexCoords) return false;
   const aiTextureType type = material.GetTextureCount(aiTextureType_BASE_COLOR) > 0
                                  ? aiTextureType_BASE_COLOR
                                  : aiTextureType_DIFFUSE;
-  mesh.Image = ImageOf(material, type, name);
+  mesh.Image = ImageOf(material, type, label);
   if (mesh.Image < 0) return false;
   // A material that states no colour is its image's colours as they are,
   // not dimmed by the grey an untextured mesh gets.
@@ -187,7 +195,7 @@ const aiTexture* MaterialImport::Embedded(const std::string& named) const {
 }
 
 int MaterialImport::ImageOf(const aiMaterial& material, aiTextureType type,
-                            const std::string& materialName) {
+                            const std::string& label) {
   aiString path;
   if (material.GetTexture(type, 0, &path) != AI_SUCCESS) return -1;
   const std::string named = TextOf(path);
@@ -196,26 +204,26 @@ int MaterialImport::ImageOf(const aiMaterial& material, aiTextureType type,
   if (const auto known = mByName.find(named); known != mByName.end()) return known->second;
   int index = -1;
   if (!TimeLeft()) {
-    mNotes += "material " + QuoteArgument(materialName) + ": texture " + QuoteArgument(named) +
+    mNotes += label + ": texture " + QuoteArgument(named) +
               " was not read: the model's images took " +
               std::to_string(static_cast<int>(kImageSeconds)) +
               " s, half the import's time limit, already; drawn in its base colour\n";
   } else if (const aiTexture* embedded = Embedded(named)) {
-    index = Decoded(named, "embedded texture " + QuoteArgument(named), materialName,
+    index = Decoded(named, label + ": embedded texture " + QuoteArgument(named),
                     embedded->mHeight == 0
                         ? DecodeImageBytes(reinterpret_cast<const uint8_t*>(embedded->pcData),
                                            embedded->mWidth, kMaxImageSide)
                         : FromTexels(*embedded));
   } else if (const std::string file = FindImageFile(mFolder, named); file.empty()) {
-    mNotes += "material " + QuoteArgument(materialName) + ": texture " + QuoteArgument(named) +
-              " is missing; drawn in its base colour\n";
+    mNotes +=
+        label + ": texture " + QuoteArgument(named) + " is missing; drawn in its base colour\n";
   } else if (const auto found = mByName.find(file); found != mByName.end()) {
     index = found->second;
   } else {
     // Read, and so an input of the run, whatever it turns out to hold.
     if (std::find(mOut.ReadFiles.begin(), mOut.ReadFiles.end(), file) == mOut.ReadFiles.end())
       mOut.ReadFiles.push_back(file);
-    index = Decoded(file, "texture " + QuoteArgument(file), materialName,
+    index = Decoded(file, label + ": texture " + QuoteArgument(file),
                     DecodeImageFile(file, kMaxImageSide));
     mByName[file] = index;
   }
@@ -223,9 +231,7 @@ int MaterialImport::ImageOf(const aiMaterial& material, aiTextureType type,
   return index;
 }
 
-int MaterialImport::Decoded(std::string name, std::string what, const std::string& material,
-                            Result<DecodedImage> decoded) {
-  what = "material " + QuoteArgument(material) + ": " + what;
+int MaterialImport::Decoded(std::string name, std::string what, Result<DecodedImage> decoded) {
   if (!decoded) {
     mNotes += what + ": " + decoded.GetError().Message + "; drawn in its base colour\n";
     return -1;

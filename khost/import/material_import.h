@@ -54,9 +54,12 @@ class MaterialImport {
     bool Transparent = false;  // some texel is not opaque, and not every texel is clear
     bool ScaledForBudget = false;
   };
-  int ImageOf(const aiMaterial& material, aiTextureType type, const std::string& materialName);
-  int Decoded(std::string name, std::string what, const std::string& material,
-              Result<DecodedImage> decoded);
+  // The image the material's `type` texture names, or -1; `label` names
+  // the material in notes.
+  int ImageOf(const aiMaterial& material, aiTextureType type, const std::string& label);
+  // `decoded` kept as mDecoded's next image, or -1 with a note naming
+  // `what` (the material and the image).
+  int Decoded(std::string name, std::string what, Result<DecodedImage> decoded);
   const aiTexture* Embedded(const std::string& named) const;
   // Whether an image may still be read, the time taken allowing.
   bool TimeLeft();

@@ -10,7 +10,7 @@
 // An imported model's meshes are drawn in their materials
 // (viewport_materials.h): opaque and cut-out meshes first, then the blended
 // ones over them, the characters back to front; a one-sided mesh's faces
-// seen from behind are not drawn.
+// seen from behind are not drawn (Sidedness).
 //
 // All calls need the GL context current on the calling thread. After Draw
 // the context is back in its default state (program 0, vertex array 0, no

@@ -128,15 +128,15 @@ void ViewportMaterials::Use(const MaterialUniforms& uniforms, const ModelMesh& m
   glUniform1i(uniforms.Textured, texture ? 1 : 0);
   glUniform1i(uniforms.Alpha, static_cast<GLint>(mesh.Alpha));
   glUniform1f(uniforms.AlphaCutoff, mesh.AlphaCutoff);
-  glUniform1i(uniforms.TwoSided, mesh.TwoSided ? 1 : 0);
+  glUniform1i(uniforms.TwoSided, mesh.Sides == Sidedness::kTwoSided ? 1 : 0);
   if (texture) {
     glBindTexture(GL_TEXTURE_2D, texture);
     glBindSampler(0, Sampler(mesh.WrapU, mesh.WrapV));
   }
-  if (mesh.TwoSided) {
-    glDisable(GL_CULL_FACE);
-  } else {
+  if (mesh.Sides == Sidedness::kOneSided) {
     glEnable(GL_CULL_FACE);
+  } else {
+    glDisable(GL_CULL_FACE);
   }
 }
 

@@ -79,10 +79,12 @@ void SanitizeSurfaces(Model& model, std::string* notes) {
   }
 }
 
+// `value` within [0, 1]; a number that is not finite is a repair (one
+// beyond the range is only kept within it, as files write such colours).
 float Clamped(float value, float otherwise, std::size_t& repaired) {
-  if (std::isfinite(value) && value >= 0.0f && value <= 1.0f) return value;
+  if (std::isfinite(value)) return std::clamp(value, 0.0f, 1.0f);
   ++repaired;
-  return std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : otherwise;
+  return otherwise;
 }
 
 // A mesh's material within what drawing takes; counts the meshes repaired.
@@ -194,7 +196,7 @@ bool SanitizeModel(Model& model, std::string* notes) {
     Note(notes, std::to_string(droppedTriangles) + " triangles with indices out of range dropped");
   if (materials)
     Note(notes, std::to_string(materials) +
-                    " materials repaired (numbers out of range, missing images or vertex data)");
+                    " materials repaired (numbers not finite, missing images or vertex data)");
   model.Indices = std::move(indices);
   model.Meshes = std::move(meshes);
 

@@ -74,6 +74,12 @@ inline constexpr std::size_t kImageBudgetBytes = std::size_t{256} << 20;
 // How an image repeats beyond [0, 1] along one texture axis.
 enum class ImageWrap : uint8_t { kRepeat, kClamp, kMirror };
 
+// Which of a mesh's faces are drawn: a one-sided mesh's faces seen from
+// behind are not; a two-sided one's are, lit as their backs. Most formats
+// do not say (their meshes are drawn from both sides, lit by their
+// normals as given, as their files are often wound either way).
+enum class Sidedness : uint8_t { kUnstated, kOneSided, kTwoSided };
+
 // What a mesh's alpha (base colour, vertex colour and texel alphas
 // multiplied) does: nothing (opaque), cuts out the fragments below
 // AlphaCutoff (mask), or blends the mesh over what is behind it.
@@ -119,7 +125,7 @@ struct ModelMesh {
   ImageWrap WrapV = ImageWrap::kRepeat;
   AlphaMode Alpha = AlphaMode::kOpaque;
   float AlphaCutoff = 0.5f;  // kMask only
-  bool TwoSided = false;     // false: faces seen from behind are not drawn
+  Sidedness Sides = Sidedness::kUnstated;
 };
 
 struct Model {

@@ -88,10 +88,11 @@ struct PodMesh {
   float Colour[3];
   float Opacity, AlphaCutoff;
   int32_t Image;
-  uint8_t WrapU, WrapV, Alpha, Flags;  // Flags: 1 vertex colours, 2 two-sided
+  uint8_t WrapU, WrapV, Alpha, Flags;
 };
 constexpr uint8_t kVertexColoursFlag = 1;
-constexpr uint8_t kTwoSidedFlag = 2;
+// Flags: bit 0 vertex colours, bits 1 and 2 the Sidedness.
+constexpr int kSidesShift = 1;
 
 }  // namespace
 
@@ -113,7 +114,7 @@ std::string SerializeModel(const Model& model) {
   for (const ModelMesh& m : model.Meshes) {
     w.String(m.Name);
     const uint8_t flags = static_cast<uint8_t>((m.VertexColours ? kVertexColoursFlag : 0) |
-                                               (m.TwoSided ? kTwoSidedFlag : 0));
+                                               static_cast<uint8_t>(m.Sides) << kSidesShift);
     w.Pod(PodMesh{m.FirstVertex,
                   m.VertexCount,
                   m.FirstIndex,
@@ -191,13 +192,13 @@ bool DeserializeModel(std::string_view bytes, Model& model) {
     if (p.WrapU > static_cast<uint8_t>(ImageWrap::kMirror) ||
         p.WrapV > static_cast<uint8_t>(ImageWrap::kMirror) ||
         p.Alpha > static_cast<uint8_t>(AlphaMode::kBlend) ||
-        (p.Flags & ~(kVertexColoursFlag | kTwoSidedFlag)) != 0)
+        p.Flags >> kSidesShift > static_cast<uint8_t>(Sidedness::kTwoSided))
       return false;
     m.WrapU = static_cast<ImageWrap>(p.WrapU);
     m.WrapV = static_cast<ImageWrap>(p.WrapV);
     m.Alpha = static_cast<AlphaMode>(p.Alpha);
     m.VertexColours = (p.Flags & kVertexColoursFlag) != 0;
-    m.TwoSided = (p.Flags & kTwoSidedFlag) != 0;
+    m.Sides = static_cast<Sidedness>(p.Flags >> kSidesShift);
   }
   if (!r.PodList(model.TexCoords) || !r.PodList(model.Colours)) return false;
   if (!r.Count(24, count)) return false;
