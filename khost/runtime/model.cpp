@@ -56,9 +56,9 @@ void Note(std::string* notes, const std::string& line) {
 }
 
 // The per-vertex texture coordinates and colours: one per vertex or none,
-// the coordinates finite. Images that cannot be drawn are emptied (the
-// meshes naming them lose them in SanitizeMaterial).
-void SanitizeSurfaces(Model& model, std::string* notes) {
+// the coordinates finite. Images that cannot be drawn are dropped: returns
+// where each image went (-1: dropped), for SanitizeMaterial.
+std::vector<int> SanitizeSurfaces(Model& model, std::string* notes) {
   std::size_t dropped = 0;
   if (!model.TexCoords.empty() && model.TexCoords.size() != model.Vertices.size()) {
     model.TexCoords.clear();
@@ -74,9 +74,14 @@ void SanitizeSurfaces(Model& model, std::string* notes) {
     if (!std::isfinite(t.U) || !std::isfinite(t.V)) t = TexCoord{}, ++repaired;
   }
   if (repaired) Note(notes, std::to_string(repaired) + " non-finite texture coordinates zeroed");
+  std::vector<int> kept;
+  std::vector<ModelImage> images;
   for (ModelImage& image : model.Images) {
-    if (!image.Usable()) image.Rgba.reset();
+    kept.push_back(image.Usable() ? static_cast<int>(images.size()) : -1);
+    if (image.Usable()) images.push_back(std::move(image));
   }
+  model.Images = std::move(images);
+  return kept;
 }
 
 // `value` within [0, 1]; a number that is not finite is a repair (one
@@ -88,18 +93,21 @@ float Clamped(float value, float otherwise, std::size_t& repaired) {
 }
 
 // A mesh's material within what drawing takes; counts the meshes repaired.
-void SanitizeMaterial(const Model& model, ModelMesh& mesh, std::size_t& materials) {
+// `kept`: where each image went (SanitizeSurfaces).
+void SanitizeMaterial(const Model& model, const std::vector<int>& kept, ModelMesh& mesh,
+                      std::size_t& materials) {
   std::size_t repaired = 0;
   for (float& c : mesh.Colour) c = Clamped(c, 0.8f, repaired);
   mesh.Opacity = Clamped(mesh.Opacity, 1.0f, repaired);
   mesh.AlphaCutoff = Clamped(mesh.AlphaCutoff, 0.5f, repaired);
-  if (mesh.Image >= 0 &&
-      (static_cast<std::size_t>(mesh.Image) >= model.Images.size() || model.TexCoords.empty() ||
-       !model.Images[static_cast<std::size_t>(mesh.Image)].Rgba)) {
-    mesh.Image = -1;
-    ++repaired;
+  if (mesh.Image != -1) {
+    const int image = mesh.Image >= 0 && static_cast<std::size_t>(mesh.Image) < kept.size() &&
+                              !model.TexCoords.empty()
+                          ? kept[static_cast<std::size_t>(mesh.Image)]
+                          : -1;
+    if (image < 0) ++repaired;
+    mesh.Image = image;
   }
-  if (mesh.Image < -1) mesh.Image = -1, ++repaired;
   if (mesh.VertexColours && model.Colours.empty()) mesh.VertexColours = false, ++repaired;
   materials += repaired > 0 ? 1 : 0;
 }
@@ -161,7 +169,7 @@ bool SanitizeModel(Model& model, std::string* notes) {
   if (badVertices) Note(notes, std::to_string(badVertices) + " non-finite vertex positions zeroed");
   if (unweighted) Note(notes, std::to_string(unweighted) + " vertices without usable weights");
 
-  SanitizeSurfaces(model, notes);
+  const std::vector<int> keptImages = SanitizeSurfaces(model, notes);
 
   // Meshes: ranges inside the lists, triangles whose indices stay inside
   // their own mesh.
@@ -189,7 +197,7 @@ bool SanitizeModel(Model& model, std::string* notes) {
     }
     mesh.FirstIndex = first;
     mesh.IndexCount = indices.size() - first;
-    SanitizeMaterial(model, mesh, materials);
+    SanitizeMaterial(model, keptImages, mesh, materials);
     if (mesh.IndexCount > 0) meshes.push_back(mesh);
   }
   if (droppedTriangles)
