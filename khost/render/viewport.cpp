@@ -483,6 +483,7 @@ void Viewport::RestoreDefaultState() {
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_BLEND);
+  glBlendFunc(GL_ONE, GL_ZERO);
   glDisable(GL_SCISSOR_TEST);
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, 0);
