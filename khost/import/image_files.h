@@ -14,8 +14,9 @@ namespace khost {
 // looked for in this order: the name with '/' for every '\' (a relative
 // one in `folder`, the scene file's folder); the same with each part
 // matched regardless of case; an absolute name as one relative to
-// `folder`; its last part alone in `folder`, regardless of case. A name without an extension is looked for with each of .png,
-// .tga, .jpg, .jpeg and .bmp after it too. Empty when none is found.
+// `folder`; its last part alone in `folder`, regardless of case. A name
+// without an extension is looked for with each of .png, .tga, .jpg, .jpeg
+// and .bmp after it too. Empty when none is found.
 std::string FindImageFile(const std::string& folder, const std::string& named);
 
 }  // namespace khost
