@@ -22,7 +22,7 @@ packages=(
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libglfw3-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libepoxy-dev nlohmann-json3-dev
-  libassimp-dev assimp-testmodels
+  libassimp-dev assimp-testmodels libstb-dev
   libutf8proc-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth binutils

@@ -160,7 +160,7 @@ Status Application::StartHost() {
 
   // The scene file is read (in a child process) before any thread starts.
   // A stop asked while the file is read abandons the reading at once.
-  const ImportOptions import{mPlan.SceneUp, InterruptSignal};
+  const ImportOptions import{mPlan.SceneUp, InterruptSignal, mPlan.Textures};
   Result<SceneChoice> scene =
       ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
                   configured.Characters, mErr, import);
@@ -279,7 +279,7 @@ std::vector<NamedPath> Application::InputPaths() const {
   if (const Model* model = mEngine->GetScene().GetModel()) {
     inputs.push_back({"the scene file", model->Source});
     // The files beside it that the import read (a glTF's buffers, an OBJ's
-    // materials).
+    // materials, the materials' images).
     for (const std::string& file : model->ReadFiles) {
       if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
     }

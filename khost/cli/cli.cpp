@@ -60,6 +60,7 @@ std::vector<std::pair<std::string_view, std::string>> HelpFacts() {
       {"config-variable", kConfigFolderVariable},
       {"config-folder", kConfigFolderName},
       {"builtin", kBuiltinScene},
+      {"textures", kDefaultTextures ? "on" : "off"},
       {"scene-key", "[" + std::string(kSceneFileKey.Section) + "] " + kSceneFileKey.Name + " of " +
                         ConfigFileName(kSceneFileKey.File)},
       {"largest-square", square + "x" + square},

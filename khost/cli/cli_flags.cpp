@@ -74,6 +74,13 @@ Status SetUpAxis(RunPlan& p, const FlagValue& value) {
   return {};
 }
 
+Status SetTextures(RunPlan& p, const FlagValue& value) {
+  if (value.Text != "on" && value.Text != "off")
+    return BadInput("malformed " + QuoteArgument(value.Text) + " (expected off or on)");
+  p.Textures = value.Text == "on";
+  return {};
+}
+
 Status SetSize(RunPlan& p, const FlagValue& value) {
   p.ToolWidth = value.Width;
   p.ToolHeight = value.Height;
@@ -187,6 +194,15 @@ constexpr Flag kFlags[] = {
              "states, else its format's: Z for Blender, STL, 3MF, AMF and a few more, Y for "
              "the rest); the model is turned to stand on the ground",
      .Store = SetUpAxis},
+    {.Name = "--textures",
+     .Kind = K::kText,
+     .Value = "off|on",
+     .Noun = "texture switch",
+     .Example = "off",
+     .Help = "read and draw the model's images, its materials' base-colour textures: on or "
+             "off; off draws its meshes in their base colours, to measure what the images "
+             "cost (default {textures})",
+     .Store = SetTextures},
     {.Name = "--headless",
      .Repeats = true,
      .Help = "draw off screen (the default without a display)",

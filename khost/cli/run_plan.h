@@ -18,6 +18,7 @@ constexpr int kHeadlessFrames = 120;
 // The module loaded without --module, found beside the executable: its
 // file name as the build names it.
 inline constexpr const char* kModuleFileName = KHOST_MODULE_FILE_NAME;
+constexpr bool kDefaultTextures = true;
 
 struct RunPlan {
   bool Help = false;
@@ -28,7 +29,10 @@ struct RunPlan {
   // scene.
   std::optional<std::string> ScenePath;
   std::optional<UpAxis> SceneUp;  // --up; unset: as the file says
-  std::optional<int> ToolWidth;   // --size: both or neither
+  // --textures: the model's images are read and drawn; off, its meshes are
+  // drawn in their base colours.
+  bool Textures = kDefaultTextures;
+  std::optional<int> ToolWidth;  // --size: both or neither
   std::optional<int> ToolHeight;
   // --viewport: the 3D viewport's size; 0x0 runs without one. Unset:
   // kDefaultViewportWidth wide and as tall as the tool.

@@ -14,10 +14,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "khost/base/quoting.h"
 #include "khost/import/model_import.h"
+#include "khost/runtime/model_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KHOST_SANITIZED 1
@@ -118,16 +120,26 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   const rlimit memory{limits.MemoryBytes, limits.MemoryBytes};
   setrlimit(RLIMIT_AS, &memory);
 #endif
-  std::string reply;
+  // The reply in two pieces: the model's bytes (its images may be
+  // hundreds of megabytes) are not copied behind the list of files.
+  std::string head;
+  std::string body;
   try {
-    Result<Model> model = ImportModel(path, options.Up);
-    reply = model ? kModelTag + EncodeFiles(model->ReadFiles) + SerializeModel(*model)
-                  : kErrorTag + model.GetError().Message;
+    Result<Model> model = ImportModel(path, options.Up, options.Textures);
+    if (model) {
+      head = kModelTag + EncodeFiles(model->ReadFiles);
+      body = SerializeModel(*model);
+    } else {
+      head = kErrorTag + model.GetError().Message;
+    }
   } catch (const std::exception& e) {
-    reply = kErrorTag +
-            ("scene file " + QuoteArgument(path) + ": the import failed: " + EchoText(e.what()));
+    head = kErrorTag +
+           ("scene file " + QuoteArgument(path) + ": the import failed: " + EchoText(e.what()));
+    body.clear();
   }
-  _exit(WriteAll(out, reply.data(), reply.size()) ? 0 : 3);
+  const bool sent =
+      WriteAll(out, head.data(), head.size()) && WriteAll(out, body.data(), body.size());
+  _exit(sent ? 0 : 3);
 }
 
 std::string Describe(int status) {
@@ -228,7 +240,7 @@ Result<Model> ImportIsolated(const std::string& path, const ImportLimits& limits
   std::vector<std::string> files;
   std::size_t at = 1;
   if (reply[0] != kModelTag || !DecodeFiles(reply, at, files) ||
-      !DeserializeModel(reply.substr(at), model))
+      !DeserializeModel(std::string_view(reply).substr(at), model))
     return Failure(name + ": the import sent back a damaged scene");
   // The scene file is read whatever the library reports.
   if (std::find(files.begin(), files.end(), path) == files.end()) files.insert(files.begin(), path);

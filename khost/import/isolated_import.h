@@ -28,6 +28,9 @@ struct ImportOptions {
   // a signal arrives): nonzero (the signal that asked the run to stop)
   // abandons the import. Null: never.
   int (*Interrupted)() = nullptr;
+  // Read the materials' images (decoded in the child, within its limits);
+  // false: none are read and the meshes are drawn in their base colours.
+  bool Textures = true;
 };
 
 // The sanitised model of `path`, with Model::ReadFiles naming every file

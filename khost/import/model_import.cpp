@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "khost/base/quoting.h"
+#include "khost/import/material_import.h"
 #include "khost/import/recording_io.h"
 #include "khost/runtime/math3d.h"
 
@@ -36,10 +37,6 @@ Mat34 ToMat34(const aiMatrix4x4& m) {
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 4; ++c) out.m[r][c] = rows[r][c];
   return out;
-}
-
-std::string NameOf(const aiString& s) {
-  return std::string(s.C_Str(), std::min<std::size_t>(s.length, MAXLEN));
 }
 
 // Keys after `end` (ticks) cut, with a key at `end` holding the value the
@@ -84,6 +81,7 @@ std::string TicksText(double ticks) {
 struct Converter {
   const aiScene& Scene;
   Model& Out;
+  MaterialImport& Materials;
   std::unordered_map<std::string, int> NodeByName;
   std::vector<std::pair<const aiNode*, int>> NodeOf;  // aiNode, node index
 
@@ -109,7 +107,7 @@ struct Converter {
       if (Out.Nodes.size() >= kMaxNodes) return "it has more than 65535 nodes";
       const int index = static_cast<int>(Out.Nodes.size());
       ModelNode n;
-      n.Name = NameOf(node->mName);
+      n.Name = TextOf(node->mName);
       n.Parent = parent;
       aiVector3D scale, position;
       aiQuaternion rotation;
@@ -127,15 +125,35 @@ struct Converter {
     return {};
   }
 
-  void Colour(const aiMaterial* material, float* colour) {
-    if (!material) return;
-    aiColor4D c;
-    if (material->Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS ||
-        material->Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS) {
-      colour[0] = c.r;
-      colour[1] = c.g;
-      colour[2] = c.b;
+  // The mesh's first texture coordinates (when its material samples an
+  // image) and first colours, beside its vertices. A list no mesh has
+  // filled stays empty; Finish pads the others to every vertex.
+  void Surface(const aiMesh& m, const ModelMesh& mesh, bool textured) {
+    const std::size_t first = mesh.FirstVertex;
+    if (textured) {
+      Out.TexCoords.resize(first + m.mNumVertices);
+      for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        // The library's V runs up from the image's bottom row; the
+        // model's, down from its top row.
+        Out.TexCoords[first + v] = {m.mTextureCoords[0][v].x, 1.0f - m.mTextureCoords[0][v].y};
+      }
     }
+    if (mesh.VertexColours) {
+      Out.Colours.resize(first + m.mNumVertices);
+      for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        const aiColor4D& c = m.mColors[0][v];
+        const float channels[4] = {c.r, c.g, c.b, c.a};
+        for (int k = 0; k < 4; ++k) {
+          const float f = std::isfinite(channels[k]) ? std::clamp(channels[k], 0.0f, 1.0f) : 1.0f;
+          Out.Colours[first + v].Rgba[k] = static_cast<uint8_t>(std::lround(f * 255.0f));
+        }
+      }
+    }
+  }
+
+  void Finish() {
+    if (!Out.TexCoords.empty()) Out.TexCoords.resize(Out.Vertices.size());
+    if (!Out.Colours.empty()) Out.Colours.resize(Out.Vertices.size());
   }
 
   // Adds mesh `m` as drawn by node `node`.
@@ -143,13 +161,15 @@ struct Converter {
     if (!m.mVertices || m.mNumVertices == 0 || !m.mFaces || m.mNumFaces == 0) return {};
     if (!(m.mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) return {};
     ModelMesh mesh;
-    mesh.Name = NameOf(m.mName);
+    mesh.Name = TextOf(m.mName);
     mesh.FirstVertex = Out.Vertices.size();
     mesh.VertexCount = m.mNumVertices;
     mesh.FirstIndex = Out.Indices.size();
-    if (m.mMaterialIndex < Scene.mNumMaterials && Scene.mMaterials)
-      Colour(Scene.mMaterials[m.mMaterialIndex], mesh.Colour);
+    const bool hasTexCoords = m.mTextureCoords[0] && m.mNumUVComponents[0] >= 2;
+    const bool textured = Materials.Apply(m.mMaterialIndex, hasTexCoords, mesh);
+    mesh.VertexColours = m.mColors[0] != nullptr;
     Out.Vertices.resize(mesh.FirstVertex + m.mNumVertices);
+    Surface(m, mesh, textured);
     SkinVertex* vertices = Out.Vertices.data() + mesh.FirstVertex;
     for (unsigned v = 0; v < m.mNumVertices; ++v) {
       vertices[v].Position = ToVec3(m.mVertices[v]);
@@ -171,7 +191,7 @@ struct Converter {
         if (!bone) continue;
         if (Out.Slots.size() >= kMaxSlots) return "it has more than 65535 bones";
         const uint16_t slot = static_cast<uint16_t>(Out.Slots.size());
-        const auto found = NodeByName.find(NameOf(bone->mName));
+        const auto found = NodeByName.find(TextOf(bone->mName));
         if (found == NodeByName.end()) {
           // A bone naming no node: its vertices follow the mesh's node.
           ++missing;
@@ -246,14 +266,14 @@ struct Converter {
       const aiAnimation* anim = Scene.mAnimations[a];
       if (!anim) continue;
       Clip clip;
-      clip.Name = NameOf(anim->mName);
+      clip.Name = TextOf(anim->mName);
       clip.Duration = anim->mDuration;
       clip.TicksPerSecond = anim->mTicksPerSecond;
       std::size_t missing = 0;
       for (unsigned c = 0; anim->mChannels && c < anim->mNumChannels; ++c) {
         const aiNodeAnim* channel = anim->mChannels[c];
         if (!channel) continue;
-        const auto found = NodeByName.find(NameOf(channel->mNodeName));
+        const auto found = NodeByName.find(TextOf(channel->mNodeName));
         if (found == NodeByName.end()) {
           ++missing;
           continue;
@@ -282,7 +302,7 @@ struct Converter {
 
 }  // namespace
 
-Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
+Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up, bool images) {
   Model model;
   Assimp::Importer importer;
   // The importer owns the file access; the list of files it opened is the
@@ -303,8 +323,9 @@ Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
   if (!scene->mRootNode)
     return Failure("scene file " + QuoteArgument(path) + ": it has no node hierarchy");
   model.Source = path;
-  Converter converter{*scene, model, {}, {}};
   std::string notes;
+  MaterialImport materials(*scene, path, images, model, notes);
+  Converter converter{*scene, model, materials, {}, {}};
   const UpDirection direction = FindUpDirection(*scene, path, up);
   if (!up && direction != UpDirection{}) {
     notes += "its up axis is " + DirectionName(direction) + "; stood upright (--up sets it)\n";
@@ -312,6 +333,8 @@ Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up) {
   std::string problem = converter.Walk(StandUpRotation(direction));
   if (problem.empty()) problem = converter.Meshes(&notes);
   if (!problem.empty()) return Failure("scene file " + QuoteArgument(path) + ": " + problem);
+  converter.Finish();
+  materials.Finish();
   converter.Clips(&notes);
   model.Notes = notes;
   return model;

@@ -14,13 +14,16 @@
 namespace khost {
 
 // The model in `path`: triangulated meshes with at most four influences a
-// vertex, the node hierarchy, the bones' offset matrices, every clip's node
-// channels (keys past a clip's length clamped to it, with a note) and each
-// mesh's base colour, stood upright: `up` names the file's up axis, unset
-// takes it from the file (up_axis.h). Model::ReadFiles lists every file the
-// library opened. Not yet sanitised. An error names the file and the
-// library's reason.
-Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up = std::nullopt);
+// vertex, their first texture coordinates and colours, the node hierarchy,
+// the bones' offset matrices, every clip's node channels (keys past a
+// clip's length clamped to it, with a note) and each mesh's material
+// (material_import.h; its image only with `images`), stood upright: `up`
+// names the file's up axis, unset takes it from the file (up_axis.h).
+// Model::ReadFiles lists every file the library opened and every image
+// file read. Not yet sanitised. An error names the file and the library's
+// reason; an image that cannot be used is a note.
+Result<Model> ImportModel(const std::string& path, std::optional<UpAxis> up = std::nullopt,
+                          bool images = true);
 
 // The file extensions the library reads, as it lists them ("*.x;*.gltf;...").
 std::string ReadableExtensions();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "khost/render/character_mesh.h"
 #include "khost/render/viewport_programs.h"
 #include "khost/runtime/model.h"
 #include "khost/runtime/skin_layout.h"
@@ -17,7 +18,6 @@ namespace khost {
 namespace {
 
 constexpr int kMinBones = 64;      // the bone block holds at least this many joints
-constexpr int kLevels = 4;         // levels of detail
 constexpr float kGroundHalf = 60;  // metres
 constexpr int kGridHalf = 30;      // grid lines every metre out to this
 constexpr GLuint kBoneBinding = 0;
@@ -46,32 +46,6 @@ struct BindVertex {
 
 }  // namespace
 
-std::vector<unsigned> Viewport::MeshIndices(std::size_t vertexCount, int lod) {
-  lod = std::clamp(lod, 0, kLevels - 1);
-  const int ringStep = 1 << lod;
-  const int around = lod >= 2 ? 2 : 1;
-  std::vector<int> rings;
-  for (int r = 0; r < kMeshRings; r += ringStep) rings.push_back(r);
-  if (rings.back() != kMeshRings - 1) rings.push_back(kMeshRings - 1);
-  const std::size_t segmentSize = static_cast<std::size_t>(kMeshRings) * kMeshRingVertices;
-  const std::size_t segments = vertexCount / segmentSize;
-  std::vector<unsigned> indices;
-  indices.reserve(segments * (rings.size() - 1) * (kMeshRingVertices / around) * 6);
-  for (std::size_t s = 0; s < segments; ++s) {
-    const unsigned base = static_cast<unsigned>(s * segmentSize);
-    for (std::size_t i = 0; i + 1 < rings.size(); ++i) {
-      const unsigned ra = base + static_cast<unsigned>(rings[i] * kMeshRingVertices);
-      const unsigned rb = base + static_cast<unsigned>(rings[i + 1] * kMeshRingVertices);
-      for (int k = 0; k < kMeshRingVertices; k += around) {
-        const unsigned k0 = static_cast<unsigned>(k);
-        const unsigned k1 = static_cast<unsigned>((k + around) % kMeshRingVertices);
-        indices.insert(indices.end(), {ra + k0, rb + k0, rb + k1, ra + k0, rb + k1, ra + k1});
-      }
-    }
-  }
-  return indices;
-}
-
 Result<std::unique_ptr<Viewport>> Viewport::Create() {
   std::unique_ptr<Viewport> viewport(new Viewport());
   if (Status built = viewport->Build(); !built) return built.GetError();
@@ -97,8 +71,8 @@ Status Viewport::Build() {
   if (Status skin = EnsureSkinProgram(kMinBones); !skin) return skin;
   mMeshViewProjection = glGetUniformLocation(mMeshProgram, "uViewProjection");
   mMeshLight = glGetUniformLocation(mMeshProgram, "uLight");
-  mMeshAlbedo = glGetUniformLocation(mMeshProgram, "uAlbedo");
   mMeshModel = glGetUniformLocation(mMeshProgram, "uModel");
+  mMeshMaterial = MaterialUniforms::Of(mMeshProgram);
   mGroundViewProjection = glGetUniformLocation(mGroundProgram, "uViewProjection");
   mGroundColour = glGetUniformLocation(mGroundProgram, "uColour");
   glGenBuffers(1, &mBoneBuffer);
@@ -152,7 +126,8 @@ Status Viewport::EnsureSkinProgram(int bones) {
   mSkinBones = bones;
   mSkinViewProjection = glGetUniformLocation(mSkinProgram, "uViewProjection");
   mSkinLight = glGetUniformLocation(mSkinProgram, "uLight");
-  mSkinAlbedo = glGetUniformLocation(mSkinProgram, "uAlbedo");
+  mSkinMaterial = MaterialUniforms::Of(mSkinProgram);
+  glUseProgram(0);
   GLint alignment = 256;
   glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
   if (alignment < 1) alignment = 256;
@@ -164,6 +139,8 @@ Status Viewport::EnsureSkinProgram(int bones) {
 Status Viewport::CheckScene(const Scene& scene) {
   const Model* model = scene.GetModel();
   if (!model) return {};
+  // The images go to the GPU now, once, rather than in the first frame.
+  mMaterials.Prepare(*model);
   return EnsureSkinProgram(static_cast<int>(model->Slots.size()));
 }
 
@@ -199,8 +176,8 @@ void Viewport::ReleaseCharacters() {
     glDeleteVertexArrays(2, arrays);
   }
   mCharacters.clear();
-  const GLuint buffers[2] = {mShared.BindPose, mShared.Indices};
-  glDeleteBuffers(2, buffers);
+  const GLuint buffers[3] = {mShared.BindPose, mShared.Indices, mShared.Surface};
+  glDeleteBuffers(3, buffers);
   glDeleteVertexArrays(1, &mShared.GpuArray);
   mShared = CharacterBuffers{};
 }
@@ -213,6 +190,7 @@ void Viewport::SyncScene(Scene& scene) {
   ReleaseCharacters();
   mCharacters.resize(static_cast<std::size_t>(scene.GetCharacterCount()));
   mScene = &scene;
+  mBlended = false;
   // A scene with more bones than the skinning program holds gets a bigger
   // one (CheckScene refused scenes beyond the limit up front).
   if (const Model* model = scene.GetModel()) {
@@ -220,6 +198,9 @@ void Viewport::SyncScene(Scene& scene) {
     // already built stays in use.
     static_cast<void>(
         EnsureSkinProgram(std::min(static_cast<int>(model->Slots.size()), mMaxBones)));
+    mMaterials.Prepare(*model);
+    mBlended = std::any_of(model->Meshes.begin(), model->Meshes.end(),
+                           [](const ModelMesh& m) { return m.Alpha == AlphaMode::kBlend; });
   }
 }
 
@@ -236,6 +217,7 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(all.size() * sizeof(uint32_t)),
                    all.data(), GL_STATIC_DRAW);
       mShared.Vertices = c.Vertices().size();
+      mShared.Surface = ViewportMaterials::MakeSurfaceBuffer(*c.Source);
     }
     if (!b.Shared) {
       b.Shared = true;
@@ -249,8 +231,8 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     b.GpuArray = mShared.GpuArray;
   } else if (!b.Indices) {
     std::vector<unsigned> all;
-    for (int lod = 0; lod < kLevels; ++lod) {
-      const std::vector<unsigned> level = MeshIndices(c.Mesh.size(), lod);
+    for (int lod = 0; lod < kCharacterLevels; ++lod) {
+      const std::vector<unsigned> level = CharacterMeshIndices(c.Mesh.size(), lod);
       b.LodFirst[lod] = static_cast<GLsizei>(all.size());
       b.LodCount[lod] = static_cast<GLsizei>(level.size());
       all.insert(all.end(), level.begin(), level.end());
@@ -273,6 +255,7 @@ Viewport::CharacterBuffers& Viewport::Buffers(Scene& scene, int index, bool gpu)
     glEnableVertexAttribArray(1);
     glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(Vec3),
                           reinterpret_cast<const void*>(half));
+    if (c.Source) ViewportMaterials::AttachSurface(mShared.Surface, *c.Source);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
@@ -320,6 +303,7 @@ void Viewport::MakeBindPose(const Character& c, CharacterBuffers& b) {
     glEnableVertexAttribArray(3);
     glVertexAttribPointer(3, 4, GL_FLOAT, GL_FALSE, stride,
                           reinterpret_cast<const void*>(offsetof(BindVertex, Weights)));
+    if (c.Source) ViewportMaterials::AttachSurface(mShared.Surface, *c.Source);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
@@ -426,53 +410,68 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
 
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
-  const GLuint program = gpuSkinning ? mSkinProgram : mMeshProgram;
-  glUseProgram(program);
+  glUseProgram(gpuSkinning ? mSkinProgram : mMeshProgram);
   glUniformMatrix4fv(gpuSkinning ? mSkinViewProjection : mMeshViewProjection, 1, GL_FALSE,
                      viewProjection);
   glUniform3fv(gpuSkinning ? mSkinLight : mMeshLight, 1, kLight);
-  const GLint albedo = gpuSkinning ? mSkinAlbedo : mMeshAlbedo;
-  const int count = scene.GetCharacterCount();
-  for (const DrawItem& item : drawList) {
-    if (item.Character < 0 || item.Character >= count) continue;
-    const CharacterBuffers& b = mCharacters[static_cast<std::size_t>(item.Character)];
-    const GLuint array = gpuSkinning ? b.GpuArray : b.CpuArray;
-    if (!array) continue;  // not uploaded this frame
-    const int lod = std::clamp(item.Lod, 0, kLevels - 1);
-    glBindVertexArray(array);
-    if (gpuSkinning) {
-      glBindBufferRange(GL_UNIFORM_BUFFER, kBoneBinding, mBoneBuffer, mBoneStride * item.Character,
-                        mBoneStride);
-    }
-    if (const Model* model = scene.GetCharacter(item.Character).Source) {
-      // An imported model: a draw call per mesh, in its material's colour;
-      // with CPU skinning a rigid mesh is its bind pose placed by its
-      // matrix, a deformed one the deformed vertices as they are.
-      const std::vector<int>& slots = scene.GetMeshSlots();
-      for (std::size_t k = 0; k < model->Meshes.size(); ++k) {
-        const ModelMesh& mesh = model->Meshes[k];
-        if (!gpuSkinning) {
-          const bool rigid =
-              k < slots.size() && slots[k] >= 0 && k < b.MeshMatrices.size() && mShared.GpuArray;
-          glBindVertexArray(rigid ? mShared.GpuArray : b.CpuArray);
-          glUniform4fv(mMeshModel, 3, rigid ? &b.MeshMatrices[k].m[0][0] : &kIdentity.m[0][0]);
-        }
-        glUniform3fv(albedo, 1, mesh.Colour);
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
-                       reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
-        ++mDrawCalls;
-      }
-      continue;
-    }
-    if (!gpuSkinning) glUniform4fv(mMeshModel, 3, &kIdentity.m[0][0]);
-    const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
-    glUniform3fv(albedo, 1, kAlbedos[look]);
-    glDrawElements(GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
-                   reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) *
-                                                 sizeof(unsigned)));
-    ++mDrawCalls;
+  glActiveTexture(GL_TEXTURE0);
+  for (const DrawItem& item : drawList) DrawCharacter(scene, item, gpuSkinning, false);
+  if (mBlended) {
+    // Blended meshes over everything solid, the farthest first, leaving
+    // the depth buffer as the solid meshes wrote it.
+    mBackToFront = drawList;
+    std::stable_sort(mBackToFront.begin(), mBackToFront.end(),
+                     [](const DrawItem& a, const DrawItem& b) { return a.Depth > b.Depth; });
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    for (const DrawItem& item : mBackToFront) DrawCharacter(scene, item, gpuSkinning, true);
+    glDepthMask(GL_TRUE);
   }
   RestoreDefaultState();
+}
+
+void Viewport::DrawCharacter(Scene& scene, const DrawItem& item, bool gpuSkinning, bool blended) {
+  if (item.Character < 0 || item.Character >= scene.GetCharacterCount()) return;
+  const CharacterBuffers& b = mCharacters[static_cast<std::size_t>(item.Character)];
+  const GLuint array = gpuSkinning ? b.GpuArray : b.CpuArray;
+  if (!array) return;  // not uploaded this frame
+  const MaterialUniforms& material = gpuSkinning ? mSkinMaterial : mMeshMaterial;
+  glBindVertexArray(array);
+  if (gpuSkinning) {
+    glBindBufferRange(GL_UNIFORM_BUFFER, kBoneBinding, mBoneBuffer, mBoneStride * item.Character,
+                      mBoneStride);
+  }
+  if (const Model* model = scene.GetCharacter(item.Character).Source) {
+    // An imported model: a draw call per mesh of this pass, in its
+    // material; with CPU skinning a rigid mesh is its bind pose placed by
+    // its matrix, a deformed one the deformed vertices as they are.
+    const std::vector<int>& slots = scene.GetMeshSlots();
+    for (std::size_t k = 0; k < model->Meshes.size(); ++k) {
+      const ModelMesh& mesh = model->Meshes[k];
+      if ((mesh.Alpha == AlphaMode::kBlend) != blended) continue;
+      if (!gpuSkinning) {
+        const bool rigid =
+            k < slots.size() && slots[k] >= 0 && k < b.MeshMatrices.size() && mShared.GpuArray;
+        glBindVertexArray(rigid ? mShared.GpuArray : b.CpuArray);
+        glUniform4fv(mMeshModel, 3, rigid ? &b.MeshMatrices[k].m[0][0] : &kIdentity.m[0][0]);
+      }
+      mMaterials.Use(material, mesh);
+      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
+                     reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
+      ++mDrawCalls;
+    }
+    return;
+  }
+  if (blended) return;
+  if (!gpuSkinning) glUniform4fv(mMeshModel, 3, &kIdentity.m[0][0]);
+  const std::size_t look = static_cast<std::size_t>(item.Character) % std::size(kAlbedos);
+  ViewportMaterials::UsePlain(material, kAlbedos[look]);
+  const int lod = std::clamp(item.Lod, 0, kCharacterLevels - 1);
+  glDrawElements(
+      GL_TRIANGLES, b.LodCount[lod], GL_UNSIGNED_INT,
+      reinterpret_cast<const void*>(static_cast<std::size_t>(b.LodFirst[lod]) * sizeof(unsigned)));
+  ++mDrawCalls;
 }
 
 void Viewport::RestoreDefaultState() {
@@ -484,9 +483,11 @@ void Viewport::RestoreDefaultState() {
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_BLEND);
+  glBlendFunc(GL_ONE, GL_ZERO);
   glDisable(GL_SCISSOR_TEST);
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, 0);
+  glBindSampler(0, 0);
   glDisable(GL_TEXTURE_2D);
 }
 

@@ -7,11 +7,16 @@
 // the skin matrices (a uniform buffer block per character) that the vertex
 // shader blends the bind-pose vertices with, as the CPU skinning does.
 //
+// An imported model's meshes are drawn in their materials
+// (viewport_materials.h): opaque and cut-out meshes first, then the blended
+// ones over them, the characters back to front; a one-sided mesh's faces
+// seen from behind are not drawn (Sidedness).
+//
 // Every call: [loop thread], with the GL context current on it. After Draw
 // the context is back in its default state (program 0, vertex array 0, no
 // array or uniform buffer bound, depth test, face culling, blending and 2D
-// texturing off, texture unit 0 with texture 0), so immediate-mode drawing
-// after it is unaffected.
+// texturing off, texture unit 0 with texture 0 and no sampler), so
+// immediate-mode drawing after it is unaffected.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "khost/base/status.h"
+#include "khost/render/viewport_materials.h"
 #include "khost/scene/workload.h"
 
 namespace khost {
@@ -41,23 +47,19 @@ class Viewport final : public FrameRenderer {
 
   // Ok when the viewport can draw `scene` with GPU skinning too; otherwise
   // why not (a model with more bones than a uniform block holds:
-  // MaxSkinBones()).
+  // MaxSkinBones()). Uploads the model's images.
   Status CheckScene(const Scene& scene);
+  const ViewportMaterials& Materials() const { return mMaterials; }
   int MaxSkinBones() const { return mMaxBones; }
 
   std::size_t Upload(Scene& scene, int buffer, bool gpuSkinning) override;
   // Clears the viewport, draws the ground and grid, then one draw call per
-  // item of the draw list at the item's level of detail.
+  // item of the draw list at the item's level of detail (per mesh of an
+  // imported model).
   void Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gpuSkinning) override;
 
   // Character draw calls issued by the last Draw.
   int LastDrawCalls() const { return mDrawCalls; }
-
-  // Triangle indices of a character's mesh of `vertexCount` vertices (whole
-  // tube segments) at level of detail `lod` (0 finest .. 3): every
-  // (1 << lod)-th ring plus the last, all vertices around from level 2 on
-  // every second.
-  static std::vector<unsigned> MeshIndices(std::size_t vertexCount, int lod);
 
  private:
   Viewport() = default;
@@ -67,6 +69,7 @@ class Viewport final : public FrameRenderer {
     unsigned Deformed = 0;  // CPU skinning: positions, then normals
     unsigned BindPose = 0;  // GPU skinning: position, normal, bones, weights
     unsigned Indices = 0;
+    unsigned Surface = 0;  // mShared: texture coordinates and colours
     unsigned CpuArray = 0;
     unsigned GpuArray = 0;
     std::size_t Vertices = 0;
@@ -83,6 +86,8 @@ class Viewport final : public FrameRenderer {
   void ReleaseCharacters();
   CharacterBuffers& Buffers(Scene& scene, int index, bool gpu);
   void DrawGround(const float* viewProjection);
+  // The item's meshes of one pass: opaque and cut-out, or blended.
+  void DrawCharacter(Scene& scene, const DrawItem& item, bool gpuSkinning, bool blended);
   void RestoreDefaultState();
 
   unsigned mMeshProgram = 0;
@@ -90,11 +95,11 @@ class Viewport final : public FrameRenderer {
   unsigned mGroundProgram = 0;
   int mMeshViewProjection = -1;
   int mMeshLight = -1;
-  int mMeshAlbedo = -1;
   int mMeshModel = -1;
+  MaterialUniforms mMeshMaterial;
   int mSkinViewProjection = -1;
   int mSkinLight = -1;
-  int mSkinAlbedo = -1;
+  MaterialUniforms mSkinMaterial;
   int mGroundViewProjection = -1;
   int mGroundColour = -1;
   unsigned mGroundBuffer = 0;
@@ -105,6 +110,9 @@ class Viewport final : public FrameRenderer {
   std::ptrdiff_t mBoneStride = 0;  // bytes per character slot in mBoneBuffer
   std::ptrdiff_t mBoneBufferSize = 0;
 
+  ViewportMaterials mMaterials;
+  bool mBlended = false;               // the scene's model has blended meshes
+  std::vector<DrawItem> mBackToFront;  // the draw list for them
   const Scene* mScene = nullptr;
   std::vector<CharacterBuffers> mCharacters;
   CharacterBuffers mShared;  // an imported model's indices and bind pose

@@ -7,14 +7,21 @@ namespace khost {
 
 // uModel: the rows of the 3x4 matrix that places the vertices (the
 // identity for CPU-skinned vertices, a rigid mesh's skin matrix for its
-// bind pose).
+// bind pose). The texture coordinates and colours (locations 4 and 5, see
+// viewport_materials.h) pass through to the fragment shader.
 const char* const kMeshVertex = R"(#version 330 core
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
+layout(location = 4) in vec2 aTexCoord;
+layout(location = 5) in vec4 aColour;
 uniform mat4 uViewProjection;
 uniform vec4 uModel[3];
 out vec3 vNormal;
+out vec2 vTexCoord;
+out vec4 vColour;
 void main() {
+  vTexCoord = aTexCoord;
+  vColour = aColour;
   vec4 p = vec4(aPosition, 1.0);
   vNormal = vec3(dot(uModel[0].xyz, aNormal), dot(uModel[1].xyz, aNormal),
                  dot(uModel[2].xyz, aNormal));
@@ -32,12 +39,18 @@ layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in uvec4 aBones;
 layout(location = 3) in vec4 aWeights;
+layout(location = 4) in vec2 aTexCoord;
+layout(location = 5) in vec4 aColour;
 layout(std140) uniform Bones {
   vec4 uRows[3 * BONES];
 };
 uniform mat4 uViewProjection;
 out vec3 vNormal;
+out vec2 vTexCoord;
+out vec4 vColour;
 void main() {
+  vTexCoord = aTexCoord;
+  vColour = aColour;
   vec4 r0 = vec4(0.0);
   vec4 r1 = vec4(0.0);
   vec4 r2 = vec4(0.0);
@@ -56,15 +69,43 @@ void main() {
 }
 )";
 
+// The material: the base colour and opacity (uAlbedo) times the vertex
+// colour and the image's texel when the mesh has them. The shading works
+// on display values, as the base colours are given; the image is an sRGB
+// texture, so its samples and mipmaps average light, and each sample is
+// encoded back to display values before it multiplies. uAlphaMode is the
+// mesh's AlphaMode: 0 opaque, 1 cut out below uAlphaCutoff, 2 blended. A
+// two-sided face seen from behind is lit as its back.
 const char* const kMeshFragment = R"(#version 330 core
 in vec3 vNormal;
+in vec2 vTexCoord;
+in vec4 vColour;
 uniform vec3 uLight;
-uniform vec3 uAlbedo;
+uniform vec4 uAlbedo;
+uniform bool uVertexColours;
+uniform bool uTextured;
+uniform sampler2D uImage;
+uniform int uAlphaMode;
+uniform float uAlphaCutoff;
+uniform bool uTwoSided;
 out vec4 oColour;
+vec3 Encode(vec3 linear) {
+  vec3 low = linear * 12.92;
+  vec3 high = 1.055 * pow(linear, vec3(1.0 / 2.4)) - 0.055;
+  return mix(high, low, vec3(lessThanEqual(linear, vec3(0.0031308))));
+}
 void main() {
+  vec4 colour = uAlbedo;
+  if (uVertexColours) colour *= vColour;
+  if (uTextured) {
+    vec4 texel = texture(uImage, vTexCoord);
+    colour *= vec4(Encode(texel.rgb), texel.a);
+  }
+  if (uAlphaMode == 1 && colour.a < uAlphaCutoff) discard;
   vec3 n = normalize(vNormal);
+  if (uTwoSided && !gl_FrontFacing) n = -n;
   float diffuse = max(dot(n, uLight), 0.0);
-  oColour = vec4(uAlbedo * (0.3 + 0.7 * diffuse), 1.0);
+  oColour = vec4(colour.rgb * (0.3 + 0.7 * diffuse), uAlphaMode == 2 ? colour.a : 1.0);
 }
 )";
 

@@ -73,7 +73,69 @@ void Note(std::string* notes, const std::string& line) {
   if (notes) *notes += line + "\n";
 }
 
+// The per-vertex texture coordinates and colours: one per vertex or none,
+// the coordinates finite. Images that cannot be drawn are dropped: returns
+// where each image went (-1: dropped), for SanitizeMaterial.
+std::vector<int> SanitizeSurfaces(Model& model, std::string* notes) {
+  std::size_t dropped = 0;
+  if (!model.TexCoords.empty() && model.TexCoords.size() != model.Vertices.size()) {
+    model.TexCoords.clear();
+    ++dropped;
+  }
+  if (!model.Colours.empty() && model.Colours.size() != model.Vertices.size()) {
+    model.Colours.clear();
+    ++dropped;
+  }
+  if (dropped) Note(notes, "texture coordinates or vertex colours that miss vertices dropped");
+  std::size_t repaired = 0;
+  for (TexCoord& t : model.TexCoords) {
+    if (!std::isfinite(t.U) || !std::isfinite(t.V)) t = TexCoord{}, ++repaired;
+  }
+  if (repaired) Note(notes, std::to_string(repaired) + " non-finite texture coordinates zeroed");
+  std::vector<int> kept;
+  std::vector<ModelImage> images;
+  for (ModelImage& image : model.Images) {
+    kept.push_back(image.Usable() ? static_cast<int>(images.size()) : -1);
+    if (image.Usable()) images.push_back(std::move(image));
+  }
+  model.Images = std::move(images);
+  return kept;
+}
+
+// `value` within [0, 1]; a number that is not finite is a repair (one
+// beyond the range is only kept within it, as files write such colours).
+float Clamped(float value, float otherwise, std::size_t& repaired) {
+  if (std::isfinite(value)) return std::clamp(value, 0.0f, 1.0f);
+  ++repaired;
+  return otherwise;
+}
+
+// A mesh's material within what drawing takes; counts the meshes repaired.
+// `kept`: where each image went (SanitizeSurfaces).
+void SanitizeMaterial(const Model& model, const std::vector<int>& kept, ModelMesh& mesh,
+                      std::size_t& materials) {
+  std::size_t repaired = 0;
+  for (float& c : mesh.Colour) c = Clamped(c, 0.8f, repaired);
+  mesh.Opacity = Clamped(mesh.Opacity, 1.0f, repaired);
+  mesh.AlphaCutoff = Clamped(mesh.AlphaCutoff, 0.5f, repaired);
+  if (mesh.Image != -1) {
+    const int image = mesh.Image >= 0 && static_cast<std::size_t>(mesh.Image) < kept.size() &&
+                              !model.TexCoords.empty()
+                          ? kept[static_cast<std::size_t>(mesh.Image)]
+                          : -1;
+    if (image < 0) ++repaired;
+    mesh.Image = image;
+  }
+  if (mesh.VertexColours && model.Colours.empty()) mesh.VertexColours = false, ++repaired;
+  materials += repaired > 0 ? 1 : 0;
+}
+
 }  // namespace
+
+bool ModelImage::Usable() const {
+  return Width > 0 && Height > 0 && Width <= kMaxImageSide && Height <= kMaxImageSide && Rgba &&
+         Rgba->size() == static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height) * 4;
+}
 
 double Clip::Seconds() const {
   const double rate = TicksPerSecond > 0.0 && std::isfinite(TicksPerSecond) ? TicksPerSecond : 25.0;
@@ -125,11 +187,14 @@ bool SanitizeModel(Model& model, std::string* notes) {
   if (badVertices) Note(notes, std::to_string(badVertices) + " non-finite vertex positions zeroed");
   if (unweighted) Note(notes, std::to_string(unweighted) + " vertices without usable weights");
 
+  const std::vector<int> keptImages = SanitizeSurfaces(model, notes);
+
   // Meshes: ranges inside the lists, triangles whose indices stay inside
   // their own mesh.
   std::vector<uint32_t> indices;
   std::size_t droppedTriangles = 0;
   std::vector<ModelMesh> meshes;
+  std::size_t materials = 0;
   for (ModelMesh mesh : model.Meshes) {
     if (mesh.FirstVertex > model.Vertices.size()) continue;
     mesh.VertexCount = std::min(mesh.VertexCount, model.Vertices.size() - mesh.FirstVertex);
@@ -150,11 +215,14 @@ bool SanitizeModel(Model& model, std::string* notes) {
     }
     mesh.FirstIndex = first;
     mesh.IndexCount = indices.size() - first;
-    for (float& c : mesh.Colour) c = std::isfinite(c) ? std::clamp(c, 0.0f, 1.0f) : 0.8f;
+    SanitizeMaterial(model, keptImages, mesh, materials);
     if (mesh.IndexCount > 0) meshes.push_back(mesh);
   }
   if (droppedTriangles)
     Note(notes, std::to_string(droppedTriangles) + " triangles with indices out of range dropped");
+  if (materials)
+    Note(notes, std::to_string(materials) +
+                    " materials repaired (numbers not finite, missing images or vertex data)");
   model.Indices = std::move(indices);
   model.Meshes = std::move(meshes);
 
@@ -252,180 +320,6 @@ void AddSkeletonMesh(Model& model) {
     model.Meshes.push_back(mesh);
     model.SkeletonOnly = true;
   }
-}
-
-// ---------------------------------------------------------------------------
-// Bytes: little-endian host layout, each list led by its count. The reader
-// checks every count against the bytes that remain.
-
-namespace {
-
-class Writer {
- public:
-  template <class T>
-  void Pod(const T& value) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    mOut.append(reinterpret_cast<const char*>(&value), sizeof(T));
-  }
-  void String(const std::string& s) {
-    Pod<uint64_t>(s.size());
-    mOut += s;
-  }
-  template <class T>
-  void PodList(const std::vector<T>& list) {
-    Pod<uint64_t>(list.size());
-    if (!list.empty())
-      mOut.append(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(T));
-  }
-  std::string Release() { return std::move(mOut); }
-
- private:
-  std::string mOut;
-};
-
-class Reader {
- public:
-  explicit Reader(const std::string& bytes) : mBytes(bytes) {}
-  template <class T>
-  bool Pod(T& value) {
-    if (mBytes.size() - mAt < sizeof(T)) return false;
-    std::memcpy(&value, mBytes.data() + mAt, sizeof(T));
-    mAt += sizeof(T);
-    return true;
-  }
-  // A count of items at least `itemBytes` each that fit in what remains.
-  bool Count(std::size_t itemBytes, std::size_t& count) {
-    uint64_t n = 0;
-    if (!Pod(n)) return false;
-    if (n > (mBytes.size() - mAt) / std::max<std::size_t>(itemBytes, 1)) return false;
-    count = static_cast<std::size_t>(n);
-    return true;
-  }
-  bool String(std::string& s) {
-    std::size_t n = 0;
-    if (!Count(1, n)) return false;
-    s.assign(mBytes.data() + mAt, n);
-    mAt += n;
-    return true;
-  }
-  template <class T>
-  bool PodList(std::vector<T>& list) {
-    std::size_t n = 0;
-    if (!Count(sizeof(T), n)) return false;
-    list.resize(n);
-    if (n) std::memcpy(list.data(), mBytes.data() + mAt, n * sizeof(T));
-    mAt += n * sizeof(T);
-    return true;
-  }
-  bool AtEnd() const { return mAt == mBytes.size(); }
-
- private:
-  const std::string& mBytes;
-  std::size_t mAt = 0;
-};
-
-constexpr uint64_t kMagic = 0x314c444f4d54534bull;  // "KSTMODL1"
-
-struct PodNode {
-  int32_t Parent;
-  Vec3 Translation;
-  Quat Rotation;
-  Vec3 Scale;
-};
-struct PodMesh {
-  uint64_t FirstVertex, VertexCount, FirstIndex, IndexCount;
-  float Colour[3];
-};
-
-}  // namespace
-
-std::string SerializeModel(const Model& model) {
-  Writer w;
-  w.Pod(kMagic);
-  w.String(model.Source);
-  w.String(model.Notes);
-  w.Pod<uint8_t>(model.SkeletonOnly ? 1 : 0);
-  w.Pod<uint64_t>(model.Nodes.size());
-  for (const ModelNode& n : model.Nodes) {
-    w.String(n.Name);
-    w.Pod(PodNode{n.Parent, n.Translation, n.Rotation, n.Scale});
-  }
-  w.PodList(model.Slots);
-  w.PodList(model.Vertices);
-  w.PodList(model.Indices);
-  w.Pod<uint64_t>(model.Meshes.size());
-  for (const ModelMesh& m : model.Meshes) {
-    w.String(m.Name);
-    w.Pod(PodMesh{m.FirstVertex,
-                  m.VertexCount,
-                  m.FirstIndex,
-                  m.IndexCount,
-                  {m.Colour[0], m.Colour[1], m.Colour[2]}});
-  }
-  w.Pod<uint64_t>(model.Clips.size());
-  for (const Clip& c : model.Clips) {
-    w.String(c.Name);
-    w.Pod(c.Duration);
-    w.Pod(c.TicksPerSecond);
-    w.Pod<uint64_t>(c.Channels.size());
-    for (const NodeChannel& ch : c.Channels) {
-      w.Pod<int32_t>(ch.Node);
-      w.PodList(ch.Positions);
-      w.PodList(ch.Rotations);
-      w.PodList(ch.Scales);
-    }
-  }
-  return w.Release();
-}
-
-bool DeserializeModel(const std::string& bytes, Model& model) {
-  model = Model{};
-  Reader r(bytes);
-  uint64_t magic = 0;
-  uint8_t skeleton = 0;
-  std::size_t count = 0;
-  if (!r.Pod(magic) || magic != kMagic || !r.String(model.Source) || !r.String(model.Notes) ||
-      !r.Pod(skeleton))
-    return false;
-  model.SkeletonOnly = skeleton != 0;
-  if (!r.Count(sizeof(PodNode) + 8, count)) return false;
-  model.Nodes.resize(count);
-  for (ModelNode& n : model.Nodes) {
-    PodNode p{};
-    if (!r.String(n.Name) || !r.Pod(p)) return false;
-    n.Parent = p.Parent;
-    n.Translation = p.Translation;
-    n.Rotation = p.Rotation;
-    n.Scale = p.Scale;
-  }
-  if (!r.PodList(model.Slots) || !r.PodList(model.Vertices) || !r.PodList(model.Indices))
-    return false;
-  if (!r.Count(sizeof(PodMesh) + 8, count)) return false;
-  model.Meshes.resize(count);
-  for (ModelMesh& m : model.Meshes) {
-    PodMesh p{};
-    if (!r.String(m.Name) || !r.Pod(p)) return false;
-    m.FirstVertex = p.FirstVertex;
-    m.VertexCount = p.VertexCount;
-    m.FirstIndex = p.FirstIndex;
-    m.IndexCount = p.IndexCount;
-    std::memcpy(m.Colour, p.Colour, sizeof(m.Colour));
-  }
-  if (!r.Count(32, count)) return false;
-  model.Clips.resize(count);
-  for (Clip& c : model.Clips) {
-    if (!r.String(c.Name) || !r.Pod(c.Duration) || !r.Pod(c.TicksPerSecond)) return false;
-    if (!r.Count(28, count)) return false;
-    c.Channels.resize(count);
-    for (NodeChannel& ch : c.Channels) {
-      int32_t node = 0;
-      if (!r.Pod(node) || !r.PodList(ch.Positions) || !r.PodList(ch.Rotations) ||
-          !r.PodList(ch.Scales))
-        return false;
-      ch.Node = node;
-    }
-  }
-  return r.AtEnd();
 }
 
 }  // namespace khost

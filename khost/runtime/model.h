@@ -1,10 +1,11 @@
 // A model read from a scene file, in the host's own terms: a node
 // hierarchy, skin slots (the matrices vertices are blended with), one vertex
-// and index list shared by all meshes, a base colour per mesh, and the
+// and index list shared by all meshes, a material per mesh (base colour,
+// alpha, sidedness, a base-colour image), the decoded images, and the
 // animation clips. Instances of it make up the crowd scene.
 //
 // Models travel from the importing child process to the host as bytes
-// (Serialize / Deserialize) and are checked by Sanitize before use, so a
+// (model_encoding.h) and are checked by SanitizeModel before use, so a
 // file's bad numbers never reach the evaluation or the GPU. A sanitised
 // model is not changed again. [any thread] several read it at once (the
 // scene shares it with the pool's steps).
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,13 +71,68 @@ struct SkinSlot {
   Mat34 Offset;
 };
 
+// The most a model's images hold: each at most kMaxImageSide pixels a side
+// and all of them together at most kImageBudgetBytes of RGBA. The import
+// scales larger ones down (and says so); the bytes from the import are
+// refused beyond these.
+inline constexpr int kMaxImageSide = 4096;
+inline constexpr std::size_t kImageBudgetBytes = std::size_t{256} << 20;
+
+// How an image repeats beyond [0, 1] along one texture axis.
+enum class ImageWrap : uint8_t { kRepeat, kClamp, kMirror };
+
+// Which of a mesh's faces are drawn: a one-sided mesh's faces seen from
+// behind are not; a two-sided one's are, lit as their backs. Most formats
+// do not say (their meshes are drawn from both sides, lit by their
+// normals as given, as their files are often wound either way).
+enum class Sidedness : uint8_t { kUnstated, kOneSided, kTwoSided };
+
+// What a mesh's alpha (base colour, vertex colour and texel alphas
+// multiplied) does: nothing (opaque), cuts out the fragments below
+// AlphaCutoff (mask), or blends the mesh over what is behind it.
+enum class AlphaMode : uint8_t { kOpaque, kMask, kBlend };
+
+// An image decoded to 8-bit RGBA in sRGB, rows from the top. Copies of a
+// model (the crowd's prepared model, a rebuilt crowd) share the pixels.
+struct ModelImage {
+  std::string Name;  // the file it came from, or how the model names an embedded one
+  int Width = 0;
+  int Height = 0;
+  std::shared_ptr<const std::vector<uint8_t>> Rgba;  // Width * Height * 4 bytes
+  // Whether the pixels are all there, the sides within kMaxImageSide.
+  bool Usable() const;
+};
+
+// A vertex's place in its mesh's image: U across from the left edge, V
+// down from the top row (as the image's rows are held).
+struct TexCoord {
+  float U = 0.0f;
+  float V = 0.0f;
+};
+
+// A vertex's colour, RGBA from 0 to 255.
+struct VertexColour {
+  uint8_t Rgba[4] = {255, 255, 255, 255};
+};
+
 struct ModelMesh {
   std::string Name;
   std::size_t FirstVertex = 0;
   std::size_t VertexCount = 0;
   std::size_t FirstIndex = 0;  // into Model::Indices; indices are absolute
   std::size_t IndexCount = 0;
+  // The material: its base colour and opacity, multiplied by the vertex
+  // colours (when VertexColours) and by the image's texels (Image, an index
+  // into Model::Images, or -1 for none).
   float Colour[3] = {0.8f, 0.8f, 0.8f};
+  float Opacity = 1.0f;
+  bool VertexColours = false;
+  int Image = -1;
+  ImageWrap WrapU = ImageWrap::kRepeat;
+  ImageWrap WrapV = ImageWrap::kRepeat;
+  AlphaMode Alpha = AlphaMode::kOpaque;
+  float AlphaCutoff = 0.5f;  // kMask only
+  Sidedness Sides = Sidedness::kUnstated;
 };
 
 struct Model {
@@ -89,6 +146,11 @@ struct Model {
   std::vector<SkinVertex> Vertices;  // Bones[] index Slots
   std::vector<uint32_t> Indices;     // triangles
   std::vector<ModelMesh> Meshes;
+  // Per vertex, or empty when no mesh uses them: where it lies in its
+  // mesh's image, and its colour (white for meshes without colours).
+  std::vector<TexCoord> TexCoords;
+  std::vector<VertexColour> Colours;
+  std::vector<ModelImage> Images;
   std::vector<Clip> Clips;
   // True when the file had no mesh and its skeleton was given one (a
   // motion-capture file): a thin bone between every joint and its parent.
@@ -100,19 +162,16 @@ struct Model {
 // out of range (their triangles are dropped), node parents that are not
 // earlier nodes, slots and channels naming missing nodes, weights that do
 // not add up, keys out of order, keys at times beyond kMaxClipTicks either
-// side of zero (dropped) and clip lengths past it (cut to the last key). Appends a line per kind of
-// repair to *notes (when given). Returns false, with the reason in *notes, when nothing is left to
-// draw.
+// side of zero (dropped) and clip lengths past it (cut to the last key),
+// materials naming missing images or texture coordinates and colours that
+// are not there, non-finite material numbers. Appends a line per kind of
+// repair to *notes (when given). Returns false, with the reason in *notes,
+// when nothing is left to draw.
 bool SanitizeModel(Model& model, std::string* notes);
 
 // Gives a model without meshes a thin double pyramid along every bone of
 // its skeleton, each bound to the bone's parent node. Does nothing when the
 // model has meshes or fewer than two nodes.
 void AddSkeletonMesh(Model& model);
-
-// The model as bytes and back. Deserialize rejects a truncated or
-// inconsistent byte string (returns false) rather than trusting counts.
-std::string SerializeModel(const Model& model);
-bool DeserializeModel(const std::string& bytes, Model& model);
 
 }  // namespace khost

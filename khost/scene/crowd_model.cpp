@@ -82,6 +82,9 @@ CrowdModel PrepareCrowdModel(const Model& model) {
   std::vector<uint32_t> newIndex(vertexCount);
   std::iota(newIndex.begin(), newIndex.end(), 0u);
   std::vector<SkinVertex> sorted = m.Vertices;
+  // The texture coordinates and colours go where their vertices go.
+  std::vector<TexCoord> texCoords = m.TexCoords;
+  std::vector<VertexColour> colours = m.Colours;
   std::vector<std::pair<std::size_t, std::size_t>> deformed;
   for (const Segment& s : segments) {
     if (s.Rigid) continue;
@@ -93,11 +96,15 @@ CrowdModel PrepareCrowdModel(const Model& model) {
     });
     for (std::size_t k = 0; k < within.size(); ++k) {
       sorted[s.First + k] = m.Vertices[within[k]];
+      if (!texCoords.empty()) texCoords[s.First + k] = m.TexCoords[within[k]];
+      if (!colours.empty()) colours[s.First + k] = m.Colours[within[k]];
       newIndex[within[k]] = static_cast<uint32_t>(s.First + k);
     }
     deformed.emplace_back(s.First, s.End);
   }
   m.Vertices = std::move(sorted);
+  m.TexCoords = std::move(texCoords);
+  m.Colours = std::move(colours);
   for (uint32_t& index : m.Indices)
     if (index < vertexCount) index = newIndex[index];
 

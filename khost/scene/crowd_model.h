@@ -2,11 +2,11 @@
 // drawn with.
 //
 // Within each mesh the vertices are sorted by their number of influences
-// (stable, so the order within a count stays the file's), and the indices
-// follow, so the skin layout has at most four runs per mesh. A mesh whose
-// every vertex follows one skin slot alone (a mesh without bones follows its
-// node that way) is rigid: it is drawn with that slot's matrix and never
-// deformed per frame.
+// (stable, so the order within a count stays the file's), and the indices,
+// texture coordinates and colours follow, so the skin layout has at most
+// four runs per mesh. A mesh whose every vertex follows one skin slot alone
+// (a mesh without bones follows its node that way) is rigid: it is drawn
+// with that slot's matrix and never deformed per frame.
 #pragma once
 
 #include <memory>

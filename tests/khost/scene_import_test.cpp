@@ -14,6 +14,7 @@
 #include "host/ktoolkit.h"
 #include "khost/import/isolated_import.h"
 #include "khost/runtime/model.h"
+#include "khost/runtime/model_encoding.h"
 #include "khost/scene/camera_control.h"
 #include "khost/scene/crowd.h"
 #include "khost/scene/scene.h"
@@ -172,6 +173,15 @@ TEST(SceneImport, BadNumbersAndIndicesAreRepairedNotTrusted) {
   m.Vertices[1].Position = {INFINITY, 0, 0};
   m.Indices = {0, 1, 2, 0, 1, 9};  // the second triangle points past the mesh
   m.Meshes.push_back({"m", 0, 3, 0, 6, {NAN, 2.0f, 0.5f}});
+  // Its material: an image short of pixels, coordinates not finite, and
+  // colours for only some vertices.
+  m.Images.push_back({"short.png", 2, 2, std::make_shared<const std::vector<uint8_t>>(15)});
+  m.Images.push_back({"whole.png", 1, 1, std::make_shared<const std::vector<uint8_t>>(4, 200)});
+  m.Meshes[0].Image = 0;
+  m.Meshes[0].Opacity = NAN;
+  m.Meshes[0].VertexColours = true;
+  m.TexCoords = {{NAN, 0}, {0, 0}, {1, 1}};
+  m.Colours.resize(2);
   Clip clip;
   clip.Duration = NAN;
   clip.Channels.push_back({1, {{NAN, {0, 0, 0}}, {1.0, {1, 1, 1}}}, {{0.0, {0, 0, 0, 0}}}, {}});
@@ -189,6 +199,12 @@ TEST(SceneImport, BadNumbersAndIndicesAreRepairedNotTrusted) {
   EXPECT_EQ(m.Indices.size(), 3u);
   EXPECT_EQ(m.Meshes[0].Colour[0], 0.8f);
   EXPECT_EQ(m.Meshes[0].Colour[1], 1.0f);
+  EXPECT_EQ(m.Meshes[0].Image, -1);
+  EXPECT_EQ(m.Meshes[0].Opacity, 1.0f);
+  EXPECT_FALSE(m.Meshes[0].VertexColours);
+  ASSERT_EQ(m.Images.size(), 1u);
+  EXPECT_EQ(m.TexCoords[0].U, 0.0f);
+  EXPECT_TRUE(m.Colours.empty());
   EXPECT_EQ(m.Clips[0].Duration, 0.0);
   ASSERT_EQ(m.Clips[0].Channels.size(), 1u);
   EXPECT_EQ(m.Clips[0].Channels[0].Positions.size(), 1u);
@@ -207,6 +223,8 @@ TEST(SceneImport, BadNumbersAndIndicesAreRepairedNotTrusted) {
   ASSERT_TRUE(DeserializeModel(bytes, back));
   EXPECT_EQ(back.Vertices.size(), m.Vertices.size());
   EXPECT_EQ(back.Clips[0].Channels[0].Positions.size(), 1u);
+  ASSERT_EQ(back.Images.size(), 1u);
+  EXPECT_EQ(*back.Images[0].Rgba, *m.Images[0].Rgba);
   for (std::size_t cut = 0; cut < bytes.size(); cut += 7) {
     EXPECT_FALSE(DeserializeModel(bytes.substr(0, cut), back)) << cut;
   }

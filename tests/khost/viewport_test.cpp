@@ -14,6 +14,7 @@
 
 #include "khost/base/thread_pool.h"
 #include "khost/import/isolated_import.h"
+#include "khost/render/character_mesh.h"
 #include "khost/runtime/model.h"
 #include "khost/scene/workload.h"
 #include "ksurface.h"
@@ -224,7 +225,7 @@ TEST(ViewportMesh, EveryLevelOfDetailIndexesTheMeshWithFewerTriangles) {
   const std::size_t vertices = 3 * khost::kMeshRings * khost::kMeshRingVertices;
   std::size_t previous = 0;
   for (int lod = 0; lod < 4; ++lod) {
-    const std::vector<unsigned> indices = Viewport::MeshIndices(vertices, lod);
+    const std::vector<unsigned> indices = khost::CharacterMeshIndices(vertices, lod);
     ASSERT_FALSE(indices.empty()) << lod;
     EXPECT_EQ(indices.size() % 3, 0u);
     for (unsigned i : indices) {
@@ -236,7 +237,7 @@ TEST(ViewportMesh, EveryLevelOfDetailIndexesTheMeshWithFewerTriangles) {
     previous = indices.size();
   }
   // The finest level: every quad between neighbouring rings, two triangles each.
-  EXPECT_EQ(Viewport::MeshIndices(vertices, 0).size(),
+  EXPECT_EQ(khost::CharacterMeshIndices(vertices, 0).size(),
             3u * (khost::kMeshRings - 1) * khost::kMeshRingVertices * 6);
 }
 
