@@ -50,13 +50,15 @@ inline constexpr int kDefaultBlock = 30;   // frames per block, --compare and --
 inline constexpr int kSettleFrames = 5;
 // The settling frames, one counted, one carrying the next switch.
 inline constexpr int kMinimumBlock = kSettleFrames + 2;
-inline constexpr int kDefaultCompareFrames = 600;
 inline constexpr int kDefaultCompareDepth = 0;  // top-level cycles only
 // The frames a comparison in blocks of `block` needs: frame 0, then two
 // blocks of each value.
 constexpr long long MinimumCompareFrames(int block) {
   return 1 + 4 * static_cast<long long>(block);
 }
+// A comparison's length without --frames: frame 0, then ten whole blocks
+// of each value.
+inline constexpr int kDefaultCompareFrames = 1 + 20 * kDefaultBlock;
 // The cycle a tune makes fastest by default: the frame period.
 inline constexpr const char* kDefaultTuneTarget = "Devices";
 // The engine settings a tune searches, by their editors' captions, and the

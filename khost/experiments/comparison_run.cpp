@@ -1,6 +1,7 @@
 #include "khost/experiments/comparison_run.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -19,6 +20,16 @@ std::uint64_t Seed(const std::string& text) {
     hash *= 1099511628211ull;
   }
   return hash;
+}
+
+// Whether two values of one setting are the same: the same text, or the
+// same number however it is written ("05" and "5").
+bool SameValue(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  int x = 0;
+  int y = 0;
+  return ReadNumber(a, INT_MIN, INT_MAX, x) == ValueRead::kOk &&
+         ReadNumber(b, INT_MIN, INT_MAX, y) == ValueRead::kOk && x == y;
 }
 
 // `decimals` digits after the point; "inf" for an infinite ratio.
@@ -43,6 +54,10 @@ Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareReque
   for (const std::string& value : {request.ValueA, request.ValueB}) {
     const Status checked = driver.Check({UiAction::kSet, request.Caption, value});
     if (!checked) return Prefixed("--compare: ", checked).GetError();
+  }
+  if (SameValue(request.ValueA, request.ValueB)) {
+    return BadInput("--compare: A and B are the same value (" + QuoteArgument(request.ValueA) +
+                    "); a comparison needs two different values");
   }
   if (frames < MinimumFrames(request.Block)) {
     return BadInput("--compare: " + std::to_string(frames) + " frames are too few for " +
@@ -122,18 +137,28 @@ void ComparisonRun::Consume(const FrameSample& frame, const std::vector<Captured
     const double value = mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros;
     if (value >= 0.0) blocks[b].push_back(value);
   }
-  std::vector<bool>& seen = mBlockSeen[side];
-  if (seen.size() <= b) seen.resize(b + 1, false);
-  seen[b] = true;
-  ++mCounted[side];
+  if (mBlockFrames.size() <= b) mBlockFrames.resize(b + 1, 0);
+  ++mBlockFrames[b];
+}
+
+bool ComparisonRun::Whole(std::size_t block) const {
+  return block < mBlockFrames.size() && mBlockFrames[block] == mRequest.Block - kSettleFrames - 1;
 }
 
 int ComparisonRun::BlockCount(int side) const {
-  return static_cast<int>(std::count(mBlockSeen[side].begin(), mBlockSeen[side].end(), true));
+  int count = 0;
+  for (std::size_t b = static_cast<std::size_t>(side); b < mBlockFrames.size(); b += 2) {
+    count += Whole(b) ? 1 : 0;
+  }
+  return count;
 }
 
 int ComparisonRun::CountedFrames(int side) const {
-  return mCounted[side];
+  int count = 0;
+  for (std::size_t b = static_cast<std::size_t>(side); b < mBlockFrames.size(); b += 2) {
+    count += Whole(b) ? mBlockFrames[b] : 0;
+  }
+  return count;
 }
 
 std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycle>& cycles) const {
@@ -142,7 +167,7 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
     if (cycles[id].Depth > mRequest.Depth) continue;
     std::vector<std::vector<double>> sides[2];
     for (std::size_t b = 0; b < mValues[id].size(); ++b) {
-      if (!mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
+      if (Whole(b) && !mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
     }
     if (sides[0].empty() && sides[1].empty()) continue;
     ComparisonRow row;

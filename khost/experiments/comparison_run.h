@@ -83,8 +83,11 @@ class ComparisonRun : public Experiment {
   long long mFrames;
   // mValues[cycle][block]: the cycle's durations in the block's counted frames.
   std::vector<std::vector<std::vector<double>>> mValues;
-  std::vector<bool> mBlockSeen[2];
-  int mCounted[2] = {0, 0};
+  // mBlockFrames[block]: the block's counted frames so far. Only a whole
+  // block (every counted frame taken: the run did not end or stop inside
+  // it) counts, in the table and in the blocks and frames it states.
+  std::vector<int> mBlockFrames;
+  bool Whole(std::size_t block) const;
 };
 
 }  // namespace khost

@@ -61,3 +61,34 @@ TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
 }
 
 }  // namespace
+
+// A run that ends inside a block (its length, or a stop) leaves that block
+// out: a block counts only with all its counted frames, so the table's
+// "N blocks of A" and its medians stand on whole blocks.
+TEST(KhostComparisonRun, ABlockTheRunEndsInsideIsNotCounted) {
+  CompareRequest request{"Frustum Culling", "0", "1", 10, 0};
+  // Four whole blocks, then a fifth (A) of which the run takes two of its
+  // four counted frames.
+  const long long frames = ComparisonRun::MinimumFrames(request.Block) + 8;
+  ComparisonRun run(request, MeasureClock::kWall, frames);
+  const std::vector<CapturedCycle> cycles = {{"Frame", "Frame", 0, {1, 0, 0}}};
+  for (long long i = 0; i < frames; ++i) {
+    FrameSample frame;
+    frame.Index = i;
+    CycleSample c;
+    c.Micros = i >= 41 ? 1000.0 : 100.0;  // the cut block's frames stand out
+    frame.Cycles.push_back(c);
+    run.Consume(frame, cycles);
+  }
+  EXPECT_EQ(run.BlockCount(0), 2);
+  EXPECT_EQ(run.BlockCount(1), 2);
+  EXPECT_EQ(run.CountedFrames(0), 8);
+  const std::vector<ComparisonRow> rows = run.Results(cycles);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_DOUBLE_EQ(rows[0].Stats.MedianA, 100.0);
+  std::ostringstream table;
+  run.PrintTable(rows, table);
+  EXPECT_NE(table.str().find("2 blocks of A and 2 of B, 10 frames each (4 counted), 8 + 8 frames"),
+            std::string::npos)
+      << table.str();
+}

@@ -288,7 +288,9 @@ TEST(KhostMeasure, ARefusedActionLeavesAnOlderRecordingAlone) {
   const std::vector<std::vector<std::string>> refused = {
       {"--set", "No Such Editor=1"},
       {"--select", "Nowhere"},
-      {"--compare", "Frustum Culling=1,7", "--frames", "29", "--compare-block", "7"}};
+      {"--compare", "Frustum Culling=1,7", "--frames", "29", "--compare-block", "7"},
+      // The same value twice is no comparison.
+      {"--compare", "Node Count=40,040", "--frames", "29", "--compare-block", "7"}};
   for (const std::vector<std::string>& extra : refused) {
     std::ofstream(record) << "an older recording\n";
     std::vector<std::string> args = {"--headless",   "--frames",      "3",
