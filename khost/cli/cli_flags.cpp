@@ -289,7 +289,8 @@ constexpr Flag kFlags[] = {
      .Example = "s.csv",
      .Help = "on exit, write the chart's task cycles as CSV: name, depth, average, minimum, "
              "maximum, average CPU time (microseconds; no CPU time for a character's "
-             "cycles)",
+             "cycles), then over the whole run the frames each ran in and its median, p95, "
+             "p99 and p99.9",
      .Store = SetText<&OutputRequest::Stats, Outputs>},
     {.Name = "--record",
      .Kind = K::kTextOutput,
