@@ -1,6 +1,7 @@
 // The per-frame cost of keeping the measured frames (--record, --trace,
-// --compare) against the baseline of publishing the same frame to the
-// profiler, for a 64-character scene.
+// --compare, and the run's percentiles that --stats keeps: outputs:8)
+// against the capture alone (outputs:0) and the baseline of publishing the
+// same frame to the profiler, for a 64-character scene.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <streambuf>
 
 #include "khost/experiments/comparison_run.h"
+#include "khost/frame/cycle_percentiles.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/profiler_feed.h"
 #include "khost/outputs/frame_outputs.h"
@@ -71,20 +73,24 @@ void BM_Capture(benchmark::State& state) {
   const bool record = state.range(0) & 1;
   const bool trace = state.range(0) & 2;
   const bool compare = state.range(0) & 4;
+  const bool percentiles = state.range(0) & 8;
   NullBuffer buffer;
   std::ostream sink(&buffer);
   FrameCapture capture;
   FrameRecorder recorder(sink);
   TraceWriter writer(sink);
-  ComparisonRun comparison({"Node Count", "400", "1845", 30, 2}, MeasureClock::kWall, 1LL << 40);
+  ComparisonRun comparison({"Node Count", "400", "1845", 30, 2, kNoSlowerGate}, MeasureClock::kWall,
+                           1LL << 40);
   if (record) capture.AddSink(&recorder);
   if (trace) capture.AddSink(&writer);
   if (compare) capture.AddSink(&comparison);
+  CyclePercentiles histograms;
+  if (percentiles) capture.AddSink(&histograms);
   Frames frames;
   long long index = 0;
   for (auto _ : state) capture.Capture(frames.Record(index)), ++index;
 }
-BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->ArgName("outputs");
+BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->ArgName("outputs");
 
 }  // namespace
 

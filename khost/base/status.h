@@ -19,6 +19,7 @@ enum class ExitStatus : int {
   kSuccess = 0,   // the run did what was asked
   kFailure = 1,   // something the run needed could not be done
   kBadInput = 2,  // the command line, or what it names, is not usable
+  kSlower = 3,    // a comparison measured a cycle slower than --fail-if-slower allows
 };
 
 constexpr int ExitCode(ExitStatus status) {
@@ -40,6 +41,9 @@ inline Error Failure(std::string message) {
 }
 inline Error BadInput(std::string message) {
   return Error{ExitStatus::kBadInput, std::move(message)};
+}
+inline Error Slower(std::string message) {
+  return Error{ExitStatus::kSlower, std::move(message)};
 }
 
 class [[nodiscard]] Status {

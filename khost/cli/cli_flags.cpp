@@ -305,7 +305,8 @@ constexpr Flag kFlags[] = {
      .Example = "s.csv",
      .Help = "on exit, write the chart's task cycles as CSV: name, depth, average, minimum, "
              "maximum, average CPU time (microseconds; no CPU time for a character's "
-             "cycles)",
+             "cycles), then over the whole run the frames each ran in and its median, p95, "
+             "p99 and p99.9",
      .Store = SetText<&OutputRequest::Stats, Outputs>},
     {.Name = "--record",
      .Kind = K::kTextOutput,
@@ -361,6 +362,17 @@ constexpr Flag kFlags[] = {
      .Example = "1",
      .Help = "also list child cycles down to depth D ({min} to {max}, default {depth})",
      .Store = SetNumber<&CompareRequest::Depth, Comparison>},
+    {.Name = "--fail-if-slower",
+     .Kind = K::kNumber,
+     .Value = "PCT",
+     .Noun = "percentage",
+     .Min = 0,
+     .Max = kMaxSlowerPercent,
+     .Needs = "--compare",
+     .Example = "10",
+     .Help = "exit with status 3, naming each cycle, when a cycle's 95% interval lies wholly "
+             "above 1 + PCT/100 ({min} to {max}; default: off)",
+     .Store = SetNumber<&CompareRequest::FailIfSlower, Comparison>},
     {.Name = "--compare-csv",
      .Kind = K::kTextOutput,
      .Value = "FILE",

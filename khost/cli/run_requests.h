@@ -51,6 +51,9 @@ inline constexpr int kSettleFrames = 5;
 // The settling frames, one counted, one carrying the next switch.
 inline constexpr int kMinimumBlock = kSettleFrames + 2;
 inline constexpr int kDefaultCompareDepth = 0;  // top-level cycles only
+// --fail-if-slower not given: no ratio fails the run.
+inline constexpr int kNoSlowerGate = -1;
+inline constexpr int kMaxSlowerPercent = 1000000;
 // The frames a comparison in blocks of `block` needs: frame 0, then two
 // blocks of each value.
 constexpr long long MinimumCompareFrames(int block) {
@@ -95,6 +98,9 @@ struct CompareRequest {
   std::string ValueB;
   int Block = kDefaultBlock;         // frames per block
   int Depth = kDefaultCompareDepth;  // the deepest cycles in the table (0: top level only)
+  // --fail-if-slower PCT: the run fails (exit status 3) when a cycle's
+  // interval lies wholly above 1 + PCT / 100.
+  int FailIfSlower = kNoSlowerGate;
 };
 
 struct TuneRequest {

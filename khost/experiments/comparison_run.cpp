@@ -99,6 +99,23 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
   return {};
 }
 
+Status ComparisonRun::Apply(std::ostream&) {
+  if (mRequest.FailIfSlower == kNoSlowerGate || !mCycles) return {};
+  return SlowerThan(Results(*mCycles), mRequest.FailIfSlower);
+}
+
+Status ComparisonRun::SlowerThan(const std::vector<ComparisonRow>& rows, int percent) {
+  const double limit = 1.0 + percent / 100.0;
+  std::string named;
+  for (const ComparisonRow& row : rows) {
+    if (!row.HasA || !row.HasB || !(row.Stats.Low > limit)) continue;
+    named += "\n  " + EscapeControls(row.Cycle.Path) + ": ratio " + Number(row.Stats.Ratio, 3) +
+             ", 95% interval [" + Number(row.Stats.Low, 3) + ", " + Number(row.Stats.High, 3) + "]";
+  }
+  if (named.empty()) return {};
+  return Slower("--fail-if-slower: slower than " + Number(limit, 2) + " times, measured:" + named);
+}
+
 ComparisonRun::ComparisonRun(CompareRequest request, MeasureClock clock, long long frames)
     : mRequest(std::move(request)), mClock(clock), mFrames(frames) {}
 

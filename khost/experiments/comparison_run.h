@@ -63,7 +63,9 @@ class ComparisonRun : public Experiment {
   bool Done() const override { return false; }
   Status End(UiDriver&) override { return {}; }
   Status Write(std::ostream& notes, std::ostream* csv) override;
-  Status Apply(std::ostream&) override { return {}; }
+  // --fail-if-slower: a failure (exit status 3) naming every cycle whose
+  // interval lies wholly above the limit, once the table is written.
+  Status Apply(std::ostream&) override;
 
   // Blocks with counted frames, per value.
   int BlockCount(int side) const;
@@ -75,6 +77,9 @@ class ComparisonRun : public Experiment {
   void PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const;
   // cycle,depth,median_a_us,median_b_us,ratio,ci_low,ci_high,verdict
   static void WriteCsv(const std::vector<ComparisonRow>& rows, std::ostream& out);
+  // The cycles of `rows` whose interval lies wholly above 1 + percent / 100,
+  // one line each; a failure with exit status 3 when there are any.
+  static Status SlowerThan(const std::vector<ComparisonRow>& rows, int percent);
 
  private:
   CompareRequest mRequest;

@@ -35,7 +35,7 @@ class ChartWalk {
     // zero usage of a zero reference) counts as a share.
     if (depth != 0 && average / mReference <= 0.0) return;
     --mRowsLeft;
-    mRows.push_back({cycle->GetName(), depth, average, minimum, maximum, mCpuAverage(*cycle)});
+    mRows.push_back({cycle->GetName(), depth, average, minimum, maximum, mCpuAverage(*cycle), {}});
     if (KProfiler::TheOne()->EvaluationDepth == 0) return;
     if (depth >= kChartMaxChildDepth || mPathLength >= kChartMaxChildDepth) return;
     const int count = cycle->GetChildCount(1);
@@ -125,8 +125,22 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+void AddRunPercentiles(std::vector<ChartRow>& rows, const CyclePercentiles& percentiles) {
+  std::vector<std::string> path;  // the names from the root down to the row
+  for (ChartRow& row : rows) {
+    path.resize(static_cast<std::size_t>(row.Depth));
+    path.push_back(row.Name);
+    std::string joined;
+    for (const std::string& part : path) joined += (joined.empty() ? "" : "/") + part;
+    row.Run = percentiles.Of(joined);
+  }
+}
+
 void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out) {
-  out << "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n";
+  // The run's percentiles come after the window's columns, so that scripts
+  // reading those by position keep working.
+  out << "name,depth,average_us,minimum_us,maximum_us,average_cpu_us,frames,median_us,p95_us,"
+         "p99_us,p999_us\n";
   char numbers[160];
   for (const ChartRow& row : rows) {
     std::snprintf(numbers, sizeof(numbers), ",%d,%.3f,%.3f,%.3f,", row.Depth, row.Average,
@@ -137,7 +151,9 @@ void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out) {
       std::snprintf(numbers, sizeof(numbers), "%.3f", row.AverageCpu);
       out << numbers;
     }
-    out << '\n';
+    std::snprintf(numbers, sizeof(numbers), ",%lld,%.3f,%.3f,%.3f,%.3f", row.Run.Frames,
+                  row.Run.Median, row.Run.P95, row.Run.P99, row.Run.P999);
+    out << numbers << '\n';
   }
 }
 

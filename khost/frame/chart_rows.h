@@ -17,6 +17,7 @@
 #include "host/kbaselib.h"
 #include "host/ktoolkit.h"
 #include "khost/frame/cycle_catalogue.h"
+#include "khost/frame/cycle_percentiles.h"
 
 namespace khost {
 
@@ -37,6 +38,8 @@ struct ChartRow {
   double Minimum = 0.0;
   double Maximum = 0.0;
   double AverageCpu = 0.0;  // microseconds, the cycle's CPU clock; negative: not measured
+  // Over the run's frames the cycle ran in (not the averaging window).
+  CyclePercentileSummary Run;
 };
 
 // The root slot the display selector's item at `index` shows in place of
@@ -60,8 +63,13 @@ std::vector<ChartRow> WalkChart(const CycleCatalogue& catalogue, int displayed,
 // A CSV field: quoted (with doubled quotes) when it holds a comma, a quote
 // or a line break.
 std::string CsvField(const std::string& text);
+// Fills each row's percentiles from `percentiles`, the row's cycle found by
+// its path: the names of the rows above it at each smaller depth and its
+// own.
+void AddRunPercentiles(std::vector<ChartRow>& rows, const CyclePercentiles& percentiles);
 // CSV: a header line (name, depth, average_us, minimum_us, maximum_us,
-// average_cpu_us), then one line per row.
+// average_cpu_us, then frames, median_us, p95_us, p99_us, p999_us), then one
+// line per row.
 void WriteChartRowsCsv(const std::vector<ChartRow>& rows, std::ostream& out);
 
 }  // namespace khost

@@ -33,6 +33,7 @@ Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture) {
   }
   if (request.Stats) {
     if (Status opened = OpenOutputFile(mStats, *request.Stats, "--stats"); !opened) return opened;
+    capture.AddSink(&mPercentiles);
   }
   const MeasuredRequest& measured = request.Measured;
   if (measured.CompareCsv) {
@@ -114,7 +115,9 @@ Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream&
   }
   if (mStats.IsOpen()) {
     std::ostringstream csv;
-    WriteChartRowsCsv(ending.Rows, csv);
+    std::vector<ChartRow> rows = ending.Rows;
+    AddRunPercentiles(rows, mPercentiles);
+    WriteChartRowsCsv(rows, csv);
     // What went to standard output so far comes first when the statistics
     // go there too.
     out.flush();

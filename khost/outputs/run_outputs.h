@@ -12,6 +12,7 @@
 
 #include "khost/base/status.h"
 #include "khost/cli/run_requests.h"
+#include "khost/frame/cycle_percentiles.h"
 #include "khost/frame/profiler_feed.h"
 #include "khost/outputs/measured_run.h"
 #include "khost/outputs/output_file.h"
@@ -66,6 +67,7 @@ class RunOutputs {
   OutputFile mScreenshot;
   OutputFile mWindowScreenshot;
   OutputFile mStats;
+  CyclePercentiles mPercentiles;  // the run's frames, for --stats
   bool mWantTool = false;
   bool mDefaultScreenshot = false;
   bool mWantWindow = false;

@@ -613,7 +613,7 @@ TEST(KhostCliTable, UsageIsMadeFromTheTable) {
     std::string head = "  " + std::string(flag.Name);
     if (!flag.Alias.empty()) head += ", " + std::string(flag.Alias);
     if (!flag.Value.empty()) head += " " + std::string(flag.Value);
-    EXPECT_NE(usage.find("\n" + head + (head.size() < 22 ? " " : "\n")), std::string::npos) << head;
+    EXPECT_NE(usage.find("\n" + head + (head.size() < 23 ? " " : "\n")), std::string::npos) << head;
   }
   std::size_t start = 0;
   while (start < usage.size()) {

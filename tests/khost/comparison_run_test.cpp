@@ -14,7 +14,7 @@ using namespace khost;
 // B, a character that only B's scene has) shows that value's real median,
 // in the table and in the CSV; the other side stays empty.
 TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
-  CompareRequest spec{"Node Count", "23", "100000", 8, 1};
+  CompareRequest spec{"Node Count", "23", "100000", 8, 1, kNoSlowerGate};
   const long long frames = ComparisonRun::MinimumFrames(spec.Block) + 1;
   ComparisonRun run(spec, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {

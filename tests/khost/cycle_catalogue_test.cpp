@@ -76,11 +76,12 @@ TEST(KhostCycleCatalogue, AnAddedChildCycleReachesEveryOutput) {
     // --stats: its row under Rendering, with its CPU time.
     std::ostringstream stats;
     WriteChartRowsCsv(feed.ChartRows(kSlotRendering), stats);
-    EXPECT_NE(stats.str().find("\nRendering,0,30.000,30.000,30.000,26.000\n"
-                               "Culling,1,4.000,4.000,4.000,3.000\n"
-                               "Submission,1,6.000,6.000,6.000,5.000\n"
-                               "Occlusion,1,20.000,20.000,20.000,18.000\n"),
-              std::string::npos)
+    EXPECT_NE(
+        stats.str().find("\nRendering,0,30.000,30.000,30.000,26.000,0,0.000,0.000,0.000,0.000\n"
+                         "Culling,1,4.000,4.000,4.000,3.000,0,0.000,0.000,0.000,0.000\n"
+                         "Submission,1,6.000,6.000,6.000,5.000,0,0.000,0.000,0.000,0.000\n"
+                         "Occlusion,1,20.000,20.000,20.000,18.000,0,0.000,0.000,0.000,0.000\n"),
+        std::string::npos)
         << stats.str();
     feed.Uninstall();
   }

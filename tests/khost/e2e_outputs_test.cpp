@@ -192,7 +192,9 @@ TEST(KhostStatistics, RowsAndNamesFollowTheDisplayedCycle) {
     std::istringstream in(ReadAll(w.Path("s.csv")));
     std::string header;
     std::getline(in, header);
-    EXPECT_EQ(header, "name,depth,average_us,minimum_us,maximum_us,average_cpu_us");
+    EXPECT_EQ(header,
+              "name,depth,average_us,minimum_us,maximum_us,average_cpu_us,frames,median_us,p95_us,"
+              "p99_us,p999_us");
     std::string rows;
     for (std::string line; std::getline(in, line);) {
       const std::size_t second = line.find(',', line.find(',') + 1);
@@ -229,7 +231,9 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
   EXPECT_EQ(std::count(last.begin(), last.end(), ','), 5) << last;
   EXPECT_EQ(ReadAll(stats).rfind(
-                "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\nFrame,0,", 0),
+                "name,depth,average_us,minimum_us,maximum_us,average_cpu_us,frames,median_us,"
+                "p95_us,p99_us,p999_us\nFrame,0,",
+                0),
             0u);
   int width = 0;
   int height = 0;

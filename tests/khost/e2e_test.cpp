@@ -286,7 +286,9 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 1u + 2u + 7u) << ReadAll(csv);
-  EXPECT_EQ(lines[0], "name,depth,average_us,minimum_us,maximum_us,average_cpu_us");
+  EXPECT_EQ(lines[0],
+            "name,depth,average_us,minimum_us,maximum_us,average_cpu_us,frames,median_us,p95_us,"
+            "p99_us,p999_us");
   EXPECT_EQ(lines[1].rfind("Frame,0,", 0), 0u) << lines[1];
   EXPECT_EQ(lines[2].rfind("Present,0,", 0), 0u) << lines[2];
   EXPECT_EQ(lines[3].rfind("Evaluation,0,", 0), 0u) << lines[3];
@@ -294,14 +296,21 @@ TEST(KhostChart, StatsFileListsTheChartsRows) {
   EXPECT_EQ(lines[5].rfind("Skeleton,2,", 0), 0u) << lines[5];
   EXPECT_EQ(lines[6].rfind("Constraints,2,", 0), 0u) << lines[6];
   // Every average lies between its minimum and maximum; a character's
-  // cycles have no CPU time, every other cycle has one.
+  // cycles have no CPU time, every other cycle has one. Each row's run
+  // percentiles, found by its cycle's path, cover the run's 3 frames.
   for (std::size_t i = 1; i < lines.size(); ++i) {
     std::vector<std::string> f;
     std::stringstream s(lines[i]);
     for (std::string x; std::getline(s, x, ',');) f.push_back(x);
     const bool character = i >= 4 && i <= 9;
-    ASSERT_EQ(f.size(), character ? 5u : 6u) << lines[i];
-    EXPECT_LE(std::stod(f[3]), std::stod(f[2]) + 1e-3) << lines[i];
+    ASSERT_EQ(f.size(), 11u) << lines[i];
+    EXPECT_EQ(f[5].empty(), character) << lines[i];
+    EXPECT_EQ(f[6], "3") << lines[i];
+    // Ordered, and positive for every cycle that ran.
+    EXPECT_GT(std::stod(f[7]), 0.0) << lines[i];
+    for (std::size_t p = 8; p < 11; ++p) {
+      EXPECT_LE(std::stod(f[p - 1]), std::stod(f[p])) << lines[i];
+    }
     if (!character) {
       EXPECT_GE(std::stod(f[5]), 0.0) << lines[i];
     }

@@ -163,16 +163,18 @@ TEST_F(KhostProfilerFeed, RebuildingCharactersReplacesTheChildren) {
 
 TEST(KhostChartCsv, HeaderThenOneQuotedLinePerRow) {
   std::ostringstream out;
-  // A row without CPU time (a character's cycle) has an empty last field.
-  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0, 1.25},
-                     {"A, \"b\"", 2, 0.25, 0.0, 0.5, 0.0},
-                     {"Skeleton", 2, 0.25, 0.0, 0.5, -1.0}},
+  // A row without CPU time (a character's cycle) has an empty CPU field;
+  // the run's percentiles follow the window's columns.
+  WriteChartRowsCsv({{"Frame", 0, 1.5, 1.0, 2.0, 1.25, {120, 1.25, 1.75, 1.9, 2.0}},
+                     {"A, \"b\"", 2, 0.25, 0.0, 0.5, 0.0, {}},
+                     {"Skeleton", 2, 0.25, 0.0, 0.5, -1.0, {3, 0.25, 0.5, 0.5, 0.5}}},
                     out);
   EXPECT_EQ(out.str(),
-            "name,depth,average_us,minimum_us,maximum_us,average_cpu_us\n"
-            "Frame,0,1.500,1.000,2.000,1.250\n"
-            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500,0.000\n"
-            "Skeleton,2,0.250,0.000,0.500,\n");
+            "name,depth,average_us,minimum_us,maximum_us,average_cpu_us,frames,median_us,p95_us,"
+            "p99_us,p999_us\n"
+            "Frame,0,1.500,1.000,2.000,1.250,120,1.250,1.750,1.900,2.000\n"
+            "\"A, \"\"b\"\"\",2,0.250,0.000,0.500,0.000,0,0.000,0.000,0.000,0.000\n"
+            "Skeleton,2,0.250,0.000,0.500,,3,0.250,0.500,0.500,0.500\n");
 }
 
 }  // namespace
