@@ -24,22 +24,6 @@ namespace {
 // Links followed at most, as the kernel does.
 constexpr int kMaxLinkHops = 40;
 
-// The descriptor a name stands for when it names one of this process's open
-// files (/dev/stdout, /dev/fd/3, /proc/self/fd/3); -1 otherwise. Such a name
-// is written through that descriptor, at its position, instead of being
-// opened anew (which would restart at the start of a redirected file).
-int DescriptorNamed(const std::string& path) {
-  if (path == kStandardOutputName) return STDOUT_FILENO;
-  if (path == "/dev/stderr") return STDERR_FILENO;
-  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    const std::size_t length = std::strlen(prefix);
-    if (path.compare(0, length, prefix) != 0 || path.size() == length) continue;
-    int value = 0;
-    if (ParseCount(path.substr(length), 0, INT_MAX, value)) return value;
-  }
-  return -1;
-}
-
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -85,6 +69,18 @@ static_assert(std::atomic<int>::is_always_lock_free);
 NamedEntry gNamed[kMaxNamed];
 
 }  // namespace
+
+int DescriptorNamed(const std::string& path) {
+  if (path == kStandardOutputName) return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0 || path.size() == length) continue;
+    int value = 0;
+    if (ParseCount(path.substr(length), 0, INT_MAX, value)) return value;
+  }
+  return -1;
+}
 
 int RegisterTemporaryName(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;

@@ -51,6 +51,13 @@ void ForgetTemporaryName(int entry);
 // [any thread] [signal handler]
 void RemoveNamedTemporaries() noexcept;
 
+// The descriptor a name stands for when it names one of this process's open
+// files (/dev/stdout, /dev/stderr, /dev/fd/3, /proc/self/fd/3); -1
+// otherwise. Such a name is written through that descriptor, at its
+// position, instead of being opened anew (which would restart at the start
+// of a redirected file). [any thread]
+int DescriptorNamed(const std::string& path);
+
 // [loop thread] An OutputFile is used by one thread; what Stream() returns
 // is owned by the file and lives until the next Open.
 class OutputFile {

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "khost/cli/cli.h"
+#include "khost/outputs/output_file.h"
 
 namespace khost {
 
@@ -134,6 +135,33 @@ Status CheckOwnDescriptors(const std::vector<NamedPath>& outputs,
   return {};
 }
 
+// Ok, or a usage error naming the output that is the file standard output
+// or standard error was redirected into (`--record r.csv > r.csv`): what khost
+// prints there would be lost when the output replaces the file, or would tear
+// it. An output that names the stream itself ("-", /dev/stdout, /dev/fd/1)
+// is written through it, and only that stream's redirection is then its own.
+Status CheckStandardStreams(const std::vector<NamedPath>& outputs,
+                            const std::vector<Identity>& written) {
+  static constexpr struct {
+    int Number;
+    const char* Name;
+  } kStreams[] = {{STDOUT_FILENO, "standard output"}, {STDERR_FILENO, "standard error"}};
+  for (const auto& stream : kStreams) {
+    struct stat info {};
+    if (::fstat(stream.Number, &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      const Identity& id = written[i];
+      if (!id.Exists || id.Device != info.st_dev || id.Inode != info.st_ino) continue;
+      if (DescriptorNamed(outputs[i].Path) == stream.Number) continue;
+      return BadInput(outputs[i].What + " " + QuoteArgument(outputs[i].Path) + " is the file " +
+                      stream.Name + " goes to, whose text writing it would lose; send " +
+                      stream.Name + " elsewhere" +
+                      (stream.Number == STDOUT_FILENO ? ", or give the output as -" : ""));
+    }
+  }
+  return {};
+}
+
 bool SameFile(const Identity& a, const Identity& b) {
   if (a.Exists && b.Exists) return a.Device == b.Device && a.Inode == b.Inode;
   return !a.Resolved.empty() && a.Resolved == b.Resolved;
@@ -163,6 +191,7 @@ Status CheckOutputPaths(const std::vector<NamedPath>& outputs,
     }
   }
   if (Status own = CheckOwnDescriptors(outputs, written); !own) return own;
+  if (Status streams = CheckStandardStreams(outputs, written); !streams) return streams;
   for (const NamedPath& input : inputs) {
     const Identity read = IdentityOf(input.Path);
     for (std::size_t i = 0; i < outputs.size(); ++i) {

@@ -63,6 +63,35 @@ TEST(KhostStreams, StandardOutputIsCheckedAndAClosedPipeEndsTheRunQuietly) {
   EXPECT_EQ(r.Err, "");
 }
 
+// Standard output redirected into a file that is also an output would lose
+// the printed text when the output replaces the file: refused before
+// anything is written. Naming the stream itself ("-") writes through it.
+TEST(KhostStreams, AnOutputThatIsTheRedirectedStandardOutputIsRefusedUnlessNamedAsIt) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path shared = w.Path("r.txt");
+  const auto into = [&] {
+    const int fd = open(shared.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    close(fd);
+  };
+  const RunResult refused =
+      w.Run(w.Headless(3, config,
+                       {"--scene", "builtin", "--record", shared.string(), "--print-settings"}),
+            {}, 60, into);
+  EXPECT_EQ(refused.Status, 2) << refused.Err;
+  EXPECT_NE(
+      refused.Err.find("--record '" + shared.string() + "' is the file standard output goes to"),
+      std::string::npos)
+      << refused.Err;
+  EXPECT_EQ(fs::file_size(shared), 0u);
+
+  const RunResult through =
+      w.Run(w.Headless(3, config, {"--scene", "builtin", "--record", "-"}), {}, 60, into);
+  EXPECT_EQ(through.Status, 0) << through.Err;
+  EXPECT_GT(fs::file_size(shared), 0u);
+}
+
 TEST(KhostStreams, TheFileSizeLimitIsANamedFailureAndTheRecordingEndsAtAWholeRow) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
