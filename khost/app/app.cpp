@@ -165,7 +165,7 @@ Status Application::StartHost() {
       ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
                   configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
-  mEngine = std::make_unique<HostEngine>(*scene);
+  mEngine = std::make_unique<HostEngine>(*scene, mErr);
   return {};
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "khost/base/thread_pool.h"
@@ -22,8 +23,9 @@ class HostEngine {
   // The chosen scene (an imported model's crowd or the procedural
   // characters) on a pool as large as the machine, its cycles in the
   // profiler's table and its node count written to the evaluation settings.
-  // [loop thread] shares the imported model with `scene`.
-  explicit HostEngine(const SceneChoice& scene);
+  // A crowd cut by its vertex limit or by the most nodes "Node Count" holds
+  // is said in `err`. [loop thread] shares the imported model with `scene`.
+  HostEngine(const SceneChoice& scene, std::ostream& err);
   // Waits for the last frame's work, then takes the cycles out of the
   // profiler's table. [loop thread]
   ~HostEngine();
@@ -65,6 +67,9 @@ class HostEngine {
   ThreadPool mPool;
   std::unique_ptr<Workload> mWorkload;
   ProfilerFeed mFeed;
+  // Writes the scene's node count to the editor and keeps what it shows.
+  void WriteNodeCount();
+
   int mWrittenNodeCount = -1;
 };
 

@@ -216,6 +216,47 @@ TEST(KhostScene, NodeCountSetsTheCrowdInWholeInstances) {
   EXPECT_EQ(characters, 1);
 }
 
+// A model of 10,001 nodes, one of them a triangle: 24 instances would be
+// more nodes than "Node Count" holds, so the crowd is cut to the 9 it can
+// show, and says so; an edit to the editor's maximum stays within it.
+TEST(KhostScene, ACrowdCutByTheNodeCountsMaximumSaysSo) {
+  Folder f;
+  const fs::path model = f.Path("many.gltf");
+  {
+    std::ofstream out(model);
+    out << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
+        << R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],)"
+        << R"("buffers":[{"byteLength":36,"uri":"data:application/octet-stream;base64,)"
+        << R"(AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],)"
+        << R"("bufferViews":[{"buffer":0,"byteLength":36}],)"
+        << R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",)"
+        << R"("min":[0,0,0],"max":[1,1,0]}],)"
+        << R"("nodes":[{"name":"root","mesh":0,"children":[)";
+    for (int i = 1; i <= 10000; ++i) out << (i > 1 ? "," : "") << i;
+    out << "]}";
+    for (int i = 1; i <= 10000; ++i) out << R"(,{"name":"n)" << i << R"(","translation":[0,1,0]})";
+    out << "]}";
+  }
+  for (const std::string& edit : {std::string(), std::string("Node Count=100000")}) {
+    std::vector<std::string> args = {"--headless", "--scene", model.string(),
+                                     "--frames",   "3",       "--print-settings"};
+    if (!edit.empty()) args.insert(args.end(), {"--set", edit});
+    const fs::path config = f.Config("[Scene]\nFile = builtin\nInstances = 24\n");
+    args.insert(args.end(), {"--config-dir", config.string()});
+    const KhostRun r = f.Khost(args, "cut");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const std::size_t at = r.Out.find("NodeCount=");
+    ASSERT_NE(at, std::string::npos) << r.Out;
+    const int nodes = std::atoi(r.Out.c_str() + at + 10);
+    EXPECT_EQ(nodes, 9 * 10001);
+    EXPECT_NE(r.Err.find("the crowd is cut to 9 instances (" + std::to_string(nodes) +
+                         " nodes) where 24 were asked for: \"Node Count\" holds at most 100000 "
+                         "nodes"),
+              std::string::npos)
+        << r.Err;
+  }
+}
+
 TEST(KhostScene, UnusableScenesAreRefusedBeforeAnyOutputIsWritten) {
   Folder f;
   const fs::path config = f.Config(Application(false, 2));
