@@ -18,6 +18,7 @@
 #include "khost/base/config_files.h"
 #include "khost/base/quoting.h"
 #include "khost/base/status.h"
+#include "khost/cli/cli_values.h"
 #include "khost/cli/run_plan.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/frame_clock.h"
@@ -73,6 +74,9 @@ class Application {
   void StartFrame();
   void Publish(const MeasuredFrame& frame);
   void PollInput();
+  // After a resize: a window beyond what can be drawn, or captured when
+  // --window-screenshot is asked for, is said on stderr.
+  void WarnOfWindowSize();
   double SceneSeconds() const;
   void RunWorkload(double seconds, const EngineSettings& settings);
   void SubmitViewport();
@@ -109,6 +113,9 @@ class Application {
   std::unique_ptr<UiDriver> mDriver;
   std::unique_ptr<Viewport> mViewport;
   std::unique_ptr<ToolLayer> mToolLayer;
+  // The limit a resized window crossed, as last said.
+  enum class SizeLimit { kNone, kCapture, kDrawing };
+  SizeLimit mSizeWarned = SizeLimit::kNone;
 
   // The run.
   long long mFrames = 0;
@@ -371,7 +378,27 @@ void Application::PollInput() {
         !applied) {
       mErr << "khost: the window's new size cannot be used: " << applied.GetError().Message << "\n";
     }
+    WarnOfWindowSize();
   }
+}
+
+void Application::WarnOfWindowSize() {
+  // Said once as the window crosses a limit (a drag resizes it many times),
+  // and again only after it came back within it.
+  const int width = mSurface->Width();
+  const int height = mSurface->Height();
+  const std::string problem = SizeProblem(width, height);
+  const bool drawable = width <= kSurfaceMaxSide && height <= kSurfaceMaxSide;
+  const SizeLimit crossed = !drawable                                      ? SizeLimit::kDrawing
+                            : !problem.empty() && mOutputs.WindowCapture() ? SizeLimit::kCapture
+                                                                           : SizeLimit::kNone;
+  if (crossed != SizeLimit::kNone && crossed != mSizeWarned) {
+    mErr << "khost: the window's " << problem
+         << (crossed == SizeLimit::kDrawing
+                 ? ": it is not drawn until it is made smaller\n"
+                 : ": --window-screenshot fails unless it is made smaller before the run ends\n");
+  }
+  mSizeWarned = crossed;
 }
 
 double Application::SceneSeconds() const {

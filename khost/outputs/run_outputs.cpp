@@ -6,6 +6,7 @@
 
 #include "khost/base/quoting.h"
 #include "khost/base/standard_output.h"
+#include "khost/cli/cli_values.h"
 #include "khost/frame/profiler_feed.h"
 #include "ksurface.h"
 
@@ -83,6 +84,11 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
                             const std::vector<unsigned char>& pixels) {
   const std::string prefix = std::string(flag) + ": ";
+  // A live window can have grown beyond what a capture holds; the message
+  // names the limit.
+  if (const std::string problem = SizeProblem(width, height); !problem.empty()) {
+    return Failure(prefix + "the capture's " + problem);
+  }
   if (pixels.empty()) return Failure(prefix + "the frame could not be read");
   std::string error;
   std::vector<unsigned char> png;
