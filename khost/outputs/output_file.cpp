@@ -401,18 +401,19 @@ Status OutputFile::Commit() {
     if (!mLoss) return mLoss;
     return Fail("an earlier write failed", 0);
   }
+  // A file whose place was lost since the last check (its folder removed;
+  // written in place, the file removed or replaced) is reported as the
+  // check would have, however late the loss came.
+  if (mKind != Kind::kStream) {
+    if (Status lost = WhyLost(); !lost) {
+      Abandon();
+      return lost;
+    }
+  }
   if (mKind == Kind::kReplace && mFd < 0) {
     if (Status created = CreateTemporary(); !created) {
       Abandon();
       return created;
-    }
-  }
-  if (mKind == Kind::kPlaced) {
-    // Written in place: what was written is lost if the file no longer
-    // stands at the path (its folder removed, the file replaced).
-    if (Status lost = WhyLost(); !lost) {
-      Abandon();
-      return lost;
     }
   }
   if (mKind == Kind::kReplace) {

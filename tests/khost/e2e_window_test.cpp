@@ -158,9 +158,12 @@ TEST(KhostLive, LosingTheDisplayFinishesEveryOutputAndFails) {
   // The trace is a whole document, the statistics are written.
   EXPECT_GT(nlohmann::json::parse(ReadAll(trace)).at("traceEvents").size(), 100u);
   EXPECT_EQ(ReadAll(stats).rfind("name,depth,", 0), 0u);
-  // The recording ends with a whole frame: the same cycles as the one before.
-  const auto frames = RecordedFrames(ReadAll(record));
+  // The recording ends with a whole frame: the same cycles as the one
+  // before (but for Tool Paint, which only frames that repaint the tool
+  // have).
+  auto frames = RecordedFrames(ReadAll(record));
   ASSERT_GE(frames.size(), 2u);
+  for (auto& frame : frames) std::erase(frame, "Tool Paint");
   EXPECT_EQ(frames.back(), frames[frames.size() - 2]);
   // The last frame's picture was never read: the screenshot is named as not
   // taken, and nothing is left at its path or beside it.
