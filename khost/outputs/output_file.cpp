@@ -451,6 +451,10 @@ Status OutputFile::WhyLost() const {
   if (!S_ISDIR(info.st_mode)) {
     return Fail("its folder " + QuoteArgument(folder) + " was replaced during the run", 0);
   }
+  // A folder removed while it is the current one still answers for ".".
+  if (info.st_nlink == 0) {
+    return Fail("its folder " + QuoteArgument(folder) + " was removed during the run", 0);
+  }
   // The file being written, where it was put: the placed file at the path,
   // a named temporary at its name. An unnamed temporary has no name to lose.
   const std::string& standing = mKind == Kind::kPlaced ? mTarget : mTemporary;
