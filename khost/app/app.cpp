@@ -1,7 +1,6 @@
 #include "khost/app/app.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,9 +9,9 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "khost/app/display.h"
 #include "khost/app/host_engine.h"
 #include "khost/app/interrupt.h"
-#include "khost/app/lost_display.h"
 #include "khost/app/repaint_policy.h"
 #include "khost/app/run_script.h"
 #include "khost/app/window_layout.h"
@@ -88,7 +87,6 @@ class Application {
   // Between frames.
   void CaptureClosingWindow();
 
-  bool ChooseHeadless() const;
   Status CreateSurface();
   Status ApplyLayout(const WindowLayout& layout);
   void PlaceViewport();
@@ -187,21 +185,6 @@ Status Application::OpenTool() {
   return {};
 }
 
-bool Application::ChooseHeadless() const {
-  const bool headless = mPlan.Headless || !KSurface_DisplayAvailable();
-  if (headless && !mPlan.Headless) {
-    // A display was named but could not be opened: say so, or the user
-    // waits for a window that never comes.
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 && *x11) || (wayland && *wayland)) {
-      mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
-           << EchoText((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
-    }
-  }
-  return headless;
-}
-
 Status Application::CreateSurface() {
   std::string error;
   const int width = mLayout.WindowWidth();
@@ -237,7 +220,7 @@ Status Application::OpenSurface() {
       !room) {
     return room;
   }
-  mHeadless = ChooseHeadless();
+  mHeadless = ChooseHeadless(mPlan.Headless, mErr);
   if (Status created = CreateSurface(); !created) return created;
   // Without a viewport on screen the characters still go to the GPU's
   // buffers each frame; only the drawing is left out.

@@ -1,12 +1,5 @@
-// A live run whose display is lost (its X server ends, the connection
-// breaks) ends as a closed window ends it, but without drawing: the window
-// system's library cannot go on past the call that found the loss, so the
-// run is finished from there. The frames measured so far go to the outputs
-// (the frame under way is dropped), every output is finished (a picture not
-// yet read is named as not taken), khost names the lost display on standard
-// error and exits with status 1.
-//
-// Every call: [loop thread].
+// The display under a run: whether a live run gets one, and what losing it
+// does. Every call: [loop thread].
 #pragma once
 
 #include <functional>
@@ -16,6 +9,18 @@
 
 namespace khost {
 
+// Whether the run draws headless: when `asked`, or when no display can be
+// opened. A display named in the environment that cannot be opened is said
+// on `err`, or the user waits for a window that never comes.
+bool ChooseHeadless(bool asked, std::ostream& err);
+
+// A live run whose display is lost (its X server ends, the connection
+// breaks) ends as a closed window ends it, but without drawing: the window
+// system's library cannot go on past the call that found the loss, so the
+// run is finished from there. The frames measured so far go to the outputs
+// (the frame under way is dropped), every output is finished (a picture not
+// yet read is named as not taken), khost names the lost display on standard
+// error and exits with status 1.
 class LostDisplayEnd {
  public:
   LostDisplayEnd() = default;

@@ -1,7 +1,8 @@
-#include "khost/app/lost_display.h"
+#include "khost/app/display.h"
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <exception>
 #include <utility>
 
@@ -11,6 +12,18 @@
 #include "ksurface.h"
 
 namespace khost {
+
+bool ChooseHeadless(bool asked, std::ostream& err) {
+  if (asked) return true;
+  if (KSurface_DisplayAvailable()) return false;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((x11 && *x11) || (wayland && *wayland)) {
+    err << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
+        << EchoText((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
+  }
+  return true;
+}
 
 void LostDisplayEnd::Arm(std::function<Status()> finish, std::ostream& out, std::ostream& err) {
   mFinish = std::move(finish);
