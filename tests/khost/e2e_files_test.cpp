@@ -1,5 +1,6 @@
 // End-to-end: the files and streams a run writes, replaced whole or refused
-// before the run, and what happens when one cannot be finished.
+// before the run, and what happens when one cannot be finished or loses its
+// place during the run.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

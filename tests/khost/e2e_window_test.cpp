@@ -1,6 +1,6 @@
 // End-to-end: the pictures khost writes and shows: the headless captures,
-// the live window under Xvfb, the viewport beside the tool and the
-// tool's minimum size.
+// the live window under Xvfb (and its display lost under a run), the
+// viewport beside the tool and the tool's minimum size.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
