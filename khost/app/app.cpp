@@ -1,7 +1,6 @@
 #include "khost/app/app.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +9,7 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "khost/app/display.h"
 #include "khost/app/host_engine.h"
 #include "khost/app/interrupt.h"
 #include "khost/app/repaint_policy.h"
@@ -55,6 +55,8 @@ class Application {
   Application& operator=(const Application&) = delete;
 
   Status Run();
+  // Finishing an output failed (a write, or its place lost during the run).
+  bool OutputsFailed() const { return mOutputsFailed; }
 
  private:
   // Start-up, in order.
@@ -67,6 +69,9 @@ class Application {
   // The frames, then the outputs' end.
   Status Loop();
   Status Finish();
+  // The display was lost (in the middle of a frame): the run ends as the
+  // window's closing ends it, without drawing.
+  Status EndWithoutDisplay();
   void Shutdown();
 
   // A frame, and its steps in order.
@@ -86,7 +91,6 @@ class Application {
   // Between frames.
   void CaptureClosingWindow();
 
-  bool ChooseHeadless() const;
   Status CreateSurface();
   Status ApplyLayout(const WindowLayout& layout);
   void PlaceViewport();
@@ -127,6 +131,9 @@ class Application {
   FrameCapture mCapture;
   RepaintPolicy mRepaint;
   RunOutputs mOutputs;
+  bool mOutputsFailed = false;
+  bool mDisplayLost = false;           // nothing may draw
+  LostDisplayEnd mLostDisplay;         // a live run's, once its outputs are open
   std::unique_ptr<RunScript> mScript;  // once the tool can take input
 };
 
@@ -141,6 +148,7 @@ Status Application::Run() {
     return checked;
   }
   if (Status opened = OpenOutputs(); !opened) return opened;
+  if (!mHeadless) mLostDisplay.Arm([this] { return EndWithoutDisplay(); }, mOut, mErr);
   const Status looped = Loop();
   // The last frame is whole once the loop ends: its period ends with the
   // run. It goes to the frame outputs only, so the profiler's numbers stay
@@ -184,21 +192,6 @@ Status Application::OpenTool() {
   return {};
 }
 
-bool Application::ChooseHeadless() const {
-  const bool headless = mPlan.Headless || !KSurface_DisplayAvailable();
-  if (headless && !mPlan.Headless) {
-    // A display was named but could not be opened: say so, or the user
-    // waits for a window that never comes.
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 && *x11) || (wayland && *wayland)) {
-      mErr << "khost: cannot open the display " << ((x11 && *x11) ? "DISPLAY=" : "WAYLAND_DISPLAY=")
-           << EchoText((x11 && *x11) ? x11 : wayland) << "; drawing headless instead\n";
-    }
-  }
-  return headless;
-}
-
 Status Application::CreateSurface() {
   std::string error;
   const int width = mLayout.WindowWidth();
@@ -234,7 +227,7 @@ Status Application::OpenSurface() {
       !room) {
     return room;
   }
-  mHeadless = ChooseHeadless();
+  mHeadless = ChooseHeadless(mPlan.Headless, mErr);
   if (Status created = CreateSurface(); !created) return created;
   // Without a viewport on screen the characters still go to the GPU's
   // buffers each frame; only the drawing is left out.
@@ -330,6 +323,7 @@ void Application::PaintTool() {
 }
 
 void Application::DrawAndFinish() {
+  if (mDisplayLost) return;
   // Scripted input draws outside the frame loop; finishing each of these
   // drawings keeps the renderer from piling up their commands.
   mToolLayer->Begin();
@@ -465,8 +459,10 @@ Status Application::Loop() {
   for (long long i = 0; i < mFrames; ++i) {
     const bool last = i + 1 == mFrames;
     Frame(last);
-    // A recording or trace that failed ends the run with the next frame.
-    if (mOutputs.Measured().OutputFailed() && mFrames > i + 2) mFrames = i + 2;
+    // An output that failed (a recording's or trace's write, any output's
+    // place lost) ends the run with the next frame.
+    mOutputs.CheckPlaces();
+    if (mOutputs.OutputFailed() && mFrames > i + 2) mFrames = i + 2;
     if (InterruptSignal() != 0) {
       // Asked to stop: this frame is the last, as when the window closes.
       if (!last) CaptureClosingWindow();
@@ -487,16 +483,19 @@ Status Application::Loop() {
 }
 
 Status Application::Finish() {
+  mLostDisplay.Disarm();
   RunOutputs::Ending ending;
   ending.ToolWidth = mToolLayer->Width();
   ending.ToolHeight = mToolLayer->Height();
   ending.WindowWidth = mSurface->Width();
   ending.WindowHeight = mSurface->Height();
+  ending.DisplayLost = mDisplayLost;
   // The statistics read the cycles once the workload's last frame is done,
   // with what the display selector shows now, whichever input chose it.
   mEngine->Drain();
   ending.Rows = mEngine->ChartRows(DisplayedSlot(mDriver->FindFirstList()));
   if (Status finished = mOutputs.Finish(ending, mScript->Report(), mOut, mErr); !finished) {
+    mOutputsFailed = true;
     return finished;
   }
   if (mPlan.PrintSettings) PrintSettings(mOut);
@@ -504,7 +503,14 @@ Status Application::Finish() {
   return {};
 }
 
+Status Application::EndWithoutDisplay() {
+  mDisplayLost = true;
+  const Status ended = mScript->End();
+  return Both(ended, Finish());
+}
+
 void Application::Shutdown() {
+  mLostDisplay.Disarm();
   if (mEngine) mEngine->Drain();
   mDriver.reset();
   if (mSurface) mSurface->MakeCurrent();
@@ -533,9 +539,10 @@ int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";
     if (const int signal = InterruptSignal(); signal != 0) {
-      // The outputs are finished (or named above when they could not be).
+      // The outputs are finished (or named above when they could not be:
+      // then the run failed, whatever stopped it).
       err << "khost: interrupted by " << SignalName(signal) << "\n";
-      return SignalExitCode(signal);
+      if (!app.OutputsFailed()) return SignalExitCode(signal);
     }
     return ExitCode(status.Code());
   } catch (const std::exception& e) {

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "khost/base/status.h"
-#include "khost/outputs/output_file.h"
+#include "khost/outputs/temporary_names.h"
 
 namespace khost {
 

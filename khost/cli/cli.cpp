@@ -362,8 +362,8 @@ std::string UsageText(const char* programName) {
   AppendWrapped(
       out,
       "Exit status: " + code(ExitStatus::kSuccess) + " success; " + code(ExitStatus::kFailure) +
-          " failure (module, surface, or a file or standard output that cannot be "
-          "written); " +
+          " failure (module, surface, a lost display, or a file or standard output that "
+          "cannot be written, even when a signal stopped the run); " +
           code(ExitStatus::kBadInput) + " bad input; " + std::to_string(SignalExitCode(0)) +
           "+N stopped by signal N (" + std::to_string(SignalExitCode(SIGINT)) + " for Ctrl-C); " +
           std::to_string(ClosedPipeStatus()) +

@@ -42,6 +42,11 @@ Status MeasuredRun::PlaceRecording() {
   return Prefixed("--record: ", mRecordFile.PlaceNow());
 }
 
+void MeasuredRun::CheckPlaces() {
+  if (mRecorder) mRecordFile.CheckPlace();
+  if (mTrace) mTraceFile.CheckPlace();
+}
+
 Status MeasuredRun::Finish() {
   Status status;
   // Committed even when finishing failed: that reports the failure and

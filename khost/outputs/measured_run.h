@@ -29,8 +29,12 @@ class MeasuredRun {
   // been accepted, so that a refused input leaves the file there alone.
   Status PlaceRecording();
 
+  // Checks that the recording and the trace can still reach their paths
+  // (OutputFile::CheckPlace).
+  void CheckPlaces();
+
   // An output written during the run failed (its reader stalled, the disk
-  // filled): the run may as well end.
+  // filled, its place was lost): the run may as well end.
   bool OutputFailed() const { return mRecordFile.Failed() || mTraceFile.Failed(); }
 
   // Ends the writing (the last frame was taken) and closes the files; a

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "khost/base/standard_output.h"
 #include "khost/cli/cli.h"
@@ -56,18 +57,6 @@ bool MayStall(int fd) {
   return ::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
 }
 
-// The named temporaries that exist now, for RemoveNamedTemporaries, which
-// runs in a signal handler: a fixed table that is never reallocated, each
-// entry published by an atomic state once its name is written in full.
-constexpr int kMaxNamed = 32;
-enum : int { kFree = 0, kFilling = 1, kNamed = 2 };
-struct NamedEntry {
-  std::atomic<int> State{kFree};
-  char Name[PATH_MAX];
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-NamedEntry gNamed[kMaxNamed];
-
 }  // namespace
 
 int DescriptorNamed(const std::string& path) {
@@ -80,28 +69,6 @@ int DescriptorNamed(const std::string& path) {
     if (ParseCount(path.substr(length), 0, INT_MAX, value)) return value;
   }
   return -1;
-}
-
-int RegisterTemporaryName(const std::string& path) {
-  if (path.size() >= PATH_MAX) return -1;
-  for (int i = 0; i < kMaxNamed; ++i) {
-    int expected = kFree;
-    if (!gNamed[i].State.compare_exchange_strong(expected, kFilling)) continue;
-    std::memcpy(gNamed[i].Name, path.c_str(), path.size() + 1);
-    gNamed[i].State.store(kNamed);
-    return i;
-  }
-  return -1;
-}
-
-void ForgetTemporaryName(int entry) {
-  if (entry >= 0 && entry < kMaxNamed) gNamed[entry].State.store(kFree);
-}
-
-void RemoveNamedTemporaries() noexcept {
-  for (NamedEntry& entry : gNamed) {
-    if (entry.State.load() == kNamed) ::unlink(entry.Name);
-  }
 }
 
 OutputFile::~OutputFile() {
@@ -170,6 +137,7 @@ Status OutputFile::Open(const std::string& path) {
   mPath = path;
   mTarget.clear();
   mFailed = false;
+  mLoss = {};
   mWaitForReader = false;
   mStandardOutput = false;
   mReaderGone = false;
@@ -373,6 +341,7 @@ Status OutputFile::WriteAll(const char* bytes, std::size_t size, std::size_t& wr
 Status OutputFile::Write(const void* data, std::size_t size) {
   if (mKind == Kind::kNone) return Fail("it is not open", 0);
   if (mReaderGone) return {};
+  if (!mLoss) return mLoss;
   if (mFailed) return Fail("an earlier write failed", 0);
   if (mKind == Kind::kReplace && mFd < 0) {
     if (Status created = CreateTemporary(); !created) return created;
@@ -429,28 +398,22 @@ Status OutputFile::Commit() {
   if (mFailed) {
     Abandon();
     if (mReaderGone) return {};
+    if (!mLoss) return mLoss;
     return Fail("an earlier write failed", 0);
+  }
+  // A file whose place was lost since the last check (its folder removed;
+  // written in place, the file removed or replaced) is reported as the
+  // check would have, however late the loss came.
+  if (mKind != Kind::kStream) {
+    if (Status lost = WhyLost(); !lost) {
+      Abandon();
+      return lost;
+    }
   }
   if (mKind == Kind::kReplace && mFd < 0) {
     if (Status created = CreateTemporary(); !created) {
       Abandon();
       return created;
-    }
-  }
-  if (mKind == Kind::kPlaced) {
-    // Written in place: what was written is lost if the file no longer
-    // stands at the path (its folder removed, the file replaced).
-    struct stat opened {};
-    struct stat named {};
-    if (::fstat(mFd, &opened) != 0 || ::stat(mTarget.c_str(), &named) != 0 ||
-        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
-      const std::string folder = FolderOf(mTarget);
-      struct stat info {};
-      Abandon();
-      if (::stat(folder.c_str(), &info) != 0) {
-        return Fail("its folder " + QuoteArgument(folder) + " was removed during the run", 0);
-      }
-      return Fail("it was removed or replaced during the run", 0);
     }
   }
   if (mKind == Kind::kReplace) {
@@ -474,6 +437,55 @@ Status OutputFile::Commit() {
   }
   mKind = Kind::kNone;
   return {};
+}
+
+Status OutputFile::WhyLost() const {
+  const std::string folder = FolderOf(mTarget);
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return Fail("its folder " + QuoteArgument(folder) + " was removed during the run", 0);
+    }
+    return Fail("its folder " + QuoteArgument(folder) + " can no longer be reached", errno);
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    return Fail("its folder " + QuoteArgument(folder) + " was replaced during the run", 0);
+  }
+  // A folder removed while it is the current one still answers for ".".
+  if (info.st_nlink == 0) {
+    return Fail("its folder " + QuoteArgument(folder) + " was removed during the run", 0);
+  }
+  // The file being written, where it was put: the placed file at the path,
+  // a named temporary at its name. An unnamed temporary has no name to lose.
+  const std::string& standing = mKind == Kind::kPlaced ? mTarget : mTemporary;
+  const char* what = mKind == Kind::kPlaced ? "it" : "its temporary";
+  if (mFd >= 0 && !standing.empty()) {
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(mFd, &opened) != 0) return Fail("it can no longer be written", errno);
+    if (::stat(standing.c_str(), &named) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) {
+        return Fail(std::string(what) + " was removed or moved away during the run", 0);
+      }
+      return Fail(std::string(what) + " can no longer be reached", errno);
+    }
+    if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+      return Fail(std::string(what) + " was replaced during the run", 0);
+    }
+  }
+  // What is still to be put in place needs a folder that takes files.
+  if (mKind == Kind::kReplace && ::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return Fail("its folder " + QuoteArgument(folder) + " is no longer writable", errno);
+  }
+  return {};
+}
+
+void OutputFile::CheckPlace() {
+  if (mFailed || (mKind != Kind::kReplace && mKind != Kind::kPlaced)) return;
+  if (Status lost = WhyLost(); !lost) {
+    mFailed = true;
+    mLoss = std::move(lost);
+  }
 }
 
 Status OpenOutputFile(OutputFile& file, const std::string& path, const char* flag) {

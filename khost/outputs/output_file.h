@@ -30,6 +30,7 @@
 // the closed pipe's status (standard_output.h).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <ostream>
@@ -37,19 +38,9 @@
 #include <string>
 
 #include "khost/base/status.h"
+#include "khost/outputs/temporary_names.h"
 
 namespace khost {
-
-// The named temporaries of every OutputFile (those a file system without
-// unnamed files needs, and those a Commit names for a moment before moving
-// them into place) are listed in a fixed table, so that a process that must
-// end at once removes them. Register gives the entry (-1: the table is full
-// or the name too long); Forget takes it out. [any thread] the table copies
-// `path`.
-int RegisterTemporaryName(const std::string& path);
-void ForgetTemporaryName(int entry);
-// [any thread] [signal handler]
-void RemoveNamedTemporaries() noexcept;
 
 // The descriptor a name stands for when it names one of this process's open
 // files (/dev/stdout, /dev/stderr, /dev/fd/3, /proc/self/fd/3); -1
@@ -92,6 +83,15 @@ class OutputFile {
   // A stream is unchanged.
   Status PlaceNow();
 
+  // Whether the output can still reach its path: its folder is there and
+  // takes files, and what is being written (the placed file, a named
+  // temporary) still stands where it was put. A few stat calls, made at
+  // most once per kPlaceCheckPeriod by the run's loop. A loss fails the
+  // output (Failed() answers true, so a recording ends the run), and Write
+  // and Commit report it. A stream has no place to lose.
+  void CheckPlace();
+  static constexpr std::chrono::seconds kPlaceCheckPeriod{1};
+
   // Ends the output (flushing the stream first): a replaced file takes its
   // new content in one step, a stream is closed. Fails when the content did
   // not reach the target whole (a replaced file then keeps its old content;
@@ -122,6 +122,8 @@ class OutputFile {
   Status CreateTemporary();
   Status NameTemporary();
   Status MoveIntoPlace();
+  // Why the output can no longer reach its path; Ok when it can.
+  Status WhyLost() const;
   // Writes all of `bytes`; `written` says how many reached the file.
   Status WriteAll(const char* bytes, std::size_t size, std::size_t& written);
   void Abandon();
@@ -137,6 +139,7 @@ class OutputFile {
   int mFd = -1;              // the temporary, the placed file or the stream
   bool mWaitForReader = false;   // kStream: a pipe, socket or device whose reader may stall
   bool mFailed = false;          // a write failed: Commit must not replace the target
+  Status mLoss;                  // why the output lost its place, once CheckPlace found it
   bool mStandardOutput = false;  // kStream: the process's standard output
   bool mReaderGone = false;      // standard output's reader has gone: writes are dropped
   std::unique_ptr<Buffer> mBuffer;

@@ -62,6 +62,25 @@ Status RunOutputs::FinishReport(RunReport& report, std::ostream& notes) {
   return Both(status, report.Apply(notes));
 }
 
+void RunOutputs::CheckPlaces() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < mNextPlaceCheck) return;
+  mNextPlaceCheck = now + OutputFile::kPlaceCheckPeriod;
+  for (OutputFile* file : {&mScreenshot, &mWindowScreenshot, &mStats, &mCompareCsv, &mTuneCsv}) {
+    if (file->IsOpen()) file->CheckPlace();
+  }
+  mMeasured.CheckPlaces();
+}
+
+bool RunOutputs::OutputFailed() const {
+  if (mMeasured.OutputFailed()) return true;
+  for (const OutputFile* file :
+       {&mScreenshot, &mWindowScreenshot, &mStats, &mCompareCsv, &mTuneCsv}) {
+    if (file->Failed()) return true;
+  }
+  return false;
+}
+
 std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
   std::vector<NamedPath> paths;
   if (request.Screenshot) {
@@ -82,14 +101,18 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
 }
 
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
-                            const std::vector<unsigned char>& pixels) {
+                            const std::vector<unsigned char>& pixels, bool displayLost) {
   const std::string prefix = std::string(flag) + ": ";
   // A live window can have grown beyond what a capture holds; the message
   // names the limit.
   if (const std::string problem = SizeProblem(width, height); !problem.empty()) {
     return Failure(prefix + "the capture's " + problem);
   }
-  if (pixels.empty()) return Failure(prefix + "the frame could not be read");
+  if (pixels.empty()) {
+    return Failure(prefix + (displayLost ? "not taken: the display was lost before the last "
+                                           "frame was read"
+                                         : "the frame could not be read"));
+  }
   std::string error;
   std::vector<unsigned char> png;
   if (!KPng_Encode(width, height, pixels.data(), png, &error)) return Failure(prefix + error);
@@ -106,8 +129,8 @@ Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream&
   Status status = mMeasured.Finish();
   if (report) status = Both(status, FinishReport(*report, notes));
   if (mWantTool) {
-    Status written =
-        WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight, mToolPixels);
+    Status written = WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight,
+                              mToolPixels, ending.DisplayLost);
     if (written && mDefaultScreenshot) {
       std::error_code ec;
       const std::filesystem::path full = std::filesystem::absolute(kDefaultScreenshot, ec);
@@ -117,7 +140,7 @@ Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream&
   }
   if (mWantWindow) {
     status = Both(status, WritePng(mWindowScreenshot, "--window-screenshot", ending.WindowWidth,
-                                   ending.WindowHeight, mWindowPixels));
+                                   ending.WindowHeight, mWindowPixels, ending.DisplayLost));
   }
   if (mStats.IsOpen()) {
     std::ostringstream csv;

@@ -5,6 +5,7 @@
 // output costs nothing and destroys nothing; Finish once, at the end.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -32,6 +33,13 @@ class RunOutputs {
   Status Open(const OutputRequest& request, FrameCapture& capture);
 
   MeasuredRun& Measured() { return mMeasured; }
+  // Checks that every output can still reach its path (OutputFile::
+  // CheckPlace), at most once per OutputFile::kPlaceCheckPeriod however
+  // often it is called. [loop thread] between frames.
+  void CheckPlaces();
+  // An output failed while the run goes (a write, or its place lost): the
+  // run may as well end; Finish names it.
+  bool OutputFailed() const;
   // Where the last frame's pictures go; null when not asked for.
   std::vector<unsigned char>* ToolCapture() { return mWantTool ? &mToolPixels : nullptr; }
   std::vector<unsigned char>* WindowCapture() { return mWantWindow ? &mWindowPixels : nullptr; }
@@ -43,6 +51,7 @@ class RunOutputs {
     int WindowWidth = 0;
     int WindowHeight = 0;
     std::vector<ChartRow> Rows;  // the chart's rows, for --stats
+    bool DisplayLost = false;    // a picture not read yet cannot be read any more
   };
   // Finishes every output in order: the recording and the trace, the
   // run's report (`report`, null for none: the comparison's table or the
@@ -56,7 +65,7 @@ class RunOutputs {
 
  private:
   Status WritePng(OutputFile& file, const char* flag, int width, int height,
-                  const std::vector<unsigned char>& pixels);
+                  const std::vector<unsigned char>& pixels, bool displayLost);
 
   // The report's CSV file: the one of these the run asks for.
   Status FinishReport(RunReport& report, std::ostream& notes);
@@ -74,6 +83,7 @@ class RunOutputs {
   bool mTextToStdout = false;  // a text output is standard output
   std::vector<unsigned char> mToolPixels;
   std::vector<unsigned char> mWindowPixels;
+  std::chrono::steady_clock::time_point mNextPlaceCheck{};
 };
 
 }  // namespace khost

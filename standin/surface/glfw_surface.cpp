@@ -3,14 +3,20 @@
 #define GLFW_INCLUDE_NONE
 #include <GL/gl.h>
 #include <GLFW/glfw3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/ktoolkit.h"
 #include "ksurface.h"
 #include "surface_internal.h"
+
+// Last: Xlib defines short macro names (Status, None, Bool).
+#include <X11/Xlib.h>
 
 namespace ksurface {
 
@@ -113,12 +119,39 @@ bool NamedDisplay() {
   return (x11 && *x11) || (wayland && *wayland);
 }
 
+// The display's loss. Xlib calls its I/O error handler when the connection
+// to the X server breaks, from whichever call found it, and ends the
+// process with exit() once the handler returns; returning into the window
+// library and the GL driver with a dead connection is not safe either, so
+// the handler never returns: the hook finishes what it must, then the
+// process ends with _exit (exit() would run static destructors under the
+// threads still running).
+std::atomic<KSurfaceDisplayLost> gLostHook{nullptr};
+std::atomic<void*> gLostContext{nullptr};
+
+int OnConnectionLost(Display* display) {
+  static std::atomic<bool> once{false};
+  // A loss found again while the hook runs ends the process at once.
+  if (once.exchange(true)) ::_exit(1);
+  const char* name = display ? DisplayString(display) : nullptr;
+  if (!name || !*name) name = std::getenv("DISPLAY");
+  if (!name) name = "";
+  if (const KSurfaceDisplayLost hook = gLostHook.load()) hook(name, gLostContext.load());
+  const char* parts[] = {"the display ", name, " was lost\n"};
+  for (const char* part : parts) {
+    if (::write(2, part, std::strlen(part)) < 0) break;
+  }
+  ::_exit(1);
+}
+
 // GLFW stays initialised once it initialised: ending it would unload the
 // OpenGL driver, which every later window would load again (and leak
 // checkers could no longer name the driver's own one-time allocations).
 bool InitGlfw(std::string* error) {
   if (gGlfwReady) return true;
   glfwSetErrorCallback(RecordGlfwError);
+  // Before GLFW opens the display, so that no loss goes unhandled.
+  XSetIOErrorHandler(OnConnectionLost);
   gLastGlfwError.clear();
   if (glfwInit() == GLFW_TRUE) {
     gGlfwReady = true;
@@ -359,4 +392,9 @@ std::unique_ptr<KSurface> KSurface_CreateWindow(int width, int height, const cha
 bool KSurface_DisplayAvailable() {
   if (!NamedDisplay()) return false;
   return InitGlfw(nullptr);
+}
+
+void KSurface_OnDisplayLost(KSurfaceDisplayLost hook, void* context) {
+  gLostContext.store(context);
+  gLostHook.store(hook);
 }

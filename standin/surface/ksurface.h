@@ -94,6 +94,18 @@ std::unique_ptr<KSurface> KSurface_CreateWindow(int width, int height, const cha
 // window library initialises on it.
 bool KSurface_DisplayAvailable();
 
+// What happens when the display under the windows is lost (its X server
+// ends, its connection breaks). The window system's library cannot go on
+// past that point, so the process ends there: `hook` (null: none) runs
+// first, on the thread whose call found the loss, with the display's name.
+// It must not touch a window or a GL context again and should end the
+// process itself; should it return, or without a hook, the surface says the
+// display was lost on standard error and the process exits with status 1
+// (at once: no exit handlers run, as other threads may be in the middle of
+// their work). Process-wide; [any thread], set between a window's calls.
+using KSurfaceDisplayLost = void (*)(const char* display, void* context);
+void KSurface_OnDisplayLost(KSurfaceDisplayLost hook, void* context);
+
 // Encodes width × height RGBA bytes (top row first) as an 8-bit RGBA PNG in
 // memory. False (png emptied) for a size beyond kPngMaxRgbaBytes.
 bool KPng_Encode(int width, int height, const unsigned char* rgba, std::vector<unsigned char>& png,

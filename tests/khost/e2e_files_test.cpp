@@ -1,5 +1,6 @@
 // End-to-end: the files and streams a run writes, replaced whole or refused
-// before the run, and what happens when one cannot be finished.
+// before the run, and what happens when one cannot be finished or loses its
+// place during the run.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -226,6 +227,67 @@ TEST(KhostOutputs, AnOutputThatCannotBeFinishedIsNamedAndTheOthersAreWritten) {
       EXPECT_EQ(FolderEntries(tiny), std::vector<std::string>{"r.csv"});
     }
     EXPECT_EQ(system(("umount '" + tiny.string() + "'").c_str()), 0);
+  }
+}
+
+// A run far longer than the test waits for: only noticing the loss ends it.
+TEST(KhostOutputs, AnOutputLostDuringTheRunEndsItAndTheOthersAreFinished) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path traces = w.Path("traces");
+  fs::create_directories(traces);
+  const fs::path record = w.Path("r.csv");
+  const fs::path trace = traces / "t.json";
+  const fs::path stats = w.Path("s.csv");
+  const std::vector<std::string> args = w.Headless(
+      1000000, config,
+      {"--record", record.string(), "--trace", trace.string(), "--stats", stats.string()});
+
+  // The recording removed while it grows, the trace's folder (its unnamed
+  // temporary in it) removed too: both are named, the statistics and the
+  // screenshot are still written.
+  pid_t pid = w.Start(args);
+  ASSERT_TRUE(WaitForGrowth(record, 4096));
+  fs::remove(record);
+  fs::remove_all(traces);
+  RunResult r = w.Wait(pid, 30);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: cannot write '" + record.string() +
+                       "': it was removed or moved away during the run"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Err.find("--trace: cannot write '" + trace.string() + "': its folder '" +
+                       traces.string() + "' was removed during the run"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(ReadAll(stats).rfind("name,depth,", 0), 0u);
+  EXPECT_EQ(Load(w.Path("s.png")).Width, 800);
+  EXPECT_FALSE(fs::exists(record));
+
+  // The recording replaced by another file, then a stop asked at once: the
+  // other file is left as it is, the trace is finished whole, and the run
+  // fails (status 1, not the signal's) since what was recorded is lost.
+  fs::create_directories(traces);
+  fs::remove(stats);
+  pid = w.Start(args);
+  ASSERT_TRUE(WaitForGrowth(record, 4096));
+  std::ofstream(w.Path("other.csv")) << "someone else's\n";
+  fs::rename(w.Path("other.csv"), record);
+  kill(pid, SIGTERM);
+  r = w.Wait(pid, 30);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("--record: cannot write '" + record.string() +
+                       "': it was replaced during the run"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Err.find("interrupted by SIGTERM"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadAll(record), "someone else's\n");
+  EXPECT_GT(nlohmann::json::parse(ReadAll(trace)).at("traceEvents").size(), 100u);
+  EXPECT_EQ(ReadAll(stats).rfind("name,depth,", 0), 0u);
+  for (const fs::path& folder : {w.Path("."), traces}) {
+    for (const std::string& name : FolderEntries(folder)) {
+      EXPECT_EQ(name.rfind(".khost-", 0), std::string::npos) << name;
+    }
   }
 }
 

@@ -145,16 +145,6 @@ TEST(KhostTrace, SlicesAreRealIntervalsThatNestOnEveryTrack) {
   }
 }
 
-// Waits until `path` holds more than `bytes` bytes (at most 30 s).
-bool WaitForGrowth(const fs::path& path, std::uintmax_t bytes) {
-  for (int i = 0; i < 3000; ++i) {
-    std::error_code ec;
-    if (fs::file_size(path, ec) > bytes && !ec) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 // The statistics' rows follow the chart: the upper block, then what the
 // display selector shows at the end of the run (the whole lower block for
 // DisplayAll), the children with the evaluation depth. The names and depths

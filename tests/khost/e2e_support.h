@@ -190,7 +190,7 @@ class Xvfb {
   ~Xvfb() { Stop(); }
   const std::string& Display() const { return mDisplay; }
 
- private:
+  // Ends the server now (its clients lose their connection).
   void Stop() {
     if (mPid > 0) {
       kill(mPid, SIGTERM);
@@ -198,6 +198,8 @@ class Xvfb {
       mPid = -1;
     }
   }
+
+ private:
   pid_t mPid = -1;
   std::string mDisplay;
 };
@@ -236,6 +238,41 @@ inline std::vector<std::vector<std::string>> ReadCsv(const fs::path& path) {
     rows.push_back(fields);
   }
   return rows;
+}
+
+// Waits until `path` holds more than `bytes` bytes (at most 30 s).
+inline bool WaitForGrowth(const fs::path& path, std::uintmax_t bytes) {
+  for (int i = 0; i < 3000; ++i) {
+    std::error_code ec;
+    if (fs::file_size(path, ec) > bytes && !ec) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A recording's rows by frame, each row's cycle path in order (the header
+// left out). Fails the test on a row without its six fields or on a text
+// that does not end with a line end.
+inline std::vector<std::vector<std::string>> RecordedFrames(const std::string& text) {
+  std::vector<std::vector<std::string>> frames;
+  EXPECT_TRUE(!text.empty() && text.back() == '\n') << "the recording ends inside a row";
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  std::string frame;
+  while (std::getline(in, line)) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 5) << line;
+    const std::size_t first = line.find(',');
+    const std::size_t second = line.find(',', first + 1);
+    const std::size_t third = line.find(',', second + 1);
+    if (third == std::string::npos) continue;
+    if (frames.empty() || line.compare(0, first, frame) != 0) {
+      frame = line.substr(0, first);
+      frames.emplace_back();
+    }
+    frames.back().push_back(line.substr(second + 1, third - second - 1));
+  }
+  return frames;
 }
 
 // A folder's entries by name, sorted.

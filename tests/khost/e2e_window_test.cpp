@@ -1,6 +1,6 @@
 // End-to-end: the pictures khost writes and shows: the headless captures,
-// the live window under Xvfb, the viewport beside the tool and the
-// tool's minimum size.
+// the live window under Xvfb (and its display lost under a run), the
+// viewport beside the tool and the tool's minimum size.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
+#include "khost/base/stopwatch.h"
 #include "khost/e2e_pictures.h"
 #include "khost/e2e_support.h"
-#include "khost/base/stopwatch.h"
 #include "khost/scene/scene.h"
 #include "ksurface.h"
 
@@ -130,6 +130,48 @@ TEST(KhostLive, WindowUnderXvfbShowsTheSamePictureAsHeadless) {
     }
   }
   EXPECT_LT(differing, total / 200) << differing << " of " << total << " pixels differ";
+}
+
+// The X server ending under a live run ends it as a closed window does:
+// every output finished from the frames measured so far, the display named.
+TEST(KhostLive, LosingTheDisplayFinishesEveryOutputAndFails) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+  Xvfb server;
+  if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  const fs::path record = w.Path("r.csv");
+  const fs::path trace = w.Path("t.json");
+  const fs::path stats = w.Path("s.csv");
+  const fs::path shot = w.Path("shot.png");
+  const pid_t pid =
+      w.Start({"--frames", "1000000", "--config-dir", config.string(), "--record", record.string(),
+               "--trace", trace.string(), "--stats", stats.string(), "--screenshot", shot.string()},
+              {{"DISPLAY", server.Display()}, {"WAYLAND_DISPLAY", ""}});
+  ASSERT_TRUE(WaitForGrowth(record, 4096));
+  server.Stop();
+  const RunResult r = w.Wait(pid, 30);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_NE(r.Err.find("khost: the display " + server.Display() + " was lost"), std::string::npos)
+      << r.Err;
+  EXPECT_EQ(r.Err.find("headless"), std::string::npos) << "no window was opened: " << r.Err;
+  // The trace is a whole document, the statistics are written.
+  EXPECT_GT(nlohmann::json::parse(ReadAll(trace)).at("traceEvents").size(), 100u);
+  EXPECT_EQ(ReadAll(stats).rfind("name,depth,", 0), 0u);
+  // The recording ends with a whole frame: the same cycles as the one
+  // before (but for Tool Paint, which only frames that repaint the tool
+  // have).
+  auto frames = RecordedFrames(ReadAll(record));
+  ASSERT_GE(frames.size(), 2u);
+  for (auto& frame : frames) std::erase(frame, "Tool Paint");
+  EXPECT_EQ(frames.back(), frames[frames.size() - 2]);
+  // The last frame's picture was never read: the screenshot is named as not
+  // taken, and nothing is left at its path or beside it.
+  EXPECT_NE(r.Err.find("--screenshot: "), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(shot));
+  for (const std::string& name : FolderEntries(w.Path("."))) {
+    EXPECT_EQ(name.rfind(".khost-", 0), std::string::npos) << name;
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -112,3 +112,7 @@ std::unique_ptr<KSurface> KSurface_CreateWindow(int, int, const char*, std::stri
 bool KSurface_DisplayAvailable() {
   return false;
 }
+
+void KSurface_OnDisplayLost(KSurfaceDisplayLost, void*) {
+  // No windows, so no display to lose.
+}
