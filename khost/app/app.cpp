@@ -18,6 +18,7 @@
 #include "khost/base/config_files.h"
 #include "khost/base/quoting.h"
 #include "khost/base/status.h"
+#include "khost/experiments/recordings_run.h"
 #include "khost/cli/run_plan.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/frame_clock.h"
@@ -502,6 +503,12 @@ void Application::Shutdown() {
 
 int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
   try {
+    // Two recordings compared: no scene, no window, no module.
+    if (plan.Outputs.Measured.CompareRecordings) {
+      const Status compared = CompareRecordingFiles(plan, out, err);
+      if (!compared) err << "khost: " << compared.GetError().Message << "\n";
+      return ExitCode(compared.Code());
+    }
     Application app(plan, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";

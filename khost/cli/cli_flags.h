@@ -22,6 +22,7 @@ enum class ValueKind {
   kSize,        // WxH, each side a number within [Min, Max]
   kText,        // any text but the empty one
   kPath,        // a file or folder khost reads; "-" is refused
+  kPathPair,    // two files khost reads, the next two arguments; each as kPath
   kFileOutput,  // a file khost writes as PNG; "-" is refused
   kTextOutput,  // a text file khost writes; "-" is standard output
 };
@@ -29,6 +30,7 @@ enum class ValueKind {
 // A flag's value as the parser read it, handed to the flag's Store.
 struct FlagValue {
   std::string Text;  // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
+  std::string Second;  // kPathPair: the second file
   int Number = 0;    // kNumber
   int Width = 0;     // kSize
   int Height = 0;
@@ -47,7 +49,11 @@ struct Flag {
   std::string_view Off = {};        // kSize: a value (any case) that asks for none, or empty
   bool Repeats = false;             // may be given more than once (values accumulate)
   std::string_view Needs = {};      // a flag that must be given with this one, or empty
-  std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
+  // Other flags that may be given instead of Needs, or none.
+  std::span<const std::string_view> NeedsOr = {};
+  // A mode of its own that runs no scene: only the flags that name it in
+  // Needs or NeedsOr may be given with it.
+  bool Alone = false;
   std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
   // For --help; '\n' starts a new line. A default or limit it names is
   // written "{name}" and said from the constant the run takes it from
