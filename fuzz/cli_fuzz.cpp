@@ -46,9 +46,13 @@ std::vector<std::string> Unparse(const khost::RunPlan& o) {
   const khost::MeasuredRequest& compared = o.Outputs.Measured;
   if (compared.CompareRecordings) {
     // A mode of its own: only the table's flags go with it.
-    args = {"--compare-recordings", compared.CompareRecordings->Before,
-            compared.CompareRecordings->After, "--compare-depth",
-            std::to_string(compared.Table.Depth), "--clock", khost::ClockName(compared.Clock)};
+    args = {"--compare-recordings",
+            compared.CompareRecordings->Before,
+            compared.CompareRecordings->After,
+            "--compare-depth",
+            std::to_string(compared.Table.Depth),
+            "--clock",
+            khost::ClockName(compared.Clock)};
     if (compared.CompareCsv) args.insert(args.end(), {"--compare-csv", *compared.CompareCsv});
     return args;
   }

@@ -252,7 +252,8 @@ Result<RunPlan> ParseCommandLine(int argc, const char* const* argv) {
     }
     given[row] = true;
     // The flag's values: none, one, or two for a pair.
-    const int count = flag->Kind == ValueKind::kNone ? 0 : flag->Kind == ValueKind::kPathPair ? 2 : 1;
+    int count = flag->Kind == ValueKind::kNone ? 0 : 1;
+    if (flag->Kind == ValueKind::kPathPair) count = 2;
     std::string text;
     Result<FlagValue> value = FlagValue{};
     for (int n = 0; n < count; ++n) {
@@ -363,7 +364,6 @@ void AppendWrapped(std::string& out, std::string_view text, std::size_t column, 
   }
   out += "\n";
 }
-
 
 }  // namespace
 

@@ -481,10 +481,10 @@ constexpr Flag kFlags[] = {
      .Needs = "--compare",
      .NeedsOr = kOrTuneOrRecordings,
      .Example = "cpu",
-     .Help = "what --compare, --tune or --compare-recordings compares (default {clock}): wall, each cycle's "
-             "steady-clock time and the frame period; cpu, each cycle's CPU time on its thread "
-             "and the process's CPU time (every thread) per frame, which other processes' load "
-             "barely moves",
+     .Help = "what --compare, --tune or --compare-recordings compares (default {clock}): wall, "
+             "each cycle's steady-clock time and the frame period; cpu, each cycle's CPU time "
+             "on its thread and the process's CPU time (every thread) per frame, which other "
+             "processes' load barely moves (a recording's cpu_us)",
      .Store = SetClock},
     {.Name = "--help",
      .Alias = "-h",

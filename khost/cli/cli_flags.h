@@ -29,10 +29,10 @@ enum class ValueKind {
 
 // A flag's value as the parser read it, handed to the flag's Store.
 struct FlagValue {
-  std::string Text;  // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
+  std::string Text;    // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
   std::string Second;  // kPathPair: the second file
-  int Number = 0;    // kNumber
-  int Width = 0;     // kSize
+  int Number = 0;      // kNumber
+  int Width = 0;       // kSize
   int Height = 0;
   bool Off = false;  // kSize: the flag's Off value was given
 };
@@ -54,7 +54,7 @@ struct Flag {
   // A mode of its own that runs no scene: only the flags that name it in
   // Needs or NeedsOr may be given with it.
   bool Alone = false;
-  std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
+  std::string_view Example = {};  // a value it takes, for tests and the fuzz driver
   // For --help; '\n' starts a new line. A default or limit it names is
   // written "{name}" and said from the constant the run takes it from
   // (cli.cpp's HelpFacts); "{min}" and "{max}" are the row's range. The same

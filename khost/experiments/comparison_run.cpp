@@ -98,8 +98,8 @@ Status ComparisonRun::SlowerThan(const std::vector<ComparisonRow>& rows, int per
   return khost::SlowerThan(ratios, percent);
 }
 
-ComparisonRun::ComparisonRun(CompareRequest request, CompareTableRequest table,
-                             MeasureClock clock, long long frames)
+ComparisonRun::ComparisonRun(CompareRequest request, CompareTableRequest table, MeasureClock clock,
+                             long long frames)
     : mRequest(std::move(request)), mTable(table), mClock(clock), mFrames(frames) {}
 
 std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) const {
@@ -234,8 +234,9 @@ void ComparisonRun::WriteCsv(const std::vector<ComparisonRow>& rows, std::ostrea
     out << CsvField(row.Cycle.Path) << ',' << row.Cycle.Depth << ','
         << (row.HasA ? RatioText(row.Stats.MedianA, 3) : "") << ','
         << (row.HasB ? RatioText(row.Stats.MedianB, 3) : "") << ','
-        << (both ? RatioText(row.Stats.Ratio, 4) : "") << ',' << (both ? RatioText(row.Stats.Low, 4) : "")
-        << ',' << (both ? RatioText(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
+        << (both ? RatioText(row.Stats.Ratio, 4) : "") << ','
+        << (both ? RatioText(row.Stats.Low, 4) : "") << ','
+        << (both ? RatioText(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
   }
 }
 

@@ -133,12 +133,12 @@ RecordingComparison CompareRecordings(const Recording& before, const Recording& 
   std::map<std::string, long long> rank;
   std::map<std::string, std::pair<const RecordedCycle*, const RecordedCycle*>> cycles;
   long long next = 0;
-  for (const Recording* recording : {&before, &after}) {
-    for (const RecordedCycle& cycle : recording->Cycles) {
+  for (const bool isBefore : {true, false}) {
+    for (const RecordedCycle& cycle : (isBefore ? before : after).Cycles) {
       if (cycle.Depth > depth) continue;
       rank.try_emplace(cycle.Path, next++);
       auto& both = cycles[cycle.Path];
-      (recording == &before ? both.first : both.second) = &cycle;
+      (isBefore ? both.first : both.second) = &cycle;
     }
   }
   for (const auto& [path, both] : cycles) {
@@ -156,9 +156,8 @@ RecordingComparison CompareRecordings(const Recording& before, const Recording& 
     if (both.first) valuesBefore = BlockValues(*both.first, blocksBefore, clock, row.FramesBefore);
     if (both.second) valuesAfter = BlockValues(*both.second, blocksAfter, clock, row.FramesAfter);
     if (row.FramesBefore == 0 && row.FramesAfter == 0) continue;  // ran only in left-out frames
-    for (auto [values, median, p99] :
-         {std::tuple(&valuesBefore, &row.MedianBefore, &row.P99Before),
-          std::tuple(&valuesAfter, &row.MedianAfter, &row.P99After)}) {
+    for (auto [values, median, p99] : {std::tuple(&valuesBefore, &row.MedianBefore, &row.P99Before),
+                                       std::tuple(&valuesAfter, &row.MedianAfter, &row.P99After)}) {
       std::vector<double> all = Pooled(*values);
       *median = MedianInPlace(all);
       *p99 = PercentileInPlace(all, kP99);
@@ -166,13 +165,13 @@ RecordingComparison CompareRecordings(const Recording& before, const Recording& 
     if (row.InBoth()) {
       const BlockComparison medians =
           CompareBlocksAt(valuesBefore, valuesAfter, kConfidence, SeedOf(path));
-      const BlockComparison p99s = CompareBlockPercentiles(valuesBefore, valuesAfter, kP99,
-                                                           kConfidence, SeedOf(path) + 1);
+      const BlockComparison p99s =
+          CompareBlockPercentiles(valuesBefore, valuesAfter, kP99, kConfidence, SeedOf(path) + 1);
       row.Ratio = medians.Ratio;
       row.P99Ratio = p99s.Ratio;
       row.HasInterval = row.FramesBefore >= kMinimumIntervalFrames &&
-                        row.FramesAfter >= kMinimumIntervalFrames &&
-                        std::isfinite(medians.High) && std::isfinite(p99s.High);
+                        row.FramesAfter >= kMinimumIntervalFrames && std::isfinite(medians.High) &&
+                        std::isfinite(p99s.High);
       if (row.HasInterval) {
         row.Low = medians.Low;
         row.High = medians.High;
@@ -199,10 +198,10 @@ std::string VerdictOf(const RecordingComparisonRow& row) {
 
 void PrintRecordingComparison(const RecordingComparison& c, std::ostream& out) {
   out << "Comparison of recordings: before = " << EscapeControls(c.Before)
-      << ", after = " << EscapeControls(c.After) << "; " << c.FramesBefore << " + "
-      << c.FramesAfter << " frames (first and last left out), in " << c.BlocksBefore
-      << " blocks of " << c.BlockBefore << " and " << c.BlocksAfter << " of " << c.BlockAfter
-      << "; " << ClockText(c.Clock) << " (--clock " << ClockName(c.Clock) << ")\n";
+      << ", after = " << EscapeControls(c.After) << "; " << c.FramesBefore << " + " << c.FramesAfter
+      << " frames (first and last left out), in " << c.BlocksBefore << " blocks of "
+      << c.BlockBefore << " and " << c.BlocksAfter << " of " << c.BlockAfter << "; "
+      << ClockText(c.Clock) << " (--clock " << ClockName(c.Clock) << ")\n";
   std::size_t width = 5;
   for (const RecordingComparisonRow& row : c.Rows) {
     width = std::max(width, row.Name.size() + 2 * static_cast<std::size_t>(row.Depth));
@@ -222,16 +221,17 @@ void PrintRecordingComparison(const RecordingComparison& c, std::ostream& out) {
     onlyAfter += row.FramesBefore == 0 ? 1 : 0;
     const bool b = row.FramesBefore > 0;
     const bool a = row.FramesAfter > 0;
-    out << TableLine(width,
-                     {std::string(2 * static_cast<std::size_t>(row.Depth), ' ') +
-                          EscapeControls(row.Name),
-                      number(b, row.MedianBefore, 1), number(a, row.MedianAfter, 1),
-                      number(row.InBoth(), row.Ratio, 3), interval(row.HasInterval, row.Low, row.High),
-                      number(b, row.P99Before, 1), number(a, row.P99After, 1),
-                      number(row.InBoth(), row.P99Ratio, 3),
-                      interval(row.HasInterval, row.P99Low, row.P99High), VerdictOf(row)});
+    out << TableLine(
+        width,
+        {std::string(2 * static_cast<std::size_t>(row.Depth), ' ') + EscapeControls(row.Name),
+         number(b, row.MedianBefore, 1), number(a, row.MedianAfter, 1),
+         number(row.InBoth(), row.Ratio, 3), interval(row.HasInterval, row.Low, row.High),
+         number(b, row.P99Before, 1), number(a, row.P99After, 1),
+         number(row.InBoth(), row.P99Ratio, 3), interval(row.HasInterval, row.P99Low, row.P99High),
+         VerdictOf(row)});
   }
-  out << "Times in microseconds; ratios after/before; the verdict is the medians'.";
+  out << "Times in microseconds; ratios after/before; the verdict is the medians', beyond the "
+      << RatioText(100.0 * kRunToRunTolerance, 0) << " % two runs of the same settings may differ.";
   if (onlyBefore + onlyAfter > 0) {
     out << " Left out of the comparison: " << onlyBefore << " cycle(s) only in before ("
         << EscapeControls(c.Before) << "), " << onlyAfter << " only in after ("

@@ -40,8 +40,10 @@ namespace khost {
 // The counted frames a cycle needs in each recording for an interval: four
 // blocks of four frames.
 inline constexpr long long kMinimumIntervalFrames = 16;
-// How far apart two runs of the same settings may lie: 5 %.
-inline constexpr double kRunToRunTolerance = 0.05;
+// How far apart two runs of the same settings may lie: 10 %. Two runs on
+// a 2-core machine shared with builds differed by up to 9 % in a 300 us
+// cycle with intervals of a few percent.
+inline constexpr double kRunToRunTolerance = 0.10;
 // A difference of the medians too small to call, in microseconds.
 inline constexpr double kNegligibleMicros = 1.0;
 

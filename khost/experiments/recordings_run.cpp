@@ -49,14 +49,14 @@ Status CompareRecordingFiles(const RunPlan& plan, std::ostream& out, std::ostrea
   if (!before) return Prefixed(prefix, before.AsStatus());
   Result<Recording> after = ReadRecording(request.After);
   if (!after) return Prefixed(prefix, after.AsStatus());
-  if (Status apart = CheckOutputPaths(OutputPathsOf(plan.Outputs),
-                                      {{"the recording BEFORE", request.Before},
-                                       {"the recording AFTER", request.After}});
+  if (Status apart = CheckOutputPaths(
+          OutputPathsOf(plan.Outputs),
+          {{"the recording BEFORE", request.Before}, {"the recording AFTER", request.After}});
       !apart) {
     return apart;
   }
-  RecordingsReport report(
-      CompareRecordings(*before, *after, measured.Table.Depth, measured.Clock), measured.Table);
+  RecordingsReport report(CompareRecordings(*before, *after, measured.Table.Depth, measured.Clock),
+                          measured.Table);
   FrameCapture capture;
   RunOutputs outputs;
   if (Status opened = outputs.Open(plan.Outputs, capture); !opened) return opened;

@@ -23,8 +23,8 @@ Status SlowerThan(const std::vector<GatedRatio>& ratios, int percent) {
              ", 95% interval [" + RatioText(r.Low, 3) + ", " + RatioText(r.High, 3) + "]";
   }
   if (named.empty()) return {};
-  return Slower("--fail-if-slower: slower than " + RatioText(limit, 2) + " times, measured:" +
-                named);
+  return Slower("--fail-if-slower: slower than " + RatioText(limit, 2) +
+                " times, measured:" + named);
 }
 
 }  // namespace khost

@@ -18,7 +18,8 @@
 namespace khost {
 
 // The recording's first line: its columns (recording_read.h reads them).
-inline constexpr std::string_view kRecordingColumns = "frame,time_ms,cycle,depth,duration_us,cpu_us";
+inline constexpr std::string_view kRecordingColumns =
+    "frame,time_ms,cycle,depth,duration_us,cpu_us";
 
 // kRecordingColumns: one line per cycle that
 // ran in a frame, flushed at the end of a frame once kFrameOutputFlush has

@@ -87,7 +87,8 @@ class Reader {
       return Refuse(1, "not a recording: the first line is " + QuoteArgument(line) +
                            ", a recording's is " + std::string(kRecordingColumns));
     }
-    if (mIn.eof()) return Refuse(1, "the line is cut off (no line end): the recording is truncated");
+    if (mIn.eof())
+      return Refuse(1, "the line is cut off (no line end): the recording is truncated");
     std::vector<std::string> fields;
     long long frame = -1;
     std::unordered_map<std::string, std::size_t> byPath;
@@ -153,8 +154,8 @@ class Reader {
                                  ", at depth " + std::to_string(cycle.Depth) + " before");
       }
       if (lastFrame[found->second] == frame) {
-        return Refuse(start, "cycle " + QuoteArgument(path) + " twice in frame " +
-                                 std::to_string(frame));
+        return Refuse(start,
+                      "cycle " + QuoteArgument(path) + " twice in frame " + std::to_string(frame));
       }
       lastFrame[found->second] = frame;
       cycle.Frames.push_back(recording.FrameCount - 1);

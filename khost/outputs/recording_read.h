@@ -29,7 +29,7 @@ struct RecordedCycle {
 };
 
 struct Recording {
-  std::string Name;         // the file, as given
+  std::string Name;          // the file, as given
   long long FrameCount = 0;  // the frames it holds
   // Every cycle, in the order the recording first names it (a frame's lines
   // follow the chart's order).
