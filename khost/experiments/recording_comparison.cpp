@@ -89,14 +89,20 @@ std::vector<long long> OrderKey(const std::string& path,
 }
 
 // One line of the table: the cycle, both medians, their ratio and its
-// interval, both p99s, theirs, and the verdict, in --compare's columns.
+// interval, both p99s, theirs, and the verdict, in --compare's columns
+// (each widened to its text when that is longer).
 std::string TableLine(std::size_t width, const std::array<std::string, 10>& cells) {
-  char line[768];
-  std::snprintf(line, sizeof(line), "%-*s %13s %13s %8s  %-19s %13s %13s %8s  %-19s %s\n",
-                static_cast<int>(width), cells[0].c_str(), cells[1].c_str(), cells[2].c_str(),
-                cells[3].c_str(), cells[4].c_str(), cells[5].c_str(), cells[6].c_str(),
-                cells[7].c_str(), cells[8].c_str(), cells[9].c_str());
-  return line;
+  constexpr std::size_t kWidths[] = {0, 13, 13, 8, 19, 13, 13, 8, 19, 0};
+  constexpr bool kLeft[] = {true, false, false, false, true, false, false, false, true, true};
+  constexpr const char* kBefore[] = {"", " ", " ", " ", "  ", " ", " ", " ", "  ", " "};
+  std::string line;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const std::size_t w = i == 0 ? width : kWidths[i];
+    const std::string pad(cells[i].size() < w ? w - cells[i].size() : 0, ' ');
+    line += kBefore[i];
+    line += kLeft[i] ? cells[i] + (i + 1 < cells.size() ? pad : "") : pad + cells[i];
+  }
+  return line + "\n";
 }
 
 // The verdict on a row's medians and their interval, beyond what two runs

@@ -1,5 +1,6 @@
 #include "khost/experiments/slower_gate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -9,8 +10,11 @@ namespace khost {
 
 std::string RatioText(double value, int decimals) {
   if (std::isinf(value)) return "inf";
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  // As long as the number needs: a recording may hold any finite time.
+  const int length = std::snprintf(nullptr, 0, "%.*f", decimals, value);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+  std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
+  text.pop_back();
   return text;
 }
 
