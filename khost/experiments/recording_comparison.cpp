@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <tuple>
 
