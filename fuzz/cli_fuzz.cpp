@@ -43,6 +43,19 @@ khost::Result<khost::RunPlan> Parse(const std::vector<std::string>& args) {
 // The options as a command line that asks for exactly them.
 std::vector<std::string> Unparse(const khost::RunPlan& o) {
   std::vector<std::string> args;
+  const khost::MeasuredRequest& compared = o.Outputs.Measured;
+  if (compared.CompareRecordings) {
+    // A mode of its own: only the table's flags go with it.
+    args = {"--compare-recordings",
+            compared.CompareRecordings->Before,
+            compared.CompareRecordings->After,
+            "--compare-depth",
+            std::to_string(compared.Table.Depth),
+            "--clock",
+            khost::ClockName(compared.Clock)};
+    if (compared.CompareCsv) args.insert(args.end(), {"--compare-csv", *compared.CompareCsv});
+    return args;
+  }
   if (o.Help) args.push_back("--help");
   if (o.Headless) args.push_back("--headless");
   if (o.PrintSettings) args.push_back("--print-settings");
@@ -71,7 +84,9 @@ std::vector<std::string> Unparse(const khost::RunPlan& o) {
     const khost::CompareRequest& c = *measured.Compare;
     args.insert(args.end(), {"--compare", c.Caption + "=" + c.ValueA + "," + c.ValueB});
     args.insert(args.end(), {"--compare-block", std::to_string(c.Block)});
-    args.insert(args.end(), {"--compare-depth", std::to_string(c.Depth)});
+  }
+  if (measured.Compare) {
+    args.insert(args.end(), {"--compare-depth", std::to_string(measured.Table.Depth)});
   }
   if (measured.CompareCsv) args.insert(args.end(), {"--compare-csv", *measured.CompareCsv});
   if (o.Tune) {
@@ -124,8 +139,13 @@ bool Same(const khost::RunPlan& a, const khost::RunPlan& b) {
   }
   if (am.Compare &&
       (am.Compare->Caption != bm.Compare->Caption || am.Compare->ValueA != bm.Compare->ValueA ||
-       am.Compare->ValueB != bm.Compare->ValueB || am.Compare->Block != bm.Compare->Block ||
-       am.Compare->Depth != bm.Compare->Depth)) {
+       am.Compare->ValueB != bm.Compare->ValueB || am.Compare->Block != bm.Compare->Block)) {
+    return false;
+  }
+  if (am.CompareRecordings.has_value() != bm.CompareRecordings.has_value() ||
+      (am.CompareRecordings && (am.CompareRecordings->Before != bm.CompareRecordings->Before ||
+                                am.CompareRecordings->After != bm.CompareRecordings->After)) ||
+      am.Table.Depth != bm.Table.Depth) {
     return false;
   }
   if (a.Tune && (a.Tune->Settings != b.Tune->Settings || a.Tune->Target != b.Tune->Target ||
@@ -166,9 +186,16 @@ void CheckAccepted(const khost::RunPlan& o) {
   const khost::MeasuredRequest& measured = o.Outputs.Measured;
   if (measured.Compare) {
     inRange("--compare-block", measured.Compare->Block);
-    inRange("--compare-depth", measured.Compare->Depth);
   }
+  inRange("--compare-depth", measured.Table.Depth);
   if (o.Tune) inRange("--tune-block", o.Tune->Block);
+  if (const auto& recordings = measured.CompareRecordings) {
+    for (const std::string* path : {&recordings->Before, &recordings->After}) {
+      if (path->empty() || *path == "-" || khost::FindFlag(*path)) {
+        Broken("a recording's path accepted that names none", *path);
+      }
+    }
+  }
   for (const auto* text : {&o.ModulePath, &o.ConfigDir, &o.Outputs.Screenshot, &o.Outputs.Stats,
                            &o.Outputs.WindowScreenshot, &measured.Record, &measured.Trace,
                            &measured.CompareCsv, &measured.TuneCsv}) {

@@ -20,6 +20,7 @@
 #include "khost/base/status.h"
 #include "khost/cli/cli_values.h"
 #include "khost/cli/run_plan.h"
+#include "khost/experiments/recordings_run.h"
 #include "khost/frame/frame_capture.h"
 #include "khost/frame/frame_clock.h"
 #include "khost/frame/measured_frame.h"
@@ -535,6 +536,12 @@ void Application::Shutdown() {
 
 int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
   try {
+    // Two recordings compared: no scene, no window, no module.
+    if (plan.Outputs.Measured.CompareRecordings) {
+      const Status compared = CompareRecordingFiles(plan, out, err);
+      if (!compared) err << "khost: " << compared.GetError().Message << "\n";
+      return ExitCode(compared.Code());
+    }
     Application app(plan, out, err);
     const Status status = app.Run();
     if (!status) err << "khost: " << status.GetError().Message << "\n";

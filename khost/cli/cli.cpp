@@ -44,6 +44,31 @@ long long DefaultTuneBudget() {
   return DefaultTuneFrames(1LL << n, n + 2, kDefaultBlock);
 }
 
+std::string NameList(bool (*pick)(const Flag&)) {
+  std::vector<std::string_view> names;
+  for (const Flag& flag : Flags()) {
+    if (pick(flag)) names.push_back(flag.Name);
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+    list += names[i];
+  }
+  return list;
+}
+
+// Whether `flag` names the flag `name` as one it needs (Needs or NeedsOr).
+bool NeedsFlag(const Flag& flag, std::string_view name) {
+  return flag.Needs == name ||
+         std::find(flag.NeedsOr.begin(), flag.NeedsOr.end(), name) != flag.NeedsOr.end();
+}
+
+// Whether `flag` may be given with a flag that runs alone (Flag::Alone).
+bool NamesAnAloneFlag(const Flag& flag) {
+  return std::any_of(Flags().begin(), Flags().end(),
+                     [&](const Flag& alone) { return alone.Alone && NeedsFlag(flag, alone.Name); });
+}
+
 // What each "{name}" of a help text stands for, printed from the constant
 // the run takes it from.
 std::vector<std::pair<std::string_view, std::string>> HelpFacts() {
@@ -83,6 +108,7 @@ std::vector<std::pair<std::string_view, std::string>> HelpFacts() {
       {"node-count", std::string(kNodeCountCaption)},
       {"tune-target", kDefaultTuneTarget},
       {"clock", ClockName(kDefaultClock)},
+      {"with-recordings", NameList(NamesAnAloneFlag)},
   };
 }
 
@@ -165,6 +191,7 @@ Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
     }
     case ValueKind::kText:
     case ValueKind::kPath:
+    case ValueKind::kPathPair:
     case ValueKind::kFileOutput:
     case ValueKind::kTextOutput:
       break;
@@ -176,6 +203,7 @@ Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
         value.Text = kStandardOutputName;
         break;
       case ValueKind::kPath:
+      case ValueKind::kPathPair:
         return BadInput("'-' names no file khost reads; write ./- for a file of that name");
       case ValueKind::kFileOutput:
         return BadInput(
@@ -193,8 +221,8 @@ Status CheckNotAnOption(const Flag& flag, const std::string& text) {
   if (!FindFlag(text)) return {};
   std::string message = "option " + std::string(flag.Name) + " needs a value (" +
                         std::string(flag.Value) + "), not the option " + Quote(text);
-  if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput ||
-      flag.Kind == ValueKind::kTextOutput) {
+  if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kPathPair ||
+      flag.Kind == ValueKind::kFileOutput || flag.Kind == ValueKind::kTextOutput) {
     message += "; write ./" + text + " for a file of that name";
   }
   return BadInput(std::move(message));
@@ -223,29 +251,58 @@ Result<RunPlan> ParseCommandLine(int argc, const char* const* argv) {
       return BadInput("option " + name + " is given more than once; give it once");
     }
     given[row] = true;
+    // The flag's values: none, one, or two for a pair.
+    int count = flag->Kind == ValueKind::kNone ? 0 : 1;
+    if (flag->Kind == ValueKind::kPathPair) count = 2;
     std::string text;
-    if (flag->Kind != ValueKind::kNone) {
+    Result<FlagValue> value = FlagValue{};
+    for (int n = 0; n < count; ++n) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
-        return BadInput("option " + name + " needs a value");
+        return BadInput("option " + name + " needs a value" +
+                        (count == 2 ? " for each of " + std::string(flag->Value) : ""));
       }
-      text = argv[++i];
-      if (Status plain = CheckNotAnOption(*flag, text); !plain) return plain.GetError();
+      const std::string arg = argv[++i];
+      if (Status plain = CheckNotAnOption(*flag, arg); !plain) return plain.GetError();
+      Result<FlagValue> read = ReadValue(*flag, arg);
+      if (!read) return BadInput(name + ": " + read.GetError().Message);
+      if (n == 0) {
+        text = arg;
+        value = std::move(read);
+      } else {
+        value->Second = read->Text;
+      }
     }
-    const Result<FlagValue> value = ReadValue(*flag, text);
+    if (count == 0) value = ReadValue(*flag, text);
     if (!value) return BadInput(name + ": " + value.GetError().Message);
     if (Status stored = flag->Store(plan, *value); !stored) {
       return BadInput(name + ": " + stored.GetError().Message);
     }
     texts[row] = text;
   }
+  const auto isGiven = [&](std::string_view spelling) {
+    return given[static_cast<std::size_t>(FindFlag(spelling) - flags.data())];
+  };
   for (std::size_t row = 0; row < flags.size(); ++row) {
     const Flag& flag = flags[row];
     if (!given[row] || flag.Needs.empty()) continue;
-    const bool needed = given[FindFlag(flag.Needs) - flags.data()];
-    const bool instead = !flag.NeedsOr.empty() && given[FindFlag(flag.NeedsOr) - flags.data()];
-    if (!needed && !instead) {
-      return BadInput(std::string(flag.Name) + " needs " + std::string(flag.Needs) +
-                      (flag.NeedsOr.empty() ? "" : " or " + std::string(flag.NeedsOr)));
+    bool met = isGiven(flag.Needs);
+    std::string choices(flag.Needs);
+    for (std::size_t k = 0; k < flag.NeedsOr.size(); ++k) {
+      met = met || isGiven(flag.NeedsOr[k]);
+      choices += (k + 1 == flag.NeedsOr.size() ? " or " : ", ") + std::string(flag.NeedsOr[k]);
+    }
+    if (!met) return BadInput(std::string(flag.Name) + " needs " + choices);
+  }
+  // A mode that runs no scene takes only the flags that name it as what
+  // they need.
+  for (std::size_t row = 0; row < flags.size(); ++row) {
+    if (!given[row] || !flags[row].Alone) continue;
+    const std::string_view alone = flags[row].Name;
+    for (std::size_t other = 0; other < flags.size(); ++other) {
+      const Flag& flag = flags[other];
+      if (!given[other] || other == row || NeedsFlag(flag, alone)) continue;
+      return BadInput(std::string(flag.Name) + " cannot be given with " + std::string(alone) +
+                      ", which runs no scene");
     }
   }
   // Two outputs on standard output would mix their lines.
@@ -306,19 +363,6 @@ void AppendWrapped(std::string& out, std::string_view text, std::size_t column, 
     at = end;
   }
   out += "\n";
-}
-
-std::string NameList(bool (*pick)(const Flag&)) {
-  std::vector<std::string_view> names;
-  for (const Flag& flag : Flags()) {
-    if (pick(flag)) names.push_back(flag.Name);
-  }
-  std::string list;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
-    list += names[i];
-  }
-  return list;
 }
 
 }  // namespace

@@ -31,6 +31,10 @@ CompareRequest& Comparison(RunPlan& p) {
   return *compare;
 }
 
+CompareTableRequest& Table(RunPlan& p) {
+  return p.Outputs.Measured.Table;
+}
+
 TuneRequest& Tuning(RunPlan& p) {
   if (!p.Tune) p.Tune.emplace();
   return *p.Tune;
@@ -126,6 +130,11 @@ Status SetCompare(RunPlan& p, const FlagValue& value) {
   return {};
 }
 
+Status SetRecordings(RunPlan& p, const FlagValue& value) {
+  p.Outputs.Measured.CompareRecordings = RecordingsRequest{value.Text, value.Second};
+  return {};
+}
+
 // "A,B,C": the captions in order; none empty, none twice.
 Status SetTuneSettings(RunPlan& p, const FlagValue& value) {
   std::vector<std::string> captions;
@@ -158,6 +167,10 @@ Status SetClock(RunPlan& p, const FlagValue& value) {
 }
 
 using K = ValueKind;
+
+// What the comparison's table flags may be given with instead of --compare.
+constexpr std::string_view kOrRecordings[] = {"--compare-recordings"};
+constexpr std::string_view kOrTuneOrRecordings[] = {"--tune", "--compare-recordings"};
 
 constexpr Flag kFlags[] = {
     {.Name = "--module",
@@ -359,9 +372,10 @@ constexpr Flag kFlags[] = {
      .Min = 0,
      .Max = 2,
      .Needs = "--compare",
+     .NeedsOr = kOrRecordings,
      .Example = "1",
      .Help = "also list child cycles down to depth D ({min} to {max}, default {depth})",
-     .Store = SetNumber<&CompareRequest::Depth, Comparison>},
+     .Store = SetNumber<&CompareTableRequest::Depth, Table>},
     {.Name = "--fail-if-slower",
      .Kind = K::kNumber,
      .Value = "PCT",
@@ -369,18 +383,33 @@ constexpr Flag kFlags[] = {
      .Min = 0,
      .Max = kMaxSlowerPercent,
      .Needs = "--compare",
+     .NeedsOr = kOrRecordings,
      .Example = "10",
      .Help = "exit with status 3, naming each cycle, when a cycle's 95% interval lies wholly "
              "above 1 + PCT/100 ({min} to {max}; default: off)",
-     .Store = SetNumber<&CompareRequest::FailIfSlower, Comparison>},
+     .Store = SetNumber<&CompareTableRequest::FailIfSlower, Table>},
+    {.Name = "--compare-recordings",
+     .Kind = K::kPathPair,
+     .Value = "BEFORE.csv AFTER.csv",
+     .Noun = "file name",
+     .Alone = true,
+     .Example = "r.csv",
+     .Help = "run no scene: read two files of --record and print, per top-level cycle, the "
+             "median and p99 of each, the ratios AFTER/BEFORE with 95% intervals (bootstrap "
+             "over blocks of about sqrt(n) consecutive frames) and a verdict on the medians; "
+             "only {with-recordings} may be given with it",
+     .Store = SetRecordings},
     {.Name = "--compare-csv",
      .Kind = K::kTextOutput,
      .Value = "FILE",
      .Noun = "file name",
      .Needs = "--compare",
+     .NeedsOr = kOrRecordings,
      .Example = "c.csv",
      .Help = "also write the table as CSV: cycle, depth, median_a_us, median_b_us, ratio, "
-             "ci_low, ci_high, verdict",
+             "ci_low, ci_high, verdict (--compare-recordings: median_before_us, "
+             "median_after_us, ratio, ci_low, ci_high, then p99_before_us, p99_after_us, "
+             "p99_ratio, p99_ci_low, p99_ci_high, frames_before, frames_after, verdict)",
      .Store = SetText<&MeasuredRequest::CompareCsv, Measured>},
     {.Name = "--tune",
      .Repeats = true,
@@ -450,12 +479,12 @@ constexpr Flag kFlags[] = {
      .Value = "wall|cpu",
      .Noun = "clock",
      .Needs = "--compare",
-     .NeedsOr = "--tune",
+     .NeedsOr = kOrTuneOrRecordings,
      .Example = "cpu",
-     .Help = "what --compare or --tune compares (default {clock}): wall, each cycle's "
-             "steady-clock time and the frame period; cpu, each cycle's CPU time on its thread "
-             "and the process's CPU time (every thread) per frame, which other processes' load "
-             "barely moves",
+     .Help = "what --compare, --tune or --compare-recordings compares (default {clock}): wall, "
+             "each cycle's steady-clock time and the frame period; cpu, each cycle's CPU time "
+             "on its thread and the process's CPU time (every thread) per frame, which other "
+             "processes' load barely moves (a recording's cpu_us)",
      .Store = SetClock},
     {.Name = "--help",
      .Alias = "-h",

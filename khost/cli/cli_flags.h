@@ -22,15 +22,17 @@ enum class ValueKind {
   kSize,        // WxH, each side a number within [Min, Max]
   kText,        // any text but the empty one
   kPath,        // a file or folder khost reads; "-" is refused
+  kPathPair,    // two files khost reads, the next two arguments; each as kPath
   kFileOutput,  // a file khost writes as PNG; "-" is refused
   kTextOutput,  // a text file khost writes; "-" is standard output
 };
 
 // A flag's value as the parser read it, handed to the flag's Store.
 struct FlagValue {
-  std::string Text;  // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
-  int Number = 0;    // kNumber
-  int Width = 0;     // kSize
+  std::string Text;    // as given; kTextOutput: "-" is kStandardOutputName (standard_output.h)
+  std::string Second;  // kPathPair: the second file
+  int Number = 0;      // kNumber
+  int Width = 0;       // kSize
   int Height = 0;
   bool Off = false;  // kSize: the flag's Off value was given
 };
@@ -47,8 +49,12 @@ struct Flag {
   std::string_view Off = {};        // kSize: a value (any case) that asks for none, or empty
   bool Repeats = false;             // may be given more than once (values accumulate)
   std::string_view Needs = {};      // a flag that must be given with this one, or empty
-  std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
-  std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
+  // Other flags that may be given instead of Needs, or none.
+  std::span<const std::string_view> NeedsOr = {};
+  // A mode of its own that runs no scene: only the flags that name it in
+  // Needs or NeedsOr may be given with it.
+  bool Alone = false;
+  std::string_view Example = {};  // a value it takes, for tests and the fuzz driver
   // For --help; '\n' starts a new line. A default or limit it names is
   // written "{name}" and said from the constant the run takes it from
   // (cli.cpp's HelpFacts); "{min}" and "{max}" are the row's range. The same

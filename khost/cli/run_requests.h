@@ -96,7 +96,19 @@ struct CompareRequest {
   std::string Caption;
   std::string ValueA;
   std::string ValueB;
-  int Block = kDefaultBlock;         // frames per block
+  int Block = kDefaultBlock;  // frames per block
+};
+
+// --compare-recordings BEFORE AFTER: two recordings (--record's files)
+// compared cycle by cycle; no scene runs.
+struct RecordingsRequest {
+  std::string Before;
+  std::string After;
+};
+
+// How a comparison's table is made and judged, whichever comparison makes
+// it (--compare or --compare-recordings).
+struct CompareTableRequest {
   int Depth = kDefaultCompareDepth;  // the deepest cycles in the table (0: top level only)
   // --fail-if-slower PCT: the run fails (exit status 3) when a cycle's
   // interval lies wholly above 1 + PCT / 100.
@@ -114,11 +126,14 @@ struct TuneRequest {
 // The measured outputs a run asks for.
 struct MeasuredRequest {
   std::optional<CompareRequest> Compare;
-  std::optional<std::string> CompareCsv;  // with Compare only
+  std::optional<RecordingsRequest> CompareRecordings;
+  CompareTableRequest Table;              // with Compare or CompareRecordings
+  std::optional<std::string> CompareCsv;  // with Compare or CompareRecordings only
   std::optional<std::string> Record;
   std::optional<std::string> Trace;
   std::optional<std::string> TuneCsv;  // with a tune only
-  // What Compare or a tune compares (--clock, given with one of them).
+  // What Compare, CompareRecordings or a tune compares (--clock, given
+  // with one of them).
   MeasureClock Clock = kDefaultClock;
 };
 

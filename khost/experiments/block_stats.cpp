@@ -37,20 +37,29 @@ std::vector<const std::vector<double>*> NonEmpty(const std::vector<std::vector<d
   return kept;
 }
 
+// What a comparison compares of each side's frames: their median, or a
+// percentile (Percentile > 0).
+struct Summary {
+  double Percentile = 0.0;
+  double Of(std::vector<double>& values) const {
+    return Percentile > 0.0 ? PercentileInPlace(values, Percentile) : MedianInPlace(values);
+  }
+};
+
 double PooledMedian(const std::vector<const std::vector<double>*>& blocks,
-                    std::vector<double>& scratch) {
+                    std::vector<double>& scratch, Summary summary = {}) {
   scratch.clear();
   for (const auto* block : blocks) scratch.insert(scratch.end(), block->begin(), block->end());
-  return MedianInPlace(scratch);
+  return summary.Of(scratch);
 }
 
-// Each side's pooled median and their ratio; the interval not known yet
-// (everything from 0 up).
+// Each side's pooled median (or percentile) and their ratio; the interval
+// not known yet (everything from 0 up).
 void SetPooledMedians(BlockComparison& result, const std::vector<const std::vector<double>*>& a,
                       const std::vector<const std::vector<double>*>& b,
-                      std::vector<double>& scratch) {
-  result.MedianA = PooledMedian(a, scratch);
-  result.MedianB = PooledMedian(b, scratch);
+                      std::vector<double>& scratch, Summary summary = {}) {
+  result.MedianA = PooledMedian(a, scratch, summary);
+  result.MedianB = PooledMedian(b, scratch, summary);
   result.Ratio = Ratio(result.MedianA, result.MedianB);
   result.Low = 0.0;
   result.High = std::numeric_limits<double>::infinity();
@@ -58,13 +67,13 @@ void SetPooledMedians(BlockComparison& result, const std::vector<const std::vect
 
 // One bootstrap draw: as many blocks as the side has, with replacement.
 double ResampledMedian(const std::vector<const std::vector<double>*>& blocks, Random& random,
-                       std::vector<double>& scratch) {
+                       std::vector<double>& scratch, Summary summary) {
   scratch.clear();
   for (std::size_t k = 0; k < blocks.size(); ++k) {
     const auto* block = blocks[random.Below(blocks.size())];
     scratch.insert(scratch.end(), block->begin(), block->end());
   }
-  return MedianInPlace(scratch);
+  return summary.Of(scratch);
 }
 
 double Quantile(const std::vector<double>& sorted, double q) {
@@ -89,6 +98,24 @@ double MedianInPlace(std::vector<double>& values) {
   const double lower =
       *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid));
   return (lower + upper) / 2.0;
+}
+
+double PercentileInPlace(std::vector<double>& values, double p) {
+  if (values.empty()) return 0.0;
+  const double n = static_cast<double>(values.size());
+  const double rank = std::clamp(std::ceil(p / 100.0 * n), 1.0, n);
+  const auto at = values.begin() + static_cast<std::ptrdiff_t>(rank) - 1;
+  std::nth_element(values.begin(), at, values.end());
+  return *at;
+}
+
+std::uint64_t SeedOf(std::string_view text) {
+  std::uint64_t hash = 1469598103934665603ull;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
 }
 
 const char* VerdictText(Verdict verdict) {
@@ -233,14 +260,16 @@ bool UsableLevel(double confidence, int resamples) {
 
 }  // namespace
 
-BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
-                                const std::vector<std::vector<double>>& b, double confidence,
-                                std::uint64_t seed, int resamples) {
+namespace {
+
+BlockComparison CompareSummaries(const std::vector<std::vector<double>>& a,
+                                 const std::vector<std::vector<double>>& b, Summary summary,
+                                 double confidence, std::uint64_t seed, int resamples) {
   BlockComparison result;
   const auto blocksA = NonEmpty(a);
   const auto blocksB = NonEmpty(b);
   std::vector<double> scratch;
-  SetPooledMedians(result, blocksA, blocksB, scratch);
+  SetPooledMedians(result, blocksA, blocksB, scratch, summary);
   if (blocksA.size() < 2 || blocksB.size() < 2 || !UsableLevel(confidence, resamples)) {
     return result;
   }
@@ -248,8 +277,8 @@ BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
   std::vector<double> ratios;
   ratios.reserve(static_cast<std::size_t>(resamples));
   for (int r = 0; r < resamples; ++r) {
-    const double ma = ResampledMedian(blocksA, random, scratch);
-    const double mb = ResampledMedian(blocksB, random, scratch);
+    const double ma = ResampledMedian(blocksA, random, scratch, summary);
+    const double mb = ResampledMedian(blocksB, random, scratch, summary);
     ratios.push_back(Ratio(ma, mb));
   }
   std::sort(ratios.begin(), ratios.end());
@@ -258,6 +287,20 @@ BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
   SetInterval(result, ratios, confidence, static_cast<int>(na + nb) - 2,
               (1.0 / (na - 1.0) + 1.0 / (nb - 1.0)) / (1.0 / na + 1.0 / nb), resamples);
   return result;
+}
+
+}  // namespace
+
+BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
+                                const std::vector<std::vector<double>>& b, double confidence,
+                                std::uint64_t seed, int resamples) {
+  return CompareSummaries(a, b, Summary{}, confidence, seed, resamples);
+}
+
+BlockComparison CompareBlockPercentiles(const std::vector<std::vector<double>>& a,
+                                        const std::vector<std::vector<double>>& b, double p,
+                                        double confidence, std::uint64_t seed, int resamples) {
+  return CompareSummaries(a, b, Summary{p}, confidence, seed, resamples);
 }
 
 BlockComparison CompareMatchedBlocks(const std::vector<std::vector<double>>& a,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace khost {
@@ -12,6 +13,14 @@ namespace khost {
 // The median of `values` (the mean of the middle two for an even count);
 // 0 for none. Reorders `values`.
 double MedianInPlace(std::vector<double>& values);
+// The nearest-rank percentile `p` in (0, 100] of `values`: the
+// ceil(p / 100 * n)-th smallest of the n values, as --stats states them;
+// 0 for none. Reorders `values`.
+double PercentileInPlace(std::vector<double>& values, double p);
+
+// A bootstrap's seed for one cycle, from its path (FNV-1a): the same on
+// every platform, and different for each cycle.
+std::uint64_t SeedOf(std::string_view text);
 
 enum class Verdict { kFaster, kSlower, kNoClearDifference };
 const char* VerdictText(Verdict verdict);  // "faster", "slower", "no clear difference"
@@ -48,6 +57,14 @@ BlockComparison CompareBlocks(const std::vector<std::vector<double>>& a,
 BlockComparison CompareBlocksAt(const std::vector<std::vector<double>>& a,
                                 const std::vector<std::vector<double>>& b, double confidence,
                                 std::uint64_t seed, int resamples = 2000);
+
+// CompareBlocksAt for the percentile `p` (PercentileInPlace) of each side
+// instead of its median: MedianA and MedianB hold the two percentiles,
+// Ratio and the interval their ratio.
+BlockComparison CompareBlockPercentiles(const std::vector<std::vector<double>>& a,
+                                        const std::vector<std::vector<double>>& b, double p,
+                                        double confidence, std::uint64_t seed,
+                                        int resamples = 2000);
 
 // The same for blocks that ran in matched rounds: a[i] and b[i] ran close
 // together (one round of an interleaved run), so a slow drift of the

@@ -6,21 +6,12 @@
 #include <cstdio>
 
 #include "khost/cli/cli_values.h"
+#include "khost/experiments/slower_gate.h"
 #include "khost/frame/profiler_feed.h"
 
 namespace khost {
 
 namespace {
-
-// FNV-1a: a seed per cycle that does not depend on the standard library.
-std::uint64_t Seed(const std::string& text) {
-  std::uint64_t hash = 1469598103934665603ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
 
 // Whether two values of one setting are the same: the same text, or the
 // same number however it is written ("05" and "5").
@@ -32,14 +23,6 @@ bool SameValue(const std::string& a, const std::string& b) {
          ReadNumber(b, INT_MIN, INT_MAX, y) == ValueRead::kOk && x == y;
 }
 
-// `decimals` digits after the point; "inf" for an infinite ratio.
-std::string Number(double value, int decimals) {
-  if (std::isinf(value)) return "inf";
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
-  return text;
-}
-
 std::string VerdictOf(const ComparisonRow& row) {
   if (!row.HasA) return "only in B";
   if (!row.HasB) return "only in A";
@@ -49,6 +32,7 @@ std::string VerdictOf(const ComparisonRow& row) {
 }  // namespace
 
 Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareRequest& request,
+                                                              const CompareTableRequest& table,
                                                               MeasureClock clock, long long frames,
                                                               UiDriver& driver) {
   for (const std::string& value : {request.ValueA, request.ValueB}) {
@@ -64,7 +48,7 @@ Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareReque
                     std::to_string(request.Block) + "-frame blocks (at least " +
                     std::to_string(MinimumFrames(request.Block)) + ")");
   }
-  return std::make_unique<ComparisonRun>(request, clock, frames);
+  return std::make_unique<ComparisonRun>(request, table, clock, frames);
 }
 
 std::vector<UiAction> ComparisonRun::StartActions() const {
@@ -100,24 +84,23 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
 }
 
 Status ComparisonRun::Apply(std::ostream&) {
-  if (mRequest.FailIfSlower == kNoSlowerGate || !mCycles) return {};
-  return SlowerThan(Results(*mCycles), mRequest.FailIfSlower);
+  if (mTable.FailIfSlower == kNoSlowerGate || !mCycles) return {};
+  return SlowerThan(Results(*mCycles), mTable.FailIfSlower);
 }
 
 Status ComparisonRun::SlowerThan(const std::vector<ComparisonRow>& rows, int percent) {
-  const double limit = 1.0 + percent / 100.0;
-  std::string named;
+  std::vector<GatedRatio> ratios;
   for (const ComparisonRow& row : rows) {
-    if (!row.HasA || !row.HasB || !(row.Stats.Low > limit)) continue;
-    named += "\n  " + EscapeControls(row.Cycle.Path) + ": ratio " + Number(row.Stats.Ratio, 3) +
-             ", 95% interval [" + Number(row.Stats.Low, 3) + ", " + Number(row.Stats.High, 3) + "]";
+    if (row.HasA && row.HasB) {
+      ratios.push_back({row.Cycle.Path, row.Stats.Ratio, row.Stats.Low, row.Stats.High});
+    }
   }
-  if (named.empty()) return {};
-  return Slower("--fail-if-slower: slower than " + Number(limit, 2) + " times, measured:" + named);
+  return khost::SlowerThan(ratios, percent);
 }
 
-ComparisonRun::ComparisonRun(CompareRequest request, MeasureClock clock, long long frames)
-    : mRequest(std::move(request)), mClock(clock), mFrames(frames) {}
+ComparisonRun::ComparisonRun(CompareRequest request, CompareTableRequest table, MeasureClock clock,
+                             long long frames)
+    : mRequest(std::move(request)), mTable(table), mClock(clock), mFrames(frames) {}
 
 std::optional<std::string> ComparisonRun::SwitchAfter(long long frameIndex) const {
   if (frameIndex < 0 || frameIndex + 1 >= mFrames || frameIndex % mRequest.Block != 0) {
@@ -148,7 +131,7 @@ void ComparisonRun::Consume(const FrameSample& frame, const std::vector<Captured
   const std::size_t b = static_cast<std::size_t>(block);
   if (mValues.size() < cycles.size()) mValues.resize(cycles.size());
   for (const CycleSample& c : frame.Cycles) {
-    if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mRequest.Depth) continue;
+    if (cycles[static_cast<std::size_t>(c.Cycle)].Depth > mTable.Depth) continue;
     auto& blocks = mValues[static_cast<std::size_t>(c.Cycle)];
     if (blocks.size() <= b) blocks.resize(b + 1);
     const double value = mClock == MeasureClock::kCpu ? c.CpuMicros : c.Micros;
@@ -181,7 +164,7 @@ int ComparisonRun::CountedFrames(int side) const {
 std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycle>& cycles) const {
   std::vector<ComparisonRow> rows;
   for (std::size_t id = 0; id < cycles.size() && id < mValues.size(); ++id) {
-    if (cycles[id].Depth > mRequest.Depth) continue;
+    if (cycles[id].Depth > mTable.Depth) continue;
     std::vector<std::vector<double>> sides[2];
     for (std::size_t b = 0; b < mValues[id].size(); ++b) {
       if (Whole(b) && !mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
@@ -192,7 +175,7 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
     row.HasA = !sides[0].empty();
     row.HasB = !sides[1].empty();
     if (row.HasA && row.HasB) {
-      row.Stats = CompareBlocks(sides[0], sides[1], Seed(cycles[id].Path));
+      row.Stats = CompareBlocks(sides[0], sides[1], SeedOf(cycles[id].Path));
     } else {
       // Measured on one side only: that side's median stands alone.
       std::vector<double> pooled;
@@ -229,13 +212,13 @@ void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostr
   for (const ComparisonRow& row : rows) {
     const std::string name =
         std::string(2 * static_cast<std::size_t>(row.Cycle.Depth), ' ') + row.Cycle.Name;
-    const std::string a = row.HasA ? Number(row.Stats.MedianA, 1) : "-";
-    const std::string b = row.HasB ? Number(row.Stats.MedianB, 1) : "-";
+    const std::string a = row.HasA ? RatioText(row.Stats.MedianA, 1) : "-";
+    const std::string b = row.HasB ? RatioText(row.Stats.MedianB, 1) : "-";
     std::string ratio = "-";
     std::string interval = "-";
     if (row.HasA && row.HasB) {
-      ratio = Number(row.Stats.Ratio, 3);
-      interval = "[" + Number(row.Stats.Low, 3) + ", " + Number(row.Stats.High, 3) + "]";
+      ratio = RatioText(row.Stats.Ratio, 3);
+      interval = "[" + RatioText(row.Stats.Low, 3) + ", " + RatioText(row.Stats.High, 3) + "]";
     }
     std::snprintf(line, sizeof(line), "%-*s %13s %13s %8s  %-19s %s\n", static_cast<int>(width),
                   name.c_str(), a.c_str(), b.c_str(), ratio.c_str(), interval.c_str(),
@@ -249,10 +232,11 @@ void ComparisonRun::WriteCsv(const std::vector<ComparisonRow>& rows, std::ostrea
   for (const ComparisonRow& row : rows) {
     const bool both = row.HasA && row.HasB;
     out << CsvField(row.Cycle.Path) << ',' << row.Cycle.Depth << ','
-        << (row.HasA ? Number(row.Stats.MedianA, 3) : "") << ','
-        << (row.HasB ? Number(row.Stats.MedianB, 3) : "") << ','
-        << (both ? Number(row.Stats.Ratio, 4) : "") << ',' << (both ? Number(row.Stats.Low, 4) : "")
-        << ',' << (both ? Number(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
+        << (row.HasA ? RatioText(row.Stats.MedianA, 3) : "") << ','
+        << (row.HasB ? RatioText(row.Stats.MedianB, 3) : "") << ','
+        << (both ? RatioText(row.Stats.Ratio, 4) : "") << ','
+        << (both ? RatioText(row.Stats.Low, 4) : "") << ','
+        << (both ? RatioText(row.Stats.High, 4) : "") << ',' << VerdictOf(row) << '\n';
   }
 }
 

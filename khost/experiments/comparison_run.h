@@ -32,11 +32,14 @@ class ComparisonRun : public Experiment {
   // Checks `request`'s two values against the editor `driver` finds for its
   // caption and that a run of `frames` frames holds two blocks of each.
   static Result<std::unique_ptr<ComparisonRun>> Prepare(const CompareRequest& request,
+                                                        const CompareTableRequest& table,
                                                         MeasureClock clock, long long frames,
                                                         UiDriver& driver);
 
-  // Compares `request` on `clock` over a run of `frames` frames.
-  ComparisonRun(CompareRequest request, MeasureClock clock, long long frames);
+  // Compares `request` on `clock` over a run of `frames` frames, its table
+  // made and judged as `table` asks.
+  ComparisonRun(CompareRequest request, CompareTableRequest table, MeasureClock clock,
+                long long frames);
 
   const CompareRequest& Request() const { return mRequest; }
   // The frames a run needs for two blocks of each value.
@@ -83,6 +86,7 @@ class ComparisonRun : public Experiment {
 
  private:
   CompareRequest mRequest;
+  CompareTableRequest mTable;
   MeasureClock mClock;
   const std::vector<CapturedCycle>* mCycles = nullptr;  // the capture's, from the last frame
   long long mFrames;

@@ -10,7 +10,7 @@ Result<std::unique_ptr<Experiment>> MakeExperiment(const RunPlan& plan, long lon
   const MeasureClock clock = plan.Outputs.Measured.Clock;
   if (const std::optional<CompareRequest>& compare = plan.Outputs.Measured.Compare) {
     Result<std::unique_ptr<ComparisonRun>> made =
-        ComparisonRun::Prepare(*compare, clock, plannedFrames, driver);
+        ComparisonRun::Prepare(*compare, plan.Outputs.Measured.Table, clock, plannedFrames, driver);
     if (!made) return made.GetError();
     return std::unique_ptr<Experiment>(std::move(*made));
   }

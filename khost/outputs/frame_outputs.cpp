@@ -21,7 +21,7 @@ int TraceThread(int thread) {
 }  // namespace
 
 FrameRecorder::FrameRecorder(std::ostream& out) : mOut(out), mLastFlush(Clock::now()) {
-  mOut << "frame,time_ms,cycle,depth,duration_us,cpu_us\n";
+  mOut << kRecordingColumns << '\n';
   mOut.flush();
 }
 

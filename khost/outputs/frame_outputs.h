@@ -8,6 +8,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "khost/cli/run_requests.h"
@@ -16,7 +17,11 @@
 
 namespace khost {
 
-// frame,time_ms,cycle,depth,duration_us,cpu_us: one line per cycle that
+// The recording's first line: its columns (recording_read.h reads them).
+inline constexpr std::string_view kRecordingColumns =
+    "frame,time_ms,cycle,depth,duration_us,cpu_us";
+
+// kRecordingColumns: one line per cycle that
 // ran in a frame, flushed at the end of a frame once kFrameOutputFlush has
 // passed since the last flush, so a run that is killed keeps what it
 // recorded.

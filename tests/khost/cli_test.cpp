@@ -187,7 +187,7 @@ TEST(KhostCli, ComparisonFlagsAreParsedAndCheckedTogether) {
   EXPECT_EQ(r->Outputs.Measured.Compare->ValueA, "Serial");
   EXPECT_EQ(r->Outputs.Measured.Compare->ValueB, "Parallel");
   EXPECT_EQ(r->Outputs.Measured.Compare->Block, 12);
-  EXPECT_EQ(r->Outputs.Measured.Compare->Depth, 1);
+  EXPECT_EQ(r->Outputs.Measured.Table.Depth, 1);
   EXPECT_EQ(*r->Outputs.Measured.CompareCsv, "c.csv");
   EXPECT_EQ(*r->Outputs.Measured.Record, "r.csv");
   EXPECT_EQ(*r->Outputs.Measured.Trace, "t.json");
@@ -412,8 +412,10 @@ std::vector<std::string> With(const Flag& flag, std::vector<std::string> args) {
   return all;
 }
 
+// A pair of paths takes `value` for both.
 std::vector<std::string> Given(const Flag& flag, const std::string& value) {
   if (flag.Kind == ValueKind::kNone) return With(flag, {std::string(flag.Name)});
+  if (flag.Kind == ValueKind::kPathPair) return With(flag, {std::string(flag.Name), value, value});
   return With(flag, {std::string(flag.Name), value});
 }
 
@@ -556,10 +558,12 @@ TEST(KhostCliTable, EveryValueIsCheckedByItsKind) {
       }
       case ValueKind::kText:
       case ValueKind::kPath:
+      case ValueKind::kPathPair:
       case ValueKind::kFileOutput:
       case ValueKind::kTextOutput:
         refused("", {"empty " + std::string(flag.Noun)});
-        if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kFileOutput) {
+        if (flag.Kind == ValueKind::kPath || flag.Kind == ValueKind::kPathPair ||
+            flag.Kind == ValueKind::kFileOutput) {
           refused("-", {"'-'", "./-"});
         } else if (flag.Kind == ValueKind::kTextOutput) {
           taken("-");

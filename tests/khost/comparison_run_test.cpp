@@ -14,9 +14,9 @@ using namespace khost;
 // B, a character that only B's scene has) shows that value's real median,
 // in the table and in the CSV; the other side stays empty.
 TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
-  CompareRequest spec{"Node Count", "23", "100000", 8, 1, kNoSlowerGate};
+  CompareRequest spec{"Node Count", "23", "100000", 8};
   const long long frames = ComparisonRun::MinimumFrames(spec.Block) + 1;
-  ComparisonRun run(spec, MeasureClock::kWall, frames);
+  ComparisonRun run(spec, CompareTableRequest{1, kNoSlowerGate}, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {
       {"Frame", "Frame", 0, {1, 0, 0}},
       {"Evaluation/Character 9", "Character 9", 1, {2, 9, 0}},
@@ -66,11 +66,11 @@ TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
 // out: a block counts only with all its counted frames, so the table's
 // "N blocks of A" and its medians stand on whole blocks.
 TEST(KhostComparisonRun, ABlockTheRunEndsInsideIsNotCounted) {
-  CompareRequest request{"Frustum Culling", "0", "1", 10, 0};
+  CompareRequest request{"Frustum Culling", "0", "1", 10};
   // Four whole blocks, then a fifth (A) of which the run takes two of its
   // four counted frames.
   const long long frames = ComparisonRun::MinimumFrames(request.Block) + 8;
-  ComparisonRun run(request, MeasureClock::kWall, frames);
+  ComparisonRun run(request, CompareTableRequest{}, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {{"Frame", "Frame", 0, {1, 0, 0}}};
   for (long long i = 0; i < frames; ++i) {
     FrameSample frame;
