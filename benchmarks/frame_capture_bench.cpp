@@ -79,8 +79,8 @@ void BM_Capture(benchmark::State& state) {
   FrameCapture capture;
   FrameRecorder recorder(sink);
   TraceWriter writer(sink);
-  ComparisonRun comparison({"Node Count", "400", "1845", 30, 2, kNoSlowerGate}, MeasureClock::kWall,
-                           1LL << 40);
+  ComparisonRun comparison({"Node Count", "400", "1845", 30}, {2, kNoSlowerGate},
+                           MeasureClock::kWall, 1LL << 40);
   if (record) capture.AddSink(&recorder);
   if (trace) capture.AddSink(&writer);
   if (compare) capture.AddSink(&comparison);
