@@ -162,8 +162,8 @@ Status Application::StartHost() {
   // A stop asked while the file is read abandons the reading at once.
   const ImportOptions import{mPlan.SceneUp, InterruptSignal, mPlan.Textures};
   Result<SceneChoice> scene =
-      ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
-                  configured.Characters, mErr, import);
+      ChooseScene(mPlan.ScenePath, configured.SceneFile, ConfigFileFolder(kSceneFileKey.File),
+                  configured.SceneInstances, configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
   mEngine = std::make_unique<HostEngine>(*scene);
   return {};

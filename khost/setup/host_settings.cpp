@@ -111,6 +111,13 @@ std::vector<std::string> UnreadableConfigFiles() {
   return warnings;
 }
 
+std::string ConfigFileFolder(const char* config) {
+  const std::string path = KConfig_ResolvePath(config);
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool IsExactlyYes(const char* text) {
   return text && std::strcmp(text, kYesText) == 0;
 }

@@ -27,6 +27,11 @@ Status ResolveConfigFolder(const std::optional<std::string>& commandLine);
 // file and why. A missing file gives the defaults as intended: no warning.
 std::vector<std::string> UnreadableConfigFiles();
 
+// The folder of a configuration file (kApplicationConfig, kTaskConfig) as
+// the chosen folder names it: a relative path the file holds is taken from
+// there.
+std::string ConfigFileFolder(const char* config);
+
 // Text rules of the configuration values.
 bool IsExactlyYes(const char* text);       // kYesText, case-sensitive, whole text
 bool IsYesIgnoringCase(const char* text);  // kYesText in any case, whole text

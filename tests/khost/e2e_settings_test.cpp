@@ -132,6 +132,32 @@ TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
   EXPECT_GT(std::stoi(printed.at("NodeCount")), 0);
 }
 
+// A relative [Scene] File names a file beside the configuration file that
+// holds it, whatever folder khost runs in (the runs here start in the
+// workspace, above the configuration folder).
+TEST(KhostSettings, ARelativeSceneFileIsTakenFromTheConfigurationFolder) {
+  const fs::path model = "/usr/share/assimp/models/X/Testwuson.X";
+  if (!fs::exists(model)) GTEST_SKIP() << "needs the assimp-testmodels package";
+  Workspace w;
+  const auto run = [&](const std::string& file) {
+    const fs::path config =
+        w.Config(std::string(kQuietApplication) + "[Scene]\nFile = " + file + "\nInstances = 2\n",
+                 kSmallScene);
+    fs::create_directory(config / "models");
+    fs::create_symlink(model, config / "models" / "wuson.X");
+    const RunResult r = w.Run(w.Headless(2, config, {"--print-settings"}));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return std::make_pair(ParseSettings(r.Out)["NodeCount"], r.Err);
+  };
+  const auto [relative, err] = run("models/wuson.X");
+  EXPECT_EQ(err.find("built-in"), std::string::npos) << err;
+  EXPECT_EQ(relative, run(model.string()).first);
+  EXPECT_NE(relative, run("builtin").first);  // the node count tells the scenes apart
+  // A missing one is named by the path it was looked for at.
+  const auto [fallback, missing] = run("models/none.X");
+  EXPECT_NE(missing.find("config3/models/none.X' is missing"), std::string::npos) << missing;
+}
+
 TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);
