@@ -154,7 +154,7 @@ Status Application::StartHost() {
   KShaders_GetRenderer();
   KGPGPU_GetGPGPUManager();
 
-  for (const std::string& warning : UnreadableConfigFiles()) mErr << "khost: " << warning << "\n";
+  for (const std::string& warning : ConfigFileWarnings()) mErr << "khost: " << warning << "\n";
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
