@@ -1,5 +1,6 @@
 // End-to-end: --tune on a real scene.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -121,6 +123,12 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   const std::string task =
       "[Evaluation]\r\nPipeline = Serial\r\nEvaluation = 0\r\n" + std::string(kTuneScene);
   const fs::path config = w.Config(application, task);
+  // The replaced file keeps its owner, group and mode (root may give it any).
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((config / "Application.txt").c_str(), 1234, 1234), 0);
+  }
+  fs::permissions(config / "Application.txt", fs::perms(0640));
   const RunResult r =
       w.Run(w.Headless(193, config,
                        {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
@@ -139,6 +147,13 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   EXPECT_EQ(ReadAll(config / "Application.txt"), expected);
   EXPECT_EQ(ReadAll(config / "Task.txt"), task);
   EXPECT_EQ(FolderEntries(config), (std::vector<std::string>{"Application.txt", "Task.txt"}));
+  struct stat info {};
+  ASSERT_EQ(stat((config / "Application.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 1234u);
+  }
 
   // The tool's reset reads the tuned value back.
   const RunResult reset = w.Run(w.Headless(3, config,
@@ -195,6 +210,69 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
     }
   }
   EXPECT_EQ(ReadAll(config / "Application.txt"), before);
+}
+
+// A configuration file --tune-write could not rewrite as it stands is
+// refused before the run (status 2, naming it), and nothing is written.
+TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
+  Workspace w;
+  const std::string application =
+      "[Display]\nUseGPUSkinDeform = No\n" + std::string(kQuietApplication);
+  const std::string task = "[Evaluation]\nPipeline = Serial\n" + std::string(kTuneScene);
+  struct Case {
+    const char* What;
+    std::function<void(const fs::path&)> Make;
+    std::vector<std::string> Named;
+    bool AsUser = false;  // run as user 1234, who owns the folder (root only)
+  };
+  const std::vector<Case> cases = {
+      {"read-only",
+       [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
+       {"Application.txt' is read-only (mode 0444)"}},
+      // Whoever may write the folder may replace a file in it: the file's own
+      // mode and owner decide.
+      {"read-only, as its owner",
+       [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
+       {"Application.txt' is read-only (mode 0444)"},
+       true},
+      {"a group not the user's",
+       [&](const fs::path& c) {
+         ASSERT_EQ(chown((c / "Task.txt").c_str(), 1234, 5678), 0);
+         fs::permissions(c / "Task.txt", fs::perms(0664));
+       },
+       {"Task.txt' belongs to user 1234 and group 5678, which a rewrite by this user could not "
+        "keep"},
+       true},
+  };
+  for (const Case& c : cases) {
+    if (c.AsUser && geteuid() != 0) continue;
+    const fs::path config = w.Config(application, task);
+    if (c.AsUser) {
+      for (const char* name : {"", "Application.txt", "Task.txt"}) {
+        ASSERT_EQ(chown((config / name).c_str(), 1234, 1234), 0);
+      }
+    }
+    c.Make(config);
+    const std::string before = ReadAll(config / "Application.txt") + ReadAll(config / "Task.txt");
+    const auto asUser = [] {
+      if (setgroups(0, nullptr) != 0 || setgid(1234) != 0 || setuid(1234) != 0) _exit(125);
+    };
+    const RunResult r = w.Run(
+        w.Headless(400, config,
+                   {"--scene", "builtin", "--tune", "--tune-settings", "GPU Skinning",
+                    "--tune-block", "8", "--tune-write", "--tune-csv", (config / "t.csv").string(),
+                    "--screenshot", (config / "s.png").string()}),
+        {}, 60, c.AsUser ? std::function<void()>(asUser) : std::function<void()>());
+    EXPECT_EQ(r.Status, 2) << c.What << ": " << r.Err;
+    const std::vector<std::string>& named = c.Named;
+    for (const std::string& part : named) {
+      EXPECT_NE(r.Err.find("--tune-write: "), std::string::npos) << c.What << ": " << r.Err;
+      EXPECT_NE(r.Err.find(part), std::string::npos) << c.What << ": " << r.Err;
+    }
+    EXPECT_EQ(ReadAll(config / "Application.txt") + ReadAll(config / "Task.txt"), before) << c.What;
+    EXPECT_FALSE(fs::exists(config / "t.csv")) << c.What;
+    EXPECT_FALSE(fs::exists(config / "s.png")) << c.What;
+  }
 }
 
 TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {
