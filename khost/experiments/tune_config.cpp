@@ -60,6 +60,12 @@ Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue
     if (!edit) return TuneWrite(edit.GetError());
     plan.push_back(std::move(*edit));
   }
+  // Two names of one file: the second write would undo the first.
+  if (SameConfigFile(plan[0], plan[1])) {
+    return BadInput("--tune-write: " + QuoteArgument(plan[0].Path) + " and " +
+                    QuoteArgument(plan[1].Path) +
+                    " are one file under two names (a link); each must be a file of its own");
+  }
   return plan;
 }
 

@@ -37,7 +37,7 @@ using TunedValue = std::pair<std::string, int>;
 
 // The edits of both files that give `values`, leaving alone a key whose
 // file already reads as wanted. Reads the files and checks that each can be
-// replaced as it is (config_edit.h's rules);
+// replaced as it is (config_edit.h's rules) and that the two are two files;
 // writes nothing.
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values);
 

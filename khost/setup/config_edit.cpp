@@ -103,6 +103,17 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The folder's real path and the name in it.
+std::string CanonicalName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char* real = ::realpath(FolderOf(path).c_str(), nullptr);
+  if (!real) return path;
+  std::string folder(real);
+  std::free(real);
+  return folder + "/" + name;
+}
+
 bool InGroup(gid_t group) {
   if (group == ::getegid()) return true;
   const int count = ::getgroups(0, nullptr);
@@ -326,6 +337,16 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
   plan.Edit = std::move(*edited);
   if (plan.Edit.Changes.empty()) plan.Edit.Text = std::move(text);
   return plan;
+}
+
+bool SameConfigFile(const ConfigFileEdit& a, const ConfigFileEdit& b) {
+  struct stat first {};
+  struct stat second {};
+  if (::stat(a.Target.c_str(), &first) == 0 && ::stat(b.Target.c_str(), &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  // Either is yet to be made: the same name in the same folder.
+  return CanonicalName(a.Target) == CanonicalName(b.Target);
 }
 
 Status WriteConfigFileEdits(const std::vector<ConfigFileEdit>& edits) {

@@ -59,6 +59,10 @@ struct ConfigFileEdit {
 Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
                                           const std::vector<ConfigEdit>& edits);
 
+// Whether two planned files are one file under two names (a link to the
+// other, a hard link, or the same name reached another way).
+bool SameConfigFile(const ConfigFileEdit& a, const ConfigFileEdit& b);
+
 // Replaces the files that change with their edited text, all or none:
 // each new text is first written whole into a temporary beside its file,
 // then the files are replaced one after the other, each in one step (a link

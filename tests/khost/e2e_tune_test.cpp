@@ -222,10 +222,20 @@ TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
   struct Case {
     const char* What;
     std::function<void(const fs::path&)> Make;
-    std::vector<std::string> Named;
-    bool AsUser = false;  // run as user 1234, who owns the folder (root only)
+    std::vector<std::string> Named;  // {} for the two names of one file
+    bool AsUser = false;             // run as user 1234, who owns the folder (root only)
+  };
+  const auto replaceTask = [](const fs::path& config, bool hard) {
+    fs::remove(config / "Task.txt");
+    if (hard) {
+      fs::create_hard_link(config / "Application.txt", config / "Task.txt");
+    } else {
+      fs::create_symlink("Application.txt", config / "Task.txt");
+    }
   };
   const std::vector<Case> cases = {
+      {"a link", [&](const fs::path& c) { replaceTask(c, false); }, {}},
+      {"a hard link", [&](const fs::path& c) { replaceTask(c, true); }, {}},
       {"read-only",
        [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
        {"Application.txt' is read-only (mode 0444)"}},
@@ -264,7 +274,11 @@ TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
                     "--screenshot", (config / "s.png").string()}),
         {}, 60, c.AsUser ? std::function<void()>(asUser) : std::function<void()>());
     EXPECT_EQ(r.Status, 2) << c.What << ": " << r.Err;
-    const std::vector<std::string>& named = c.Named;
+    std::vector<std::string> named = c.Named;
+    if (named.empty()) {
+      named = {"'" + (config / "Application.txt").string() + "' and '" +
+               (config / "Task.txt").string() + "' are one file under two names"};
+    }
     for (const std::string& part : named) {
       EXPECT_NE(r.Err.find("--tune-write: "), std::string::npos) << c.What << ": " << r.Err;
       EXPECT_NE(r.Err.find(part), std::string::npos) << c.What << ": " << r.Err;
