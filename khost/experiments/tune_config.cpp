@@ -41,6 +41,9 @@ const TunableSetting* FindTunable(std::string_view caption) {
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values) {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   std::vector<ConfigEdit> edits[2];  // the application's file, the task's
+  // Every tuned key changed, whatever the search picks: a line the search
+  // could have to edit is checked now, before the run.
+  std::vector<ConfigEdit> anyPick[2];
   for (const auto& [caption, value] : values) {
     const TunableSetting* setting = FindTunable(caption);
     if (!setting) continue;
@@ -50,12 +53,16 @@ Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue
     };
     const int file = setting->Key.InTask() ? 1 : 0;
     const int current = setting->Configured(configured);
+    anyPick[file].push_back({setting->Key.Section, setting->Key.Name, text(current == 0 ? 1 : 0)});
     if (current == value) continue;
     edits[file].push_back({setting->Key.Section, setting->Key.Name, text(value)});
   }
   std::vector<ConfigFileEdit> plan;
   for (int f = 0; f < 2; ++f) {
     const std::string path = KConfig_ResolvePath(f == 0 ? kApplicationConfig : kTaskConfig);
+    if (Result<ConfigFileEdit> probe = PlanConfigFileEdit(path, anyPick[f]); !probe) {
+      return TuneWrite(probe.GetError());
+    }
     Result<ConfigFileEdit> edit = PlanConfigFileEdit(path, edits[f]);
     if (!edit) return TuneWrite(edit.GetError());
     plan.push_back(std::move(*edit));

@@ -37,8 +37,9 @@ using TunedValue = std::pair<std::string, int>;
 
 // The edits of both files that give `values`, leaving alone a key whose
 // file already reads as wanted. Reads the files and checks that each can be
-// replaced as it is (config_edit.h's rules) and that the two are two files;
-// writes nothing.
+// replaced as it is (config_edit.h's rules) and that the two are two files,
+// and that every line that defines one of the settings of `values` could
+// be edited, whatever value it gets; writes nothing.
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values);
 
 // Replaces the files that change, both or neither (WriteConfigFileEdits),

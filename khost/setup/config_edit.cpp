@@ -13,6 +13,7 @@
 
 #include "khost/base/quoting.h"
 #include "khost/outputs/output_file.h"
+#include "khost/setup/config_check.h"
 #include "standin/kbaselib/config.h"
 
 namespace khost {
@@ -90,6 +91,9 @@ std::string ReplaceValue(const std::string& line, const std::string& value, bool
   while (begin < line.size() && KConfig_IsBlank(line[begin])) ++begin;
   std::size_t end = line.size();
   while (end > begin && KConfig_IsBlank(line[end - 1])) --end;
+  // A quoted value ends at the line's last quote; the reader skips what
+  // follows it, and so it stays as it is.
+  if (quoted) end = line.rfind('"') + 1;
   std::string formatted = KConfig_FormatValue(value, quoted);
   if (begin == line.size() && begin > 0 && line[begin - 1] == '=' && !formatted.empty()) {
     formatted.insert(formatted.begin(), ' ');
@@ -202,6 +206,27 @@ class Aside {
   int mEntry = -1;
 };
 
+// A value that starts with ';' or '#' or holds a blank and then one: what
+// a reader of other formats would take for a comment after the value.
+bool LooksLikeComment(const KConfigLine& line) {
+  if (line.Quoted || line.Value.empty()) return false;
+  if (line.Value[0] == ';' || line.Value[0] == '#') return true;
+  for (std::size_t i = 1; i < line.Value.size(); ++i) {
+    if ((line.Value[i] == ';' || line.Value[i] == '#') && KConfig_IsBlank(line.Value[i - 1])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The line number in the file of lines[index], lines added before it not
+// counted.
+long CountLinesBefore(const std::vector<Line>& lines, long index) {
+  long count = 0;
+  for (long i = 0; i < index; ++i) count += lines[static_cast<std::size_t>(i)].Added ? 0 : 1;
+  return count;
+}
+
 Status CheckEdit(const ConfigEdit& edit) {
   const std::string name = "\"" + edit.Section + "/" + edit.Key + "\"";
   switch (KConfig_CheckWritable(edit.Section, edit.Key, edit.Value)) {
@@ -246,6 +271,16 @@ Result<ConfigTextEdit> EditConfigText(std::string_view text, const std::vector<C
     if (definition >= 0) {
       Line& line = lines[static_cast<std::size_t>(definition)];
       const KConfigLine parsed = KConfig_ParseLine(line.Text);
+      if (LooksLikeComment(parsed)) {
+        // The reader takes the note as part of the value: keeping it would
+        // write a value that reads as something else, dropping it would
+        // lose it.
+        return BadInput("line " + std::to_string(CountLinesBefore(lines, definition) + 1) +
+                        ": the value of \"" + edit.Section + "/" + edit.Key + "\" is \"" +
+                        EchoText(parsed.Value) +
+                        "\" as a whole, as a ';' or '#' after a value starts no comment; put "
+                        "the note on a line of its own, or the value in quotes");
+      }
       std::string replaced = ReplaceValue(line.Text, edit.Value, parsed.Quoted);
       if (replaced == line.Text) continue;
       if (!line.Added && !line.Changed) {
@@ -322,6 +357,13 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
       return Failure("configuration file " + QuoteArgument(path) + " is larger than " +
                      std::to_string(kConfigMaxFileBytes / (1024 * 1024)) +
                      " MiB and is not rewritten");
+    }
+    if (const KConfigEncoding encoding = KConfig_DetectEncoding(text);
+        encoding != KConfigEncoding::kText) {
+      return BadInput("configuration file " + QuoteArgument(path) + " " +
+                      EncodingProblem(encoding) +
+                      ", which the reader does not read; it is not rewritten (save it as UTF-8 "
+                      "with LF or CRLF line ends)");
     }
     if (Status kept = CheckKeepable(path, info); !kept) return kept.GetError();
   }

@@ -52,9 +52,10 @@ struct ConfigFileEdit {
 // Reads the file at `path` and works out the edit; writes nothing. A
 // missing file counts as empty. Refused: anything but a regular file (or a
 // link to one), a file the reader would not read whole (status 1), and, as
-// bad input (status 2), a file that could not be replaced as it is:
-// without its owner's write permission, not writable by this user, or whose
-// owner and group a rewrite by this user could not keep (output_file.h's rules hold too: a
+// bad input (status 2), text in an encoding the reader does not read and a
+// file that could not be replaced as it is: without its owner's write
+// permission, not writable by this user, or whose owner and group a
+// rewrite by this user could not keep (output_file.h's rules hold too: a
 // folder khost may write).
 Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
                                           const std::vector<ConfigEdit>& edits);

@@ -193,7 +193,7 @@ KConfigEncoding KConfig_DetectEncoding(std::string_view text) {
   }
   const std::string_view head = text.substr(0, kMaxLineLength);
   const size_t nuls = static_cast<size_t>(std::count(head.begin(), head.end(), '\0'));
-  if (nuls != 0 && nuls * 8 >= head.size()) return KConfigEncoding::kNulBytes;
+  if (nuls >= 4 && nuls * 4 >= head.size()) return KConfigEncoding::kNulBytes;
   const size_t cr = text.find('\r');
   if (text.find('\n') == std::string_view::npos && cr != std::string_view::npos &&
       cr + 1 < text.size()) {

@@ -55,8 +55,9 @@ enum class KConfigLeftOut { kNone, kNulByte, kControlCharacter, kTooLong };
 KHOST_API KConfigLeftOut KConfig_LineLeftOut(std::string_view line);
 // Text the reader cannot take as lines of text, which it therefore reads
 // as (next to) empty: UTF-16 (a byte order mark FF FE or FE FF), NUL bytes
-// throughout (UTF-16 or UTF-32 without a mark: at least one byte in eight
-// of the first kConfigMaxLineLength), or lines ended by a carriage return
+// throughout (UTF-16 or UTF-32 without a mark: four or more, and at least
+// one byte in four of the first kConfigMaxLineLength), or lines ended by a
+// carriage return
 // alone (no line feed anywhere, a carriage return before the last byte).
 // kText for anything else. [any; -]
 enum class KConfigEncoding { kText, kUtf16, kNulBytes, kCarriageReturns };

@@ -229,4 +229,32 @@ TEST_F(ConfigEditTest, TwoFilesChangeTogetherOrNotAtAll) {
   EXPECT_EQ(Entries(mFolder), (std::vector<std::string>{"Application.txt", "Task.txt"}));
 }
 
+// The format has no comments after a value. After a quoted value the reader
+// skips the rest of the line, so a note there stays, byte for byte; after a
+// plain one it is part of the value, and the edit is refused (keeping it
+// would write a value that reads as something else, dropping it would lose
+// it).
+TEST_F(ConfigEditTest, ANoteAfterAQuotedValueStaysAndAfterAPlainValueIsRefused) {
+  const std::string path = mFolder + "/Application.txt";
+  std::ofstream(path, std::ios::binary)
+      << "[Display]\nUseGPUSkinDeform =  \"No\"  ; on the GPU? \t\nEarlyFrustumCulling = Yes\n";
+  auto quoted = PlanConfigFileEdit(path, {{"Display", "UseGPUSkinDeform", "Yes"}});
+  ASSERT_TRUE(quoted.Ok()) << quoted.GetError().Message;
+  ASSERT_TRUE(WriteConfigFileEdit(*quoted).Ok());
+  EXPECT_EQ(
+      ReadAll(path),
+      "[Display]\nUseGPUSkinDeform =  \"Yes\"  ; on the GPU? \t\nEarlyFrustumCulling = Yes\n");
+  KConfigFile config(path.c_str(), false);
+  EXPECT_STREQ(config.Get("Display", "UseGPUSkinDeform", "?"), "Yes");
+
+  std::ofstream(path, std::ios::binary) << "[Display]\n; culling\nEarlyFrustumCulling = Yes # on\n";
+  auto plain = PlanConfigFileEdit(path, {{"Display", "EarlyFrustumCulling", "No"}});
+  ASSERT_FALSE(plain.Ok());
+  EXPECT_EQ(plain.GetError().Code, ExitStatus::kBadInput);
+  EXPECT_NE(plain.GetError().Message.find("line 3: the value of \"Display/EarlyFrustumCulling\" is "
+                                          "\"Yes # on\" as a whole"),
+            std::string::npos)
+      << plain.GetError().Message;
+}
+
 }  // namespace

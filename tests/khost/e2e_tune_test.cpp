@@ -219,6 +219,8 @@ TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
   const std::string application =
       "[Display]\nUseGPUSkinDeform = No\n" + std::string(kQuietApplication);
   const std::string task = "[Evaluation]\nPipeline = Serial\n" + std::string(kTuneScene);
+  std::string utf16 = "\xFE\xFF";
+  for (char c : application) utf16 += {'\0', c};
   struct Case {
     const char* What;
     std::function<void(const fs::path&)> Make;
@@ -233,12 +235,27 @@ TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
       fs::create_symlink("Application.txt", config / "Task.txt");
     }
   };
+  const auto write = [](const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+  };
   const std::vector<Case> cases = {
       {"a link", [&](const fs::path& c) { replaceTask(c, false); }, {}},
       {"a hard link", [&](const fs::path& c) { replaceTask(c, true); }, {}},
+      {"UTF-16",
+       [&](const fs::path& c) { write(c / "Application.txt", utf16); },
+       {"Application.txt' is UTF-16 text", "it is not rewritten"}},
+      {"CR line ends",
+       [&](const fs::path& c) { write(c / "Task.txt", "[Evaluation]\rPipeline = Serial\r"); },
+       {"Task.txt' ends its lines with a carriage return alone"}},
       {"read-only",
        [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
        {"Application.txt' is read-only (mode 0444)"}},
+      {"a note",
+       [&](const fs::path& c) {
+         write(c / "Application.txt", "[Display]\nUseGPUSkinDeform = No ; the CPU\n");
+       },
+       {"Application.txt': line 2: the value of \"Display/UseGPUSkinDeform\" is \"No ; the CPU\"",
+        "starts no comment"}},
       // Whoever may write the folder may replace a file in it: the file's own
       // mode and owner decide.
       {"read-only, as its owner",
