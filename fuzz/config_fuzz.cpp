@@ -5,7 +5,9 @@
 //   - Get never returns null;
 //   - Set is refused on a file opened read-only;
 //   - a value set on a writable file, once saved, reads back exactly from a
-//     fresh object, and the file's other values read back unchanged.
+//     fresh object, and the file's other values read back unchanged;
+//   - a line the reader is said to leave out for its bytes (what start-up
+//     names) is one it takes no key or header from.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "host/kbaselib.h"
 #include "standin/kbaselib/config.h"
@@ -68,6 +71,19 @@ const char* const kKeys[] = {"EarlyFrustumCulling", "BufferSize", "Pipeline", "k
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = std::string(WorkFolder()) + "/input.txt";
   WriteFile(path, data, size);
+
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  (void)KConfig_DetectEncoding(text);
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    const KConfigLineKind kind = KConfig_ParseLine(line).Kind;
+    const bool read = kind == KConfigLineKind::kKey || kind == KConfigLineKind::kHeader;
+    Check(!read || KConfig_LineLeftOut(line) == KConfigLeftOut::kNone,
+          "a line named as left out was read");
+    start = end + 1;
+  }
 
   std::string before[std::size(kSections)][std::size(kKeys)];
   {

@@ -170,7 +170,7 @@ Status Application::StartHost() {
   KShaders_GetRenderer();
   KGPGPU_GetGPGPUManager();
 
-  for (const std::string& warning : UnreadableConfigFiles()) mErr << "khost: " << warning << "\n";
+  for (const std::string& warning : ConfigFileWarnings()) mErr << "khost: " << warning << "\n";
   const ConfiguredSettings configured = ReadConfiguredSettings();
   ApplyConfiguredSettings(configured);
 
@@ -178,8 +178,8 @@ Status Application::StartHost() {
   // A stop asked while the file is read abandons the reading at once.
   const ImportOptions import{mPlan.SceneUp, InterruptSignal, mPlan.Textures};
   Result<SceneChoice> scene =
-      ChooseScene(mPlan.ScenePath, configured.SceneFile, configured.SceneInstances,
-                  configured.Characters, mErr, import);
+      ChooseScene(mPlan.ScenePath, configured.SceneFile, ConfigFileFolder(kSceneFileKey.File),
+                  configured.SceneInstances, configured.Characters, mErr, import);
   if (!scene) return scene.AsStatus();
   mEngine = std::make_unique<HostEngine>(*scene, mErr);
   return {};

@@ -2,18 +2,15 @@
 
 #include "host/kbaselib.h"
 #include "khost/base/quoting.h"
-#include "khost/outputs/output_file.h"
 #include "standin/kbaselib/config.h"
 
 namespace khost {
 
 namespace {
 
-// Whether the file at `path` could be replaced now: the output file rules
-// (a regular file or none, in a folder khost may write).
-Status CheckReplaceable(const std::string& path) {
-  OutputFile probe;
-  return Prefixed("--tune-write: ", probe.Open(path));
+Error TuneWrite(Error error) {
+  error.Message = "--tune-write: " + error.Message;
+  return error;
 }
 
 }  // namespace
@@ -44,39 +41,49 @@ const TunableSetting* FindTunable(std::string_view caption) {
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values) {
   const ConfiguredSettings configured = ReadConfiguredSettings();
   std::vector<ConfigEdit> edits[2];  // the application's file, the task's
+  // Every tuned key changed, whatever the search picks: a line the search
+  // could have to edit is checked now, before the run.
+  std::vector<ConfigEdit> anyPick[2];
   for (const auto& [caption, value] : values) {
     const TunableSetting* setting = FindTunable(caption);
-    if (!setting || setting->Configured(configured) == value) continue;
-    std::string text = std::to_string(value);
-    if (!setting->Off.empty()) text = std::string(value != 0 ? setting->On : setting->Off);
-    edits[setting->Key.InTask() ? 1 : 0].push_back(
-        {setting->Key.Section, setting->Key.Name, std::move(text)});
+    if (!setting) continue;
+    const auto text = [&](int index) {
+      if (setting->Off.empty()) return std::to_string(index);
+      return std::string(index != 0 ? setting->On : setting->Off);
+    };
+    const int file = setting->Key.InTask() ? 1 : 0;
+    const int current = setting->Configured(configured);
+    anyPick[file].push_back({setting->Key.Section, setting->Key.Name, text(current == 0 ? 1 : 0)});
+    if (current == value) continue;
+    edits[file].push_back({setting->Key.Section, setting->Key.Name, text(value)});
   }
   std::vector<ConfigFileEdit> plan;
   for (int f = 0; f < 2; ++f) {
     const std::string path = KConfig_ResolvePath(f == 0 ? kApplicationConfig : kTaskConfig);
+    if (Result<ConfigFileEdit> probe = PlanConfigFileEdit(path, anyPick[f]); !probe) {
+      return TuneWrite(probe.GetError());
+    }
     Result<ConfigFileEdit> edit = PlanConfigFileEdit(path, edits[f]);
-    if (!edit) return Failure("--tune-write: " + edit.GetError().Message);
-    if (Status writable = CheckReplaceable(path); !writable) return writable.GetError();
+    if (!edit) return TuneWrite(edit.GetError());
     plan.push_back(std::move(*edit));
+  }
+  // Two names of one file: the second write would undo the first.
+  if (SameConfigFile(plan[0], plan[1])) {
+    return BadInput("--tune-write: " + QuoteArgument(plan[0].Path) + " and " +
+                    QuoteArgument(plan[1].Path) +
+                    " are one file under two names (a link); each must be a file of its own");
   }
   return plan;
 }
 
 Status WriteTunedConfig(const std::vector<ConfigFileEdit>& plan, std::ostream& out) {
-  // Both files are checked before either is replaced.
-  for (const ConfigFileEdit& file : plan) {
-    if (file.Edit.Changes.empty()) continue;
-    if (Status writable = CheckReplaceable(file.Path); !writable) return writable;
+  if (Status written = WriteConfigFileEdits(plan); !written) {
+    return TuneWrite(written.GetError());
   }
   bool changed = false;
   for (const ConfigFileEdit& file : plan) {
-    if (file.Edit.Changes.empty()) continue;
-    if (Status written = WriteConfigFileEdit(file); !written) {
-      return Failure("--tune-write: " + written.GetError().Message);
-    }
-    changed = true;
     for (const ConfigLineChange& line : file.Edit.Changes) {
+      changed = true;
       // The lines come from the files: echoed escaped, as any outside text.
       out << "khost: --tune-write: " << QuoteArgument(file.Path) << " line " << line.Line << ": ";
       if (line.Added) {

@@ -37,11 +37,13 @@ using TunedValue = std::pair<std::string, int>;
 
 // The edits of both files that give `values`, leaving alone a key whose
 // file already reads as wanted. Reads the files and checks that each can be
-// replaced (a regular file or none, in a writable folder); writes nothing.
+// replaced as it is (config_edit.h's rules) and that the two are two files,
+// and that every line that defines one of the settings of `values` could
+// be edited, whatever value it gets; writes nothing.
 Result<std::vector<ConfigFileEdit>> PlanTunedConfig(const std::vector<TunedValue>& values);
 
-// Checks both files once more, then replaces each that changes in one step
-// and prints its changed lines to `out` (or that nothing changed).
+// Replaces the files that change, both or neither (WriteConfigFileEdits),
+// then prints their changed lines to `out` (or that nothing changed).
 Status WriteTunedConfig(const std::vector<ConfigFileEdit>& plan, std::ostream& out);
 
 }  // namespace khost

@@ -25,7 +25,8 @@ bool Abandoned(const ImportOptions& options) {
 }  // namespace
 
 Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
-                                const std::string& configuredFile, int configuredInstances,
+                                const std::string& configuredFile,
+                                const std::string& configuredFolder, int configuredInstances,
                                 int configuredCharacters, std::ostream& err,
                                 const ImportOptions& options) {
   const SceneChoice builtin{nullptr, configuredCharacters};
@@ -42,13 +43,16 @@ Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
     return SceneChoice{std::make_shared<const Model>(std::move(*model)), configuredInstances};
   }
   if (configuredFile.empty() || configuredFile == kBuiltinScene) return builtin;
+  const std::string file = configuredFile[0] == '/' || configuredFolder.empty()
+                               ? configuredFile
+                               : configuredFolder + "/" + configuredFile;
   struct stat info {};
-  if (stat(configuredFile.c_str(), &info) != 0) {
-    err << "khost: the default scene file " << QuoteArgument(configuredFile)
+  if (stat(file.c_str(), &info) != 0) {
+    err << "khost: the default scene file " << QuoteArgument(file)
         << " is missing; running the built-in characters\n";
     return builtin;
   }
-  Result<Model> model = ImportIsolated(configuredFile, {}, options);
+  Result<Model> model = ImportIsolated(file, {}, options);
   if (!model) {
     if (Abandoned(options)) return model.GetError();
     err << "khost: " << model.GetError().Message << "; running the built-in characters\n";

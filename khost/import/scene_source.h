@@ -23,14 +23,17 @@ struct SceneChoice {
 };
 
 // The scene for `flag` (--scene; kBuiltinScene picks the procedural
-// characters), else for the configured file, read with `options` (the up
+// characters), else for the configured file (a relative name is taken from
+// `configuredFolder`, the folder of the configuration file that names it,
+// not from the current folder), read with `options` (the up
 // axis, the stop signal). A file named on the command line that cannot be
 // used is an error; a configured file that cannot be used is reported on
 // `err` and the procedural characters run instead. A read abandoned
 // because the run was asked to stop is an error either way. What the
 // import repaired is reported on `err`, a line each.
 Result<SceneChoice> ChooseScene(const std::optional<std::string>& flag,
-                                const std::string& configuredFile, int configuredInstances,
+                                const std::string& configuredFile,
+                                const std::string& configuredFolder, int configuredInstances,
                                 int configuredCharacters, std::ostream& err,
                                 const ImportOptions& options = {});
 

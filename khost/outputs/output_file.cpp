@@ -128,6 +128,7 @@ void OutputFile::Abandon() {
   if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
   ForgetTemporary();
   mKind = Kind::kNone;
+  mPrepared = false;
 }
 
 Status OutputFile::Open(const std::string& path) {
@@ -141,6 +142,8 @@ Status OutputFile::Open(const std::string& path) {
   mWaitForReader = false;
   mStandardOutput = false;
   mReaderGone = false;
+  mKeepOwner = false;
+  mPrepared = false;
   if (path.empty()) return Fail("empty file name", 0);
 
   if (const int named = DescriptorNamed(path); named >= 0) {
@@ -245,10 +248,22 @@ Status OutputFile::CreateTemporary() {
   // gets the usual ones.
   struct stat info {};
   if (::stat(mTarget.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-    if (::fchown(mFd, info.st_uid, info.st_gid) != 0) {
-      // Not the owner: the file becomes ours, as any rewrite by us would.
+    // Owner first: a change of owner may clear the set-user and set-group
+    // bits, which the mode then puts back.
+    const bool owned = ::fchown(mFd, info.st_uid, info.st_gid) == 0;
+    const int ownerCode = errno;
+    const bool moded = ::fchmod(mFd, info.st_mode & 07777) == 0;
+    const int modeCode = errno;
+    if (mKeepOwner && (!owned || !moded)) {
+      // Not ours to give away: the file would change hands or permissions.
+      mFailed = true;
+      ::close(mFd);
+      mFd = -1;
+      if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
+      ForgetTemporary();
+      return Fail(!owned ? "cannot keep its owner and group" : "cannot keep its permissions",
+                  !owned ? ownerCode : modeCode);
     }
-    ::fchmod(mFd, info.st_mode & 07777);
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -387,7 +402,22 @@ Status OutputFile::PlaceNow() {
 }
 
 Status OutputFile::Commit() {
+  if (!mPrepared) {
+    if (Status prepared = Prepare(); !prepared) return prepared;
+    if (!mPrepared) return {};  // nothing left to move
+  }
+  mPrepared = false;
+  if (Status moved = MoveIntoPlace(); !moved) {
+    Abandon();
+    return moved;
+  }
+  mKind = Kind::kNone;
+  return {};
+}
+
+Status OutputFile::Prepare() {
   if (mKind == Kind::kNone) return Fail("it is not open", 0);
+  if (mPrepared) return {};
   if (mStream) {
     mStream->flush();
     if (!mBuffer->FirstFailure) {
@@ -430,10 +460,8 @@ Status OutputFile::Commit() {
     return Fail("writing failed", code);
   }
   if (mKind == Kind::kReplace) {
-    if (Status moved = MoveIntoPlace(); !moved) {
-      Abandon();
-      return moved;
-    }
+    mPrepared = true;
+    return {};
   }
   mKind = Kind::kNone;
   return {};

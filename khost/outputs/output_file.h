@@ -68,6 +68,14 @@ class OutputFile {
   // A write failed: the output cannot be finished (Commit reports why).
   bool Failed() const { return mFailed; }
   const std::string& Path() const { return mPath; }
+  // The file that gets the content, links followed (a replaced or placed
+  // file; empty for a stream).
+  const std::string& Target() const { return mTarget; }
+  // A replaced file must keep its owner, group and permissions: a write
+  // fails when they cannot be given to the new content (by default a file
+  // that is not ours becomes ours, as any rewrite by us would). Call before
+  // the first Write.
+  void KeepOwnerStrictly() { mKeepOwner = true; }
 
   // Appends bytes; may be called any number of times before Commit.
   Status Write(const void* data, std::size_t size);
@@ -98,6 +106,12 @@ class OutputFile {
   // a placed file that was removed or replaced meanwhile is reported, as its
   // content is lost).
   Status Commit();
+  // Commit in two steps, for files that must change together: Prepare does
+  // all that can fail but the last step (a replaced file's content is
+  // written, flushed and closed in a named temporary beside it; anything
+  // else is committed whole), and Commit after it only moves the content
+  // into place.
+  Status Prepare();
 
  private:
   enum class Kind { kNone, kReplace, kPlaced, kStream };
@@ -142,6 +156,8 @@ class OutputFile {
   Status mLoss;                  // why the output lost its place, once CheckPlace found it
   bool mStandardOutput = false;  // kStream: the process's standard output
   bool mReaderGone = false;      // standard output's reader has gone: writes are dropped
+  bool mKeepOwner = false;       // kReplace: the owner and mode must be kept, or the write fails
+  bool mPrepared = false;        // kReplace: Prepare left the content in a named temporary
   std::unique_ptr<Buffer> mBuffer;
   std::unique_ptr<std::ostream> mStream;
 };

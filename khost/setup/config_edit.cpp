@@ -4,19 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "khost/base/quoting.h"
 #include "khost/outputs/output_file.h"
+#include "khost/setup/config_check.h"
 #include "standin/kbaselib/config.h"
 
 namespace khost {
 
 namespace {
 
-// The reader's limit: longer files are not read whole.
-constexpr std::size_t kMaxFileBytes = 16u * 1024u * 1024u;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // One line of the text: what is between two line ends, and its ending
@@ -88,11 +91,140 @@ std::string ReplaceValue(const std::string& line, const std::string& value, bool
   while (begin < line.size() && KConfig_IsBlank(line[begin])) ++begin;
   std::size_t end = line.size();
   while (end > begin && KConfig_IsBlank(line[end - 1])) --end;
+  // A quoted value ends at the line's last quote; the reader skips what
+  // follows it, and so it stays as it is.
+  if (quoted) end = line.rfind('"') + 1;
   std::string formatted = KConfig_FormatValue(value, quoted);
   if (begin == line.size() && begin > 0 && line[begin - 1] == '=' && !formatted.empty()) {
     formatted.insert(formatted.begin(), ' ');
   }
   return line.substr(0, begin) + formatted + line.substr(end);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The folder's real path and the name in it.
+std::string CanonicalName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char* real = ::realpath(FolderOf(path).c_str(), nullptr);
+  if (!real) return path;
+  std::string folder(real);
+  std::free(real);
+  return folder + "/" + name;
+}
+
+bool InGroup(gid_t group) {
+  if (group == ::getegid()) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+// Whether the existing file could be replaced keeping it as it is: the
+// folder's write permission lets anyone with it replace a file, so the
+// file's own permission and ownership are checked here.
+Status CheckKeepable(const std::string& path, const struct stat& info) {
+  const std::string name = "configuration file " + QuoteArgument(path);
+  if ((info.st_mode & S_IWUSR) == 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return BadInput(name + " is read-only (mode " + mode + "); it is not rewritten");
+  }
+  if (::access(path.c_str(), W_OK) != 0) {
+    return BadInput(name + " is not writable by this user (" + std::strerror(errno) +
+                    "); it is not rewritten");
+  }
+  if (::geteuid() != 0 && (info.st_uid != ::geteuid() || !InGroup(info.st_gid))) {
+    return BadInput(name + " belongs to user " + std::to_string(info.st_uid) + " and group " +
+                    std::to_string(info.st_gid) +
+                    ", which a rewrite by this user could not keep; it is not rewritten");
+  }
+  return Status();
+}
+
+// An old file kept aside under a second name (a hard link) while the new
+// files go in, so that it can be put back whole, owner and all.
+class Aside {
+ public:
+  Aside() = default;
+  Aside(const Aside&) = delete;
+  Aside& operator=(const Aside&) = delete;
+  ~Aside() { Drop(); }
+
+  Status Keep(const std::string& target) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0) return Status();  // new: put back by removing it
+    mExisted = true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = FolderOf(target) + "/.khost-kept-" + std::to_string(::getpid()) +
+                               "-" + std::to_string(attempt);
+      if (::link(target.c_str(), name.c_str()) == 0) {
+        mName = name;
+        mEntry = RegisterTemporaryName(name);
+        return Status();
+      }
+      if (errno != EEXIST) {
+        return Failure(std::string("cannot keep the old file aside (") + std::strerror(errno) +
+                       ")");
+      }
+    }
+    return Failure("cannot keep the old file aside");
+  }
+  // Puts the old file back at `target` (or removes the new one where there
+  // was none).
+  bool PutBack(const std::string& target) {
+    if (!mExisted) return ::unlink(target.c_str()) == 0;
+    if (mName.empty() || ::rename(mName.c_str(), target.c_str()) != 0) return false;
+    mName.clear();
+    return true;
+  }
+  // Leaves the old file under its second name, which it returns.
+  std::string Release() {
+    std::string name = std::move(mName);
+    mName.clear();
+    ForgetTemporaryName(mEntry);
+    mEntry = -1;
+    return name;
+  }
+  void Drop() {
+    if (!mName.empty()) ::unlink(mName.c_str());
+    mName.clear();
+    ForgetTemporaryName(mEntry);
+    mEntry = -1;
+  }
+
+ private:
+  bool mExisted = false;
+  std::string mName;
+  int mEntry = -1;
+};
+
+// A value that starts with ';' or '#' or holds a blank and then one: what
+// a reader of other formats would take for a comment after the value.
+bool LooksLikeComment(const KConfigLine& line) {
+  if (line.Quoted || line.Value.empty()) return false;
+  if (line.Value[0] == ';' || line.Value[0] == '#') return true;
+  for (std::size_t i = 1; i < line.Value.size(); ++i) {
+    if ((line.Value[i] == ';' || line.Value[i] == '#') && KConfig_IsBlank(line.Value[i - 1])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The line number in the file of lines[index], lines added before it not
+// counted.
+long CountLinesBefore(const std::vector<Line>& lines, long index) {
+  long count = 0;
+  for (long i = 0; i < index; ++i) count += lines[static_cast<std::size_t>(i)].Added ? 0 : 1;
+  return count;
 }
 
 Status CheckEdit(const ConfigEdit& edit) {
@@ -138,8 +270,18 @@ Result<ConfigTextEdit> EditConfigText(std::string_view text, const std::vector<C
     Find(lines, edit.Section, edit.Key, definition, lastOfSection);
     if (definition >= 0) {
       Line& line = lines[static_cast<std::size_t>(definition)];
-      std::string replaced =
-          ReplaceValue(line.Text, edit.Value, KConfig_ParseLine(line.Text).Quoted);
+      const KConfigLine parsed = KConfig_ParseLine(line.Text);
+      if (LooksLikeComment(parsed)) {
+        // The reader takes the note as part of the value: keeping it would
+        // write a value that reads as something else, dropping it would
+        // lose it.
+        return BadInput("line " + std::to_string(CountLinesBefore(lines, definition) + 1) +
+                        ": the value of \"" + edit.Section + "/" + edit.Key + "\" is \"" +
+                        EchoText(parsed.Value) +
+                        "\" as a whole, as a ';' or '#' after a value starts no comment; put "
+                        "the note on a line of its own, or the value in quotes");
+      }
+      std::string replaced = ReplaceValue(line.Text, edit.Value, parsed.Quoted);
       if (replaced == line.Text) continue;
       if (!line.Added && !line.Changed) {
         line.Old = line.Text;
@@ -198,7 +340,7 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
       return Failure("configuration file " + QuoteArgument(path) + " is not a regular file");
     }
     char buffer[65536];
-    while (text.size() <= kMaxFileBytes) {
+    while (text.size() <= kConfigMaxFileBytes) {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
@@ -211,25 +353,96 @@ Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
       text.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
-    if (text.size() > kMaxFileBytes) {
-      return Failure("configuration file " + QuoteArgument(path) +
-                     " is larger than 16 MiB and is not rewritten");
+    if (text.size() > kConfigMaxFileBytes) {
+      return Failure("configuration file " + QuoteArgument(path) + " is larger than " +
+                     std::to_string(kConfigMaxFileBytes / (1024 * 1024)) +
+                     " MiB and is not rewritten");
     }
+    if (const KConfigEncoding encoding = KConfig_DetectEncoding(text);
+        encoding != KConfigEncoding::kText) {
+      return BadInput("configuration file " + QuoteArgument(path) + " " +
+                      EncodingProblem(encoding) +
+                      ", which the reader does not read; it is not rewritten (save it as UTF-8 "
+                      "with LF or CRLF line ends)");
+    }
+    if (Status kept = CheckKeepable(path, info); !kept) return kept.GetError();
   }
+  OutputFile probe;
+  if (Status replaceable = probe.Open(path); !replaceable) return replaceable.GetError();
+  plan.Target = probe.Target();
   Result<ConfigTextEdit> edited = EditConfigText(text, edits);
-  if (!edited) return edited.GetError();
+  if (!edited) {
+    Error error = edited.GetError();
+    error.Message = "configuration file " + QuoteArgument(path) + ": " + error.Message;
+    return error;
+  }
   plan.Edit = std::move(*edited);
   if (plan.Edit.Changes.empty()) plan.Edit.Text = std::move(text);
   return plan;
 }
 
-Status WriteConfigFileEdit(const ConfigFileEdit& edit) {
-  if (edit.Edit.Changes.empty()) return Status();
-  OutputFile file;
-  Status written = file.Open(edit.Path);
-  if (written) written = file.Write(edit.Edit.Text);
-  if (written) written = file.Commit();
-  return written;
+bool SameConfigFile(const ConfigFileEdit& a, const ConfigFileEdit& b) {
+  struct stat first {};
+  struct stat second {};
+  if (::stat(a.Target.c_str(), &first) == 0 && ::stat(b.Target.c_str(), &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  // Either is yet to be made: the same name in the same folder.
+  return CanonicalName(a.Target) == CanonicalName(b.Target);
+}
+
+Status WriteConfigFileEdits(const std::vector<ConfigFileEdit>& edits) {
+  std::vector<const ConfigFileEdit*> changing;
+  for (const ConfigFileEdit& edit : edits) {
+    if (!edit.Edit.Changes.empty()) changing.push_back(&edit);
+  }
+  // Every new text whole beside its file before any file changes.
+  std::vector<std::unique_ptr<OutputFile>> files;
+  for (const ConfigFileEdit* edit : changing) {
+    auto file = std::make_unique<OutputFile>();
+    Status prepared = file->Open(edit->Path);
+    if (prepared) file->KeepOwnerStrictly();
+    if (prepared) prepared = file->Write(edit->Edit.Text);
+    if (prepared) prepared = file->Prepare();
+    if (!prepared) return prepared;
+    files.push_back(std::move(file));
+  }
+  // The old files that may have to be put back, kept aside (all but the
+  // last, which nothing can fail after).
+  std::vector<Aside> asides(files.size());
+  for (std::size_t i = 0; i + 1 < files.size(); ++i) {
+    if (Status kept = asides[i].Keep(files[i]->Target()); !kept) {
+      return Failure("cannot write " + QuoteArgument(changing[i]->Path) + ": " +
+                     kept.GetError().Message + "; nothing was written");
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Status committed = files[i]->Commit();
+    if (committed) continue;
+    std::string message = committed.GetError().Message;
+    std::string restored;
+    std::string lost;
+    for (std::size_t j = 0; j < i; ++j) {
+      const std::string name = QuoteArgument(changing[j]->Path);
+      if (asides[j].PutBack(files[j]->Target())) {
+        restored += (restored.empty() ? "" : ", ") + name;
+      } else {
+        const std::string kept = asides[j].Release();
+        lost += (lost.empty() ? "" : "; ") + name +
+                " holds its new text and could not be put back" +
+                (kept.empty() ? "" : " (its old text is kept as " + QuoteArgument(kept) + ")");
+      }
+    }
+    if (lost.empty()) {
+      message += "; nothing was written";
+      if (!restored.empty()) message += " (" + restored + " put back as it was)";
+    } else {
+      message += "; " + lost;
+    }
+    return Failure(std::move(message));
+  }
+  for (Aside& aside : asides) aside.Drop();
+  return Status();
 }
 
 }  // namespace khost

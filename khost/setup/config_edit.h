@@ -46,17 +46,35 @@ struct ConfigFileEdit {
   std::string Path;
   bool Exists = false;
   ConfigTextEdit Edit;
+  std::string Target;  // the file that gets the text, links followed
 };
 
-// Reads the file at `path` (a missing file counts as empty; anything but a
-// regular file, or a link to one, is refused, and so is a file the reader
-// would not read whole) and works out the edit. Writes nothing.
+// Reads the file at `path` and works out the edit; writes nothing. A
+// missing file counts as empty. Refused: anything but a regular file (or a
+// link to one), a file the reader would not read whole (status 1), and, as
+// bad input (status 2), text in an encoding the reader does not read and a
+// file that could not be replaced as it is: without its owner's write
+// permission, not writable by this user, or whose owner and group a
+// rewrite by this user could not keep (output_file.h's rules hold too: a
+// folder khost may write).
 Result<ConfigFileEdit> PlanConfigFileEdit(const std::string& path,
                                           const std::vector<ConfigEdit>& edits);
 
-// Replaces the file with the edited text in one step (the output file rules:
-// a temporary beside it, renamed over it; a link stays a link). Does
-// nothing when nothing changed.
-Status WriteConfigFileEdit(const ConfigFileEdit& edit);
+// Whether two planned files are one file under two names (a link to the
+// other, a hard link, or the same name reached another way).
+bool SameConfigFile(const ConfigFileEdit& a, const ConfigFileEdit& b);
+
+// Replaces the files that change with their edited text, all or none:
+// each new text is first written whole into a temporary beside its file,
+// then the files are replaced one after the other, each in one step (a link
+// stays a link). When a file cannot be replaced, those replaced before it
+// are put back as they were (the old file itself, kept aside under another
+// name until all are in place), and the failure says whether that worked.
+// The owner, group and permissions of a replaced file are kept, or nothing
+// is written.
+Status WriteConfigFileEdits(const std::vector<ConfigFileEdit>& edits);
+inline Status WriteConfigFileEdit(const ConfigFileEdit& edit) {
+  return WriteConfigFileEdits({edit});
+}
 
 }  // namespace khost

@@ -15,6 +15,7 @@
 #include "host/kshader.h"
 #include "khost/base/executable_folder.h"
 #include "khost/base/quoting.h"
+#include "khost/setup/config_check.h"
 #include "khost/setup/module_loader.h"
 #include "standin/kbaselib/config.h"
 
@@ -99,16 +100,27 @@ Status ResolveConfigFolder(const std::optional<std::string>& commandLine) {
   return {};
 }
 
-std::vector<std::string> UnreadableConfigFiles() {
+std::vector<std::string> ConfigFileWarnings() {
   std::vector<std::string> warnings;
   for (const char* name : {kApplicationConfig, kTaskConfig}) {
     const std::string path = KConfig_ResolvePath(name);
     if (const std::string problem = ConfigFileProblem(path); !problem.empty()) {
       warnings.push_back("configuration file " + QuoteArgument(path) + " " + problem +
                          "; its settings take their defaults");
+      continue;
+    }
+    for (std::string& warning : DescribeConfigFileCheck(path, CheckConfigFile(path))) {
+      warnings.push_back(std::move(warning));
     }
   }
   return warnings;
+}
+
+std::string ConfigFileFolder(const char* config) {
+  const std::string path = KConfig_ResolvePath(config);
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool IsExactlyYes(const char* text) {

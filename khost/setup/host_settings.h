@@ -22,10 +22,17 @@ namespace khost {
 // in the environment that is missing or not a folder is bad input.
 Status ResolveConfigFolder(const std::optional<std::string>& commandLine);
 
-// One warning per configuration file of the chosen folder that is there
-// but cannot be read (its settings then take their defaults), naming the
-// file and why. A missing file gives the defaults as intended: no warning.
-std::vector<std::string> UnreadableConfigFiles();
+// The warnings about the configuration files of the chosen folder, each
+// naming its file: one that is there but cannot be read, or is in an
+// encoding the reader does not read (its settings then take their
+// defaults), and the lines the reader leaves out (config_check.h). A
+// missing file gives the defaults as intended: no warning.
+std::vector<std::string> ConfigFileWarnings();
+
+// The folder of a configuration file (kApplicationConfig, kTaskConfig) as
+// the chosen folder names it: a relative path the file holds is taken from
+// there.
+std::string ConfigFileFolder(const char* config);
 
 // Text rules of the configuration values.
 bool IsExactlyYes(const char* text);       // kYesText, case-sensitive, whole text

@@ -3,8 +3,12 @@
 // Reading rules (what the parser does with every kind of line):
 //   - Lines end at '\n'; a '\r' before it is dropped. A UTF-8 byte order mark
 //     at the start of the file is skipped.
+//     UTF-16 text, or lines ended by '\r' alone, are no lines the reader
+//     takes: such a file reads as empty (KConfig_DetectEncoding names it).
 //   - Blanks are spaces and tabs. A line that is empty after trimming blanks,
-//     or whose first non-blank character is ';' or '#', is a comment.
+//     or whose first non-blank character is ';' or '#', is a comment. There
+//     are no comments after a value: "Key = No ; note" gives "No ; note"
+//     (the contract's rule, host/kbaselib.h).
 //   - A line longer than kMaxLineLength bytes, or holding a NUL byte or any
 //     other control character except tab, is unreadable and left out.
 //   - "[Name]" starts section Name (blanks around Name removed; text after the
@@ -54,8 +58,8 @@
 
 namespace {
 
-constexpr size_t kMaxFileBytes = 16u * 1024u * 1024u;
-constexpr size_t kMaxLineLength = 64u * 1024u;
+constexpr size_t kMaxFileBytes = kConfigMaxFileBytes;
+constexpr size_t kMaxLineLength = kConfigMaxLineLength;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 struct FolderState {
@@ -170,6 +174,32 @@ std::string FormatEntry(std::string_view key, const std::string& value) {
 
 KConfigLine KConfig_ParseLine(std::string_view line) {
   return ParseLine(line);
+}
+
+KConfigLeftOut KConfig_LineLeftOut(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const std::string_view text = Trim(line);
+  if (!text.empty() && (text[0] == ';' || text[0] == '#')) return KConfigLeftOut::kNone;
+  if (line.find('\0') != std::string_view::npos) return KConfigLeftOut::kNulByte;
+  if (line.size() > kMaxLineLength) return KConfigLeftOut::kTooLong;
+  if (HasControlCharacter(line)) return KConfigLeftOut::kControlCharacter;
+  return KConfigLeftOut::kNone;
+}
+
+KConfigEncoding KConfig_DetectEncoding(std::string_view text) {
+  if (text.size() >= 2 &&
+      ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+    return KConfigEncoding::kUtf16;
+  }
+  const std::string_view head = text.substr(0, kMaxLineLength);
+  const size_t nuls = static_cast<size_t>(std::count(head.begin(), head.end(), '\0'));
+  if (nuls >= 4 && nuls * 4 >= head.size()) return KConfigEncoding::kNulBytes;
+  const size_t cr = text.find('\r');
+  if (text.find('\n') == std::string_view::npos && cr != std::string_view::npos &&
+      cr + 1 < text.size()) {
+    return KConfigEncoding::kCarriageReturns;
+  }
+  return KConfigEncoding::kText;
 }
 
 bool KConfig_SameName(std::string_view a, std::string_view b) {

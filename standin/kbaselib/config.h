@@ -6,6 +6,7 @@
 // Form of the notes: [thread; ownership].
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,25 @@ struct KConfigLine {
   bool Quoted = false;     // kKey: the value stood in quotes
 };
 KHOST_API KConfigLine KConfig_ParseLine(std::string_view line);
+// The most of a file the reader reads (a longer file is read up to the last
+// whole line within it) and the longest line it reads.
+inline constexpr size_t kConfigMaxFileBytes = 16u * 1024u * 1024u;
+inline constexpr size_t kConfigMaxLineLength = 64u * 1024u;
+// Why the reader leaves a line out for its bytes (a NUL byte, another
+// control character, a line longer than kConfigMaxLineLength); kNone for a
+// line it reads and for a comment (nothing of which is read either way).
+// [any; -]
+enum class KConfigLeftOut { kNone, kNulByte, kControlCharacter, kTooLong };
+KHOST_API KConfigLeftOut KConfig_LineLeftOut(std::string_view line);
+// Text the reader cannot take as lines of text, which it therefore reads
+// as (next to) empty: UTF-16 (a byte order mark FF FE or FE FF), NUL bytes
+// throughout (UTF-16 or UTF-32 without a mark: four or more, and at least
+// one byte in four of the first kConfigMaxLineLength), or lines ended by a
+// carriage return
+// alone (no line feed anywhere, a carriage return before the last byte).
+// kText for anything else. [any; -]
+enum class KConfigEncoding { kText, kUtf16, kNulBytes, kCarriageReturns };
+KHOST_API KConfigEncoding KConfig_DetectEncoding(std::string_view text);
 // Whether two section or key names are the same to the reader (ASCII case
 // ignored). [any; -]
 KHOST_API bool KConfig_SameName(std::string_view a, std::string_view b);

@@ -1,9 +1,13 @@
 #include "khost/setup/config_edit.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -113,7 +117,7 @@ TEST_F(ConfigEditTest, EditsOnlyTheValuesTheReaderTakesAndKeepsEveryOtherByte) {
 
   // The host's own reader takes the new values.
   const std::string path = mFolder + "/Task.txt";
-  ConfigFileEdit plan{path, false, *edited};
+  ConfigFileEdit plan{path, false, *edited, path};
   ASSERT_TRUE(WriteConfigFileEdit(plan).Ok());
   KConfigFile config(path.c_str(), false);
   ASSERT_TRUE(KConfigFile_IsLoaded(config));
@@ -158,6 +162,99 @@ TEST_F(ConfigEditTest, MissingFilesAreCreatedAndWhatCannotBeReadBackIsRefused) {
   auto refused = PlanConfigFileEdit(folder, {{"Evaluation", "Pipeline", "Serial"}});
   ASSERT_FALSE(refused.Ok());
   EXPECT_NE(refused.GetError().Message.find(folder), std::string::npos);
+}
+
+// Sets or clears a file's immutable flag, which even root cannot replace or
+// link; false where the file system or the process's capabilities do not
+// allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Both files change or neither: when the second cannot be replaced once the
+// first is in place, the first is put back, the very file it was (its
+// inode, mode and bytes), and nothing is left beside them.
+TEST_F(ConfigEditTest, TwoFilesChangeTogetherOrNotAtAll) {
+  const std::string application = mFolder + "/Application.txt";
+  const std::string task = mFolder + "/Task.txt";
+  const std::string applicationText = "[Display]\r\nUseGPUSkinDeform = No\r\n";
+  const std::string taskText = "[Evaluation]\nPipeline = Serial\n";
+  std::ofstream(application, std::ios::binary) << applicationText;
+  std::ofstream(task, std::ios::binary) << taskText;
+  ASSERT_EQ(::chmod(application.c_str(), 0640), 0);
+  auto first = PlanConfigFileEdit(application, {{"Display", "UseGPUSkinDeform", "Yes"}});
+  auto second = PlanConfigFileEdit(task, {{"Evaluation", "Pipeline", "Parallel"}});
+  ASSERT_TRUE(first.Ok() && second.Ok());
+  struct stat before {};
+  ASSERT_EQ(::stat(application.c_str(), &before), 0);
+
+  if (!SetImmutable(task, true)) GTEST_SKIP() << "cannot make a file immutable here";
+  const Status written = WriteConfigFileEdits({*first, *second});
+  SetImmutable(task, false);
+  ASSERT_FALSE(written.Ok());
+  EXPECT_EQ(written.Code(), ExitStatus::kFailure);
+  const std::string& message = written.GetError().Message;
+  EXPECT_NE(message.find("cannot write '" + task + "'"), std::string::npos) << message;
+  EXPECT_NE(message.find("nothing was written ('" + application + "' put back as it was)"),
+            std::string::npos)
+      << message;
+  struct stat after {};
+  ASSERT_EQ(::stat(application.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadAll(application), applicationText);
+  EXPECT_EQ(ReadAll(task), taskText);
+  EXPECT_EQ(Entries(mFolder), (std::vector<std::string>{"Application.txt", "Task.txt"}));
+
+  // Once the second can be replaced, both change.
+  ASSERT_TRUE(WriteConfigFileEdits({*first, *second}).Ok());
+  EXPECT_EQ(ReadAll(application), "[Display]\r\nUseGPUSkinDeform = Yes\r\n");
+  EXPECT_EQ(ReadAll(task), "[Evaluation]\nPipeline = Parallel\n");
+  EXPECT_EQ(Entries(mFolder), (std::vector<std::string>{"Application.txt", "Task.txt"}));
+}
+
+// The format has no comments after a value. After a quoted value the reader
+// skips the rest of the line, so a note there stays, byte for byte; after a
+// plain one it is part of the value, and the edit is refused (keeping it
+// would write a value that reads as something else, dropping it would lose
+// it).
+TEST_F(ConfigEditTest, ANoteAfterAQuotedValueStaysAndAfterAPlainValueIsRefused) {
+  const std::string path = mFolder + "/Application.txt";
+  std::ofstream(path, std::ios::binary)
+      << "[Display]\nUseGPUSkinDeform =  \"No\"  ; on the GPU? \t\nEarlyFrustumCulling = Yes\n";
+  auto quoted = PlanConfigFileEdit(path, {{"Display", "UseGPUSkinDeform", "Yes"}});
+  ASSERT_TRUE(quoted.Ok()) << quoted.GetError().Message;
+  ASSERT_TRUE(WriteConfigFileEdit(*quoted).Ok());
+  EXPECT_EQ(
+      ReadAll(path),
+      "[Display]\nUseGPUSkinDeform =  \"Yes\"  ; on the GPU? \t\nEarlyFrustumCulling = Yes\n");
+  KConfigFile config(path.c_str(), false);
+  EXPECT_STREQ(config.Get("Display", "UseGPUSkinDeform", "?"), "Yes");
+
+  std::ofstream(path, std::ios::binary) << "[Display]\n; culling\nEarlyFrustumCulling = Yes # on\n";
+  auto plain = PlanConfigFileEdit(path, {{"Display", "EarlyFrustumCulling", "No"}});
+  ASSERT_FALSE(plain.Ok());
+  EXPECT_EQ(plain.GetError().Code, ExitStatus::kBadInput);
+  EXPECT_NE(plain.GetError().Message.find("line 3: the value of \"Display/EarlyFrustumCulling\" is "
+                                          "\"Yes # on\" as a whole"),
+            std::string::npos)
+      << plain.GetError().Message;
 }
 
 }  // namespace

@@ -132,6 +132,66 @@ TEST(KhostSettings, ShippedConfigurationGivesTheDocumentedDefaults) {
   EXPECT_GT(std::stoi(printed.at("NodeCount")), 0);
 }
 
+// A relative [Scene] File names a file beside the configuration file that
+// holds it, whatever folder khost runs in (the runs here start in the
+// workspace, above the configuration folder).
+TEST(KhostSettings, ARelativeSceneFileIsTakenFromTheConfigurationFolder) {
+  const fs::path model = "/usr/share/assimp/models/X/Testwuson.X";
+  if (!fs::exists(model)) GTEST_SKIP() << "needs the assimp-testmodels package";
+  Workspace w;
+  const auto run = [&](const std::string& file) {
+    const fs::path config =
+        w.Config(std::string(kQuietApplication) + "[Scene]\nFile = " + file + "\nInstances = 2\n",
+                 kSmallScene);
+    fs::create_directory(config / "models");
+    fs::create_symlink(model, config / "models" / "wuson.X");
+    const RunResult r = w.Run(w.Headless(2, config, {"--print-settings"}));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return std::make_pair(ParseSettings(r.Out)["NodeCount"], r.Err);
+  };
+  const auto [relative, err] = run("models/wuson.X");
+  EXPECT_EQ(err.find("built-in"), std::string::npos) << err;
+  EXPECT_EQ(relative, run(model.string()).first);
+  EXPECT_NE(relative, run("builtin").first);  // the node count tells the scenes apart
+  // A missing one is named by the path it was looked for at.
+  const auto [fallback, missing] = run("models/none.X");
+  EXPECT_NE(missing.find("config3/models/none.X' is missing"), std::string::npos) << missing;
+}
+
+// What the reader cannot take is named at start: a file in an encoding it
+// does not read (which reads as empty), and the lines it leaves out, a few
+// by number and then a count, those past the most of a file it reads too.
+TEST(KhostSettings, StartUpNamesWhatTheReaderCannotTake) {
+  Workspace w;
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("[Display]\nUseGPUSkinDeform = Yes\n")) utf16 += {c, '\0'};
+  std::string task = "[Scene]\nCharacters = 2\n";
+  task += std::string("Nul = a\0b\n", 10);                 // line 3
+  task += "; a comment with a bell \x07 loses nothing\n";  // line 4
+  task += "Bell = \x07\n";                                 // line 5
+  task += "Long = " + std::string(70 * 1024, 'x') + "\n";  // line 6
+  const std::string filler = "; " + std::string(1000, 'f') + "\n";
+  while (task.size() < 16u * 1024u * 1024u + 500u) task += filler;
+  task += "[Evaluation]\nPipeline = Parallel\n; past the cap, a comment\n";
+  const fs::path config = w.Config(utf16, task);
+  const RunResult r = w.Run(w.Headless(2, config, {"--print-settings"}));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::string application = "'" + (config / "Application.txt").string() + "'";
+  const std::string taskName = "'" + (config / "Task.txt").string() + "'";
+  for (const std::string& warning :
+       {"configuration file " + application + " is UTF-16 text, which the reader does not read",
+        "configuration file " + taskName + " line 3 is left out: it holds a NUL byte\n",
+        "configuration file " + taskName + " line 5 is left out: it holds a control character\n",
+        "configuration file " + taskName + " line 6 is left out: it is longer than 65536 bytes\n",
+        "configuration file " + taskName + ": and 2 more lines are left out\n"}) {
+    EXPECT_NE(r.Err.find(warning), std::string::npos) << warning << "\n" << r.Err;
+  }
+  EXPECT_EQ(r.Err.find("line 4"), std::string::npos) << r.Err;
+  // As the warnings say: both files' keys are lost.
+  EXPECT_EQ(ParseSettings(r.Out)["GPUSkinning"], "0") << r.Out;
+  EXPECT_EQ(ParseSettings(r.Out)["ParallelPipeline"], "0") << r.Out;
+}
+
 TEST(KhostSettings, SetEditsBooleansIntegersAndDropDownsThroughTheWindow) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kSmallScene);

@@ -1,5 +1,6 @@
 // End-to-end: --tune on a real scene.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -121,6 +123,12 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   const std::string task =
       "[Evaluation]\r\nPipeline = Serial\r\nEvaluation = 0\r\n" + std::string(kTuneScene);
   const fs::path config = w.Config(application, task);
+  // The replaced file keeps its owner, group and mode (root may give it any).
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((config / "Application.txt").c_str(), 1234, 1234), 0);
+  }
+  fs::permissions(config / "Application.txt", fs::perms(0640));
   const RunResult r =
       w.Run(w.Headless(193, config,
                        {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
@@ -139,6 +147,13 @@ TEST(KhostTune, WriteChangesOnlyTheTunedKeyAndResetReadsIt) {
   EXPECT_EQ(ReadAll(config / "Application.txt"), expected);
   EXPECT_EQ(ReadAll(config / "Task.txt"), task);
   EXPECT_EQ(FolderEntries(config), (std::vector<std::string>{"Application.txt", "Task.txt"}));
+  struct stat info {};
+  ASSERT_EQ(stat((config / "Application.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 1234u);
+  }
 
   // The tool's reset reads the tuned value back.
   const RunResult reset = w.Run(w.Headless(3, config,
@@ -195,6 +210,100 @@ TEST(KhostTune, BadInputIsRefusedBeforeAnythingRunsOrIsWritten) {
     }
   }
   EXPECT_EQ(ReadAll(config / "Application.txt"), before);
+}
+
+// A configuration file --tune-write could not rewrite as it stands is
+// refused before the run (status 2, naming it), and nothing is written.
+TEST(KhostTune, WriteRefusesFilesItCannotRewriteBeforeTheRun) {
+  Workspace w;
+  const std::string application =
+      "[Display]\nUseGPUSkinDeform = No\n" + std::string(kQuietApplication);
+  const std::string task = "[Evaluation]\nPipeline = Serial\n" + std::string(kTuneScene);
+  std::string utf16 = "\xFE\xFF";
+  for (char c : application) utf16 += {'\0', c};
+  struct Case {
+    const char* What;
+    std::function<void(const fs::path&)> Make;
+    std::vector<std::string> Named;  // {} for the two names of one file
+    bool AsUser = false;             // run as user 1234, who owns the folder (root only)
+  };
+  const auto replaceTask = [](const fs::path& config, bool hard) {
+    fs::remove(config / "Task.txt");
+    if (hard) {
+      fs::create_hard_link(config / "Application.txt", config / "Task.txt");
+    } else {
+      fs::create_symlink("Application.txt", config / "Task.txt");
+    }
+  };
+  const auto write = [](const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+  };
+  const std::vector<Case> cases = {
+      {"a link", [&](const fs::path& c) { replaceTask(c, false); }, {}},
+      {"a hard link", [&](const fs::path& c) { replaceTask(c, true); }, {}},
+      {"UTF-16",
+       [&](const fs::path& c) { write(c / "Application.txt", utf16); },
+       {"Application.txt' is UTF-16 text", "it is not rewritten"}},
+      {"CR line ends",
+       [&](const fs::path& c) { write(c / "Task.txt", "[Evaluation]\rPipeline = Serial\r"); },
+       {"Task.txt' ends its lines with a carriage return alone"}},
+      {"read-only",
+       [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
+       {"Application.txt' is read-only (mode 0444)"}},
+      {"a note",
+       [&](const fs::path& c) {
+         write(c / "Application.txt", "[Display]\nUseGPUSkinDeform = No ; the CPU\n");
+       },
+       {"Application.txt': line 2: the value of \"Display/UseGPUSkinDeform\" is \"No ; the CPU\"",
+        "starts no comment"}},
+      // Whoever may write the folder may replace a file in it: the file's own
+      // mode and owner decide.
+      {"read-only, as its owner",
+       [&](const fs::path& c) { fs::permissions(c / "Application.txt", fs::perms(0444)); },
+       {"Application.txt' is read-only (mode 0444)"},
+       true},
+      {"a group not the user's",
+       [&](const fs::path& c) {
+         ASSERT_EQ(chown((c / "Task.txt").c_str(), 1234, 5678), 0);
+         fs::permissions(c / "Task.txt", fs::perms(0664));
+       },
+       {"Task.txt' belongs to user 1234 and group 5678, which a rewrite by this user could not "
+        "keep"},
+       true},
+  };
+  for (const Case& c : cases) {
+    if (c.AsUser && geteuid() != 0) continue;
+    const fs::path config = w.Config(application, task);
+    if (c.AsUser) {
+      for (const char* name : {"", "Application.txt", "Task.txt"}) {
+        ASSERT_EQ(chown((config / name).c_str(), 1234, 1234), 0);
+      }
+    }
+    c.Make(config);
+    const std::string before = ReadAll(config / "Application.txt") + ReadAll(config / "Task.txt");
+    const auto asUser = [] {
+      if (setgroups(0, nullptr) != 0 || setgid(1234) != 0 || setuid(1234) != 0) _exit(125);
+    };
+    const RunResult r = w.Run(
+        w.Headless(400, config,
+                   {"--scene", "builtin", "--tune", "--tune-settings", "GPU Skinning",
+                    "--tune-block", "8", "--tune-write", "--tune-csv", (config / "t.csv").string(),
+                    "--screenshot", (config / "s.png").string()}),
+        {}, 60, c.AsUser ? std::function<void()>(asUser) : std::function<void()>());
+    EXPECT_EQ(r.Status, 2) << c.What << ": " << r.Err;
+    std::vector<std::string> named = c.Named;
+    if (named.empty()) {
+      named = {"'" + (config / "Application.txt").string() + "' and '" +
+               (config / "Task.txt").string() + "' are one file under two names"};
+    }
+    for (const std::string& part : named) {
+      EXPECT_NE(r.Err.find("--tune-write: "), std::string::npos) << c.What << ": " << r.Err;
+      EXPECT_NE(r.Err.find(part), std::string::npos) << c.What << ": " << r.Err;
+    }
+    EXPECT_EQ(ReadAll(config / "Application.txt") + ReadAll(config / "Task.txt"), before) << c.What;
+    EXPECT_FALSE(fs::exists(config / "t.csv")) << c.What;
+    EXPECT_FALSE(fs::exists(config / "s.png")) << c.What;
+  }
 }
 
 TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {

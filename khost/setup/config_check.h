@@ -1,0 +1,41 @@
+// What the host's reader cannot take from a configuration file, found by
+// its own rules (standin/kbaselib/config.h): text in an encoding it does not
+// read (the file then reads as empty), and the lines it leaves out for
+// their bytes or because they lie past the most of a file it reads. Start-up
+// names them, so that a setting that is lost does not go unnoticed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "standin/kbaselib/config.h"
+
+namespace khost {
+
+// Lines named one by one; the rest are counted.
+inline constexpr int kListedLeftOutLines = 3;
+
+struct LeftOutLine {
+  long Line = 0;  // 1-based
+  std::string Reason;
+};
+
+struct ConfigFileCheck {
+  KConfigEncoding Encoding = KConfigEncoding::kText;
+  std::vector<LeftOutLine> Listed;  // the first kListedLeftOutLines
+  long LeftOut = 0;                 // all of them
+};
+
+// Reads the regular file at `path` whole (past the reader's cap without
+// keeping it). A file that is missing or cannot be read gives no findings.
+ConfigFileCheck CheckConfigFile(const std::string& path);
+
+// What the reader makes of text in `encoding`, as "is UTF-16 text" and the
+// like; empty for kText.
+std::string EncodingProblem(KConfigEncoding encoding);
+
+// The findings as warnings, one a line, each naming the file.
+std::vector<std::string> DescribeConfigFileCheck(const std::string& path,
+                                                 const ConfigFileCheck& check);
+
+}  // namespace khost
