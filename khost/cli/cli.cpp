@@ -187,6 +187,19 @@ Result<FlagValue> ReadValue(const Flag& flag, const std::string& text) {
   return value;
 }
 
+// Needs, then each flag of NeedsOr.
+std::vector<std::string_view> NeededFlags(const Flag& flag) {
+  std::vector<std::string_view> names = {flag.Needs};
+  std::string_view rest = flag.NeedsOr;
+  while (!rest.empty()) {
+    const std::size_t space = rest.find(' ');
+    if (space != 0) names.push_back(rest.substr(0, space));
+    if (space == std::string_view::npos) break;
+    rest.remove_prefix(space + 1);
+  }
+  return names;
+}
+
 // Refuses a value that is itself one of khost's options: the flag's own
 // value was most likely left out.
 Status CheckNotAnOption(const Flag& flag, const std::string& text) {
@@ -241,11 +254,17 @@ Result<RunPlan> ParseCommandLine(int argc, const char* const* argv) {
   for (std::size_t row = 0; row < flags.size(); ++row) {
     const Flag& flag = flags[row];
     if (!given[row] || flag.Needs.empty()) continue;
-    const bool needed = given[FindFlag(flag.Needs) - flags.data()];
-    const bool instead = !flag.NeedsOr.empty() && given[FindFlag(flag.NeedsOr) - flags.data()];
-    if (!needed && !instead) {
-      return BadInput(std::string(flag.Name) + " needs " + std::string(flag.Needs) +
-                      (flag.NeedsOr.empty() ? "" : " or " + std::string(flag.NeedsOr)));
+    const std::vector<std::string_view> needs = NeededFlags(flag);
+    const bool any = std::any_of(needs.begin(), needs.end(), [&](std::string_view name) {
+      return given[static_cast<std::size_t>(FindFlag(name) - flags.data())];
+    });
+    if (!any) {
+      std::string list;
+      for (std::size_t i = 0; i < needs.size(); ++i) {
+        if (i > 0) list += i + 1 == needs.size() ? " or " : ", ";
+        list += needs[i];
+      }
+      return BadInput(std::string(flag.Name) + " needs " + list);
     }
   }
   // Two outputs on standard output would mix their lines.

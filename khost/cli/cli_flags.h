@@ -47,8 +47,10 @@ struct Flag {
   std::string_view Off = {};        // kSize: a value (any case) that asks for none, or empty
   bool Repeats = false;             // may be given more than once (values accumulate)
   std::string_view Needs = {};      // a flag that must be given with this one, or empty
-  std::string_view NeedsOr = {};    // another flag that may be given instead of Needs, or empty
-  std::string_view Example = {};    // a value it takes, for tests and the fuzz driver
+  // Other flags, separated by spaces, any of which may be given instead of
+  // Needs, or empty.
+  std::string_view NeedsOr = {};
+  std::string_view Example = {};  // a value it takes, for tests and the fuzz driver
   // For --help; '\n' starts a new line. A default or limit it names is
   // written "{name}" and said from the constant the run takes it from
   // (cli.cpp's HelpFacts); "{min}" and "{max}" are the row's range. The same

@@ -118,6 +118,8 @@ struct MeasuredRequest {
   std::optional<std::string> Record;
   std::optional<std::string> Trace;
   std::optional<std::string> TuneCsv;  // with a tune only
+  // The HTML report of the measured frames (with Record, Compare or a tune).
+  std::optional<std::string> Report;
   // What Compare or a tune compares (--clock, given with one of them).
   MeasureClock Clock = kDefaultClock;
 };
