@@ -229,7 +229,9 @@ void TuneRun::Describe(ReportData& data) const {
     data.Spans.push_back({first, std::min<long long>(mRequest.Block, frames - first), label});
   }
 
-  data.RatioTitle = "The check's ratios of " + mRequest.Target + "'s median, with 95% intervals";
+  data.RatioTitle =
+      "The check's ratios of the median of " + mRequest.Target + ", with their 95% intervals";
+  data.RatioNames = "configurations compared";
   data.RatioCaption = "ratio of the medians (below 1: the first is faster)";
   if (!answer.Decided) {
     data.NoRatios = "No answer: " + answer.Undecided;

@@ -148,7 +148,7 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
   const double reference = data.Percentiles.Frames > 0 ? data.Percentiles.P999 : largest;
   const bool clip = reference > 0.0 && largest > 2.0 * reference;
   double step = 1.0;
-  const std::vector<double> yTicks = LinearTicks(0.0, clip ? reference * 1.3 : largest, 6, step);
+  const std::vector<double> yTicks = LinearTicks(0.0, clip ? reference * 1.3 : largest, 5, step);
   const double top = yTicks.back();
   const auto yAt = [&](double ms) { return plot.Bottom() - std::min(ms, top) / top * plot.Height; };
 
@@ -163,9 +163,10 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
   }
   YGrid(out, plot, yTicks, step);
   double xStep = 1.0;
-  const int most = static_cast<int>(std::min<long long>(11, data.Series.Frames + 1));
-  for (const double tick : LinearTicks(0.0, frames, std::max(most, 2), xStep)) {
-    if (tick <= frames) XTick(out, plot, xAt(tick), TickText(tick, std::max(xStep, 1.0)));
+  for (const double tick : LinearTicks(0.0, frames, 10, xStep)) {
+    // Whole frames only.
+    if (tick <= frames && tick == std::floor(tick))
+      XTick(out, plot, xAt(tick), TickText(tick, 1.0));
   }
 
   // The periods: a step for each point while they fit the plot's width,
@@ -249,8 +250,13 @@ void WriteHistogramChart(const ReportData& data, std::ostream& out) {
   const LogScale x = MakeLogScale(low, std::max(high, low), 0.03, 1.2, plot);
 
   double step = 1.0;
-  const std::vector<double> yTicks =
-      LinearTicks(0.0, static_cast<double>(most), static_cast<int>(std::min(6LL, most + 1)), step);
+  // Whole frames: a few counts tick each one.
+  std::vector<double> yTicks;
+  if (most <= 5) {
+    for (long long count = 0; count <= most; ++count) yTicks.push_back(static_cast<double>(count));
+  } else {
+    yTicks = LinearTicks(0.0, static_cast<double>(most), 5, step);
+  }
   YGrid(out, plot, yTicks, std::max(step, 1.0));
   const double top = yTicks.back();
   for (const double tick : LogTicks(x.Low(), x.High(), 9)) {
@@ -318,7 +324,7 @@ void WriteForestPlot(const ReportData& data, std::ostream& out) {
   }
   const LogScale x = MakeLogScale(low, high, 0.06, 1.1, plot);
 
-  Text(out, 12, headTop - 9, "cycle", "start", kTextColour, "font-weight=\"bold\"");
+  Text(out, 12, headTop - 9, data.RatioNames, "start", kTextColour, "font-weight=\"bold\"");
   Text(out, numbersX, headTop - 9, "ratio  [95% interval]", "start", kTextColour,
        "font-weight=\"bold\"");
   Text(out, verdictX, headTop - 9, "verdict", "start", kTextColour, "font-weight=\"bold\"");

@@ -71,8 +71,9 @@ struct ReportData {
   std::vector<ReportBin> Histogram;  // in order of their periods
   ReportPercentiles Percentiles;
 
-  std::string RatioTitle;    // the forest plot's heading; no plot without ratios
-  std::string RatioCaption;  // what a ratio is: "B / A (below 1: B is faster)"
+  std::string RatioTitle;            // the forest plot's heading; no plot without ratios
+  std::string RatioCaption;          // what a ratio is: "B / A (below 1: B is faster)"
+  std::string RatioNames = "cycle";  // what the rows' names are, for their column's head
   std::vector<ReportRatio> Ratios;
   // Said in the forest plot's place when there are no ratios to show (an
   // experiment that measured too little for an answer).

@@ -52,7 +52,8 @@ std::vector<double> LinearTicks(double low, double high, int most, double& step)
   std::vector<double> ticks;
   step = 1.0;
   if (!(high > low) || !std::isfinite(low) || !std::isfinite(high) || most < 2) return ticks;
-  const double rough = (high - low) / (most - 1);
+  // The smallest round step that gives at most one tick more than `most`.
+  const double rough = (high - low) / most;
   const double power = std::pow(10.0, std::floor(std::log10(rough)));
   for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
     step = factor * power;

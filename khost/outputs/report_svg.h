@@ -23,7 +23,7 @@ std::string Millis(double ms);
 
 // Evenly spaced round values (1, 2 or 5 times a power of ten apart) from
 // the first at or below `low` to the first at or above `high`, at most
-// about `most` of them; `step` says how far apart. None for an empty range.
+// `most` + 1 of them; `step` says how far apart. None for an empty range.
 std::vector<double> LinearTicks(double low, double high, int most, double& step);
 // A tick's text for ticks `step` apart: as many decimals as the step needs.
 std::string TickText(double value, double step);
