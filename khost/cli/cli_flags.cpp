@@ -339,7 +339,7 @@ constexpr Flag kFlags[] = {
              "frame period over the run (a comparison's A and B blocks and a tune's "
              "configurations shaded), a histogram of the frame periods with the median, p95, "
              "p99 and p99.9 marked, and the ratios of --compare or --tune with their 95% "
-             "intervals as a forest plot",
+             "intervals as a forest plot; with --record, --compare or --tune",
      .Store = SetText<&MeasuredRequest::Report, Measured>},
     {.Name = "--compare",
      .Kind = K::kText,

@@ -156,10 +156,15 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
   const auto xAt = [&](double frame) {
     return plot.Left + std::clamp(frame / frames, 0.0, 1.0) * plot.Width;
   };
+  // Stretches narrower than a pixel share it: the first one in a pixel
+  // column is drawn, so that the page stays small however many there are.
+  double drawnTo = -1.0;
   for (const ReportSpan& span : data.Spans) {
     const double x0 = xAt(static_cast<double>(span.First));
     const double x1 = xAt(static_cast<double>(span.First + span.Count));
-    Rect(out, x0, plot.Top, x1 - x0, plot.Height, SpanColour(span.Label));
+    if (x1 - x0 < 1.0 && std::floor(x0) <= drawnTo) continue;
+    Rect(out, x0, plot.Top, std::max(x1 - x0, 1.0), plot.Height, SpanColour(span.Label));
+    drawnTo = std::floor(std::max(x1, x0 + 1.0));
   }
   YGrid(out, plot, yTicks, step);
   double xStep = 1.0;

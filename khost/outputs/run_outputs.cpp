@@ -1,5 +1,6 @@
 #include "khost/outputs/run_outputs.h"
 
+#include <climits>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
@@ -101,7 +102,8 @@ Status RunOutputs::FinishHtml(const Ending& ending, const RunReport* report) {
   std::string frames = std::to_string(data.Series.Frames) + " frames";
   // Fewer than planned: stopped, its window closed, or a search that ended
   // early.
-  if (data.Series.Frames < mPlannedFrames) {
+  // A live run without --frames plans no number.
+  if (data.Series.Frames < mPlannedFrames && mPlannedFrames < LLONG_MAX) {
     frames += " (" + std::to_string(mPlannedFrames) + " planned)";
   }
   data.Subtitles.push_back("Scene: " + ending.Scene + "; " + frames + "; frame period on the " +

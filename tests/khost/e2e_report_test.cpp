@@ -68,7 +68,7 @@ Found Find(const Image& image, const char* hex) {
 // screenshot.
 Image Draw(const Workspace& w, const fs::path& html, const std::string& name) {
   const fs::path png = w.Path(name + ".png");
-  const std::string command = std::string(kChromium) +
+  const std::string command = "timeout 120 " + std::string(kChromium) +
                               " --headless=new --no-sandbox --disable-gpu --hide-scrollbars"
                               " --window-size=1200,1600 --user-data-dir=" +
                               w.Path(name + "-profile").string() + " --screenshot=" + png.string() +
