@@ -87,7 +87,11 @@ void YGrid(std::ostream& out, const Box& plot, const std::vector<double>& ticks,
     const double y = plot.Bottom() - tick / top * plot.Height;
     if (tick > 0) Line(out, plot.Left, y, plot.Right(), y, kGridColour, 1.0);
     Line(out, plot.Left - 5, y, plot.Left, y, kAxisColour, 1.0);
-    Text(out, plot.Left - 8, y + 4, TickText(tick, step), "end");
+    // Large counts in thousands, so that the labels keep clear of the
+    // axis's title.
+    const bool thousands = top >= 100000.0 && step >= 1000.0 && tick > 0;
+    Text(out, plot.Left - 8, y + 4,
+         thousands ? TickText(tick / 1000.0, step / 1000.0) + "k" : TickText(tick, step), "end");
   }
 }
 
@@ -131,7 +135,7 @@ const char* VerdictColour(const std::string& verdict) {
 }
 
 void WriteSeriesChart(const ReportData& data, std::ostream& out) {
-  const Box plot{70, 26, kChartWidth - 70 - 24, kSeriesHeight - 26 - 52};
+  const Box plot{70, 26, kChartWidth - 70 - 34, kSeriesHeight - 26 - 52};
   Open(out, "series", kSeriesHeight, "the frame period over the run");
   const std::vector<float>& points = data.Series.PeriodsMs;
   float largest = 0.0f;
@@ -227,8 +231,10 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
         << "\"/>\n";
   }
   if (above > 0) {
-    const std::string what = per == 1 ? (above == 1 ? "1 frame" : std::to_string(above) + " frames")
-                                      : std::to_string(above) + " stretches of frames";
+    const std::string count = std::to_string(above);
+    const std::string what = per == 1 ? count + (above == 1 ? " frame" : " frames")
+                                      : count + (above == 1 ? " stretch" : " stretches") + " of " +
+                                            std::to_string(per) + " frames";
     Text(out, plot.Right(), plot.Top - 10,
          "\u25B2 " + what + " above " + Millis(top) + " ms, the longest " + Millis(largest) + " ms",
          "end", kClippedColour);
@@ -240,7 +246,7 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
 
 void WriteHistogramChart(const ReportData& data, std::ostream& out) {
   constexpr double kTagRow = 16.0;
-  const Box plot{70, 4 * kTagRow + 14, kChartWidth - 70 - 24,
+  const Box plot{70, 4 * kTagRow + 14, kChartWidth - 70 - 34,
                  kHistogramHeight - 4 * kTagRow - 14 - 52};
   Open(out, "histogram", kHistogramHeight, "histogram of the frame periods");
   long long most = 0;

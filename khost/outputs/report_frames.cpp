@@ -42,22 +42,20 @@ void ReportFrames::Add(double micros) {
   mCurrent = mPending == 0 ? ms : Longer(mCurrent, ms);
   ++mFrames;
   if (++mPending < mFramesPerPoint) return;
-  mPending = 0;
-  Push(mCurrent);
-}
-
-void ReportFrames::Push(float ms) {
   if (mPoints.size() >= kMaxPoints) {
     // Full: every two points become one, and each later point takes twice
-    // the frames.
+    // the frames. The point at hand holds half of the next one's frames, so
+    // it stays open for the other half.
     const std::size_t half = mPoints.size() / 2;
     for (std::size_t i = 0; i < half; ++i) {
       mPoints[i] = Longer(mPoints[2 * i], mPoints[2 * i + 1]);
     }
     mPoints.resize(half);
     mFramesPerPoint *= 2;
+    return;
   }
-  mPoints.push_back(ms);
+  mPoints.push_back(mCurrent);
+  mPending = 0;
 }
 
 void ReportFrames::Fill(ReportData& data) const {
@@ -74,8 +72,7 @@ void ReportFrames::Fill(ReportData& data) const {
   p.P999 = mHistogram.Percentile(99.9) / 1000.0;
 
   // The histogram's buckets from the first that holds a frame to the last,
-  // in groups of equal width on a logarithmic scale; the outer ends are the
-  // smallest and largest period seen.
+  // in groups of equal width on a logarithmic scale.
   data.Histogram.clear();
   if (mHistogram.Count() == 0) return;
   int first = 0;
@@ -88,9 +85,8 @@ void ReportFrames::Fill(ReportData& data) const {
     ReportBin bin;
     const int end = std::min(start + group, last + 1);
     for (int b = start; b < end; ++b) bin.Frames += mHistogram.BucketCount(b);
-    bin.LowMs = std::max(PercentileHistogram::BucketLow(start), mHistogram.Minimum()) / 1000.0;
-    bin.HighMs =
-        std::min(PercentileHistogram::BucketLow(start + group), mHistogram.Maximum()) / 1000.0;
+    bin.LowMs = PercentileHistogram::BucketLow(start) / 1000.0;
+    bin.HighMs = PercentileHistogram::BucketLow(start + group) / 1000.0;
     data.Histogram.push_back(bin);
   }
 }

@@ -25,7 +25,7 @@ namespace khost {
 
 class ReportFrames {
  public:
-  static constexpr std::size_t kMaxPoints = std::size_t{1} << 18;
+  static constexpr std::size_t kMaxPoints = std::size_t{1} << 18;  // even: halves whole
   // The histogram's bars at most: the histogram's buckets are grouped into
   // this many or fewer.
   static constexpr int kMaxBins = 60;
@@ -41,7 +41,6 @@ class ReportFrames {
   void Fill(ReportData& data) const;
 
  private:
-  void Push(float ms);
   std::vector<float> mPoints;
   long long mFramesPerPoint = 1;
   long long mFrames = 0;
