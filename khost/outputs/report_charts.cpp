@@ -174,8 +174,9 @@ void WriteSeriesChart(const ReportData& data, std::ostream& out) {
   double xStep = 1.0;
   for (const double tick : LinearTicks(0.0, frames, 10, xStep)) {
     // Whole frames only.
-    if (tick <= frames && tick == std::floor(tick))
+    if (tick <= frames && tick == std::floor(tick)) {
       XTick(out, plot, xAt(tick), TickText(tick, 1.0));
+    }
   }
 
   // The periods: a step for each point while they fit the plot's width,
@@ -355,7 +356,12 @@ void WriteForestPlot(const ReportData& data, std::ostream& out) {
     const double y = plot.Top + kForestRowHeight * (static_cast<double>(i) + 0.5);
     std::string name = r.Name;
     const std::size_t room = 34 - 2 * static_cast<std::size_t>(std::clamp(r.Depth, 0, 4));
-    if (name.size() > room) name = name.substr(0, room - 1) + "\u2026";
+    if (name.size() > room) {
+      // Cut before a whole UTF-8 character.
+      std::size_t cut = room - 1;
+      while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+      name = name.substr(0, cut) + "\u2026";
+    }
     // The whole name as the row's tooltip.
     out << "<g><title>" << EscapeHtml(r.Name) << "</title>\n";
     Text(out, 12 + 14.0 * std::clamp(r.Depth, 0, 4), y + 4, name, "start", "#111827");
