@@ -16,9 +16,9 @@ constexpr const char* kAxisColour = "#6b7280";
 constexpr const char* kGridColour = "#e5e7eb";
 constexpr const char* kTextColour = "#374151";
 constexpr int kFontSize = 12;
-// About how wide a character of the charts' text is, for keeping text
-// inside the chart.
-constexpr double kCharWidth = 7.0;
+// About how wide a character of the charts' bold text is at most, for
+// keeping text inside the chart.
+constexpr double kBoldCharWidth = 8.5;
 
 // The plot's area in a chart.
 struct Box {
@@ -303,7 +303,7 @@ void WriteHistogramChart(const ReportData& data, std::ostream& out) {
     for (std::size_t i = 0; i < std::size(marks); ++i) {
       const double at = x.At(marks[i].Ms);
       const std::string tag = std::string(marks[i].Name) + " " + Millis(marks[i].Ms) + " ms";
-      const bool left = at + 6 + kCharWidth * static_cast<double>(tag.size()) > kChartWidth;
+      const bool left = at + 6 + kBoldCharWidth * static_cast<double>(tag.size()) > kChartWidth;
       Text(out, left ? at - 5 : at + 5, row(i), tag, left ? "end" : "start", marks[i].Colour,
            "font-weight=\"bold\" stroke=\"#ffffff\" stroke-width=\"4\" paint-order=\"stroke\"");
     }
