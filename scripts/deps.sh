@@ -19,6 +19,7 @@ else
 packages=(
   cmake g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  chromium
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0 libglfw3-dev libx11-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libepoxy-dev nlohmann-json3-dev

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,18 @@
 namespace khost {
 
 namespace {
+
+// The settings as PrintSettings says them, on one line.
+std::string SettingsText() {
+  std::ostringstream lines;
+  PrintSettings(lines);
+  std::string text = lines.str();
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+    text.replace(at, 1, ", ");
+  }
+  return text;
+}
 
 class Application {
  public:
@@ -92,6 +105,8 @@ class Application {
   // Between frames.
   void CaptureClosingWindow();
 
+  // The scene that runs, as the report's title says it.
+  std::string SceneText() const;
   Status CreateSurface();
   Status ApplyLayout(const WindowLayout& layout);
   void PlaceViewport();
@@ -265,12 +280,21 @@ Status Application::OpenSurface() {
   return {};
 }
 
+std::string Application::SceneText() const {
+  const Scene& scene = mEngine->GetScene();
+  const int characters = scene.GetCharacterCount();
+  const std::string crowd =
+      std::to_string(characters) + (characters == 1 ? " character" : " characters");
+  if (const Model* model = scene.GetModel()) return model->Source + " (" + crowd + ")";
+  return "the built-in procedural characters (" + crowd + ")";
+}
+
 Status Application::OpenOutputs() {
   mFrames = mScript->Frames(mPlan.FramesToRun(!mHeadless));
   OutputRequest request = mPlan.Outputs;
   request.DefaultScreenshot = mHeadless;
   if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
-  if (Status opened = mOutputs.Open(request, mCapture); !opened) return opened;
+  if (Status opened = mOutputs.Open(request, mCapture, mFrames); !opened) return opened;
   mScript->Follow(mCapture);
   return {};
 }
@@ -495,6 +519,8 @@ Status Application::Finish() {
   // with what the display selector shows now, whichever input chose it.
   mEngine->Drain();
   ending.Rows = mEngine->ChartRows(DisplayedSlot(mDriver->FindFirstList()));
+  ending.Scene = SceneText();
+  ending.Settings = SettingsText();
   if (Status finished = mOutputs.Finish(ending, mScript->Report(), mOut, mErr); !finished) {
     mOutputsFailed = true;
     return finished;

@@ -171,6 +171,7 @@ using K = ValueKind;
 // What the comparison's table flags may be given with instead of --compare.
 constexpr std::string_view kOrRecordings[] = {"--compare-recordings"};
 constexpr std::string_view kOrTuneOrRecordings[] = {"--tune", "--compare-recordings"};
+constexpr std::string_view kOrExperiments[] = {"--compare", "--tune", "--compare-recordings"};
 
 constexpr Flag kFlags[] = {
     {.Name = "--module",
@@ -341,6 +342,19 @@ constexpr Flag kFlags[] = {
              "event per cycle per frame over the time it ran, on the track of the thread that "
              "ran it, nested; Frame and Present, which interleave, as two pieces each",
      .Store = SetText<&MeasuredRequest::Trace, Measured>},
+    {.Name = "--report",
+     .Kind = K::kTextOutput,
+     .Value = "FILE",
+     .Noun = "file name",
+     .Needs = "--record",
+     .NeedsOr = kOrExperiments,
+     .Example = "r.html",
+     .Help = "at the end, write a report as one HTML page that opens without a network: the "
+             "frame period over the run (a comparison's A and B blocks and a tune's "
+             "configurations shaded), a histogram of the frame periods with the median, p95, "
+             "p99 and p99.9 marked, and the ratios of --compare or --tune with their 95% "
+             "intervals as a forest plot; with --record, --compare or --tune",
+     .Store = SetText<&MeasuredRequest::Report, Measured>},
     {.Name = "--compare",
      .Kind = K::kText,
      .Value = "CAPTION=A,B",

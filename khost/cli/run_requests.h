@@ -132,6 +132,9 @@ struct MeasuredRequest {
   std::optional<std::string> Record;
   std::optional<std::string> Trace;
   std::optional<std::string> TuneCsv;  // with a tune only
+  // The HTML report of the measured frames (with Record, Compare, a tune or
+  // CompareRecordings).
+  std::optional<std::string> Report;
   // What Compare, CompareRecordings or a tune compares (--clock, given
   // with one of them).
   MeasureClock Clock = kDefaultClock;

@@ -98,6 +98,37 @@ Status ComparisonRun::SlowerThan(const std::vector<ComparisonRow>& rows, int per
   return khost::SlowerThan(ratios, percent);
 }
 
+void ComparisonRun::Describe(ReportData& data) const {
+  const int counted = mRequest.Block - kSettleFrames - 1;
+  data.Title =
+      "Comparison of " + mRequest.Caption + ": A = " + mRequest.ValueA + ", B = " + mRequest.ValueB;
+  data.Subtitles.push_back(
+      std::to_string(BlockCount(0)) + " blocks of A and " + std::to_string(BlockCount(1)) +
+      " of B, " + std::to_string(mRequest.Block) + " frames each (" + std::to_string(counted) +
+      " counted: not the first " + std::to_string(kSettleFrames) +
+      " after a switch nor the one that carries the next), " + std::to_string(CountedFrames(0)) +
+      " + " + std::to_string(CountedFrames(1)) + " frames counted");
+  data.Labels = {"A: " + mRequest.Caption + " = " + mRequest.ValueA,
+                 "B: " + mRequest.Caption + " = " + mRequest.ValueB};
+  // Block b is frames b * Block + 1 to (b + 1) * Block; frame 0 ran before
+  // the first.
+  const long long frames = std::min(mFrames, data.Series.Frames);
+  for (long long first = 1, b = 0; first < frames; first += mRequest.Block, ++b) {
+    data.Spans.push_back(
+        {first, std::min<long long>(mRequest.Block, frames - first), static_cast<int>(b % 2)});
+  }
+  data.RatioTitle = "Each cycle, B against A: ratio of the medians with its 95% interval";
+  data.RatioCaption = "median of B / median of A (below 1: B is faster)";
+  if (BlockCount(0) < 2 || BlockCount(1) < 2 || !mCycles) {
+    data.NoRatios = "The run ended before two blocks of each value were measured: no ratios.";
+    return;
+  }
+  for (const ComparisonRow& row : Results(*mCycles)) {
+    data.Ratios.push_back({row.Cycle.Name, row.Cycle.Depth, row.HasA && row.HasB, row.Stats.Ratio,
+                           row.Stats.Low, row.Stats.High, VerdictOf(row)});
+  }
+}
+
 ComparisonRun::ComparisonRun(CompareRequest request, CompareTableRequest table, MeasureClock clock,
                              long long frames)
     : mRequest(std::move(request)), mTable(table), mClock(clock), mFrames(frames) {}

@@ -69,6 +69,9 @@ class ComparisonRun : public Experiment {
   // --fail-if-slower: a failure (exit status 3) naming every cycle whose
   // interval lies wholly above the limit, once the table is written.
   Status Apply(std::ostream&) override;
+  // The report: what was compared, A's and B's blocks shaded, each cycle's
+  // ratio B / A.
+  void Describe(ReportData& data) const override;
 
   // Blocks with counted frames, per value.
   int BlockCount(int side) const;

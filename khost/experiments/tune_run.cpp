@@ -146,6 +146,9 @@ Status TuneRun::After(long long frameIndex, UiDriver& driver) {
   if (mSearch->Done()) return Leave(driver);
   if (Status set = SetCandidate(mSearch->Next(), driver); !set) return set;
   mRunning = frameIndex / mRequest.Block;
+  // One entry a block, for the report.
+  mBlockCandidates.resize(static_cast<std::size_t>(mRunning) + 1, 0);
+  mBlockCandidates.back() = mSearch->Next();
   return {};
 }
 
@@ -191,6 +194,60 @@ Status TuneRun::Write(std::ostream& notes, std::ostream* csv) {
     WriteTuneCsv(report, *csv);
   }
   return {};
+}
+
+void TuneRun::Describe(ReportData& data) const {
+  const TuneReport report = Report();
+  const TuneAnswer& answer = report.Answer;
+  std::string settings;
+  for (const TuneSetting& setting : mSettings) {
+    settings += (settings.empty() ? "" : ", ") + setting.Caption;
+  }
+  data.Title = "Tuning search of " + settings + " for the lowest median of " + mRequest.Target;
+  data.Subtitles.push_back(std::to_string(mSearch->BlocksTaken()) + " of " +
+                           std::to_string(mSearch->BlockBudget()) + " blocks of " +
+                           std::to_string(mRequest.Block) + " frames, " +
+                           std::to_string(mSearch->Candidates().size()) + " configurations" +
+                           (mCutShort ? "; the run ended before the search did" : ""));
+  if (!answer.Verdict.empty()) data.Subtitles.push_back("Verdict: " + answer.Verdict);
+  const int best = answer.Decided ? answer.Best : -1;
+  if (best > 0) data.Subtitles.push_back("Best: " + mSearch->Describe(best));
+  data.Subtitles.push_back("Start: " + mSearch->Describe(0));
+
+  // Three shadings: the start's blocks, the best's (when it is not the
+  // start), every other one's.
+  data.Labels = {best == 0 ? "the start (the best)" : "the start"};
+  if (best > 0) data.Labels.push_back("the best");
+  const int others = static_cast<int>(data.Labels.size());
+  data.Labels.push_back("the other configurations");
+  const long long frames = data.Series.Frames;
+  for (std::size_t b = 0; b < mBlockCandidates.size(); ++b) {
+    const long long first = static_cast<long long>(b) * mRequest.Block + 1;
+    if (first >= frames) break;
+    const int candidate = mBlockCandidates[b];
+    const int label = candidate == 0 ? 0 : candidate == best ? 1 : others;
+    data.Spans.push_back({first, std::min<long long>(mRequest.Block, frames - first), label});
+  }
+
+  data.RatioTitle =
+      "The check's ratios of the median of " + mRequest.Target + ", with their 95% intervals";
+  data.RatioNames = "configurations compared";
+  data.RatioCaption = "ratio of the medians (below 1: the first is faster)";
+  if (!answer.Decided) {
+    data.NoRatios = "No answer: " + answer.Undecided;
+    return;
+  }
+  data.Ratios.push_back(
+      {"best / start", 0, true, answer.VersusStart.Ratio, answer.VersusStart.Low,
+       answer.VersusStart.High,
+       best == 0 ? "the start is the best" : VerdictText(answer.VersusStart.Result)});
+  for (const TuneEffect& effect : answer.Effects) {
+    const TuneSetting& setting = mSettings[static_cast<std::size_t>(effect.Setting)];
+    data.Ratios.push_back({setting.Caption + " = " +
+                               setting.Values[static_cast<std::size_t>(effect.Value)] + " / best",
+                           0, true, effect.Stats.Ratio, effect.Stats.Low, effect.Stats.High,
+                           VerdictText(effect.Stats.Result)});
+  }
 }
 
 Status TuneRun::WriteConfig(std::ostream& out) const {

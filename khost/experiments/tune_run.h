@@ -79,6 +79,9 @@ class TuneRun : public Experiment {
   bool Done() const override { return mFinished; }
   Status Write(std::ostream& notes, std::ostream* csv) override;
   Status Apply(std::ostream& notes) override { return WriteConfig(notes); }
+  // The report: what was searched, the blocks of the start, of the best
+  // and of the others shaded, and the best's and each switch's ratios.
+  void Describe(ReportData& data) const override;
 
  private:
   TuneRun() = default;
@@ -90,8 +93,9 @@ class TuneRun : public Experiment {
   MeasureClock mClock = MeasureClock::kWall;
   std::vector<TuneSetting> mSettings;
   std::unique_ptr<TuneSearch> mSearch;
-  std::vector<int> mSet;    // each setting's value as set now
-  long long mRunning = -1;  // the block whose frames are being taken
+  std::vector<int> mSet;              // each setting's value as set now
+  long long mRunning = -1;            // the block whose frames are being taken
+  std::vector<int> mBlockCandidates;  // the configuration each block ran, by block
   std::vector<double> mSamples;
   int mTargetId = -1;
   bool mFinished = false;

@@ -18,11 +18,14 @@ int BucketOf(double micros) {
 // The point of bucket `bucket` (1 and up) equally far, relatively, from
 // both its ends.
 double Middle(int bucket) {
-  const double low = kLowestMicros * std::pow(kBucketRatio, bucket - 1);
-  return 2.0 * low * kBucketRatio / (1.0 + kBucketRatio);
+  return 2.0 * PercentileHistogram::BucketLow(bucket) * kBucketRatio / (1.0 + kBucketRatio);
 }
 
 }  // namespace
+
+double PercentileHistogram::BucketLow(int bucket) {
+  return bucket <= 0 ? 0.0 : kLowestMicros * std::pow(kBucketRatio, bucket - 1);
+}
 
 void PercentileHistogram::Add(double micros) {
   if (micros < 0.0 || std::isnan(micros)) return;

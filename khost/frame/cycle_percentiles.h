@@ -34,6 +34,13 @@ class PercentileHistogram {
   long long Count() const { return mCount; }
   // The nearest-rank percentile `p` in (0, 100]; 0 when empty.
   double Percentile(double p) const;
+  // The values seen in bucket `bucket`, which spans [BucketLow(bucket),
+  // BucketLow(bucket + 1)); bucket 0 holds everything below kLowestMicros,
+  // the last everything from its low end up.
+  long long BucketCount(int bucket) const { return mBuckets[static_cast<std::size_t>(bucket)]; }
+  static double BucketLow(int bucket);
+  double Minimum() const { return mMinimum; }
+  double Maximum() const { return mMaximum; }
 
  private:
   std::array<std::uint32_t, kPercentileBuckets> mBuckets{};

@@ -1,5 +1,6 @@
 #include "khost/outputs/run_outputs.h"
 
+#include <climits>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
@@ -8,17 +9,19 @@
 #include "khost/base/standard_output.h"
 #include "khost/cli/cli_values.h"
 #include "khost/frame/profiler_feed.h"
+#include "khost/outputs/html_report.h"
 #include "ksurface.h"
 
 namespace khost {
 
-Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture) {
+Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture, long long frames) {
   mWantTool = request.Screenshot || request.DefaultScreenshot;
   mDefaultScreenshot = !request.Screenshot && request.DefaultScreenshot;
   mWantWindow = request.WindowScreenshot.has_value();
   mTextToStdout = false;
-  for (const auto* path : {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
-                           &request.Measured.CompareCsv, &request.Measured.TuneCsv}) {
+  for (const auto* path :
+       {&request.Stats, &request.Measured.Record, &request.Measured.Trace,
+        &request.Measured.CompareCsv, &request.Measured.TuneCsv, &request.Measured.Report}) {
     if (*path && **path == kStandardOutputName) mTextToStdout = true;
   }
   if (mWantTool) {
@@ -47,6 +50,16 @@ Status RunOutputs::Open(const OutputRequest& request, FrameCapture& capture) {
     if (Status opened = OpenOutputFile(mTuneCsv, *measured.TuneCsv, "--tune-csv"); !opened) {
       return opened;
     }
+  }
+  if (measured.Report) {
+    if (Status opened = OpenOutputFile(mHtml, *measured.Report, "--report"); !opened) {
+      return opened;
+    }
+    mClock = measured.Clock;
+    mPlannedFrames = frames;
+    mReportFrames = std::make_unique<ReportFrames>(frames);
+    mReportSink = std::make_unique<ReportFrameSink>(*mReportFrames, mClock);
+    capture.AddSink(mReportSink.get());
   }
   return mMeasured.Open(measured, capture);
 }
@@ -97,7 +110,31 @@ std::vector<NamedPath> OutputPathsOf(const OutputRequest& request) {
   add("--trace", request.Measured.Trace);
   add("--compare-csv", request.Measured.CompareCsv);
   add("--tune-csv", request.Measured.TuneCsv);
+  add("--report", request.Measured.Report);
   return paths;
+}
+
+Status RunOutputs::FinishHtml(const Ending& ending, const RunReport* report) {
+  ReportData data;
+  mReportFrames->Fill(data);
+  data.Clock = ClockText(mClock);
+  data.Title = "khost report: " + ending.Scene;
+  std::string frames = std::to_string(data.Series.Frames) + " frames";
+  // Fewer than planned: stopped, its window closed, or a search that ended
+  // early.
+  // A live run without --frames plans no number.
+  if (data.Series.Frames < mPlannedFrames && mPlannedFrames < LLONG_MAX) {
+    frames += " (" + std::to_string(mPlannedFrames) + " planned)";
+  }
+  data.Subtitles.push_back("Scene: " + ending.Scene + "; " + frames + "; frame period on the " +
+                           ClockText(mClock) + " (--clock " + ClockName(mClock) + ")");
+  if (!ending.Settings.empty()) data.Subtitles.push_back("Settings at the end: " + ending.Settings);
+  if (report) report->Describe(data);
+  std::ostringstream page;
+  WriteHtmlReport(data, page);
+  Status written = mHtml.Write(page.str());
+  if (written) written = mHtml.Commit();
+  return Prefixed("--report: ", written);
 }
 
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
@@ -128,6 +165,7 @@ Status RunOutputs::Finish(const Ending& ending, RunReport* report, std::ostream&
   // written; every failure is reported and the run's status is then 1.
   Status status = mMeasured.Finish();
   if (report) status = Both(status, FinishReport(*report, notes));
+  if (mHtml.IsOpen()) status = Both(status, FinishHtml(ending, report));
   if (mWantTool) {
     Status written = WritePng(mScreenshot, "--screenshot", ending.ToolWidth, ending.ToolHeight,
                               mToolPixels, ending.DisplayLost);

@@ -201,10 +201,11 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   const fs::path trace = w.Path("trace.json");
   const fs::path stats = w.Path("stats.csv");
   const fs::path shot = w.Path("shot.png");
+  const fs::path report = w.Path("report.html");
   const std::vector<std::string> args = {
-      "--headless",   "--frames",      "1000000",    "--config-dir", config.string(),
-      "--record",     record.string(), "--trace",    trace.string(), "--stats",
-      stats.string(), "--screenshot",  shot.string()};
+      "--headless",   "--frames",      "1000000",     "--config-dir", config.string(),
+      "--record",     record.string(), "--trace",     trace.string(), "--stats",
+      stats.string(), "--screenshot",  shot.string(), "--report",     report.string()};
 
   // SIGINT while it runs: the frame completes, the outputs are finished.
   const pid_t pid = w.Start(args);
@@ -230,8 +231,15 @@ TEST(KhostSignals, AnInterruptedRunFinishesEveryOutputAndSaysSo) {
   std::vector<unsigned char> pixels;
   std::string error;
   EXPECT_TRUE(KPng_Read(shot.c_str(), width, height, pixels, &error)) << error;
-  const std::vector<std::string> expected = {"config0",    "frames.csv", "shot.png",  "stats.csv",
-                                             "stderr.txt", "stdout.txt", "trace.json"};
+  // The report of the frames that ran, a whole page.
+  const std::string page = ReadAll(report);
+  ASSERT_GT(page.size(), 8u);
+  EXPECT_NE(page.find("(1000000 planned)"), std::string::npos);
+  EXPECT_NE(page.find("</svg>\n<h2>Frame periods: histogram"), std::string::npos);
+  EXPECT_EQ(page.substr(page.size() - 8), "</html>\n");
+  const std::vector<std::string> expected = {"config0",    "frames.csv", "report.html",
+                                             "shot.png",   "stats.csv",  "stderr.txt",
+                                             "stdout.txt", "trace.json"};
   std::vector<std::string> entries;
   for (const auto& entry : fs::directory_iterator(w.Path("."))) {
     entries.push_back(entry.path().filename().string());

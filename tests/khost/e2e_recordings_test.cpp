@@ -58,8 +58,10 @@ TEST(KhostRecordings, SameSettingsAreNotToldApartAndCullingOffIsCalledSlower) {
   EXPECT_EQ(same.Out.find(" faster\n"), std::string::npos) << same.Out;
 
   const fs::path csv = w.Path("table.csv");
-  const RunResult slower = w.Run({"--compare-recordings", a, c, "--fail-if-slower", "10",
-                                  "--compare-csv", csv.string(), "--compare-depth", "1"});
+  const fs::path html = w.Path("report.html");
+  const RunResult slower =
+      w.Run({"--compare-recordings", a, c, "--fail-if-slower", "10", "--compare-csv", csv.string(),
+             "--compare-depth", "1", "--report", html.string()});
   ASSERT_EQ(slower.Status, khost::ExitCode(khost::ExitStatus::kSlower)) << slower.Err;
   EXPECT_NE(RowOf(slower.Out, "Deformation").find(" slower"), std::string::npos) << slower.Out;
   EXPECT_NE(slower.Err.find("--fail-if-slower: slower than 1.10 times"), std::string::npos)
@@ -80,6 +82,12 @@ TEST(KhostRecordings, SameSettingsAreNotToldApartAndCullingOffIsCalledSlower) {
   }
   EXPECT_TRUE(deformation);
   EXPECT_TRUE(child);
+  // The report draws both recordings, one stretch each, and the ratios.
+  const std::string page = ReadAll(html);
+  EXPECT_NE(page.find("Comparison of recordings: before = "), std::string::npos);
+  EXPECT_NE(page.find("after: " + c), std::string::npos);
+  EXPECT_NE(page.find("Deformation"), std::string::npos);
+  EXPECT_NE(page.find("slower"), std::string::npos);
 }
 
 // A recording cut off mid-line (a run killed while writing), another file's

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "khost/e2e_support.h"
+#include "khost/outputs/report_charts.h"
 #include "khost/scene/scene.h"
 #include "ksurface.h"
 
@@ -51,14 +52,15 @@ TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
   Workspace w;
   const fs::path config = w.Config(kQuietApplication, kTuneScene);
   const fs::path csv = w.Path("tune.csv");
+  const fs::path report = w.Path("tune.html");
   // Forty blocks of 8 frames (2 counted): four configurations raced in
   // a few blocks each and three checked in four rounds.
-  const RunResult r =
-      w.Run(w.Headless(321, config,
-                       {"--scene", "builtin", "--tune", "--tune-target", "Deformation",
-                        "--tune-settings", "Frustum Culling,GPU Skinning", "--tune-block", "8",
-                        "--tune-csv", csv.string(), "--print-settings"}),
-            {}, 300);
+  const RunResult r = w.Run(
+      w.Headless(321, config,
+                 {"--scene", "builtin", "--tune", "--tune-target", "Deformation", "--tune-settings",
+                  "Frustum Culling,GPU Skinning", "--tune-block", "8", "--tune-csv", csv.string(),
+                  "--print-settings", "--report", report.string()}),
+      {}, 300);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find("Tuning \"Deformation\" over 2 settings (4 configurations): "),
             std::string::npos)
@@ -84,6 +86,8 @@ TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
   int measured = 0;
   int blocks = 0;
   int frames = 0;
+  int startBlocks = 0;
+  int bestBlocks = 0;
   for (const auto& row : rows) {
     ASSERT_EQ(row.size(), 11u);
     if (row[0] == "best") {
@@ -102,8 +106,35 @@ TEST(KhostTune, FindsGpuSkinningForDeformationAndRestoresTheStart) {
       ++measured;
       blocks += std::stoi(row[4]);
       frames += std::stoi(row[5]);
+      if (row[10].find("start") != std::string::npos) startBlocks = std::stoi(row[4]);
+      if (row[10].find("best") != std::string::npos) bestBlocks = std::stoi(row[4]);
     }
   }
+  // The report shades each block by what it ran: as many of the start's
+  // and of the best's as the search measured; its forest plot holds the
+  // best against the start, faster.
+  const std::string page = ReadAll(report);
+  const auto shaded = [&](int label) {
+    const std::string rect = std::string("fill=\"") + khost::SpanColour(label) + "\"/>";
+    int count = 0;
+    for (std::size_t at = page.find(rect); at != std::string::npos; at = page.find(rect, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(shaded(0), startBlocks);
+  EXPECT_EQ(shaded(1), bestBlocks);
+  EXPECT_GT(bestBlocks, 0);
+  const std::size_t bestLine = page.find("<p>Best: ");
+  ASSERT_NE(bestLine, std::string::npos);
+  EXPECT_NE(page.substr(bestLine, page.find("</p>", bestLine) - bestLine).find("GPU Skinning=1"),
+            std::string::npos);
+  // The row's name, then its verdict.
+  const std::size_t versus = page.find(">best / start</text>");
+  ASSERT_NE(versus, std::string::npos);
+  const std::size_t verdictEnd = page.find("</text>", page.find("</text>", versus) + 1);
+  ASSERT_NE(verdictEnd, std::string::npos);
+  EXPECT_EQ(page.substr(verdictEnd - 7, 7), ">faster");
   // Every configuration ran; the blocks' counted frames are all used, and
   // the budget's blocks but for less than a check round (the best, the
   // start and the two one-switch neighbours: at most three left over).
