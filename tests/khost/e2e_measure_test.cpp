@@ -343,3 +343,34 @@ TEST(KhostMeasure, OutputsThatAreOneFileOrAnInputAreRefusedBeforeAnythingIsWritt
 }
 
 }  // namespace
+
+// Whatever changes a compared setting during a block (here a scripted
+// --set after frame 19, inside the third block, the second of A) leaves
+// that block out; the table says so and counts only the blocks that ran
+// their value throughout.
+TEST(KhostMeasure, ABlockWhoseSettingWasChangedIsLeftOut) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  // Six whole blocks of 8 frames (2 counted): A, B, A, B, A, B.
+  const RunResult r =
+      w.Run(w.Headless(50, config,
+                       {"--scene", "builtin", "--compare", "Frustum Culling=0,1", "--compare-block",
+                        "8", "--at", "19", "--set", "Frustum Culling=1", "--print-settings"}),
+            {}, 300);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("A = 0, B = 1; 2 blocks of A and 3 of B, 8 frames each (2 counted), 4 + 6 "
+                       "frames; 1 block left out ("),
+            std::string::npos)
+      << r.Out;
+
+  // Undisturbed, nothing is left out and nothing is said of it.
+  const RunResult quiet = w.Run(w.Headless(50, config,
+                                           {"--scene", "builtin", "--compare",
+                                            "Frustum Culling=0,1", "--compare-block", "8"}),
+                                {}, 300);
+  ASSERT_EQ(quiet.Status, 0) << quiet.Err;
+  EXPECT_NE(quiet.Out.find("3 blocks of A and 3 of B, 8 frames each (2 counted), 6 + 6 frames; "
+                           "wall-clock"),
+            std::string::npos)
+      << quiet.Out;
+}
