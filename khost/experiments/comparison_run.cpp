@@ -125,6 +125,14 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
     }
     return Failure("--compare: the run ended before two blocks of each value were measured");
   }
+  if (RanValue(0) == RanValue(1)) {
+    // The host made both values into one (a node count rounded to whole
+    // characters): a table would compare a setting with itself.
+    return Failure("--compare: A and B both ran " + QuoteArgument(mRequest.Caption) + " = " +
+                   EscapeControls(RanValue(0)) + " (asked " + EscapeControls(mRequest.ValueA) +
+                   " and " + EscapeControls(mRequest.ValueB) +
+                   "); there is nothing to compare: choose values further apart");
+  }
   const std::vector<ComparisonRow> rows = Results(*mCycles);
   PrintTable(rows, notes);
   if (csv) {
@@ -137,7 +145,7 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
 }
 
 Status ComparisonRun::Apply(std::ostream&) {
-  if (mRequest.FailIfSlower == kNoSlowerGate || !mCycles) return {};
+  if (mRequest.FailIfSlower == kNoSlowerGate || !mCycles || RanValue(0) == RanValue(1)) return {};
   return SlowerThan(Results(*mCycles), mRequest.FailIfSlower);
 }
 
@@ -197,6 +205,10 @@ void ComparisonRun::Consume(const FrameSample& frame, const std::vector<Captured
 
 bool ComparisonRun::Whole(std::size_t block) const {
   return block < mBlockFrames.size() && mBlockFrames[block] == mRequest.Block - kSettleFrames - 1;
+}
+
+bool ComparisonRun::Asked(int side, const std::string& value) const {
+  return value == mWanted[side] || SameValue(value, mWanted[side]);
 }
 
 std::string ComparisonRun::RanValue(int side) const {
@@ -281,11 +293,19 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
 
 void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const {
   const int counted = mRequest.Block - kSettleFrames - 1;
-  out << "Comparison of \"" << EscapeControls(mRequest.Caption)
-      << "\": A = " << EscapeControls(mRequest.ValueA)
-      << ", B = " << EscapeControls(mRequest.ValueB) << "; " << BlockCount(0) << " blocks of A and "
-      << BlockCount(1) << " of B, " << mRequest.Block << " frames each (" << counted
-      << " counted), " << CountedFrames(0) << " + " << CountedFrames(1) << " frames; ";
+  // The values the blocks ran, as the setting held them, with the asked
+  // one where the host made another of it.
+  std::string values[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::string ran = RanValue(side);
+    const std::string& asked = side == 0 ? mRequest.ValueA : mRequest.ValueB;
+    values[side] = EscapeControls(ran);
+    if (!Asked(side, ran)) values[side] += " (asked " + EscapeControls(asked) + ")";
+  }
+  out << "Comparison of \"" << EscapeControls(mRequest.Caption) << "\": A = " << values[0]
+      << ", B = " << values[1] << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1)
+      << " of B, " << mRequest.Block << " frames each (" << counted << " counted), "
+      << CountedFrames(0) << " + " << CountedFrames(1) << " frames; ";
   if (const int left = LeftOut(); left > 0) {
     out << left << (left == 1 ? " block" : " blocks")
         << " left out (the setting did not hold the value the comparison set: changed by "

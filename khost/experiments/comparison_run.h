@@ -11,7 +11,9 @@
 // it did not hold its value (changed by a click, a scripted action or
 // anything but the comparison) is left out, and so is a block that held
 // another value than most of its side's (a number field the host rounds by
-// the direction of the change). The table says how many were left out.
+// the direction of the change). The table names the values the blocks ran
+// and how many were left out; a run whose A and B ran the same value is no
+// comparison and fails.
 #pragma once
 
 #include <optional>
@@ -107,6 +109,8 @@ class ComparisonRun : public Experiment {
   bool Whole(std::size_t block) const;
   // Whole, and ran its side's value throughout.
   bool Kept(std::size_t block) const;
+  // Whether `value` is what side `side` was asked for.
+  bool Asked(int side, const std::string& value) const;
   SettingWatch mWatch;
   // The values asked as the setting writes them (a drop-down's item as
   // listed, whatever its case on the command line).
