@@ -231,10 +231,12 @@ Status Application::OpenSurface() {
   if (Status created = CreateSurface(); !created) return created;
   // Without a viewport on screen the characters still go to the GPU's
   // buffers each frame; only the drawing is left out.
-  Result<std::unique_ptr<Viewport>> viewport = Viewport::Create();
+  Result<std::unique_ptr<Viewport>> viewport = Viewport::Create(&mErr);
   if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
   mViewport = std::move(*viewport);
-  if (Status drawable = mViewport->CheckScene(mEngine->GetScene()); !drawable) {
+  if (Status drawable =
+          mViewport->CheckScene(mEngine->GetScene(), CurrentEngineSettings().GPUSkinning);
+      !drawable) {
     return Failure("scene file " + QuoteArgument(mEngine->GetScene().GetModel()->Source) + ": " +
                    drawable.GetError().Message);
   }
