@@ -100,6 +100,7 @@ class Application {
   ModuleBridge mModule;
   ToolSize mToolSize;
   WindowLayout mLayout;
+  SizeNote mSizeNote;  // a live size beyond a limit, said once
   bool mHeadless = true;
   std::unique_ptr<KSurface> mSurface;
   IKtGraphic* mGraphic = nullptr;
@@ -369,8 +370,9 @@ void Application::PollInput() {
   if (mSink->Touched) mRepaint.MarkOutOfDate();
   if (mSink->Resized) {
     mSink->Resized = false;
-    if (Status applied = ApplyLayout(mLayout.Resized(mSurface->Width(), mSurface->Height()));
-        !applied) {
+    const WindowLayout resized = mLayout.Resized(mSurface->Width(), mSurface->Height());
+    mSizeNote.Say(resized.LiveSizeProblem(mOutputs.WindowCapture(), mOutputs.ToolCapture()), mErr);
+    if (Status applied = ApplyLayout(resized); !applied) {
       mErr << "khost: the window's new size cannot be used: " << applied.GetError().Message << "\n";
     }
   }
