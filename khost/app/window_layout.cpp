@@ -108,8 +108,13 @@ std::string WindowLayout::LiveSizeProblem(bool windowCaptured, bool toolCaptured
 }
 
 void SizeNote::Say(const std::string& problem, std::ostream& out) {
-  if (!problem.empty() && !mSaid) out << "khost: " << problem << "\n";
-  mSaid = !problem.empty();
+  // The problem without its numbers: which limit, not which size.
+  std::string limit;
+  for (char c : problem) {
+    if (c < '0' || c > '9') limit += c;
+  }
+  if (!limit.empty() && limit != mSaid) out << "khost: " << problem << "\n";
+  mSaid = limit;
 }
 
 }  // namespace khost

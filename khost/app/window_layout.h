@@ -71,16 +71,16 @@ class WindowLayout {
   bool mWithViewport = false;
 };
 
-// Says a live window's size problem once: again only after a size without
-// one came in between, so a window dragged beyond a limit is not named at
-// every resize event.
+// Says a live window's size problem once: again only when the size passes
+// another limit or came back within the limits in between, so a window
+// dragged beyond a limit is not named at every resize event.
 class SizeNote {
  public:
   // `problem` is the new size's (empty: none).
   void Say(const std::string& problem, std::ostream& out);
 
  private:
-  bool mSaid = false;
+  std::string mSaid;  // the limit last said, or empty
 };
 
 }  // namespace khost

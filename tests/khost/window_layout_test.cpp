@@ -102,10 +102,14 @@ TEST(KhostWindowLayout, ALiveSizeBeyondALimitIsNamedOnceUntilTheSizeIsFineAgain)
   EXPECT_NE(huge.find(std::to_string(kSurfaceMaxSide) + " pixels a side"), std::string::npos)
       << huge;
 
+  // Said once per limit passed: not again for another size past the same
+  // limit, again for another limit or after a size within them.
+  const std::string bigger = start.Resized(16384, 16000).LiveSizeProblem(true, false);
   khost::SizeNote note;
   std::ostringstream said;
-  for (const std::string& problem : {std::string(), huge, huge, std::string(), window, window}) {
+  for (const std::string& problem :
+       {std::string(), window, bigger, huge, huge, std::string(), window}) {
     note.Say(problem, said);
   }
-  EXPECT_EQ(said.str(), "khost: " + huge + "\nkhost: " + window + "\n");
+  EXPECT_EQ(said.str(), "khost: " + window + "\nkhost: " + huge + "\nkhost: " + window + "\n");
 }
