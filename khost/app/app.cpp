@@ -19,7 +19,6 @@
 #include "khost/base/config_files.h"
 #include "khost/base/quoting.h"
 #include "khost/base/status.h"
-#include "khost/cli/cli_values.h"
 #include "khost/cli/run_plan.h"
 #include "khost/experiments/recordings_run.h"
 #include "khost/frame/frame_capture.h"
@@ -93,9 +92,6 @@ class Application {
   void StartFrame();
   void Publish(const MeasuredFrame& frame);
   void PollInput();
-  // After a resize: a window beyond what can be drawn, or captured when
-  // --window-screenshot is asked for, is said on stderr.
-  void WarnOfWindowSize();
   double SceneSeconds() const;
   void RunWorkload(double seconds, const EngineSettings& settings);
   void SubmitViewport();
@@ -124,6 +120,7 @@ class Application {
   ModuleBridge mModule;
   ToolSize mToolSize;
   WindowLayout mLayout;
+  SizeNote mSizeNote;  // a live size beyond a limit, said once
   bool mHeadless = true;
   std::unique_ptr<KSurface> mSurface;
   IKtGraphic* mGraphic = nullptr;
@@ -133,9 +130,6 @@ class Application {
   std::unique_ptr<UiDriver> mDriver;
   std::unique_ptr<Viewport> mViewport;
   std::unique_ptr<ToolLayer> mToolLayer;
-  // The limit a resized window crossed, as last said.
-  enum class SizeLimit { kNone, kCapture, kDrawing };
-  SizeLimit mSizeWarned = SizeLimit::kNone;
 
   // The run.
   long long mFrames = 0;
@@ -247,10 +241,12 @@ Status Application::OpenSurface() {
   if (Status created = CreateSurface(); !created) return created;
   // Without a viewport on screen the characters still go to the GPU's
   // buffers each frame; only the drawing is left out.
-  Result<std::unique_ptr<Viewport>> viewport = Viewport::Create();
+  Result<std::unique_ptr<Viewport>> viewport = Viewport::Create(&mErr);
   if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
   mViewport = std::move(*viewport);
-  if (Status drawable = mViewport->CheckScene(mEngine->GetScene()); !drawable) {
+  if (Status drawable =
+          mViewport->CheckScene(mEngine->GetScene(), CurrentEngineSettings().GPUSkinning);
+      !drawable) {
     return Failure("scene file " + QuoteArgument(mEngine->GetScene().GetModel()->Source) + ": " +
                    drawable.GetError().Message);
   }
@@ -393,31 +389,12 @@ void Application::PollInput() {
   if (mSink->Touched) mRepaint.MarkOutOfDate();
   if (mSink->Resized) {
     mSink->Resized = false;
-    if (Status applied = ApplyLayout(mLayout.Resized(mSurface->Width(), mSurface->Height()));
-        !applied) {
+    const WindowLayout resized = mLayout.Resized(mSurface->Width(), mSurface->Height());
+    mSizeNote.Say(resized.LiveSizeProblem(mOutputs.WindowCapture(), mOutputs.ToolCapture()), mErr);
+    if (Status applied = ApplyLayout(resized); !applied) {
       mErr << "khost: the window's new size cannot be used: " << applied.GetError().Message << "\n";
     }
-    WarnOfWindowSize();
   }
-}
-
-void Application::WarnOfWindowSize() {
-  // Said once as the window crosses a limit (a drag resizes it many times),
-  // and again only after it came back within it.
-  const int width = mSurface->Width();
-  const int height = mSurface->Height();
-  const std::string problem = SizeProblem(width, height);
-  const bool drawable = width <= kSurfaceMaxSide && height <= kSurfaceMaxSide;
-  const SizeLimit crossed = !drawable                                      ? SizeLimit::kDrawing
-                            : !problem.empty() && mOutputs.WindowCapture() ? SizeLimit::kCapture
-                                                                           : SizeLimit::kNone;
-  if (crossed != SizeLimit::kNone && crossed != mSizeWarned) {
-    mErr << "khost: the window's " << problem
-         << (crossed == SizeLimit::kDrawing
-                 ? ": it is not drawn until it is made smaller\n"
-                 : ": --window-screenshot fails unless it is made smaller before the run ends\n");
-  }
-  mSizeWarned = crossed;
 }
 
 double Application::SceneSeconds() const {

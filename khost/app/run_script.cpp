@@ -1,5 +1,7 @@
 #include "khost/app/run_script.h"
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "khost/app/interrupt.h"
@@ -14,11 +16,28 @@ Status RunScript::Check(int characters, long long planned) {
       MakeExperiment(mPlan, planned, mDriver, characters);
   if (!experiment) return experiment.AsStatus();
   mExperiment = std::move(*experiment);
+  // An action after frame N needs frame N + 1 to follow it.
+  const long long frames = Frames(planned);
+  for (const UiAction& action : mPlan.Actions) {
+    if (action.AfterFrame + 1 >= frames) {
+      return BadInput("--at " + std::to_string(action.AfterFrame) + ": the run draws " +
+                      std::to_string(frames) + " frames, so nothing follows frame " +
+                      std::to_string(action.AfterFrame) + " (give --frames " +
+                      std::to_string(action.AfterFrame + 2) + " or more)");
+    }
+    if (action.AfterFrame > 0) mLater.push_back(action);
+  }
+  std::stable_sort(mLater.begin(), mLater.end(), [](const UiAction& a, const UiAction& b) {
+    return a.AfterFrame < b.AfterFrame;
+  });
   return {};
 }
 
 Status RunScript::AtStart() {
-  std::vector<UiAction> actions = mPlan.Actions;
+  std::vector<UiAction> actions;
+  for (const UiAction& action : mPlan.Actions) {
+    if (action.AfterFrame == 0) actions.push_back(action);
+  }
   if (mExperiment) {
     for (UiAction& action : mExperiment->StartActions()) actions.push_back(std::move(action));
   }
@@ -34,15 +53,27 @@ Status RunScript::AtStart() {
 }
 
 Status RunScript::After(long long frameIndex, long long& frames) {
-  if (!mExperiment || mExperiment->Done()) return {};
-  bool changed = false;
-  if (Status switched = mExperiment->After(frameIndex, mDriver, changed); !switched) {
-    return switched;
+  if (mExperiment && !mExperiment->Done()) {
+    bool changed = false;
+    if (Status switched = mExperiment->After(frameIndex, mDriver, changed); !switched) {
+      return switched;
+    }
+    if (changed) mRepaint.MarkOutOfDate();
+    // One more frame shows the settings the experiment leaves; none is
+    // needed after that.
+    if (mExperiment->Done() && !mMeasured.OutputFailed()) frames = frameIndex + 2;
   }
-  if (changed) mRepaint.MarkOutOfDate();
-  // One more frame shows the settings the experiment leaves; none is
-  // needed after that.
-  if (mExperiment->Done() && !mMeasured.OutputFailed()) frames = frameIndex + 2;
+  return frameIndex > 0 ? RunActions(frameIndex) : Status();
+}
+
+Status RunScript::RunActions(long long frameIndex) {
+  bool ran = false;
+  for (; mNextLater < mLater.size() && mLater[mNextLater].AfterFrame <= frameIndex; ++mNextLater) {
+    if (InterruptSignal() != 0) return {};
+    if (Status done = mDriver.Run(mLater[mNextLater]); !done) return done;
+    ran = true;
+  }
+  if (ran) mRepaint.MarkOutOfDate();
   return {};
 }
 

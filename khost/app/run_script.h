@@ -1,5 +1,6 @@
 // What the run does to the tool through its input, beside the frames: the
-// scripted actions (--select, --click, --set) after the first frame, and
+// scripted actions (--select, --click, --set) after the first frame or
+// after the frame --at names, and
 // the experiment's switches between its blocks (the comparison's or the
 // tuning search's). Everything here goes through the window's input
 // (UiDriver), so a live window shows the editors change. The script owns
@@ -8,7 +9,9 @@
 // Every call: [loop thread], between frames.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "khost/app/repaint_policy.h"
 #include "khost/base/status.h"
@@ -46,8 +49,11 @@ class RunScript {
   // first settings. Once all are taken, the recording may replace what
   // stands at its path.
   Status AtStart();
-  // After frame `frameIndex`: the experiment's next switch. `frames` (the
-  // run's length) ends one frame after the experiment is done.
+  // After frame `frameIndex`: the experiment's next switch, then the
+  // actions --at puts after that frame (so one that changes a setting the
+  // experiment varies lands inside the experiment's block, as a user's
+  // click would). `frames` (the run's length) ends one frame after the
+  // experiment is done.
   Status After(long long frameIndex, long long& frames);
   // After the loop: the experiment restores the settings it started from
   // (or applies its recommendation).
@@ -60,7 +66,12 @@ class RunScript {
   UiDriver& mDriver;
   MeasuredRun& mMeasured;
   RepaintPolicy& mRepaint;
+  // Runs the actions of frame `frameIndex`, in command-line order.
+  Status RunActions(long long frameIndex);
+
   std::unique_ptr<Experiment> mExperiment;
+  std::vector<UiAction> mLater;  // the actions after later frames, by frame
+  std::size_t mNextLater = 0;
 };
 
 }  // namespace khost

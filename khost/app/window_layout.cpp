@@ -4,12 +4,18 @@
 #include <string>
 
 #include "khost/cli/cli.h"
+#include "khost/cli/cli_values.h"
+#include "ksurface.h"
 
 namespace khost {
 
 namespace {
 
-constexpr int kMaxSide = 16384;
+constexpr int kMaxSide = kSurfaceMaxSide;
+
+std::string SizeText(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
 
 }  // namespace
 
@@ -81,6 +87,34 @@ bool WindowLayout::LeavesGaps() const {
   const bool viewportFills = mViewport.Width == 0 || mViewport.Height >= mWindowHeight;
   return !viewportFills || mTool.Height < mWindowHeight ||
          mViewport.Width + mTool.Width < mWindowWidth;
+}
+
+std::string WindowLayout::LiveSizeProblem(bool windowCaptured, bool toolCaptured) const {
+  if (mWindowWidth > kMaxSide || mWindowHeight > kMaxSide) {
+    return "the window's new size " + SizeText(mWindowWidth, mWindowHeight) +
+           " cannot be drawn: the surface takes at most " + std::to_string(kMaxSide) +
+           " pixels a side";
+  }
+  const std::string end = "; make the window smaller before the run ends";
+  if (const std::string problem = SizeProblem(mWindowWidth, mWindowHeight);
+      windowCaptured && !problem.empty()) {
+    return "--window-screenshot cannot capture the window: its " + problem + end;
+  }
+  if (const std::string problem = SizeProblem(mTool.Width, mTool.Height);
+      toolCaptured && !problem.empty()) {
+    return "--screenshot cannot capture the tool: its " + problem + end;
+  }
+  return "";
+}
+
+void SizeNote::Say(const std::string& problem, std::ostream& out) {
+  // The problem without its numbers: which limit, not which size.
+  std::string limit;
+  for (char c : problem) {
+    if (c < '0' || c > '9') limit += c;
+  }
+  if (!limit.empty() && limit != mSaid) out << "khost: " << problem << "\n";
+  mSaid = limit;
 }
 
 }  // namespace khost

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
+#include <string>
 
 #include "khost/base/status.h"
 #include "khost/setup/module_bridge.h"
@@ -54,6 +56,11 @@ class WindowLayout {
   float ViewportAspect() const;
   // Whether some of the window lies outside both the viewport and the tool.
   bool LeavesGaps() const;
+  // What a live window of this size cannot do, naming the limit, or empty:
+  // be drawn (a side beyond the surface's largest), or be captured at the
+  // end as PNG, whole (`windowCaptured`) or the tool's part
+  // (`toolCaptured`).
+  std::string LiveSizeProblem(bool windowCaptured, bool toolCaptured) const;
 
  private:
   int mWindowWidth = 0;
@@ -62,6 +69,18 @@ class WindowLayout {
   PixelRect mTool;
   int mAskedToolWidth = 0;
   bool mWithViewport = false;
+};
+
+// Says a live window's size problem once: again only when the size passes
+// another limit or came back within the limits in between, so a window
+// dragged beyond a limit is not named at every resize event.
+class SizeNote {
+ public:
+  // `problem` is the new size's (empty: none).
+  void Say(const std::string& problem, std::ostream& out);
+
+ private:
+  std::string mSaid;  // the limit last said, or empty
 };
 
 }  // namespace khost

@@ -67,7 +67,7 @@ Status AddTune(RunPlan& p, const FlagValue& /*value*/) {
 
 template <UiAction::Kind Kind>
 Status AddAction(RunPlan& p, const FlagValue& value) {
-  p.Actions.push_back({Kind, value.Text, ""});
+  p.Actions.push_back({Kind, value.Text, "", p.ActionFrame});
   return {};
 }
 
@@ -107,7 +107,7 @@ Status AddSet(RunPlan& p, const FlagValue& value) {
   if (caption.empty()) return BadInput("empty caption in " + QuoteArgument(text));
   const std::string setting = text.substr(eq + 1);
   if (setting.empty()) return BadInput("empty value for " + QuoteArgument(caption));
-  p.Actions.push_back({UiAction::kSet, caption, setting});
+  p.Actions.push_back({UiAction::kSet, caption, setting, p.ActionFrame});
   return {};
 }
 
@@ -308,6 +308,17 @@ constexpr Flag kFlags[] = {
              "go through the window's input, may repeat, and run in order after the first "
              "frame; at least one frame follows them)",
      .Store = AddSet},
+    {.Name = "--at",
+     .Kind = K::kNumber,
+     .Value = "FRAME",
+     .Noun = "frame number",
+     .Min = 0,
+     .Max = INT_MAX,
+     .Repeats = true,
+     .Example = "40",
+     .Help = "run the --select, --click and --set given after it after frame FRAME instead of "
+             "after the first frame (0); a later --at moves the ones after it",
+     .Store = SetNumber<&RunPlan::ActionFrame>},
     {.Name = "--print-settings",
      .Repeats = true,
      .Help = "on exit, print the ten settings as name=value lines",

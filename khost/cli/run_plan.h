@@ -43,6 +43,8 @@ struct RunPlan {
   bool Headless = false;
   std::optional<long long> Frames;  // at least 1; with a tune, its budget
   std::vector<UiAction> Actions;
+  // --at: the frame after which the actions given next run.
+  long long ActionFrame = 0;
   bool PrintSettings = false;
   OutputRequest Outputs;            // DefaultScreenshot is set once the surface is known
   std::optional<TuneRequest> Tune;  // its frames are the run's (see TuneRun::Frames)
@@ -52,7 +54,8 @@ struct RunPlan {
   std::string ModuleFile() const;
   // How many frames the run draws: as asked, else a comparison's default,
   // else until the window closes live or kHeadlessFrames headless; at least
-  // two when actions run (they run after the first frame).
+  // two when actions run (they run after the first frame; RunScript refuses
+  // an action after a later frame that the run does not follow with one).
   long long FramesToRun(bool live) const;
 };
 

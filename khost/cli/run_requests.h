@@ -12,13 +12,14 @@
 
 namespace khost {
 
-// A scripted user action, run through the toolkit's input after the first
-// frame, in command-line order.
+// A scripted user action, run through the toolkit's input after frame
+// AfterFrame (0: the first frame), in command-line order.
 struct UiAction {
   enum Kind { kSelect, kClick, kSet };
   Kind ActionKind = kClick;
   std::string Caption;  // kSelect: the item; kClick, kSet: the control's caption
   std::string Value;    // kSet only
+  long long AfterFrame = 0;
 };
 
 // The clock a comparison or a tuning search compares: the steady clock

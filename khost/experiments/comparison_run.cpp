@@ -1,9 +1,11 @@
 #include "khost/experiments/comparison_run.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "khost/cli/cli_values.h"
 #include "khost/experiments/slower_gate.h"
@@ -21,6 +23,14 @@ bool SameValue(const std::string& a, const std::string& b) {
   int y = 0;
   return ReadNumber(a, INT_MIN, INT_MAX, x) == ValueRead::kOk &&
          ReadNumber(b, INT_MIN, INT_MAX, y) == ValueRead::kOk && x == y;
+}
+
+// The same text but for the case of ASCII letters.
+bool SameText(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
 }
 
 std::string VerdictOf(const ComparisonRow& row) {
@@ -48,7 +58,22 @@ Result<std::unique_ptr<ComparisonRun>> ComparisonRun::Prepare(const CompareReque
                     std::to_string(request.Block) + "-frame blocks (at least " +
                     std::to_string(MinimumFrames(request.Block)) + ")");
   }
-  return std::make_unique<ComparisonRun>(request, table, clock, frames);
+  auto run = std::make_unique<ComparisonRun>(request, table, clock, frames);
+  if (Status watched = run->mWatch.Add(request.Caption, driver); !watched) {
+    return Prefixed("--compare: ", watched).GetError();
+  }
+  run->mWanted[0] = request.ValueA;
+  run->mWanted[1] = request.ValueB;
+  if (run->mWatch.Exact(0)) {
+    const Result<EditorChoices> choices = driver.ReadChoices(request.Caption);
+    if (!choices) return Prefixed("--compare: ", choices.AsStatus()).GetError();
+    for (std::string& wanted : run->mWanted) {
+      for (const std::string& item : choices->Values) {
+        if (SameText(item, wanted)) wanted = item;
+      }
+    }
+  }
+  return run;
 }
 
 std::vector<UiAction> ComparisonRun::StartActions() const {
@@ -59,6 +84,13 @@ std::vector<UiAction> ComparisonRun::StartActions() const {
 
 Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& changed) {
   changed = false;
+  // What the frame just run held, before the next block's value is set.
+  if (frameIndex >= 1) {
+    const long long block = (frameIndex - 1) / mRequest.Block;
+    mWatch.After(frameIndex, mRequest.Block, {mWanted[block % 2]});
+    mRan[0].reset();
+    mRan[1].reset();
+  }
   const std::optional<std::string> value = SwitchAfter(frameIndex);
   if (!value) return {};
   if (Status done = driver.Run({UiAction::kSet, mRequest.Caption, *value}); !done) {
@@ -70,7 +102,20 @@ Status ComparisonRun::After(long long frameIndex, UiDriver& driver, bool& change
 
 Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
   if (BlockCount(0) < 2 || BlockCount(1) < 2 || !mCycles) {
+    if (LeftOut() > 0) {
+      return Failure("--compare: fewer than two blocks of each value ran undisturbed (" +
+                     std::to_string(LeftOut()) + " left out: " + QuoteArgument(mRequest.Caption) +
+                     " did not hold the value the comparison set)");
+    }
     return Failure("--compare: the run ended before two blocks of each value were measured");
+  }
+  if (RanValue(0) == RanValue(1)) {
+    // The host made both values into one (a node count rounded to whole
+    // characters): a table would compare a setting with itself.
+    return Failure("--compare: A and B both ran " + QuoteArgument(mRequest.Caption) + " = " +
+                   EscapeControls(RanValue(0)) + " (asked " + EscapeControls(mRequest.ValueA) +
+                   " and " + EscapeControls(mRequest.ValueB) +
+                   "); there is nothing to compare: choose values further apart");
   }
   const std::vector<ComparisonRow> rows = Results(*mCycles);
   PrintTable(rows, notes);
@@ -84,7 +129,7 @@ Status ComparisonRun::Write(std::ostream& notes, std::ostream* csv) {
 }
 
 Status ComparisonRun::Apply(std::ostream&) {
-  if (mTable.FailIfSlower == kNoSlowerGate || !mCycles) return {};
+  if (mTable.FailIfSlower == kNoSlowerGate || !mCycles || RanValue(0) == RanValue(1)) return {};
   return SlowerThan(Results(*mCycles), mTable.FailIfSlower);
 }
 
@@ -101,15 +146,19 @@ Status ComparisonRun::SlowerThan(const std::vector<ComparisonRow>& rows, int per
 void ComparisonRun::Describe(ReportData& data) const {
   const int counted = mRequest.Block - kSettleFrames - 1;
   data.Title =
-      "Comparison of " + mRequest.Caption + ": A = " + mRequest.ValueA + ", B = " + mRequest.ValueB;
+      "Comparison of " + mRequest.Caption + ": A = " + RanValue(0) + ", B = " + RanValue(1);
   data.Subtitles.push_back(
       std::to_string(BlockCount(0)) + " blocks of A and " + std::to_string(BlockCount(1)) +
       " of B, " + std::to_string(mRequest.Block) + " frames each (" + std::to_string(counted) +
       " counted: not the first " + std::to_string(kSettleFrames) +
       " after a switch nor the one that carries the next), " + std::to_string(CountedFrames(0)) +
       " + " + std::to_string(CountedFrames(1)) + " frames counted");
-  data.Labels = {"A: " + mRequest.Caption + " = " + mRequest.ValueA,
-                 "B: " + mRequest.Caption + " = " + mRequest.ValueB};
+  if (const int left = LeftOut(); left > 0) {
+    data.Subtitles.push_back(std::to_string(left) + (left == 1 ? " block" : " blocks") +
+                             " left out: the setting did not hold the value the comparison set");
+  }
+  data.Labels = {"A: " + mRequest.Caption + " = " + RanValue(0),
+                 "B: " + mRequest.Caption + " = " + RanValue(1)};
   // Block b is frames b * Block + 1 to (b + 1) * Block; frame 0 ran before
   // the first.
   const long long frames = std::min(mFrames, data.Series.Frames);
@@ -176,10 +225,46 @@ bool ComparisonRun::Whole(std::size_t block) const {
   return block < mBlockFrames.size() && mBlockFrames[block] == mRequest.Block - kSettleFrames - 1;
 }
 
+bool ComparisonRun::Asked(int side, const std::string& value) const {
+  return value == mWanted[side] || SameValue(value, mWanted[side]);
+}
+
+std::string ComparisonRun::RanValue(int side) const {
+  if (mRan[side]) return *mRan[side];
+  // The value most of the side's whole, undisturbed blocks held; the
+  // earliest of equally many.
+  std::map<std::string, int> votes;
+  std::string ran;
+  int most = 0;
+  for (std::size_t b = static_cast<std::size_t>(side); b < mBlockFrames.size(); b += 2) {
+    if (!Whole(b) || mWatch.Disturbed(static_cast<long long>(b))) continue;
+    const std::vector<std::string> held = mWatch.Held(static_cast<long long>(b));
+    if (held.empty()) continue;
+    if (const int n = ++votes[held[0]]; n > most) {
+      most = n;
+      ran = held[0];
+    }
+  }
+  mRan[side] = most > 0 ? ran : mWanted[side];
+  return *mRan[side];
+}
+
+bool ComparisonRun::Kept(std::size_t block) const {
+  if (!Whole(block) || mWatch.Disturbed(static_cast<long long>(block))) return false;
+  const std::vector<std::string> held = mWatch.Held(static_cast<long long>(block));
+  return held.empty() || held[0] == RanValue(static_cast<int>(block % 2));
+}
+
+int ComparisonRun::LeftOut() const {
+  int count = 0;
+  for (std::size_t b = 0; b < mBlockFrames.size(); ++b) count += Whole(b) && !Kept(b) ? 1 : 0;
+  return count;
+}
+
 int ComparisonRun::BlockCount(int side) const {
   int count = 0;
   for (std::size_t b = static_cast<std::size_t>(side); b < mBlockFrames.size(); b += 2) {
-    count += Whole(b) ? 1 : 0;
+    count += Kept(b) ? 1 : 0;
   }
   return count;
 }
@@ -187,7 +272,7 @@ int ComparisonRun::BlockCount(int side) const {
 int ComparisonRun::CountedFrames(int side) const {
   int count = 0;
   for (std::size_t b = static_cast<std::size_t>(side); b < mBlockFrames.size(); b += 2) {
-    count += Whole(b) ? mBlockFrames[b] : 0;
+    count += Kept(b) ? mBlockFrames[b] : 0;
   }
   return count;
 }
@@ -198,7 +283,7 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
     if (cycles[id].Depth > mTable.Depth) continue;
     std::vector<std::vector<double>> sides[2];
     for (std::size_t b = 0; b < mValues[id].size(); ++b) {
-      if (Whole(b) && !mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
+      if (Kept(b) && !mValues[id][b].empty()) sides[b % 2].push_back(mValues[id][b]);
     }
     if (sides[0].empty() && sides[1].empty()) continue;
     ComparisonRow row;
@@ -226,12 +311,25 @@ std::vector<ComparisonRow> ComparisonRun::Results(const std::vector<CapturedCycl
 
 void ComparisonRun::PrintTable(const std::vector<ComparisonRow>& rows, std::ostream& out) const {
   const int counted = mRequest.Block - kSettleFrames - 1;
-  out << "Comparison of \"" << EscapeControls(mRequest.Caption)
-      << "\": A = " << EscapeControls(mRequest.ValueA)
-      << ", B = " << EscapeControls(mRequest.ValueB) << "; " << BlockCount(0) << " blocks of A and "
-      << BlockCount(1) << " of B, " << mRequest.Block << " frames each (" << counted
-      << " counted), " << CountedFrames(0) << " + " << CountedFrames(1) << " frames; "
-      << ClockText(mClock) << " (--clock " << ClockName(mClock) << ")\n";
+  // The values the blocks ran, as the setting held them, with the asked
+  // one where the host made another of it.
+  std::string values[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::string ran = RanValue(side);
+    const std::string& asked = side == 0 ? mRequest.ValueA : mRequest.ValueB;
+    values[side] = EscapeControls(ran);
+    if (!Asked(side, ran)) values[side] += " (asked " + EscapeControls(asked) + ")";
+  }
+  out << "Comparison of \"" << EscapeControls(mRequest.Caption) << "\": A = " << values[0]
+      << ", B = " << values[1] << "; " << BlockCount(0) << " blocks of A and " << BlockCount(1)
+      << " of B, " << mRequest.Block << " frames each (" << counted << " counted), "
+      << CountedFrames(0) << " + " << CountedFrames(1) << " frames; ";
+  if (const int left = LeftOut(); left > 0) {
+    out << left << (left == 1 ? " block" : " blocks")
+        << " left out (the setting did not hold the value the comparison set: changed by "
+           "another input, or rounded otherwise); ";
+  }
+  out << ClockText(mClock) << " (--clock " << ClockName(mClock) << ")\n";
   std::size_t width = 5;
   for (const ComparisonRow& row : rows) {
     width = std::max(width, row.Cycle.Name.size() + 2 * static_cast<std::size_t>(row.Cycle.Depth));

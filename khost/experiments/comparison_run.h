@@ -6,6 +6,14 @@
 // before it, so that frame's period holds the switch and is not counted;
 // nor are the first kSettleFrames frames of a block (run_requests.h) nor the
 // run's last frame (its period ends with the run, not with a next frame).
+//
+// The setting is read after every frame (setting_watch.h): a block in which
+// it did not hold its value (changed by a click, a scripted action or
+// anything but the comparison) is left out, and so is a block that held
+// another value than most of its side's (a number field the host rounds by
+// the direction of the change). The table names the values the blocks ran
+// and how many were left out; a run whose A and B ran the same value is no
+// comparison and fails.
 #pragma once
 
 #include <optional>
@@ -16,6 +24,7 @@
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/block_stats.h"
 #include "khost/experiments/experiment.h"
+#include "khost/experiments/setting_watch.h"
 #include "khost/frame/frame_capture.h"
 
 namespace khost {
@@ -73,9 +82,14 @@ class ComparisonRun : public Experiment {
   // ratio B / A.
   void Describe(ReportData& data) const override;
 
-  // Blocks with counted frames, per value.
+  // Whole blocks that count, per value (0 A, 1 B), and their frames.
   int BlockCount(int side) const;
   int CountedFrames(int side) const;
+  // Whole blocks left out: the setting did not hold its side's value.
+  int LeftOut() const;
+  // The value the counted blocks of `side` ran, as the setting held it
+  // (the asked value before any block was read).
+  std::string RanValue(int side) const;
 
   // One row per cycle down to the comparison's depth, in the chart's order.
   std::vector<ComparisonRow> Results(const std::vector<CapturedCycle>& cycles) const;
@@ -100,6 +114,16 @@ class ComparisonRun : public Experiment {
   // it) counts, in the table and in the blocks and frames it states.
   std::vector<int> mBlockFrames;
   bool Whole(std::size_t block) const;
+  // Whole, and ran its side's value throughout.
+  bool Kept(std::size_t block) const;
+  // Whether `value` is what side `side` was asked for.
+  bool Asked(int side, const std::string& value) const;
+  SettingWatch mWatch;
+  // The values asked as the setting writes them (a drop-down's item as
+  // listed, whatever its case on the command line).
+  std::string mWanted[2];
+  // RanValue's answers, until the next frame is read.
+  mutable std::optional<std::string> mRan[2];
 };
 
 }  // namespace khost

@@ -63,6 +63,11 @@ void PrintTuneReport(const TuneReport& report, std::ostream& out) {
       << search.Candidates().size() << " configurations): " << search.BlocksTaken() << " of "
       << search.BlockBudget() << " blocks of " << options.Block << " frames (" << counted
       << " counted)\n";
+  if (const long long left = search.BlocksLeftOut(); left > 0) {
+    out << left << (left == 1 ? " block" : " blocks")
+        << " left out: a searched setting did not hold the value the search set (changed by "
+           "another input during the block)\n";
+  }
   out << "Times: " << ClockText(report.Clock) << " (--clock " << ClockName(report.Clock) << ")\n";
   if (report.CutShort) {
     out << "The run ended before the search did: this is the answer for the blocks measured.\n";

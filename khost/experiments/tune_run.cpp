@@ -73,7 +73,9 @@ Result<std::unique_ptr<TuneRun>> TuneRun::Prepare(const TuneRequest& request,
     }
     if (!read) return BadInput("--tune-settings: " + read.GetError().Message);
     run->mSettings.push_back({caption, read->Values, read->Current});
-    run->mSet.push_back(read->Current);
+    if (Status watched = run->mWatch.Add(caption, driver); !watched) {
+      return Prefixed("--tune-settings: ", watched).GetError();
+    }
   }
   if (Status target = CheckTuneTarget(request.Target, clock, characters); !target) {
     return target.GetError();
@@ -107,15 +109,24 @@ std::vector<TunedValue> TuneRun::ValuesOf(int candidate) const {
   return values;
 }
 
-Status TuneRun::SetCandidate(int candidate, UiDriver& driver) {
-  const auto& wanted = mSearch->Candidates()[static_cast<std::size_t>(candidate)];
+std::vector<std::string> TuneRun::TextsOf(int candidate) const {
+  std::vector<std::string> texts;
+  const auto& chosen = mSearch->Candidates()[static_cast<std::size_t>(candidate)];
   for (std::size_t s = 0; s < mSettings.size(); ++s) {
-    if (mSet[s] == wanted[s]) continue;
-    const std::string& value = mSettings[s].Values[static_cast<std::size_t>(wanted[s])];
-    if (Status set = driver.Run({UiAction::kSet, mSettings[s].Caption, value}); !set) {
+    texts.push_back(mSettings[s].Values[static_cast<std::size_t>(chosen[s])]);
+  }
+  return texts;
+}
+
+Status TuneRun::SetCandidate(int candidate, UiDriver& driver) {
+  const std::vector<std::string> wanted = TextsOf(candidate);
+  for (std::size_t s = 0; s < mSettings.size(); ++s) {
+    // What the setting holds, not what was last sent: something else may
+    // have changed it since.
+    if (mWatch.Now(s) == wanted[s]) continue;
+    if (Status set = driver.Run({UiAction::kSet, mSettings[s].Caption, wanted[s]}); !set) {
       return Prefixed("--tune: ", set);
     }
-    mSet[s] = wanted[s];
   }
   return {};
 }
@@ -127,28 +138,35 @@ Status TuneRun::Leave(UiDriver& driver) {
 }
 
 Status TuneRun::After(long long frameIndex, UiDriver& driver) {
-  if (mFinished || frameIndex % mRequest.Block != 0) return {};
+  if (mFinished) return {};
+  if (mRunning >= 0) mWatch.After(frameIndex, mRequest.Block, TextsOf(mCandidate));
+  if (frameIndex % mRequest.Block != 0) return {};
   if (frameIndex == 0) {
     // The start is what the window shows once the start-up actions ran.
     for (std::size_t s = 0; s < mSettings.size(); ++s) {
       const Result<EditorChoices> read = driver.ReadChoices(mSettings[s].Caption);
       if (!read) return Prefixed("--tune: ", read.AsStatus());
-      mSettings[s].Current = mSet[s] = read->Current;
+      mSettings[s].Current = read->Current;
     }
     Result<TuneSearch> search = TuneSearch::Create(mSettings, mSearch->Options());
     if (!search) return search.AsStatus();
     *mSearch = std::move(*search);
   } else if (mRunning == frameIndex / mRequest.Block - 1) {
-    mSearch->AddBlock(std::move(mSamples));
+    if (mWatch.Disturbed(mRunning)) {
+      mSearch->DiscardBlock();
+    } else {
+      mSearch->AddBlock(std::move(mSamples));
+    }
     mSamples.clear();
   }
   mRunning = -1;
   if (mSearch->Done()) return Leave(driver);
-  if (Status set = SetCandidate(mSearch->Next(), driver); !set) return set;
+  mCandidate = mSearch->Next();
+  if (Status set = SetCandidate(mCandidate, driver); !set) return set;
   mRunning = frameIndex / mRequest.Block;
   // One entry a block, for the report.
   mBlockCandidates.resize(static_cast<std::size_t>(mRunning) + 1, 0);
-  mBlockCandidates.back() = mSearch->Next();
+  mBlockCandidates.back() = mCandidate;
   return {};
 }
 

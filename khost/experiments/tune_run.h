@@ -8,7 +8,9 @@
 // the start-up settings, block b is frames b * Block + 1 to (b + 1) * Block
 // and its configuration is set after frame b * Block; a block's first
 // settling frames and its last frame (which carries the next switch) do not
-// count. A block the run ends in is not handed to the search.
+// count. A block the run ends in is not handed to the search, nor is one in
+// which a searched setting did not hold the block's value (setting_watch.h):
+// the search spends it without measuring it, and the report says how many.
 #pragma once
 
 #include <memory>
@@ -20,6 +22,7 @@
 #include "khost/base/status.h"
 #include "khost/cli/run_requests.h"
 #include "khost/experiments/experiment.h"
+#include "khost/experiments/setting_watch.h"
 #include "khost/experiments/tune_config.h"
 #include "khost/experiments/tune_report.h"
 #include "khost/experiments/tune_search.h"
@@ -88,13 +91,16 @@ class TuneRun : public Experiment {
   Status SetCandidate(int candidate, UiDriver& driver);
   Status Leave(UiDriver& driver);
   std::vector<TunedValue> ValuesOf(int candidate) const;
+  // Candidate `candidate`'s values as the settings write them.
+  std::vector<std::string> TextsOf(int candidate) const;
 
   TuneRequest mRequest;
   MeasureClock mClock = MeasureClock::kWall;
   std::vector<TuneSetting> mSettings;
   std::unique_ptr<TuneSearch> mSearch;
-  std::vector<int> mSet;              // each setting's value as set now
+  SettingWatch mWatch;                // what the settings hold, read after every frame
   long long mRunning = -1;            // the block whose frames are being taken
+  int mCandidate = 0;                 // the configuration it runs
   std::vector<int> mBlockCandidates;  // the configuration each block ran, by block
   std::vector<double> mSamples;
   int mTargetId = -1;

@@ -298,6 +298,16 @@ void TuneSearch::AddBlock(std::vector<double> samples) {
   }
 }
 
+void TuneSearch::DiscardBlock() {
+  if (mPhase == TunePhase::kDone) return;
+  ++mTaken;
+  ++mLeftOut;
+  const auto rest = static_cast<long long>(mQueue.size() - mQueuePos);
+  // The race's rounds are planned on its own share, which a left-out block
+  // does not spend: it comes out of the check's.
+  if (mPhase == TunePhase::kCheck && mBudget - mTaken < rest) mPhase = TunePhase::kDone;
+}
+
 void TuneSearch::DropSlower() {
   const std::vector<int> alive = Alive();
   if (alive.size() < 2) return;

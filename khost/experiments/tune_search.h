@@ -131,7 +131,14 @@ class TuneSearch {
   // The finished block of Next()'s candidate: the target cycle's durations in
   // its counted frames (may be empty). Ignored when done.
   void AddBlock(std::vector<double> samples);
-  long long BlocksTaken() const { return mTaken; }
+  // The block of Next()'s candidate did not run its configuration (a
+  // setting was changed during it by something else): it is spent from the
+  // budget but kept out of the answer, and the candidate runs the next
+  // block instead. A check round the rest of the budget can no longer
+  // finish ends the search. Ignored when done.
+  void DiscardBlock();
+  long long BlocksTaken() const { return mTaken; }  // left out ones included
+  long long BlocksLeftOut() const { return mLeftOut; }
   long long BlockBudget() const { return mBudget; }
 
   // The result from what has been measured (before Done() too: a run cut
@@ -168,6 +175,7 @@ class TuneSearch {
   long long mBudget = 0;      // blocks in all
   long long mRaceBudget = 0;  // blocks for the race
   long long mTaken = 0;
+  long long mLeftOut = 0;
   long long mRaceTaken = 0;
   int mStageTarget = 0;  // race blocks each survivor reaches in this stage
   int mRounds = 0;

@@ -87,8 +87,10 @@ int DisplayedSlot(const KtList* selector) {
 std::vector<ChartRow> WalkChart(const CycleCatalogue& catalogue, int displayed,
                                 CpuAverageOf cpuAverage) {
   std::vector<ChartRow> rows;
+  // With profiling off the chart is not drawn, but the samplings keep the
+  // statistics they last had (the header shows them frozen): the rows are
+  // those, as the chart showed them when profiling stopped.
   KProfiler* profiler = KProfiler::TheOne();
-  if (profiler->ProfilingEnabled == 0) return rows;
   KProfilingSampling** table = profiler->RootCycles;
   // The upper block against its first cycle; the lower one against the
   // frame period, or a fixed period with the frame reference off.

@@ -56,7 +56,8 @@ using CpuAverageOf = double (*)(KProfilingSampling& cycle);
 
 // The rows the chart draws now, with `displayed` (a root slot, or -1) in
 // place of the lower block; the blocks' roots are the catalogue's, in its
-// order. Empty while profiling is off, as the chart is then not drawn.
+// order. While profiling is off (and the chart is not drawn) the rows hold
+// the statistics frozen when it stopped.
 std::vector<ChartRow> WalkChart(const CycleCatalogue& catalogue, int displayed,
                                 CpuAverageOf cpuAverage);
 

@@ -94,6 +94,21 @@ class ClickProbe : public ICallback {
 
 }  // namespace
 
+std::string PropertyValueText(const KProperty& property) {
+  const int value = property.GetAsInt();
+  if (property.GetType() == kPropertyBool) return value != 0 ? "1" : "0";
+  if (property.GetType() == kPropertyInt && property.GetNamedValueCount() > 0) {
+    const char* item = property.GetNamedValue(value);
+    return item ? item : std::to_string(value);
+  }
+  return std::to_string(value);
+}
+
+bool HoldsValueAsGiven(const KProperty& property) {
+  return property.GetType() == kPropertyBool ||
+         (property.GetType() == kPropertyInt && property.GetNamedValueCount() > 0);
+}
+
 std::vector<FoundControl> CollectControls(KtLayout& root) {
   std::vector<FoundControl> out;
   Collect(root, out, 0);
@@ -171,6 +186,15 @@ std::string UiDriver::KnownCaptions() {
     list += Quote(c.Caption);
   }
   return list;
+}
+
+KProperty* UiDriver::EditedProperty(const std::string& caption) {
+  for (const FoundControl& c : FindByCaption(caption)) {
+    if (c.ControlKind == FoundControl::kEditor) {
+      return static_cast<KtProperty*>(c.View)->GetEditedProperty();
+    }
+  }
+  return nullptr;
 }
 
 KtList* UiDriver::FindListWithItem(const std::string& item) {

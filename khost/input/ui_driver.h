@@ -28,6 +28,13 @@ struct FoundControl {
 // region order, depth first.
 std::vector<FoundControl> CollectControls(KtLayout& root);
 
+// The value `property` holds as --set writes it: "0" or "1" for a check box,
+// the item's text for a drop-down, the number for a number field.
+std::string PropertyValueText(const KProperty& property);
+// Whether `property` takes exactly the values --set gives it (a check box
+// or a drop-down); a number field's host may round what it is given.
+bool HoldsValueAsGiven(const KProperty& property);
+
 // The values an editor offers, as --set takes them, and the one it shows.
 struct EditorChoices {
   std::vector<std::string> Values;  // a check box: "0", "1"; a drop-down: its items
@@ -57,6 +64,11 @@ class UiDriver {
   // number field, an unknown caption or a control that is no editor is
   // refused as bad input with a message naming it.
   Result<EditorChoices> ReadChoices(const std::string& caption);
+
+  // The property the editor captioned `caption` edits: what the setting
+  // holds, whatever changed it (null when no editor has that caption). The
+  // host's settings outlive the window, so the pointer stays valid.
+  KProperty* EditedProperty(const std::string& caption);
 
   // The display selector: the list offering `item` (null when none does).
   KtList* FindListWithItem(const std::string& item);

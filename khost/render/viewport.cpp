@@ -46,8 +46,9 @@ struct BindVertex {
 
 }  // namespace
 
-Result<std::unique_ptr<Viewport>> Viewport::Create() {
+Result<std::unique_ptr<Viewport>> Viewport::Create(std::ostream* notes) {
   std::unique_ptr<Viewport> viewport(new Viewport());
+  viewport->mNotes = notes;
   if (Status built = viewport->Build(); !built) return built.GetError();
   return viewport;
 }
@@ -103,12 +104,16 @@ Status Viewport::Build() {
   return {};
 }
 
+Status Viewport::CheckPalette(int bones) const {
+  if (bones <= mMaxBones) return {};
+  return Failure("GPU skinning holds at most " + std::to_string(mMaxBones) +
+                 " bones a character here; the scene's deformed meshes are skinned with " +
+                 std::to_string(bones));
+}
+
 Status Viewport::EnsureSkinProgram(int bones) {
   if (mSkinProgram && bones <= mSkinBones) return {};
-  if (bones > mMaxBones) {
-    return Failure("GPU skinning holds at most " + std::to_string(mMaxBones) +
-                   " bones a character here; the scene has " + std::to_string(bones));
-  }
+  if (Status fits = CheckPalette(bones); !fits) return fits;
   bones = std::max(bones, kMinBones);
   const std::string source =
       "#version 330 core\n#define BONES " + std::to_string(bones) + "\n" + kSkinVertex;
@@ -136,12 +141,34 @@ Status Viewport::EnsureSkinProgram(int bones) {
   return {};
 }
 
-Status Viewport::CheckScene(const Scene& scene) {
+const SkinPalette& Viewport::PaletteOf(const Scene& scene) {
+  const Model* model = scene.GetModel();
+  if (model != mPaletteModel) {
+    mPaletteModel = model;
+    mPalette = model ? SkinPalette(*model, scene.GetMeshSlots()) : SkinPalette();
+  }
+  return mPalette;
+}
+
+bool Viewport::CanSkinOnGpu(const Scene& scene) {
+  const Status fits = CheckPalette(static_cast<int>(PaletteOf(scene).Size()));
+  if (!fits && mNotes && !mNotedPalette) {
+    *mNotes << "khost: " << fits.GetError().Message << ": skinning on the CPU instead\n";
+    mNotedPalette = true;
+  }
+  return static_cast<bool>(fits);
+}
+
+Status Viewport::CheckScene(const Scene& scene, bool gpuSkinning) {
   const Model* model = scene.GetModel();
   if (!model) return {};
   // The images go to the GPU now, once, rather than in the first frame.
   mMaterials.Prepare(*model);
-  return EnsureSkinProgram(static_cast<int>(model->Slots.size()));
+  const int bones = static_cast<int>(PaletteOf(scene).Size());
+  if (gpuSkinning) return EnsureSkinProgram(bones);
+  // Beyond the limit the frames skin on the CPU (CanSkinOnGpu) should GPU
+  // skinning be switched on later.
+  return EnsureSkinProgram(std::min(bones, mMaxBones));
 }
 
 Viewport::~Viewport() {
@@ -192,12 +219,12 @@ void Viewport::SyncScene(Scene& scene) {
   mScene = &scene;
   mBlended = false;
   // A scene with more bones than the skinning program holds gets a bigger
-  // one (CheckScene refused scenes beyond the limit up front).
+  // one (beyond the limit the frames skin on the CPU: CanSkinOnGpu).
   if (const Model* model = scene.GetModel()) {
     // Within the limit a failure can only be the driver's; the program
     // already built stays in use.
     static_cast<void>(
-        EnsureSkinProgram(std::min(static_cast<int>(model->Slots.size()), mMaxBones)));
+        EnsureSkinProgram(std::min(static_cast<int>(PaletteOf(scene).Size()), mMaxBones)));
     mMaterials.Prepare(*model);
     mBlended = std::any_of(model->Meshes.begin(), model->Meshes.end(),
                            [](const ModelMesh& m) { return m.Alpha == AlphaMode::kBlend; });
@@ -277,10 +304,17 @@ void Viewport::MakeBindPose(const Character& c, CharacterBuffers& b) {
       out.Normal[1] = v.Normal.y;
       out.Normal[2] = v.Normal.z;
       for (int i = 0; i < kMaxInfluences; ++i) {
-        // A bone the bone block cannot hold is dropped (CheckScene refuses
-        // such scenes; the character builder makes at most 35).
-        const bool held = v.Bones[i] < mSkinBones;
-        out.Bones[i] = held ? v.Bones[i] : 0;
+        // An imported model's bones go by their place in the palette; a
+        // rigid mesh's vertices have none there (they are drawn by their
+        // mesh's matrix). A bone the bone block cannot hold is dropped
+        // (such a scene skins on the CPU; the character builder makes at
+        // most 35).
+        int bone = v.Bones[i];
+        if (c.Source) {
+          bone = mPalette.IndexOf(v.Bones[i]);
+        }
+        const bool held = bone >= 0 && bone < mSkinBones;
+        out.Bones[i] = held ? static_cast<uint16_t>(bone) : 0;
         out.Weights[i] = held ? v.Weights[i] : 0.0f;
       }
     }
@@ -307,76 +341,6 @@ void Viewport::MakeBindPose(const Character& c, CharacterBuffers& b) {
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.Indices);
     glBindVertexArray(0);
   }
-}
-
-std::size_t Viewport::Upload(Scene& scene, int buffer, bool gpuSkinning) {
-  SyncScene(scene);
-  const int count = scene.GetCharacterCount();
-  std::size_t bytes = 0;
-  if (gpuSkinning) {
-    // One slot of the bone buffer per character; the visible ones get
-    // their skin matrices (three rows of four floats per joint).
-    const GLsizeiptr size = mBoneStride * count;
-    glBindBuffer(GL_UNIFORM_BUFFER, mBoneBuffer);
-    if (mBoneBufferSize < size) {
-      glBufferData(GL_UNIFORM_BUFFER, size, nullptr, GL_STREAM_DRAW);
-      mBoneBufferSize = size;
-    }
-    auto* mapped = static_cast<unsigned char*>(glMapBufferRange(
-        GL_UNIFORM_BUFFER, 0, size, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT));
-    for (int i = 0; mapped && i < count; ++i) {
-      Character& c = scene.GetCharacter(i);
-      if (!c.Visible) continue;
-      Buffers(scene, i, true);
-      const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
-      const std::size_t joints =
-          std::min<std::size_t>(skin.size(), static_cast<std::size_t>(mSkinBones));
-      std::memcpy(mapped + static_cast<std::size_t>(mBoneStride) * static_cast<std::size_t>(i),
-                  skin.data(), joints * sizeof(Mat34));
-      bytes += joints * sizeof(Mat34);
-    }
-    glBindBuffer(GL_UNIFORM_BUFFER, mBoneBuffer);
-    if (mapped) glUnmapBuffer(GL_UNIFORM_BUFFER);
-    glBindBuffer(GL_UNIFORM_BUFFER, 0);
-  } else {
-    for (int i = 0; i < count; ++i) {
-      Character& c = scene.GetCharacter(i);
-      if (!c.Visible) continue;
-      CharacterBuffers& b = Buffers(scene, i, false);
-      GLsizeiptr half = static_cast<GLsizeiptr>(b.Vertices * sizeof(Vec3));
-      glBindBuffer(GL_ARRAY_BUFFER, b.Deformed);
-      if (c.Source && c.Skinning->DeformedCount() == 0) half = 0;  // rigid meshes only
-      // A fresh store each frame: the driver need not wait for the last
-      // frame's draws to finish reading the old one.
-      if (half > 0) glBufferData(GL_ARRAY_BUFFER, 2 * half, nullptr, GL_STREAM_DRAW);
-      if (!c.Source) {
-        glBufferSubData(GL_ARRAY_BUFFER, 0, half, c.DeformedPositions.data());
-        glBufferSubData(GL_ARRAY_BUFFER, half, half, c.DeformedNormals.data());
-        bytes += 2 * static_cast<std::size_t>(half);
-        continue;
-      }
-      // An imported model: the deformed vertices' runs, and each rigid
-      // mesh's matrix.
-      for (const SkinRun& run : c.Skinning->Runs()) {
-        const GLintptr at = static_cast<GLintptr>(run.First * sizeof(Vec3));
-        const GLsizeiptr size = static_cast<GLsizeiptr>(run.Count * sizeof(Vec3));
-        glBufferSubData(GL_ARRAY_BUFFER, at, size, c.DeformedPositions.data() + run.First);
-        glBufferSubData(GL_ARRAY_BUFFER, half + at, size, c.DeformedNormals.data() + run.First);
-        bytes += 2 * static_cast<std::size_t>(size);
-      }
-      const std::vector<int>& slots = scene.GetMeshSlots();
-      const std::vector<Mat34>& skin = c.Poses[buffer & 1].Skin;
-      b.MeshMatrices.assign(slots.size(), Mat34{});
-      for (std::size_t k = 0; k < slots.size(); ++k) {
-        if (slots[k] < 0 || static_cast<std::size_t>(slots[k]) >= skin.size()) continue;
-        b.MeshMatrices[k] = skin[static_cast<std::size_t>(slots[k])];
-        bytes += sizeof(Mat34);
-      }
-    }
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-  }
-  glBindVertexArray(0);
-  return bytes;
 }
 
 void Viewport::DrawGround(const float* viewProjection) {
@@ -410,10 +374,15 @@ void Viewport::Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gp
 
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
-  glUseProgram(gpuSkinning ? mSkinProgram : mMeshProgram);
-  glUniformMatrix4fv(gpuSkinning ? mSkinViewProjection : mMeshViewProjection, 1, GL_FALSE,
-                     viewProjection);
-  glUniform3fv(gpuSkinning ? mSkinLight : mMeshLight, 1, kLight);
+  // The mesh program draws rigid meshes with GPU skinning too.
+  glUseProgram(mMeshProgram);
+  glUniformMatrix4fv(mMeshViewProjection, 1, GL_FALSE, viewProjection);
+  glUniform3fv(mMeshLight, 1, kLight);
+  if (gpuSkinning) {
+    glUseProgram(mSkinProgram);
+    glUniformMatrix4fv(mSkinViewProjection, 1, GL_FALSE, viewProjection);
+    glUniform3fv(mSkinLight, 1, kLight);
+  }
   glActiveTexture(GL_TEXTURE0);
   for (const DrawItem& item : drawList) DrawCharacter(scene, item, gpuSkinning, false);
   if (mBlended) {
@@ -444,19 +413,24 @@ void Viewport::DrawCharacter(Scene& scene, const DrawItem& item, bool gpuSkinnin
   }
   if (const Model* model = scene.GetCharacter(item.Character).Source) {
     // An imported model: a draw call per mesh of this pass, in its
-    // material; with CPU skinning a rigid mesh is its bind pose placed by
-    // its matrix, a deformed one the deformed vertices as they are.
+    // material. A rigid mesh is its bind pose placed by its matrix, with
+    // the mesh program; a deformed one the deformed vertices as they are,
+    // or with GPU skinning the bind pose the skinning program blends.
     const std::vector<int>& slots = scene.GetMeshSlots();
     for (std::size_t k = 0; k < model->Meshes.size(); ++k) {
       const ModelMesh& mesh = model->Meshes[k];
       if ((mesh.Alpha == AlphaMode::kBlend) != blended) continue;
-      if (!gpuSkinning) {
-        const bool rigid =
-            k < slots.size() && slots[k] >= 0 && k < b.MeshMatrices.size() && mShared.GpuArray;
+      const bool rigid =
+          k < slots.size() && slots[k] >= 0 && k < b.MeshMatrices.size() && mShared.GpuArray;
+      const bool skinned = gpuSkinning && !rigid;
+      if (gpuSkinning) glUseProgram(skinned ? mSkinProgram : mMeshProgram);
+      if (!skinned) {
         glBindVertexArray(rigid ? mShared.GpuArray : b.CpuArray);
         glUniform4fv(mMeshModel, 3, rigid ? &b.MeshMatrices[k].m[0][0] : &kIdentity.m[0][0]);
+      } else {
+        glBindVertexArray(b.GpuArray);
       }
-      mMaterials.Use(material, mesh);
+      mMaterials.Use(skinned ? mSkinMaterial : mMeshMaterial, mesh);
       glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.IndexCount), GL_UNSIGNED_INT,
                      reinterpret_cast<const void*>(mesh.FirstIndex * sizeof(uint32_t)));
       ++mDrawCalls;

@@ -2,10 +2,14 @@
 // shaders from the scene's camera (the one the culling frustum is built
 // from), over a ground plane with a grid, lit by one directional light.
 //
-// Characters are drawn from GL buffer objects that Upload fills each frame:
-// with CPU skinning the deformed positions and normals; with GPU skinning
-// the skin matrices (a uniform buffer block per character) that the vertex
-// shader blends the bind-pose vertices with, as the CPU skinning does.
+// Characters are drawn from GL buffer objects that Upload fills each frame
+// (viewport_upload.cpp): with CPU skinning the deformed positions and
+// normals; with GPU skinning the skin matrices (a uniform buffer block per
+// character) that the vertex shader blends the bind-pose vertices with, as
+// the CPU skinning does. An
+// imported model's rigid meshes (each following one node) are drawn from
+// the bind pose placed by their node's matrix either way, so the bone block
+// (the palette) holds only the bones that skin its deformed meshes.
 //
 // An imported model's meshes are drawn in their materials
 // (viewport_materials.h): opaque and cut-out meshes first, then the blended
@@ -21,9 +25,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "khost/base/status.h"
+#include "khost/render/skin_palette.h"
 #include "khost/render/viewport_materials.h"
 #include "khost/scene/workload.h"
 
@@ -32,8 +38,10 @@ namespace khost {
 class Viewport final : public FrameRenderer {
  public:
   // Compiles the shaders and builds the ground on the current context; an
-  // error naming the reason when the context cannot run them.
-  static Result<std::unique_ptr<Viewport>> Create();
+  // error naming the reason when the context cannot run them. `notes`
+  // (borrowed, may be null) hears once when GPU skinning is asked of a scene
+  // whose bones the bone block cannot hold.
+  static Result<std::unique_ptr<Viewport>> Create(std::ostream* notes = nullptr);
   // Deletes its GL objects: the context must be current.
   ~Viewport() override;
   Viewport(const Viewport&) = delete;
@@ -45,10 +53,15 @@ class Viewport final : public FrameRenderer {
   int Width() const { return mWidth; }
   int Height() const { return mHeight; }
 
-  // Ok when the viewport can draw `scene` with GPU skinning too; otherwise
-  // why not (a model with more bones than a uniform block holds:
-  // MaxSkinBones()). Uploads the model's images.
-  Status CheckScene(const Scene& scene);
+  // Ok when the viewport can draw `scene`, with GPU skinning when
+  // `gpuSkinning`: otherwise why not (a model whose deformed meshes are
+  // skinned with more bones than a uniform block holds: MaxSkinBones()).
+  // Uploads the model's images.
+  Status CheckScene(const Scene& scene, bool gpuSkinning);
+  // Whether the bones `scene`'s deformed meshes are skinned with fit the
+  // bone block; without, frames skin on the CPU whatever the setting (said
+  // once to the notes).
+  bool CanSkinOnGpu(const Scene& scene) override;
   const ViewportMaterials& Materials() const { return mMaterials; }
   int MaxSkinBones() const { return mMaxBones; }
 
@@ -81,6 +94,15 @@ class Viewport final : public FrameRenderer {
     std::vector<Mat34> MeshMatrices;
   };
   Status EnsureSkinProgram(int bones);
+  // Ok when a palette of `bones` fits the bone block; else the failure
+  // naming the limit.
+  Status CheckPalette(int bones) const;
+  // The palette of `scene`'s model (kept until the model changes).
+  const SkinPalette& PaletteOf(const Scene& scene);
+  // Each rigid mesh's matrix of pose buffer `buffer` into b.MeshMatrices;
+  // the bytes that are.
+  std::size_t PlaceRigidMeshes(const Scene& scene, const Character& c, int buffer,
+                               CharacterBuffers& b);
   void MakeBindPose(const Character& c, CharacterBuffers& b);
   void SyncScene(Scene& scene);
   void ReleaseCharacters();
@@ -115,9 +137,13 @@ class Viewport final : public FrameRenderer {
   std::vector<DrawItem> mBackToFront;  // the draw list for them
   const Scene* mScene = nullptr;
   std::vector<CharacterBuffers> mCharacters;
-  CharacterBuffers mShared;  // an imported model's indices and bind pose
-  int mSkinBones = 0;        // the bones the skinning program holds
-  int mMaxBones = 64;        // the most a uniform block can hold
+  CharacterBuffers mShared;              // an imported model's indices and bind pose
+  int mSkinBones = 0;                    // the bones the skinning program holds
+  const Model* mPaletteModel = nullptr;  // PaletteOf's model, and its palette
+  SkinPalette mPalette;
+  std::ostream* mNotes = nullptr;
+  bool mNotedPalette = false;
+  int mMaxBones = 64;  // the most a uniform block can hold
 
   int mX = 0;
   int mY = 0;

@@ -297,9 +297,12 @@ const FrameTimings& Workload::RunFrame(long long frameIndex, double seconds,
   for (int i = 0; i < mScene->GetCharacterCount(); ++i) {
     timings.VisibleCharacters += mScene->GetCharacter(i).Visible ? 1 : 0;
   }
-  timings.Stages[kStageDeformation] = onLoop(Measure(
-      [&] { Deform(buffer, settings.ParallelDeformation, settings.GPUSkinning, timings); }));
-  timings.Stages[kStageUpload] = onLoop(Measure([&] { Upload(buffer, settings.GPUSkinning); }));
+  // A renderer whose bone block cannot hold the scene's bones gets CPU
+  // skinning instead.
+  const bool gpu = settings.GPUSkinning && (!mRenderer || mRenderer->CanSkinOnGpu(*mScene));
+  timings.Stages[kStageDeformation] =
+      onLoop(Measure([&] { Deform(buffer, settings.ParallelDeformation, gpu, timings); }));
+  timings.Stages[kStageUpload] = onLoop(Measure([&] { Upload(buffer, gpu); }));
 
   // With the parallel pipeline the next frame's evaluation runs on the pool
   // (into the other pose buffer and the other timings) while this frame is
@@ -315,7 +318,7 @@ const FrameTimings& Workload::RunFrame(long long frameIndex, double seconds,
     });
   }
 
-  timings.Stages[kStageSubmission] = onLoop(Measure([&] { Submit(buffer, settings.GPUSkinning); }));
+  timings.Stages[kStageSubmission] = onLoop(Measure([&] { Submit(buffer, gpu); }));
   timings.DrawItems = static_cast<int>(mDrawList.size());
   return timings;
 }

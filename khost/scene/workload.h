@@ -113,6 +113,9 @@ class FrameRenderer {
   // Draws the draw list, one draw call per item, from what Upload sent.
   // [loop thread; -]
   virtual void Draw(Scene& scene, const std::vector<DrawItem>& drawList, bool gpuSkinning) = 0;
+  // Whether `scene` can be skinned on the GPU here; a frame whose settings
+  // ask for GPU skinning skins on the CPU when not. [loop thread; -]
+  virtual bool CanSkinOnGpu(const Scene& scene) = 0;
 };
 
 class Workload {

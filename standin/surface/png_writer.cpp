@@ -32,6 +32,16 @@ bool SizeWritable(int width, int height) {
          static_cast<size_t>(width) * static_cast<size_t>(height) * 4 <= kMaxRgbaBytes;
 }
 
+// "size WxH is not writable", with the limit it passes.
+std::string Unwritable(int width, int height) {
+  const size_t pixels = kMaxRgbaBytes / 4;
+  size_t side = 1;
+  while ((side + 1) * (side + 1) <= pixels) ++side;
+  return "size " + std::to_string(width) + "x" + std::to_string(height) +
+         " is not writable (a PNG capture holds at most " + std::to_string(pixels) + " pixels, " +
+         std::to_string(side) + "x" + std::to_string(side) + ")";
+}
+
 std::string SizeText(int width, int height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -43,7 +53,7 @@ bool KPng_Encode(int width, int height, const unsigned char* rgba, std::vector<u
   png.clear();
   if (!rgba) return Fail(error, "PNG encode: no pixels");
   if (!SizeWritable(width, height)) {
-    return Fail(error, "PNG encode: size " + SizeText(width, height) + " is not writable");
+    return Fail(error, "PNG encode: " + Unwritable(width, height));
   }
   png_image image;
   std::memset(&image, 0, sizeof(image));
@@ -73,8 +83,7 @@ bool KPng_Write(const char* path, int width, int height, const unsigned char* rg
   if (!path || !*path) return Fail(error, "PNG write: no file name");
   if (!rgba) return Fail(error, std::string("PNG write ") + path + ": no pixels");
   if (!SizeWritable(width, height)) {
-    return Fail(error, std::string("PNG write ") + path + ": size " + SizeText(width, height) +
-                           " is not writable");
+    return Fail(error, std::string("PNG write ") + path + ": " + Unwritable(width, height));
   }
   std::vector<unsigned char> png;
   std::string reason;

@@ -628,8 +628,8 @@ TEST(KhostCliTable, UsageIsMadeFromTheTable) {
   }
   // The rules for "-", repeats and numbers are told (wherever lines break).
   const std::string words = Words(usage);
-  for (const char* rule :
-       {"; '-' is standard output", "./-", "only --select, --click and --set repeat", "no +"}) {
+  for (const char* rule : {"; '-' is standard output", "./-",
+                           "only --select, --click, --set and --at repeat", "no +"}) {
     EXPECT_NE(words.find(rule), std::string::npos) << rule;
   }
 }

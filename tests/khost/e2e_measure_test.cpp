@@ -48,7 +48,10 @@ TEST(KhostMeasure, ComparingNodeCountsFindsEvaluationAndDeformationSlower) {
              "--compare-csv", csv.string(), "--print-settings"},
             {}, 300);  // the thread sanitizer's build paints a frame in about 0.3 s
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_NE(r.Out.find("A = 400, B = 1845; 4 blocks of A and 4 of B"), std::string::npos) << r.Out;
+  // B is rounded up to whole characters of 40 nodes, and the table says so.
+  EXPECT_NE(r.Out.find("A = 400, B = 1880 (asked 1845); 4 blocks of A and 4 of B"),
+            std::string::npos)
+      << r.Out;
   // The run ends in a block of B: the scene has B's node count.
   EXPECT_GE(std::stoi(ParseSettings(r.Out)["NodeCount"]), 1845) << r.Out;
   const auto rows = ReadCsv(csv);
@@ -343,3 +346,56 @@ TEST(KhostMeasure, OutputsThatAreOneFileOrAnInputAreRefusedBeforeAnythingIsWritt
 }
 
 }  // namespace
+
+// Whatever changes a compared setting during a block (here a scripted
+// --set after frame 19, inside the third block, the second of A) leaves
+// that block out; the table says so and counts only the blocks that ran
+// their value throughout. A number field the host rounds is shown as the
+// scene ran it, and values that round to one are refused as no comparison.
+TEST(KhostMeasure, ABlockWhoseSettingWasChangedIsLeftOutAndTheValuesShownAreTheOnesThatRan) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kSmallScene);
+  // Six whole blocks of 8 frames (2 counted): A, B, A, B, A, B.
+  const RunResult r =
+      w.Run(w.Headless(50, config,
+                       {"--scene", "builtin", "--compare", "Frustum Culling=0,1", "--compare-block",
+                        "8", "--at", "19", "--set", "Frustum Culling=1", "--print-settings"}),
+            {}, 300);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("A = 0, B = 1; 2 blocks of A and 3 of B, 8 frames each (2 counted), 4 + 6 "
+                       "frames; 1 block left out ("),
+            std::string::npos)
+      << r.Out;
+
+  // Undisturbed, nothing is left out and nothing is said of it.
+  const RunResult quiet = w.Run(w.Headless(50, config,
+                                           {"--scene", "builtin", "--compare",
+                                            "Frustum Culling=0,1", "--compare-block", "8"}),
+                                {}, 300);
+  ASSERT_EQ(quiet.Status, 0) << quiet.Err;
+  EXPECT_NE(quiet.Out.find("3 blocks of A and 3 of B, 8 frames each (2 counted), 6 + 6 frames; "
+                           "wall-clock"),
+            std::string::npos)
+      << quiet.Out;
+
+  // The builtin characters have 23, 27 and 31 joints: 41 nodes run as one
+  // character (23) coming down from B, and 60 as three (81) going up.
+  const RunResult rounded = w.Run(
+      w.Headless(50, config,
+                 {"--scene", "builtin", "--compare", "Node Count=41,60", "--compare-block", "8"}),
+      {}, 300);
+  ASSERT_EQ(rounded.Status, 0) << rounded.Err;
+  EXPECT_NE(rounded.Out.find("A = 23 (asked 41), B = 81 (asked 60); "), std::string::npos)
+      << rounded.Out;
+
+  // 1 and 2 both run as one character, the fewest a scene has: the blocks
+  // of A and B ran alike, which is no comparison.
+  const fs::path csv = w.Path("same.csv");
+  const RunResult same = w.Run(w.Headless(50, config,
+                                          {"--scene", "builtin", "--compare", "Node Count=1,2",
+                                           "--compare-block", "8", "--compare-csv", csv.string()}),
+                               {}, 300);
+  EXPECT_EQ(same.Status, 1) << same.Err;
+  EXPECT_NE(same.Err.find("A and B both ran 'Node Count' = "), std::string::npos) << same.Err;
+  EXPECT_FALSE(fs::exists(csv));
+}

@@ -270,6 +270,35 @@ TEST(KhostChart, ProfilingTypeZeroDrawsNoChartButKeepsTheHeader) {
                               "--screenshot", png2.string(), "--set", "Profiling Mode=Off"});
   ASSERT_EQ(r2.Status, 0) << r2.Err;
   EXPECT_TRUE(SeparatorRows(Load(png2)).empty());
+
+  // Switched off after frame 30, the statistics stand still at what the
+  // window held then: the frame periods of frames 10 to 29 (frame 30's is
+  // known only once frame 31 starts), which --stats still writes.
+  const fs::path record = w.Path("frames.csv");
+  const fs::path stats = w.Path("stats.csv");
+  const RunResult r3 =
+      w.Run({"--headless", "--frames", "60", "--config-dir", config2.string(), "--screenshot",
+             png2.string(), "--at", "30", "--set", "Profiling Mode=Off", "--record",
+             record.string(), "--stats", stats.string()});
+  ASSERT_EQ(r3.Status, 0) << r3.Err;
+  double sum = 0.0;
+  double longest = 0.0;
+  for (const auto& row : ReadCsv(record)) {
+    if (row.size() < 5 || row[2] != "Devices") continue;
+    const int frame = std::stoi(row[0]);
+    if (frame < 10 || frame > 29) continue;
+    sum += std::stod(row[4]);
+    longest = std::max(longest, std::stod(row[4]));
+  }
+  bool found = false;
+  for (const auto& row : ReadCsv(stats)) {
+    if (row.empty() || row[0] != "Devices") continue;
+    found = true;
+    ASSERT_GE(row.size(), 5u);
+    EXPECT_NEAR(std::stod(row[2]), sum / 20.0, 0.01) << "the frozen average";
+    EXPECT_NEAR(std::stod(row[4]), longest, 0.01) << "the frozen maximum";
+  }
+  EXPECT_TRUE(found) << ReadAll(stats);
 }
 
 TEST(KhostChart, StatsFileListsTheChartsRows) {

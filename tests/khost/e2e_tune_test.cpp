@@ -375,3 +375,40 @@ TEST(KhostTune, ARunCutShortGivesTheAnswerForWhatWasMeasuredAndWritesNothing) {
   }
   EXPECT_EQ(measured, 2);
 }
+
+// A click on a searched setting's check box in the middle of a block (here
+// scripted, after frame 20 of the third block) makes that block measure
+// another configuration: the search leaves it out, the answer says so, and
+// the start the search restores is the one it began from, whatever the
+// click left.
+TEST(KhostTune, ABlockWhoseSettingWasClickedIsLeftOutAndTheStartIsStillRestored) {
+  Workspace w;
+  const fs::path config = w.Config(kQuietApplication, kTuneScene);
+  const fs::path csv = w.Path("tune.csv");
+  const RunResult r = w.Run(
+      w.Headless(161, config,
+                 {"--scene", "builtin", "--tune", "--tune-target", "Deformation", "--tune-settings",
+                  "Frustum Culling", "--tune-block", "8", "--tune-csv", csv.string(), "--at", "20",
+                  "--click", "Frustum Culling", "--print-settings"}),
+      {}, 300);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::string head = "(2 configurations): ";
+  const std::size_t at = r.Out.find(head);
+  ASSERT_NE(at, std::string::npos) << r.Out;
+  const int taken = std::atoi(r.Out.c_str() + at + head.size());
+  EXPECT_NE(r.Out.find(" of 20 blocks of 8 frames (2 counted)\n1 block left out: a searched "
+                       "setting did not hold the value the search set"),
+            std::string::npos)
+      << r.Out;
+  int blocks = 0;
+  int frames = 0;
+  for (const auto& row : ReadCsv(csv)) {
+    if (row[0] != "measured") continue;
+    blocks += std::stoi(row[4]);
+    frames += std::stoi(row[5]);
+  }
+  // Every block taken but the one left out is measured.
+  EXPECT_EQ(blocks, taken - 1);
+  EXPECT_EQ(frames, 2 * blocks);
+  EXPECT_EQ(ParseSettings(r.Out)["FrustumCulling"], "1") << r.Out;
+}

@@ -136,11 +136,21 @@ TEST_F(KhostProfilerFeed, SelectedCycleReplacesTheLowerBlockAndChildrenWithoutSh
   EXPECT_EQ(DisplayedSlot(4), -1);
 }
 
-TEST_F(KhostProfilerFeed, ProfilingOffShowsNoRows) {
-  PublishFrame();
+TEST_F(KhostProfilerFeed, ProfilingOffKeepsTheRowsAsTheyWereWhenItStopped) {
+  PublishFrame(5.0);
+  const std::vector<ChartRow> before = feed.ChartRows(-1);
   int off = 0;
   KProfiler::TheOne()->ProfilingType.SetFromPointer(&off, 0, 0);
-  EXPECT_TRUE(feed.ChartRows(-1).empty());
+  // Frames published while off change nothing: the rows stand still.
+  PublishFrame(500.0);
+  const std::vector<ChartRow> after = feed.ChartRows(-1);
+  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(Names(after), Names(before));
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(after[i].Average, before[i].Average) << before[i].Name;
+    EXPECT_EQ(after[i].Maximum, before[i].Maximum) << before[i].Name;
+    EXPECT_GT(after[i].Average, 0.0) << before[i].Name;
+  }
 }
 
 TEST_F(KhostProfilerFeed, PublishingIsChargedToTheProfilingCost) {

@@ -184,6 +184,57 @@ int CharacterRows(const std::string& csv) {
   return rows;
 }
 
+// A model of more rigid meshes than the bone block holds bones (1400, each
+// a triangle on its own node): the rigid meshes are placed by their nodes'
+// matrices, not by bones, so GPU skinning draws it as the CPU does and
+// nothing is refused whichever way it is skinned.
+TEST(KhostScene, ManyRigidMeshesNeedNoBonesAndDrawAlikeOnCpuAndGpu) {
+  Folder f;
+  constexpr int kNodes = 1400;
+  const float triangle[9] = {0, 0, 0, 0.05f, 0, 0, 0, 0.05f, 0};
+  std::ofstream(f.Path("triangle.bin"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(triangle), sizeof triangle);
+  std::string nodes;
+  std::string roots;
+  for (int i = 0; i < kNodes; ++i) {
+    nodes += std::string(i ? "," : "") + "{\"mesh\":0,\"translation\":[" +
+             std::to_string((i % 40) * 0.05) + "," + std::to_string((i / 40) * 0.05) + ",0]}";
+    roots += std::string(i ? "," : "") + std::to_string(i);
+  }
+  std::ofstream(f.Path("many.gltf"))
+      << "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" << roots
+      << "]}],\"nodes\":[" << nodes
+      << "],\"materials\":[{\"doubleSided\":true}],\"meshes\":[{\"primitives\":[{"
+         "\"attributes\":{\"POSITION\":0},\"material\":0}]}],\"buffers\":[{\"byteLength\":36,"
+         "\"uri\":\"triangle.bin\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":36}],"
+         "\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":3,\"type\":"
+         "\"VEC3\",\"min\":[0,0,0],\"max\":[0.05,0.05,0]}]}";
+  const auto picture = [&](bool gpu) {
+    const std::string name = gpu ? "gpu.png" : "cpu.png";
+    const fs::path config =
+        f.Config("[Display]\nUseGPUSkinDeform = " + std::string(gpu ? "Yes" : "No") +
+                 "\n[Scene]\nInstances = 2\n");
+    const KhostRun r = f.Khost(
+        {"--headless", "--config-dir", config.string(), "--scene", f.Path("many.gltf").string(),
+         "--frames", "3", "--window-screenshot", f.Path(name).string()},
+        name);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return Load(f.Path(name));
+  };
+  const Image cpu = picture(false);
+  const Image gpu = picture(true);
+  ASSERT_GE(cpu.Width, kViewport);
+  EXPECT_LT(Differing(cpu, gpu, kViewport, 24), 0.001);
+  // The triangles are there: the default material's light grey covers a
+  // good part of the view.
+  long drawn = 0;
+  for (std::size_t i = 0; i < cpu.Rgba.size(); i += 4) {
+    const int r = cpu.Rgba[i], g = cpu.Rgba[i + 1], b = cpu.Rgba[i + 2];
+    if (std::abs(r - g) < 6 && std::abs(g - b) < 6 && r > 150) ++drawn;
+  }
+  EXPECT_GT(drawn, 2000);
+}
+
 TEST(KhostScene, NodeCountSetsTheCrowdInWholeInstances) {
   REQUIRE_MODELS();
   Folder f;

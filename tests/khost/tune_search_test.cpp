@@ -304,4 +304,53 @@ TEST(TuneSearch, ASearchCutShortAtAnyBlockClaimsOnlyWhatItMeasured) {
   EXPECT_GT(decided, 0);
 }
 
+TEST(TuneSearch, ABlockLeftOutAnywhereIsSpentNotMeasuredAndTheSameCandidateRunsAgain) {
+  // One faster configuration, found whichever block is left out.
+  std::vector<TuneSetting> settings = {{"Frustum Culling", {"0", "1"}, 1},
+                                       {"GPU Skinning", {"0", "1"}, 0}};
+  const TuneOptions options{.Frames = 1 + 30 * 40, .Block = 30, .Seed = 3, .Resamples = 300};
+  const std::vector<double> costs = {30000.0, 30000.0, 30000.0, 15000.0};
+  long long total = 0;
+  {
+    auto full = TuneSearch::Create(settings, options);
+    ASSERT_TRUE(full.Ok());
+    Machine machine(3, costs);
+    RunSearch(*full, machine);
+    total = full->BlocksTaken();
+  }
+  int faster = 0;
+  for (long long left = 0; left < total; ++left) {
+    SCOPED_TRACE("block " + std::to_string(left) + " left out");
+    auto search = TuneSearch::Create(settings, options);
+    ASSERT_TRUE(search.Ok());
+    Machine machine(3, costs);
+    int phaseAtLeft = -1;
+    while (!search->Done()) {
+      const int next = search->Next();
+      if (search->BlocksTaken() == left) {
+        phaseAtLeft = static_cast<int>(search->Phase());
+        search->DiscardBlock();
+        // Not measured: the same candidate runs the next block, if any.
+        if (!search->Done()) {
+          EXPECT_EQ(search->Next(), next);
+        }
+        continue;
+      }
+      search->AddBlock(machine.RunBlock(next));
+    }
+    EXPECT_GE(phaseAtLeft, 0) << "the search ended before the block";
+    EXPECT_EQ(search->BlocksLeftOut(), 1);
+    EXPECT_LE(search->BlocksTaken(), search->BlockBudget());
+    const TuneAnswer answer = search->Answer();
+    int measured = 0;
+    for (const TuneMeasured& m : answer.Measured) measured += m.Blocks;
+    EXPECT_EQ(measured, search->BlocksTaken() - 1);
+    if (answer.Decided) {
+      EXPECT_GE(answer.CheckRounds, 2);
+      faster += answer.MeasurablyFaster && answer.Best == 3 ? 1 : 0;
+    }
+  }
+  EXPECT_GE(faster, total - 2);
+}
+
 }  // namespace

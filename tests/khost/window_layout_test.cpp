@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+
+#include "ksurface.h"
 
 namespace {
 
@@ -74,3 +77,39 @@ TEST(KhostWindowLayout, TheToolsSizeGrowsToItsMinimumUnlessAskedBelowIt) {
 }
 
 }  // namespace
+
+// A live window can be resized beyond what khost draws or captures; each
+// limit is named, from the constants the checks use, and once per time the
+// window goes beyond it.
+TEST(KhostWindowLayout, ALiveSizeBeyondALimitIsNamedOnceUntilTheSizeIsFineAgain) {
+  const ToolSize tool{800, 420, 755, 354};
+  const WindowLayout start = WindowLayout::Beside(tool, 640, 420);
+  EXPECT_EQ(start.LiveSizeProblem(true, true), "");
+  // Drawable, but more than a PNG capture holds: said only when captured.
+  const WindowLayout big = start.Resized(16384, 16384);
+  EXPECT_EQ(big.LiveSizeProblem(false, false), "");
+  const std::string window = big.LiveSizeProblem(true, false);
+  EXPECT_NE(window.find("--window-screenshot"), std::string::npos) << window;
+  EXPECT_NE(window.find("(8192x8192)"), std::string::npos) << window;
+  // The tool keeps its 800 columns: 800 x 16384 is capturable.
+  EXPECT_EQ(big.LiveSizeProblem(false, true), "");
+  const std::string tall =
+      WindowLayout::Beside(tool, 0, 0).Resized(9000, 9000).LiveSizeProblem(false, true);
+  EXPECT_NE(tall.find("--screenshot"), std::string::npos) << tall;
+  // Beyond the surface's largest side nothing is drawn, captured or not.
+  const std::string huge = start.Resized(30000, 30000).LiveSizeProblem(false, false);
+  EXPECT_NE(huge.find("30000x30000 cannot be drawn"), std::string::npos) << huge;
+  EXPECT_NE(huge.find(std::to_string(kSurfaceMaxSide) + " pixels a side"), std::string::npos)
+      << huge;
+
+  // Said once per limit passed: not again for another size past the same
+  // limit, again for another limit or after a size within them.
+  const std::string bigger = start.Resized(16384, 16000).LiveSizeProblem(true, false);
+  khost::SizeNote note;
+  std::ostringstream said;
+  for (const std::string& problem :
+       {std::string(), window, bigger, huge, huge, std::string(), window}) {
+    note.Say(problem, said);
+  }
+  EXPECT_EQ(said.str(), "khost: " + window + "\nkhost: " + huge + "\nkhost: " + window + "\n");
+}
