@@ -10,6 +10,7 @@
 #include "host/bcore.h"
 #include "host/kgpgpu.h"
 #include "host/kshader.h"
+#include "khost/app/application.h"
 #include "khost/app/display.h"
 #include "khost/app/host_engine.h"
 #include "khost/app/interrupt.h"
@@ -59,93 +60,7 @@ std::string SettingsText() {
   return text;
 }
 
-class Application {
- public:
-  Application(const RunPlan& plan, std::ostream& out, std::ostream& err)
-      : mPlan(plan), mOut(out), mErr(err), mRepaint(mPlan.UiRate) {}
-  ~Application() { Shutdown(); }
-  Application(const Application&) = delete;
-  Application& operator=(const Application&) = delete;
-
-  Status Run();
-  // Finishing an output failed (a write, or its place lost during the run).
-  bool OutputsFailed() const { return mOutputsFailed; }
-
- private:
-  // Start-up, in order.
-  Status StartHost();
-  Status OpenTool();
-  Status OpenSurface();
-  Status OpenOutputs();
-  // The files the run reads, which no output may replace.
-  std::vector<NamedPath> InputPaths() const;
-  // The frames, then the outputs' end.
-  Status Loop();
-  Status Finish();
-  // The display was lost (in the middle of a frame): the run ends as the
-  // window's closing ends it, without drawing.
-  Status EndWithoutDisplay();
-  void Shutdown();
-
-  // A frame, and its steps in order.
-  void Frame(bool last);
-  void StartFrame();
-  void Publish(const MeasuredFrame& frame);
-  void PollInput();
-  double SceneSeconds() const;
-  void RunWorkload(double seconds, const EngineSettings& settings);
-  void SubmitViewport();
-  void RepaintTool(double seconds, bool last);
-  void Present(bool last);
-
-  // Between frames.
-  void CaptureClosingWindow();
-
-  // The scene that runs, as the report's title says it.
-  std::string SceneText() const;
-  Status CreateSurface();
-  Status ApplyLayout(const WindowLayout& layout);
-  void PlaceViewport();
-  void PaintTool();
-  void DrawAndFinish();
-
-  const RunPlan mPlan;
-  std::ostream& mOut;
-  std::ostream& mErr;
-
-  // The scene's workload and the profiler's cycles it is measured in.
-  std::unique_ptr<HostEngine> mEngine;
-
-  // The module's tool, and the window it is shown in beside the viewport.
-  ModuleBridge mModule;
-  ToolSize mToolSize;
-  WindowLayout mLayout;
-  SizeNote mSizeNote;  // a live size beyond a limit, said once
-  bool mHeadless = true;
-  std::unique_ptr<KSurface> mSurface;
-  IKtGraphic* mGraphic = nullptr;
-  std::unique_ptr<KtViewHost> mHost;
-  std::unique_ptr<InputSink> mSink;
-  CameraControl mCamera;
-  std::unique_ptr<UiDriver> mDriver;
-  std::unique_ptr<Viewport> mViewport;
-  std::unique_ptr<ToolLayer> mToolLayer;
-
-  // The run.
-  long long mFrames = 0;
-  long long mFrameIndex = 0;
-  TimePoint mLoopStart{};
-  FrameClock mClock;
-  // Hands each measured frame to the outputs and the experiment that keep
-  // frames.
-  FrameCapture mCapture;
-  RepaintPolicy mRepaint;
-  RunOutputs mOutputs;
-  bool mOutputsFailed = false;
-  bool mDisplayLost = false;           // nothing may draw
-  LostDisplayEnd mLostDisplay;         // a live run's, once its outputs are open
-  std::unique_ptr<RunScript> mScript;  // once the tool can take input
-};
+}  // namespace
 
 Status Application::Run() {
   if (Status started = StartHost(); !started) return started;
@@ -167,173 +82,6 @@ Status Application::Run() {
   if (!looped) return looped;
   if (Status ended = mScript->End(); !ended) return ended;
   return Finish();
-}
-
-Status Application::StartHost() {
-  if (Status resolved = ResolveConfigFolder(mPlan.ConfigDir); !resolved) return resolved;
-
-  // The registry, the profiler and the engine settings come to life here.
-  Object_GetRegisteredCount();
-  KProfiler::TheOne();
-  KEvaluateManager::TheOne();
-  KShaders_GetRenderer();
-  KGPGPU_GetGPGPUManager();
-
-  for (const std::string& warning : ConfigFileWarnings()) mErr << "khost: " << warning << "\n";
-  const ConfiguredSettings configured = ReadConfiguredSettings();
-  ApplyConfiguredSettings(configured);
-
-  // The scene file is read (in a child process) before any thread starts.
-  // A stop asked while the file is read abandons the reading at once.
-  const ImportOptions import{mPlan.SceneUp, InterruptSignal, mPlan.Textures};
-  Result<SceneChoice> scene =
-      ChooseScene(mPlan.ScenePath, configured.SceneFile, ConfigFileFolder(kSceneFileKey.File),
-                  configured.SceneInstances, configured.Characters, mErr, import);
-  if (!scene) return scene.AsStatus();
-  mEngine = std::make_unique<HostEngine>(*scene, mErr);
-  return {};
-}
-
-Status Application::OpenTool() {
-  if (Status opened = mModule.Open(mPlan.ModuleFile()); !opened) return opened;
-  Result<ToolSize> size = ChooseToolSize(mPlan.ToolWidth, mPlan.ToolHeight, mModule.Sizes());
-  if (!size) return size.AsStatus();
-  mToolSize = *size;
-  return {};
-}
-
-Status Application::CreateSurface() {
-  std::string error;
-  const int width = mLayout.WindowWidth();
-  const int height = mLayout.WindowHeight();
-  if (!mHeadless) {
-    mSurface = KSurface_CreateWindow(width, height, "ProfilingCenter Tool", &error);
-    if (!mSurface) {
-      mErr << "khost: no window (" << error << "); drawing headless instead\n";
-      mHeadless = true;
-    }
-  }
-  if (mHeadless) {
-    mSurface = KSurface_CreateHeadless(width, height, &error);
-    if (!mSurface) return Failure("no headless surface: " + error);
-  }
-  // The tool keeps at least its minimum size; the viewport may shrink to
-  // nothing.
-  mSurface->SetMinimumSize(mToolSize.MinWidth, mToolSize.MinHeight);
-  return {};
-}
-
-Status Application::OpenSurface() {
-  mLayout = WindowLayout::Beside(mToolSize, mPlan.ViewportWidth.value_or(kDefaultViewportWidth),
-                                 mPlan.ViewportHeight.value_or(mToolSize.Height));
-  if (Status checked = mLayout.CheckWindow(mPlan.Outputs.WindowScreenshot.has_value()); !checked) {
-    return checked;
-  }
-  // The GL driver does not survive a failed mapping: an address-space
-  // limit that leaves it too little is refused before its first context.
-  if (Status room = CheckRendererAddressSpace(
-          static_cast<long long>(mLayout.WindowWidth()) * mLayout.WindowHeight(),
-          mEngine->GetScene().GetVertexCount());
-      !room) {
-    return room;
-  }
-  mHeadless = ChooseHeadless(mPlan.Headless, mErr);
-  if (Status created = CreateSurface(); !created) return created;
-  // Without a viewport on screen the characters still go to the GPU's
-  // buffers each frame; only the drawing is left out.
-  Result<std::unique_ptr<Viewport>> viewport = Viewport::Create(&mErr);
-  if (!viewport) return Failure("no viewport renderer: " + viewport.GetError().Message);
-  mViewport = std::move(*viewport);
-  if (Status drawable =
-          mViewport->CheckScene(mEngine->GetScene(), CurrentEngineSettings().GPUSkinning);
-      !drawable) {
-    return Failure("scene file " + QuoteArgument(mEngine->GetScene().GetModel()->Source) + ": " +
-                   drawable.GetError().Message);
-  }
-  mEngine->SetRenderer(mViewport.get());
-  // A window the window system sized differently is laid out as a resize.
-  if (mSurface->Width() != mLayout.WindowWidth() || mSurface->Height() != mLayout.WindowHeight()) {
-    mLayout = mLayout.Resized(mSurface->Width(), mSurface->Height());
-  }
-  const PixelRect& tool = mLayout.Tool();
-  Result<std::unique_ptr<ToolLayer>> layer =
-      ToolLayer::Create(std::max(1, tool.Width), std::max(1, tool.Height));
-  if (!layer) return Failure("no tool layer: " + layer.GetError().Message);
-  mToolLayer = std::move(*layer);
-  PlaceViewport();
-  std::string error;
-  mGraphic = KtGraphic_CreateGL(tool.Width, tool.Height, &error);
-  if (!mGraphic) return Failure("no graphic context: " + error);
-  mHost = std::make_unique<KtViewHost>(mGraphic);
-  mHost->SetRoot(&mModule.View(), tool.Width, tool.Height);
-  mSink = std::make_unique<InputSink>(*mHost);
-  mSink->ToolX = tool.X;
-  mSink->ViewportHeight = mLayout.Viewport().Height;
-  mSink->Camera = &mCamera;
-  mSink->Scene = &mEngine->GetWorkload();
-  mDriver = std::make_unique<UiDriver>(mModule.Layout(), *mHost, tool.Width, tool.Height,
-                                       [this] { DrawAndFinish(); });
-  return {};
-}
-
-std::string Application::SceneText() const {
-  const Scene& scene = mEngine->GetScene();
-  const int characters = scene.GetCharacterCount();
-  const std::string crowd =
-      std::to_string(characters) + (characters == 1 ? " character" : " characters");
-  if (const Model* model = scene.GetModel()) return model->Source + " (" + crowd + ")";
-  return "the built-in procedural characters (" + crowd + ")";
-}
-
-Status Application::OpenOutputs() {
-  mFrames = mScript->Frames(mPlan.FramesToRun(!mHeadless));
-  OutputRequest request = mPlan.Outputs;
-  request.DefaultScreenshot = mHeadless;
-  if (Status apart = CheckOutputPaths(OutputPathsOf(request), InputPaths()); !apart) return apart;
-  if (Status opened = mOutputs.Open(request, mCapture, mFrames); !opened) return opened;
-  mScript->Follow(mCapture);
-  return {};
-}
-
-std::vector<NamedPath> Application::InputPaths() const {
-  std::vector<NamedPath> inputs = {{"the module", mPlan.ModuleFile()}};
-  if (const Model* model = mEngine->GetScene().GetModel()) {
-    inputs.push_back({"the scene file", model->Source});
-    // The files beside it that the import read (a glTF's buffers, an OBJ's
-    // materials, the materials' images).
-    for (const std::string& file : model->ReadFiles) {
-      if (file != model->Source) inputs.push_back({"a file the scene file reads", file});
-    }
-  }
-  for (const char* name : {kApplicationConfig, kTaskConfig}) {
-    inputs.push_back({"the configuration file", KConfig_ResolvePath(name)});
-  }
-  return inputs;
-}
-
-void Application::PlaceViewport() {
-  const PixelRect& viewport = mLayout.Viewport();
-  mViewport->SetRectangle(viewport.X, viewport.Y, viewport.Width, viewport.Height,
-                          mLayout.WindowHeight());
-  if (const float aspect = mLayout.ViewportAspect(); aspect > 0.0f) {
-    mEngine->SetCameraAspect(aspect);
-  }
-}
-
-Status Application::ApplyLayout(const WindowLayout& layout) {
-  mLayout = layout;
-  const PixelRect& tool = mLayout.Tool();
-  if (Status resized = mToolLayer->Resize(std::max(1, tool.Width), std::max(1, tool.Height));
-      !resized) {
-    return resized;
-  }
-  KtGraphic_ResizeGL(mGraphic, tool.Width, tool.Height);
-  mHost->Resize(tool.Width, tool.Height);
-  mSink->ToolX = tool.X;
-  mSink->ViewportHeight = mLayout.Viewport().Height;
-  PlaceViewport();
-  mRepaint.MarkOutOfDate();
-  return {};
 }
 
 void Application::PaintTool() {
@@ -534,8 +282,6 @@ void Application::Shutdown() {
   mModule.Unload();
   mEngine.reset();
 }
-
-}  // namespace
 
 int RunApplication(const RunPlan& plan, std::ostream& out, std::ostream& err) {
   try {
