@@ -39,7 +39,17 @@ class Scan {
   void Read(std::string_view line) {
     ++mLine;
     const KConfigLeftOut reason = KConfig_LineLeftOut(line);
-    if (reason != KConfigLeftOut::kNone) Note(LeftOutReason(reason));
+    if (reason != KConfigLeftOut::kNone) {
+      Note(LeftOutReason(reason));
+      return;
+    }
+    const KConfigLine parsed = KConfig_ParseLine(line);
+    if (parsed.Kind == KConfigLineKind::kKey && LooksLikeComment(parsed)) {
+      if (mCheck.NotedCount < kListedLeftOutLines) {
+        mCheck.Noted.push_back({mLine, std::string(parsed.Key), std::string(parsed.Value)});
+      }
+      ++mCheck.NotedCount;
+    }
   }
   // A line past the cap: it matters when it would define a key or section.
   void Past(std::string_view line, bool overlong) {
@@ -58,6 +68,17 @@ class Scan {
 };
 
 }  // namespace
+
+bool LooksLikeComment(const KConfigLine& line) {
+  if (line.Quoted || line.Value.empty()) return false;
+  if (line.Value[0] == ';' || line.Value[0] == '#') return true;
+  for (std::size_t i = 1; i < line.Value.size(); ++i) {
+    if ((line.Value[i] == ';' || line.Value[i] == '#') && KConfig_IsBlank(line.Value[i - 1])) {
+      return true;
+    }
+  }
+  return false;
+}
 
 ConfigFileCheck CheckConfigFile(const std::string& path) {
   ConfigFileCheck check;
@@ -168,6 +189,17 @@ std::vector<std::string> DescribeConfigFileCheck(const std::string& path,
     warnings.push_back(name + ": and " +
                        std::to_string(check.LeftOut - static_cast<long>(check.Listed.size())) +
                        " more lines are left out");
+  }
+  for (const NotedValue& noted : check.Noted) {
+    warnings.push_back(name + " line " + std::to_string(noted.Line) + ": the value of " +
+                       QuoteArgument(noted.Key) + " is " + QuoteArgument(noted.Value) +
+                       " as a whole (a ';' or '#' after a value starts no comment; put the note "
+                       "on a line of its own, or the value in quotes)");
+  }
+  if (check.NotedCount > static_cast<long>(check.Noted.size())) {
+    warnings.push_back(name + ": and " +
+                       std::to_string(check.NotedCount - static_cast<long>(check.Noted.size())) +
+                       " more values hold a ';' or '#' after a blank");
   }
   return warnings;
 }

@@ -20,11 +20,26 @@ struct LeftOutLine {
   std::string Reason;
 };
 
+// A key whose plain value looks as if it ended in a comment ("No ; note"),
+// which the reader takes whole.
+struct NotedValue {
+  long Line = 0;  // 1-based
+  std::string Key;
+  std::string Value;
+};
+
 struct ConfigFileCheck {
   KConfigEncoding Encoding = KConfigEncoding::kText;
   std::vector<LeftOutLine> Listed;  // the first kListedLeftOutLines
   long LeftOut = 0;                 // all of them
+  std::vector<NotedValue> Noted;    // the first kListedLeftOutLines
+  long NotedCount = 0;              // all of them
 };
+
+// A value that starts with ';' or '#' or holds a blank and then one: what
+// a reader of other formats would take for a comment after the value, and
+// this reader takes as part of it.
+bool LooksLikeComment(const KConfigLine& line);
 
 // Reads the regular file at `path` whole (past the reader's cap without
 // keeping it). A file that is missing or cannot be read gives no findings.

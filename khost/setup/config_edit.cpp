@@ -206,19 +206,6 @@ class Aside {
   int mEntry = -1;
 };
 
-// A value that starts with ';' or '#' or holds a blank and then one: what
-// a reader of other formats would take for a comment after the value.
-bool LooksLikeComment(const KConfigLine& line) {
-  if (line.Quoted || line.Value.empty()) return false;
-  if (line.Value[0] == ';' || line.Value[0] == '#') return true;
-  for (std::size_t i = 1; i < line.Value.size(); ++i) {
-    if ((line.Value[i] == ';' || line.Value[i] == '#') && KConfig_IsBlank(line.Value[i - 1])) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // The line number in the file of lines[index], lines added before it not
 // counted.
 long CountLinesBefore(const std::vector<Line>& lines, long index) {

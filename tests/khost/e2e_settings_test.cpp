@@ -160,7 +160,8 @@ TEST(KhostSettings, ARelativeSceneFileIsTakenFromTheConfigurationFolder) {
 
 // What the reader cannot take is named at start: a file in an encoding it
 // does not read (which reads as empty), and the lines it leaves out, a few
-// by number and then a count, those past the most of a file it reads too.
+// by number and then a count, those past the most of a file it reads too;
+// and a value that holds what other formats take for a comment.
 TEST(KhostSettings, StartUpNamesWhatTheReaderCannotTake) {
   Workspace w;
   std::string utf16 = "\xFF\xFE";
@@ -170,6 +171,8 @@ TEST(KhostSettings, StartUpNamesWhatTheReaderCannotTake) {
   task += "; a comment with a bell \x07 loses nothing\n";  // line 4
   task += "Bell = \x07\n";                                 // line 5
   task += "Long = " + std::string(70 * 1024, 'x') + "\n";  // line 6
+  task += "Noted = Yes ; a note\n";                        // line 7: read whole, said
+  task += "Quoted = \"Yes\" ; a note\n";                   // line 8: the note is skipped
   const std::string filler = "; " + std::string(1000, 'f') + "\n";
   while (task.size() < 16u * 1024u * 1024u + 500u) task += filler;
   task += "[Evaluation]\nPipeline = Parallel\n; past the cap, a comment\n";
@@ -183,10 +186,13 @@ TEST(KhostSettings, StartUpNamesWhatTheReaderCannotTake) {
         "configuration file " + taskName + " line 3 is left out: it holds a NUL byte\n",
         "configuration file " + taskName + " line 5 is left out: it holds a control character\n",
         "configuration file " + taskName + " line 6 is left out: it is longer than 65536 bytes\n",
-        "configuration file " + taskName + ": and 2 more lines are left out\n"}) {
+        "configuration file " + taskName + ": and 2 more lines are left out\n",
+        "configuration file " + taskName +
+            " line 7: the value of 'Noted' is 'Yes ; a note' as a whole"}) {
     EXPECT_NE(r.Err.find(warning), std::string::npos) << warning << "\n" << r.Err;
   }
   EXPECT_EQ(r.Err.find("line 4"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Err.find("line 8"), std::string::npos) << r.Err;
   // As the warnings say: both files' keys are lost.
   EXPECT_EQ(ParseSettings(r.Out)["GPUSkinning"], "0") << r.Out;
   EXPECT_EQ(ParseSettings(r.Out)["ParallelPipeline"], "0") << r.Out;
