@@ -208,10 +208,11 @@ constexpr Flag kFlags[] = {
      .NeedsOr = kOrExperiments,
      .Example = "r.html",
      .Help = "at the end, write a report as one HTML page that opens without a network: the "
-             "frame period over the run (a comparison's A and B blocks and a tune's "
-             "configurations shaded), a histogram of the frame periods with the median, p95, "
-             "p99 and p99.9 marked, and the ratios of --compare or --tune with their 95% "
-             "intervals as a forest plot; with --record, --compare or --tune",
+             "frame period over the run (a comparison's A and B blocks, a tune's "
+             "configurations or the two recordings shaded), a histogram of the frame periods "
+             "with the median, p95, p99 and p99.9 marked, and the ratios of --compare, --tune "
+             "or --compare-recordings with their 95% intervals as a forest plot; with "
+             "--record, --compare, --tune or --compare-recordings",
      .Store = SetText<&MeasuredRequest::Report, Measured>},
     {.Name = "--compare",
      .Kind = K::kText,
