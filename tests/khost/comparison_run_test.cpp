@@ -14,9 +14,9 @@ using namespace khost;
 // B, a character that only B's scene has) shows that value's real median,
 // in the table and in the CSV; the other side stays empty.
 TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
-  CompareRequest spec{"Node Count", "23", "100000", 8};
-  const long long frames = ComparisonRun::MinimumFrames(spec.Block) + 1;
-  ComparisonRun run(spec, CompareTableRequest{1, kNoSlowerGate}, MeasureClock::kWall, frames);
+  CompareRequest request{"Node Count", "23", "100000", 8};
+  const long long frames = ComparisonRun::MinimumFrames(request.Block) + 1;
+  ComparisonRun run(request, CompareTableRequest{1, kNoSlowerGate}, MeasureClock::kWall, frames);
   const std::vector<CapturedCycle> cycles = {
       {"Frame", "Frame", 0, {1, 0, 0}},
       {"Evaluation/Character 9", "Character 9", 1, {2, 9, 0}},
@@ -31,7 +31,7 @@ TEST(KhostComparisonRun, ACycleMeasuredOnOneSideOnlyShowsItsRealMedian) {
   for (long long i = 0; i < frames; ++i) {
     FrameSample frame;
     frame.Index = i;
-    const bool b = i >= 1 && ((i - 1) / spec.Block) % 2 == 1;
+    const bool b = i >= 1 && ((i - 1) / request.Block) % 2 == 1;
     frame.Cycles.push_back(sample(0, 100.0 + static_cast<double>(i % 3)));
     if (b)
       frame.Cycles.push_back(
