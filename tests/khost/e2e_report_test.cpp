@@ -187,7 +187,8 @@ TEST(KhostReport, IsRefusedWithoutFramesToReportAndReplacesNothing) {
   { std::ofstream(html) << "old"; }
   const RunResult alone = w.Run(w.Headless(5, config, {"--report", html.string()}));
   EXPECT_EQ(alone.Status, 2);
-  EXPECT_NE(alone.Err.find("--report needs --record, --compare, --tune or --compare-recordings"), std::string::npos)
+  EXPECT_NE(alone.Err.find("--report needs --record, --compare, --tune or --compare-recordings"),
+            std::string::npos)
       << alone.Err;
   // The same file as the recording: refused before either is opened.
   const RunResult same =
