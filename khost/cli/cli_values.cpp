@@ -66,9 +66,7 @@ long long MaxWindowPixels() {
 }
 
 int MaxWindowSquareSide() {
-  long long side = 0;
-  while ((side + 1) * (side + 1) <= MaxWindowPixels()) ++side;
-  return static_cast<int>(side);
+  return kPngMaxSide;
 }
 
 std::string SizeProblem(int width, int height) {

@@ -7,7 +7,6 @@
 
 #include "khost/base/quoting.h"
 #include "khost/base/standard_output.h"
-#include "khost/cli/cli_values.h"
 #include "khost/frame/profiler_feed.h"
 #include "khost/outputs/html_report.h"
 #include "ksurface.h"
@@ -140,11 +139,6 @@ Status RunOutputs::FinishHtml(const Ending& ending, const RunReport* report) {
 Status RunOutputs::WritePng(OutputFile& file, const char* flag, int width, int height,
                             const std::vector<unsigned char>& pixels, bool displayLost) {
   const std::string prefix = std::string(flag) + ": ";
-  // A live window can have grown beyond what a capture holds; the message
-  // names the limit.
-  if (const std::string problem = SizeProblem(width, height); !problem.empty()) {
-    return Failure(prefix + "the capture's " + problem);
-  }
   if (pixels.empty()) {
     return Failure(prefix + (displayLost ? "not taken: the display was lost before the last "
                                            "frame was read"

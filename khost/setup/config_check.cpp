@@ -181,26 +181,24 @@ std::vector<std::string> DescribeConfigFileCheck(const std::string& path,
                        "reads as empty and its settings take their defaults");
     return warnings;
   }
+  // The lines named one by one, then how many more.
+  const auto more = [&](long all, std::size_t listed, const char* what) {
+    if (all > static_cast<long>(listed)) {
+      warnings.push_back(name + ": and " + std::to_string(all - static_cast<long>(listed)) +
+                         " more " + what);
+    }
+  };
   for (const LeftOutLine& line : check.Listed) {
     warnings.push_back(name + " line " + std::to_string(line.Line) +
                        " is left out: " + line.Reason);
   }
-  if (check.LeftOut > static_cast<long>(check.Listed.size())) {
-    warnings.push_back(name + ": and " +
-                       std::to_string(check.LeftOut - static_cast<long>(check.Listed.size())) +
-                       " more lines are left out");
-  }
+  more(check.LeftOut, check.Listed.size(), "lines are left out");
   for (const NotedValue& noted : check.Noted) {
     warnings.push_back(name + " line " + std::to_string(noted.Line) + ": the value of " +
                        QuoteArgument(noted.Key) + " is " + QuoteArgument(noted.Value) +
-                       " as a whole (a ';' or '#' after a value starts no comment; put the note "
-                       "on a line of its own, or the value in quotes)");
+                       " as a whole (" + kNoInlineComment + ")");
   }
-  if (check.NotedCount > static_cast<long>(check.Noted.size())) {
-    warnings.push_back(name + ": and " +
-                       std::to_string(check.NotedCount - static_cast<long>(check.Noted.size())) +
-                       " more values hold a ';' or '#' after a blank");
-  }
+  more(check.NotedCount, check.Noted.size(), "values hold a ';' or '#' after a blank");
   return warnings;
 }
 

@@ -40,6 +40,10 @@ struct ConfigFileCheck {
 // a reader of other formats would take for a comment after the value, and
 // this reader takes as part of it.
 bool LooksLikeComment(const KConfigLine& line);
+// What to do about such a value, as the messages say it.
+inline constexpr const char* kNoInlineComment =
+    "a ';' or '#' after a value starts no comment; put the note on a line of its own, or the "
+    "value in quotes";
 
 // Reads the regular file at `path` whole (past the reader's cap without
 // keeping it). A file that is missing or cannot be read gives no findings.

@@ -264,9 +264,7 @@ Result<ConfigTextEdit> EditConfigText(std::string_view text, const std::vector<C
         // lose it.
         return BadInput("line " + std::to_string(CountLinesBefore(lines, definition) + 1) +
                         ": the value of \"" + edit.Section + "/" + edit.Key + "\" is \"" +
-                        EchoText(parsed.Value) +
-                        "\" as a whole, as a ';' or '#' after a value starts no comment; put "
-                        "the note on a line of its own, or the value in quotes");
+                        EchoText(parsed.Value) + "\" as a whole, as " + kNoInlineComment);
       }
       std::string replaced = ReplaceValue(line.Text, edit.Value, parsed.Quoted);
       if (replaced == line.Text) continue;

@@ -23,9 +23,10 @@
 
 // The largest side of a surface, in pixels.
 constexpr int kSurfaceMaxSide = 16384;
-// The most RGBA bytes a capture may hold to be written or read as PNG
-// (8192 x 8192 pixels).
-constexpr std::size_t kPngMaxRgbaBytes = std::size_t{256} * 1024 * 1024;
+// The side of the largest square capture written or read as PNG, and the
+// most RGBA bytes any capture may hold (that square's).
+constexpr int kPngMaxSide = 8192;
+constexpr std::size_t kPngMaxRgbaBytes = std::size_t{kPngMaxSide} * kPngMaxSide * 4;
 
 // Receives what a window reports while PollEvents runs.
 class KSurfaceSink {

@@ -32,18 +32,14 @@ bool SizeWritable(int width, int height) {
          static_cast<size_t>(width) * static_cast<size_t>(height) * 4 <= kMaxRgbaBytes;
 }
 
-// "size WxH is not writable", with the limit it passes.
-std::string Unwritable(int width, int height) {
-  const size_t pixels = kMaxRgbaBytes / 4;
-  size_t side = 1;
-  while ((side + 1) * (side + 1) <= pixels) ++side;
-  return "size " + std::to_string(width) + "x" + std::to_string(height) +
-         " is not writable (a PNG capture holds at most " + std::to_string(pixels) + " pixels, " +
-         std::to_string(side) + "x" + std::to_string(side) + ")";
-}
-
 std::string SizeText(int width, int height) {
   return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// "size WxH is not writable", with the limit it passes.
+std::string Unwritable(int width, int height) {
+  return "size " + SizeText(width, height) + " is not writable (a PNG capture holds at most " +
+         std::to_string(kMaxRgbaBytes / 4) + " pixels, " + SizeText(kPngMaxSide, kPngMaxSide) + ")";
 }
 
 }  // namespace
